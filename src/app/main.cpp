@@ -1,0 +1,2 @@
+// Placeholder entry point; the application shell replaces it.
+int main() { return 0; }

@@ -1,0 +1,73 @@
+// Serial acquisition: the open port, the reader thread (framer + decoder + history) and the
+// sampling thread that paces the UI dispatch. Workers never touch widgets: they hand frame
+// copies and dispatch requests to the UI thread through queued signals, in order.
+#pragma once
+
+#include "decode/Frame.h"
+#include "decode/Reading.h"
+#include "decode/ReadingHistory.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace zelvox {
+
+// 1 from a successful START to STOP; PORT SET refuses to run while it is 1.
+extern std::atomic<int> acquisitionRunning;
+
+class Acquisition : public QObject {
+    Q_OBJECT
+public:
+    explicit Acquisition(ReadingHistory& history, QObject* parent = nullptr);
+    ~Acquisition() override; // stops and joins both workers
+
+    enum class StartStatus { Started, PortAlreadyOpen, OpenPortFailed, ThreadFailed };
+    struct StartResult {
+        StartStatus status = StartStatus::Started;
+        QString reason; // the system's reason for OpenPortFailed (e.g. "Permission denied")
+        int errorCode = 0; // errno for OpenPortFailed
+    };
+
+    // Opens portName (a short name under /dev such as "ttyUSB0", or an absolute path),
+    // configures it (2400 8N1, no flow control, DTR/RTS not raised), starts both workers,
+    // waits 100 ms and sets acquisitionRunning. samplingRate is readings per minute (1..120).
+    StartResult StartAcquisition(const QString& portName, int samplingRate);
+
+    // Ends both workers (bounded at any sampling rate), joins them and closes the port.
+    // Leaves the current reading and the history as they are.
+    void StopAcquisition();
+
+    bool IsRunning() const;
+    bool PortOpen() const;
+
+    // The last accepted frame's reading, read as one unit.
+    Reading CurrentReading() const;
+
+    ReadingHistory& History() { return history_; }
+
+    // While non-zero both workers skip their work (RESET, the exports).
+    std::atomic<int> paused{0};
+
+signals:
+    // Every accepted frame, in frame order, for the segment mirror on the UI thread.
+    void frameAccepted(const zelvox::Frame& frame);
+    // Once per sampling period while a reading is pending: arm the 5 ms dispatch timer.
+    void dispatchRequested();
+
+private:
+    struct Impl;
+    ReadingHistory& history_;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Message boxes for a failed START, owned by `owner`: "please close port fist",
+// "open port error" / "error" (with the system's reason as detailed text, and the dialout
+// hint for a permission error), "open thread error,try again" / "error".
+class QWidget;
+void ShowStartFailure(QWidget* owner, const Acquisition::StartResult& result);
+
+} // namespace zelvox
+
+Q_DECLARE_METATYPE(zelvox::Frame)

@@ -1,0 +1,54 @@
+// The control panel pane: the LCD mirror (72 segment pictures), START/STOP/RESET/EXIT and the
+// MAX/MIN fields. It owns the serial acquisition and runs the dispatch on the UI thread.
+#pragma once
+
+#include "decode/Frame.h"
+#include "link/Acquisition.h"
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QPushButton;
+class QLineEdit;
+class QLabel;
+class QTimer;
+
+namespace zelvox {
+
+class PaneLinks;
+class TranPic;
+
+class Cpanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit Cpanel(PaneLinks* links, QWidget* parent = nullptr);
+    ~Cpanel() override; // ends the acquisition before anything it uses goes
+
+    void InitialUpdate();
+
+    // Button handlers (ids 1009..1012).
+    void OnStart();
+    void OnStop();
+    void OnReset();
+    void OnExit();
+
+    // The dispatch timer's tick.
+    void DispatchReading();
+
+    Acquisition& acquisition() { return *acquisition_; }
+    TranPic* Segment(int picture) const { return segments_[picture]; }
+    const Frame& MirroredFrame() const { return mirrored_; }
+
+private:
+    void ApplyFrame(const Frame& frame); // segment mirror, UI thread, in frame order
+    void ArmDispatchTimer();
+
+    PaneLinks* links_;
+    std::unique_ptr<Acquisition> acquisition_;
+    std::array<TranPic*, 72> segments_{};
+    Frame mirrored_{};
+    QTimer* dispatchTimer_ = nullptr;
+};
+
+} // namespace zelvox

@@ -1,0 +1,68 @@
+// The trend graph pane: the readings of the current run, paged, on the scale of MAX/MIN.
+#pragma once
+
+#include "decode/Statistics.h"
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+#include <cstdint>
+
+class QPainter;
+class QLineEdit;
+class QLabel;
+class QPushButton;
+
+namespace zelvox {
+
+class PaneLinks;
+
+class Cwave : public QWidget, public TrendPages {
+    Q_OBJECT
+public:
+    explicit Cwave(PaneLinks* links, QWidget* parent = nullptr);
+    ~Cwave() override;
+
+    void InitialUpdate();
+    void ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition);
+    void UpdatePageCount() override;
+    void RestartPages() override;
+    void Reset();
+
+    // Composes the plot in the plot image and copies its top 250 rows to target at (0, 0).
+    void DrawTrend(QPainter& target);
+
+    // Graph export and printing (disk button 1000, printer button 1018, "Export Graph").
+    void ExportGraph();
+    void PrintGraph();
+    void PrintPage(QPainter& printer, const QRect& pageRect);
+
+    const QImage& PlotImage() const { return plotImage_; }
+    QRect ClientRect() const { return clientRect_; }
+    std::uint8_t trendFunction() const { return trendFunction_; }
+    std::uint16_t trendScale() const { return trendScale_; }
+    std::uint16_t pageCount() const { return pageCount_; }
+    std::uint16_t currentPage() const { return currentPage_; }
+    std::uint16_t plotWidth() const { return plotWidth_; }
+    std::uint16_t plotHeight() const { return plotHeight_; }
+    std::uint16_t halfHeight() const { return halfHeight_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PaneLinks* links_;
+    std::uint8_t trendFunction_ = 0;
+    std::uint16_t trendScale_ = 1;
+    std::uint16_t pageCount_ = 0;
+    std::uint16_t currentPage_ = 0;
+    std::uint16_t plotWidth_ = 0;
+    std::uint16_t plotHeight_ = 0;
+    std::uint16_t halfHeight_ = 0;
+    QRect clientRect_;
+    QImage plotImage_;
+    QLineEdit* pageBox_ = nullptr;
+    QLabel* pageTotal_ = nullptr;
+};
+
+} // namespace zelvox
