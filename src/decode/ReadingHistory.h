@@ -25,12 +25,13 @@ public:
     // Readers on the UI thread. Count() only advances after the value is in place.
     std::uint16_t Count() const { return historyCount.load(std::memory_order_acquire); }
     std::uint16_t RunStart() const { return historyRunStart.load(std::memory_order_acquire); }
-    double Value(std::size_t index) const { return historyValues[index]; }
+    double Value(std::size_t index) const { return historyValues[index].load(std::memory_order_relaxed); }
 
     // 1 from the moment a reading is stored until the dispatch has handed it out.
     std::atomic<int> readingPending{0};
 
-    // UI thread state of the statistics step (functionCode of the last dispatched reading).
+    // State of the statistics step (functionCode of the last dispatched reading). Written by
+    // the wrap in StoreReading too, so read and write it only while holding Lock().
     std::uint8_t lastFunctionCode = 0;
 
     // Used by the statistics step; guarded by the same lock as StoreReading.
@@ -38,7 +39,10 @@ public:
     std::mutex& Lock() const { return lock_; }
 
 private:
-    std::array<double, kCapacity> historyValues{};
+    // Atomic cells so that a reader still walking the old run while the writer wraps to index 0
+    // reads a whole old or new value, never a torn one; relaxed order suffices because the
+    // count carries the release/acquire ordering.
+    std::array<std::atomic<double>, kCapacity> historyValues{};
     std::atomic<std::uint16_t> historyCount{0};
     std::atomic<std::uint16_t> historyRunStart{0};
     mutable std::mutex lock_;

@@ -1,0 +1,131 @@
+#include "decode/Format.h"
+
+#include "decode/Reading.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace zelvox {
+
+namespace {
+
+std::u16string Widen(const char* s, std::size_t n) {
+    return std::u16string(s, s + n);
+}
+
+// Two or three zero-padded digits of a clock field (fields are never negative in practice).
+void AppendPadded(std::u16string& out, int v, int width) {
+    char buf[16];
+    const int n = std::snprintf(buf, sizeof buf, "%0*d", width, v);
+    out.append(buf, buf + n);
+}
+
+// The value truncated toward zero to a 32-bit integer. Values beyond the range clamp to its
+// ends and NaN becomes 0, so the conversion is always defined.
+std::int32_t TruncateToInt32(double value) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483647.0)
+        return std::numeric_limits<std::int32_t>::max();
+    if (value <= -2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+std::u16string FormatValue(double value, std::uint8_t pointPosition) {
+    // std::to_chars never consults the locale, so the separator is always '.'.
+    char buf[400]; // wide enough for any double in fixed notation with 3 decimals
+    std::to_chars_result r;
+    switch (pointPosition) {
+    case 1:
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
+        break;
+    case 2:
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 2);
+        break;
+    case 3:
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 1);
+        break;
+    default:
+        r = std::to_chars(buf, buf + sizeof buf, TruncateToInt32(value));
+        break;
+    }
+    if (r.ec != std::errc())
+        return u"";
+    return Widen(buf, static_cast<std::size_t>(r.ptr - buf));
+}
+
+std::u16string FormatTableValue(double value, std::uint8_t pointPosition) {
+    if (value == kOverload)
+        return u"0L";
+    if (value == -kOverload)
+        return u"-0L";
+    return FormatValue(value, pointPosition);
+}
+
+std::u16string FormatTime(const TimeOfDay& t) {
+    std::u16string out;
+    AppendPadded(out, t.hour, 2);
+    out += u':';
+    AppendPadded(out, t.minute, 2);
+    out += u':';
+    AppendPadded(out, t.second, 2);
+    out += u':';
+    AppendPadded(out, t.millisecond, 3);
+    return out;
+}
+
+std::u16string FormatClock(const DateTime& t) {
+    std::u16string out;
+    AppendPadded(out, t.year, 1);
+    out += u'-';
+    AppendPadded(out, t.month, 2);
+    out += u'-';
+    AppendPadded(out, t.day, 2);
+    out += u' ';
+    AppendPadded(out, t.hour, 2);
+    out += u':';
+    AppendPadded(out, t.minute, 2);
+    out += u':';
+    AppendPadded(out, t.second, 2);
+    return out;
+}
+
+namespace {
+
+std::tm LocalNow(int* millisecond) {
+    const auto now = std::chrono::system_clock::now();
+    const auto since = now.time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    if (millisecond) {
+        long long rem = ms % 1000;
+        if (rem < 0)
+            rem += 1000;
+        *millisecond = static_cast<int>(rem);
+    }
+    return tm;
+}
+
+} // namespace
+
+TimeOfDay LocalTimeOfDay() {
+    int ms = 0;
+    const std::tm tm = LocalNow(&ms);
+    return {tm.tm_hour, tm.tm_min, tm.tm_sec, ms};
+}
+
+DateTime LocalDateTime() {
+    const std::tm tm = LocalNow(nullptr);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+} // namespace zelvox

@@ -1,0 +1,52 @@
+#include "decode/Statistics.h"
+
+#include "decode/Labels.h"
+
+namespace zelvox {
+
+MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& history, TrendPages* pages,
+                                     TimeOfDay (*now)()) {
+    MaxMinTexts texts;
+    if (pages)
+        pages->UpdatePageCount();
+
+    {
+        // The reader's wrap also rewrites the run state, so decide the run under its lock.
+        std::lock_guard<std::mutex> guard(history.Lock());
+        if (reading.functionCode != history.lastFunctionCode) {
+            const std::uint16_t count = history.Count();
+            history.SetRunStart(count == 0 ? 0 : static_cast<std::uint16_t>(count - 1));
+            history.lastFunctionCode = reading.functionCode;
+            texts.newRun = true;
+        }
+    }
+    const bool overload = IsOverload(reading.value);
+    if (texts.newRun) {
+        maxValue = minValue = overload ? 0.0 : reading.value;
+        if (pages)
+            pages->RestartPages(); // outside the lock: the graph reads the history itself
+    }
+    if (overload)
+        return texts;
+
+    const std::u16string_view unit =
+        reading.functionCode < kFunctionCount ? unitLabels[reading.functionCode] : std::u16string_view();
+    auto valueText = [&] {
+        std::u16string s = FormatValue(reading.value, reading.pointPosition);
+        s += unit;
+        return s;
+    };
+    if (reading.value >= maxValue) {
+        maxValue = reading.value;
+        texts.maxValueText = valueText();
+        texts.maxTimeText = FormatTime(now ? now() : LocalTimeOfDay());
+    }
+    if (reading.value <= minValue) {
+        minValue = reading.value;
+        texts.minValueText = valueText();
+        texts.minTimeText = FormatTime(now ? now() : LocalTimeOfDay());
+    }
+    return texts;
+}
+
+} // namespace zelvox
