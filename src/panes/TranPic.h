@@ -17,6 +17,10 @@ public:
     void SetKeyColour(QColor key);
     const QImage& Image() const { return image_; }
     bool HasMask() const;
+    // How many times the transparency mask was built: once per image, at its first paint.
+    int MaskBuilds() const { return maskBuilds_; }
+
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -25,6 +29,7 @@ private:
     QImage image_;
     QColor key_{0, 0, 0};
     QPixmap composed_; // image with key-coloured pixels transparent, built at the first paint
+    int maskBuilds_ = 0;
 };
 
 } // namespace zelvox
