@@ -1,0 +1,95 @@
+// Runs the zelvox-decode tool built beside the tests on a capture file.
+#include "decode/FrameEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zelvox {
+namespace {
+
+const std::string kTool = std::string(ZELVOX_BINARY_DIR) + "/tools/zelvox-decode";
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+};
+
+RunResult RunTool(const std::string& args) {
+    RunResult r;
+    std::FILE* p = ::popen((kTool + " " + args + " 2>/dev/null").c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+class DecodeTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access(kTool.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "zelvox-decode is not built";
+        char name[] = "/tmp/zelvox-decode-test-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        path_ = name;
+    }
+    void TearDown() override {
+        if (!path_.empty())
+            std::remove(path_.c_str());
+    }
+    std::string path_;
+};
+
+TEST_F(DecodeTool, PrintsFiveFieldsPerAcceptedFrame) {
+    std::vector<std::uint8_t> bytes = {0x00, 0x42, 0xA5, 0x01}; // noise and a false start
+    auto add = [&](const char* text, int fc) {
+        const Frame f = *EncodeReading(text, fc);
+        bytes.insert(bytes.end(), f.begin(), f.end());
+    };
+    add("1.23", 0); // swallowed by the false start above
+    add("1.23", 0);
+    add("-0.000", 1);
+    add("0L", 12);
+    add("-0L", 23);
+    add("-123.4", 10);
+    add("7", 26);
+    {
+        std::ofstream out(path_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::string expected = "1.23\t2\t0\tno define\t1.23\n"
+                                 "-0\t1\t1\tDCV V\t-0.000\n"
+                                 "999999\t0\t12\tOHM K\xCE\xA9\t0L\n"
+                                 "-999999\t0\t23\tTMP \xE2\x84\x83\t-0L\n"
+                                 "-123.40000000000001\t3\t10\tACA uA\t-123.4\n"
+                                 "7\t0\t26\t\xC2\xB0\t7\n";
+    const RunResult fromFile = RunTool(path_);
+    EXPECT_EQ(fromFile.exitCode, 0);
+    EXPECT_EQ(fromFile.out, expected);
+    const RunResult fromStdin = RunTool("- < " + path_);
+    EXPECT_EQ(fromStdin.exitCode, 0);
+    EXPECT_EQ(fromStdin.out, expected);
+}
+
+TEST_F(DecodeTool, FailsOnUnreadableInput) {
+    EXPECT_EQ(RunTool(path_ + ".missing").exitCode, 1);
+    EXPECT_EQ(RunTool("/").exitCode, 1) << "a directory cannot be read";
+    const RunResult empty = RunTool(path_);
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "");
+}
+
+} // namespace
+} // namespace zelvox
