@@ -1,0 +1,148 @@
+// The application as a user drives it: start-up port, START on a real pseudo-terminal,
+// failures shown in message boxes, and closing the window while acquisition runs.
+#include "app/CMainFrame.h"
+#include "app/CZelvoxApp.h"
+#include "decode/FrameEncoder.h"
+#include "link/Acquisition.h"
+#include "panes/Cdata.h"
+#include "panes/Cpanel.h"
+#include "support/Pty.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace zelvox;
+
+namespace {
+
+struct SeenBox {
+    QString text, title;
+};
+
+// Answers the next modal message box with OK and records what it said.
+void AnswerNextMessageBox(SeenBox* seen) {
+    QTimer::singleShot(50, [seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            AnswerNextMessageBox(seen);
+            return;
+        }
+        seen->text = box->text();
+        seen->title = box->windowTitle();
+        box->accept();
+    });
+}
+
+QPushButton* Button(CMainFrame* frame, int id) {
+    return frame->PanelPane()->findChild<QPushButton*>(QString::number(id));
+}
+
+bool FeedUntilRows(testing::Pty& pty, CMainFrame* frame, int rows) {
+    const Frame f = *EncodeReading("1.234", 1);
+    QElapsedTimer t;
+    t.start();
+    while (frame->TablePane()->RowCount() < rows && t.elapsed() < 5000) {
+        pty.Write(f);
+        QTest::qWait(20);
+    }
+    return frame->TablePane()->RowCount() >= rows;
+}
+
+} // namespace
+
+TEST(App, PortOnCommandLineIsChosenAtStartUp) {
+    CZelvoxApp app;
+    CommandLine options;
+    options.port = QStringLiteral("/dev/zelvox-test-none");
+    ASSERT_TRUE(app.InitInstance(options));
+    EXPECT_EQ(app.AppSettings().portName, "/dev/zelvox-test-none");
+    EXPECT_EQ(app.AppSettings().samplingRate, 120);
+    EXPECT_EQ(app.AppSettings().portIndex, 0);
+    EXPECT_EQ(app.MainFrame()->StatusText(2), "/dev/zelvox-test-none,2400,N,8,1");
+    EXPECT_EQ(app.MainFrame()->windowTitle(), "Zelvox");
+}
+
+TEST(App, StartOnMissingDeviceShowsOpenPortErrorAndStaysIdle) {
+    CZelvoxApp app;
+    CommandLine options;
+    options.port = QStringLiteral("/dev/zelvox-test-none");
+    ASSERT_TRUE(app.InitInstance(options));
+    SeenBox seen;
+    AnswerNextMessageBox(&seen);
+    Button(app.MainFrame(), 1009)->click();
+    EXPECT_EQ(seen.text, "open port error");
+    EXPECT_EQ(seen.title, "error");
+    EXPECT_TRUE(Button(app.MainFrame(), 1009)->isEnabled());
+    EXPECT_FALSE(Button(app.MainFrame(), 1010)->isEnabled());
+    EXPECT_EQ(acquisitionRunning.load(), 0);
+}
+
+TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
+    // By the close box, by "E&xit" and by the EXIT button.
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        testing::Pty pty;
+        ASSERT_TRUE(pty.ok());
+        CZelvoxApp app;
+        CommandLine options;
+        options.port = pty.SlavePath();
+        ASSERT_TRUE(app.InitInstance(options));
+        QPointer<CMainFrame> frame = app.MainFrame();
+        Button(frame, 1009)->click();
+        ASSERT_EQ(acquisitionRunning.load(), 1);
+        ASSERT_TRUE(FeedUntilRows(pty, frame, 1));
+
+        QElapsedTimer t;
+        t.start();
+        if (how == 0)
+            frame->close();
+        else if (how == 1)
+            frame->Command(kCmdExit)->trigger();
+        else
+            Button(frame, 1012)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
+        EXPECT_LT(t.elapsed(), 1500);
+        EXPECT_EQ(acquisitionRunning.load(), 0);
+        EXPECT_EQ(app.MainFrame(), nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no question is asked";
+    }
+}
+
+TEST(App, PortSetIsRefusedWhileRunning) {
+    testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    CZelvoxApp app;
+    CommandLine options;
+    options.port = pty.SlavePath();
+    ASSERT_TRUE(app.InitInstance(options));
+    Button(app.MainFrame(), 1009)->click();
+    ASSERT_EQ(acquisitionRunning.load(), 1);
+    SeenBox seen;
+    AnswerNextMessageBox(&seen);
+    app.MainFrame()->Command(kCmdPortSet)->trigger();
+    EXPECT_EQ(seen.text, "please stop com first");
+    EXPECT_EQ(seen.title, "error");
+    EXPECT_EQ(app.MainFrame()->StatusText(2), pty.SlavePath() + ",2400,N,8,1");
+    Button(app.MainFrame(), 1010)->click();
+    EXPECT_EQ(acquisitionRunning.load(), 0);
+}
+
+TEST(App, DemoMeterIsTheChosenPortAndStreams) {
+    CZelvoxApp app;
+    CommandLine options;
+    options.demo = true;
+    ASSERT_TRUE(app.InitInstance(options));
+    const QString port = app.AppSettings().portName;
+    EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+    EXPECT_EQ(app.MainFrame()->StatusText(2), port + ",2400,N,8,1");
+    Button(app.MainFrame(), 1009)->click();
+    ASSERT_EQ(acquisitionRunning.load(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(app.MainFrame()->TablePane()->RowCount() >= 2, 5000);
+    Button(app.MainFrame(), 1010)->click();
+}
