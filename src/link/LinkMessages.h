@@ -1,0 +1,18 @@
+// The link's message boxes: short fixed texts with one OK button, shown modally at once.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace zelvox {
+
+// A message box owned by `owner` (none when null) with the given text and caption. A non-empty
+// `detail` goes into the box's detailed text.
+void ShowLinkMessage(QWidget* owner, const QString& text, const QString& caption, const QString& detail = {});
+
+// The detailed text for a port that cannot be opened: the system's reason, plus what the user
+// can do about the common cases (no permission, port in use).
+QString OpenPortErrorDetail(int errorCode, const QString& reason);
+
+} // namespace zelvox

@@ -1,0 +1,220 @@
+// The Linux serial port: termios for the line settings, poll() for the read time-outs and an
+// eventfd that wakes a blocked read from any thread.
+//
+// Qt Serial Port is not used here: its blocking waitForReadyRead cannot be interrupted from
+// another thread, and its asynchronous mode needs an event loop in the reader thread. A plain
+// file descriptor polled together with an eventfd gives a read that blocks without spinning,
+// honours both time-outs exactly and ends within microseconds when STOP asks it to.
+#include "link/SerialPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace zelvox {
+
+QString PortDevicePath(const QString& portName) {
+    if (portName.startsWith(QLatin1Char('/')))
+        return portName;
+    return QStringLiteral("/dev/") + portName;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+PortError ErrorFromCode(int code) {
+    return PortError{code, QString::fromLocal8Bit(std::strerror(code))};
+}
+
+// Raw 8N1 at 2400 baud: no parity bit and no parity checking, no flow control of any kind,
+// no line editing or character translation. CLOCAL so that a missing carrier neither blocks
+// nor hangs up the port.
+bool ApplyLineSettings(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return false;
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK | IMAXBEL);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    // VMIN 1: with O_NONBLOCK an empty buffer then reads as EAGAIN, never as end of file.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&t, B2400) != 0 || ::cfsetospeed(&t, B2400) != 0)
+        return false;
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+class PosixSerialPort final : public SerialPort {
+public:
+    PosixSerialPort() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    ~PosixSerialPort() override {
+        Close();
+        if (cancelFd_ >= 0)
+            ::close(cancelFd_);
+    }
+
+    bool Open(const QString& portName, PortError* error) override {
+        Close();
+        bool exclusive = false; // set by us, so ours to clear on failure
+        const auto fail = [&](int code) {
+            if (error)
+                *error = ErrorFromCode(code);
+            if (fd_ >= 0) {
+                if (exclusive)
+                    ::ioctl(fd_, TIOCNXCL);
+                ::close(fd_);
+                fd_ = -1;
+            }
+            return false;
+        };
+        if (cancelFd_ < 0)
+            return fail(EMFILE);
+        if (portName.isEmpty())
+            return fail(ENOENT);
+        const QByteArray path = PortDevicePath(portName).toLocal8Bit();
+        fd_ = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0)
+            return fail(errno);
+        // A device in exclusive mode belongs to another program (only root gets this far).
+        // The query also fails with ENOTTY on anything that is not a terminal.
+        int alreadyExclusive = 0;
+        if (::ioctl(fd_, TIOCGEXCL, &alreadyExclusive) != 0)
+            return fail(errno);
+        if (alreadyExclusive != 0)
+            return fail(EBUSY);
+        // The advisory lock settles a race between two openers; exclusive mode then keeps
+        // everyone else out until Close.
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+        if (::ioctl(fd_, TIOCEXCL) != 0)
+            return fail(errno);
+        exclusive = true;
+        if (!ApplyLineSettings(fd_))
+            return fail(errno);
+        // Opening a serial device raises DTR and RTS; lower them again. Devices without modem
+        // lines (a pseudo-terminal) refuse the request, which is fine.
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(fd_, TIOCMBIC, &lines);
+        ::tcflush(fd_, TCIOFLUSH);
+        ClearCancel();
+        return true;
+    }
+
+    void Close() override {
+        if (fd_ < 0)
+            return;
+        // The exclusive mode belongs to the device, not to this descriptor: a pseudo-terminal
+        // would otherwise stay locked after we let go of it.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    bool IsOpen() const override { return fd_ >= 0; }
+
+    ReadResult Read(std::uint8_t* buffer, std::size_t n) override {
+        ReadResult result;
+        if (fd_ < 0) {
+            result.status = ReadStatus::Failed;
+            result.error = EBADF;
+            return result;
+        }
+        if (n == 0) {
+            result.status = ReadStatus::Complete;
+            return result;
+        }
+        const ReadTimeouts timeouts = timeouts_;
+        const Clock::time_point totalDeadline =
+            Clock::now() + std::chrono::milliseconds(timeouts.totalConstantMs) +
+            std::chrono::milliseconds(static_cast<long long>(timeouts.totalPerByteMs) *
+                                      static_cast<long long>(n));
+        Clock::time_point lastByte{};
+        for (;;) {
+            Clock::time_point deadline = totalDeadline;
+            if (result.count > 0)
+                deadline = std::min(deadline, lastByte + std::chrono::milliseconds(timeouts.intervalMs));
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
+            const int ready = ::poll(fds, 2, static_cast<int>(std::max<long long>(left, 0)));
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                result.status = ReadStatus::Failed;
+                result.error = errno;
+                return result;
+            }
+            if (fds[1].revents != 0) {
+                result.status = ReadStatus::Cancelled;
+                return result;
+            }
+            if (ready == 0) {
+                if (Clock::now() < deadline)
+                    continue; // poll's millisecond rounding woke us a little early
+                result.status = ReadStatus::TimedOut;
+                return result;
+            }
+            if (fds[0].revents & POLLNVAL) {
+                result.status = ReadStatus::Failed;
+                result.error = EBADF;
+                return result;
+            }
+            const ssize_t got = ::read(fd_, buffer + result.count, n - result.count);
+            if (got > 0) {
+                result.count += static_cast<std::size_t>(got);
+                lastByte = Clock::now();
+                if (result.count == n) {
+                    result.status = ReadStatus::Complete;
+                    return result;
+                }
+                continue;
+            }
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            // Readable but nothing to read is a hang-up (a USB adapter pulled out); an error
+            // (EIO from a pseudo-terminal whose master has gone) ends the read the same way.
+            result.status = ReadStatus::Failed;
+            result.error = got < 0 ? errno : 0;
+            return result;
+        }
+    }
+
+    void Cancel() override {
+        // write() on an eventfd is async-signal-safe; the counter stays set until cleared.
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(cancelFd_, &one, sizeof one);
+    }
+
+    void ClearCancel() override {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t got = ::read(cancelFd_, &value, sizeof value);
+    }
+
+    void SetTimeouts(const ReadTimeouts& timeouts) override { timeouts_ = timeouts; }
+
+private:
+    int fd_ = -1;
+    int cancelFd_ = -1;
+    ReadTimeouts timeouts_;
+};
+
+} // namespace
+
+std::unique_ptr<SerialPort> CreateSerialPort() {
+    return std::make_unique<PosixSerialPort>();
+}
+
+} // namespace zelvox
