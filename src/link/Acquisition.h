@@ -12,6 +12,8 @@
 #include <atomic>
 #include <memory>
 
+class QWidget;
+
 namespace zelvox {
 
 // 1 from a successful START to STOP; PORT SET refuses to run while it is 1.
@@ -26,7 +28,7 @@ public:
     enum class StartStatus { Started, PortAlreadyOpen, OpenPortFailed, ThreadFailed };
     struct StartResult {
         StartStatus status = StartStatus::Started;
-        QString reason; // the system's reason for OpenPortFailed (e.g. "Permission denied")
+        QString reason;    // the system's reason for OpenPortFailed (e.g. "Permission denied")
         int errorCode = 0; // errno for OpenPortFailed
     };
 
@@ -50,6 +52,10 @@ public:
     // While non-zero both workers skip their work (RESET, the exports).
     std::atomic<int> paused{0};
 
+    // For tests: makes START fail to start worker 1 (reader) or 2 (sampling thread),
+    // as when the system has no threads left, until called again with 0.
+    void FailWorkerStartForTesting(int worker);
+
 signals:
     // Every accepted frame, in frame order, for the segment mirror on the UI thread.
     void frameAccepted(const zelvox::Frame& frame);
@@ -65,7 +71,6 @@ private:
 // Message boxes for a failed START, owned by `owner`: "please close port fist",
 // "open port error" / "error" (with the system's reason as detailed text, and the dialout
 // hint for a permission error), "open thread error,try again" / "error".
-class QWidget;
 void ShowStartFailure(QWidget* owner, const Acquisition::StartResult& result);
 
 } // namespace zelvox

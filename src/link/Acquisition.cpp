@@ -1,0 +1,280 @@
+#include "link/Acquisition.h"
+
+#include "decode/Decoder.h"
+#include "link/LinkMessages.h"
+#include "link/SerialPort.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace zelvox {
+
+std::atomic<int> acquisitionRunning{0};
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kPausedPoll{10};   // how often an idle worker looks at `paused` again
+constexpr milliseconds kRetryDelay{10};   // between reads of a port that reports errors
+constexpr milliseconds kFramePause{5};    // after each accepted frame
+constexpr milliseconds kStartSettle{100}; // START waits this long before reporting success
+constexpr std::size_t kMaxQueued = 4096;  // frames held for a UI thread that does not drain them
+
+// One hand-off from a worker to the UI thread.
+struct UiEvent {
+    bool dispatch = false; // a dispatch request, else a frame for the segment mirror
+    Frame frame{};
+};
+
+} // namespace
+
+struct Acquisition::Impl {
+    explicit Impl(Acquisition* owner) : q(owner), port(CreateSerialPort()) {}
+
+    Acquisition* q;
+    std::unique_ptr<SerialPort> port;
+    std::thread reader;
+    std::thread sampler;
+    std::atomic<int> run{0};
+    int samplingRate = 120;
+    int failWorker = 0;
+
+    // Every wait of both workers ends at once when `stopping` is set.
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool stopping = false;
+
+    mutable std::mutex readingMutex;
+    Reading reading;
+
+    // Reader thread only while running; START resets it before the workers start.
+    Framer framer;
+
+    std::mutex queueMutex;
+    std::deque<UiEvent> queue;
+
+    // Sleeps d unless STOP comes first; false when stopping.
+    bool Pause(milliseconds d) {
+        std::unique_lock<std::mutex> lock(wakeMutex);
+        return !wake.wait_for(lock, d, [this] { return stopping; });
+    }
+
+    void RequestStop() {
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        port->Cancel();
+    }
+
+    void Notify() {
+        { std::lock_guard<std::mutex> lock(wakeMutex); }
+        wake.notify_all();
+    }
+
+    std::thread StartWorker(int which, void (Impl::*body)()) {
+        if (failWorker == which)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        return std::thread(body, this);
+    }
+
+    void ReaderBody();
+    void SamplerBody();
+    void OnFrame(const Frame& frame);
+    void Post(const UiEvent& event);
+    void Deliver();
+};
+
+void Acquisition::Impl::ReaderBody() {
+    std::uint8_t buffer[kFrameSize];
+    while (run.load() != 0) {
+        if (q->paused.load() != 0) {
+            if (!Pause(kPausedPoll))
+                break;
+            continue;
+        }
+        // Blocks until the bytes the framer wants are in, a time-out runs out or STOP cancels.
+        const ReadResult result = port->Read(buffer, framer.BytesWanted());
+        if (result.count > 0)
+            framer.Feed(buffer, result.count, [this](const Frame& frame) { OnFrame(frame); });
+        if (result.status == ReadStatus::Failed || result.status == ReadStatus::Cancelled) {
+            // An unplugged adapter fails every read at once: retry at a gentle pace until STOP.
+            if (!Pause(kRetryDelay))
+                break;
+        }
+    }
+}
+
+void Acquisition::Impl::OnFrame(const Frame& frame) {
+    const Reading decoded = DecodeFrame(frame);
+    {
+        std::lock_guard<std::mutex> lock(readingMutex);
+        reading = decoded;
+    }
+    // The mirror request goes out before the reading can be stored, so the UI thread never
+    // dispatches a reading whose frame it has not mirrored yet.
+    Post(UiEvent{false, frame});
+    if (q->history_.StoreReading(decoded))
+        Notify(); // the sampling thread waits for a pending reading
+    Pause(kFramePause);
+}
+
+void Acquisition::Impl::SamplerBody() {
+    const milliseconds period(60000 / samplingRate);
+    ReadingHistory& history = q->history_;
+    while (run.load() != 0) {
+        {
+            std::unique_lock<std::mutex> lock(wakeMutex);
+            // The reader notifies when it stores a reading; nobody announces the end of a
+            // pause, so only while paused is the flag looked at again every 10 ms.
+            while (!stopping && !(q->paused.load() == 0 && history.readingPending.load() == 1)) {
+                if (q->paused.load() != 0)
+                    wake.wait_for(lock, kPausedPoll);
+                else
+                    wake.wait(lock);
+            }
+            if (stopping)
+                break;
+        }
+        if (!Pause(period))
+            break;
+        if (history.readingPending.load() == 1)
+            Post(UiEvent{true, {}});
+    }
+}
+
+void Acquisition::Impl::Post(const UiEvent& event) {
+    bool wakeUi = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        wakeUi = queue.empty();
+        if (queue.size() >= kMaxQueued)
+            queue.pop_front(); // the mirror compares against what it showed last: nothing breaks
+        queue.push_back(event);
+    }
+    if (wakeUi)
+        QMetaObject::invokeMethod(
+            q, [this] { Deliver(); }, Qt::QueuedConnection);
+}
+
+// UI thread. One event at a time, so a slot that runs a nested event loop cannot reorder them.
+void Acquisition::Impl::Deliver() {
+    for (;;) {
+        UiEvent event;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            if (queue.empty())
+                return;
+            event = queue.front();
+            queue.pop_front();
+        }
+        if (event.dispatch)
+            emit q->dispatchRequested();
+        else
+            emit q->frameAccepted(event.frame);
+    }
+}
+
+Acquisition::Acquisition(ReadingHistory& history, QObject* parent)
+    : QObject(parent), history_(history), impl_(std::make_unique<Impl>(this)) {
+    qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
+}
+
+Acquisition::~Acquisition() {
+    StopAcquisition();
+}
+
+Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, int samplingRate) {
+    StartResult result;
+    if (impl_->port->IsOpen()) {
+        result.status = StartStatus::PortAlreadyOpen;
+        return result;
+    }
+    PortError error;
+    if (!impl_->port->Open(portName, &error)) {
+        result.status = StartStatus::OpenPortFailed;
+        result.reason = error.reason;
+        result.errorCode = error.code;
+        return result;
+    }
+    impl_->framer.Reset();
+    history_.readingPending.store(0);
+    impl_->samplingRate = std::clamp(samplingRate, 1, 120);
+    {
+        std::lock_guard<std::mutex> lock(impl_->wakeMutex);
+        impl_->stopping = false;
+    }
+    impl_->run.store(1);
+    try {
+        impl_->reader = impl_->StartWorker(1, &Impl::ReaderBody);
+        impl_->sampler = impl_->StartWorker(2, &Impl::SamplerBody);
+    } catch (const std::system_error&) {
+        impl_->run.store(0);
+        impl_->RequestStop();
+        if (impl_->reader.joinable())
+            impl_->reader.join();
+        impl_->port->Close();
+        result.status = StartStatus::ThreadFailed;
+        return result;
+    }
+    std::this_thread::sleep_for(kStartSettle);
+    acquisitionRunning.store(1);
+    return result;
+}
+
+void Acquisition::StopAcquisition() {
+    const bool wasRunning = impl_->run.exchange(0) != 0;
+    impl_->RequestStop();
+    // Every wait of both workers ends on the stop request, so these joins are short.
+    if (impl_->reader.joinable())
+        impl_->reader.join();
+    if (impl_->sampler.joinable())
+        impl_->sampler.join();
+    impl_->port->Close();
+    if (wasRunning)
+        acquisitionRunning.store(0);
+}
+
+bool Acquisition::IsRunning() const {
+    return impl_->run.load() != 0;
+}
+
+bool Acquisition::PortOpen() const {
+    return impl_->port->IsOpen();
+}
+
+Reading Acquisition::CurrentReading() const {
+    std::lock_guard<std::mutex> lock(impl_->readingMutex);
+    return impl_->reading;
+}
+
+void Acquisition::FailWorkerStartForTesting(int worker) {
+    impl_->failWorker = worker;
+}
+
+void ShowStartFailure(QWidget* owner, const Acquisition::StartResult& result) {
+    switch (result.status) {
+    case Acquisition::StartStatus::Started:
+        break;
+    case Acquisition::StartStatus::PortAlreadyOpen:
+        ShowLinkMessage(owner, QStringLiteral("please close port fist"),
+                        QStringLiteral("please close port fist"));
+        break;
+    case Acquisition::StartStatus::OpenPortFailed:
+        ShowLinkMessage(owner, QStringLiteral("open port error"), QStringLiteral("error"),
+                        OpenPortErrorDetail(result.errorCode, result.reason));
+        break;
+    case Acquisition::StartStatus::ThreadFailed:
+        ShowLinkMessage(owner, QStringLiteral("open thread error,try again"), QStringLiteral("error"));
+        break;
+    }
+}
+
+} // namespace zelvox
