@@ -1,0 +1,28 @@
+#include "export/ExportSupport.h"
+
+#include "panes/Cpanel.h"
+#include "panes/PaneLinks.h"
+
+#include <QMessageBox>
+
+namespace zelvox {
+
+ExportPause::ExportPause(PaneLinks& links) {
+    if (Cpanel* panel = links.PanelPane()) {
+        flag_ = &panel->acquisition().paused;
+        flag_->store(1);
+    }
+}
+
+void ExportPause::Release() {
+    if (flag_)
+        flag_->store(0);
+    flag_ = nullptr;
+}
+
+void ShowErrorBox(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Zelvox"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace zelvox

@@ -1,0 +1,32 @@
+// Small pieces shared by the exports: pausing the acquisition workers and the error box.
+#pragma once
+
+#include <QString>
+#include <atomic>
+
+class QWidget;
+
+namespace zelvox {
+
+class PaneLinks;
+
+// Raises the acquisition's `paused` flag for as long as it lives (or until Release), so the
+// reader and sampling threads idle while an export copies the table. Without a control panel
+// (tests, tools) there is nothing to pause.
+class ExportPause {
+public:
+    explicit ExportPause(PaneLinks& links);
+    ~ExportPause() { Release(); }
+    ExportPause(const ExportPause&) = delete;
+    ExportPause& operator=(const ExportPause&) = delete;
+
+    void Release();
+
+private:
+    std::atomic<int>* flag_ = nullptr;
+};
+
+// A modal message box with the error icon, an OK button and the caption "Zelvox".
+void ShowErrorBox(QWidget* parent, const QString& text);
+
+} // namespace zelvox

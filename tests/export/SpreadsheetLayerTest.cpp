@@ -1,0 +1,262 @@
+// The spreadsheet layer and its workbook model: formats, typed input, references, the range
+// bounds of SetItem, sheet order, fitting.
+#include "ExportTestSupport.h"
+#include "export/CellInput.h"
+#include "export/SpreadsheetAutomation.h"
+
+#include <gtest/gtest.h>
+
+using namespace zelvox;
+using namespace zelvox::sheet;
+using zelvox::testing::ModalWatcher;
+
+namespace {
+
+TEST(SpreadsheetFormats, DecimalAndTextFormats) {
+    EXPECT_EQ(SpreadsheetAutomation::DecimalFormat(0), QStringLiteral("0_ "));
+    EXPECT_EQ(SpreadsheetAutomation::DecimalFormat(1), QStringLiteral("0.0_ "));
+    EXPECT_EQ(SpreadsheetAutomation::DecimalFormat(3), QStringLiteral("0.000_ "));
+    EXPECT_EQ(SpreadsheetAutomation::TextFormat(), QStringLiteral("@"));
+}
+
+TEST(TypedInput, TextsThatReadAsNumbers) {
+    const struct {
+        const char16_t* text;
+        double number;
+    } cases[] = {{u"12", 12},  {u"1.234", 1.234}, {u" -7 ", -7},  {u"+3", 3},
+                 {u".5", 0.5}, {u"12.", 12},      {u"1e3", 1000}, {u"-2.5E-1", -0.25},
+                 {u"-0", 0},   {u"-12.3", -12.3}, {u"007", 7}};
+    for (const auto& c : cases) {
+        const auto number = ReadTypedNumber(QString::fromUtf16(c.text));
+        ASSERT_TRUE(number.has_value()) << QString::fromUtf16(c.text).toStdString();
+        EXPECT_DOUBLE_EQ(*number, c.number) << QString::fromUtf16(c.text).toStdString();
+    }
+}
+
+TEST(TypedInput, TextsThatStayText) {
+    for (const char16_t* text : {u"0L", u"-0L", u"09:05:07:042", u"1.2.3", u"", u"  ", u"inf", u"nan", u"1e",
+                                 u"+", u".", u"-", u"0x10", u"1,5", u"DCV V", u"1e999", u"12 3", u"\u0661"})
+        EXPECT_FALSE(ReadTypedNumber(QString::fromUtf16(text)).has_value())
+            << QString::fromUtf16(text).toStdString();
+}
+
+TEST(CellReferences, ParseAndName) {
+    const struct {
+        const char* text;
+        int row, column;
+    } good[] = {
+        {"A1", 1, 1}, {"b12", 12, 2}, {"$D$4", 4, 4}, {"AA100", 100, 27}, {"XFD1048576", 1048576, 16384}};
+    for (const auto& c : good) {
+        int row = 0, column = 0;
+        ASSERT_TRUE(ParseCellReference(QString::fromLatin1(c.text), &row, &column)) << c.text;
+        EXPECT_EQ(row, c.row) << c.text;
+        EXPECT_EQ(column, c.column) << c.text;
+    }
+    for (const char* bad : {"A0", "XFE1", "A1048577", "1A", "A", "", "A1B", "$$A1", "A-1", "Ä1"}) {
+        int row = 0, column = 0;
+        EXPECT_FALSE(ParseCellReference(QString::fromUtf8(bad), &row, &column)) << bad;
+    }
+    const struct {
+        int column;
+        const char* name;
+    } names[] = {{1, "A"},   {26, "Z"},   {27, "AA"},   {52, "AZ"},
+                 {53, "BA"}, {702, "ZZ"}, {703, "AAA"}, {16384, "XFD"}};
+    for (const auto& n : names)
+        EXPECT_EQ(ColumnName(n.column), QString::fromLatin1(n.name));
+}
+
+TEST(NumberDisplay, UnderFormats) {
+    const struct {
+        double value;
+        const char* format;
+        const char* shown;
+    } cases[] = {{12, "0_ ", "12 "},
+                 {12.6, "0_ ", "13 "},
+                 {1.2346, "0.000_ ", "1.235 "},
+                 {-0.0004, "0.000_ ", "0.000 "},
+                 {-1.5, "0.0_ ", "-1.5 "},
+                 {1.5, "General", "1.5"},
+                 {1e20, "@", "1E+20"},
+                 {0.25, "0.00\"V\"", "0.25V"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(DisplayNumber(c.value, QString::fromLatin1(c.format)), QString::fromLatin1(c.shown))
+            << c.format;
+}
+
+TEST(ColumnFitting, WidthsOfTexts) {
+    EXPECT_EQ(TextPixelWidth(QStringLiteral("000000000000")), 84);
+    EXPECT_LT(TextPixelWidth(QStringLiteral("iiii")), TextPixelWidth(QStringLiteral("MMMM")));
+    EXPECT_EQ(TextPixelWidth(QStringLiteral("\u03A9")), TextPixelWidth(QStringLiteral("\u2103")));
+    // A fitted column shows the text plus 7 pixels of padding: trunc(7w + 5) pixels.
+    for (const int pixels : {10, 37, 84, 300}) {
+        const double width = FittedColumnWidth(pixels);
+        if (pixels + 7 > 12) {
+            EXPECT_NEAR(width * 7 + 5, pixels + 7, 0.05) << pixels;
+        }
+    }
+}
+
+TEST(SpreadsheetLayer, NothingHappensWithoutAnOpenWorkbook) {
+    ModalWatcher watcher;
+    SpreadsheetAutomation excel;
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SelectRange(QStringLiteral("A1"), QStringLiteral("B2"));
+    excel.SetNumberFormat(QStringLiteral("@"));
+    EXPECT_FALSE(excel.SetItem(1, 1, QStringLiteral("x")));
+    excel.AutoFitColumns();
+    QTemporaryDir dir;
+    excel.SaveWorkbook(dir.filePath(QStringLiteral("never.xlsx")));
+    excel.Shutdown();
+    EXPECT_EQ(excel.Workbook(), nullptr);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("never.xlsx"))));
+    EXPECT_TRUE(excel.SavedFileName().isEmpty());
+    EXPECT_TRUE(watcher.boxes.empty());
+}
+
+TEST(SpreadsheetLayer, AddedSheetGoesBeforeTheActiveOneAndBecomesActive) {
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    ASSERT_EQ(excel.Workbook()->SheetCount(), 1);
+    EXPECT_EQ(excel.Workbook()->Sheet(0).Name(), QStringLiteral("Sheet1"));
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.AddSheet(QStringLiteral("Second"));
+    const sheet::Workbook& book = *excel.Workbook();
+    ASSERT_EQ(book.SheetCount(), 3);
+    EXPECT_EQ(book.Sheet(0).Name(), QStringLiteral("Second"));
+    EXPECT_EQ(book.Sheet(1).Name(), QStringLiteral("KX-NOVA"));
+    EXPECT_EQ(book.Sheet(2).Name(), QStringLiteral("Sheet1"));
+    EXPECT_EQ(book.ActiveSheet(), 0);
+    ASSERT_TRUE(excel.CurrentRange().has_value());
+    EXPECT_TRUE(excel.CurrentRange()->IsWholeSheet());
+}
+
+TEST(SpreadsheetLayer, SheetNamesAWorkbookRefuses) {
+    for (const QString& name :
+         {QStringLiteral("Sheet1"), QStringLiteral("sheet1"), QString(), QStringLiteral("a/b"),
+          QStringLiteral("[x]"), QString(32, u'x'), QStringLiteral("'quoted'")}) {
+        SpreadsheetAutomation excel;
+        ASSERT_TRUE(excel.Open());
+        EXPECT_THROW(excel.AddSheet(name), AutomationFailure) << name.toStdString();
+    }
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    EXPECT_NO_THROW(excel.AddSheet(QString(31, u'x')));
+}
+
+TEST(SpreadsheetLayer, SetItemCountsFromTheRangeCornerAndChecksItsBounds) {
+    ModalWatcher watcher;
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SelectRange(QStringLiteral("B2"), QStringLiteral("B11"));
+    EXPECT_TRUE(excel.SetItem(1, 1, QStringLiteral("first")));
+    EXPECT_TRUE(excel.SetItem(10, 1, QStringLiteral("last")));
+    const sheet::Worksheet& ws = *excel.Worksheet();
+    ASSERT_NE(ws.At(2, 2), nullptr);
+    EXPECT_EQ(ws.At(2, 2)->text, QStringLiteral("first"));
+    ASSERT_NE(ws.At(11, 2), nullptr);
+    EXPECT_EQ(ws.At(11, 2)->text, QStringLiteral("last"));
+
+    const struct { int row, column; } outside[] = {{11, 1}, {1, 2}, {0, 1}, {1, 0}};
+    for (const auto& o : outside) {
+        watcher.boxes.clear();
+        EXPECT_FALSE(excel.SetItem(o.row, o.column, QStringLiteral("no")));
+        ASSERT_EQ(watcher.boxes.size(), 1u) << o.row << "," << o.column;
+        EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("SetItem error"));
+        EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zelvox"));
+        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+    }
+    EXPECT_EQ(ws.At(12, 2), nullptr);
+    EXPECT_EQ(ws.At(2, 3), nullptr);
+    EXPECT_EQ(ws.At(1, 2), nullptr);
+    EXPECT_EQ(ws.Cells().size(), 2u);
+}
+
+TEST(SpreadsheetLayer, RangesAreNormalisedAndBadReferencesFail) {
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SelectRange(QStringLiteral("B5"), QStringLiteral("a2"));
+    EXPECT_EQ(excel.CurrentRange(), (CellRange{2, 1, 5, 2}));
+    EXPECT_THROW(excel.SelectRange(QStringLiteral("A2"), QStringLiteral("A%d")), AutomationFailure);
+    excel.SelectAllCells();
+    EXPECT_TRUE(excel.CurrentRange()->IsWholeSheet());
+}
+
+TEST(SpreadsheetLayer, TextsAreInterpretedUnderTheFormatAtEntry) {
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
+    excel.SetItem(1, 1, QStringLiteral("12")); // A1 under "@"
+    excel.SelectRange(QStringLiteral("B2"), QStringLiteral("B4"));
+    excel.SetNumberFormat(SpreadsheetAutomation::DecimalFormat(3));
+    excel.SetItem(1, 1, QStringLiteral("1.234"));
+    excel.SetItem(2, 1, QStringLiteral("0L"));
+    excel.SetNumberFormat(SpreadsheetAutomation::TextFormat()); // later formats convert nothing
+    excel.SetItem(3, 1, QStringLiteral("5"));
+
+    const sheet::Worksheet& ws = *excel.Worksheet();
+    const sheet::Workbook& book = *excel.Workbook();
+    const struct {
+        int row, column;
+        Cell::Kind kind;
+        double number;
+        const char* text;
+        const char* format;
+    } expected[] = {{1, 1, Cell::Kind::Text, 0, "12", "@"},
+                    {2, 2, Cell::Kind::Number, 1.234, "", "@"},
+                    {3, 2, Cell::Kind::Text, 0, "0L", "@"},
+                    {4, 2, Cell::Kind::Text, 0, "5", "@"}};
+    for (const auto& e : expected) {
+        const Cell* cell = ws.At(e.row, e.column);
+        ASSERT_NE(cell, nullptr) << e.row;
+        EXPECT_EQ(cell->kind, e.kind) << e.row;
+        EXPECT_DOUBLE_EQ(cell->number, e.number) << e.row;
+        EXPECT_EQ(cell->text, QString::fromLatin1(e.text)) << e.row;
+        EXPECT_EQ(book.FormatCode(cell->format), QString::fromLatin1(e.format)) << e.row;
+    }
+    // A cell never formatted on its own follows the whole sheet's format.
+    EXPECT_EQ(book.FormatCode(ws.FormatAt(100, 7)), QStringLiteral("@"));
+}
+
+TEST(SpreadsheetLayer, FittingWidensOnlyColumnsWithContentInTheRange) {
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SetItem(1, 1, QStringLiteral("Index"));
+    excel.SetItem(2, 1, QStringLiteral("7"));
+    excel.SetItem(1, 2, QStringLiteral("09:05:07:042"));
+    excel.SetItem(1, 4, QStringLiteral("x"));
+    excel.SelectRange(QStringLiteral("A5"), QStringLiteral("B5")); // whole columns A and B count
+    excel.AutoFitColumns();
+    const auto& widths = excel.Worksheet()->ColumnWidths();
+    ASSERT_EQ(widths.size(), 2u);
+    ASSERT_TRUE(widths.count(1) && widths.count(2));
+    EXPECT_NEAR(widths.at(2), FittedColumnWidth(TextPixelWidth(QStringLiteral("09:05:07:042"))), 1e-9);
+    EXPECT_GT(widths.at(2), 10.0); // nine digits and three colons
+    EXPECT_LT(widths.at(1), widths.at(2));
+    excel.SelectAllCells();
+    excel.AutoFitColumns();
+    EXPECT_EQ(excel.Worksheet()->ColumnWidths().size(), 3u); // D now; C has nothing to show
+}
+
+TEST(SpreadsheetLayer, InitErrorWhenTheWriterHasNoScratchSpace) {
+    QTemporaryDir dir;
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", zelvox::testing::UncreatablePath(dir, QStringLiteral("tmp")).toLocal8Bit());
+    ModalWatcher watcher;
+    SpreadsheetAutomation excel;
+    const bool opened = excel.Open();
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(excel.Workbook(), nullptr);
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("EXCEL init error!"));
+    EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+}
+
+} // namespace
