@@ -1,0 +1,102 @@
+#include "export/TextExport.h"
+
+#include "export/ExportSupport.h"
+#include "panes/Cdata.h"
+#include "panes/PaneLinks.h"
+
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QtEndian>
+
+namespace zelvox {
+
+namespace {
+
+// Appends one table row as its line: each field followed by TAB, then CR LF.
+void AppendLine(const Cdata& table, int row, QString& line) {
+    for (int column = 0; column < 4; ++column) {
+        line += table.CellText(row, column);
+        line += u'\t';
+    }
+    line += u"\r\n";
+}
+
+void AppendLittleEndian(const QString& text, QByteArray& out) {
+    const qsizetype at = out.size();
+    out.resize(at + text.size() * 2);
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), out.data() + at);
+}
+
+} // namespace
+
+QByteArray TableTextBytes(const Cdata& table) {
+    QByteArray bytes;
+    QString line;
+    const int rows = table.RowCount();
+    for (int row = 0; row < rows; ++row) {
+        line.clear();
+        AppendLine(table, row, line);
+        AppendLittleEndian(line, bytes);
+    }
+    return bytes;
+}
+
+bool WriteTableText(const Cdata& table, const QString& path, QString* reason) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *reason = file.errorString();
+        return false;
+    }
+    // Written in blocks of rows so a long table needs no second copy in memory.
+    constexpr qsizetype kBlock = 64 * 1024;
+    QByteArray block;
+    block.reserve(kBlock + 1024);
+    QString line;
+    const int rows = table.RowCount();
+    for (int row = 0; row < rows; ++row) {
+        line.clear();
+        AppendLine(table, row, line);
+        AppendLittleEndian(line, block);
+        if (block.size() >= kBlock || row == rows - 1) {
+            if (file.write(block) != block.size())
+                break; // the save file remembers the failure; commit reports it
+            block.clear();
+        }
+    }
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) {
+    if (chosenPath.isEmpty())
+        return;
+    // The extension is always added, whatever the chosen name ends with.
+    const QString path = chosenPath + QStringLiteral(".txt");
+    ExportPause pause(links);
+    links.SetStatusText(3, QStringLiteral("start to txt excel,please wait..."));
+    QString reason;
+    const Cdata* table = links.TablePane();
+    bool written = false;
+    if (table) {
+        written = WriteTableText(*table, path, &reason);
+    } else {
+        reason = QStringLiteral("no readings table");
+    }
+    pause.Release();
+    if (written)
+        links.SetStatusText(3, QStringLiteral("save txt file successfully"));
+    else
+        ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
+}
+
+void SaveTextFileCommand(PaneLinks& links, QWidget* parent) {
+    const QString chosen =
+        QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("TXT(*.txt)"), nullptr,
+                                     QFileDialog::DontConfirmOverwrite);
+    SaveTextFile(links, parent, chosen);
+}
+
+} // namespace zelvox

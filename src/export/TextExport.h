@@ -1,0 +1,31 @@
+// "SAVE TEXT FILE": the readings table as UTF-16LE text, one line per row, every field followed
+// by a TAB, lines ending in CR LF.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QWidget;
+
+namespace zelvox {
+
+class Cdata;
+class PaneLinks;
+
+// The file's bytes for the table as it stands: no byte-order mark, no header, empty for an
+// empty table.
+QByteArray TableTextBytes(const Cdata& table);
+
+// Writes the table to exactly `path` (nothing appended). The file is written beside the target
+// and renamed over it only when complete. On failure returns false with the system's reason.
+bool WriteTableText(const Cdata& table, const QString& path, QString* reason);
+
+// Everything after the save dialog: appends ".txt", pauses acquisition, writes, reports in the
+// status bar (pane 3); a file that cannot be written gets an error box naming path and reason.
+// An empty chosenPath (dialog cancelled) does nothing.
+void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath);
+
+// The menu command: the save dialog ("TXT(*.txt)", no overwrite question), then SaveTextFile.
+void SaveTextFileCommand(PaneLinks& links, QWidget* parent);
+
+} // namespace zelvox
