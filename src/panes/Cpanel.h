@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 class QPushButton;
 class QLineEdit;
@@ -49,6 +51,24 @@ private:
     std::array<TranPic*, 72> segments_{};
     Frame mirrored_{};
     QTimer* dispatchTimer_ = nullptr;
+
+    // The buttons (1009..1012), the labels (1014..1017) and the fields (1005..1008).
+    void CreateButtons(int imageWidth, int imageHeight);
+    void LayOutFields(int imageWidth, int imageHeight);
+    void SetField(QLineEdit* field, const std::optional<std::u16string>& text);
+    QLabel* background_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* resetButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
+    QLabel* maxLabel_ = nullptr;
+    QLabel* maxTimeLabel_ = nullptr;
+    QLabel* minLabel_ = nullptr;
+    QLabel* minTimeLabel_ = nullptr;
+    QLineEdit* maxField_ = nullptr;
+    QLineEdit* maxTimeField_ = nullptr;
+    QLineEdit* minField_ = nullptr;
+    QLineEdit* minTimeField_ = nullptr;
 };
 
 } // namespace zelvox
