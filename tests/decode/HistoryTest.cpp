@@ -68,7 +68,7 @@ TEST(ReadingHistory, ResetClearsRunStateOnly) {
     EXPECT_EQ(h->Value(0), 9.0);
 }
 
-TEST(ReadingHistory, StoreAndResetWaitForTheLock) {
+TEST(ReadingHistory, StoreResetAndRunDecisionWaitForTheLock) {
     auto h = std::make_unique<ReadingHistory>();
     {
         std::unique_lock<std::mutex> held(h->Lock());
@@ -88,35 +88,68 @@ TEST(ReadingHistory, StoreAndResetWaitForTheLock) {
         reset.join();
     }
     EXPECT_EQ(h->Count(), 0);
+    {
+        // The statistics step decides a new run under the same lock.
+        Statistics stats;
+        std::unique_lock<std::mutex> held(h->Lock());
+        std::thread dispatch([&] { stats.UpdateMaxMin({1.0, 0, 5}, *h, nullptr); });
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(h->lastFunctionCode, 0) << "UpdateMaxMin changed the run while the lock was held";
+        held.unlock();
+        dispatch.join();
+        EXPECT_EQ(h->lastFunctionCode, 5);
+    }
 }
 
 TEST(ReadingHistory, ConcurrentStoreResetAndDispatch) {
-    // A reader thread stores as fast as it can while this thread resets and dispatches;
-    // ThreadSanitizer checks the sharing, the assertions check what readers may see.
+    // A reader thread offers readings as fast as it can while this thread dispatches each
+    // stored one and resets once. The handshake lets exactly one reading through per
+    // dispatch, so what the dispatch sees is fixed; ThreadSanitizer checks the sharing.
     auto h = std::make_unique<ReadingHistory>();
     Statistics stats;
     std::atomic<bool> stop{false};
     std::thread reader([&] {
-        std::uint32_t n = 0;
+        std::uint32_t stored = 0, spins = 0;
         while (!stop.load()) {
-            h->StoreReading({1.0 + (n++ % 1000), 0, static_cast<std::uint8_t>(1 + n % 3)});
+            // Mostly wait for the dispatch without the lock; now and then offer a reading
+            // while one is still pending, which must be turned away.
+            if (h->readingPending.load() != 0 && ++spins % 64 != 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            const double v = 1.0 + stored % 1000;
+            if (h->StoreReading({v, 0, static_cast<std::uint8_t>(1 + stored % 3)}))
+                ++stored;
         }
     });
-    for (int i = 0; i < 20000; ++i) {
-        if (i % 500 == 0)
-            h->Reset();
-        const std::uint16_t count = h->Count();
-        ASSERT_LE(count, ReadingHistory::kCapacity);
-        if (count > 0) {
-            const double v = h->Value(count - 1u);
-            ASSERT_TRUE(v >= 1.0 && v <= 1000.0) << v << " at " << count - 1u;
+    struct Joiner {
+        std::atomic<bool>& stop;
+        std::thread& t;
+        ~Joiner() {
+            stop = true;
+            t.join();
         }
-        stats.UpdateMaxMin({2.0, 0, static_cast<std::uint8_t>(i % 4)}, *h, nullptr);
-        ASSERT_LE(h->RunStart(), ReadingHistory::kCapacity);
+    } joiner{stop, reader};
+
+    constexpr int kResetAt = 30500;
+    for (int i = 0; i < 31000; ++i) {
+        while (h->readingPending.load() == 0)
+            std::this_thread::yield();
+        if (i == kResetAt)
+            h->Reset();
+        // Up to the reset the history wraps at 30000; afterwards it restarts from index 0
+        // with the first reading stored after the reset.
+        const int expected = i < kResetAt ? i % ReadingHistory::kCapacity + 1 : i - kResetAt;
+        const std::uint16_t count = h->Count();
+        ASSERT_EQ(count, expected) << "dispatch " << i;
+        if (count > 0) {
+            ASSERT_EQ(h->Value(count - 1u), 1.0 + i % 1000) << "dispatch " << i;
+        }
+        const auto t = stats.UpdateMaxMin({2.0, 0, static_cast<std::uint8_t>(1 + i % 2)}, *h, nullptr);
+        ASSERT_TRUE(t.newRun) << "the function changes at every dispatch";
+        ASSERT_EQ(h->RunStart(), count == 0 ? 0 : count - 1);
         h->readingPending = 0;
     }
-    stop = true;
-    reader.join();
 }
 
 // Records the calls the statistics step makes to the trend graph.
