@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QWidget>
 #include <cstdint>
 
@@ -24,6 +26,7 @@ public:
     double gaugeValue() const { return gaugeValue_; }
     std::uint16_t gaugeScale() const { return gaugeScale_; }
     QPoint needleTip() const { return needleTip_; }
+    QSize dialSize() const { return dialSize_; }
 
     // The needle tip for a shown value on scale row s (pure; used by painting and tests).
     static QPoint NeedleTip(double gaugeValue, std::uint16_t scale);
@@ -36,6 +39,8 @@ private:
     double gaugeValue_ = 0.0;
     std::uint16_t gaugeScale_ = 0;
     QPoint needleTip_{205, 6};
+    QRect clientRect_;
+    QSize dialSize_;
 };
 
 } // namespace zelvox

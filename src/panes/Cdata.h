@@ -32,6 +32,8 @@ public:
     QString CellText(int row, int column) const;
 
     QTableView* List() const;
+    // The compact row store behind the list (for memory figures).
+    const ReadingsModel& Model() const;
 
 private:
     PaneLinks* links_;

@@ -3,9 +3,12 @@
 
 #include "decode/Statistics.h"
 
+#include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 
 class QPainter;
@@ -47,8 +50,26 @@ public:
     std::uint16_t plotHeight() const { return plotHeight_; }
     std::uint16_t halfHeight() const { return halfHeight_; }
 
+    // Readings per page: plotWidth - 50, and at least 1 for a plot too narrow to hold any.
+    int PageSize() const;
+    // Page buttons 1022, 1019, 1020, 1021 (nothing happens before the first reading).
+    void FirstPage();
+    void PreviousPage();
+    void NextPage();
+    void LastPage();
+
+    // The y of a stored value: overloads on the top and bottom lines, else trunc(b - b*v/G).
+    static int TraceY(double value, int base, int halfHeight, double fullScale);
+    // The linear part alone (used for the previous value of a segment even if it overloaded).
+    static int LinearY(double value, int base, double fullScale);
+    // Text of label i (0 at the top .. 10 at the bottom) for a function on a scale row.
+    static QString AxisLabel(std::uint8_t trendFunction, std::uint16_t scale, int i);
+    // Status bar hint of a control, by id; empty for controls without one.
+    static QString ButtonHint(int id);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     PaneLinks* links_;
@@ -63,6 +84,12 @@ private:
     QImage plotImage_;
     QLineEdit* pageBox_ = nullptr;
     QLabel* pageTotal_ = nullptr;
+    std::array<QPushButton*, 6> buttons_{};
+    QFont labelFont_;
+
+    void ComposePlot();
+    void DrawTrace(int rows);
+    void ShowPageNumbers();
 };
 
 } // namespace zelvox

@@ -1,0 +1,111 @@
+#include "panes/ReadingsModel.h"
+
+#include "decode/Labels.h"
+
+#include <algorithm>
+
+namespace zelvox {
+
+namespace {
+
+std::uint32_t MillisecondOfDay(const TimeOfDay& t) {
+    const auto field = [](int v, int top) { return static_cast<std::uint32_t>(std::clamp(v, 0, top)); };
+    return ((field(t.hour, 23) * 60 + field(t.minute, 59)) * 60 + field(t.second, 59)) * 1000 +
+           field(t.millisecond, 999);
+}
+
+TimeOfDay TimeFromMilliseconds(std::uint32_t ms) {
+    TimeOfDay t;
+    t.millisecond = static_cast<int>(ms % 1000);
+    ms /= 1000;
+    t.second = static_cast<int>(ms % 60);
+    ms /= 60;
+    t.minute = static_cast<int>(ms % 60);
+    t.hour = static_cast<int>(ms / 60);
+    return t;
+}
+
+QString FromU16(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+ReadingsModel::ReadingsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+ReadingsModel::~ReadingsModel() = default;
+
+void ReadingsModel::Append(double value, std::uint8_t pointPosition, std::uint8_t functionCode,
+                           const TimeOfDay& at) {
+    const int row = count_;
+    if ((row >> kBlockShift) == static_cast<int>(blocks_.size()))
+        blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockRows));
+    beginInsertRows(QModelIndex(), row, row);
+    blocks_[row >> kBlockShift][row & (kBlockRows - 1)] =
+        Row{value, MillisecondOfDay(at), pointPosition, functionCode};
+    ++count_;
+    endInsertRows();
+}
+
+void ReadingsModel::Clear() {
+    beginResetModel();
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    count_ = 0;
+    endResetModel();
+}
+
+QString ReadingsModel::CellText(int row, int column) const {
+    if (row < 0 || row >= count_)
+        return {};
+    const Row& r = At(row);
+    switch (column) {
+    case 0:
+        return QString::number(row);
+    case 1:
+        return FromU16(FormatTableValue(r.value, r.pointPosition));
+    case 2:
+        return r.functionCode < kFunctionCount ? FromU16(functionLabels[r.functionCode]) : QString();
+    case 3:
+        return FromU16(FormatTime(TimeFromMilliseconds(r.millisecondOfDay)));
+    default:
+        return {};
+    }
+}
+
+std::size_t ReadingsModel::StorageBytes() const {
+    return blocks_.capacity() * sizeof(blocks_[0]) + blocks_.size() * kBlockRows * sizeof(Row);
+}
+
+QString ReadingsModel::ColumnHeading(int column) {
+    static const char* const headings[kColumns] = {"Index", "Value", "Type", "Time"};
+    return column >= 0 && column < kColumns ? QString::fromLatin1(headings[column]) : QString();
+}
+
+int ReadingsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count_;
+}
+
+int ReadingsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ReadingsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    if (role == Qt::DisplayRole)
+        return CellText(index.row(), index.column());
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+QVariant ReadingsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return ColumnHeading(section);
+    if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+} // namespace zelvox
