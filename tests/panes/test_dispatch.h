@@ -1,0 +1,53 @@
+// Drives the panes the way the reading dispatch does, for the pane tests.
+#pragma once
+
+#include "decode/Reading.h"
+#include "panes/Ccompass.h"
+#include "panes/Cdata.h"
+#include "panes/Cwave.h"
+#include "support/PaneHub.h"
+
+#include <QImage>
+#include <QWidget>
+
+namespace zelvox::testing {
+
+// Store (as the reader does), then the dispatch steps in their order: statistics and pages,
+// table row, graph, gauge; finally the pending mark is cleared.
+inline void Dispatch(PaneHub& hub, const Reading& reading, const TimeOfDay& at = {}) {
+    hub.history.StoreReading(reading);
+    hub.stats.UpdateMaxMin(reading, hub.history, hub.wave);
+    if (hub.data)
+        hub.data->AddReading(reading.pointPosition, reading.functionCode, reading.value, at);
+    if (hub.wave)
+        hub.wave->ShowReading(reading.functionCode, reading.pointPosition);
+    if (hub.compass)
+        hub.compass->ShowReading(reading.functionCode, reading.pointPosition, reading.value);
+    hub.history.readingPending = 0;
+}
+
+// RESET's steps for the history and the three panes.
+inline void ResetPanes(PaneHub& hub) {
+    hub.history.Reset();
+    if (hub.data)
+        hub.data->Clear();
+    if (hub.compass)
+        hub.compass->Reset();
+    if (hub.wave)
+        hub.wave->Reset();
+}
+
+inline QImage Grab(QWidget& widget) {
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+inline QRgb Pixel(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFF;
+}
+
+constexpr QRgb kRed = 0xFF0000;
+constexpr QRgb kBlue = 0x0000FF;
+constexpr QRgb kGrey = 0xDCDCDC;
+constexpr QRgb kWhite = 0xFFFFFF;
+
+} // namespace zelvox::testing
