@@ -23,7 +23,7 @@ t1=$(date +%s.%N)
 echo "launch to window shown: $(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.0f", (b-a)*1000}') ms"
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove $((X + ${ZELVOX_START_X:-455})) $((Y + ${ZELVOX_START_Y:-$((HEIGHT - 60))})) click 1
+xdotool mousemove $((X + ${ZELVOX_START_X:-455})) $((Y + ${ZELVOX_START_Y:-$((HEIGHT - 39))})) click 1
 sleep 3
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app/stat"; }

@@ -13,8 +13,10 @@
 #include <QAction>
 #include <QEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -50,8 +52,9 @@ CMainFrame::CMainFrame(Settings& settings, QWidget* parent)
     setWindowTitle(QStringLiteral("Zelvox"));
     // No maximise box and no sizing border: the window keeps its caption, system menu and
     // minimise box.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     BuildMenus();
     BuildStatusBar();
     BuildPanes();
@@ -61,6 +64,14 @@ CMainFrame::CMainFrame(Settings& settings, QWidget* parent)
     clock_->setInterval(1000);
     connect(clock_, &QTimer::timeout, this, &CMainFrame::UpdateClock);
     clock_->start();
+    CentreOnScreen();
+}
+
+void CMainFrame::CentreOnScreen() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
 }
 
 CMainFrame::~CMainFrame() {
@@ -81,9 +92,12 @@ void CMainFrame::BuildMenus() {
         int id;
     };
     static const Item items[] = {
-        {"&File", "SAVE EXCEL FILE", kCmdSaveExcel}, {"&File", "SAVE TEXT FILE", kCmdSaveText},
-        {"&File", "Export Graph", kCmdExportGraph},  {"&File", nullptr, 0},
-        {"&File", "E&xit", kCmdExit},                {"SET", "PORT SET", kCmdPortSet},
+        {"&File", "SAVE EXCEL FILE", kCmdSaveExcel},
+        {"&File", "SAVE TEXT FILE", kCmdSaveText},
+        {"&File", "Export Graph", kCmdExportGraph},
+        {"&File", nullptr, 0},
+        {"&File", "E&xit", kCmdExit},
+        {"SET", "PORT SET", kCmdPortSet},
         {"HELP", "HelpTopic", kCmdHelpTopic},
     };
     QMenu* menu = nullptr;
@@ -107,7 +121,9 @@ void CMainFrame::BuildMenus() {
     }
 }
 
-QAction* CMainFrame::Command(int id) const { return findChild<QAction*>(QString::number(id)); }
+QAction* CMainFrame::Command(int id) const {
+    return findChild<QAction*>(QString::number(id));
+}
 
 void CMainFrame::BuildStatusBar() {
     QStatusBar* bar = statusBar();
@@ -165,9 +181,13 @@ void CMainFrame::SetStatusText(int pane, const QString& text) {
     label->repaint();
 }
 
-QString CMainFrame::StatusText(int pane) const { return statusPanes_.at(pane)->text(); }
+QString CMainFrame::StatusText(int pane) const {
+    return statusPanes_.at(pane)->text();
+}
 
-void CMainFrame::RequestClose() { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }
+void CMainFrame::RequestClose() {
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
 
 void CMainFrame::UpdateClock() {
     SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));

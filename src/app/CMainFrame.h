@@ -65,6 +65,7 @@ private:
     void BuildMenus();
     void BuildStatusBar();
     void BuildPanes();
+    void CentreOnScreen();
 
     Settings& settings_;
     std::unique_ptr<ReadingHistory> history_;

@@ -144,7 +144,9 @@ void CZelvoxApp::OnExportGraph() {
         frame_->TrendPane()->ExportGraph();
 }
 
-QString CZelvoxApp::HelpFilePath() { return QDir::current().absoluteFilePath(QStringLiteral("Zelvox.chm")); }
+QString CZelvoxApp::HelpFilePath() {
+    return QDir::current().absoluteFilePath(QStringLiteral("Zelvox.chm"));
+}
 
 void CZelvoxApp::OnHelpTopic() {
     // Opened with the desktop's default handler; a missing file is not reported.

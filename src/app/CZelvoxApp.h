@@ -13,10 +13,10 @@ class CMainFrame;
 class SimulatedMeter;
 
 struct CommandLine {
-    bool demo = false;     // start the built-in simulated meter and choose its port
-    QString port;          // choose this port at start-up (short name under /dev or a path)
+    bool demo = false; // start the built-in simulated meter and choose its port
+    QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
-    QString error;         // set when the arguments could not be understood
+    QString error; // set when the arguments could not be understood
 };
 
 CommandLine ParseCommandLine(const QStringList& arguments);

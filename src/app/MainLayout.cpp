@@ -4,7 +4,9 @@
 
 namespace zelvox {
 
-int MainWindowWidth(int screenWidth) { return screenWidth > 800 ? 930 : 800; }
+int MainWindowWidth(int screenWidth) {
+    return screenWidth > 800 ? 930 : 800;
+}
 
 MainLayout ComputeMainLayout(int screenWidth, int clientHeight, int centralHeight, QSize layoutImage,
                              int captionHeight) {
@@ -23,8 +25,8 @@ MainLayout ComputeMainLayout(int screenWidth, int clientHeight, int centralHeigh
     l.dataCell = QRect(leftTop + kSplitterGap, 0, std::max(0, width - leftTop - kSplitterGap), top);
     const int leftBottom = std::min(layoutImage.width(), width);
     l.compassCell = QRect(0, bottomY, leftBottom, bottomHeight);
-    l.panelCell =
-        QRect(leftBottom + kSplitterGap, bottomY, std::max(0, width - leftBottom - kSplitterGap), bottomHeight);
+    l.panelCell = QRect(leftBottom + kSplitterGap, bottomY, std::max(0, width - leftBottom - kSplitterGap),
+                        bottomHeight);
     return l;
 }
 

@@ -7,14 +7,14 @@
 namespace zelvox {
 
 struct MainLayout {
-    QSize window;       // the main window, menu bar and status bar included
-    int topRowHeight;   // ideal height of the top row (graph and table)
+    QSize window;     // the main window, menu bar and status bar included
+    int topRowHeight; // ideal height of the top row (graph and table)
     // Cells of the four panes in the central area (each pane sits inside a 2-pixel border).
     QRect waveCell, dataCell, compassCell, panelCell;
 };
 
-inline constexpr int kSplitterGap = 7;  // width of a splitter bar between cells
-inline constexpr int kPaneBorder = 2;   // sunken border around each pane
+inline constexpr int kSplitterGap = 7; // width of a splitter bar between cells
+inline constexpr int kPaneBorder = 2;  // sunken border around each pane
 inline constexpr int kTopLeftWidth = 450;
 inline constexpr int kWindowHeight = 580;
 

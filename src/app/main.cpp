@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "zelvox: %s\n\n%s", qPrintable(options.error), qPrintable(zelvox::CommandLineHelp()));
+        std::fprintf(stderr, "zelvox: %s\n\n%s", qPrintable(options.error),
+                     qPrintable(zelvox::CommandLineHelp()));
         return 2;
     }
 

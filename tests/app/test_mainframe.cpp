@@ -13,9 +13,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -105,9 +105,10 @@ TEST(MainFrame, MenuBarHoldsTheCommandsInOrder) {
     EXPECT_EQ(menus[1]->menu()->actions().value(0)->text(), "PORT SET");
     EXPECT_EQ(menus[2]->menu()->actions().value(0)->text(), "HelpTopic");
 
-    const std::pair<int, const char*> ids[] = {{kCmdSaveExcel, "SAVE EXCEL FILE"}, {kCmdSaveText, "SAVE TEXT FILE"},
-                                               {kCmdExportGraph, "Export Graph"},   {kCmdExit, "E&xit"},
-                                               {kCmdPortSet, "PORT SET"},           {kCmdHelpTopic, "HelpTopic"}};
+    const std::pair<int, const char*> ids[] = {
+        {kCmdSaveExcel, "SAVE EXCEL FILE"}, {kCmdSaveText, "SAVE TEXT FILE"},
+        {kCmdExportGraph, "Export Graph"},  {kCmdExit, "E&xit"},
+        {kCmdPortSet, "PORT SET"},          {kCmdHelpTopic, "HelpTopic"}};
     QSignalSpy spy(&frame, &CMainFrame::commandTriggered);
     for (const auto& [id, label] : ids) {
         QAction* action = frame.Command(id);
