@@ -13,6 +13,7 @@
 #include "panes/TranPic.h"
 #include "res/Artwork.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,10 +67,10 @@ Cpanel::Cpanel(PaneLinks* links, QWidget* parent)
     dispatchTimer_->setInterval(kDispatchPeriodMs);
     connect(dispatchTimer_, &QTimer::timeout, this, &Cpanel::DispatchReading);
 
-    // Both signals come from the workers; queued to this thread they arrive in the order sent.
-    connect(acquisition_.get(), &Acquisition::frameAccepted, this, &Cpanel::ApplyFrame, Qt::QueuedConnection);
-    connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &Cpanel::ArmDispatchTimer,
-            Qt::QueuedConnection);
+    // The acquisition hands frames and dispatch requests to this thread in the order the workers
+    // sent them.
+    connect(acquisition_.get(), &Acquisition::frameAccepted, this, &Cpanel::ApplyFrame);
+    connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &Cpanel::ArmDispatchTimer);
 }
 
 Cpanel::~Cpanel() {
@@ -208,6 +209,10 @@ void Cpanel::OnStart() {
 
 void Cpanel::OnStop() {
     acquisition_->StopAcquisition();
+    // Frames the reader sent before it ended are still queued: show them now, so the display
+    // keeps the meter's last picture and a START that follows begins dark.
+    QCoreApplication::sendPostedEvents(acquisition_.get(), QEvent::MetaCall);
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (startButton_)
         startButton_->setEnabled(true);
     if (stopButton_)

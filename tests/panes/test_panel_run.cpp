@@ -147,6 +147,30 @@ TEST(PanelRun, StopKeepsTheDisplayAndAStartOnTheSamePortBeginsDark) {
     rig.panel->OnStop();
 }
 
+TEST(PanelRun, StopShowsTheLastFrameTheReaderSentAndTheNextStartBeginsDark) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    PanelRig rig;
+    StartOn(rig, pty);
+    const auto frame = EncodeReading("43.21", 1);
+    ASSERT_TRUE(pty.Write(*frame));
+    // Wait for the reader to take the frame, without letting this thread handle it.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (rig.panel->acquisition().CurrentReading().value != 43.21 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(rig.panel->acquisition().CurrentReading().value, 43.21);
+
+    rig.panel->OnStop();
+    EXPECT_EQ(rig.panel->MirroredFrame(), *frame);
+    EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "43.21");
+
+    StartOn(rig, pty);
+    WaitUntil([] { return false; }, 100); // nothing left of the old run may light a segment
+    EXPECT_EQ(ShownCount(rig), 0);
+    EXPECT_EQ(rig.panel->MirroredFrame(), Frame{});
+    rig.panel->OnStop();
+}
+
 // Closes the first modal message box that appears and keeps its text and title.
 struct MessageCatcher {
     QString text, title;
