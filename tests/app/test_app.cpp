@@ -43,7 +43,7 @@ QPushButton* Button(CMainFrame* frame, int id) {
     return frame->PanelPane()->findChild<QPushButton*>(QString::number(id));
 }
 
-bool FeedUntilRows(testing::Pty& pty, CMainFrame* frame, int rows) {
+bool FeedUntilRows(zelvox::testing::Pty& pty, CMainFrame* frame, int rows) {
     const Frame f = *EncodeReading("1.234", 1);
     QElapsedTimer t;
     t.start();
@@ -87,7 +87,7 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
     // By the close box, by "E&xit" and by the EXIT button.
     for (int how = 0; how < 3; ++how) {
         SCOPED_TRACE(how);
-        testing::Pty pty;
+        zelvox::testing::Pty pty;
         ASSERT_TRUE(pty.ok());
         CZelvoxApp app;
         CommandLine options;
@@ -115,7 +115,7 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
 }
 
 TEST(App, PortSetIsRefusedWhileRunning) {
-    testing::Pty pty;
+    zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
     CZelvoxApp app;
     CommandLine options;
