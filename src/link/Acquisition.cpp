@@ -4,13 +4,19 @@
 #include "link/LinkMessages.h"
 #include "link/SerialPort.h"
 
+#include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace zelvox {
 
@@ -35,7 +41,23 @@ struct UiEvent {
 } // namespace
 
 struct Acquisition::Impl {
-    explicit Impl(Acquisition* owner) : q(owner), port(CreateSerialPort()) {}
+    // Runs on the UI thread (the owner's constructor): the wake-up notifier belongs to it.
+    explicit Impl(Acquisition* owner)
+        : q(owner), port(CreateSerialPort()), uiWakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        if (uiWakeFd < 0)
+            qFatal("eventfd: %s", strerror(errno));
+        uiWake = std::make_unique<QSocketNotifier>(uiWakeFd, QSocketNotifier::Read);
+        QObject::connect(uiWake.get(), &QSocketNotifier::activated, q, [this] {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(uiWakeFd, &count, sizeof count);
+            Deliver();
+        });
+    }
+
+    ~Impl() {
+        uiWake.reset();
+        ::close(uiWakeFd);
+    }
 
     Acquisition* q;
     std::unique_ptr<SerialPort> port;
@@ -56,8 +78,12 @@ struct Acquisition::Impl {
     // Reader thread only while running; START resets it before the workers start.
     Framer framer;
 
+    // Worker to UI hand-off: the queue, and an eventfd watched by the UI thread's event loop
+    // that a worker signals when the queue stops being empty.
     std::mutex queueMutex;
     std::deque<UiEvent> queue;
+    int uiWakeFd = -1;
+    std::unique_ptr<QSocketNotifier> uiWake;
 
     // Sleeps d unless STOP comes first; false when stopping.
     bool Pause(milliseconds d) {
@@ -159,9 +185,10 @@ void Acquisition::Impl::Post(const UiEvent& event) {
             queue.pop_front(); // the mirror compares against what it showed last: nothing breaks
         queue.push_back(event);
     }
-    if (wakeUi)
-        QMetaObject::invokeMethod(
-            q, [this] { Deliver(); }, Qt::QueuedConnection);
+    if (wakeUi) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(uiWakeFd, &one, sizeof one);
+    }
 }
 
 // UI thread. One event at a time, so a slot that runs a nested event loop cannot reorder them.
