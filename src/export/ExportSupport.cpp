@@ -3,6 +3,7 @@
 #include "panes/Cpanel.h"
 #include "panes/PaneLinks.h"
 
+#include <QFileDevice>
 #include <QMessageBox>
 
 namespace zelvox {
@@ -18,6 +19,17 @@ void ExportPause::Release() {
     if (flag_)
         flag_->store(0);
     flag_ = nullptr;
+}
+
+bool WriteFully(QFileDevice& file, const char* data, qint64 size) {
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 written = file.write(data + done, size - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return file.flush();
 }
 
 void ShowErrorBox(QWidget* parent, const QString& text) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <atomic>
 
+class QFileDevice;
 class QWidget;
 
 namespace zelvox {
@@ -25,6 +27,12 @@ public:
 private:
     std::atomic<int>* flag_ = nullptr;
 };
+
+// Writes all of `data` through to the file: short writes are retried (the next attempt reports
+// the real error, e.g. a full disk) and the file's buffer is flushed, so a failure shows here.
+// Qt's save file does not notice a failed flush by itself: a caller must cancel it when this
+// returns false, or a truncated file would be committed.
+bool WriteFully(QFileDevice& file, const char* data, qint64 size);
 
 // A modal message box with the error icon, an OK button and the caption "Zelvox".
 void ShowErrorBox(QWidget* parent, const QString& text);

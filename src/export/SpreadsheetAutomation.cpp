@@ -2,6 +2,7 @@
 
 #include "export/CellInput.h"
 #include "export/ExportSupport.h"
+#include "export/WorkbookCheck.h"
 #include "export/WorkbookWriter.h"
 
 #include <QDir>
@@ -35,14 +36,9 @@ QString SheetNameProblem(const sheet::Workbook& book, const sheet::Worksheet* re
     return {};
 }
 
-// Copies the finished scratch file over `path` through a save file: the old file stays whole
-// until the new one is completely written.
-void ReplaceFile(const QString& scratch, const QString& path) {
-    QFile in(scratch);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AutomationFailure(QStringLiteral("%1\n%2: %3")
-                                    .arg(QString::fromUtf8(lxw_strerror(LXW_ERROR_CREATING_XLSX_FILE)),
-                                         scratch, in.errorString()));
+// Writes the finished workbook over `path` through a save file: the old file stays whole until
+// the new one is completely written.
+void ReplaceFile(const QByteArray& bytes, const QString& path) {
     QSaveFile out(path);
     const auto failed = [&](const QString& reason) {
         return AutomationFailure(
@@ -51,7 +47,7 @@ void ReplaceFile(const QString& scratch, const QString& path) {
     };
     if (!out.open(QIODevice::WriteOnly))
         throw failed(out.errorString());
-    if (out.write(in.readAll()) != in.size()) {
+    if (!WriteFully(out, bytes.constData(), bytes.size())) {
         const QString reason = out.errorString();
         out.cancelWriting();
         throw failed(reason);
@@ -180,7 +176,16 @@ void SpreadsheetAutomation::SaveWorkbook(const QString& path) {
     QString message;
     if (!sheet::WriteWorkbookFile(*workbook_, scratch.fileName(), scratchDir, &message))
         throw AutomationFailure(message);
-    ReplaceFile(scratch.fileName(), path);
+    // The writer does not notice failed writes to its own scratch files: check what it made
+    // before it replaces anything.
+    QFile written(scratch.fileName());
+    const QByteArray bytes = written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
+    QString problem;
+    if (!sheet::CheckWorkbookPackage(bytes, &problem))
+        throw AutomationFailure(QStringLiteral("The workbook could not be written completely: %1.\n"
+                                               "Is there room left in %2?")
+                                    .arg(problem, scratchDir));
+    ReplaceFile(bytes, path);
     savedFileName_ = path;
 }
 

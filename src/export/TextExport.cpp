@@ -58,8 +58,11 @@ bool WriteTableText(const Cdata& table, const QString& path, QString* reason) {
         AppendLine(table, row, line);
         AppendLittleEndian(line, block);
         if (block.size() >= kBlock || row == rows - 1) {
-            if (file.write(block) != block.size())
-                break; // the save file remembers the failure; commit reports it
+            if (!WriteFully(file, block.constData(), block.size())) {
+                *reason = file.errorString();
+                file.cancelWriting(); // the old file stays as it was
+                return false;
+            }
             block.clear();
         }
     }

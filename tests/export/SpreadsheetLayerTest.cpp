@@ -3,6 +3,7 @@
 #include "ExportTestSupport.h"
 #include "export/CellInput.h"
 #include "export/SpreadsheetAutomation.h"
+#include "export/WorkbookCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -257,6 +258,42 @@ TEST(SpreadsheetLayer, InitErrorWhenTheWriterHasNoScratchSpace) {
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("EXCEL init error!"));
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+}
+
+TEST(WorkbookPackage, CompletePackagePassesDamagedOnesDoNot) {
+    QTemporaryDir dir;
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    for (int row = 1; row <= 300; ++row)
+        excel.SetItem(row, 1, QStringLiteral("text %1").arg(row));
+    const QString path = dir.filePath(QStringLiteral("book.xlsx"));
+    excel.SaveWorkbook(path);
+    EXPECT_EQ(excel.SavedFileName(), path);
+    const QByteArray good = zelvox::testing::ReadAll(path);
+    QString problem;
+    EXPECT_TRUE(CheckWorkbookPackage(good, &problem)) << problem.toStdString();
+
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } damaged[] = {
+        {"cut short", good.left(good.size() - 30)},
+        {"half", good.left(good.size() / 2)},
+        {"empty", QByteArray()},
+        {"not a zip", QByteArray(4000, 'x')},
+        {"flipped byte",
+         [&] {
+             QByteArray b = good;
+             b[b.size() / 3] = char(b[b.size() / 3] ^ 0x5A);
+             return b;
+         }()},
+    };
+    for (const auto& d : damaged) {
+        problem.clear();
+        EXPECT_FALSE(CheckWorkbookPackage(d.bytes, &problem)) << d.what;
+        EXPECT_FALSE(problem.isEmpty()) << d.what;
+    }
 }
 
 } // namespace
