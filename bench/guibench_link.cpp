@@ -1,0 +1,232 @@
+// Serial link figures on pseudo-terminals, printed:
+//  - process CPU while acquisition runs on a silent line and on a streaming meter (10 s each);
+//  - latency from a frame's last byte written into the pty to its hand-off on the UI thread;
+//  - how long STOP takes at 1 reading per minute and at 120 while streaming.
+// Usage: guibench_link [seconds per CPU run, default 10]
+#include "decode/Decoder.h"
+#include "decode/FrameEncoder.h"
+#include "link/Acquisition.h"
+#include "link/SimulatedMeter.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace zelvox;
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void RunEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool RunUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        RunEventLoop(1);
+    return done();
+}
+
+struct PtyPair {
+    int master = -1;
+    QString slave;
+    PtyPair() {
+        termios raw{};
+        cfmakeraw(&raw);
+        int s = -1;
+        char name[256] = {};
+        if (openpty(&master, &s, name, &raw, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        close(s);
+        slave = QString::fromLocal8Bit(name);
+    }
+    ~PtyPair() { close(master); }
+    void Write(const Frame& f) const {
+        const std::uint8_t* p = f.data();
+        std::size_t n = f.size();
+        while (n > 0) {
+            const ssize_t w = write(master, p, n);
+            if (w <= 0)
+                return;
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    }
+};
+
+// Dispatch as the control panel does: take the reading, clear the pending mark.
+void ServeDispatches(Acquisition& acq, ReadingHistory& history) {
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &acq, [&] {
+        (void)acq.CurrentReading();
+        history.readingPending.store(0);
+    });
+}
+
+void CpuRun(const char* what, int seconds, bool streaming) {
+    ReadingHistory history;
+    Acquisition acq(history);
+    ServeDispatches(acq, history);
+    long long frames = 0;
+    QObject::connect(&acq, &Acquisition::frameAccepted, &acq, [&](const Frame&) { ++frames; });
+    SimulatedMeterOptions options;
+    options.waitForListener = true;
+    SimulatedMeter meter(options);
+    PtyPair silent;
+    QString port = silent.slave;
+    if (streaming) {
+        if (!meter.Start()) {
+            std::fprintf(stderr, "meter did not start\n");
+            std::exit(1);
+        }
+        port = meter.SlavePath();
+    }
+    if (acq.StartAcquisition(port, 120).status != Acquisition::StartStatus::Started) {
+        std::fprintf(stderr, "START failed\n");
+        std::exit(1);
+    }
+    RunEventLoop(300); // settle
+    frames = 0;
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    RunEventLoop(seconds * 1000);
+    const double cpu = CpuSeconds() - cpu0;
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    acq.StopAcquisition();
+    meter.Stop();
+    std::printf("CPU, %-34s %6.3f%% of one core (%.3f s CPU in %.1f s; %lld frames accepted%s)\n", what,
+                100.0 * cpu / elapsed, cpu, elapsed, frames,
+                streaming ? ", simulated meter's writer thread included" : "");
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const std::size_t i =
+        std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
+    return v[i];
+}
+
+void LatencyRun(int count) {
+    ReadingHistory history;
+    Acquisition acq(history);
+    ServeDispatches(acq, history);
+    PtyPair pty;
+    std::vector<Clock::time_point> written(static_cast<std::size_t>(count));
+    std::vector<double> latencyMs;
+    std::mutex mutex;
+    QObject::connect(&acq, &Acquisition::frameAccepted, &acq, [&](const Frame& f) {
+        const Clock::time_point now = Clock::now();
+        const int n = static_cast<int>(DecodeFrame(f).value);
+        std::lock_guard<std::mutex> lock(mutex);
+        if (n >= 0 && n < count)
+            latencyMs.push_back(
+                std::chrono::duration<double, std::milli>(now - written[static_cast<std::size_t>(n)])
+                    .count());
+    });
+    if (acq.StartAcquisition(pty.slave, 120).status != Acquisition::StartStatus::Started) {
+        std::fprintf(stderr, "START failed\n");
+        std::exit(1);
+    }
+    std::vector<Frame> frames;
+    for (int n = 0; n < count; ++n)
+        frames.push_back(*EncodeReading(std::to_string(n), 1));
+    std::thread meter([&] {
+        for (int n = 0; n < count; ++n) {
+            pty.Write(frames[static_cast<std::size_t>(n)]);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                written[static_cast<std::size_t>(n)] = Clock::now(); // the last byte is in
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    RunUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return latencyMs.size() >= static_cast<std::size_t>(count);
+        },
+        count * 25 + 5000);
+    meter.join();
+    acq.StopAcquisition();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (latencyMs.empty()) {
+        std::printf("latency: no frames\n");
+        return;
+    }
+    std::printf("Latency, last byte into the pty -> frame on the UI thread, %zu frames: median %.3f ms, "
+                "p95 %.3f ms, max %.3f ms\n",
+                latencyMs.size(), Percentile(latencyMs, 0.5), Percentile(latencyMs, 0.95),
+                *std::max_element(latencyMs.begin(), latencyMs.end()));
+}
+
+void StopRun(const char* what, int rate, bool streaming, int repeats) {
+    std::vector<double> stopMs;
+    for (int i = 0; i < repeats; ++i) {
+        ReadingHistory history;
+        Acquisition acq(history);
+        ServeDispatches(acq, history);
+        int frames = 0;
+        QObject::connect(&acq, &Acquisition::frameAccepted, &acq, [&](const Frame&) { ++frames; });
+        SimulatedMeterOptions options;
+        options.waitForListener = true;
+        SimulatedMeter meter(options);
+        PtyPair pty;
+        QString port = pty.slave;
+        if (streaming && meter.Start())
+            port = meter.SlavePath();
+        if (acq.StartAcquisition(port, rate).status != Acquisition::StartStatus::Started) {
+            std::fprintf(stderr, "START failed\n");
+            std::exit(1);
+        }
+        if (!streaming)
+            pty.Write(*EncodeReading("1.000", 1));
+        RunUntil([&] { return frames > 0; }, 3000);
+        RunEventLoop(streaming ? 700 : 30); // sampling thread inside its period
+        const Clock::time_point t0 = Clock::now();
+        acq.StopAcquisition();
+        stopMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        meter.Stop();
+    }
+    std::printf("STOP, %-38s median %.3f ms, max %.3f ms over %d runs\n", what, Percentile(stopMs, 0.5),
+                *std::max_element(stopMs.begin(), stopMs.end()), repeats);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    CpuRun("silent line:", seconds, false);
+    CpuRun("streaming meter (12 frames/s):", seconds, true);
+    LatencyRun(400);
+    StopRun("rate 1/min, reading pending:", 1, false, 20);
+    StopRun("rate 120/min, streaming meter:", 120, true, 10);
+    return 0;
+}
