@@ -175,12 +175,14 @@ void SimulatedMeter::WriterBody() {
         WriteAll(bytes.data(), bytes.size());
         framesSent_.store(++sent);
         index = (index + 1) % frames_.size();
-        if (options_.frameLimit > 0 && sent >= options_.frameLimit)
-            break;
+        // The bytes take their time on the line, the last frame's too, so that a reader has
+        // them before the meter is done.
         next += std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(kByteSeconds * static_cast<double>(bytes.size()) / pace));
         std::unique_lock<std::mutex> lock(mutex_);
         if (wake_.wait_until(lock, next, [this] { return stopping_; }))
+            break;
+        if (options_.frameLimit > 0 && sent >= options_.frameLimit)
             break;
     }
     Finish();

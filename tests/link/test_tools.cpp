@@ -1,0 +1,103 @@
+// The command-line tools end to end: zelvox-sim streams into a pseudo-terminal and
+// zelvox-decode --port reads it live.
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+namespace {
+
+QString Tool(const char* name) {
+    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
+}
+
+class Tools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+            GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
+        ASSERT_TRUE(dir.isValid());
+    }
+    // Starts zelvox-sim and returns the port path it prints.
+    QString StartSim(const QStringList& args) {
+        sim.start(Tool("zelvox-sim"), args);
+        if (!sim.waitForStarted() || !sim.waitForReadyRead(5000))
+            return {};
+        return QString::fromLocal8Bit(sim.readLine()).trimmed();
+    }
+    static void Terminate(QProcess& p) {
+        if (p.state() == QProcess::Running)
+            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        p.waitForFinished(5000);
+    }
+    void TearDown() override {
+        Terminate(decode);
+        Terminate(sim);
+    }
+
+    QTemporaryDir dir;
+    QProcess sim, decode;
+};
+
+TEST_F(Tools, DecodeFollowsTheSimulatedMeterLiveAndStopsCleanly) {
+    const QString displays = dir.filePath(QStringLiteral("displays.txt"));
+    QFile file(displays);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1 1.234\n12 OL\n23 -5.0\n");
+    file.close();
+    const QString link = dir.filePath(QStringLiteral("meter"));
+    const QString port = StartSim({QStringLiteral("--displays"), displays, QStringLiteral("--link"), link,
+                                   QStringLiteral("--wait"), QStringLiteral("--corrupt"), QStringLiteral("4"),
+                                   QStringLiteral("--stray"), QStringLiteral("3"), QStringLiteral("--pace"),
+                                   QStringLiteral("4"), QStringLiteral("--frames"), QStringLiteral("24")});
+    ASSERT_TRUE(port.startsWith(QStringLiteral("/dev/pts/"))) << port.toStdString();
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), port);
+
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), link});
+    ASSERT_TRUE(decode.waitForStarted());
+    ASSERT_TRUE(sim.waitForFinished(10000)) << "zelvox-sim did not stop after --frames";
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(link)) << "the link outlived the simulator";
+
+    // The meter is gone: the port hangs up and the decoder says so.
+    ASSERT_TRUE(decode.waitForFinished(5000));
+    EXPECT_EQ(decode.exitCode(), 1);
+    EXPECT_TRUE(decode.readAllStandardError().contains("port"));
+    const QList<QByteArray> lines = decode.readAllStandardOutput().split('\n');
+    // 24 frames, every 4th damaged: 18 lines (and the empty piece after the last newline).
+    ASSERT_EQ(lines.size(), 19);
+    const char* expected[3][2] = {{"1.234", "1"}, {"999999", "12"}, {"-5", "23"}};
+    for (int i = 0; i < 18; ++i) {
+        const int frame = i + i / 3; // frames 3, 7, 11... were damaged
+        const QList<QByteArray> fields = lines[i].split('\t');
+        ASSERT_EQ(fields.size(), 5) << lines[i].toStdString();
+        EXPECT_EQ(fields[0], expected[frame % 3][0]) << "line " << i;
+        EXPECT_EQ(fields[2], expected[frame % 3][1]) << "line " << i;
+    }
+}
+
+TEST_F(Tools, SignalsEndBothToolsWithStatusZero) {
+    const QString port = StartSim({});
+    ASSERT_FALSE(port.isEmpty());
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), port});
+    ASSERT_TRUE(decode.waitForStarted());
+    ASSERT_TRUE(decode.waitForReadyRead(3000)) << "no frame decoded";
+    for (QProcess* p : {&decode, &sim}) {
+        ::kill(static_cast<pid_t>(p->processId()), p == &decode ? SIGINT : SIGTERM);
+        ASSERT_TRUE(p->waitForFinished(3000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+}
+
+TEST_F(Tools, DecodeReportsAPortItCannotOpen) {
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), dir.filePath(QStringLiteral("ttyUSB9"))});
+    ASSERT_TRUE(decode.waitForFinished(3000));
+    EXPECT_EQ(decode.exitCode(), 1);
+    EXPECT_TRUE(decode.readAllStandardError().contains("No such file or directory"));
+}
+
+} // namespace
