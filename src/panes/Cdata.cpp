@@ -72,7 +72,18 @@ void Cdata::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, do
 void Cdata::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                        const TimeOfDay& at) {
     model_->Append(value, pointPosition, functionCode, at);
-    list_->scrollToBottom();
+    // Scroll once per pass of the event loop, before the next paint: rows added in a burst
+    // (or faster than the screen repaints) then cost one scroll of the viewport, not one each.
+    if (!scrollPending_) {
+        scrollPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollPending_ = false;
+                list_->scrollToBottom();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void Cdata::Clear() {
@@ -89,6 +100,10 @@ QString Cdata::CellText(int row, int column) const {
 
 QTableView* Cdata::List() const {
     return list_;
+}
+
+const ReadingsModel& Cdata::Model() const {
+    return *model_;
 }
 
 } // namespace zelvox

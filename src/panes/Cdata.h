@@ -39,6 +39,7 @@ private:
     PaneLinks* links_;
     ReadingsModel* model_ = nullptr;
     QTableView* list_ = nullptr;
+    bool scrollPending_ = false;
 };
 
 } // namespace zelvox
