@@ -13,7 +13,6 @@
 #include "panes/TranPic.h"
 #include "res/Artwork.h"
 
-#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -209,10 +208,6 @@ void Cpanel::OnStart() {
 
 void Cpanel::OnStop() {
     acquisition_->StopAcquisition();
-    // Frames the reader sent before it ended are still queued: show them now, so the display
-    // keeps the meter's last picture and a START that follows begins dark.
-    QCoreApplication::sendPostedEvents(acquisition_.get(), QEvent::MetaCall);
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (startButton_)
         startButton_->setEnabled(true);
     if (stopButton_)

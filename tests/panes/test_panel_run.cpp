@@ -147,20 +147,18 @@ TEST(PanelRun, StopKeepsTheDisplayAndAStartOnTheSamePortBeginsDark) {
     rig.panel->OnStop();
 }
 
-TEST(PanelRun, StopShowsTheLastFrameTheReaderSentAndTheNextStartBeginsDark) {
+TEST(PanelRun, AfterStopTheDisplayKeepsTheLastFrameAndTheNextStartBeginsDark) {
     zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
     PanelRig rig;
     StartOn(rig, pty);
     const auto frame = EncodeReading("43.21", 1);
     ASSERT_TRUE(pty.Write(*frame));
-    // Wait for the reader to take the frame, without letting this thread handle it.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (rig.panel->acquisition().CurrentReading().value != 43.21 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(rig.panel->acquisition().CurrentReading().value, 43.21);
-
+    // Stop as soon as the reader has taken the frame, whether or not the display has it yet.
+    ASSERT_TRUE(WaitUntil([&] { return rig.panel->acquisition().CurrentReading().value == 43.21; }));
     rig.panel->OnStop();
+    ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }, 2000));
+    WaitUntil([] { return false; }, 50);
     EXPECT_EQ(rig.panel->MirroredFrame(), *frame);
     EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "43.21");
 
