@@ -171,7 +171,9 @@ void Acquisition::Impl::SamplerBody() {
         }
         if (!Pause(period))
             break;
-        if (history.readingPending.load() == 1)
+        // A pause that began during the period holds the request back until a period after
+        // it ends: RESET and the exports never see a dispatch in the middle of their work.
+        if (history.readingPending.load() == 1 && q->paused.load() == 0)
             Post(UiEvent{true, {}});
     }
 }

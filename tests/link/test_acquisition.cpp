@@ -291,6 +291,26 @@ TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
     EXPECT_EQ(history.Value(1), 2.0);
 }
 
+TEST_F(AcquisitionTest, APauseDuringTheSamplingPeriodHoldsTheDispatchBack) {
+    std::vector<qint64> dispatchedAt;
+    QElapsedTimer clock;
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &acq, [&] {
+        dispatchedAt.push_back(clock.elapsed());
+        history.readingPending.store(0);
+    });
+    ASSERT_TRUE(Start(120)); // 500 ms period
+    ASSERT_TRUE(pty.Write(Numbered(1)));
+    ASSERT_TRUE(WaitFrames(1));
+    clock.start(); // the period began when the reading was stored
+    SpinFor(200);
+    acq.paused.store(1);
+    SpinFor(1000);
+    EXPECT_TRUE(dispatchedAt.empty()) << "dispatch requested " << dispatchedAt.front() << " ms into a pause";
+    acq.paused.store(0);
+    ASSERT_TRUE(SpinUntil([&] { return !dispatchedAt.empty(); }, 2000));
+    EXPECT_GE(dispatchedAt.front(), 1200 + 480) << "less than a period after the pause";
+}
+
 TEST_F(AcquisitionTest, StreamingDemoFramesArriveInOrder) {
     std::vector<Frame> sent;
     QString error;
