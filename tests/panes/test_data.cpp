@@ -1,8 +1,6 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
 #include "test_dispatch.h"
 
-#include "panes/ReadingsModel.h"
-
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
@@ -144,13 +142,4 @@ TEST(DataTable, ScrollsToTheNewestRow) {
     EXPECT_FALSE(lastRowVisible());
     table->AddReading(1, 1, 200, {});
     EXPECT_TRUE(lastRowVisible());
-}
-
-TEST(DataTable, RowsAreCompact) {
-    // Sixteen bytes a row, texts made on demand: a million rows stay a few tens of megabytes.
-    EXPECT_LE(sizeof(ReadingsModel::Row), 16u);
-    ReadingsModel model;
-    for (int i = 0; i < 10000; ++i)
-        model.Append(i, 1, 1, {});
-    EXPECT_LT(model.StorageBytes() / 10000.0, 20.0);
 }
