@@ -1,6 +1,7 @@
 // Serial acquisition: the open port, the reader thread (framer + decoder + history) and the
-// sampling thread that paces the UI dispatch. Workers never touch widgets: they hand frame
-// copies and dispatch requests to the UI thread through queued signals, in order.
+// sampling thread that paces the UI dispatch. Workers never touch widgets: they queue frame
+// copies and dispatch requests for the UI thread, which emits the signals below in that order
+// (both signals are always emitted on the thread the Acquisition lives in).
 #pragma once
 
 #include "decode/Frame.h"
