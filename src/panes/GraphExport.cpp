@@ -1,10 +1,151 @@
-// Placeholder: graph export and printing land with the exports work.
+#include "panes/GraphExport.h"
+
 #include "panes/Cwave.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QtEndian>
 
 namespace zelvox {
 
-void Cwave::ExportGraph() {}
-void Cwave::PrintGraph() {}
-void Cwave::PrintPage(QPainter&, const QRect&) {}
+namespace {
+
+constexpr int kFileHeaderBytes = 14;
+constexpr int kInfoHeaderBytes = 40;
+constexpr int kBitsPerPixel = 32;
+
+// Writes everything through to the file, retrying after a short write so that the real error
+// shows. A save file does not notice a short write or a failed flush by itself.
+bool WriteFully(QSaveFile& file, const QByteArray& bytes) {
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return file.flush();
+}
+
+template <typename T> void Put(QByteArray& out, qsizetype at, T value) {
+    qToLittleEndian<T>(value, out.data() + at);
+}
+
+} // namespace
+
+QImage CaptureGraph(Cwave& pane) {
+    // The window is brought up to date too, so what is saved is what it shows.
+    pane.repaint();
+    // The pane's outer width: it draws no border of its own, so that is its geometry's width
+    // (a window manager's frame around a top-level pane is not part of it).
+    const int width = pane.geometry().width();
+    QImage picture(width, kGraphRows, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    QPainter painter(&picture);
+    pane.DrawTrend(painter);
+    painter.end();
+    return picture;
+}
+
+QByteArray GraphBitmapFile(const QImage& picture) {
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    const int width = pixels.width();
+    const int height = pixels.height();
+    const qsizetype stride = ((qsizetype(width) * kBitsPerPixel / 8) + 3) & ~qsizetype(3);
+    const qsizetype imageBytes = stride * height;
+    const qsizetype offset = kFileHeaderBytes + kInfoHeaderBytes;
+    QByteArray out(offset + imageBytes, '\0');
+
+    Put<quint16>(out, 0, 0x4D42); // "BM"
+    Put<quint32>(out, 2, quint32(offset + imageBytes));
+    Put<quint32>(out, 10, quint32(offset));
+    Put<quint32>(out, 14, kInfoHeaderBytes);
+    Put<qint32>(out, 18, width);
+    Put<qint32>(out, 22, height); // positive: bottom row first
+    Put<quint16>(out, 26, 1);
+    Put<quint16>(out, 28, kBitsPerPixel);
+    Put<quint32>(out, 30, 0); // uncompressed
+    Put<quint32>(out, 34, quint32(imageBytes));
+    // Resolutions, colours used and important colours stay 0.
+
+    for (int y = 0; y < height; ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(height - 1 - y));
+        uchar* row = reinterpret_cast<uchar*>(out.data()) + offset + stride * y;
+        for (int x = 0; x < width; ++x) {
+            row[4 * x + 0] = uchar(qBlue(line[x]));
+            row[4 * x + 1] = uchar(qGreen(line[x]));
+            row[4 * x + 2] = uchar(qRed(line[x]));
+            row[4 * x + 3] = 0;
+        }
+    }
+    return out;
+}
+
+bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent) {
+    const QByteArray bytes = GraphBitmapFile(picture);
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly) && WriteFully(file, bytes);
+    written = written && file.commit();
+    if (!written) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Zelvox"),
+                        QStringLiteral("save graph file error\n%1\n%2").arg(path, reason), QMessageBox::Ok,
+                        parent);
+        box.exec();
+    }
+    return written;
+}
+
+bool PrintGraphOn(Cwave& pane, QPrinter& printer) {
+    printer.setDocName(QStringLiteral("Zelvox"));
+    printer.setFromTo(1, 1);
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        printer.abort();
+        return false;
+    }
+    pane.PrintPage(painter, QRect(0, 0, printer.width(), printer.height()));
+    if (!painter.end()) {
+        printer.abort();
+        return false;
+    }
+    return true;
+}
+
+void Cwave::ExportGraph() {
+    // Captured before the dialog opens, so the dialog is never part of the picture.
+    const QImage picture = CaptureGraph(*this);
+    const QString path = QFileDialog::getSaveFileName(this, QString(), QString(), QStringLiteral("*.bmp"));
+    if (path.isEmpty())
+        return;
+    WriteGraphFile(picture, path, this);
+}
+
+void Cwave::PrintGraph() {
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    PrintGraphOn(*this, printer);
+}
+
+void Cwave::PrintPage(QPainter& printer, const QRect& pageRect) {
+    // Anisotropic: the plot's width and its 250 rows each stretch to the printable area.
+    const int width = clientRect_.right() + 1;
+    printer.save();
+    printer.setWindow(0, 0, width, kGraphRows);
+    printer.setViewport(pageRect);
+    printer.drawImage(QRect(0, 0, width, kGraphRows), plotImage_, QRect(0, 0, width, kGraphRows));
+    printer.restore();
+}
 
 } // namespace zelvox

@@ -10,7 +10,9 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -39,6 +41,8 @@ public:
     std::vector<Box> boxes;
     std::vector<FileDialog> dialogs;
     std::function<void(QFileDialog*)> onFileDialog = [](QFileDialog* d) { d->reject(); };
+    // The button that closes a message box (a question is answered with it too).
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
 
     ModalWatcher() {
         timer_.setInterval(10);
@@ -53,25 +57,40 @@ private:
                 continue;
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 boxes.push_back({box->windowTitle(), box->text(), box->icon()});
-                box->done(QMessageBox::Ok);
+                box->done(answer);
                 return;
             }
             if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                if (fileDialogBusy_)
+                    continue;
                 dialogs.push_back({dialog->nameFilters(),
                                    !dialog->testOption(QFileDialog::DontConfirmOverwrite),
                                    dialog->acceptMode()});
-                onFileDialog(dialog);
+                // Answered from the event loop, not from this timer: accepting may open a nested
+                // question, and a timer does not fire again while its own handler runs.
+                fileDialogBusy_ = true;
+                QPointer<QFileDialog> guard(dialog);
+                QTimer::singleShot(0, &timer_, [this, guard] {
+                    if (guard)
+                        onFileDialog(guard);
+                    fileDialogBusy_ = false;
+                });
                 return;
             }
         }
     }
     QTimer timer_;
+    bool fileDialogBusy_ = false;
 };
 
 // Chooses `path` in a file dialog and accepts it.
 inline std::function<void(QFileDialog*)> ChoosePath(const QString& path) {
     return [path](QFileDialog* dialog) {
-        dialog->selectFile(path);
+        // Typed into the name field: selectFile leaves the field alone once it has the focus.
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+        else
+            dialog->selectFile(path);
         QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection); // checks and closes
     };
 }

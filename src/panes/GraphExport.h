@@ -1,0 +1,33 @@
+// The pieces of the trend graph's export and printing, without dialogs: capturing the plot,
+// turning it into a bitmap file, writing it, printing it on a printer that is already set up.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+class QPrinter;
+class QWidget;
+
+namespace zelvox {
+
+class Cwave;
+
+constexpr int kGraphRows = 250;
+
+// Recomposes the plot and returns its top 250 rows, as wide as the pane's outer width.
+QImage CaptureGraph(Cwave& pane);
+
+// The bytes of a 32-bit uncompressed bottom-up bitmap file of `picture`: 14-byte file header,
+// 40-byte info header, no colour table, pixels as blue, green, red and a zero byte.
+QByteArray GraphBitmapFile(const QImage& picture);
+
+// Writes the bitmap file to `path` (beside it first, then renamed over it). On failure shows
+// an error box naming the path and the system's reason and returns false.
+bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent);
+
+// One page, job name "Zelvox": the plot image stretched over the printable area. False when
+// the job could not be started or finished (it is then aborted).
+bool PrintGraphOn(Cwave& pane, QPrinter& printer);
+
+} // namespace zelvox

@@ -1,0 +1,200 @@
+// The trend graph as a bitmap file and on paper: header fields, pixel rows, the save dialog,
+// failures, one printed page stretched over the printable area.
+#include "panes/GraphExport.h"
+#include "ExportTestSupport.h"
+#include "panes/Cwave.h"
+#include "support/PaneHub.h"
+
+#include <QPainter>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QtEndian>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace zelvox;
+using zelvox::testing::ModalWatcher;
+using zelvox::testing::ReadAll;
+
+namespace {
+
+quint32 U32(const QByteArray& b, int at) {
+    return qFromLittleEndian<quint32>(b.constData() + at);
+}
+quint16 U16(const QByteArray& b, int at) {
+    return qFromLittleEndian<quint16>(b.constData() + at);
+}
+qint32 I32(const QByteArray& b, int at) {
+    return qFromLittleEndian<qint32>(b.constData() + at);
+}
+
+// Blue, green, red and the reserved byte of pixel (x, y) of a 32-bit bottom-up file.
+QByteArray PixelBytes(const QByteArray& file, int width, int height, int x, int y) {
+    return file.mid(54 + (qsizetype(height - 1 - y) * width + x) * 4, 4);
+}
+
+QByteArray Bgr0(int r, int g, int b) {
+    const char bytes[4] = {char(b), char(g), char(r), 0};
+    return QByteArray(bytes, 4);
+}
+
+struct GraphFixture : ::testing::Test {
+    zelvox::testing::PaneHub hub;
+    std::unique_ptr<Cwave> wave;
+    QTemporaryDir dir;
+    void SetUp() override {
+        wave = std::make_unique<Cwave>(&hub);
+        hub.wave = wave.get();
+        wave->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
+        wave->InitialUpdate();
+    }
+};
+
+TEST(GraphBitmap, HeaderAndBottomUpRowsOfASmallPicture) {
+    QImage picture(3, 2, QImage::Format_RGB32);
+    const QRgb colours[2][3] = {{qRgb(1, 2, 3), qRgb(4, 5, 6), qRgb(7, 8, 9)},
+                                {qRgb(10, 11, 12), qRgb(13, 14, 15), qRgb(16, 17, 18)}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            picture.setPixel(x, y, colours[y][x]);
+    const QByteArray file = GraphBitmapFile(picture);
+    ASSERT_EQ(file.size(), 54 + 24);
+    // Bottom row first, blue green red and a zero byte per pixel.
+    EXPECT_EQ(file.mid(54).toHex(),
+              QByteArray("0c0b0a00 0f0e0d00 12111000 03020100 06050400 09080700").replace(' ', ""));
+    EXPECT_EQ(file.left(2), QByteArray("BM"));
+    const struct {
+        int offset, size;
+        qint64 value;
+    } fields[] = {{2, 4, 78},  {6, 2, 0},  {8, 2, 0},  {10, 4, 54}, {14, 4, 40},
+                  {18, 4, 3},  {22, 4, 2}, {26, 2, 1}, {28, 2, 32}, {30, 4, 0},
+                  {34, 4, 24}, {38, 4, 0}, {42, 4, 0}, {46, 4, 0},  {50, 4, 0}};
+    for (const auto& f : fields)
+        EXPECT_EQ(f.size == 4 ? qint64(U32(file, f.offset)) : qint64(U16(file, f.offset)), f.value)
+            << f.offset;
+}
+
+TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
+    const QImage picture = CaptureGraph(*wave);
+    ASSERT_EQ(picture.size(), QSize(450, 250));
+    const QByteArray file = GraphBitmapFile(picture);
+    ASSERT_EQ(file.size(), 450054);
+    EXPECT_EQ(U32(file, 2), 450054u);
+    EXPECT_EQ(I32(file, 18), 450);
+    EXPECT_EQ(I32(file, 22), 250);
+    EXPECT_EQ(U16(file, 28), 32);
+    EXPECT_EQ(U32(file, 34), 450000u);
+
+    // Before the first reading: grey plot, blue axis at x = 50 and grid lines, no trace; the
+    // control strip (rows 250..) is not part of it.
+    const QByteArray grey = Bgr0(220, 220, 220), blue = Bgr0(0, 0, 255);
+    EXPECT_EQ(PixelBytes(file, 450, 250, 50, 100), blue);                 // axis
+    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 0), blue);                  // top grid line
+    EXPECT_EQ(PixelBytes(file, 450, 250, 300, wave->halfHeight()), blue); // zero line
+    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 1), grey);
+    EXPECT_EQ(PixelBytes(file, 450, 250, 449, 249), grey);
+    for (int x = 0; x < 450; ++x)
+        ASSERT_EQ(PixelBytes(file, 450, 250, x, 249), grey) << x; // the first row in the file
+    for (int y = 0; y < 250; ++y)
+        for (int x = 0; x < 450; ++x)
+            ASSERT_EQ(
+                PixelBytes(file, 450, 250, x, y),
+                QByteArray(Bgr0(qRed(wave->PlotImage().pixel(x, y)), qGreen(wave->PlotImage().pixel(x, y)),
+                                qBlue(wave->PlotImage().pixel(x, y)))))
+                << x << "," << y;
+}
+
+TEST_F(GraphFixture, SaveDialogAsksBeforeOverwritingAndWritesTheCapture) {
+    const QString path = dir.filePath(QStringLiteral("graph.bmp"));
+    ModalWatcher watcher;
+    watcher.onFileDialog = zelvox::testing::ChoosePath(path);
+    wave->ExportGraph();
+    ASSERT_EQ(watcher.dialogs.size(), 1u);
+    EXPECT_EQ(watcher.dialogs[0].nameFilters, QStringList(QStringLiteral("*.bmp")));
+    EXPECT_TRUE(watcher.dialogs[0].confirmsOverwrite);
+    const QByteArray written = ReadAll(path);
+    EXPECT_EQ(written, GraphBitmapFile(CaptureGraph(*wave)));
+    EXPECT_TRUE(watcher.boxes.empty());
+
+    // Choosing the existing file asks first; answering No keeps it.
+    ASSERT_TRUE(zelvox::testing::WriteAll(path, "old"));
+    int shown = 0;
+    watcher.onFileDialog = [&](QFileDialog* dialog) {
+        if (shown++ == 0)
+            zelvox::testing::ChoosePath(path)(dialog);
+        else
+            dialog->reject(); // after the No, the dialog is still up: cancel it
+    };
+    watcher.answer = QMessageBox::No;
+    wave->ExportGraph();
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("already exists")))
+        << watcher.boxes[0].text.toStdString();
+    EXPECT_EQ(ReadAll(path), QByteArray("old"));
+}
+
+TEST_F(GraphFixture, UnwritableFileShowsPathAndReason) {
+    const QString path = zelvox::testing::UncreatablePath(dir, QStringLiteral("graph.bmp"));
+    ModalWatcher watcher;
+    EXPECT_FALSE(WriteGraphFile(CaptureGraph(*wave), path, wave.get()));
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(path));
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("Not a directory")))
+        << watcher.boxes[0].text.toStdString();
+
+    // A write that fails half-way leaves an existing file as it was.
+    const QString existing = dir.filePath(QStringLiteral("kept.bmp"));
+    ASSERT_TRUE(zelvox::testing::WriteAll(existing, QByteArray(100, 'k')));
+    {
+        zelvox::testing::FileSizeLimit limit(64 * 1024);
+        EXPECT_FALSE(WriteGraphFile(CaptureGraph(*wave), existing, wave.get()));
+    }
+    EXPECT_EQ(ReadAll(existing), QByteArray(100, 'k'));
+    EXPECT_EQ(watcher.boxes.size(), 2u);
+}
+
+TEST_F(GraphFixture, PrintingGivesExactlyOnePage) {
+    QPainter compose;
+    QImage scratch(450, 250, QImage::Format_RGB32);
+    compose.begin(&scratch);
+    wave->DrawTrend(compose); // the pane's last paint
+    compose.end();
+
+    const QString pdf = dir.filePath(QStringLiteral("graph.pdf"));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    ASSERT_TRUE(PrintGraphOn(*wave, printer));
+    EXPECT_EQ(printer.docName(), QStringLiteral("Zelvox"));
+    const QByteArray bytes = ReadAll(pdf);
+    ASSERT_TRUE(bytes.startsWith("%PDF"));
+    const auto pages = QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))
+                           .globalMatch(QString::fromLatin1(bytes));
+    int count = 0;
+    for (auto it = pages; it.hasNext(); it.next())
+        ++count;
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(GraphFixture, PrintedPlotIsStretchedIndependentlyInBothDirections) {
+    QImage scratch(450, 250, QImage::Format_RGB32);
+    QPainter compose(&scratch);
+    wave->DrawTrend(compose);
+    compose.end();
+    const QImage& plot = wave->PlotImage();
+
+    // A page three times as wide and twice as high as the plot's 450 x 250.
+    QImage page(1350, 500, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    wave->PrintPage(painter, QRect(0, 0, 1350, 500));
+    painter.end();
+    for (const QPoint p : {QPoint(50, 100), QPoint(300, 0), QPoint(300, 1), QPoint(10, 249), QPoint(449, 249),
+                           QPoint(200, wave->halfHeight())})
+        for (int dx = 0; dx < 3; ++dx)
+            for (int dy = 0; dy < 2; ++dy)
+                EXPECT_EQ(page.pixel(3 * p.x() + dx, 2 * p.y() + dy), plot.pixel(p)) << p.x() << "," << p.y();
+}
+
+} // namespace
