@@ -1,0 +1,130 @@
+// The table exports on a long run: 100,000 rows saved as a workbook and as text, with a status
+// label repainted at every progress text as the main window's status bar is. Prints the time per
+// export and rows per second.
+#include "export/SpreadsheetAutomation.h"
+#include "export/TextExport.h"
+#include "export/WorkbookExport.h"
+#include "panes/Cdata.h"
+#include "support/PaneHub.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+namespace {
+
+using namespace zelvox;
+
+constexpr int kRows = 100000;
+
+struct RepaintingHub : zelvox::testing::PaneHub {
+    QLabel statusPane;
+    void SetStatusText(int pane, const QString& text) override {
+        PaneHub::SetStatusText(pane, text);
+        if (pane == 3) {
+            statusPane.setText(text);
+            statusPane.repaint();
+        }
+    }
+};
+
+// A table of kRows rows with a mix of functions, values and overloads.
+struct LongTable {
+    RepaintingHub hub;
+    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
+    QTemporaryDir dir;
+    LongTable() {
+        hub.data = table.get();
+        hub.statusPane.resize(400, 20);
+        hub.statusPane.show();
+        const std::uint8_t functions[] = {1, 2, 12, 17, 23, 26};
+        for (int i = 0; i < kRows; ++i) {
+            const std::uint8_t function = functions[i % 6];
+            const double value = (i % 97 == 0) ? 999999.0 : (i % 2000) * 0.137 - 50.0;
+            table->AddReading(std::uint8_t(i % 4), function, value,
+                              {i / 3600000 % 24, i / 60000 % 60, i / 1000 % 60, i % 1000});
+        }
+    }
+    static std::unique_ptr<LongTable>& Instance() {
+        static std::unique_ptr<LongTable> instance;
+        return instance;
+    }
+    static LongTable& Get() {
+        if (!Instance())
+            Instance() = std::make_unique<LongTable>();
+        return *Instance();
+    }
+};
+
+void SetRowCounters(benchmark::State& state) {
+    state.counters["rows"] = kRows;
+    state.counters["rows_per_s"] =
+        benchmark::Counter(double(kRows) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_WorkbookExport(benchmark::State& state) {
+    LongTable& t = LongTable::Get();
+    const QString chosen = t.dir.filePath(QStringLiteral("run"));
+    for (auto _ : state)
+        SaveExcelFile(t.hub, nullptr, chosen);
+    SetRowCounters(state);
+    state.counters["file_kB"] = double(QFileInfo(chosen + QStringLiteral(".xls")).size()) / 1024.0;
+    if (t.hub.status[3] != QStringLiteral("save excel file successfully"))
+        state.SkipWithError("the export did not succeed");
+}
+
+void BM_WorkbookFillOnly(benchmark::State& state) {
+    // The cell-by-cell part alone: sheet, formats, 4 x kRows SetItem calls, fitting.
+    LongTable& t = LongTable::Get();
+    for (auto _ : state) {
+        SpreadsheetAutomation excel;
+        excel.Open();
+        excel.AddSheet(QStringLiteral("KX-NOVA"));
+        excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
+        const char letters[] = "ABCD";
+        const QString formats[] = {SpreadsheetAutomation::DecimalFormat(0),
+                                   SpreadsheetAutomation::DecimalFormat(3),
+                                   SpreadsheetAutomation::TextFormat(), SpreadsheetAutomation::TextFormat()};
+        for (int c = 0; c < 4; ++c) {
+            excel.SelectRange(QStringLiteral("%1%2").arg(letters[c]).arg(2),
+                              QStringLiteral("%1%2").arg(letters[c]).arg(kRows + 2));
+            excel.SetNumberFormat(formats[c]);
+            for (int r = 0; r < kRows; ++r)
+                excel.SetItem(r + 1, 1, t.table->CellText(r, c));
+        }
+        excel.SelectAllCells();
+        excel.AutoFitColumns();
+        benchmark::DoNotOptimize(excel.Workbook());
+    }
+    SetRowCounters(state);
+}
+
+void BM_TextExport(benchmark::State& state) {
+    LongTable& t = LongTable::Get();
+    const QString chosen = t.dir.filePath(QStringLiteral("run"));
+    for (auto _ : state)
+        SaveTextFile(t.hub, nullptr, chosen);
+    SetRowCounters(state);
+    state.counters["file_kB"] = double(QFileInfo(chosen + QStringLiteral(".txt")).size()) / 1024.0;
+    if (t.hub.status[3] != QStringLiteral("save txt file successfully"))
+        state.SkipWithError("the export did not succeed");
+}
+
+BENCHMARK(BM_WorkbookExport)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WorkbookFillOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TextExport)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    LongTable::Instance().reset(); // the widgets go before the application object
+    return 0;
+}
