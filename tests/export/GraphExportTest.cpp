@@ -6,6 +6,7 @@
 #include "support/PaneHub.h"
 
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QtEndian>
@@ -195,6 +196,38 @@ TEST_F(GraphFixture, PrintedPlotIsStretchedIndependentlyInBothDirections) {
         for (int dx = 0; dx < 3; ++dx)
             for (int dy = 0; dy < 2; ++dy)
                 EXPECT_EQ(page.pixel(3 * p.x() + dx, 2 * p.y() + dy), plot.pixel(p)) << p.x() << "," << p.y();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
+    struct Seen {
+        bool found = false;
+        bool selection = true, pageRange = true, currentPage = true, toFile = true;
+    } seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QPrintDialog*>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            seen = {true, dialog->testOption(QAbstractPrintDialog::PrintSelection),
+                    dialog->testOption(QAbstractPrintDialog::PrintPageRange),
+                    dialog->testOption(QAbstractPrintDialog::PrintCurrentPage),
+                    dialog->testOption(QAbstractPrintDialog::PrintToFile)};
+            dialog->reject();
+        }
+    });
+    poll.start();
+    wave->PrintGraph();
+    ASSERT_TRUE(seen.found);
+    EXPECT_FALSE(seen.selection);
+    EXPECT_FALSE(seen.pageRange);
+    EXPECT_FALSE(seen.currentPage);
+    EXPECT_FALSE(seen.toFile);
 }
 
 } // namespace
