@@ -54,6 +54,23 @@ bool FeedUntilRows(zelvox::testing::Pty& pty, CMainFrame* frame, int rows) {
     return frame->TablePane()->RowCount() >= rows;
 }
 
+// The program started on a pseudo-terminal port, with START pressed.
+struct RunningOnPty {
+    zelvox::testing::Pty pty;
+    CZelvoxApp app;
+
+    bool Start() {
+        if (!pty.ok())
+            return false;
+        CommandLine options;
+        options.port = pty.SlavePath();
+        if (!app.InitInstance(options))
+            return false;
+        Button(app.MainFrame(), 1009)->click();
+        return acquisitionRunning.load() == 1;
+    }
+};
+
 } // namespace
 
 TEST(App, PortOnCommandLineIsChosenAtStartUp) {
@@ -87,16 +104,11 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
     // By the close box, by "E&xit" and by the EXIT button.
     for (int how = 0; how < 3; ++how) {
         SCOPED_TRACE(how);
-        zelvox::testing::Pty pty;
-        ASSERT_TRUE(pty.ok());
-        CZelvoxApp app;
-        CommandLine options;
-        options.port = pty.SlavePath();
-        ASSERT_TRUE(app.InitInstance(options));
+        RunningOnPty running;
+        ASSERT_TRUE(running.Start());
+        CZelvoxApp& app = running.app;
         QPointer<CMainFrame> frame = app.MainFrame();
-        Button(frame, 1009)->click();
-        ASSERT_EQ(acquisitionRunning.load(), 1);
-        ASSERT_TRUE(FeedUntilRows(pty, frame, 1));
+        ASSERT_TRUE(FeedUntilRows(running.pty, frame, 1));
 
         QElapsedTimer t;
         t.start();
@@ -115,20 +127,15 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
 }
 
 TEST(App, PortSetIsRefusedWhileRunning) {
-    zelvox::testing::Pty pty;
-    ASSERT_TRUE(pty.ok());
-    CZelvoxApp app;
-    CommandLine options;
-    options.port = pty.SlavePath();
-    ASSERT_TRUE(app.InitInstance(options));
-    Button(app.MainFrame(), 1009)->click();
-    ASSERT_EQ(acquisitionRunning.load(), 1);
+    RunningOnPty running;
+    ASSERT_TRUE(running.Start());
+    CZelvoxApp& app = running.app;
     SeenBox seen;
     AnswerNextMessageBox(&seen);
     app.MainFrame()->Command(kCmdPortSet)->trigger();
     EXPECT_EQ(seen.text, "please stop com first");
     EXPECT_EQ(seen.title, "error");
-    EXPECT_EQ(app.MainFrame()->StatusText(2), pty.SlavePath() + ",2400,N,8,1");
+    EXPECT_EQ(app.MainFrame()->StatusText(2), running.pty.SlavePath() + ",2400,N,8,1");
     Button(app.MainFrame(), 1010)->click();
     EXPECT_EQ(acquisitionRunning.load(), 0);
 }
