@@ -104,8 +104,11 @@ bool CheckWorkbookPackage(const QByteArray& package, QString* problem) {
             *problem = QStringLiteral("part %1 is cut short").arg(name);
             return false;
         }
+        // Deflate shrinks by at most about 1032:1; a larger claim is damage, not a reason to
+        // allocate gigabytes.
+        constexpr quint64 kMaxDeflateRatio = 1032;
         bool unpackedOk = false;
-        if (method == kDeflated) {
+        if (method == kDeflated && quint64(unpacked) <= quint64(packed) * kMaxDeflateRatio + 1024) {
             unpackedOk = Inflate(zip.Data(data), packed, unpacked, &content);
         } else if (method == kStored && packed == unpacked) {
             content = QByteArray(reinterpret_cast<const char*>(zip.Data(data)), packed);
