@@ -135,7 +135,7 @@ void Cwave::InitialUpdate() {
         if (plotImage_.isNull())
             QMessageBox::critical(this, QStringLiteral("error"), QStringLiteral("CreateCompatibleBitmap"));
         else
-            plotImage_.fill(QColor(220, 220, 220)); // a printout before the first paint shows no noise
+            plotImage_.fill(kBackground); // a printout before the first paint shows no noise
     }
     plotWidth_ = static_cast<std::uint16_t>(std::clamp(clientRect_.width(), 0, 0xFFFF));
     plotHeight_ = static_cast<std::uint16_t>(std::clamp(clientRect_.height() * 9 / 11, 0, 0xFFFF));

@@ -3,6 +3,9 @@
 // reading a workbook back with an independent reader.
 #pragma once
 
+#include "panes/Cpanel.h"
+#include "support/PaneHub.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
@@ -22,6 +25,17 @@
 #include <vector>
 
 namespace zelvox::testing {
+
+// A hub that keeps every status text and whether acquisition was paused when it was set.
+struct RecordingHub : PaneHub {
+    QStringList texts;
+    std::vector<int> pausedAt;
+    void SetStatusText(int pane, const QString& text) override {
+        PaneHub::SetStatusText(pane, text);
+        texts << QStringLiteral("%1:%2").arg(pane).arg(text);
+        pausedAt.push_back(panel ? panel->acquisition().paused.load() : -1);
+    }
+};
 
 // Watches for modal message boxes and file dialogs while a command runs and answers them:
 // message boxes are recorded and closed with OK; a file dialog is recorded and handed to

@@ -11,19 +11,9 @@
 using namespace zelvox;
 using zelvox::testing::ModalWatcher;
 using zelvox::testing::ReadAll;
+using zelvox::testing::RecordingHub;
 
 namespace {
-
-// A hub that keeps every status text and whether acquisition was paused when it was set.
-struct RecordingHub : zelvox::testing::PaneHub {
-    QStringList texts;
-    std::vector<int> pausedAt;
-    void SetStatusText(int pane, const QString& text) override {
-        PaneHub::SetStatusText(pane, text);
-        texts << QStringLiteral("%1:%2").arg(pane).arg(text);
-        pausedAt.push_back(panel ? panel->acquisition().paused.load() : -1);
-    }
-};
 
 struct TextExportFixture : ::testing::Test {
     RecordingHub hub;

@@ -13,18 +13,9 @@
 using namespace zelvox;
 using zelvox::testing::ModalWatcher;
 using zelvox::testing::ReadAll;
+using zelvox::testing::RecordingHub;
 
 namespace {
-
-struct RecordingHub : zelvox::testing::PaneHub {
-    QStringList texts;
-    std::vector<int> pausedAt;
-    void SetStatusText(int pane, const QString& text) override {
-        PaneHub::SetStatusText(pane, text);
-        texts << QStringLiteral("%1:%2").arg(pane).arg(text);
-        pausedAt.push_back(panel ? panel->acquisition().paused.load() : -1);
-    }
-};
 
 const QStringList kProgress = {
     QStringLiteral("3:start to save excel,please wait..."), QStringLiteral("3:finish 25%,please wait..."),
