@@ -33,7 +33,7 @@ const QColor kBackground(220, 220, 220);
 const QRgb kBlue = qRgb(0, 0, 255);
 const QRgb kRed = qRgb(255, 0, 0);
 
-struct ControlSpec {
+struct PaneControl {
     int id;
     int left;
     int image;
@@ -41,7 +41,7 @@ struct ControlSpec {
 };
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
-constexpr ControlSpec kButtons[6] = {
+constexpr PaneControl kButtons[6] = {
     {1000, 50, 130, "save graph as bitmap"}, {1018, 70, 194, "print graph"}, {1022, 90, 198, "first page"},
     {1019, 110, 196, "previous page"},       {1020, 130, 195, "next page"},  {1021, 150, 197, "last page"},
 };
@@ -93,11 +93,11 @@ Cwave::Cwave(PaneLinks* links, QWidget* parent) : QWidget(parent), links_(links)
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     for (std::size_t b = 0; b < buttons_.size(); ++b) {
-        const ControlSpec& spec = kButtons[b];
+        const PaneControl& control = kButtons[b];
         auto* button = new QPushButton(this);
-        button->setObjectName(QString::number(spec.id));
-        button->setGeometry(spec.left, kPlotRows, 20, kControlHeight);
-        button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(spec.image))));
+        button->setObjectName(QString::number(control.id));
+        button->setGeometry(control.left, kPlotRows, 20, kControlHeight);
+        button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
         button->setFocusPolicy(Qt::NoFocus);
         button->installEventFilter(this);
@@ -259,9 +259,9 @@ QString Cwave::AxisLabel(std::uint8_t trendFunction, std::uint16_t scale, int i)
 }
 
 QString Cwave::ButtonHint(int id) {
-    for (const ControlSpec& spec : kButtons)
-        if (spec.id == id)
-            return QString::fromLatin1(spec.hint);
+    for (const PaneControl& control : kButtons)
+        if (control.id == id)
+            return QString::fromLatin1(control.hint);
     return {};
 }
 
