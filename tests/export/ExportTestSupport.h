@@ -3,6 +3,7 @@
 // reading a workbook back with an independent reader.
 #pragma once
 
+#include "panes/Cdata.h"
 #include "panes/Cpanel.h"
 #include "support/PaneHub.h"
 
@@ -21,6 +22,8 @@
 #include <QTimer>
 #include <csignal>
 #include <functional>
+#include <gtest/gtest.h>
+#include <memory>
 #include <sys/resource.h>
 #include <vector>
 
@@ -34,6 +37,17 @@ struct RecordingHub : PaneHub {
         PaneHub::SetStatusText(pane, text);
         texts << QStringLiteral("%1:%2").arg(pane).arg(text);
         pausedAt.push_back(panel ? panel->acquisition().paused.load() : -1);
+    }
+};
+
+// A readings table wired into a recording hub, and a scratch folder for the files written.
+struct TableExportFixture : ::testing::Test {
+    RecordingHub hub;
+    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
+    QTemporaryDir dir;
+    void SetUp() override {
+        hub.data = table.get();
+        ASSERT_TRUE(dir.isValid());
     }
 };
 

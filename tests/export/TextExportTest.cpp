@@ -15,14 +15,7 @@ using zelvox::testing::RecordingHub;
 
 namespace {
 
-struct TextExportFixture : ::testing::Test {
-    RecordingHub hub;
-    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
-    QTemporaryDir dir;
-    void SetUp() override {
-        hub.data = table.get();
-        ASSERT_TRUE(dir.isValid());
-    }
+struct TextExportFixture : zelvox::testing::TableExportFixture {
     void AddRow(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                 TimeOfDay at = {9, 5, 7, 42}) {
         table->AddReading(pointPosition, functionCode, value, at);

@@ -21,14 +21,7 @@ const QStringList kProgress = {
     QStringLiteral("3:start to save excel,please wait..."), QStringLiteral("3:finish 25%,please wait..."),
     QStringLiteral("3:finish 50%,please wait..."), QStringLiteral("3:finish 75%,please wait...")};
 
-struct WorkbookExportFixture : ::testing::Test {
-    RecordingHub hub;
-    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
-    QTemporaryDir dir;
-    void SetUp() override {
-        hub.data = table.get();
-        ASSERT_TRUE(dir.isValid());
-    }
+struct WorkbookExportFixture : zelvox::testing::TableExportFixture {
     QJsonObject Read(const QString& path) {
         QString error;
         QJsonObject book = zelvox::testing::ReadWorkbook(path, &error);
