@@ -233,8 +233,12 @@ void Cpanel::OnExit() {
 }
 
 void Cpanel::SetField(QLineEdit* field, const std::optional<std::u16string>& text) {
-    if (field && text)
-        field->setText(QString::fromStdU16String(*text));
+    if (!field || !text)
+        return;
+    field->setText(QString::fromStdU16String(*text));
+    // Show the start of the text: in the narrow layout a field is narrower than "1.504V", and
+    // showing its end (".504V") would read as another number.
+    field->setCursorPosition(0);
 }
 
 void Cpanel::DispatchReading() {

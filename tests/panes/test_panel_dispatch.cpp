@@ -88,6 +88,8 @@ TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
         ASSERT_TRUE(f.Measure(pty, s.text, s.function));
         if (s.max) {
             EXPECT_EQ(f.Field(1005), QString::fromLatin1(s.max));
+            EXPECT_EQ(f.rig.Child<QLineEdit>(1005)->cursorPosition(), 0)
+                << "a narrow field shows the value's start";
             EXPECT_TRUE(kTime.match(f.Field(1006)).hasMatch()) << f.Field(1006).toStdString();
         } else {
             EXPECT_EQ(f.Field(1005), before[0]);
