@@ -31,11 +31,7 @@ const TipCase kTips[] = {
 };
 
 std::unique_ptr<Ccompass> MakeGauge(PaneHub& hub) {
-    auto gauge = std::make_unique<Ccompass>(&hub);
-    gauge->resize(410, 227);
-    gauge->InitialUpdate();
-    hub.compass = gauge.get();
-    return gauge;
+    return MakePane(hub, &PaneHub::compass, 410, 227);
 }
 
 bool RedNear(const QImage& image, int x, int y) {

@@ -14,11 +14,7 @@ using namespace zelvox::testing;
 namespace {
 
 std::unique_ptr<Cdata> MakeTable(PaneHub& hub, int width = 480, int height = 279) {
-    auto table = std::make_unique<Cdata>(&hub);
-    table->resize(width, height);
-    table->InitialUpdate();
-    hub.data = table.get();
-    return table;
+    return MakePane(hub, &PaneHub::data, width, height);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <memory>
 
 namespace zelvox::testing {
 
@@ -35,6 +36,16 @@ inline void ResetPanes(PaneHub& hub) {
         hub.compass->Reset();
     if (hub.wave)
         hub.wave->Reset();
+}
+
+// A pane of the given size, initialised as the main frame does and registered in the hub.
+template <class Pane>
+std::unique_ptr<Pane> MakePane(PaneHub& hub, Pane* PaneHub::*slot, int width, int height) {
+    auto pane = std::make_unique<Pane>(&hub);
+    pane->resize(width, height);
+    pane->InitialUpdate();
+    hub.*slot = pane.get();
+    return pane;
 }
 
 inline QImage Grab(QWidget& widget) {

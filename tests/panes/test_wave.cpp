@@ -17,11 +17,7 @@ using namespace zelvox::testing;
 namespace {
 
 std::unique_ptr<Cwave> MakeGraph(PaneHub& hub, int width = 450, int height = 279) {
-    auto graph = std::make_unique<Cwave>(&hub);
-    graph->resize(width, height);
-    graph->InitialUpdate();
-    hub.wave = graph.get();
-    return graph;
+    return MakePane(hub, &PaneHub::wave, width, height);
 }
 
 QString BoxText(Cwave& graph) {
