@@ -4,11 +4,11 @@
 //     and painted;
 //   - process CPU while acquisition runs with a meter streaming at its own pace and the
 //     dispatch at 120 readings per minute.
-#include "app/CMainFrame.h"
+#include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
 #include "link/Settings.h"
-#include "panes/Cdata.h"
-#include "panes/Cpanel.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -75,13 +75,13 @@ int main(int argc, char** argv) {
 
     QElapsedTimer startup;
     startup.start();
-    auto* frame = new CMainFrame(settings);
+    auto* frame = new MainWindow(settings);
     frame->show();
     if (!QTest::qWaitForWindowExposed(frame))
         return 1;
     std::printf("start-up: main window created and shown in %.1f ms\n", startup.nsecsElapsed() / 1e6);
 
-    Cpanel* panel = frame->PanelPane();
+    ControlPanel* panel = frame->PanelPane();
     panel->OnStart();
     if (!panel->acquisition().IsRunning()) {
         std::fprintf(stderr, "START failed on %s\n", name);

@@ -4,7 +4,7 @@
 #include "export/SpreadsheetAutomation.h"
 #include "export/TextExport.h"
 #include "export/WorkbookExport.h"
-#include "panes/Cdata.h"
+#include "panes/ReadingsTable.h"
 #include "support/PaneHub.h"
 
 #include <QApplication>
@@ -33,7 +33,7 @@ struct RepaintingHub : zelvox::testing::PaneHub {
 // A table of kRows rows with a mix of functions, values and overloads.
 struct LongTable {
     RepaintingHub hub;
-    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
+    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&hub);
     QTemporaryDir dir;
     LongTable() {
         hub.data = table.get();

@@ -3,10 +3,10 @@
 //
 //   guibench_panes [--rows=N] [benchmark flags]     (default 1,000,000 rows)
 #include "decode/Reading.h"
-#include "panes/Ccompass.h"
-#include "panes/Cdata.h"
-#include "panes/Cwave.h"
+#include "panes/NeedleGauge.h"
 #include "panes/ReadingsModel.h"
+#include "panes/ReadingsTable.h"
+#include "panes/TrendGraph.h"
 #include "support/PaneHub.h"
 
 #include <QApplication>
@@ -50,15 +50,15 @@ long ResidentKiB() {
 }
 
 // Dispatch steps that matter to the graph: store, statistics and pages, scale.
-void Feed(testing::PaneHub& hub, Cwave& graph, const Reading& reading) {
+void Feed(testing::PaneHub& hub, TrendGraph& graph, const Reading& reading) {
     hub.history.StoreReading(reading);
     hub.stats.UpdateMaxMin(reading, hub.history, &graph);
     graph.ShowReading(reading.functionCode, reading.pointPosition);
     hub.history.readingPending = 0;
 }
 
-void RegisterPaintBenchmarks(testing::PaneHub& hub, Cwave& graph, Ccompass& gauge) {
-    // A full page: 400 readings, a wave with overloads in it, on the 6 V scale.
+void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGauge& gauge) {
+    // A full page: 400 readings, a graph with overloads in it, on the 6 V scale.
     for (int i = 0; i < 400; ++i) {
         const double v = i % 97 == 50 ? kOverload : 5.5 * std::sin(i / 15.0);
         Feed(hub, graph, Reading{v, 1, 1});
@@ -94,7 +94,7 @@ void TableRun(int rows) {
     testing::PaneHub hub;
     const std::size_t heapBefore = HeapInUse();
     const long rssBefore = ResidentKiB();
-    Cdata table(&hub);
+    ReadingsTable table(&hub);
     hub.data = &table;
     table.resize(480, 279);
     table.InitialUpdate();
@@ -165,10 +165,10 @@ int main(int argc, char** argv) {
 
     {
         testing::PaneHub hub;
-        Cwave graph(&hub);
-        Ccompass gauge(&hub);
-        hub.wave = &graph;
-        hub.compass = &gauge;
+        TrendGraph graph(&hub);
+        NeedleGauge gauge(&hub);
+        hub.graph = &graph;
+        hub.gauge = &gauge;
         graph.resize(450, 279);
         gauge.resize(410, 227);
         graph.InitialUpdate();

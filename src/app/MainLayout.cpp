@@ -21,10 +21,10 @@ MainLayout ComputeMainLayout(int screenWidth, int clientHeight, int centralHeigh
     const int bottomHeight = std::max(0, centralHeight - bottomY);
 
     const int leftTop = std::min(kTopLeftWidth, width);
-    l.waveCell = QRect(0, 0, leftTop, top);
+    l.graphCell = QRect(0, 0, leftTop, top);
     l.dataCell = QRect(leftTop + kSplitterGap, 0, std::max(0, width - leftTop - kSplitterGap), top);
     const int leftBottom = std::min(layoutImage.width(), width);
-    l.compassCell = QRect(0, bottomY, leftBottom, bottomHeight);
+    l.gaugeCell = QRect(0, bottomY, leftBottom, bottomHeight);
     l.panelCell = QRect(leftBottom + kSplitterGap, bottomY, std::max(0, width - leftBottom - kSplitterGap),
                         bottomHeight);
     return l;

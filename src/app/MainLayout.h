@@ -10,7 +10,7 @@ struct MainLayout {
     QSize window;     // the main window, menu bar and status bar included
     int topRowHeight; // ideal height of the top row (graph and table)
     // Cells of the four panes in the central area (each pane sits inside a 2-pixel border).
-    QRect waveCell, dataCell, compassCell, panelCell;
+    QRect graphCell, dataCell, gaugeCell, panelCell;
 };
 
 inline constexpr int kSplitterGap = 7; // width of a splitter bar between cells

@@ -1,4 +1,4 @@
-#include "app/CZelvoxApp.h"
+#include "app/ZelvoxApplication.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    zelvox::CZelvoxApp zelvoxApp;
+    zelvox::ZelvoxApplication zelvoxApp;
     if (!zelvoxApp.InitInstance(options))
         return 1;
     return app.exec();

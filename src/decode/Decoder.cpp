@@ -129,7 +129,7 @@ void UpdateSegmentMirror(const Frame& frame, Frame& mirrored, std::vector<Segmen
         for (std::uint8_t v : kBitValues) {
             const bool now = (frame[idx] & v) != 0;
             if (now != ((mirrored[idx] & v) != 0))
-                changes.push_back({SegmentPicture(k, v), now});
+                changes.push_back({SegmentPictureIndex(k, v), now});
         }
     }
     mirrored = frame;

@@ -32,7 +32,7 @@ struct SegmentChange {
 void UpdateSegmentMirror(const Frame& frame, Frame& mirrored, std::vector<SegmentChange>& changes);
 
 // Picture number of bit value v (8, 4, 2 or 1) of nibble byte k (1..18).
-constexpr int SegmentPicture(int k, int v) {
+constexpr int SegmentPictureIndex(int k, int v) {
     return 4 * (k - 1) + (v == 8 ? 0 : v == 4 ? 1 : v == 2 ? 2 : 3);
 }
 

@@ -32,8 +32,7 @@ public:
 
     // Feeds any chunk of the byte stream. onFrame(const Frame&) is called for every accepted
     // frame, in order. Returns the number of accepted frames.
-    template <class OnFrame>
-    std::size_t Feed(const std::uint8_t* data, std::size_t n, OnFrame&& onFrame) {
+    template <class OnFrame> std::size_t Feed(const std::uint8_t* data, std::size_t n, OnFrame&& onFrame) {
         std::size_t accepted = 0;
         std::size_t pos = 0;
         while (pos < n) {

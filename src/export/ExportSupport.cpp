@@ -1,6 +1,6 @@
 #include "export/ExportSupport.h"
 
-#include "panes/Cpanel.h"
+#include "panes/ControlPanel.h"
 #include "panes/PaneLinks.h"
 
 #include <QFileDevice>
@@ -9,7 +9,7 @@
 namespace zelvox {
 
 ExportPause::ExportPause(PaneLinks& links) {
-    if (Cpanel* panel = links.PanelPane()) {
+    if (ControlPanel* panel = links.PanelPane()) {
         flag_ = &panel->acquisition().paused;
         flag_->store(1);
     }

@@ -1,8 +1,8 @@
 #include "export/TextExport.h"
 
 #include "export/ExportSupport.h"
-#include "panes/Cdata.h"
 #include "panes/PaneLinks.h"
+#include "panes/ReadingsTable.h"
 
 #include <QFileDialog>
 #include <QSaveFile>
@@ -13,7 +13,7 @@ namespace zelvox {
 namespace {
 
 // Appends one table row as its line: each field followed by TAB, then CR LF.
-void AppendLine(const Cdata& table, int row, QString& line) {
+void AppendLine(const ReadingsTable& table, int row, QString& line) {
     for (int column = 0; column < 4; ++column) {
         line += table.CellText(row, column);
         line += u'\t';
@@ -29,7 +29,7 @@ void AppendLittleEndian(const QString& text, QByteArray& out) {
 
 } // namespace
 
-QByteArray TableTextBytes(const Cdata& table) {
+QByteArray TableTextBytes(const ReadingsTable& table) {
     QByteArray bytes;
     QString line;
     const int rows = table.RowCount();
@@ -41,7 +41,7 @@ QByteArray TableTextBytes(const Cdata& table) {
     return bytes;
 }
 
-bool WriteTableText(const Cdata& table, const QString& path, QString* reason) {
+bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *reason = file.errorString();
@@ -81,7 +81,7 @@ void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) 
     ExportPause pause(links);
     links.SetStatusText(3, QStringLiteral("start to txt excel,please wait..."));
     QString reason;
-    const Cdata* table = links.TablePane();
+    const ReadingsTable* table = links.TablePane();
     bool written = false;
     if (table) {
         written = WriteTableText(*table, path, &reason);

@@ -9,16 +9,16 @@ class QWidget;
 
 namespace zelvox {
 
-class Cdata;
+class ReadingsTable;
 class PaneLinks;
 
 // The file's bytes for the table as it stands: no byte-order mark, no header, empty for an
 // empty table.
-QByteArray TableTextBytes(const Cdata& table);
+QByteArray TableTextBytes(const ReadingsTable& table);
 
 // Writes the table to exactly `path` (nothing appended). The file is written beside the target
 // and renamed over it only when complete. On failure returns false with the system's reason.
-bool WriteTableText(const Cdata& table, const QString& path, QString* reason);
+bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason);
 
 // Everything after the save dialog: appends ".txt", pauses acquisition, writes, reports in the
 // status bar (pane 3); a file that cannot be written gets an error box naming path and reason.

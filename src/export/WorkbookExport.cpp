@@ -2,8 +2,8 @@
 
 #include "export/ExportSupport.h"
 #include "export/SpreadsheetAutomation.h"
-#include "panes/Cdata.h"
 #include "panes/PaneLinks.h"
+#include "panes/ReadingsTable.h"
 
 #include <QFileDialog>
 #include <array>
@@ -27,7 +27,7 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
     for (int column = 0; column < 4; ++column)
         excel.SetItem(1, column + 1, header[column]);
 
-    const Cdata* table = links.TablePane();
+    const ReadingsTable* table = links.TablePane();
     const int rows = table ? table->RowCount() : 0; // taken once: later rows are not exported
     const int last = rows + 2;
     const std::array<ColumnPlan, 4> plan = {{

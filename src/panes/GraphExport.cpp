@@ -1,6 +1,6 @@
 #include "panes/GraphExport.h"
 
-#include "panes/Cwave.h"
+#include "panes/TrendGraph.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -37,7 +37,7 @@ template <typename T> void Put(QByteArray& out, qsizetype at, T value) {
 
 } // namespace
 
-QImage CaptureGraph(Cwave& pane) {
+QImage CaptureGraph(TrendGraph& pane) {
     // The window is brought up to date too, so what is saved is what it shows.
     pane.repaint();
     // The pane's outer width: it draws no border of its own, so that is its geometry's width
@@ -101,7 +101,7 @@ bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent)
     return written;
 }
 
-bool PrintGraphOn(Cwave& pane, QPrinter& printer) {
+bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
     printer.setDocName(QStringLiteral("Zelvox"));
     printer.setFromTo(1, 1);
     QPainter painter;
@@ -117,7 +117,7 @@ bool PrintGraphOn(Cwave& pane, QPrinter& printer) {
     return true;
 }
 
-void Cwave::ExportGraph() {
+void TrendGraph::ExportGraph() {
     // Captured before the dialog opens, so the dialog is never part of the picture.
     const QImage picture = CaptureGraph(*this);
     const QString path = QFileDialog::getSaveFileName(this, QString(), QString(), QStringLiteral("*.bmp"));
@@ -126,7 +126,7 @@ void Cwave::ExportGraph() {
     WriteGraphFile(picture, path, this);
 }
 
-void Cwave::PrintGraph() {
+void TrendGraph::PrintGraph() {
     QPrinter printer(QPrinter::HighResolution);
     QPrintDialog dialog(&printer, this);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
@@ -138,7 +138,7 @@ void Cwave::PrintGraph() {
     PrintGraphOn(*this, printer);
 }
 
-void Cwave::PrintPage(QPainter& printer, const QRect& pageRect) {
+void TrendGraph::PrintPage(QPainter& printer, const QRect& pageRect) {
     // Anisotropic: the plot's width and its 250 rows each stretch to the printable area.
     const int width = clientRect_.right() + 1;
     printer.save();

@@ -11,12 +11,12 @@ class QWidget;
 
 namespace zelvox {
 
-class Cwave;
+class TrendGraph;
 
 constexpr int kGraphRows = 250;
 
 // Recomposes the plot and returns its top 250 rows, as wide as the pane's outer width.
-QImage CaptureGraph(Cwave& pane);
+QImage CaptureGraph(TrendGraph& pane);
 
 // The bytes of a 32-bit uncompressed bottom-up bitmap file of `picture`: 14-byte file header,
 // 40-byte info header, no colour table, pixels as blue, green, red and a zero byte.
@@ -28,6 +28,6 @@ bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent)
 
 // One page, job name "Zelvox": the plot image stretched over the printable area. False when
 // the job could not be started or finished (it is then aborted).
-bool PrintGraphOn(Cwave& pane, QPrinter& printer);
+bool PrintGraphOn(TrendGraph& pane, QPrinter& printer);
 
 } // namespace zelvox

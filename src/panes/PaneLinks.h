@@ -6,10 +6,10 @@
 
 namespace zelvox {
 
-class Cwave;
-class Cdata;
-class Ccompass;
-class Cpanel;
+class TrendGraph;
+class ReadingsTable;
+class NeedleGauge;
+class ControlPanel;
 class ReadingHistory;
 class Statistics;
 struct Settings;
@@ -17,10 +17,10 @@ struct Settings;
 class PaneLinks {
 public:
     virtual ~PaneLinks() = default;
-    virtual Cwave* TrendPane() = 0;
-    virtual Cdata* TablePane() = 0;
-    virtual Ccompass* GaugePane() = 0;
-    virtual Cpanel* PanelPane() = 0;
+    virtual TrendGraph* TrendPane() = 0;
+    virtual ReadingsTable* TablePane() = 0;
+    virtual NeedleGauge* GaugePane() = 0;
+    virtual ControlPanel* PanelPane() = 0;
     virtual ReadingHistory& History() = 0;
     virtual Statistics& Stats() = 0;
     virtual Settings& AppSettings() = 0;

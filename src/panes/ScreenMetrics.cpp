@@ -16,6 +16,8 @@ int ScreenHorizontalResolution() {
     return screen ? screen->geometry().width() : 1024;
 }
 
-void SetScreenWidthOverride(int width) { screenWidthOverride = width; }
+void SetScreenWidthOverride(int width) {
+    screenWidthOverride = width;
+}
 
 } // namespace zelvox

@@ -6,6 +6,8 @@ namespace zelvox {
 
 int ScreenHorizontalResolution();
 void SetScreenWidthOverride(int width); // 0 = ask the primary screen again
-inline bool WideLayout() { return ScreenHorizontalResolution() > 800; }
+inline bool WideLayout() {
+    return ScreenHorizontalResolution() > 800;
+}
 
 } // namespace zelvox

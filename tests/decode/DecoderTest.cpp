@@ -180,8 +180,8 @@ TEST(DecodeFunction, OverlapsAndGaps) {
 
 TEST(SegmentMirror, OnlyChangedBitsInOrder) {
     constexpr int values[4] = {8, 4, 2, 1};
-    EXPECT_EQ(SegmentPicture(1, 8), 0);
-    EXPECT_EQ(SegmentPicture(18, 1), 71);
+    EXPECT_EQ(SegmentPictureIndex(1, 8), 0);
+    EXPECT_EQ(SegmentPictureIndex(18, 1), 71);
 
     const Frame base = *EncodeReading("-3.14", 6);
     Frame mirrored = base;

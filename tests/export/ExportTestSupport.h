@@ -3,8 +3,8 @@
 // reading a workbook back with an independent reader.
 #pragma once
 
-#include "panes/Cdata.h"
-#include "panes/Cpanel.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
 #include "support/PaneHub.h"
 
 #include <QApplication>
@@ -43,7 +43,7 @@ struct RecordingHub : PaneHub {
 // A readings table wired into a recording hub, and a scratch folder for the files written.
 struct TableExportFixture : ::testing::Test {
     RecordingHub hub;
-    std::unique_ptr<Cdata> table = std::make_unique<Cdata>(&hub);
+    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&hub);
     QTemporaryDir dir;
     void SetUp() override {
         hub.data = table.get();

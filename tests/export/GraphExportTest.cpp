@@ -2,7 +2,7 @@
 // failures, one printed page stretched over the printable area.
 #include "panes/GraphExport.h"
 #include "ExportTestSupport.h"
-#include "panes/Cwave.h"
+#include "panes/TrendGraph.h"
 #include "support/PaneHub.h"
 
 #include <QPainter>
@@ -41,13 +41,13 @@ QByteArray Bgr0(int r, int g, int b) {
 
 struct GraphFixture : ::testing::Test {
     zelvox::testing::PaneHub hub;
-    std::unique_ptr<Cwave> wave;
+    std::unique_ptr<TrendGraph> graph;
     QTemporaryDir dir;
     void SetUp() override {
-        wave = std::make_unique<Cwave>(&hub);
-        hub.wave = wave.get();
-        wave->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
-        wave->InitialUpdate();
+        graph = std::make_unique<TrendGraph>(&hub);
+        hub.graph = graph.get();
+        graph->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
+        graph->InitialUpdate();
     }
 };
 
@@ -76,7 +76,7 @@ TEST(GraphBitmap, HeaderAndBottomUpRowsOfASmallPicture) {
 }
 
 TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
-    const QImage picture = CaptureGraph(*wave);
+    const QImage picture = CaptureGraph(*graph);
     ASSERT_EQ(picture.size(), QSize(450, 250));
     const QByteArray file = GraphBitmapFile(picture);
     ASSERT_EQ(file.size(), 450054);
@@ -89,9 +89,9 @@ TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
     // Before the first reading: grey plot, blue axis at x = 50 and grid lines, no trace; the
     // control strip (rows 250..) is not part of it.
     const QByteArray grey = Bgr0(220, 220, 220), blue = Bgr0(0, 0, 255);
-    EXPECT_EQ(PixelBytes(file, 450, 250, 50, 100), blue);                 // axis
-    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 0), blue);                  // top grid line
-    EXPECT_EQ(PixelBytes(file, 450, 250, 300, wave->halfHeight()), blue); // zero line
+    EXPECT_EQ(PixelBytes(file, 450, 250, 50, 100), blue);                  // axis
+    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 0), blue);                   // top grid line
+    EXPECT_EQ(PixelBytes(file, 450, 250, 300, graph->halfHeight()), blue); // zero line
     EXPECT_EQ(PixelBytes(file, 450, 250, 300, 1), grey);
     EXPECT_EQ(PixelBytes(file, 450, 250, 449, 249), grey);
     for (int x = 0; x < 450; ++x)
@@ -100,8 +100,8 @@ TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
         for (int x = 0; x < 450; ++x)
             ASSERT_EQ(
                 PixelBytes(file, 450, 250, x, y),
-                QByteArray(Bgr0(qRed(wave->PlotImage().pixel(x, y)), qGreen(wave->PlotImage().pixel(x, y)),
-                                qBlue(wave->PlotImage().pixel(x, y)))))
+                QByteArray(Bgr0(qRed(graph->PlotImage().pixel(x, y)), qGreen(graph->PlotImage().pixel(x, y)),
+                                qBlue(graph->PlotImage().pixel(x, y)))))
                 << x << "," << y;
 }
 
@@ -109,12 +109,12 @@ TEST_F(GraphFixture, SaveDialogAsksBeforeOverwritingAndWritesTheCapture) {
     const QString path = dir.filePath(QStringLiteral("graph.bmp"));
     ModalWatcher watcher;
     watcher.onFileDialog = zelvox::testing::ChoosePath(path);
-    wave->ExportGraph();
+    graph->ExportGraph();
     ASSERT_EQ(watcher.dialogs.size(), 1u);
     EXPECT_EQ(watcher.dialogs[0].nameFilters, QStringList(QStringLiteral("*.bmp")));
     EXPECT_TRUE(watcher.dialogs[0].confirmsOverwrite);
     const QByteArray written = ReadAll(path);
-    EXPECT_EQ(written, GraphBitmapFile(CaptureGraph(*wave)));
+    EXPECT_EQ(written, GraphBitmapFile(CaptureGraph(*graph)));
     EXPECT_TRUE(watcher.boxes.empty());
 
     // Choosing the existing file asks first; answering No keeps it.
@@ -127,7 +127,7 @@ TEST_F(GraphFixture, SaveDialogAsksBeforeOverwritingAndWritesTheCapture) {
             dialog->reject(); // after the No, the dialog is still up: cancel it
     };
     watcher.answer = QMessageBox::No;
-    wave->ExportGraph();
+    graph->ExportGraph();
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("already exists")))
         << watcher.boxes[0].text.toStdString();
@@ -137,7 +137,7 @@ TEST_F(GraphFixture, SaveDialogAsksBeforeOverwritingAndWritesTheCapture) {
 TEST_F(GraphFixture, UnwritableFileShowsPathAndReason) {
     const QString path = zelvox::testing::UncreatablePath(dir, QStringLiteral("graph.bmp"));
     ModalWatcher watcher;
-    EXPECT_FALSE(WriteGraphFile(CaptureGraph(*wave), path, wave.get()));
+    EXPECT_FALSE(WriteGraphFile(CaptureGraph(*graph), path, graph.get()));
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(watcher.boxes[0].text.contains(path));
@@ -149,7 +149,7 @@ TEST_F(GraphFixture, UnwritableFileShowsPathAndReason) {
     ASSERT_TRUE(zelvox::testing::WriteAll(existing, QByteArray(100, 'k')));
     {
         zelvox::testing::FileSizeLimit limit(64 * 1024);
-        EXPECT_FALSE(WriteGraphFile(CaptureGraph(*wave), existing, wave.get()));
+        EXPECT_FALSE(WriteGraphFile(CaptureGraph(*graph), existing, graph.get()));
     }
     EXPECT_EQ(ReadAll(existing), QByteArray(100, 'k'));
     EXPECT_EQ(watcher.boxes.size(), 2u);
@@ -159,14 +159,14 @@ TEST_F(GraphFixture, PrintingGivesExactlyOnePage) {
     QPainter compose;
     QImage scratch(450, 250, QImage::Format_RGB32);
     compose.begin(&scratch);
-    wave->DrawTrend(compose); // the pane's last paint
+    graph->DrawTrend(compose); // the pane's last paint
     compose.end();
 
     const QString pdf = dir.filePath(QStringLiteral("graph.pdf"));
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
-    ASSERT_TRUE(PrintGraphOn(*wave, printer));
+    ASSERT_TRUE(PrintGraphOn(*graph, printer));
     EXPECT_EQ(printer.docName(), QStringLiteral("Zelvox"));
     const QByteArray bytes = ReadAll(pdf);
     ASSERT_TRUE(bytes.startsWith("%PDF"));
@@ -181,18 +181,18 @@ TEST_F(GraphFixture, PrintingGivesExactlyOnePage) {
 TEST_F(GraphFixture, PrintedPlotIsStretchedIndependentlyInBothDirections) {
     QImage scratch(450, 250, QImage::Format_RGB32);
     QPainter compose(&scratch);
-    wave->DrawTrend(compose);
+    graph->DrawTrend(compose);
     compose.end();
-    const QImage& plot = wave->PlotImage();
+    const QImage& plot = graph->PlotImage();
 
     // A page three times as wide and twice as high as the plot's 450 x 250.
     QImage page(1350, 500, QImage::Format_RGB32);
     page.fill(Qt::white);
     QPainter painter(&page);
-    wave->PrintPage(painter, QRect(0, 0, 1350, 500));
+    graph->PrintPage(painter, QRect(0, 0, 1350, 500));
     painter.end();
     for (const QPoint p : {QPoint(50, 100), QPoint(300, 0), QPoint(300, 1), QPoint(10, 249), QPoint(449, 249),
-                           QPoint(200, wave->halfHeight())})
+                           QPoint(200, graph->halfHeight())})
         for (int dx = 0; dx < 3; ++dx)
             for (int dy = 0; dy < 2; ++dy)
                 EXPECT_EQ(page.pixel(3 * p.x() + dx, 2 * p.y() + dy), plot.pixel(p)) << p.x() << "," << p.y();
@@ -222,7 +222,7 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
         }
     });
     poll.start();
-    wave->PrintGraph();
+    graph->PrintGraph();
     ASSERT_TRUE(seen.found);
     EXPECT_FALSE(seen.selection);
     EXPECT_FALSE(seen.pageRange);

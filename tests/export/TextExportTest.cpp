@@ -1,8 +1,8 @@
 // "SAVE TEXT FILE": exact bytes, file names, status texts, the pause, dialog and failures.
 #include "export/TextExport.h"
 #include "ExportTestSupport.h"
-#include "panes/Cdata.h"
-#include "panes/Cpanel.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
 #include "support/PaneHub.h"
 
 #include <gtest/gtest.h>
@@ -108,7 +108,7 @@ TEST_F(TextExportFixture, EmptyTableGivesAnEmptyFile) {
 }
 
 TEST_F(TextExportFixture, AcquisitionIsPausedWhileWritingOnly) {
-    auto panel = std::make_unique<Cpanel>(&hub);
+    auto panel = std::make_unique<ControlPanel>(&hub);
     hub.panel = panel.get();
     AddRow(1, 1, 1.234);
     SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("paused")));

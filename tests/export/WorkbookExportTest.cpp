@@ -2,8 +2,8 @@
 // and the failure paths.
 #include "export/WorkbookExport.h"
 #include "ExportTestSupport.h"
-#include "panes/Cdata.h"
-#include "panes/Cpanel.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
 #include "support/PaneHub.h"
 
 #include <QJsonArray>
@@ -144,7 +144,7 @@ TEST_F(WorkbookExportFixture, NameAlwaysGetsXlsAndExistingFileIsReplaced) {
 }
 
 TEST_F(WorkbookExportFixture, AcquisitionIsPausedFromStartToSuccess) {
-    auto panel = std::make_unique<Cpanel>(&hub);
+    auto panel = std::make_unique<ControlPanel>(&hub);
     hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("paused")));
@@ -171,7 +171,7 @@ TEST_F(WorkbookExportFixture, DialogAndCancel) {
 }
 
 TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndKeepsTheProgressText) {
-    auto panel = std::make_unique<Cpanel>(&hub);
+    auto panel = std::make_unique<ControlPanel>(&hub);
     hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     const QString chosen = zelvox::testing::UncreatablePath(dir, QStringLiteral("data"));
@@ -211,7 +211,7 @@ TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
 }
 
 TEST_F(WorkbookExportFixture, InitErrorShowsOnlyItsMessage) {
-    auto panel = std::make_unique<Cpanel>(&hub);
+    auto panel = std::make_unique<ControlPanel>(&hub);
     hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     const QByteArray saved = qgetenv("TMPDIR");

@@ -14,20 +14,20 @@ namespace zelvox::testing {
 
 class PaneHub : public PaneLinks {
 public:
-    Cwave* wave = nullptr;
-    Cdata* data = nullptr;
-    Ccompass* compass = nullptr;
-    Cpanel* panel = nullptr;
+    TrendGraph* graph = nullptr;
+    ReadingsTable* data = nullptr;
+    NeedleGauge* gauge = nullptr;
+    ControlPanel* panel = nullptr;
     ReadingHistory history;
     Statistics stats;
     Settings settings;
     std::array<QString, 4> status;
     int closeRequests = 0;
 
-    Cwave* TrendPane() override { return wave; }
-    Cdata* TablePane() override { return data; }
-    Ccompass* GaugePane() override { return compass; }
-    Cpanel* PanelPane() override { return panel; }
+    TrendGraph* TrendPane() override { return graph; }
+    ReadingsTable* TablePane() override { return data; }
+    NeedleGauge* GaugePane() override { return gauge; }
+    ControlPanel* PanelPane() override { return panel; }
     ReadingHistory& History() override { return history; }
     Statistics& Stats() override { return stats; }
     Settings& AppSettings() override { return settings; }

@@ -1,0 +1,206 @@
+#include "app/MainWindow.h"
+
+#include "decode/Format.h"
+#include "link/Acquisition.h"
+#include "link/Settings.h"
+#include "panes/ControlPanel.h"
+#include "panes/NeedleGauge.h"
+#include "panes/ReadingsTable.h"
+#include "panes/ScreenMetrics.h"
+#include "panes/TrendGraph.h"
+#include "res/Artwork.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QStyle>
+#include <QTimer>
+
+namespace zelvox {
+
+namespace {
+
+constexpr int kStatusWidths[3] = {50, 160, 125};
+constexpr int kStatusStretchMinimum = 200;
+
+// A cell of the fixed splitter: a sunken 2-pixel border around one pane.
+QFrame* MakeCell(QWidget* parent, const QRect& cell) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setLineWidth(kPaneBorder);
+    frame->setGeometry(cell);
+    return frame;
+}
+
+template <class Pane> Pane* PlacePane(QFrame* cell, Pane* pane) {
+    pane->setParent(cell);
+    pane->setGeometry(cell->contentsRect());
+    return pane;
+}
+
+} // namespace
+
+MainWindow::MainWindow(Settings& settings, QWidget* parent)
+    : QMainWindow(parent), settings_(settings), history_(std::make_unique<ReadingHistory>()) {
+    acquisitionRunning.store(0);
+    setWindowTitle(QStringLiteral("Zelvox"));
+    // No maximise box and no sizing border: the window keeps its caption, system menu and
+    // minimise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    BuildMenus();
+    BuildStatusBar();
+    BuildPanes();
+
+    // The clock ticks every second from the frame's creation; pane 1 stays empty until then.
+    clock_ = new QTimer(this);
+    clock_->setInterval(1000);
+    connect(clock_, &QTimer::timeout, this, &MainWindow::UpdateClock);
+    clock_->start();
+    CentreOnScreen();
+}
+
+void MainWindow::CentreOnScreen() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+MainWindow::~MainWindow() {
+    // The panes go first: the control panel ends the acquisition (joining its threads) while
+    // the history it writes to still exists.
+    delete central_;
+    central_ = nullptr;
+    graph_ = nullptr;
+    data_ = nullptr;
+    gauge_ = nullptr;
+    panel_ = nullptr;
+}
+
+void MainWindow::BuildMenus() {
+    struct Item {
+        const char* menu;
+        const char* label;
+        int id;
+    };
+    static const Item items[] = {
+        {"&File", "SAVE EXCEL FILE", kCmdSaveExcel},
+        {"&File", "SAVE TEXT FILE", kCmdSaveText},
+        {"&File", "Export Graph", kCmdExportGraph},
+        {"&File", nullptr, 0},
+        {"&File", "E&xit", kCmdExit},
+        {"SET", "PORT SET", kCmdPortSet},
+        {"HELP", "HelpTopic", kCmdHelpTopic},
+    };
+    QMenu* menu = nullptr;
+    QString menuTitle;
+    for (const Item& item : items) {
+        if (!menu || menuTitle != QLatin1String(item.menu)) {
+            menuTitle = QLatin1String(item.menu);
+            menu = menuBar()->addMenu(menuTitle);
+            menu->setObjectName(menuTitle);
+        }
+        if (!item.label) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QLatin1String(item.label));
+        action->setObjectName(QString::number(item.id));
+        if (item.id == kCmdExit)
+            action->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
+        const int id = item.id;
+        connect(action, &QAction::triggered, this, [this, id] { emit commandTriggered(id); });
+    }
+}
+
+QAction* MainWindow::Command(int id) const {
+    return findChild<QAction*>(QString::number(id));
+}
+
+void MainWindow::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("59393"));
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 4; ++i) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("statusPane%1").arg(i));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setTextFormat(Qt::PlainText);
+        if (i < 3) {
+            label->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(label);
+        } else {
+            label->setMinimumWidth(kStatusStretchMinimum);
+            bar->addWidget(label, 1);
+        }
+        statusPanes_[i] = label;
+    }
+    statusPanes_[0]->setText(QStringLiteral("Ready"));
+}
+
+void MainWindow::BuildPanes() {
+    const int screenWidth = ScreenHorizontalResolution();
+    const int width = MainWindowWidth(screenWidth);
+    const int menuHeight = menuBar()->sizeHint().height();
+    const int statusHeight = statusBar()->sizeHint().height();
+    const int clientHeight = kWindowHeight - menuHeight;
+    const int centralHeight = clientHeight - statusHeight;
+    const QImage layoutImage = res::LoadImage(132);
+    const int caption = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    layout_ = ComputeMainLayout(screenWidth, clientHeight, centralHeight, layoutImage.size(), caption);
+
+    central_ = new QWidget(this);
+    central_->setObjectName(QStringLiteral("splitter"));
+    central_->setFixedSize(width, centralHeight);
+    setCentralWidget(central_);
+
+    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(this));
+    data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(this));
+    gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge(this));
+    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(this));
+
+    setFixedSize(layout_.window);
+    // Every pane builds its controls at its first update, once its size is known.
+    graph_->InitialUpdate();
+    data_->InitialUpdate();
+    gauge_->InitialUpdate();
+    panel_->InitialUpdate();
+}
+
+void MainWindow::SetStatusText(int pane, const QString& text) {
+    QLabel* label = statusPanes_.at(pane);
+    label->setText(text);
+    label->repaint();
+}
+
+QString MainWindow::StatusText(int pane) const {
+    return statusPanes_.at(pane)->text();
+}
+
+void MainWindow::RequestClose() {
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void MainWindow::UpdateClock() {
+    SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
+}
+
+bool MainWindow::event(QEvent* event) {
+    // Menu prompts go to the first status pane, not over the whole bar.
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        SetStatusText(0, tip.isEmpty() ? QStringLiteral("Ready") : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+} // namespace zelvox

@@ -1,0 +1,163 @@
+#include "app/ZelvoxApplication.h"
+
+#include "app/MainWindow.h"
+#include "export/TextExport.h"
+#include "export/WorkbookExport.h"
+#include "link/PortDiscovery.h"
+#include "link/PortSettingsDialog.h"
+#include "link/SimulatedMeter.h"
+#include "panes/TrendGraph.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace zelvox {
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    CommandLine options;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("--demo")) {
+            options.demo = true;
+        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (arg == QLatin1String("--port")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                options.error = QStringLiteral("--port needs a port name");
+                return options;
+            }
+            options.port = arguments[++i];
+        } else if (arg.startsWith(QLatin1String("--port="))) {
+            options.port = arg.mid(7);
+            if (options.port.isEmpty()) {
+                options.error = QStringLiteral("--port needs a port name");
+                return options;
+            }
+        } else {
+            options.error = QStringLiteral("unknown argument: %1").arg(arg);
+            return options;
+        }
+    }
+    if (options.demo && !options.port.isEmpty())
+        options.error = QStringLiteral("--demo and --port cannot be used together");
+    return options;
+}
+
+QString CommandLineHelp() {
+    return QStringLiteral(
+        "Usage: zelvox [--demo | --port NAME]\n"
+        "Desktop companion of the Zelvox multimeter.\n\n"
+        "  --demo        start the built-in simulated meter on a pseudo-terminal and choose it\n"
+        "                as the port, so that START works at once\n"
+        "  --port NAME   choose the serial port NAME at start-up: a name under /dev such as\n"
+        "                ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
+        "  --help        show this text\n\n"
+        "Without arguments the first serial port found is chosen; PORT SET changes it.\n");
+}
+
+ZelvoxApplication::ZelvoxApplication() = default;
+
+ZelvoxApplication::~ZelvoxApplication() {
+    delete window_;
+    window_ = nullptr;
+    if (demoMeter_)
+        demoMeter_->Stop();
+}
+
+bool ZelvoxApplication::InitInstance(const CommandLine& options) {
+    QStringList extraPorts;
+    if (options.demo) {
+        demoMeter_ = std::make_unique<SimulatedMeter>();
+        QString error;
+        if (!demoMeter_->Start(&error)) {
+            QMessageBox::critical(nullptr, QStringLiteral("Zelvox"),
+                                  QStringLiteral("The simulated meter could not be started: %1").arg(error));
+            return false;
+        }
+        extraPorts << demoMeter_->SlavePath();
+    } else if (!options.port.isEmpty()) {
+        extraPorts << options.port;
+    }
+    // The demo meter or the port named on the command line comes first in every port list.
+    SetExtraPorts(extraPorts);
+
+    window_ = new MainWindow(settings_);
+    window_->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(window_, &QObject::destroyed, [this] { window_ = nullptr; });
+    QObject::connect(window_, &MainWindow::commandTriggered, [this](int id) { OnCommand(id); });
+    window_->show();
+    window_->setWindowTitle(QStringLiteral("Zelvox"));
+
+    ChooseStartupPort(settings_);
+    window_->SetStatusText(2, PortStatusText(settings_.portName));
+    return true;
+}
+
+void ZelvoxApplication::OnCommand(int id) {
+    switch (id) {
+    case kCmdPortSet:
+        OnPortSet();
+        break;
+    case kCmdSaveExcel:
+        OnSaveExcelFile();
+        break;
+    case kCmdSaveText:
+        OnSaveTextFile();
+        break;
+    case kCmdExportGraph:
+        OnExportGraph();
+        break;
+    case kCmdHelpTopic:
+        OnHelpTopic();
+        break;
+    case kCmdExit:
+        OnExit();
+        break;
+    default:
+        break;
+    }
+}
+
+void ZelvoxApplication::OnPortSet() {
+    if (!window_)
+        return;
+    QString status;
+    if (RunPortSetCommand(settings_, window_, &status))
+        window_->SetStatusText(2, status);
+}
+
+void ZelvoxApplication::OnSaveExcelFile() {
+    if (window_)
+        SaveExcelFileCommand(*window_, window_);
+}
+
+void ZelvoxApplication::OnSaveTextFile() {
+    if (window_)
+        SaveTextFileCommand(*window_, window_);
+}
+
+void ZelvoxApplication::OnExportGraph() {
+    if (window_ && window_->TrendPane())
+        window_->TrendPane()->ExportGraph();
+}
+
+QString ZelvoxApplication::HelpFilePath() {
+    return QDir::current().absoluteFilePath(QStringLiteral("Zelvox.chm"));
+}
+
+void ZelvoxApplication::OnHelpTopic() {
+    // Opened with the desktop's default handler; a missing file is not reported.
+    const QString path = HelpFilePath();
+    if (QFileInfo::exists(path))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void ZelvoxApplication::OnExit() {
+    if (window_)
+        window_->RequestClose();
+}
+
+} // namespace zelvox

@@ -1,0 +1,54 @@
+// The application object: the settings, the start-up sequence and the menu commands.
+#pragma once
+
+#include "link/Settings.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace zelvox {
+
+class MainWindow;
+class SimulatedMeter;
+
+struct CommandLine {
+    bool demo = false; // start the built-in simulated meter and choose its port
+    QString port;      // choose this port at start-up (short name under /dev or a path)
+    bool help = false;
+    QString error; // set when the arguments could not be understood
+};
+
+CommandLine ParseCommandLine(const QStringList& arguments);
+QString CommandLineHelp();
+
+class ZelvoxApplication {
+public:
+    ZelvoxApplication();
+    ~ZelvoxApplication();
+
+    // Creates and shows the main window, chooses the start-up port; false ends the program.
+    bool InitInstance(const CommandLine& options);
+
+    MainWindow* Window() const { return window_; }
+    Settings& AppSettings() { return settings_; }
+
+    // Menu commands.
+    void OnCommand(int id);
+    void OnPortSet();
+    void OnSaveExcelFile();
+    void OnSaveTextFile();
+    void OnExportGraph();
+    void OnHelpTopic();
+    void OnExit();
+
+    // The help file: Zelvox.chm in the current working directory.
+    static QString HelpFilePath();
+
+private:
+    Settings settings_;
+    MainWindow* window_ = nullptr; // deletes itself when closed
+    std::unique_ptr<SimulatedMeter> demoMeter_;
+};
+
+} // namespace zelvox

@@ -1,0 +1,150 @@
+#include "link/PortSettingsDialog.h"
+
+#include "link/Acquisition.h"
+#include "link/LinkMessages.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QSlider>
+
+namespace zelvox {
+
+namespace {
+
+// Horizontal and vertical base units of the dialog font, in pixels.
+constexpr int kBaseUnitX = 6;
+constexpr int kBaseUnitY = 13;
+
+// The dialog's client area in dialog units (the controls' extent plus a 7-unit margin).
+constexpr int kDialogWidth = 314;
+constexpr int kDialogHeight = 72;
+
+// Control layout in dialog units: id, x, y, width, height.
+struct ControlPlace {
+    int id;
+    int x, y, width, height;
+};
+constexpr int kNoId = -1;
+constexpr ControlPlace kPortListPlace{1001, 10, 11, 108, 15};
+constexpr ControlPlace kFlashPlace{1002, 128, 10, 62, 16};
+constexpr ControlPlace kGroupPlace{kNoId, 11, 31, 234, 34};
+constexpr ControlPlace kSliderPlace{1003, 17, 44, 218, 14};
+constexpr ControlPlace kOkPlace{1, 257, 38, 50, 14};
+
+constexpr int kMinRate = 1;
+constexpr int kMaxRate = 120;
+constexpr std::uint16_t kNoSelection = 65535; // the list's -1 in an unsigned 16-bit setting
+
+// a * b / c rounded half away from zero, as MulDiv does.
+int MulDiv(int a, int b, int c) {
+    const long long product = static_cast<long long>(a) * b;
+    const long long half = c / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+
+void Place(QWidget* widget, const ControlPlace& place) {
+    widget->setGeometry(DialogUnitsToPixels(place.x, place.y, place.width, place.height));
+    if (place.id != kNoId)
+        widget->setObjectName(QString::number(place.id));
+}
+
+} // namespace
+
+QRect DialogUnitsToPixels(int x, int y, int width, int height) {
+    return QRect(MulDiv(x, kBaseUnitX, 4), MulDiv(y, kBaseUnitY, 8), MulDiv(width, kBaseUnitX, 4),
+                 MulDiv(height, kBaseUnitY, 8));
+}
+
+QString PortSettingsDialog::RateText(int rate) {
+    return QStringLiteral("Sampling Rate:   %1/Minute").arg(rate);
+}
+
+PortSettingsDialog::PortSettingsDialog(Settings& settings, QWidget* parent, PortLister lister)
+    : QDialog(parent), settings_(settings), lister_(std::move(lister)) {
+    setWindowTitle(QStringLiteral("Dialog"));
+    setModal(true);
+    setFixedSize(DialogUnitsToPixels(0, 0, kDialogWidth, kDialogHeight).size());
+
+    portList_ = new QComboBox(this);
+    Place(portList_, kPortListPlace);
+    portList_->setInsertPolicy(QComboBox::InsertAtBottom);
+
+    flashButton_ = new QPushButton(QStringLiteral("FLASH PORT"), this);
+    Place(flashButton_, kFlashPlace);
+    flashButton_->setAutoDefault(false);
+
+    // The group box comes before the slider so that the slider lies on top of it.
+    samplingGroup_ = new QGroupBox(QStringLiteral("Data sampling"), this);
+    Place(samplingGroup_, kGroupPlace);
+
+    rateSlider_ = new QSlider(Qt::Horizontal, this);
+    Place(rateSlider_, kSliderPlace);
+    rateSlider_->setTickPosition(QSlider::NoTicks);
+    rateSlider_->setRange(kMinRate, kMaxRate);
+    rateSlider_->setValue(settings_.samplingRate);
+    OnRateChanged(rateSlider_->value());
+
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    Place(okButton_, kOkPlace);
+    okButton_->setDefault(true);
+
+    connect(rateSlider_, &QSlider::valueChanged, this, &PortSettingsDialog::OnRateChanged);
+    connect(flashButton_, &QPushButton::clicked, this, &PortSettingsDialog::OnFlashPort);
+    connect(okButton_, &QPushButton::clicked, this, &PortSettingsDialog::OnOk);
+
+    FillPortList();
+    if (portList_->count() > 0 && settings_.portIndex < portList_->count())
+        portList_->setCurrentIndex(settings_.portIndex);
+}
+
+void PortSettingsDialog::FillPortList() {
+    portList_->clear();
+    portList_->addItems(lister_ ? lister_() : DiscoverPorts());
+    // Filling selects the first entry by itself; the list starts without a selection.
+    portList_->setCurrentIndex(-1);
+}
+
+// The slider keeps its text as its window title (the slider does not draw it); the tooltip
+// shows it to the user while the slider moves.
+void PortSettingsDialog::OnRateChanged(int rate) {
+    const QString text = RateText(rate);
+    rateSlider_->setWindowTitle(text);
+    rateSlider_->setAccessibleName(text);
+    rateSlider_->setToolTip(text);
+}
+
+void PortSettingsDialog::OnFlashPort() {
+    FillPortList();
+    if (portList_->count() > 0) {
+        portList_->setCurrentIndex(0);
+        settings_.portIndex = 0;
+    }
+}
+
+void PortSettingsDialog::OnOk() {
+    const int selected = portList_->currentIndex();
+    settings_.portIndex = selected < 0 ? kNoSelection : static_cast<std::uint16_t>(selected);
+    if (portList_->count() == 0)
+        settings_.portName.clear();
+    else if (selected >= 0)
+        settings_.portName = portList_->itemText(selected);
+    // Entries but no selection: the previous port name stays.
+    settings_.samplingRate = static_cast<std::uint16_t>(rateSlider_->value());
+    accept();
+}
+
+bool RunPortSetCommand(Settings& settings, QWidget* parent, QString* statusText, const PortLister& lister) {
+    if (acquisitionRunning.load() == 1) {
+        ShowLinkMessage(nullptr, QStringLiteral("please stop com first"), QStringLiteral("error"));
+        return false;
+    }
+    PortSettingsDialog dialog(settings, parent, lister);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    if (statusText)
+        *statusText = PortStatusText(settings.portName);
+    return true;
+}
+
+} // namespace zelvox

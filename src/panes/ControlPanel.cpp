@@ -1,0 +1,277 @@
+#include "panes/ControlPanel.h"
+
+#include "decode/Decoder.h"
+#include "decode/ReadingHistory.h"
+#include "decode/Statistics.h"
+#include "link/Settings.h"
+#include "panes/NeedleGauge.h"
+#include "panes/PaneLinks.h"
+#include "panes/ReadingsTable.h"
+#include "panes/ScreenMetrics.h"
+#include "panes/SegmentLayout.h"
+#include "panes/SegmentPicture.h"
+#include "panes/TrendGraph.h"
+#include "res/Artwork.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace zelvox {
+
+namespace {
+
+constexpr int kDispatchPeriodMs = 5;
+constexpr int kResetPauseMs = 10;
+
+// The value fields' font: a SimSun-like face, 15 pixels high and about 8 pixels per character.
+// Falls back through CJK-capable and plain monospace faces to whatever is installed.
+QFont FieldFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("AR PL UMing CN"),
+                      QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Sans Mono CJK SC"),
+                      QStringLiteral("WenQuanYi Zen Hei Mono"), QStringLiteral("DejaVu Sans Mono"),
+                      QStringLiteral("monospace")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPixelSize(15);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    // Narrow the face to the 8-pixel average character width the fields were laid out for.
+    const int average = QFontMetrics(font).averageCharWidth();
+    if (average > 0 && average != 8)
+        font.setStretch(std::clamp(static_cast<int>(std::lround(800.0 / average)), 50, 150));
+    return font;
+}
+
+QRect FromEdges(int left, int top, int right, int bottom) {
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+}
+
+} // namespace
+
+ControlPanel::ControlPanel(PaneLinks* links, QWidget* parent)
+    : QWidget(parent), links_(links), acquisition_(std::make_unique<Acquisition>(links->History())) {
+    qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
+
+    dispatchTimer_ = new QTimer(this);
+    dispatchTimer_->setObjectName(QStringLiteral("dispatchTimer"));
+    dispatchTimer_->setInterval(kDispatchPeriodMs);
+    connect(dispatchTimer_, &QTimer::timeout, this, &ControlPanel::DispatchReading);
+
+    // The acquisition hands frames and dispatch requests to this thread in the order the workers
+    // sent them.
+    connect(acquisition_.get(), &Acquisition::frameAccepted, this, &ControlPanel::ApplyFrame);
+    connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &ControlPanel::ArmDispatchTimer);
+}
+
+ControlPanel::~ControlPanel() {
+    // The workers write the history and post to this pane: end them before anything goes.
+    acquisition_->StopAcquisition();
+    dispatchTimer_->stop();
+}
+
+void ControlPanel::InitialUpdate() {
+    if (background_)
+        return; // built once
+
+    const QImage backgroundImage = res::LoadImage(kBackgroundImageId);
+    const int W = backgroundImage.width();
+    const int H = backgroundImage.height();
+    background_ = new QLabel(this);
+    background_->setObjectName(QStringLiteral("1013"));
+    background_->setWindowTitle(QStringLiteral("MYStatic"));
+    background_->setAlignment(Qt::AlignCenter);
+    background_->setPixmap(QPixmap::fromImage(backgroundImage));
+    background_->setGeometry(0, 0, W, H);
+
+    const auto& layout = SegmentLayout();
+    for (int s = 0; s < kSegmentCount; ++s) {
+        const QImage image = res::LoadImage(layout[s].imageId);
+        auto* picture = new SegmentPicture(this);
+        picture->setObjectName(QString::number(kFirstSegmentId + s));
+        picture->SetImage(image);
+        picture->SetKeyColour(QColor(0, 0, 0));
+        picture->setGeometry(layout[s].x, layout[s].y, image.width(), image.height());
+        segments_[s] = picture;
+    }
+
+    CreateButtons(W, H);
+    stopButton_->setEnabled(false);
+    LayOutFields(W, H);
+
+    const QFont font = FieldFont();
+    for (QLineEdit* field : {maxField_, maxTimeField_, minField_, minTimeField_}) {
+        field->setFont(font);
+        field->setText(QStringLiteral("0"));
+    }
+
+    // Until the first START the display shows every segment lit, and the mirror agrees.
+    for (SegmentPicture* picture : segments_)
+        picture->show();
+    mirrored_.fill(0xFF);
+}
+
+void ControlPanel::CreateButtons(int W, int H) {
+    const int top = H + 3;
+    const int bottom = H + 38;
+    const int quarter = W / 4;
+    auto make = [&](const char* text, int id, int left, int right, void (ControlPanel::*handler)()) {
+        auto* button = new QPushButton(QString::fromLatin1(text), this);
+        button->setObjectName(QString::number(id));
+        button->setGeometry(FromEdges(left, top, right, bottom));
+        connect(button, &QPushButton::clicked, this, handler);
+        return button;
+    };
+    startButton_ = make("START", 1009, 0, quarter - 10, &ControlPanel::OnStart);
+    stopButton_ = make("STOP", 1010, quarter, 2 * quarter - 10, &ControlPanel::OnStop);
+    resetButton_ = make("RESET", 1011, W / 2, quarter + W / 2 - 10, &ControlPanel::OnReset);
+    exitButton_ = make("EXIT", 1012, 3 * quarter, 4 * quarter - 10, &ControlPanel::OnExit);
+}
+
+void ControlPanel::LayOutFields(int W, int H) {
+    auto label = [&](const char* text, int id) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setObjectName(QString::number(id));
+        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        return l;
+    };
+    auto field = [&](int id) {
+        auto* f = new QLineEdit(this);
+        f->setObjectName(QString::number(id));
+        f->setReadOnly(true);
+        f->setFrame(false);
+        return f;
+    };
+    maxLabel_ = label("MAX", 1014);
+    maxTimeLabel_ = label("TIME", 1015);
+    minLabel_ = label("MIN", 1016);
+    minTimeLabel_ = label("TIME", 1017);
+    maxField_ = field(1005);
+    maxTimeField_ = field(1006);
+    minField_ = field(1007);
+    minTimeField_ = field(1008);
+
+    if (WideLayout()) {
+        // Two columns beside the display: labels, then fields, in rows 30 high every 50.
+        QWidget* const labels[] = {maxLabel_, maxTimeLabel_, minLabel_, minTimeLabel_};
+        QWidget* const fields[] = {maxField_, maxTimeField_, minField_, minTimeField_};
+        for (int row = 0; row < 4; ++row) {
+            labels[row]->setGeometry(FromEdges(W, 50 * row, W + 40, 50 * row + 30));
+            fields[row]->setGeometry(FromEdges(W + 50, 50 * row, W + 150, 50 * row + 30));
+        }
+        return;
+    }
+
+    // One column of eight rows, as wide as the pane leaves beside the display. k * H / 8 is
+    // computed as (k * H) / 8, which can differ from k * e.
+    const int left = W + 1;
+    const int right = width() - 1;
+    const int e = H / 8;
+    auto row = [&](int k) { return k * H / 8; };
+    maxLabel_->setGeometry(FromEdges(left, 0, right, e - 2));
+    maxField_->setGeometry(FromEdges(left, e, right, 2 * e));
+    maxTimeLabel_->setGeometry(FromEdges(left, row(2), right, e + row(2)));
+    maxTimeField_->setGeometry(FromEdges(left, row(3), right, e + row(3)));
+    minLabel_->setGeometry(FromEdges(left, row(4), right, e + row(4) - 2));
+    minField_->setGeometry(FromEdges(left, row(5), right, e + row(5)));
+    minTimeLabel_->setGeometry(FromEdges(left, row(6), right, e + row(6)));
+    minTimeField_->setGeometry(FromEdges(left, row(7), right, e + row(7)));
+}
+
+void ControlPanel::OnStart() {
+    const Settings& settings = links_->AppSettings();
+    const Acquisition::StartResult result =
+        acquisition_->StartAcquisition(settings.portName, settings.samplingRate);
+    if (result.status != Acquisition::StartStatus::Started) {
+        ShowStartFailure(this, result);
+        return;
+    }
+    // Frames reach ApplyFrame through this thread's queue, so none is mirrored before the
+    // display is dark and the mirror says so.
+    mirrored_.fill(0);
+    for (SegmentPicture* picture : segments_)
+        if (picture)
+            picture->hide();
+    if (startButton_)
+        startButton_->setEnabled(false);
+    if (stopButton_)
+        stopButton_->setEnabled(true);
+}
+
+void ControlPanel::OnStop() {
+    acquisition_->StopAcquisition();
+    if (startButton_)
+        startButton_->setEnabled(true);
+    if (stopButton_)
+        stopButton_->setEnabled(false);
+}
+
+void ControlPanel::OnReset() {
+    dispatchTimer_->stop();
+    acquisition_->paused = 1;
+    links_->History().Reset();
+    if (ReadingsTable* table = links_->TablePane())
+        table->Clear();
+    if (NeedleGauge* gauge = links_->GaugePane())
+        gauge->Reset();
+    if (TrendGraph* trend = links_->TrendPane())
+        trend->Reset();
+    QThread::msleep(kResetPauseMs);
+    acquisition_->paused = 0;
+}
+
+void ControlPanel::OnExit() {
+    links_->RequestClose();
+}
+
+void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string>& text) {
+    if (!field || !text)
+        return;
+    field->setText(QString::fromStdU16String(*text));
+    // Show the start of the text: in the narrow layout a field is narrower than "1.504V", and
+    // showing its end (".504V") would read as another number.
+    field->setCursorPosition(0);
+}
+
+void ControlPanel::DispatchReading() {
+    const Reading reading = acquisition_->CurrentReading();
+    TrendGraph* trend = links_->TrendPane();
+    const MaxMinTexts texts = links_->Stats().UpdateMaxMin(reading, links_->History(), trend);
+    SetField(maxField_, texts.maxValueText);
+    SetField(maxTimeField_, texts.maxTimeText);
+    SetField(minField_, texts.minValueText);
+    SetField(minTimeField_, texts.minTimeText);
+
+    if (ReadingsTable* table = links_->TablePane())
+        table->AddReading(reading.pointPosition, reading.functionCode, reading.value);
+    if (trend)
+        trend->ShowReading(reading.functionCode, reading.pointPosition);
+    if (NeedleGauge* gauge = links_->GaugePane())
+        gauge->ShowReading(reading.functionCode, reading.pointPosition, reading.value);
+
+    links_->History().readingPending = 0;
+    dispatchTimer_->stop();
+}
+
+void ControlPanel::ArmDispatchTimer() {
+    dispatchTimer_->start(); // arming again replaces the previous arming
+}
+
+void ControlPanel::ApplyFrame(const Frame& frame) {
+    std::vector<SegmentChange> changes;
+    changes.reserve(kSegmentCount);
+    UpdateSegmentMirror(frame, mirrored_, changes);
+    for (const SegmentChange& change : changes)
+        if (SegmentPicture* picture = segments_[change.picture])
+            picture->setVisible(change.show);
+}
+
+} // namespace zelvox

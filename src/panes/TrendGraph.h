@@ -1,0 +1,95 @@
+// The trend graph pane: the readings of the current run, paged, on the scale of MAX/MIN.
+#pragma once
+
+#include "decode/Statistics.h"
+
+#include <QFont>
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+class QPainter;
+class QLineEdit;
+class QLabel;
+class QPushButton;
+
+namespace zelvox {
+
+class PaneLinks;
+
+class TrendGraph : public QWidget, public TrendPages {
+    Q_OBJECT
+public:
+    explicit TrendGraph(PaneLinks* links, QWidget* parent = nullptr);
+    ~TrendGraph() override;
+
+    void InitialUpdate();
+    void ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition);
+    void UpdatePageCount() override;
+    void RestartPages() override;
+    void Reset();
+
+    // Composes the plot in the plot image and copies its top 250 rows to target at (0, 0).
+    void DrawTrend(QPainter& target);
+
+    // Graph export and printing (disk button 1000, printer button 1018, "Export Graph").
+    void ExportGraph();
+    void PrintGraph();
+    void PrintPage(QPainter& printer, const QRect& pageRect);
+
+    const QImage& PlotImage() const { return plotImage_; }
+    QRect ClientRect() const { return clientRect_; }
+    std::uint8_t trendFunction() const { return trendFunction_; }
+    std::uint16_t trendScale() const { return trendScale_; }
+    std::uint16_t pageCount() const { return pageCount_; }
+    std::uint16_t currentPage() const { return currentPage_; }
+    std::uint16_t plotWidth() const { return plotWidth_; }
+    std::uint16_t plotHeight() const { return plotHeight_; }
+    std::uint16_t halfHeight() const { return halfHeight_; }
+
+    // Readings per page: plotWidth - 50, and at least 1 for a plot too narrow to hold any.
+    int PageSize() const;
+    // Page buttons 1022, 1019, 1020, 1021 (nothing happens before the first reading).
+    void FirstPage();
+    void PreviousPage();
+    void NextPage();
+    void LastPage();
+
+    // The y of a stored value: overloads on the top and bottom lines, else trunc(b - b*v/G).
+    static int TraceY(double value, int base, int halfHeight, double fullScale);
+    // The linear part alone (used for the previous value of a segment even if it overloaded).
+    static int LinearY(double value, int base, double fullScale);
+    // Text of label i (0 at the top .. 10 at the bottom) for a function on a scale row.
+    static QString AxisLabel(std::uint8_t trendFunction, std::uint16_t scale, int i);
+    // Status bar hint of a control, by id; empty for controls without one.
+    static QString ButtonHint(int id);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    PaneLinks* links_;
+    std::uint8_t trendFunction_ = 0;
+    std::uint16_t trendScale_ = 1;
+    std::uint16_t pageCount_ = 0;
+    std::uint16_t currentPage_ = 0;
+    std::uint16_t plotWidth_ = 0;
+    std::uint16_t plotHeight_ = 0;
+    std::uint16_t halfHeight_ = 0;
+    QRect clientRect_;
+    QImage plotImage_;
+    QLineEdit* pageBox_ = nullptr;
+    QLabel* pageTotal_ = nullptr;
+    std::array<QPushButton*, 6> buttons_{};
+    QFont labelFont_;
+
+    void ComposePlot();
+    void DrawTrace(int rows);
+    void ShowPageNumbers();
+};
+
+} // namespace zelvox

@@ -1,0 +1,154 @@
+// The main window: layout in both screen widths, menus, status bar, start-up port text.
+#include "app/MainWindow.h"
+#include "app/MainLayout.h"
+#include "app/ZelvoxApplication.h"
+#include "link/Settings.h"
+#include "panes/ControlPanel.h"
+#include "panes/NeedleGauge.h"
+#include "panes/ReadingsTable.h"
+#include "panes/ScreenMetrics.h"
+#include "panes/TrendGraph.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace zelvox;
+
+namespace {
+
+struct ScreenWidth {
+    explicit ScreenWidth(int w) { SetScreenWidthOverride(w); }
+    ~ScreenWidth() { SetScreenWidthOverride(0); }
+};
+
+QRect OuterRect(QWidget* pane) {
+    // The cell around a pane: the pane's border frame, in central-widget coordinates.
+    return pane->parentWidget()->geometry();
+}
+
+} // namespace
+
+TEST(MainLayout, TopRowFollowsClientHeightImageAndCaption) {
+    // A client height of 520 with a 208-pixel layout image and a 23-pixel caption.
+    const MainLayout l = ComputeMainLayout(1024, 520, 500, QSize(410, 208), 23);
+    EXPECT_EQ(l.topRowHeight, 279);
+    EXPECT_EQ(l.graphCell, QRect(0, 0, 450, 279));
+    EXPECT_EQ(l.gaugeCell.width(), 410);
+    EXPECT_EQ(l.gaugeCell.top(), 279 + kSplitterGap);
+    EXPECT_EQ(l.gaugeCell.bottom(), 499);
+    EXPECT_EQ(l.dataCell.right(), 929);
+    EXPECT_EQ(l.panelCell.right(), 929);
+}
+
+TEST(MainLayout, WindowWidthSwitchesAbove800) {
+    EXPECT_EQ(MainWindowWidth(800), 800);
+    EXPECT_EQ(MainWindowWidth(801), 930);
+    EXPECT_EQ(MainWindowWidth(640), 800);
+    const MainLayout narrow = ComputeMainLayout(800, 520, 500, QSize(410, 208), 23);
+    EXPECT_EQ(narrow.window, QSize(800, 580));
+    EXPECT_EQ(narrow.dataCell.right(), 799);
+}
+
+class MainWindowTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(MainWindowTest, FixedGeometryOfWindowAndPanes) {
+    ScreenWidth screen(GetParam());
+    Settings settings;
+    auto frame = std::make_unique<MainWindow>(settings);
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+
+    const int width = GetParam() > 800 ? 930 : 800;
+    EXPECT_EQ(frame->size(), QSize(width, 580));
+    EXPECT_EQ(frame->minimumSize(), frame->maximumSize()) << "the window must not be resizable";
+    EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    EXPECT_EQ(OuterRect(frame->TrendPane()).width(), 450);
+    EXPECT_EQ(OuterRect(frame->GaugePane()).width(), 410);
+    EXPECT_EQ(OuterRect(frame->TrendPane()).height(), frame->Layout().topRowHeight);
+    EXPECT_EQ(OuterRect(frame->TablePane()).right(), width - 1);
+    EXPECT_EQ(OuterRect(frame->PanelPane()).right(), width - 1);
+    // The panes fill their cells inside a 2-pixel border.
+    EXPECT_EQ(frame->TrendPane()->width(), 450 - 2 * kPaneBorder);
+    EXPECT_EQ(frame->GaugePane()->width(), 410 - 2 * kPaneBorder);
+    // The bottom row holds the dial (less the cell's border) and most of the control panel's
+    // buttons (their labels sit well above the pane's bottom edge).
+    EXPECT_GE(frame->GaugePane()->height(), 208 - 2 * kPaneBorder);
+    EXPECT_GE(frame->PanelPane()->height(), 200);
+    // The bottom row ends above the status bar.
+    const QRect central = frame->centralWidget()->geometry();
+    EXPECT_LE(central.bottom(), frame->statusBar()->geometry().top());
+}
+
+INSTANTIATE_TEST_SUITE_P(ScreenWidths, MainWindowTest, ::testing::Values(800, 801, 1920));
+
+TEST(MainWindow, MenuBarHoldsTheCommandsInOrder) {
+    Settings settings;
+    MainWindow frame(settings);
+    const QList<QAction*> menus = frame.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 3);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    EXPECT_EQ(menus[1]->text(), "SET");
+    EXPECT_EQ(menus[2]->text(), "HELP");
+
+    QStringList file;
+    for (QAction* a : menus[0]->menu()->actions())
+        file << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(file, (QStringList{"SAVE EXCEL FILE", "SAVE TEXT FILE", "Export Graph", "-", "E&xit"}));
+    EXPECT_EQ(menus[1]->menu()->actions().value(0)->text(), "PORT SET");
+    EXPECT_EQ(menus[2]->menu()->actions().value(0)->text(), "HelpTopic");
+
+    const std::pair<int, const char*> ids[] = {
+        {kCmdSaveExcel, "SAVE EXCEL FILE"}, {kCmdSaveText, "SAVE TEXT FILE"},
+        {kCmdExportGraph, "Export Graph"},  {kCmdExit, "E&xit"},
+        {kCmdPortSet, "PORT SET"},          {kCmdHelpTopic, "HelpTopic"}};
+    QSignalSpy spy(&frame, &MainWindow::commandTriggered);
+    for (const auto& [id, label] : ids) {
+        QAction* action = frame.Command(id);
+        ASSERT_NE(action, nullptr) << label;
+        EXPECT_EQ(action->text(), label);
+        EXPECT_TRUE(action->isEnabled());
+        action->trigger();
+        ASSERT_FALSE(spy.isEmpty());
+        EXPECT_EQ(spy.takeLast().at(0).toInt(), id);
+    }
+}
+
+TEST(MainWindow, StatusBarPanesAndClock) {
+    Settings settings;
+    MainWindow frame(settings);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    EXPECT_EQ(frame.StatusPane(0)->width(), 50);
+    EXPECT_EQ(frame.StatusPane(1)->width(), 160);
+    EXPECT_EQ(frame.StatusPane(2)->width(), 125);
+    EXPECT_GE(frame.StatusPane(3)->width(), 200);
+
+    EXPECT_TRUE(frame.StatusText(1).isEmpty()) << "the clock shows nothing before its first tick";
+    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(1).isEmpty(), 2500);
+    static const QRegularExpression clock(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+    EXPECT_TRUE(clock.match(frame.StatusText(1)).hasMatch()) << frame.StatusText(1).toStdString();
+
+    frame.SetStatusText(3, QStringLiteral("save txt file successfully"));
+    EXPECT_EQ(frame.StatusPane(3)->text(), "save txt file successfully");
+}
+
+TEST(MainWindow, MenuPromptGoesToFirstPane) {
+    Settings settings;
+    MainWindow frame(settings);
+    QStatusTipEvent tip(QStringLiteral("Quit the application; prompts to save documents"));
+    QApplication::sendEvent(&frame, &tip);
+    EXPECT_EQ(frame.StatusText(0), "Quit the application; prompts to save documents");
+    EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+    QStatusTipEvent none{QString()};
+    QApplication::sendEvent(&frame, &none);
+    EXPECT_EQ(frame.StatusText(0), "Ready");
+}

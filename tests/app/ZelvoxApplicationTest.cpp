@@ -1,0 +1,155 @@
+// The application as a user drives it: start-up port, START on a real pseudo-terminal,
+// failures shown in message boxes, and closing the window while acquisition runs.
+#include "app/ZelvoxApplication.h"
+#include "app/MainWindow.h"
+#include "decode/FrameEncoder.h"
+#include "link/Acquisition.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
+#include "support/Pty.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace zelvox;
+
+namespace {
+
+struct SeenBox {
+    QString text, title;
+};
+
+// Answers the next modal message box with OK and records what it said.
+void AnswerNextMessageBox(SeenBox* seen) {
+    QTimer::singleShot(50, [seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            AnswerNextMessageBox(seen);
+            return;
+        }
+        seen->text = box->text();
+        seen->title = box->windowTitle();
+        box->accept();
+    });
+}
+
+QPushButton* Button(MainWindow* frame, int id) {
+    return frame->PanelPane()->findChild<QPushButton*>(QString::number(id));
+}
+
+bool FeedUntilRows(zelvox::testing::Pty& pty, MainWindow* frame, int rows) {
+    const Frame f = *EncodeReading("1.234", 1);
+    QElapsedTimer t;
+    t.start();
+    while (frame->TablePane()->RowCount() < rows && t.elapsed() < 5000) {
+        pty.Write(f);
+        QTest::qWait(20);
+    }
+    return frame->TablePane()->RowCount() >= rows;
+}
+
+// The program started on a pseudo-terminal port, with START pressed.
+struct RunningOnPty {
+    zelvox::testing::Pty pty;
+    ZelvoxApplication app;
+
+    bool Start() {
+        if (!pty.ok())
+            return false;
+        CommandLine options;
+        options.port = pty.SlavePath();
+        if (!app.InitInstance(options))
+            return false;
+        Button(app.Window(), 1009)->click();
+        return acquisitionRunning.load() == 1;
+    }
+};
+
+} // namespace
+
+TEST(App, PortOnCommandLineIsChosenAtStartUp) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.port = QStringLiteral("/dev/zelvox-test-none");
+    ASSERT_TRUE(app.InitInstance(options));
+    EXPECT_EQ(app.AppSettings().portName, "/dev/zelvox-test-none");
+    EXPECT_EQ(app.AppSettings().samplingRate, 120);
+    EXPECT_EQ(app.AppSettings().portIndex, 0);
+    EXPECT_EQ(app.Window()->StatusText(2), "/dev/zelvox-test-none,2400,N,8,1");
+    EXPECT_EQ(app.Window()->windowTitle(), "Zelvox");
+}
+
+TEST(App, StartOnMissingDeviceShowsOpenPortErrorAndStaysIdle) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.port = QStringLiteral("/dev/zelvox-test-none");
+    ASSERT_TRUE(app.InitInstance(options));
+    SeenBox seen;
+    AnswerNextMessageBox(&seen);
+    Button(app.Window(), 1009)->click();
+    EXPECT_EQ(seen.text, "open port error");
+    EXPECT_EQ(seen.title, "error");
+    EXPECT_TRUE(Button(app.Window(), 1009)->isEnabled());
+    EXPECT_FALSE(Button(app.Window(), 1010)->isEnabled());
+    EXPECT_EQ(acquisitionRunning.load(), 0);
+}
+
+TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
+    // By the close box, by "E&xit" and by the EXIT button.
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        RunningOnPty running;
+        ASSERT_TRUE(running.Start());
+        ZelvoxApplication& app = running.app;
+        QPointer<MainWindow> frame = app.Window();
+        ASSERT_TRUE(FeedUntilRows(running.pty, frame, 1));
+
+        QElapsedTimer t;
+        t.start();
+        if (how == 0)
+            frame->close();
+        else if (how == 1)
+            frame->Command(kCmdExit)->trigger();
+        else
+            Button(frame, 1012)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
+        EXPECT_LT(t.elapsed(), 1500);
+        EXPECT_EQ(acquisitionRunning.load(), 0);
+        EXPECT_EQ(app.Window(), nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no question is asked";
+    }
+}
+
+TEST(App, PortSetIsRefusedWhileRunning) {
+    RunningOnPty running;
+    ASSERT_TRUE(running.Start());
+    ZelvoxApplication& app = running.app;
+    SeenBox seen;
+    AnswerNextMessageBox(&seen);
+    app.Window()->Command(kCmdPortSet)->trigger();
+    EXPECT_EQ(seen.text, "please stop com first");
+    EXPECT_EQ(seen.title, "error");
+    EXPECT_EQ(app.Window()->StatusText(2), running.pty.SlavePath() + ",2400,N,8,1");
+    Button(app.Window(), 1010)->click();
+    EXPECT_EQ(acquisitionRunning.load(), 0);
+}
+
+TEST(App, DemoMeterIsTheChosenPortAndStreams) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.demo = true;
+    ASSERT_TRUE(app.InitInstance(options));
+    const QString port = app.AppSettings().portName;
+    EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+    EXPECT_EQ(app.Window()->StatusText(2), port + ",2400,N,8,1");
+    Button(app.Window(), 1009)->click();
+    ASSERT_EQ(acquisitionRunning.load(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(app.Window()->TablePane()->RowCount() >= 2, 5000);
+    Button(app.Window(), 1010)->click();
+}

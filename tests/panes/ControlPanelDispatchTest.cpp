@@ -1,0 +1,196 @@
+// The dispatch and RESET: readings from a pseudo-terminal meter reach the MAX/MIN fields, the
+// table, the gauge and the graph in one tick; RESET empties the data and leaves the display.
+#include "ControlPanelSupport.h"
+#include "decode/FrameEncoder.h"
+#include "panes/NeedleGauge.h"
+#include "panes/ReadingsTable.h"
+#include "panes/TrendGraph.h"
+
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace zelvox;
+using namespace zelvox::paneltest;
+
+// The panel with the table, gauge and graph beside it, as in the main window.
+struct FullRig {
+    PanelRig rig;
+    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&rig.hub);
+    std::unique_ptr<NeedleGauge> gauge = std::make_unique<NeedleGauge>(&rig.hub);
+    std::unique_ptr<TrendGraph> graph = std::make_unique<TrendGraph>(&rig.hub);
+
+    FullRig() {
+        table->resize(480, 279);
+        gauge->resize(410, 227);
+        graph->resize(450, 279);
+        table->InitialUpdate();
+        gauge->InitialUpdate();
+        graph->InitialUpdate();
+        rig.hub.data = table.get();
+        rig.hub.gauge = gauge.get();
+        rig.hub.graph = graph.get();
+    }
+    ~FullRig() {
+        rig.panel->OnStop();
+        rig.hub.data = nullptr;
+        rig.hub.gauge = nullptr;
+        rig.hub.graph = nullptr;
+    }
+    QString Field(int id) const { return rig.Child<QLineEdit>(id)->text(); }
+    QTimer* DispatchTimer() const { return rig.panel->findChild<QTimer*>(QStringLiteral("dispatchTimer")); }
+
+    void Start(const zelvox::testing::Pty& pty) {
+        rig.hub.settings.portName = pty.SlavePath();
+        rig.hub.settings.samplingRate = 120;
+        rig.panel->OnStart();
+    }
+    // One reading from the meter, handed out by the sampling thread's dispatch: the table has
+    // one row more when it is done.
+    bool Measure(zelvox::testing::Pty& pty, const char* text, int function) {
+        const int rows = table->RowCount();
+        const auto frame = EncodeReading(text, function);
+        if (!frame || !pty.Write(*frame))
+            return false;
+        return WaitUntil([&] { return table->RowCount() == rows + 1; }, 5000);
+    }
+};
+
+const QRegularExpression kTime(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d:\\d\\d\\d$"));
+
+TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    FullRig f;
+    f.Start(pty);
+
+    struct Step {
+        const char* text;
+        int function;
+        const char* max; // nullptr: MAX and its time stay as they were
+        const char* min;
+    };
+    const Step steps[] = {
+        {"1.234", 1, "1.234V", "1.234V"},                               // first reading of a run sets both
+        {"0.500", 1, nullptr, "0.500V"},  {"0L", 1, nullptr, nullptr},  // overload: neither moves
+        {"2.000", 1, "2.000V", nullptr},  {"230", 2, "230mV", "230mV"}, // another function starts a new run
+        {"230", 2, "230mV", "230mV"},                                   // equal values renew both
+    };
+    const double values[] = {1.234, 0.5, kOverload, 2.0, 230.0, 230.0};
+    int row = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.text);
+        const QString before[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
+        ASSERT_TRUE(f.Measure(pty, s.text, s.function));
+        if (s.max) {
+            EXPECT_EQ(f.Field(1005), QString::fromLatin1(s.max));
+            EXPECT_EQ(f.rig.Child<QLineEdit>(1005)->cursorPosition(), 0)
+                << "a narrow field shows the value's start";
+            EXPECT_TRUE(kTime.match(f.Field(1006)).hasMatch()) << f.Field(1006).toStdString();
+        } else {
+            EXPECT_EQ(f.Field(1005), before[0]);
+            EXPECT_EQ(f.Field(1006), before[1]);
+        }
+        if (s.min) {
+            EXPECT_EQ(f.Field(1007), QString::fromLatin1(s.min));
+            EXPECT_TRUE(kTime.match(f.Field(1008)).hasMatch()) << f.Field(1008).toStdString();
+        } else {
+            EXPECT_EQ(f.Field(1007), before[2]);
+            EXPECT_EQ(f.Field(1008), before[3]);
+        }
+        // The same tick served the table, the gauge and the graph with this reading.
+        EXPECT_EQ(f.table->RowCount(), row + 1);
+        EXPECT_EQ(f.gauge->gaugeValue(), values[row]);
+        EXPECT_EQ(f.graph->trendFunction(), s.function);
+        EXPECT_EQ(f.rig.hub.history.readingPending, 0);
+        EXPECT_FALSE(f.DispatchTimer()->isActive());
+        ++row;
+    }
+    EXPECT_EQ(f.table->CellText(0, 1), QStringLiteral("1.234"));
+    EXPECT_EQ(f.table->CellText(4, 1), QStringLiteral("230"));
+    EXPECT_EQ(f.rig.hub.history.Count(), 6);
+    EXPECT_EQ(f.rig.hub.history.RunStart(), 4); // the run of mV readings began at the fifth
+    EXPECT_EQ(f.rig.hub.stats.maxValue, 230.0);
+}
+
+TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    FullRig f;
+    f.Start(pty);
+    ASSERT_TRUE(f.Measure(pty, "5.000", 1));
+    ASSERT_TRUE(f.Measure(pty, "3.000", 1));
+    const QString fields[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
+    const Frame mirror = f.rig.panel->MirroredFrame();
+    ASSERT_GT(f.graph->pageCount(), 0);
+
+    f.DispatchTimer()->start(); // as if the sampling thread had just armed it
+    f.rig.panel->OnReset();
+
+    EXPECT_FALSE(f.DispatchTimer()->isActive());
+    EXPECT_EQ(f.rig.panel->acquisition().paused, 0);
+    EXPECT_TRUE(f.rig.panel->acquisition().IsRunning());
+    EXPECT_EQ(f.rig.hub.history.Count(), 0);
+    EXPECT_EQ(f.rig.hub.history.RunStart(), 0);
+    EXPECT_EQ(f.rig.hub.history.lastFunctionCode, 0);
+    EXPECT_EQ(f.table->RowCount(), 0);
+    EXPECT_EQ(f.gauge->gaugeValue(), 0.0);
+    EXPECT_EQ(f.graph->pageCount(), 0);
+    EXPECT_EQ(f.graph->trendFunction(), 0);
+    // What RESET leaves alone.
+    EXPECT_EQ(f.rig.hub.stats.maxValue, 5.0);
+    EXPECT_EQ(f.rig.hub.stats.minValue, 3.0);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(f.Field(1005 + i), fields[i]);
+    EXPECT_EQ(f.rig.panel->MirroredFrame(), mirror);
+
+    // The next reading of the same function starts a new run: MAX and MIN restart from it.
+    ASSERT_TRUE(f.Measure(pty, "4.000", 1));
+    EXPECT_EQ(f.Field(1005), QStringLiteral("4.000V"));
+    EXPECT_EQ(f.Field(1007), QStringLiteral("4.000V"));
+    EXPECT_EQ(f.table->RowCount(), 1);
+    EXPECT_EQ(f.rig.hub.history.Count(), 1);
+}
+
+TEST(PanelDispatch, WorksWithNoOtherPanes) {
+    PanelRig rig; // no table, gauge or graph
+    auto* timer = rig.panel->findChild<QTimer*>(QStringLiteral("dispatchTimer"));
+    ASSERT_NE(timer, nullptr);
+    rig.hub.history.readingPending = 1;
+    timer->start();
+    rig.panel->DispatchReading(); // the reading of a panel that never started: 0, no function
+    EXPECT_EQ(rig.Child<QLineEdit>(1005)->text(), QStringLiteral("0"));
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1006)->text()).hasMatch());
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1008)->text()).hasMatch());
+    EXPECT_EQ(rig.hub.history.readingPending, 0);
+    EXPECT_FALSE(timer->isActive());
+
+    rig.hub.history.lastFunctionCode = 7;
+    rig.panel->OnReset();
+    EXPECT_EQ(rig.hub.history.lastFunctionCode, 0);
+}
+
+TEST(PanelDispatch, ArmingAgainReplacesTheEarlierArming) {
+    FullRig f;
+    std::thread sampler([&] {
+        for (int i = 0; i < 3; ++i)
+            emit f.rig.panel->acquisition().dispatchRequested();
+    });
+    sampler.join();
+    ASSERT_TRUE(WaitUntil([&] { return f.table->RowCount() > 0; }, 2000));
+    WaitUntil([] { return false; }, 60); // time for more ticks, if the timer kept running
+    EXPECT_EQ(f.table->RowCount(), 1);
+    EXPECT_FALSE(f.DispatchTimer()->isActive());
+}
+
+TEST(PanelDispatch, ExitAsksTheMainWindowToClose) {
+    PanelRig rig;
+    rig.panel->OnExit();
+    EXPECT_EQ(rig.hub.closeRequests, 1);
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
+#include "DispatchOrder.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace zelvox;
+using namespace zelvox::testing;
+
+namespace {
+
+std::unique_ptr<ReadingsTable> MakeTable(PaneHub& hub, int width = 480, int height = 279) {
+    return MakePane(hub, &PaneHub::data, width, height);
+}
+
+} // namespace
+
+TEST(DataTable, CellTexts) {
+    struct Case {
+        std::uint8_t pointPosition, functionCode;
+        double value;
+        TimeOfDay at;
+        const char16_t* valueText;
+        const char16_t* typeText;
+        const char* timeText;
+    };
+    const Case cases[] = {
+        {1, 1, 1.5, {9, 5, 7, 42}, u"1.500", u"DCV V", "09:05:07:042"},
+        {3, 2, -12.26, {14, 30, 0, 250}, u"-12.3", u"DCV mV", "14:30:00:250"},
+        {0, 12, 7.9, {0, 0, 0, 5}, u"7", u"OHM K\u03A9", "00:00:00:005"},
+        {0, 23, -7.9, {23, 59, 59, 999}, u"-7", u"TMP \u2103", "23:59:59:999"},
+        {2, 24, 12.345, {10, 10, 10, 10}, u"12.35", u"TMP \u2109", "10:10:10:010"},
+        {1, 26, kOverload, {1, 2, 3, 4}, u"0L", u"\u00B0", "01:02:03:004"},
+        {0, 0, kOverload, {1, 2, 3, 400}, u"0L", u"no define", "01:02:03:400"},
+        {3, 5, -kOverload, {12, 0, 0, 0}, u"-0L", u"DCA A", "12:00:00:000"},
+    };
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    for (const Case& c : cases)
+        table->AddReading(c.pointPosition, c.functionCode, c.value, c.at);
+    ASSERT_EQ(table->RowCount(), static_cast<int>(std::size(cases)));
+    for (int row = 0; row < table->RowCount(); ++row) {
+        const Case& c = cases[row];
+        EXPECT_EQ(table->CellText(row, 0), QString::number(row));
+        EXPECT_EQ(table->CellText(row, 1), QString::fromStdU16String(c.valueText)) << "row " << row;
+        EXPECT_EQ(table->CellText(row, 2), QString::fromStdU16String(c.typeText)) << "row " << row;
+        EXPECT_EQ(table->CellText(row, 3), QString::fromLatin1(c.timeText)) << "row " << row;
+        // What the view shows is what the exports read.
+        const QModelIndex index = table->List()->model()->index(row, 1);
+        EXPECT_EQ(index.data().toString(), table->CellText(row, 1));
+    }
+    EXPECT_EQ(table->CellText(-1, 0), QString());
+    EXPECT_EQ(table->CellText(table->RowCount(), 0), QString());
+    EXPECT_EQ(table->CellText(0, 4), QString());
+}
+
+TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
+    const auto ms = [](const TimeOfDay& t) {
+        return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+    };
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    const TimeOfDay before = LocalTimeOfDay();
+    table->AddReading(1, 1, 1.0);
+    const TimeOfDay after = LocalTimeOfDay();
+    const QStringList fields = table->CellText(0, 3).split(':');
+    ASSERT_EQ(fields.size(), 4) << table->CellText(0, 3).toStdString();
+    const TimeOfDay shown{fields[0].toInt(), fields[1].toInt(), fields[2].toInt(), fields[3].toInt()};
+    if (ms(after) < ms(before))
+        GTEST_SKIP() << "midnight passed during the test";
+    EXPECT_LE(ms(before), ms(shown));
+    EXPECT_LE(ms(shown), ms(after));
+}
+
+TEST(DataTable, IndexCountsRowsAndRestartsAfterClear) {
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    for (int i = 0; i < 101; ++i)
+        table->AddReading(1, 1, i, {});
+    EXPECT_EQ(table->CellText(100, 0), "100");
+    EXPECT_EQ(table->CellText(100, 1), "100.000");
+    table->Clear();
+    EXPECT_EQ(table->RowCount(), 0);
+    EXPECT_EQ(table->List()->model()->rowCount(), 0);
+    EXPECT_EQ(table->CellText(0, 0), QString());
+    table->AddReading(2, 3, 4.5, {});
+    EXPECT_EQ(table->RowCount(), 1);
+    EXPECT_EQ(table->CellText(0, 0), "0");
+    EXPECT_EQ(table->CellText(0, 1), "4.50");
+}
+
+TEST(DataTable, ColumnsAndHeadings) {
+    struct Case {
+        int width;
+        int middle;
+    };
+    for (const Case c :
+         {Case{480, 130}, Case{481, 130}, Case{520, 150}, Case{221, 0}, Case{200, 0}, Case{0, 0}}) {
+        PaneHub hub;
+        auto table = MakeTable(hub, c.width);
+        const QHeaderView* header = table->List()->horizontalHeader();
+        ASSERT_EQ(header->count(), 4);
+        const int expected[4] = {70, c.middle, c.middle, 150};
+        for (int column = 0; column < 4; ++column)
+            EXPECT_EQ(header->sectionSize(column), expected[column])
+                << "width " << c.width << " column " << column;
+        EXPECT_EQ(table->List()->geometry(), QRect(0, 0, c.width, 279));
+    }
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    const QAbstractItemModel* model = table->List()->model();
+    const char* headings[] = {"Index", "Value", "Type", "Time"};
+    for (int column = 0; column < 4; ++column)
+        EXPECT_EQ(model->headerData(column, Qt::Horizontal).toString(), headings[column]);
+    EXPECT_EQ(table->List()->objectName(), "1004");
+}
+
+TEST(DataTable, ScrollsToTheNewestRow) {
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    table->show();
+    QTableView* list = table->List();
+    const auto lastRowVisible = [&] {
+        QApplication::processEvents();
+        const QRect last = list->visualRect(list->model()->index(table->RowCount() - 1, 0));
+        return last.isValid() && list->viewport()->rect().contains(last);
+    };
+    for (int i = 0; i < 200; ++i)
+        table->AddReading(1, 1, i, {});
+    EXPECT_TRUE(lastRowVisible());
+    EXPECT_GT(list->verticalScrollBar()->value(), 0);
+
+    list->scrollToTop(); // the user scrolls back by hand
+    EXPECT_FALSE(lastRowVisible());
+    table->AddReading(1, 1, 200, {});
+    EXPECT_TRUE(lastRowVisible());
+}

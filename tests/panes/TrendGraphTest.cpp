@@ -1,0 +1,273 @@
+// The trend graph: y mapping, labels, pages and page buttons, hover hints, and the composed plot.
+#include "DispatchOrder.h"
+
+#include "panes/ScaleTable.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace zelvox;
+using namespace zelvox::testing;
+
+namespace {
+
+std::unique_ptr<TrendGraph> MakeGraph(PaneHub& hub, int width = 450, int height = 279) {
+    return MakePane(hub, &PaneHub::graph, width, height);
+}
+
+QString BoxText(TrendGraph& graph) {
+    return graph.findChild<QLineEdit*>("1024")->text();
+}
+QString TotalText(TrendGraph& graph) {
+    return graph.findChild<QLabel*>("1023")->text();
+}
+void Click(TrendGraph& graph, const char* id) {
+    graph.findChild<QPushButton*>(id)->click();
+}
+
+// Stores n readings of one function as consecutive dispatches would.
+void Feed(PaneHub& hub, int n, double value = 1.0, std::uint8_t functionCode = 1) {
+    for (int i = 0; i < n; ++i)
+        Dispatch(hub, Reading{value, 1, functionCode});
+}
+
+int CountRed(const QImage& image, const QRect& area) {
+    int red = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            red += Pixel(image, x, y) == kRed;
+    return red;
+}
+
+bool DarkIn(const QImage& image, const QRect& area) {
+    for (int y = std::max(0, area.top()); y <= area.bottom(); ++y)
+        for (int x = std::max(0, area.left()); x <= area.right(); ++x)
+            if (qGray(image.pixel(x, y)) < 100)
+                return true;
+    return false;
+}
+
+} // namespace
+
+TEST(TrendGraphMapping, ValuesToRows) {
+    struct Case {
+        double value;
+        int base, halfHeight;
+        double fullScale;
+        int y;
+    };
+    const Case cases[] = {
+        {3.0, 100, 100, 6, 50},      {-6.0, 100, 100, 6, 200},       {7.0, 100, 100, 6, -16},
+        {0.0, 100, 100, 6, 100},     {1.0, 100, 100, 6, 83},         {-1.0, 100, 100, 6, 116},
+        {kOverload, 100, 100, 6, 0}, {-kOverload, 100, 100, 6, 200}, {90.0, 200, 100, 180, 100},
+        {0.0, 200, 100, 180, 200},   {kOverload, 200, 100, 180, 0},  {-kOverload, 200, 100, 180, 200},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TrendGraph::TraceY(c.value, c.base, c.halfHeight, c.fullScale), c.y) << "value " << c.value;
+    // The previous value of a segment is always mapped linearly, overload or not.
+    EXPECT_LT(TrendGraph::LinearY(kOverload, 100, 6), -1000000);
+    EXPECT_GT(TrendGraph::LinearY(-kOverload, 100, 3), 1000000);
+}
+
+TEST(TrendGraphLabels, CentreZeroAndUnipolar) {
+    const char* row1[] = {"6.0", "4.8", "3.6", "2.4", "1.2", "0.0", "-1.2", "-2.4", "-3.6", "-4.8", "-6.0"};
+    const char* angle[] = {"180.0", "162.0", "144.0", "126.0", "108.0", "90.0",
+                           "72.0",  "54.0",  "36.0",  "18.0",  "0.0"};
+    for (int i = 0; i <= 10; ++i) {
+        EXPECT_EQ(TrendGraph::AxisLabel(0, 1, i), row1[i]) << i;
+        EXPECT_EQ(TrendGraph::AxisLabel(26, 35, i), angle[i]) << i;
+    }
+    EXPECT_EQ(TrendGraph::AxisLabel(27, 36, 0), "10.0"); // kRPM .1: 0 .. 10
+    EXPECT_EQ(TrendGraph::AxisLabel(23, 39, 10), "-2000.0");
+}
+
+TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub, 446);
+    ASSERT_EQ(graph->PageSize(), 396);
+    EXPECT_EQ(BoxText(*graph), "0");
+    EXPECT_EQ(TotalText(*graph), "/0");
+
+    Feed(hub, 1); // a new run: page 1 of 1
+    EXPECT_EQ(graph->pageCount(), 1);
+    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(BoxText(*graph), "1");
+    EXPECT_EQ(TotalText(*graph), "/1");
+
+    Feed(hub, 394); // 395 stored: still one page
+    EXPECT_EQ(graph->pageCount(), 1);
+    Feed(hub, 1); // 396 stored: page 2 opens and the user on page 1 follows
+    EXPECT_EQ(graph->pageCount(), 2);
+    EXPECT_EQ(graph->currentPage(), 2);
+    EXPECT_EQ(BoxText(*graph), "2");
+    EXPECT_EQ(TotalText(*graph), "/2");
+
+    Click(*graph, "1022"); // first page; stays there while the run grows
+    EXPECT_EQ(graph->currentPage(), 1);
+    Feed(hub, 396);
+    EXPECT_EQ(graph->pageCount(), 3);
+    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(BoxText(*graph), "1");
+    EXPECT_EQ(TotalText(*graph), "/3");
+
+    Click(*graph, "1019"); // previous on page 1 keeps it
+    EXPECT_EQ(graph->currentPage(), 1);
+    Click(*graph, "1020");
+    EXPECT_EQ(graph->currentPage(), 2);
+    EXPECT_EQ(BoxText(*graph), "2");
+    Click(*graph, "1021");
+    EXPECT_EQ(graph->currentPage(), 3);
+    Click(*graph, "1020"); // next on the last page keeps it
+    EXPECT_EQ(graph->currentPage(), 3);
+    EXPECT_EQ(BoxText(*graph), "3");
+
+    Dispatch(hub, Reading{2.0, 1, 3}); // another function: a new run restarts the pages
+    EXPECT_EQ(graph->pageCount(), 1);
+    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(TotalText(*graph), "/1");
+}
+
+TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub);
+    for (const char* id : {"1022", "1019", "1020", "1021"}) {
+        Click(*graph, id);
+        EXPECT_EQ(graph->currentPage(), 0) << id;
+        EXPECT_EQ(BoxText(*graph), "0") << id;
+    }
+}
+
+TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
+    for (int width : {50, 30, 0}) {
+        PaneHub hub;
+        auto graph = MakeGraph(hub, width);
+        EXPECT_EQ(graph->PageSize(), 1);
+        Feed(hub, 5);
+        EXPECT_EQ(graph->pageCount(), 6) << width; // one reading a page: 5 / 1 + 1
+        Grab(*graph);
+    }
+}
+
+TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub);
+    Dispatch(hub, Reading{120.0, 1, 23});
+    EXPECT_EQ(graph->trendScale(), 54);
+    Dispatch(hub, Reading{20.0, 1, 23}); // cooler now, but the run reached 120
+    EXPECT_EQ(graph->trendScale(), 54);
+    EXPECT_EQ(graph->trendFunction(), 23);
+    hub.stats.maxValue = 10;
+    hub.stats.minValue = -700;
+    graph->ShowReading(24, 1);
+    EXPECT_EQ(graph->trendScale(), 58);
+    graph->ShowReading(17, 1); // no row: the graph keeps row 1
+    EXPECT_EQ(graph->trendScale(), 1);
+}
+
+TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub); // 450 x 279: plot height 228, zero line at 114
+    ASSERT_EQ(graph->plotWidth(), 450);
+    ASSERT_EQ(graph->plotHeight(), 228);
+    ASSERT_EQ(graph->halfHeight(), 114);
+    const QImage image = Grab(*graph);
+    const int grid[] = {0, 22, 45, 68, 91, 114, 136, 159, 182, 205, 228};
+    for (int y : grid) {
+        EXPECT_EQ(Pixel(image, 51, y), kBlue) << "grid line " << y;
+        EXPECT_EQ(Pixel(image, 449, y), kBlue) << "grid line " << y;
+        EXPECT_EQ(Pixel(image, 200, y + 1), kGrey) << "between grid lines " << y;
+    }
+    EXPECT_EQ(Pixel(image, 50, 10), kBlue) << "axis";
+    EXPECT_EQ(Pixel(image, 50, 227), kBlue) << "axis";
+    EXPECT_EQ(Pixel(image, 49, 10), kGrey);
+    EXPECT_EQ(Pixel(image, 50, 240), kGrey) << "axis ends at the plot height";
+    EXPECT_EQ(Pixel(image, 5, 265), kGrey) << "strip under the plot";
+    EXPECT_EQ(Pixel(image, 445, 275), kGrey);
+    // Labels end left of the axis, centred on their grid lines (the top one hangs from y = -2).
+    EXPECT_TRUE(DarkIn(image, QRect(20, 0, 29, 18))) << "6.0";
+    EXPECT_TRUE(DarkIn(image, QRect(20, 108, 29, 20))) << "0.0";
+    EXPECT_TRUE(DarkIn(image, QRect(10, 222, 39, 20))) << "-6.0";
+    EXPECT_FALSE(DarkIn(image, QRect(0, 60, 49, 3))) << "nothing between labels";
+    EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 0) << "no trace before the first reading";
+}
+
+TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub);
+    Dispatch(hub, Reading{3.0, 1, 1}); // index 0: one pixel at (50, 57)
+    QImage image = Grab(*graph);
+    EXPECT_EQ(Pixel(image, 50, 57), kRed);
+    EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 1);
+
+    Dispatch(hub, Reading{-6.0, 1, 1}); // from (51, 228) back to (50, 57): half in each column
+    image = Grab(*graph);
+    EXPECT_EQ(Pixel(image, 51, 228), kRed);
+    EXPECT_EQ(Pixel(image, 51, 200), kRed);
+    EXPECT_EQ(Pixel(image, 50, 100), kRed);
+    EXPECT_NE(Pixel(image, 51, 100), kRed);
+    EXPECT_NE(Pixel(image, 50, 200), kRed);
+
+    Dispatch(hub, Reading{-kOverload, 1, 1}); // x = 52: the bottom edge, one pixel
+    Dispatch(hub, Reading{kOverload, 1, 1});  // x = 53: the top edge, one pixel
+    Dispatch(hub, Reading{3.0, 1, 1});        // x = 54: back from the overload, steeply off the top
+    image = Grab(*graph);
+    EXPECT_EQ(Pixel(image, 52, 228), kRed);
+    EXPECT_EQ(CountRed(image, QRect(52, 0, 1, 228)), 0) << "an overload is a single pixel";
+    EXPECT_EQ(Pixel(image, 53, 0), kRed);
+    EXPECT_EQ(CountRed(image, QRect(53, 1, 1, 249)), 0);
+    EXPECT_EQ(CountRed(image, QRect(54, 0, 1, 58)), 58) << "the segment towards the old overload";
+    EXPECT_EQ(CountRed(image, QRect(54, 58, 1, 192)), 0);
+    EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 1 + 171 + 1 + 1 + 58);
+}
+
+TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub);
+    Dispatch(hub, Reading{90.0, 1, 26});
+    Dispatch(hub, Reading{90.0, 1, 26});
+    QImage image = Grab(*graph);
+    EXPECT_EQ(graph->trendScale(), 35);
+    EXPECT_EQ(Pixel(image, 50, 114), kRed) << "90 on the middle line of 0..180";
+    EXPECT_EQ(Pixel(image, 51, 114), kRed);
+    EXPECT_TRUE(DarkIn(image, QRect(0, 0, 49, 18))) << "180.0";
+
+    Feed(hub, 398, 0.0, 26); // 400 stored: page 2 holds readings 400.. of the run
+    EXPECT_EQ(graph->pageCount(), 2);
+    image = Grab(*graph);
+    EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 0) << "page 2 is still empty";
+    Dispatch(hub, Reading{0.0, 1, 26});
+    image = Grab(*graph);
+    EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 1);
+    EXPECT_EQ(Pixel(image, 50, 228), kRed) << "0 on the bottom line";
+    Click(*graph, "1022");
+    image = Grab(*graph);
+    EXPECT_EQ(Pixel(image, 449, 228), kRed) << "page 1 runs to the last column";
+    EXPECT_EQ(Pixel(image, 52, 228), kRed);
+}
+
+TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
+    PaneHub hub;
+    auto graph = MakeGraph(hub);
+    QStringList hints;
+    for (const char* id : {"1000", "1018", "1022", "1019", "1020", "1021"}) {
+        QPushButton* button = graph->findChild<QPushButton*>(id);
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_EQ(button->text(), QString());
+        EXPECT_FALSE(button->icon().isNull());
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(button, &enter);
+        EXPECT_FALSE(hub.status[0].isEmpty()) << id;
+        EXPECT_FALSE(hints.contains(hub.status[0])) << id;
+        hints << hub.status[0];
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(button, &leave);
+        EXPECT_EQ(hub.status[0], QString()) << id;
+    }
+    EXPECT_EQ(hints[0], "save graph as bitmap");
+    EXPECT_EQ(hints[1], "print graph");
+}
