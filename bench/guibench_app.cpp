@@ -9,6 +9,7 @@
 #include "link/Settings.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
 
     ControlPanel* panel = frame->PanelPane();
     panel->OnStart();
-    if (!panel->acquisition().IsRunning()) {
+    if (!frame->Session().IsRunning()) {
         std::fprintf(stderr, "START failed on %s\n", name);
         return 1;
     }
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
         const Frame& f = (i % 2) ? b : a;
         const auto t0 = Clock::now();
         WriteAll(master, f);
-        while (panel->MirroredFrame() != f) {
+        while (frame->Session().MirroredFrame() != f) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (Clock::now() - t0 > std::chrono::seconds(2))
                 break;

@@ -4,10 +4,10 @@
 //   guibench_panes [--rows=N] [benchmark flags]     (default 1,000,000 rows)
 #include "decode/Reading.h"
 #include "panes/NeedleGauge.h"
-#include "panes/ReadingsModel.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "support/PaneHub.h"
+#include "session/ReadingsModel.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QImage>
@@ -49,24 +49,16 @@ long ResidentKiB() {
     return kib;
 }
 
-// Dispatch steps that matter to the graph: store, statistics and pages, scale.
-void Feed(testing::PaneHub& hub, TrendGraph& graph, const Reading& reading) {
-    hub.history.StoreReading(reading);
-    hub.stats.UpdateMaxMin(reading, hub.history, &graph);
-    graph.ShowReading(reading.functionCode, reading.pointPosition);
-    hub.history.readingPending = 0;
-}
-
-void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGauge& gauge) {
+void RegisterPaintBenchmarks(testing::SessionHub& hub, TrendGraph& graph, NeedleGauge& gauge) {
     // A full page: 400 readings, a graph with overloads in it, on the 6 V scale.
     for (int i = 0; i < 400; ++i) {
         const double v = i % 97 == 50 ? kOverload : 5.5 * std::sin(i / 15.0);
-        Feed(hub, graph, Reading{v, 1, 1});
+        testing::Dispatch(hub.session, Reading{v, 1, 1});
     }
     graph.FirstPage(); // the 400th reading opened page 2; page 1 is the full one
     std::printf("trend graph: %d x %d, page %d of %d, %d readings in the run\n", graph.width(),
                 graph.height(), graph.currentPage(), graph.pageCount(),
-                hub.history.Count() - hub.history.RunStart());
+                hub.history().Count() - hub.history().RunStart());
 
     benchmark::RegisterBenchmark("TrendCompose/full_page", [&graph](benchmark::State& state) {
         QImage target(graph.size(), QImage::Format_RGB32);
@@ -91,11 +83,10 @@ void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGau
 // Appends `rows` readings to a shown table, letting the window paint every `batch` rows as a
 // running program would between dispatches; prints time and memory per row.
 void TableRun(int rows) {
-    testing::PaneHub hub;
+    testing::SessionHub hub;
     const std::size_t heapBefore = HeapInUse();
     const long rssBefore = ResidentKiB();
-    ReadingsTable table(&hub);
-    hub.data = &table;
+    ReadingsTable table(hub.session.Readings());
     table.resize(480, 279);
     table.InitialUpdate();
     table.show();
@@ -164,11 +155,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
 
     {
-        testing::PaneHub hub;
-        TrendGraph graph(&hub);
-        NeedleGauge gauge(&hub);
-        hub.graph = &graph;
-        hub.gauge = &gauge;
+        testing::SessionHub hub;
+        TrendGraph graph(&hub.session);
+        NeedleGauge gauge;
+        // Only the graph follows the session here: the gauge has a benchmark of its own.
+        ConnectPanes(hub.session, SessionPanes{nullptr, &graph, nullptr});
         graph.resize(450, 279);
         gauge.resize(410, 227);
         graph.InitialUpdate();

@@ -1,14 +1,16 @@
 #include "app/MainWindow.h"
 
 #include "decode/Format.h"
-#include "link/Acquisition.h"
 #include "link/Settings.h"
 #include "panes/ControlPanel.h"
 #include "panes/NeedleGauge.h"
+#include "panes/PaneWiring.h"
 #include "panes/ReadingsTable.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/TrendGraph.h"
 #include "res/Artwork.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QAction>
 #include <QEvent>
@@ -47,8 +49,7 @@ template <class Pane> Pane* PlacePane(QFrame* cell, Pane* pane) {
 } // namespace
 
 MainWindow::MainWindow(Settings& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings), history_(std::make_unique<ReadingHistory>()) {
-    acquisitionRunning.store(0);
+    : QMainWindow(parent), settings_(settings), session_(std::make_unique<MeterSession>(settings)) {
     setWindowTitle(QStringLiteral("Zelvox"));
     // No maximise box and no sizing border: the window keeps its caption, system menu and
     // minimise box.
@@ -75,8 +76,9 @@ void MainWindow::CentreOnScreen() {
 }
 
 MainWindow::~MainWindow() {
-    // The panes go first: the control panel ends the acquisition (joining its threads) while
-    // the history it writes to still exists.
+    // The acquisition ends first (joining its threads) while the history it writes to still
+    // exists; then the panes go, and the session with the history last.
+    session_->Stop();
     delete central_;
     central_ = nullptr;
     graph_ = nullptr;
@@ -162,10 +164,13 @@ void MainWindow::BuildPanes() {
     central_->setFixedSize(width, centralHeight);
     setCentralWidget(central_);
 
-    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(this));
-    data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(this));
-    gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge(this));
-    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(this));
+    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(session_.get()));
+    data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(session_->Readings()));
+    gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge());
+    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(session_.get()));
+    ConnectPanes(*session_, SessionPanes{panel_, graph_, gauge_});
+    connect(panel_, &ControlPanel::exitRequested, this, &MainWindow::RequestClose);
+    connect(graph_, &TrendGraph::hintChanged, this, [this](const QString& hint) { SetStatusText(0, hint); });
 
     setFixedSize(layout_.window);
     // Every pane builds its controls at its first update, once its size is known.

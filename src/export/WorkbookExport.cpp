@@ -1,9 +1,8 @@
 #include "export/WorkbookExport.h"
 
-#include "export/ExportSupport.h"
 #include "export/SpreadsheetAutomation.h"
-#include "panes/PaneLinks.h"
-#include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QFileDialog>
 #include <array>
@@ -19,7 +18,7 @@ struct ColumnPlan {
 };
 
 // Header, then the table column by column, then fitting. Throws AutomationFailure.
-void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
+void FillSheet(SpreadsheetAutomation& excel, const ReadingsModel& readings, const ProgressText& progress) {
     excel.AddSheet(QStringLiteral("KX-NOVA"));
     excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
     const std::array<QString, 4> header = {QStringLiteral("Index"), QStringLiteral("Value"),
@@ -27,8 +26,7 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
     for (int column = 0; column < 4; ++column)
         excel.SetItem(1, column + 1, header[column]);
 
-    const ReadingsTable* table = links.TablePane();
-    const int rows = table ? table->RowCount() : 0; // taken once: later rows are not exported
+    const int rows = readings.Count(); // taken once: later rows are not exported
     const int last = rows + 2;
     const std::array<ColumnPlan, 4> plan = {{
         {u'A', SpreadsheetAutomation::DecimalFormat(0), "finish 25%,please wait..."},
@@ -41,9 +39,9 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
         excel.SelectRange(QString(step.letter) + u'2', QString(step.letter) + QString::number(last));
         excel.SetNumberFormat(step.format);
         for (int row = 0; row < rows; ++row)
-            excel.SetItem(row + 1, 1, table->CellText(row, column));
+            excel.SetItem(row + 1, 1, readings.CellText(row, column));
         if (step.doneText)
-            links.SetStatusText(3, QString::fromLatin1(step.doneText));
+            progress(QString::fromLatin1(step.doneText));
     }
     excel.SelectAllCells();
     excel.AutoFitColumns();
@@ -51,7 +49,8 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
 
 } // namespace
 
-void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) {
+void SaveExcelFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
+                   const QString& chosenPath) {
     SpreadsheetAutomation excel(parent);
     if (chosenPath.isEmpty())
         return;
@@ -60,10 +59,10 @@ void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath)
     if (!excel.Open())
         return;
 
-    ExportPause pause(links);
-    links.SetStatusText(3, QStringLiteral("start to save excel,please wait..."));
+    WorkerPause pause = session.PauseWorkers();
+    progress(QStringLiteral("start to save excel,please wait..."));
     try {
-        FillSheet(excel, links);
+        FillSheet(excel, session.Readings(), progress);
         excel.SaveWorkbook(path);
     } catch (const AutomationFailure& failure) {
         excel.Shutdown();
@@ -72,16 +71,16 @@ void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath)
                                                              : failure.Description());
         return;
     }
-    links.SetStatusText(3, QStringLiteral("save excel file successfully"));
+    progress(QStringLiteral("save excel file successfully"));
     pause.Release();
     excel.Shutdown();
 }
 
-void SaveExcelFileCommand(PaneLinks& links, QWidget* parent) {
+void SaveExcelFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {
     const QString chosen =
         QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("EXCEL(*.xls)"), nullptr,
                                      QFileDialog::DontConfirmOverwrite);
-    SaveExcelFile(links, parent, chosen);
+    SaveExcelFile(session, progress, parent, chosen);
 }
 
 } // namespace zelvox

@@ -1,6 +1,5 @@
 #include "link/PortSettingsDialog.h"
 
-#include "link/Acquisition.h"
 #include "link/LinkMessages.h"
 
 #include <QComboBox>
@@ -134,8 +133,9 @@ void PortSettingsDialog::OnOk() {
     accept();
 }
 
-bool RunPortSetCommand(Settings& settings, QWidget* parent, QString* statusText, const PortLister& lister) {
-    if (acquisitionRunning.load() == 1) {
+bool RunPortSetCommand(Settings& settings, QWidget* parent, bool acquisitionRuns, QString* statusText,
+                       const PortLister& lister) {
+    if (acquisitionRuns) {
         ShowLinkMessage(nullptr, QStringLiteral("please stop com first"), QStringLiteral("error"));
         return false;
     }

@@ -1,34 +1,22 @@
 #include "panes/ControlPanel.h"
 
-#include "decode/Decoder.h"
-#include "decode/ReadingHistory.h"
-#include "decode/Statistics.h"
-#include "link/Settings.h"
-#include "panes/NeedleGauge.h"
-#include "panes/PaneLinks.h"
-#include "panes/ReadingsTable.h"
+#include "link/LinkMessages.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
-#include "panes/TrendGraph.h"
 #include "res/Artwork.h"
+#include "session/MeterSession.h"
 
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace zelvox {
 
 namespace {
-
-constexpr int kDispatchPeriodMs = 5;
-constexpr int kResetPauseMs = 10;
 
 // The value fields' font: a SimSun-like face, 15 pixels high and about 8 pixels per character.
 // Falls back through CJK-capable and plain monospace faces to whatever is installed.
@@ -57,26 +45,9 @@ QRect FromEdges(int left, int top, int right, int bottom) {
 
 } // namespace
 
-ControlPanel::ControlPanel(PaneLinks* links, QWidget* parent)
-    : QWidget(parent), links_(links), acquisition_(std::make_unique<Acquisition>(links->History())) {
-    qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
+ControlPanel::ControlPanel(MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {}
 
-    dispatchTimer_ = new QTimer(this);
-    dispatchTimer_->setObjectName(QStringLiteral("dispatchTimer"));
-    dispatchTimer_->setInterval(kDispatchPeriodMs);
-    connect(dispatchTimer_, &QTimer::timeout, this, &ControlPanel::DispatchReading);
-
-    // The acquisition hands frames and dispatch requests to this thread in the order the workers
-    // sent them.
-    connect(acquisition_.get(), &Acquisition::frameAccepted, this, &ControlPanel::ApplyFrame);
-    connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &ControlPanel::ArmDispatchTimer);
-}
-
-ControlPanel::~ControlPanel() {
-    // The workers write the history and post to this pane: end them before anything goes.
-    acquisition_->StopAcquisition();
-    dispatchTimer_->stop();
-}
+ControlPanel::~ControlPanel() = default;
 
 void ControlPanel::InitialUpdate() {
     if (background_)
@@ -116,7 +87,6 @@ void ControlPanel::InitialUpdate() {
     // Until the first START the display shows every segment lit, and the mirror agrees.
     for (SegmentPicture* picture : segments_)
         picture->show();
-    mirrored_.fill(0xFF);
 }
 
 void ControlPanel::CreateButtons(int W, int H) {
@@ -187,16 +157,24 @@ void ControlPanel::LayOutFields(int W, int H) {
 }
 
 void ControlPanel::OnStart() {
-    const Settings& settings = links_->AppSettings();
-    const Acquisition::StartResult result =
-        acquisition_->StartAcquisition(settings.portName, settings.samplingRate);
-    if (result.status != Acquisition::StartStatus::Started) {
+    const StartResult result = session_->Start();
+    if (result.status != StartStatus::Started)
         ShowStartFailure(this, result);
-        return;
-    }
-    // Frames reach ApplyFrame through this thread's queue, so none is mirrored before the
-    // display is dark and the mirror says so.
-    mirrored_.fill(0);
+}
+
+void ControlPanel::OnStop() {
+    session_->Stop();
+}
+
+void ControlPanel::OnReset() {
+    session_->Reset();
+}
+
+void ControlPanel::OnExit() {
+    emit exitRequested();
+}
+
+void ControlPanel::ShowStarted() {
     for (SegmentPicture* picture : segments_)
         if (picture)
             picture->hide();
@@ -206,30 +184,11 @@ void ControlPanel::OnStart() {
         stopButton_->setEnabled(true);
 }
 
-void ControlPanel::OnStop() {
-    acquisition_->StopAcquisition();
+void ControlPanel::ShowStopped() {
     if (startButton_)
         startButton_->setEnabled(true);
     if (stopButton_)
         stopButton_->setEnabled(false);
-}
-
-void ControlPanel::OnReset() {
-    dispatchTimer_->stop();
-    acquisition_->paused = 1;
-    links_->History().Reset();
-    if (ReadingsTable* table = links_->TablePane())
-        table->Clear();
-    if (NeedleGauge* gauge = links_->GaugePane())
-        gauge->Reset();
-    if (TrendGraph* trend = links_->TrendPane())
-        trend->Reset();
-    QThread::msleep(kResetPauseMs);
-    acquisition_->paused = 0;
-}
-
-void ControlPanel::OnExit() {
-    links_->RequestClose();
 }
 
 void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string>& text) {
@@ -241,34 +200,14 @@ void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string
     field->setCursorPosition(0);
 }
 
-void ControlPanel::DispatchReading() {
-    const Reading reading = acquisition_->CurrentReading();
-    TrendGraph* trend = links_->TrendPane();
-    const MaxMinTexts texts = links_->Stats().UpdateMaxMin(reading, links_->History(), trend);
+void ControlPanel::ShowMaxMin(const MaxMinTexts& texts) {
     SetField(maxField_, texts.maxValueText);
     SetField(maxTimeField_, texts.maxTimeText);
     SetField(minField_, texts.minValueText);
     SetField(minTimeField_, texts.minTimeText);
-
-    if (ReadingsTable* table = links_->TablePane())
-        table->AddReading(reading.pointPosition, reading.functionCode, reading.value);
-    if (trend)
-        trend->ShowReading(reading.functionCode, reading.pointPosition);
-    if (NeedleGauge* gauge = links_->GaugePane())
-        gauge->ShowReading(reading.functionCode, reading.pointPosition, reading.value);
-
-    links_->History().readingPending = 0;
-    dispatchTimer_->stop();
 }
 
-void ControlPanel::ArmDispatchTimer() {
-    dispatchTimer_->start(); // arming again replaces the previous arming
-}
-
-void ControlPanel::ApplyFrame(const Frame& frame) {
-    std::vector<SegmentChange> changes;
-    changes.reserve(kSegmentCount);
-    UpdateSegmentMirror(frame, mirrored_, changes);
+void ControlPanel::ApplySegmentChanges(const std::vector<SegmentChange>& changes) {
     for (const SegmentChange& change : changes)
         if (SegmentPicture* picture = segments_[change.picture])
             picture->setVisible(change.show);

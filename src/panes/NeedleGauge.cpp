@@ -37,7 +37,7 @@ bool OffsetDial(std::uint8_t functionCode) {
 
 } // namespace
 
-NeedleGauge::NeedleGauge(PaneLinks* links, QWidget* parent) : QWidget(parent), links_(links) {
+NeedleGauge::NeedleGauge(QWidget* parent) : QWidget(parent) {
     // Every paint covers the dial; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }

@@ -1,6 +1,6 @@
 #include "panes/ReadingsTable.h"
 
-#include "panes/ReadingsModel.h"
+#include "session/ReadingsModel.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -17,13 +17,14 @@ constexpr int kTimeWidth = 150;
 
 } // namespace
 
-ReadingsTable::ReadingsTable(PaneLinks* links, QWidget* parent)
-    : QWidget(parent), links_(links), model_(new ReadingsModel(this)), list_(new QTableView(this)) {
+ReadingsTable::ReadingsTable(ReadingsModel& model, QWidget* parent)
+    : QWidget(parent), model_(&model), list_(new QTableView(this)) {
     // The list exists from the start (hidden), so rows can be added and read back before the
     // pane is first shown; InitialUpdate gives it its place, columns and font.
     list_->setObjectName(QStringLiteral("1004"));
     list_->setModel(model_);
     list_->hide();
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &ReadingsTable::ScrollSoon);
 }
 
 ReadingsTable::~ReadingsTable() = default;
@@ -72,6 +73,9 @@ void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t function
 void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                                const TimeOfDay& at) {
     model_->Append(value, pointPosition, functionCode, at);
+}
+
+void ReadingsTable::ScrollSoon() {
     // Scroll once per pass of the event loop, before the next paint: rows added in a burst
     // (or faster than the screen repaints) then cost one scroll of the viewport, not one each.
     if (!scrollPending_) {

@@ -2,9 +2,9 @@
 
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
-#include "panes/PaneLinks.h"
 #include "panes/ScaleTable.h"
 #include "res/Artwork.h"
+#include "session/MeterSession.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -88,7 +88,7 @@ void DrawSegment(QImage& image, int rows, int x0, int y0, int x1, int y1) {
 
 } // namespace
 
-TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), links_(links) {
+TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {
     // The plot covers the pane at every paint; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -163,8 +163,8 @@ int TrendGraph::PageSize() const {
 void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition) {
     trendFunction_ = functionCode;
     double m = 0.0;
-    if (links_) {
-        const Statistics& stats = links_->Stats();
+    if (session_) {
+        const Statistics& stats = session_->Stats();
         m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
     }
     trendScale_ = TrendScale(functionCode, pointPosition, m);
@@ -172,9 +172,9 @@ void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPositi
 }
 
 void TrendGraph::UpdatePageCount() {
-    if (!links_)
+    if (!session_)
         return;
-    const ReadingHistory& history = links_->History();
+    const ReadingHistory& history = session_->History();
     const int stored = std::max(0, static_cast<int>(history.Count()) - static_cast<int>(history.RunStart()));
     const int pages = stored / PageSize() + 1;
     if (pages == pageCount_)
@@ -295,9 +295,9 @@ void TrendGraph::ComposePlot() {
 }
 
 void TrendGraph::DrawTrace(int rows) {
-    if (currentPage_ == 0 || pageCount_ == 0 || !links_)
+    if (currentPage_ == 0 || pageCount_ == 0 || !session_)
         return;
-    const ReadingHistory& history = links_->History();
+    const ReadingHistory& history = session_->History();
     const std::size_t count = history.Count();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
     const int base = Unipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
@@ -330,10 +330,10 @@ void TrendGraph::paintEvent(QPaintEvent*) {
 }
 
 bool TrendGraph::eventFilter(QObject* watched, QEvent* event) {
-    if (links_ && (event->type() == QEvent::Enter || event->type() == QEvent::Leave)) {
+    if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
         const QString hint =
             event->type() == QEvent::Enter ? ButtonHint(watched->objectName().toInt()) : QString();
-        links_->SetStatusText(0, hint);
+        emit hintChanged(hint);
     }
     return QWidget::eventFilter(watched, event);
 }

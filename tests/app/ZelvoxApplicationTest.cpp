@@ -3,9 +3,10 @@
 #include "app/ZelvoxApplication.h"
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
-#include "link/Acquisition.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
+#include "support/ModalWatcher.h"
 #include "support/Pty.h"
 
 #include <QAction>
@@ -20,24 +21,6 @@
 using namespace zelvox;
 
 namespace {
-
-struct SeenBox {
-    QString text, title;
-};
-
-// Answers the next modal message box with OK and records what it said.
-void AnswerNextMessageBox(SeenBox* seen) {
-    QTimer::singleShot(50, [seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            AnswerNextMessageBox(seen);
-            return;
-        }
-        seen->text = box->text();
-        seen->title = box->windowTitle();
-        box->accept();
-    });
-}
 
 QPushButton* Button(MainWindow* frame, int id) {
     return frame->PanelPane()->findChild<QPushButton*>(QString::number(id));
@@ -67,7 +50,7 @@ struct RunningOnPty {
         if (!app.InitInstance(options))
             return false;
         Button(app.Window(), 1009)->click();
-        return acquisitionRunning.load() == 1;
+        return app.Window()->Session().IsRunning();
     }
 };
 
@@ -90,14 +73,14 @@ TEST(App, StartOnMissingDeviceShowsOpenPortErrorAndStaysIdle) {
     CommandLine options;
     options.port = QStringLiteral("/dev/zelvox-test-none");
     ASSERT_TRUE(app.InitInstance(options));
-    SeenBox seen;
-    AnswerNextMessageBox(&seen);
+    zelvox::testing::ModalWatcher watcher;
     Button(app.Window(), 1009)->click();
-    EXPECT_EQ(seen.text, "open port error");
-    EXPECT_EQ(seen.title, "error");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].text, "open port error");
+    EXPECT_EQ(watcher.boxes[0].title, "error");
     EXPECT_TRUE(Button(app.Window(), 1009)->isEnabled());
     EXPECT_FALSE(Button(app.Window(), 1010)->isEnabled());
-    EXPECT_EQ(acquisitionRunning.load(), 0);
+    EXPECT_FALSE(app.Window()->Session().IsRunning());
 }
 
 TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
@@ -120,7 +103,6 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
             Button(frame, 1012)->click();
         QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
         EXPECT_LT(t.elapsed(), 1500);
-        EXPECT_EQ(acquisitionRunning.load(), 0);
         EXPECT_EQ(app.Window(), nullptr);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no question is asked";
     }
@@ -130,14 +112,22 @@ TEST(App, PortSetIsRefusedWhileRunning) {
     RunningOnPty running;
     ASSERT_TRUE(running.Start());
     ZelvoxApplication& app = running.app;
-    SeenBox seen;
-    AnswerNextMessageBox(&seen);
-    app.Window()->Command(kCmdPortSet)->trigger();
-    EXPECT_EQ(seen.text, "please stop com first");
-    EXPECT_EQ(seen.title, "error");
+    {
+        zelvox::testing::ModalWatcher watcher;
+        app.Window()->Command(kCmdPortSet)->trigger();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text, "please stop com first");
+        EXPECT_EQ(watcher.boxes[0].title, "error");
+    }
     EXPECT_EQ(app.Window()->StatusText(2), running.pty.SlavePath() + ",2400,N,8,1");
     Button(app.Window(), 1010)->click();
-    EXPECT_EQ(acquisitionRunning.load(), 0);
+    EXPECT_FALSE(app.Window()->Session().IsRunning());
+    // Stopped, PORT SET runs its dialog instead of refusing.
+    zelvox::testing::ModalWatcher watcher;
+    watcher.onOtherModal = [](QWidget* dialog) { dialog->close(); };
+    app.Window()->Command(kCmdPortSet)->trigger();
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_EQ(watcher.others, 1);
 }
 
 TEST(App, DemoMeterIsTheChosenPortAndStreams) {
@@ -149,7 +139,7 @@ TEST(App, DemoMeterIsTheChosenPortAndStreams) {
     EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
     EXPECT_EQ(app.Window()->StatusText(2), port + ",2400,N,8,1");
     Button(app.Window(), 1009)->click();
-    ASSERT_EQ(acquisitionRunning.load(), 1);
+    ASSERT_TRUE(app.Window()->Session().IsRunning());
     QTRY_VERIFY_WITH_TIMEOUT(app.Window()->TablePane()->RowCount() >= 2, 5000);
     Button(app.Window(), 1010)->click();
 }

@@ -3,7 +3,7 @@
 #include "panes/GraphExport.h"
 #include "ExportTestSupport.h"
 #include "panes/TrendGraph.h"
-#include "support/PaneHub.h"
+#include "support/SessionHub.h"
 
 #include <QPainter>
 #include <QPrintDialog>
@@ -40,12 +40,11 @@ QByteArray Bgr0(int r, int g, int b) {
 }
 
 struct GraphFixture : ::testing::Test {
-    zelvox::testing::PaneHub hub;
+    zelvox::testing::SessionHub hub;
     std::unique_ptr<TrendGraph> graph;
     QTemporaryDir dir;
     void SetUp() override {
-        graph = std::make_unique<TrendGraph>(&hub);
-        hub.graph = graph.get();
+        graph = std::make_unique<TrendGraph>(&hub.session);
         graph->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
         graph->InitialUpdate();
     }

@@ -1,6 +1,5 @@
 // The port settings dialog and the PORT SET command, headless.
 #include "link/PortSettingsDialog.h"
-#include "link/Acquisition.h"
 #include "link/LinkTestUtil.h"
 
 #include <QComboBox>
@@ -142,7 +141,6 @@ TEST(PortSettingsDialog, FlashPortRediscoversAndResetsTheIndexAtOnce) {
 }
 
 TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
-    acquisitionRunning.store(1);
     bool listed = false;
     Settings settings;
     SeenBox seen;
@@ -151,12 +149,11 @@ TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
     bool accepted = true;
     {
         ModalProbe probe(RecordBox(&seen));
-        accepted = RunPortSetCommand(settings, &parent, &status, [&] {
+        accepted = RunPortSetCommand(settings, &parent, /*acquisitionRuns=*/true, &status, [&] {
             listed = true;
             return kThreePorts;
         });
     }
-    acquisitionRunning.store(0);
     EXPECT_FALSE(accepted);
     EXPECT_FALSE(listed) << "the dialog was created";
     ASSERT_TRUE(seen.seen);
@@ -167,7 +164,6 @@ TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
 }
 
 TEST(RunPortSetCommand, OkSetsTheStatusTextAndClosingChangesNothing) {
-    acquisitionRunning.store(0);
     const struct {
         QStringList ports;
         bool pressOk;
@@ -196,7 +192,8 @@ TEST(RunPortSetCommand, OkSetsTheStatusTextAndClosingChangesNothing) {
                 else
                     dialog->close();
             });
-            accepted = RunPortSetCommand(settings, nullptr, &status, Fixed(c.ports));
+            accepted =
+                RunPortSetCommand(settings, nullptr, /*acquisitionRuns=*/false, &status, Fixed(c.ports));
         }
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(status, QLatin1String(c.status));

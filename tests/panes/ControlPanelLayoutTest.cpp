@@ -5,6 +5,7 @@
 #include "panes/SegmentPicture.h"
 #include "res/Artwork.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,7 +50,7 @@ TEST(PanelLayout, ButtonsBackgroundAndInitialStates) {
     // The mirrored frame agrees with a display whose 72 pictures are all shown.
     Frame allSet;
     allSet.fill(0xFF);
-    EXPECT_EQ(rig.panel->MirroredFrame(), allSet);
+    EXPECT_EQ(rig.session().MirroredFrame(), allSet);
 }
 
 TEST(PanelLayout, SegmentPicturesSitWhereTheDisplayHasThem) {

@@ -1,5 +1,6 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
-#include "DispatchOrder.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -10,14 +11,6 @@
 
 using namespace zelvox;
 using namespace zelvox::testing;
-
-namespace {
-
-std::unique_ptr<ReadingsTable> MakeTable(PaneHub& hub, int width = 480, int height = 279) {
-    return MakePane(hub, &PaneHub::data, width, height);
-}
-
-} // namespace
 
 TEST(DataTable, CellTexts) {
     struct Case {
@@ -38,7 +31,7 @@ TEST(DataTable, CellTexts) {
         {0, 0, kOverload, {1, 2, 3, 400}, u"0L", u"no define", "01:02:03:400"},
         {3, 5, -kOverload, {12, 0, 0, 0}, u"-0L", u"DCA A", "12:00:00:000"},
     };
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     for (const Case& c : cases)
         table->AddReading(c.pointPosition, c.functionCode, c.value, c.at);
@@ -62,7 +55,7 @@ TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
     const auto ms = [](const TimeOfDay& t) {
         return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
     };
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     const TimeOfDay before = LocalTimeOfDay();
     table->AddReading(1, 1, 1.0);
@@ -77,7 +70,7 @@ TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
 }
 
 TEST(DataTable, IndexCountsRowsAndRestartsAfterClear) {
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     for (int i = 0; i < 101; ++i)
         table->AddReading(1, 1, i, {});
@@ -100,7 +93,7 @@ TEST(DataTable, ColumnsAndHeadings) {
     };
     for (const Case c :
          {Case{480, 130}, Case{481, 130}, Case{520, 150}, Case{221, 0}, Case{200, 0}, Case{0, 0}}) {
-        PaneHub hub;
+        SessionHub hub;
         auto table = MakeTable(hub, c.width);
         const QHeaderView* header = table->List()->horizontalHeader();
         ASSERT_EQ(header->count(), 4);
@@ -110,7 +103,7 @@ TEST(DataTable, ColumnsAndHeadings) {
                 << "width " << c.width << " column " << column;
         EXPECT_EQ(table->List()->geometry(), QRect(0, 0, c.width, 279));
     }
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     const QAbstractItemModel* model = table->List()->model();
     const char* headings[] = {"Index", "Value", "Type", "Time"};
@@ -120,7 +113,7 @@ TEST(DataTable, ColumnsAndHeadings) {
 }
 
 TEST(DataTable, ScrollsToTheNewestRow) {
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     table->show();
     QTableView* list = table->List();

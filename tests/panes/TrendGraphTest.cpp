@@ -1,5 +1,6 @@
 // The trend graph: y mapping, labels, pages and page buttons, hover hints, and the composed plot.
-#include "DispatchOrder.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
 #include "panes/ScaleTable.h"
 
@@ -16,8 +17,11 @@ using namespace zelvox::testing;
 
 namespace {
 
-std::unique_ptr<TrendGraph> MakeGraph(PaneHub& hub, int width = 450, int height = 279) {
-    return MakePane(hub, &PaneHub::graph, width, height);
+// A graph wired to the hub's session, as the main window wires it.
+std::unique_ptr<TrendGraph> WiredGraph(SessionHub& hub, int width = 450) {
+    auto graph = MakeGraph(hub, width);
+    ConnectPanes(hub.session, SessionPanes{nullptr, graph.get(), nullptr});
+    return graph;
 }
 
 QString BoxText(TrendGraph& graph) {
@@ -31,9 +35,9 @@ void Click(TrendGraph& graph, const char* id) {
 }
 
 // Stores n readings of one function as consecutive dispatches would.
-void Feed(PaneHub& hub, int n, double value = 1.0, std::uint8_t functionCode = 1) {
+void Feed(SessionHub& hub, int n, double value = 1.0, std::uint8_t functionCode = 1) {
     for (int i = 0; i < n; ++i)
-        Dispatch(hub, Reading{value, 1, functionCode});
+        Dispatch(hub.session, Reading{value, 1, functionCode});
 }
 
 int CountRed(const QImage& image, const QRect& area) {
@@ -87,8 +91,8 @@ TEST(TrendGraphLabels, CentreZeroAndUnipolar) {
 }
 
 TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub, 446);
+    SessionHub hub;
+    auto graph = WiredGraph(hub, 446);
     ASSERT_EQ(graph->PageSize(), 396);
     EXPECT_EQ(BoxText(*graph), "0");
     EXPECT_EQ(TotalText(*graph), "/0");
@@ -126,15 +130,15 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(graph->currentPage(), 3);
     EXPECT_EQ(BoxText(*graph), "3");
 
-    Dispatch(hub, Reading{2.0, 1, 3}); // another function: a new run restarts the pages
+    Dispatch(hub.session, Reading{2.0, 1, 3}); // another function: a new run restarts the pages
     EXPECT_EQ(graph->pageCount(), 1);
     EXPECT_EQ(graph->currentPage(), 1);
     EXPECT_EQ(TotalText(*graph), "/1");
 }
 
 TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
     for (const char* id : {"1022", "1019", "1020", "1021"}) {
         Click(*graph, id);
         EXPECT_EQ(graph->currentPage(), 0) << id;
@@ -144,8 +148,8 @@ TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
 
 TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
     for (int width : {50, 30, 0}) {
-        PaneHub hub;
-        auto graph = MakeGraph(hub, width);
+        SessionHub hub;
+        auto graph = WiredGraph(hub, width);
         EXPECT_EQ(graph->PageSize(), 1);
         Feed(hub, 5);
         EXPECT_EQ(graph->pageCount(), 6) << width; // one reading a page: 5 / 1 + 1
@@ -154,15 +158,15 @@ TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
 }
 
 TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{120.0, 1, 23});
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{120.0, 1, 23});
     EXPECT_EQ(graph->trendScale(), 54);
-    Dispatch(hub, Reading{20.0, 1, 23}); // cooler now, but the run reached 120
+    Dispatch(hub.session, Reading{20.0, 1, 23}); // cooler now, but the run reached 120
     EXPECT_EQ(graph->trendScale(), 54);
     EXPECT_EQ(graph->trendFunction(), 23);
-    hub.stats.maxValue = 10;
-    hub.stats.minValue = -700;
+    hub.stats().maxValue = 10;
+    hub.stats().minValue = -700;
     graph->ShowReading(24, 1);
     EXPECT_EQ(graph->trendScale(), 58);
     graph->ShowReading(17, 1); // no row: the graph keeps row 1
@@ -170,8 +174,8 @@ TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
 }
 
 TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub); // 450 x 279: plot height 228, zero line at 114
+    SessionHub hub;
+    auto graph = WiredGraph(hub); // 450 x 279: plot height 228, zero line at 114
     ASSERT_EQ(graph->plotWidth(), 450);
     ASSERT_EQ(graph->plotHeight(), 228);
     ASSERT_EQ(graph->halfHeight(), 114);
@@ -197,14 +201,14 @@ TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
 }
 
 TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{3.0, 1, 1}); // index 0: one pixel at (50, 57)
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{3.0, 1, 1}); // index 0: one pixel at (50, 57)
     QImage image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 50, 57), kRed);
     EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 1);
 
-    Dispatch(hub, Reading{-6.0, 1, 1}); // from (51, 228) back to (50, 57): half in each column
+    Dispatch(hub.session, Reading{-6.0, 1, 1}); // from (51, 228) back to (50, 57): half in each column
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 51, 228), kRed);
     EXPECT_EQ(Pixel(image, 51, 200), kRed);
@@ -212,9 +216,9 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
     EXPECT_NE(Pixel(image, 51, 100), kRed);
     EXPECT_NE(Pixel(image, 50, 200), kRed);
 
-    Dispatch(hub, Reading{-kOverload, 1, 1}); // x = 52: the bottom edge, one pixel
-    Dispatch(hub, Reading{kOverload, 1, 1});  // x = 53: the top edge, one pixel
-    Dispatch(hub, Reading{3.0, 1, 1});        // x = 54: back from the overload, steeply off the top
+    Dispatch(hub.session, Reading{-kOverload, 1, 1}); // x = 52: the bottom edge, one pixel
+    Dispatch(hub.session, Reading{kOverload, 1, 1});  // x = 53: the top edge, one pixel
+    Dispatch(hub.session, Reading{3.0, 1, 1});        // x = 54: back from the overload, steeply off the top
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 52, 228), kRed);
     EXPECT_EQ(CountRed(image, QRect(52, 0, 1, 228)), 0) << "an overload is a single pixel";
@@ -226,10 +230,10 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
 }
 
 TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{90.0, 1, 26});
-    Dispatch(hub, Reading{90.0, 1, 26});
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{90.0, 1, 26});
+    Dispatch(hub.session, Reading{90.0, 1, 26});
     QImage image = Grab(*graph);
     EXPECT_EQ(graph->trendScale(), 35);
     EXPECT_EQ(Pixel(image, 50, 114), kRed) << "90 on the middle line of 0..180";
@@ -240,7 +244,7 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     EXPECT_EQ(graph->pageCount(), 2);
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 0) << "page 2 is still empty";
-    Dispatch(hub, Reading{0.0, 1, 26});
+    Dispatch(hub.session, Reading{0.0, 1, 26});
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 1);
     EXPECT_EQ(Pixel(image, 50, 228), kRed) << "0 on the bottom line";
@@ -251,8 +255,8 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
 }
 
 TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
     QStringList hints;
     for (const char* id : {"1000", "1018", "1022", "1019", "1020", "1021"}) {
         QPushButton* button = graph->findChild<QPushButton*>(id);
