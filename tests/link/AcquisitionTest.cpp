@@ -1,10 +1,10 @@
 // The acquisition on real pseudo-terminals: START/STOP, failures and their message boxes,
 // framing of a noisy line, the sampling pace, prompt STOP, an unplugged adapter, `paused`.
 #include "link/Acquisition.h"
-#include "link/LinkMessages.h"
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
 #include "link/DemoScenario.h"
+#include "link/LinkMessages.h"
 #include "link/LinkTestUtil.h"
 #include "link/SerialPort.h"
 #include "support/Pty.h"
