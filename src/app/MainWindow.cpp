@@ -145,7 +145,7 @@ void MainWindow::BuildStatusBar() {
         }
         statusPanes_[i] = label;
     }
-    statusPanes_[0]->setText(QStringLiteral("Ready"));
+    statusPanes_[kPromptPane]->setText(QStringLiteral("Ready"));
 }
 
 void MainWindow::BuildPanes() {
@@ -155,7 +155,7 @@ void MainWindow::BuildPanes() {
     const int statusHeight = statusBar()->sizeHint().height();
     const int clientHeight = kWindowHeight - menuHeight;
     const int centralHeight = clientHeight - statusHeight;
-    const QImage layoutImage = res::LoadImage(132);
+    const QImage layoutImage = res::LoadImage(res::kLayoutImage);
     const int caption = style()->pixelMetric(QStyle::PM_TitleBarHeight);
     layout_ = ComputeMainLayout(screenWidth, clientHeight, centralHeight, layoutImage.size(), caption);
 
@@ -170,7 +170,8 @@ void MainWindow::BuildPanes() {
     panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(session_.get()));
     ConnectPanes(*session_, SessionPanes{panel_, graph_, gauge_});
     connect(panel_, &ControlPanel::exitRequested, this, &MainWindow::RequestClose);
-    connect(graph_, &TrendGraph::hintChanged, this, [this](const QString& hint) { SetStatusText(0, hint); });
+    connect(graph_, &TrendGraph::hintChanged, this,
+            [this](const QString& hint) { SetStatusText(kPromptPane, hint); });
 
     setFixedSize(layout_.window);
     // Every pane builds its controls at its first update, once its size is known.
@@ -195,14 +196,14 @@ void MainWindow::RequestClose() {
 }
 
 void MainWindow::UpdateClock() {
-    SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
+    SetStatusText(kClockPane, QString::fromStdU16String(FormatClock(LocalDateTime())));
 }
 
 bool MainWindow::event(QEvent* event) {
     // Menu prompts go to the first status pane, not over the whole bar.
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        SetStatusText(0, tip.isEmpty() ? QStringLiteral("Ready") : tip);
+        SetStatusText(kPromptPane, tip.isEmpty() ? QStringLiteral("Ready") : tip);
         return true;
     }
     return QMainWindow::event(event);

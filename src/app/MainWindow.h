@@ -32,6 +32,14 @@ enum CommandId {
     kCmdExit = 57665,
 };
 
+// The four panes of the status bar.
+enum StatusPane {
+    kPromptPane = 0,   // menu prompts, "Ready", the graph buttons' hints
+    kClockPane = 1,    // the clock
+    kPortPane = 2,     // the port and its line settings
+    kProgressPane = 3, // export progress
+};
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:

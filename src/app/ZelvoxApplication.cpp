@@ -93,7 +93,7 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
     ChooseStartupPort(settings_);
-    window_->SetStatusText(2, PortStatusText(settings_.portName));
+    window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
     return true;
 }
 
@@ -127,12 +127,12 @@ void ZelvoxApplication::OnPortSet() {
         return;
     QString status;
     if (RunPortSetCommand(settings_, window_, window_->Session().IsRunning(), &status))
-        window_->SetStatusText(2, status);
+        window_->SetStatusText(kPortPane, status);
 }
 
 ProgressText ZelvoxApplication::ExportProgress() const {
     MainWindow* window = window_;
-    return [window](const QString& text) { window->SetStatusText(3, text); };
+    return [window](const QString& text) { window->SetStatusText(kProgressPane, text); };
 }
 
 void ZelvoxApplication::OnSaveExcelFile() {

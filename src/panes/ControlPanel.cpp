@@ -5,6 +5,7 @@
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
 #include "res/Artwork.h"
+#include "res/ControlIds.h"
 #include "session/MeterSession.h"
 
 #include <QFontMetrics>
@@ -53,11 +54,11 @@ void ControlPanel::InitialUpdate() {
     if (background_)
         return; // built once
 
-    const QImage backgroundImage = res::LoadImage(kBackgroundImageId);
+    const QImage backgroundImage = res::LoadImage(res::kLcdBackground);
     const int W = backgroundImage.width();
     const int H = backgroundImage.height();
     background_ = new QLabel(this);
-    background_->setObjectName(QStringLiteral("1013"));
+    background_->setObjectName(ControlName(kDisplayBackground));
     background_->setWindowTitle(QStringLiteral("MYStatic"));
     background_->setAlignment(Qt::AlignCenter);
     background_->setPixmap(QPixmap::fromImage(backgroundImage));
@@ -67,7 +68,7 @@ void ControlPanel::InitialUpdate() {
     for (int s = 0; s < kSegmentCount; ++s) {
         const QImage image = res::LoadImage(layout[s].imageId);
         auto* picture = new SegmentPicture(this);
-        picture->setObjectName(QString::number(kFirstSegmentId + s));
+        picture->setObjectName(ControlName(kFirstSegmentPicture + s));
         picture->SetImage(image);
         picture->SetKeyColour(QColor(0, 0, 0));
         picture->setGeometry(layout[s].x, layout[s].y, image.width(), image.height());
@@ -95,39 +96,39 @@ void ControlPanel::CreateButtons(int W, int H) {
     const int quarter = W / 4;
     auto make = [&](const char* text, int id, int left, int right, void (ControlPanel::*handler)()) {
         auto* button = new QPushButton(QString::fromLatin1(text), this);
-        button->setObjectName(QString::number(id));
+        button->setObjectName(ControlName(id));
         button->setGeometry(FromEdges(left, top, right, bottom));
         connect(button, &QPushButton::clicked, this, handler);
         return button;
     };
-    startButton_ = make("START", 1009, 0, quarter - 10, &ControlPanel::OnStart);
-    stopButton_ = make("STOP", 1010, quarter, 2 * quarter - 10, &ControlPanel::OnStop);
-    resetButton_ = make("RESET", 1011, W / 2, quarter + W / 2 - 10, &ControlPanel::OnReset);
-    exitButton_ = make("EXIT", 1012, 3 * quarter, 4 * quarter - 10, &ControlPanel::OnExit);
+    startButton_ = make("START", kStartButton, 0, quarter - 10, &ControlPanel::OnStart);
+    stopButton_ = make("STOP", kStopButton, quarter, 2 * quarter - 10, &ControlPanel::OnStop);
+    resetButton_ = make("RESET", kResetButton, W / 2, quarter + W / 2 - 10, &ControlPanel::OnReset);
+    exitButton_ = make("EXIT", kExitButton, 3 * quarter, 4 * quarter - 10, &ControlPanel::OnExit);
 }
 
 void ControlPanel::LayOutFields(int W, int H) {
     auto label = [&](const char* text, int id) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
-        l->setObjectName(QString::number(id));
+        l->setObjectName(ControlName(id));
         l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         return l;
     };
     auto field = [&](int id) {
         auto* f = new QLineEdit(this);
-        f->setObjectName(QString::number(id));
+        f->setObjectName(ControlName(id));
         f->setReadOnly(true);
         f->setFrame(false);
         return f;
     };
-    maxLabel_ = label("MAX", 1014);
-    maxTimeLabel_ = label("TIME", 1015);
-    minLabel_ = label("MIN", 1016);
-    minTimeLabel_ = label("TIME", 1017);
-    maxField_ = field(1005);
-    maxTimeField_ = field(1006);
-    minField_ = field(1007);
-    minTimeField_ = field(1008);
+    maxLabel_ = label("MAX", kMaxLabel);
+    maxTimeLabel_ = label("TIME", kMaxTimeLabel);
+    minLabel_ = label("MIN", kMinLabel);
+    minTimeLabel_ = label("TIME", kMinTimeLabel);
+    maxField_ = field(kMaxValueField);
+    maxTimeField_ = field(kMaxTimeField);
+    minField_ = field(kMinValueField);
+    minTimeField_ = field(kMinTimeField);
 
     if (WideLayout()) {
         // Two columns beside the display: labels, then fields, in rows 30 high every 50.

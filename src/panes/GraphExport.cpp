@@ -43,7 +43,7 @@ QImage CaptureGraph(TrendGraph& pane) {
     // The pane's outer width: it draws no border of its own, so that is its geometry's width
     // (a window manager's frame around a top-level pane is not part of it).
     const int width = pane.geometry().width();
-    QImage picture(width, kGraphRows, QImage::Format_RGB32);
+    QImage picture(width, kPlotRows, QImage::Format_RGB32);
     picture.fill(Qt::black);
     QPainter painter(&picture);
     pane.DrawTrend(painter);
@@ -142,9 +142,9 @@ void TrendGraph::PrintPage(QPainter& printer, const QRect& pageRect) {
     // Anisotropic: the plot's width and its 250 rows each stretch to the printable area.
     const int width = clientRect_.right() + 1;
     printer.save();
-    printer.setWindow(0, 0, width, kGraphRows);
+    printer.setWindow(0, 0, width, kPlotRows);
     printer.setViewport(pageRect);
-    printer.drawImage(QRect(0, 0, width, kGraphRows), plotImage_, QRect(0, 0, width, kGraphRows));
+    printer.drawImage(QRect(0, 0, width, kPlotRows), plotImage_, QRect(0, 0, width, kPlotRows));
     printer.restore();
 }
 

@@ -13,9 +13,7 @@ namespace zelvox {
 
 class TrendGraph;
 
-constexpr int kGraphRows = 250;
-
-// Recomposes the plot and returns its top 250 rows, as wide as the pane's outer width.
+// Recomposes the plot and returns its top kPlotRows rows, as wide as the pane's outer width.
 QImage CaptureGraph(TrendGraph& pane);
 
 // The bytes of a 32-bit uncompressed bottom-up bitmap file of `picture`: 14-byte file header,

@@ -1,5 +1,6 @@
 #include "panes/ReadingsTable.h"
 
+#include "res/ControlIds.h"
 #include "session/ReadingsModel.h"
 
 #include <QFont>
@@ -21,7 +22,7 @@ ReadingsTable::ReadingsTable(ReadingsModel& model, QWidget* parent)
     : QWidget(parent), model_(&model), list_(new QTableView(this)) {
     // The list exists from the start (hidden), so rows can be added and read back before the
     // pane is first shown; InitialUpdate gives it its place, columns and font.
-    list_->setObjectName(QStringLiteral("1004"));
+    list_->setObjectName(ControlName(kReadingsList));
     list_->setModel(model_);
     list_->hide();
     connect(model_, &QAbstractItemModel::rowsInserted, this, &ReadingsTable::ScrollSoon);

@@ -1,9 +1,11 @@
 #include "panes/TrendGraph.h"
 
+#include "decode/FunctionCode.h"
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
 #include "panes/ScaleTable.h"
 #include "res/Artwork.h"
+#include "res/ControlIds.h"
 #include "session/MeterSession.h"
 
 #include <QEvent>
@@ -24,7 +26,6 @@ namespace zelvox {
 
 namespace {
 
-constexpr int kPlotRows = 250;  // the plot is composed and shown in the top 250 rows
 constexpr int kAxisX = 50;      // the vertical axis; the trace starts here
 constexpr int kLabelRight = 48; // labels end here, left of the axis
 constexpr int kLabelHeight = 20;
@@ -42,16 +43,16 @@ struct PaneControl {
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
 constexpr PaneControl kButtons[6] = {
-    {1000, 50, 130, "save graph as bitmap"}, {1018, 70, 194, "print graph"}, {1022, 90, 198, "first page"},
-    {1019, 110, 196, "previous page"},       {1020, 130, 195, "next page"},  {1021, 150, 197, "last page"},
+    {kSaveGraphButton, 50, res::kIconDisk, "save graph as bitmap"},
+    {kPrintGraphButton, 70, res::kIconPrinter, "print graph"},
+    {kFirstPageButton, 90, res::kIconFirst, "first page"},
+    {kPreviousPageButton, 110, res::kIconPrevious, "previous page"},
+    {kNextPageButton, 130, res::kIconNext, "next page"},
+    {kLastPageButton, 150, res::kIconLast, "last page"},
 };
-constexpr int kPageBoxId = 1024, kPageBoxLeft = 170, kPageBoxWidth = 30;
-constexpr int kPageTotalId = 1023, kPageTotalLeft = 200, kPageTotalWidth = 40;
+constexpr int kPageBoxLeft = 170, kPageBoxWidth = 30;
+constexpr int kPageTotalLeft = 200, kPageTotalWidth = 40;
 constexpr int kControlHeight = 20;
-
-bool Unipolar(std::uint8_t functionCode) {
-    return functionCode == 26 || functionCode == 27;
-}
 
 // Far enough outside any plot that clipping hides it, and still safe to hold in an int.
 constexpr double kOffPlot = 1e9;
@@ -95,7 +96,7 @@ TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(p
     for (std::size_t b = 0; b < buttons_.size(); ++b) {
         const PaneControl& control = kButtons[b];
         auto* button = new QPushButton(this);
-        button->setObjectName(QString::number(control.id));
+        button->setObjectName(ControlName(control.id));
         button->setGeometry(control.left, kPlotRows, 20, kControlHeight);
         button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
@@ -111,7 +112,7 @@ TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(p
     connect(buttons_[5], &QPushButton::clicked, this, &TrendGraph::LastPage);
 
     pageBox_ = new QLineEdit(QStringLiteral("0"), this);
-    pageBox_->setObjectName(QString::number(kPageBoxId));
+    pageBox_->setObjectName(ControlName(kPageBox));
     pageBox_->setGeometry(kPageBoxLeft, kPlotRows, kPageBoxWidth, kControlHeight);
     pageBox_->setReadOnly(true);
     pageBox_->setFrame(false);
@@ -120,7 +121,7 @@ TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(p
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), pageBox_));
 
     pageTotal_ = new QLabel(QStringLiteral("/0"), this);
-    pageTotal_->setObjectName(QString::number(kPageTotalId));
+    pageTotal_->setObjectName(ControlName(kPageTotal));
     pageTotal_->setGeometry(kPageTotalLeft, kPlotRows, kPageTotalWidth, kControlHeight);
     pageTotal_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -254,7 +255,7 @@ int TrendGraph::TraceY(double value, int base, int halfHeight, double fullScale)
 
 QString TrendGraph::AxisLabel(std::uint8_t trendFunction, std::uint16_t scale, int i) {
     const double g = scaleTable[scale < kScaleRows ? scale : 1].trendFullScale;
-    const double value = Unipolar(trendFunction) ? g / 10 * (10 - i) : g / 5 * (5 - i);
+    const double value = IsUnipolar(trendFunction) ? g / 10 * (10 - i) : g / 5 * (5 - i);
     return QString::asprintf("%.1f", value);
 }
 
@@ -300,7 +301,7 @@ void TrendGraph::DrawTrace(int rows) {
     const ReadingHistory& history = session_->History();
     const std::size_t count = history.Count();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
-    const int base = Unipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
+    const int base = IsUnipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
     std::size_t i = static_cast<std::size_t>(history.RunStart()) +
                     static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
     for (int x = kAxisX; x <= plotWidth_ && i < count; ++x, ++i) {

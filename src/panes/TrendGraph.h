@@ -20,6 +20,10 @@ namespace zelvox {
 
 class MeterSession;
 
+// The plot is composed, shown, exported and printed in the pane's top 250 rows; the control
+// strip lies below them.
+inline constexpr int kPlotRows = 250;
+
 class TrendGraph : public QWidget, public TrendPages {
     Q_OBJECT
 public:

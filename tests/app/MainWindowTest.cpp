@@ -127,18 +127,19 @@ TEST(MainWindow, StatusBarPanesAndClock) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    EXPECT_EQ(frame.StatusPane(0)->width(), 50);
-    EXPECT_EQ(frame.StatusPane(1)->width(), 160);
-    EXPECT_EQ(frame.StatusPane(2)->width(), 125);
-    EXPECT_GE(frame.StatusPane(3)->width(), 200);
+    EXPECT_EQ(frame.StatusPane(kPromptPane)->width(), 50);
+    EXPECT_EQ(frame.StatusPane(kClockPane)->width(), 160);
+    EXPECT_EQ(frame.StatusPane(kPortPane)->width(), 125);
+    EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
 
-    EXPECT_TRUE(frame.StatusText(1).isEmpty()) << "the clock shows nothing before its first tick";
-    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(1).isEmpty(), 2500);
+    EXPECT_TRUE(frame.StatusText(kClockPane).isEmpty()) << "the clock shows nothing before its first tick";
+    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(kClockPane).isEmpty(), 2500);
     static const QRegularExpression clock(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
-    EXPECT_TRUE(clock.match(frame.StatusText(1)).hasMatch()) << frame.StatusText(1).toStdString();
+    EXPECT_TRUE(clock.match(frame.StatusText(kClockPane)).hasMatch())
+        << frame.StatusText(kClockPane).toStdString();
 
-    frame.SetStatusText(3, QStringLiteral("save txt file successfully"));
-    EXPECT_EQ(frame.StatusPane(3)->text(), "save txt file successfully");
+    frame.SetStatusText(kProgressPane, QStringLiteral("save txt file successfully"));
+    EXPECT_EQ(frame.StatusPane(kProgressPane)->text(), "save txt file successfully");
 }
 
 TEST(MainWindow, MenuPromptGoesToFirstPane) {
@@ -146,9 +147,9 @@ TEST(MainWindow, MenuPromptGoesToFirstPane) {
     MainWindow frame(settings);
     QStatusTipEvent tip(QStringLiteral("Quit the application; prompts to save documents"));
     QApplication::sendEvent(&frame, &tip);
-    EXPECT_EQ(frame.StatusText(0), "Quit the application; prompts to save documents");
+    EXPECT_EQ(frame.StatusText(kPromptPane), "Quit the application; prompts to save documents");
     EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
     QStatusTipEvent none{QString()};
     QApplication::sendEvent(&frame, &none);
-    EXPECT_EQ(frame.StatusText(0), "Ready");
+    EXPECT_EQ(frame.StatusText(kPromptPane), "Ready");
 }

@@ -5,6 +5,7 @@
 #include "decode/FrameEncoder.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "support/ModalWatcher.h"
 #include "support/Pty.h"
@@ -49,7 +50,7 @@ struct RunningOnPty {
         options.port = pty.SlavePath();
         if (!app.InitInstance(options))
             return false;
-        Button(app.Window(), 1009)->click();
+        Button(app.Window(), kStartButton)->click();
         return app.Window()->Session().IsRunning();
     }
 };
@@ -64,7 +65,7 @@ TEST(App, PortOnCommandLineIsChosenAtStartUp) {
     EXPECT_EQ(app.AppSettings().portName, "/dev/zelvox-test-none");
     EXPECT_EQ(app.AppSettings().samplingRate, 120);
     EXPECT_EQ(app.AppSettings().portIndex, 0);
-    EXPECT_EQ(app.Window()->StatusText(2), "/dev/zelvox-test-none,2400,N,8,1");
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), "/dev/zelvox-test-none,2400,N,8,1");
     EXPECT_EQ(app.Window()->windowTitle(), "Zelvox");
 }
 
@@ -74,12 +75,12 @@ TEST(App, StartOnMissingDeviceShowsOpenPortErrorAndStaysIdle) {
     options.port = QStringLiteral("/dev/zelvox-test-none");
     ASSERT_TRUE(app.InitInstance(options));
     zelvox::testing::ModalWatcher watcher;
-    Button(app.Window(), 1009)->click();
+    Button(app.Window(), kStartButton)->click();
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].text, "open port error");
     EXPECT_EQ(watcher.boxes[0].title, "error");
-    EXPECT_TRUE(Button(app.Window(), 1009)->isEnabled());
-    EXPECT_FALSE(Button(app.Window(), 1010)->isEnabled());
+    EXPECT_TRUE(Button(app.Window(), kStartButton)->isEnabled());
+    EXPECT_FALSE(Button(app.Window(), kStopButton)->isEnabled());
     EXPECT_FALSE(app.Window()->Session().IsRunning());
 }
 
@@ -100,7 +101,7 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
         else if (how == 1)
             frame->Command(kCmdExit)->trigger();
         else
-            Button(frame, 1012)->click();
+            Button(frame, kExitButton)->click();
         QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
         EXPECT_LT(t.elapsed(), 1500);
         EXPECT_EQ(app.Window(), nullptr);
@@ -119,8 +120,8 @@ TEST(App, PortSetIsRefusedWhileRunning) {
         EXPECT_EQ(watcher.boxes[0].text, "please stop com first");
         EXPECT_EQ(watcher.boxes[0].title, "error");
     }
-    EXPECT_EQ(app.Window()->StatusText(2), running.pty.SlavePath() + ",2400,N,8,1");
-    Button(app.Window(), 1010)->click();
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), running.pty.SlavePath() + ",2400,N,8,1");
+    Button(app.Window(), kStopButton)->click();
     EXPECT_FALSE(app.Window()->Session().IsRunning());
     // Stopped, PORT SET runs its dialog instead of refusing.
     zelvox::testing::ModalWatcher watcher;
@@ -137,9 +138,9 @@ TEST(App, DemoMeterIsTheChosenPortAndStreams) {
     ASSERT_TRUE(app.InitInstance(options));
     const QString port = app.AppSettings().portName;
     EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
-    EXPECT_EQ(app.Window()->StatusText(2), port + ",2400,N,8,1");
-    Button(app.Window(), 1009)->click();
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), port + ",2400,N,8,1");
+    Button(app.Window(), kStartButton)->click();
     ASSERT_TRUE(app.Window()->Session().IsRunning());
     QTRY_VERIFY_WITH_TIMEOUT(app.Window()->TablePane()->RowCount() >= 2, 5000);
-    Button(app.Window(), 1010)->click();
+    Button(app.Window(), kStopButton)->click();
 }

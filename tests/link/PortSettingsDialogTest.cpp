@@ -1,6 +1,7 @@
 // The port settings dialog and the PORT SET command, headless.
 #include "link/PortSettingsDialog.h"
 #include "link/LinkTestUtil.h"
+#include "res/ControlIds.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -25,18 +26,18 @@ TEST(PortSettingsDialog, ControlsIdsTextsAndGeometry) {
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Dialog"));
     EXPECT_EQ(dialog.size(), QSize(471, 117)); // 314 x 72 dialog units
     const struct {
-        const char* id;
+        int id;
         const char* className;
         const char* text;
         QRect geometry; // dialog units scaled by 6/4 and 13/8
     } controls[] = {
-        {"1001", "QComboBox", nullptr, QRect(15, 18, 162, 24)},
-        {"1002", "QPushButton", "FLASH PORT", QRect(192, 16, 93, 26)},
-        {"1003", "QSlider", nullptr, QRect(26, 72, 327, 23)},
-        {"1", "QPushButton", "OK", QRect(386, 62, 75, 23)},
+        {kPortList, "QComboBox", nullptr, QRect(15, 18, 162, 24)},
+        {kFlashButton, "QPushButton", "FLASH PORT", QRect(192, 16, 93, 26)},
+        {kRateSlider, "QSlider", nullptr, QRect(26, 72, 327, 23)},
+        {kDialogOk, "QPushButton", "OK", QRect(386, 62, 75, 23)},
     };
     for (const auto& c : controls) {
-        auto* w = dialog.findChild<QWidget*>(QLatin1String(c.id));
+        auto* w = dialog.findChild<QWidget*>(ControlName(c.id));
         ASSERT_NE(w, nullptr) << c.id;
         EXPECT_STREQ(w->metaObject()->className(), c.className) << c.id;
         EXPECT_EQ(w->geometry(), c.geometry) << c.id;

@@ -3,6 +3,7 @@
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
 #include "link/Acquisition.h"
+#include "res/ControlIds.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -69,23 +70,26 @@ TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
     int row = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE(s.text);
-        const QString before[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
+        const QString before[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
+                                   f.Field(kMinTimeField)};
         ASSERT_TRUE(f.Measure(pty, s.text, s.function));
         if (s.max) {
-            EXPECT_EQ(f.Field(1005), QString::fromLatin1(s.max));
-            EXPECT_EQ(f.Child<QLineEdit>(1005)->cursorPosition(), 0)
+            EXPECT_EQ(f.Field(kMaxValueField), QString::fromLatin1(s.max));
+            EXPECT_EQ(f.Child<QLineEdit>(kMaxValueField)->cursorPosition(), 0)
                 << "a narrow field shows the value's start";
-            EXPECT_TRUE(kTime.match(f.Field(1006)).hasMatch()) << f.Field(1006).toStdString();
+            EXPECT_TRUE(kTime.match(f.Field(kMaxTimeField)).hasMatch())
+                << f.Field(kMaxTimeField).toStdString();
         } else {
-            EXPECT_EQ(f.Field(1005), before[0]);
-            EXPECT_EQ(f.Field(1006), before[1]);
+            EXPECT_EQ(f.Field(kMaxValueField), before[0]);
+            EXPECT_EQ(f.Field(kMaxTimeField), before[1]);
         }
         if (s.min) {
-            EXPECT_EQ(f.Field(1007), QString::fromLatin1(s.min));
-            EXPECT_TRUE(kTime.match(f.Field(1008)).hasMatch()) << f.Field(1008).toStdString();
+            EXPECT_EQ(f.Field(kMinValueField), QString::fromLatin1(s.min));
+            EXPECT_TRUE(kTime.match(f.Field(kMinTimeField)).hasMatch())
+                << f.Field(kMinTimeField).toStdString();
         } else {
-            EXPECT_EQ(f.Field(1007), before[2]);
-            EXPECT_EQ(f.Field(1008), before[3]);
+            EXPECT_EQ(f.Field(kMinValueField), before[2]);
+            EXPECT_EQ(f.Field(kMinTimeField), before[3]);
         }
         // The same tick served the table, the gauge and the graph with this reading.
         EXPECT_EQ(f.table->RowCount(), row + 1);
@@ -109,7 +113,8 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     f.Start(pty);
     ASSERT_TRUE(f.Measure(pty, "5.000", 1));
     ASSERT_TRUE(f.Measure(pty, "3.000", 1));
-    const QString fields[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
+    const QString fields[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
+                               f.Field(kMinTimeField)};
     const Frame mirror = f.hub.session.MirroredFrame();
     ASSERT_GT(f.graph->pageCount(), 0);
 
@@ -130,13 +135,13 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     EXPECT_EQ(f.hub.stats().maxValue, 5.0);
     EXPECT_EQ(f.hub.stats().minValue, 3.0);
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(f.Field(1005 + i), fields[i]);
+        EXPECT_EQ(f.Field(kMaxValueField + i), fields[i]);
     EXPECT_EQ(f.hub.session.MirroredFrame(), mirror);
 
     // The next reading of the same function starts a new run: MAX and MIN restart from it.
     ASSERT_TRUE(f.Measure(pty, "4.000", 1));
-    EXPECT_EQ(f.Field(1005), QStringLiteral("4.000V"));
-    EXPECT_EQ(f.Field(1007), QStringLiteral("4.000V"));
+    EXPECT_EQ(f.Field(kMaxValueField), QStringLiteral("4.000V"));
+    EXPECT_EQ(f.Field(kMinValueField), QStringLiteral("4.000V"));
     EXPECT_EQ(f.table->RowCount(), 1);
     EXPECT_EQ(f.hub.history().Count(), 1);
 }
@@ -149,9 +154,9 @@ TEST(PanelDispatch, WorksWithNoOtherPanes) {
     session.History().readingPending = 1;
     timer->start();
     session.DispatchReading(); // the reading of a session that never started: 0, no function
-    EXPECT_EQ(rig.Child<QLineEdit>(1005)->text(), QStringLiteral("0"));
-    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1006)->text()).hasMatch());
-    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1008)->text()).hasMatch());
+    EXPECT_EQ(rig.Child<QLineEdit>(kMaxValueField)->text(), QStringLiteral("0"));
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(kMaxTimeField)->text()).hasMatch());
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(kMinTimeField)->text()).hasMatch());
     EXPECT_EQ(session.History().readingPending, 0);
     EXPECT_FALSE(timer->isActive());
 

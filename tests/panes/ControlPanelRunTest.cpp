@@ -5,6 +5,7 @@
 #include "link/Acquisition.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
+#include "res/ControlIds.h"
 #include "support/ModalWatcher.h"
 
 #include <QPushButton>
@@ -33,8 +34,8 @@ int ShownCount(const PanelRig& rig) {
 void StartOn(PanelRig& rig, const zelvox::testing::Pty& pty) {
     rig.hub.settings.portName = pty.SlavePath();
     rig.panel->OnStart();
-    ASSERT_FALSE(rig.Child<QPushButton>(1009)->isEnabled());
-    ASSERT_TRUE(rig.Child<QPushButton>(1010)->isEnabled());
+    ASSERT_FALSE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    ASSERT_TRUE(rig.Child<QPushButton>(kStopButton)->isEnabled());
 }
 
 bool Mirrors(const PanelRig& rig, const Frame& f) {
@@ -130,8 +131,8 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     // Stop as soon as the reader has taken the frame, whether or not the display has it yet.
     ASSERT_TRUE(WaitUntil([&] { return rig.session().acquisition().CurrentReading().value == 43.21; }));
     rig.panel->OnStop();
-    EXPECT_TRUE(rig.Child<QPushButton>(1009)->isEnabled());
-    EXPECT_FALSE(rig.Child<QPushButton>(1010)->isEnabled());
+    EXPECT_TRUE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }, 2000));
     WaitUntil([] { return false; }, 50);
     EXPECT_EQ(rig.session().MirroredFrame(), *frame);
@@ -159,8 +160,8 @@ TEST(PanelRun, StartOnAMissingDeviceSaysSoAndStaysIdle) {
         EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("open port error"));
         EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("error"));
     }
-    EXPECT_TRUE(rig.Child<QPushButton>(1009)->isEnabled());
-    EXPECT_FALSE(rig.Child<QPushButton>(1010)->isEnabled());
+    EXPECT_TRUE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
     EXPECT_EQ(ShownCount(rig), kSegmentCount); // the display keeps its start-up picture
     Frame allSet;
     allSet.fill(0xFF);
@@ -211,7 +212,7 @@ TEST(PanelRun, ClosingWhileRunningEndsTheWorkersAndFreesThePort) {
             }
         });
         ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }));
-        WaitUntil([&] { return rig.hub.history().readingPending == 1; }, 1000);
+        WaitUntil([&] { return rig.hub.history().readingPending == 1; }, kSaveGraphButton);
     } // panel and session go while frames keep arriving
     sending = false;
     meter.join();

@@ -1,4 +1,5 @@
 // RESET brings the table, the gauge and the graph back to their first state together.
+#include "res/ControlIds.h"
 #include "support/Pictures.h"
 #include "support/SessionHub.h"
 
@@ -33,8 +34,8 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
     EXPECT_EQ(graph->currentPage(), 0);
     EXPECT_EQ(graph->trendFunction(), 0);
     EXPECT_EQ(graph->trendScale(), 1);
-    EXPECT_EQ(graph->findChild<QLineEdit*>("1024")->text(), "0");
-    EXPECT_EQ(graph->findChild<QLabel*>("1023")->text(), "/0");
+    EXPECT_EQ(graph->findChild<QLineEdit*>(ControlName(kPageBox))->text(), "0");
+    EXPECT_EQ(graph->findChild<QLabel*>(ControlName(kPageTotal))->text(), "/0");
     EXPECT_EQ(Grab(*graph), freshPlot);
     EXPECT_EQ(Grab(*gauge), freshGauge);
 

@@ -1,4 +1,5 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
+#include "res/ControlIds.h"
 #include "support/Pictures.h"
 #include "support/SessionHub.h"
 
@@ -53,7 +54,7 @@ TEST(DataTable, CellTexts) {
 
 TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
     const auto ms = [](const TimeOfDay& t) {
-        return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+        return ((t.hour * 60 + t.minute) * 60 + t.second) * kSaveGraphButton + t.millisecond;
     };
     SessionHub hub;
     auto table = MakeTable(hub);
@@ -109,7 +110,7 @@ TEST(DataTable, ColumnsAndHeadings) {
     const char* headings[] = {"Index", "Value", "Type", "Time"};
     for (int column = 0; column < 4; ++column)
         EXPECT_EQ(model->headerData(column, Qt::Horizontal).toString(), headings[column]);
-    EXPECT_EQ(table->List()->objectName(), "1004");
+    EXPECT_EQ(table->List()->objectName(), ControlName(kReadingsList));
 }
 
 TEST(DataTable, ScrollsToTheNewestRow) {

@@ -3,6 +3,7 @@
 #include "support/SessionHub.h"
 
 #include "panes/ScaleTable.h"
+#include "res/ControlIds.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -25,13 +26,13 @@ std::unique_ptr<TrendGraph> WiredGraph(SessionHub& hub, int width = 450) {
 }
 
 QString BoxText(TrendGraph& graph) {
-    return graph.findChild<QLineEdit*>("1024")->text();
+    return graph.findChild<QLineEdit*>(ControlName(kPageBox))->text();
 }
 QString TotalText(TrendGraph& graph) {
-    return graph.findChild<QLabel*>("1023")->text();
+    return graph.findChild<QLabel*>(ControlName(kPageTotal))->text();
 }
-void Click(TrendGraph& graph, const char* id) {
-    graph.findChild<QPushButton*>(id)->click();
+void Click(TrendGraph& graph, int id) {
+    graph.findChild<QPushButton*>(ControlName(id))->click();
 }
 
 // Stores n readings of one function as consecutive dispatches would.
@@ -111,7 +112,7 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(BoxText(*graph), "2");
     EXPECT_EQ(TotalText(*graph), "/2");
 
-    Click(*graph, "1022"); // first page; stays there while the run grows
+    Click(*graph, kFirstPageButton); // first page; stays there while the run grows
     EXPECT_EQ(graph->currentPage(), 1);
     Feed(hub, 396);
     EXPECT_EQ(graph->pageCount(), 3);
@@ -119,14 +120,14 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(BoxText(*graph), "1");
     EXPECT_EQ(TotalText(*graph), "/3");
 
-    Click(*graph, "1019"); // previous on page 1 keeps it
+    Click(*graph, kPreviousPageButton); // previous on page 1 keeps it
     EXPECT_EQ(graph->currentPage(), 1);
-    Click(*graph, "1020");
+    Click(*graph, kNextPageButton);
     EXPECT_EQ(graph->currentPage(), 2);
     EXPECT_EQ(BoxText(*graph), "2");
-    Click(*graph, "1021");
+    Click(*graph, kLastPageButton);
     EXPECT_EQ(graph->currentPage(), 3);
-    Click(*graph, "1020"); // next on the last page keeps it
+    Click(*graph, kNextPageButton); // next on the last page keeps it
     EXPECT_EQ(graph->currentPage(), 3);
     EXPECT_EQ(BoxText(*graph), "3");
 
@@ -139,7 +140,7 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
 TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
-    for (const char* id : {"1022", "1019", "1020", "1021"}) {
+    for (int id : {kFirstPageButton, kPreviousPageButton, kNextPageButton, kLastPageButton}) {
         Click(*graph, id);
         EXPECT_EQ(graph->currentPage(), 0) << id;
         EXPECT_EQ(BoxText(*graph), "0") << id;
@@ -248,7 +249,7 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 1);
     EXPECT_EQ(Pixel(image, 50, 228), kRed) << "0 on the bottom line";
-    Click(*graph, "1022");
+    Click(*graph, kFirstPageButton);
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 449, 228), kRed) << "page 1 runs to the last column";
     EXPECT_EQ(Pixel(image, 52, 228), kRed);
@@ -258,8 +259,9 @@ TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
     QStringList hints;
-    for (const char* id : {"1000", "1018", "1022", "1019", "1020", "1021"}) {
-        QPushButton* button = graph->findChild<QPushButton*>(id);
+    for (int id : {kSaveGraphButton, kPrintGraphButton, kFirstPageButton, kPreviousPageButton,
+                   kNextPageButton, kLastPageButton}) {
+        QPushButton* button = graph->findChild<QPushButton*>(ControlName(id));
         ASSERT_NE(button, nullptr) << id;
         EXPECT_EQ(button->text(), QString());
         EXPECT_FALSE(button->icon().isNull());
