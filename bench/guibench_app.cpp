@@ -6,6 +6,7 @@
 //     dispatch at 120 readings per minute.
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/Settings.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
@@ -91,8 +92,8 @@ int main(int argc, char** argv) {
     ::close(slave); // the acquisition has its own descriptor now
 
     // Latency: alternate two displays so that segments change with every frame.
-    const Frame a = *EncodeReading("1.234", 1);
-    const Frame b = *EncodeReading("5.678", 1);
+    const Frame a = *EncodeReading("1.234", kDcVolt);
+    const Frame b = *EncodeReading("5.678", kDcVolt);
     std::vector<double> latencies;
     for (int i = 0; i < 200; ++i) {
         const Frame& f = (i % 2) ? b : a;

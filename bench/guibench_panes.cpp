@@ -2,6 +2,7 @@
 // a long logging run (append time and memory per row, repaint time at the end).
 //
 //   guibench_panes [--rows=N] [benchmark flags]     (default 1,000,000 rows)
+#include "decode/FunctionCode.h"
 #include "decode/Reading.h"
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
@@ -53,7 +54,7 @@ void RegisterPaintBenchmarks(testing::SessionHub& hub, TrendGraph& graph, Needle
     // A full page: 400 readings, a graph with overloads in it, on the 6 V scale.
     for (int i = 0; i < 400; ++i) {
         const double v = i % 97 == 50 ? kOverload : 5.5 * std::sin(i / 15.0);
-        testing::Dispatch(hub.session, Reading{v, 1, 1});
+        testing::Dispatch(hub.session, Reading{v, 1, kDcVolt});
     }
     graph.FirstPage(); // the 400th reading opened page 2; page 1 is the full one
     std::printf("trend graph: %d x %d, page %d of %d, %d readings in the run\n", graph.width(),

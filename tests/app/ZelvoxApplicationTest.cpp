@@ -3,6 +3,7 @@
 #include "app/ZelvoxApplication.h"
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
 #include "res/ControlIds.h"
@@ -28,7 +29,7 @@ QPushButton* Button(MainWindow* frame, int id) {
 }
 
 bool FeedUntilRows(zelvox::testing::Pty& pty, MainWindow* frame, int rows) {
-    const Frame f = *EncodeReading("1.234", 1);
+    const Frame f = *EncodeReading("1.234", kDcVolt);
     QElapsedTimer t;
     t.start();
     while (frame->TablePane()->RowCount() < rows && t.elapsed() < 5000) {

@@ -2,6 +2,7 @@
 // table, the gauge and the graph in one tick; RESET empties the data and leaves the display.
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/Acquisition.h"
 #include "res/ControlIds.h"
 
@@ -111,8 +112,8 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     ASSERT_TRUE(pty.ok());
     FullRig f;
     f.Start(pty);
-    ASSERT_TRUE(f.Measure(pty, "5.000", 1));
-    ASSERT_TRUE(f.Measure(pty, "3.000", 1));
+    ASSERT_TRUE(f.Measure(pty, "5.000", kDcVolt));
+    ASSERT_TRUE(f.Measure(pty, "3.000", kDcVolt));
     const QString fields[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
                                f.Field(kMinTimeField)};
     const Frame mirror = f.hub.session.MirroredFrame();
@@ -139,7 +140,7 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     EXPECT_EQ(f.hub.session.MirroredFrame(), mirror);
 
     // The next reading of the same function starts a new run: MAX and MIN restart from it.
-    ASSERT_TRUE(f.Measure(pty, "4.000", 1));
+    ASSERT_TRUE(f.Measure(pty, "4.000", kDcVolt));
     EXPECT_EQ(f.Field(kMaxValueField), QStringLiteral("4.000V"));
     EXPECT_EQ(f.Field(kMinValueField), QStringLiteral("4.000V"));
     EXPECT_EQ(f.table->RowCount(), 1);

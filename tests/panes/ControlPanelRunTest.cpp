@@ -2,6 +2,7 @@
 // bit by bit, and a failed START leaves the panel idle with its message.
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/Acquisition.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
@@ -126,7 +127,7 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     ASSERT_TRUE(pty.ok());
     PanelRig rig;
     StartOn(rig, pty);
-    const auto frame = EncodeReading("43.21", 1);
+    const auto frame = EncodeReading("43.21", kDcVolt);
     ASSERT_TRUE(pty.Write(*frame));
     // Stop as soon as the reader has taken the frame, whether or not the display has it yet.
     ASSERT_TRUE(WaitUntil([&] { return rig.session().acquisition().CurrentReading().value == 43.21; }));
@@ -143,7 +144,7 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     WaitUntil([] { return false; }, 100);
     EXPECT_EQ(ShownCount(rig), 0);
     EXPECT_EQ(rig.session().MirroredFrame(), Frame{});
-    const auto next = EncodeReading("1", 1);
+    const auto next = EncodeReading("1", kDcVolt);
     ASSERT_TRUE(pty.Write(*next));
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *next); }));
     EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "   1");
@@ -201,7 +202,7 @@ TEST(PanelRun, ClosingWhileRunningEndsTheWorkersAndFreesThePort) {
     ASSERT_TRUE(pty.ok());
     std::atomic<bool> sending{true};
     std::thread meter;
-    const auto frame = EncodeReading("12.34", 2);
+    const auto frame = EncodeReading("12.34", kDcMillivolt);
     {
         PanelRig rig;
         StartOn(rig, pty);

@@ -1,4 +1,5 @@
 // RESET brings the table, the gauge and the graph back to their first state together.
+#include "decode/FunctionCode.h"
 #include "res/ControlIds.h"
 #include "support/Pictures.h"
 #include "support/SessionHub.h"
@@ -21,7 +22,7 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
     const QImage freshGauge = Grab(*gauge);
 
     for (int i = 0; i < 500; ++i)
-        Dispatch(hub.session, Reading{i / 10.0, 1, 27});
+        Dispatch(hub.session, Reading{i / 10.0, 1, kKiloRpm});
     ASSERT_EQ(graph->pageCount(), 2);
     ASSERT_NE(Grab(*graph), freshPlot);
     ASSERT_NE(Grab(*gauge), freshGauge);
@@ -40,7 +41,7 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
     EXPECT_EQ(Grab(*gauge), freshGauge);
 
     // The next reading opens a new run: row 0, page 1 of 1, one pixel at the left.
-    Dispatch(hub.session, Reading{2.0, 1, 1});
+    Dispatch(hub.session, Reading{2.0, 1, kDcVolt});
     EXPECT_EQ(table->RowCount(), 1);
     EXPECT_EQ(table->CellText(0, 0), "0");
     EXPECT_EQ(graph->pageCount(), 1);

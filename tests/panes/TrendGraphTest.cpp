@@ -2,6 +2,7 @@
 #include "support/Pictures.h"
 #include "support/SessionHub.h"
 
+#include "decode/FunctionCode.h"
 #include "panes/ScaleTable.h"
 #include "res/ControlIds.h"
 
@@ -131,7 +132,7 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(graph->currentPage(), 3);
     EXPECT_EQ(BoxText(*graph), "3");
 
-    Dispatch(hub.session, Reading{2.0, 1, 3}); // another function: a new run restarts the pages
+    Dispatch(hub.session, Reading{2.0, 1, kAcVolt}); // another function: a new run restarts the pages
     EXPECT_EQ(graph->pageCount(), 1);
     EXPECT_EQ(graph->currentPage(), 1);
     EXPECT_EQ(TotalText(*graph), "/1");
@@ -161,9 +162,9 @@ TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
 TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
-    Dispatch(hub.session, Reading{120.0, 1, 23});
+    Dispatch(hub.session, Reading{120.0, 1, kCelsius});
     EXPECT_EQ(graph->trendScale(), 54);
-    Dispatch(hub.session, Reading{20.0, 1, 23}); // cooler now, but the run reached 120
+    Dispatch(hub.session, Reading{20.0, 1, kCelsius}); // cooler now, but the run reached 120
     EXPECT_EQ(graph->trendScale(), 54);
     EXPECT_EQ(graph->trendFunction(), 23);
     hub.stats().maxValue = 10;
@@ -204,12 +205,12 @@ TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
 TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
-    Dispatch(hub.session, Reading{3.0, 1, 1}); // index 0: one pixel at (50, 57)
+    Dispatch(hub.session, Reading{3.0, 1, kDcVolt}); // index 0: one pixel at (50, 57)
     QImage image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 50, 57), kRed);
     EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 1);
 
-    Dispatch(hub.session, Reading{-6.0, 1, 1}); // from (51, 228) back to (50, 57): half in each column
+    Dispatch(hub.session, Reading{-6.0, 1, kDcVolt}); // from (51, 228) back to (50, 57): half in each column
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 51, 228), kRed);
     EXPECT_EQ(Pixel(image, 51, 200), kRed);
@@ -217,9 +218,9 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
     EXPECT_NE(Pixel(image, 51, 100), kRed);
     EXPECT_NE(Pixel(image, 50, 200), kRed);
 
-    Dispatch(hub.session, Reading{-kOverload, 1, 1}); // x = 52: the bottom edge, one pixel
-    Dispatch(hub.session, Reading{kOverload, 1, 1});  // x = 53: the top edge, one pixel
-    Dispatch(hub.session, Reading{3.0, 1, 1});        // x = 54: back from the overload, steeply off the top
+    Dispatch(hub.session, Reading{-kOverload, 1, kDcVolt}); // x = 52: the bottom edge, one pixel
+    Dispatch(hub.session, Reading{kOverload, 1, kDcVolt});  // x = 53: the top edge, one pixel
+    Dispatch(hub.session, Reading{3.0, 1, kDcVolt}); // x = 54: back from the overload, steeply off the top
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 52, 228), kRed);
     EXPECT_EQ(CountRed(image, QRect(52, 0, 1, 228)), 0) << "an overload is a single pixel";
@@ -233,8 +234,8 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
 TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
-    Dispatch(hub.session, Reading{90.0, 1, 26});
-    Dispatch(hub.session, Reading{90.0, 1, 26});
+    Dispatch(hub.session, Reading{90.0, 1, kAngle});
+    Dispatch(hub.session, Reading{90.0, 1, kAngle});
     QImage image = Grab(*graph);
     EXPECT_EQ(graph->trendScale(), 35);
     EXPECT_EQ(Pixel(image, 50, 114), kRed) << "90 on the middle line of 0..180";
@@ -245,7 +246,7 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     EXPECT_EQ(graph->pageCount(), 2);
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 0) << "page 2 is still empty";
-    Dispatch(hub.session, Reading{0.0, 1, 26});
+    Dispatch(hub.session, Reading{0.0, 1, kAngle});
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 1);
     EXPECT_EQ(Pixel(image, 50, 228), kRed) << "0 on the bottom line";

@@ -1,6 +1,7 @@
 // The meter session's own order of work: what each step of a dispatch and of RESET finds done
 // before it, seen from the signals and the readings model the panes listen to.
 #include "session/MeterSession.h"
+#include "decode/FunctionCode.h"
 #include "link/Settings.h"
 #include "session/ReadingsModel.h"
 #include "support/SessionHub.h"
@@ -50,8 +51,8 @@ struct StepLog {
 TEST(MeterSession, DispatchServesMaxMinThenTableThenGraphAndGauge) {
     SessionHub hub;
     StepLog log(hub.session);
-    Dispatch(hub.session, Reading{1.5, 1, 1});
-    Dispatch(hub.session, Reading{0.5, 1, 1});
+    Dispatch(hub.session, Reading{1.5, 1, kDcVolt});
+    Dispatch(hub.session, Reading{0.5, 1, kDcVolt});
     EXPECT_EQ(log.lines, QStringList({
                              QStringLiteral("MAX/MIN rows=0 max=1"),
                              QStringLiteral("table row=0"),
@@ -67,8 +68,8 @@ TEST(MeterSession, DispatchServesMaxMinThenTableThenGraphAndGauge) {
 
 TEST(MeterSession, ResetEmptiesHistoryThenTableThenPanesWhilePaused) {
     SessionHub hub;
-    Dispatch(hub.session, Reading{1.5, 1, 1});
-    Dispatch(hub.session, Reading{0.5, 1, 1});
+    Dispatch(hub.session, Reading{1.5, 1, kDcVolt});
+    Dispatch(hub.session, Reading{0.5, 1, kDcVolt});
     hub.session.findChild<QTimer*>(QStringLiteral("dispatchTimer"))->start();
     StepLog log(hub.session);
     hub.session.Reset();
@@ -79,7 +80,7 @@ TEST(MeterSession, ResetEmptiesHistoryThenTableThenPanesWhilePaused) {
     EXPECT_FALSE(hub.session.Paused());
     // MAX/MIN stay; the next dispatch of the same function starts a new run from row 0.
     EXPECT_EQ(hub.stats().maxValue, 1.5);
-    Dispatch(hub.session, Reading{0.7, 1, 1});
+    Dispatch(hub.session, Reading{0.7, 1, kDcVolt});
     EXPECT_EQ(hub.stats().maxValue, 0.7);
     EXPECT_EQ(hub.session.Readings().CellText(0, 0), QStringLiteral("0"));
 }
