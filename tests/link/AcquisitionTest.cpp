@@ -54,7 +54,7 @@ protected:
         return other->Open(pty.SlavePath(), nullptr);
     }
     bool WaitFrames(std::size_t n, int ms = 3000) {
-        return SpinUntil([&] { return frames.size() >= n; }, ms);
+        return WaitUntil([&] { return frames.size() >= n; }, ms);
     }
 
     Pty pty;
@@ -200,7 +200,7 @@ TEST_F(AcquisitionTest, SamplingDispatchesOncePerPeriodWithTheFirstFrameAfterThe
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
     });
-    SpinUntil([&] { return dispatches.size() >= 5; }, 4000);
+    WaitUntil([&] { return dispatches.size() >= 5; }, 4000);
     done = true;
     meter.join();
     ASSERT_GE(dispatches.size(), 5u);
@@ -263,7 +263,7 @@ TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
     });
     ASSERT_TRUE(Start(120));
     ASSERT_TRUE(pty.Write(Numbered(1)));
-    ASSERT_TRUE(SpinUntil([&] { return dispatchCount == 1; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return dispatchCount == 1; }, 2000));
 
     // The reader is blocked waiting for a start byte; the pause takes effect after that read.
     acq.paused.store(1);
@@ -282,7 +282,7 @@ TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
     ASSERT_TRUE(WaitFrames(3));
     EXPECT_EQ(frames[1], half) << "the frame begun before the pause was lost";
     EXPECT_EQ(frames[2], Numbered(3));
-    ASSERT_TRUE(SpinUntil([&] { return dispatchCount == 2; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return dispatchCount == 2; }, 2000));
     EXPECT_EQ(history.Value(1), 2.0);
 }
 
@@ -302,7 +302,7 @@ TEST_F(AcquisitionTest, APauseDuringTheSamplingPeriodHoldsTheDispatchBack) {
     SpinFor(1000);
     EXPECT_TRUE(dispatchedAt.empty()) << "dispatch requested " << dispatchedAt.front() << " ms into a pause";
     acq.paused.store(0);
-    ASSERT_TRUE(SpinUntil([&] { return !dispatchedAt.empty(); }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return !dispatchedAt.empty(); }, 2000));
     EXPECT_GE(dispatchedAt.front(), 1200 + 480) << "less than a period after the pause";
 }
 
