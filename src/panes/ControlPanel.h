@@ -29,7 +29,8 @@ public:
 
     void InitialUpdate();
 
-    // Button handlers (ids 1009..1012).
+    // The buttons START, STOP, RESET and EXIT (kStartButton..kExitButton): START shows the
+    // session's failure in a message box owned by this pane.
     void OnStart();
     void OnStop();
     void OnReset();
