@@ -62,10 +62,12 @@ TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
         const char* min;
     };
     const Step steps[] = {
-        {"1.234", 1, "1.234V", "1.234V"},                               // first reading of a run sets both
-        {"0.500", 1, nullptr, "0.500V"},  {"0L", 1, nullptr, nullptr},  // overload: neither moves
-        {"2.000", 1, "2.000V", nullptr},  {"230", 2, "230mV", "230mV"}, // another function starts a new run
-        {"230", 2, "230mV", "230mV"},                                   // equal values renew both
+        {"1.234", kDcVolt, "1.234V", "1.234V"}, // first reading of a run sets both
+        {"0.500", kDcVolt, nullptr, "0.500V"},
+        {"0L", kDcVolt, nullptr, nullptr}, // overload: neither moves
+        {"2.000", kDcVolt, "2.000V", nullptr},
+        {"230", kDcMillivolt, "230mV", "230mV"}, // another function starts a new run
+        {"230", kDcMillivolt, "230mV", "230mV"}, // equal values renew both
     };
     const double values[] = {1.234, 0.5, kOverload, 2.0, 230.0, 230.0};
     int row = 0;
