@@ -88,6 +88,9 @@ QByteArray GraphBitmapFile(const QImage& picture) {
 bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent) {
     const QByteArray bytes = GraphBitmapFile(picture);
     QSaveFile file(path);
+    // Replaced only once complete; rewritten in place where the folder takes no new file but
+    // the old one may be written.
+    file.setDirectWriteFallback(true);
     bool written = file.open(QIODevice::WriteOnly) && WriteFully(file, bytes);
     written = written && file.commit();
     if (!written) {

@@ -22,7 +22,8 @@ QImage CaptureGraph(TrendGraph& pane);
 // 40-byte info header, no colour table, pixels as blue, green, red and a zero byte.
 QByteArray GraphBitmapFile(const QImage& picture);
 
-// Writes the bitmap file to `path` (beside it first, then renamed over it). On failure shows
+// Writes the bitmap file to `path` (beside it first, then renamed over it; rewritten in place
+// where the folder takes no new file but the old one may be written). On failure shows
 // an error box naming the path and the system's reason and returns false.
 bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent);
 
