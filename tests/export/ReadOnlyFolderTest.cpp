@@ -33,7 +33,7 @@ enum ChildExit {
 // In the child: drops to `nobody` (when root), checks that the folder refuses new files, then
 // runs the three writes. Never returns.
 [[noreturn]] void RunExports(const ReadingsTable& table, const QDir& dir, const QImage& picture) {
-    alarm(60); // an error box waiting for an answer would otherwise hang the test
+    alarm(30); // an error box waiting for an answer would otherwise hang the test
     if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(kCannotDropPrivileges);
     const int probe =
