@@ -77,6 +77,8 @@ struct Acquisition::Impl {
 
     // Reader thread only while running; START resets it before the workers start.
     Framer framer;
+    // Readings the reader has stored in the history; the sampling thread waits for it to move.
+    std::atomic<std::uint64_t> storedCount{0};
 
     // Worker to UI hand-off: the queue, and an eventfd watched by the UI thread's event loop
     // that a worker signals when the queue stops being empty.
@@ -147,21 +149,25 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
     // The mirror request goes out before the reading can be stored, so the UI thread never
     // dispatches a reading whose frame it has not mirrored yet.
     Post(UiEvent{false, frame});
-    if (q->history_.StoreReading(decoded))
-        Notify(); // the sampling thread waits for a pending reading
+    if (q->history_.StoreReading(decoded)) {
+        storedCount.fetch_add(1);
+        Notify(); // the sampling thread waits for a newly stored reading
+    }
     Pause(kFramePause);
 }
 
 void Acquisition::Impl::SamplerBody() {
     const milliseconds period(60000 / samplingRate);
     ReadingHistory& history = q->history_;
+    const auto pending = [&] { return history.readingPending.load() == 1; };
+    const auto paused = [&] { return q->paused.load() != 0; };
     while (run.load() != 0) {
         {
             std::unique_lock<std::mutex> lock(wakeMutex);
             // The reader notifies when it stores a reading; nobody announces the end of a
             // pause, so only while paused is the flag looked at again every 10 ms.
-            while (!stopping && !(q->paused.load() == 0 && history.readingPending.load() == 1)) {
-                if (q->paused.load() != 0)
+            while (!stopping && !(!paused() && pending())) {
+                if (paused())
                     wake.wait_for(lock, kPausedPoll);
                 else
                     wake.wait(lock);
@@ -173,8 +179,29 @@ void Acquisition::Impl::SamplerBody() {
             break;
         // A pause that began during the period holds the request back until a period after
         // it ends: RESET and the exports never see a dispatch in the middle of their work.
-        if (history.readingPending.load() == 1 && q->paused.load() == 0)
-            Post(UiEvent{true, {}});
+        if (!pending() || paused())
+            continue;
+        // The next period starts only once this reading has been dispatched and a newer one
+        // stored (the reader stores only after the dispatch cleared the mark), so rows are at
+        // least a period apart. A dispatch that is late is asked for again after each further
+        // period; one that came leaves the wait to the next stored reading.
+        const std::uint64_t stored = storedCount.load();
+        Post(UiEvent{true, {}});
+        std::unique_lock<std::mutex> lock(wakeMutex);
+        while (!stopping && storedCount.load() == stored) {
+            if (!pending()) {
+                wake.wait(lock);
+                continue;
+            }
+            if (wake.wait_for(lock, period, [&] { return stopping || storedCount.load() != stored; }))
+                break;
+            if (paused())
+                break; // back to the top: a full period after the pause ends
+            if (pending())
+                Post(UiEvent{true, {}});
+        }
+        if (stopping)
+            break;
     }
 }
 
