@@ -12,9 +12,11 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -77,6 +79,8 @@ struct Acquisition::Impl {
 
     // Reader thread only while running; START resets it before the workers start.
     Framer framer;
+    // The last frame handed to the UI thread; none before the first frame of a run.
+    std::optional<Frame> lastHandedOver;
     // Readings the reader has stored in the history; the sampling thread waits for it to move.
     std::atomic<std::uint64_t> storedCount{0};
 
@@ -121,6 +125,7 @@ struct Acquisition::Impl {
 };
 
 void Acquisition::Impl::ReaderBody() {
+    ::pthread_setname_np(::pthread_self(), "zelvox-reader"); // for top, perf and the link bench
     std::uint8_t buffer[kFrameSize];
     while (run.load() != 0) {
         if (q->paused.load() != 0) {
@@ -147,8 +152,13 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
         reading = decoded;
     }
     // The mirror request goes out before the reading can be stored, so the UI thread never
-    // dispatches a reading whose frame it has not mirrored yet.
-    Post(UiEvent{false, frame});
+    // dispatches a reading whose frame it has not mirrored yet. A meter repeats its display
+    // several times a second: a frame whose display the UI already has is not handed over
+    // (an accepted frame's start byte and checksum follow from its display bytes).
+    if (!lastHandedOver || *lastHandedOver != frame) {
+        lastHandedOver = frame;
+        Post(UiEvent{false, frame});
+    }
     if (q->history_.StoreReading(decoded)) {
         storedCount.fetch_add(1);
         Notify(); // the sampling thread waits for a newly stored reading
@@ -157,6 +167,7 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
 }
 
 void Acquisition::Impl::SamplerBody() {
+    ::pthread_setname_np(::pthread_self(), "zelvox-sampler");
     const milliseconds period(60000 / samplingRate);
     ReadingHistory& history = q->history_;
     const auto pending = [&] { return history.readingPending.load() == 1; };
@@ -261,6 +272,7 @@ Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, 
         return result;
     }
     impl_->framer.Reset();
+    impl_->lastHandedOver.reset();
     history_.readingPending.store(0);
     impl_->samplingRate = std::clamp(samplingRate, 1, 120);
     {

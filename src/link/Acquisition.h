@@ -58,7 +58,8 @@ public:
     void FailWorkerStartForTesting(int worker);
 
 signals:
-    // Every accepted frame, in frame order, for the segment mirror on the UI thread.
+    // For the segment mirror on the UI thread, in frame order: the first accepted frame of a
+    // run, then every accepted frame whose display differs from the one handed over before.
     void frameAccepted(const zelvox::Frame& frame);
     // Once per sampling period while a reading is pending: arm the 5 ms dispatch timer.
     void dispatchRequested();

@@ -32,6 +32,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// One byte on the line at 2400 baud, 8N1: a start bit, eight data bits and a stop bit.
+constexpr std::chrono::microseconds kByteTime{10 * 1000000 / 2400};
+
+Clock::duration LineTime(std::size_t bytes) {
+    return kByteTime * static_cast<long long>(bytes);
+}
+
 PortError ErrorFromCode(int code) {
     return PortError{code, QString::fromLocal8Bit(std::strerror(code))};
 }
@@ -142,36 +149,16 @@ public:
             Clock::now() + std::chrono::milliseconds(timeouts.totalConstantMs) +
             std::chrono::milliseconds(static_cast<long long>(timeouts.totalPerByteMs) *
                                       static_cast<long long>(n));
+        // The time of the last byte is taken when the reader sees it, which after a wait for
+        // the rest of a frame is up to that wait late: the silence time-out may end a little
+        // later than the line fell silent, never earlier.
         Clock::time_point lastByte{};
+        // After bytes came, the rest of the frame is on its way at the line's pace: wait its
+        // line time and take it in one go. poll() on the terminal would wake for every byte
+        // (whatever VMIN says), 20 times per frame. Once such a wait brings nothing, the line
+        // has paused: wait for its next byte itself.
+        bool restOnItsWay = false;
         for (;;) {
-            Clock::time_point deadline = totalDeadline;
-            if (result.count > 0)
-                deadline = std::min(deadline, lastByte + std::chrono::milliseconds(timeouts.intervalMs));
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, static_cast<int>(std::max<long long>(left, 0)));
-            if (ready < 0) {
-                if (errno == EINTR)
-                    continue;
-                result.status = ReadStatus::Failed;
-                result.error = errno;
-                return result;
-            }
-            if (fds[1].revents != 0) {
-                result.status = ReadStatus::Cancelled;
-                return result;
-            }
-            if (ready == 0) {
-                if (Clock::now() < deadline)
-                    continue; // poll's millisecond rounding woke us a little early
-                result.status = ReadStatus::TimedOut;
-                return result;
-            }
-            if (fds[0].revents & POLLNVAL) {
-                result.status = ReadStatus::Failed;
-                result.error = EBADF;
-                return result;
-            }
             const ssize_t got = ::read(fd_, buffer + result.count, n - result.count);
             if (got > 0) {
                 result.count += static_cast<std::size_t>(got);
@@ -180,15 +167,47 @@ public:
                     result.status = ReadStatus::Complete;
                     return result;
                 }
-                continue;
+                restOnItsWay = true;
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // Nothing to read on a line that reported readable is a hang-up (a USB adapter
+                // pulled out); an error (EIO from a pseudo-terminal whose master has gone) ends
+                // the read the same way.
+                result.status = ReadStatus::Failed;
+                result.error = got < 0 ? errno : 0;
+                return result;
+            } else if (errno == EAGAIN) {
+                restOnItsWay = false;
             }
-            if (got < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            // Readable but nothing to read is a hang-up (a USB adapter pulled out); an error
-            // (EIO from a pseudo-terminal whose master has gone) ends the read the same way.
-            result.status = ReadStatus::Failed;
-            result.error = got < 0 ? errno : 0;
-            return result;
+
+            Clock::time_point deadline = totalDeadline;
+            if (result.count > 0)
+                deadline = std::min(deadline, lastByte + std::chrono::milliseconds(timeouts.intervalMs));
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) {
+                result.status = ReadStatus::TimedOut;
+                return result;
+            }
+            Clock::time_point wakeAt = deadline;
+            if (restOnItsWay)
+                wakeAt = std::min(deadline, now + LineTime(n - result.count + 1));
+            // Round up: waking a moment late costs nothing, waking early costs a wake-up.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
+            pollfd fds[2] = {{cancelFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+            const int ready = ::poll(fds, restOnItsWay ? 1 : 2, static_cast<int>(left));
+            if (ready < 0 && errno != EINTR) {
+                result.status = ReadStatus::Failed;
+                result.error = errno;
+                return result;
+            }
+            if (ready > 0 && fds[0].revents != 0) {
+                result.status = ReadStatus::Cancelled;
+                return result;
+            }
+            if (ready > 0 && (fds[1].revents & POLLNVAL)) {
+                result.status = ReadStatus::Failed;
+                result.error = EBADF;
+                return result;
+            }
         }
     }
 

@@ -27,6 +27,7 @@ void Usage(std::FILE* out) {
                "  --frames N        stop after N frames\n"
                "  --wait            hold the first frame until a program opens the port\n"
                "  --pace F          line speed factor (2: twice as fast as the meter)\n"
+               "  --bytewise        write one byte at a time at the line's pace, as a UART does\n"
                "  --seed N          seed of the demo values and the noise\n"
                "  --help            show this text\n",
                out);
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
+        } else if (arg == "--bytewise") {
+            options.bytewise = true;
         } else if (arg == "--wait") {
             options.waitForListener = true;
         } else if (arg == "--link" && hasValue) {
