@@ -17,6 +17,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,6 +66,14 @@ bool ApplyLineSettings(int fd) {
     return ::tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
+// The slave side of a Unix 98 pseudo-terminal (/dev/pts/N).
+bool IsPseudoTerminal(int fd) {
+    constexpr unsigned kFirstMajor = 136, kMajorCount = 8; // UNIX98_PTY_SLAVE_MAJOR and its range
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= kFirstMajor &&
+           major(st.st_rdev) < kFirstMajor + kMajorCount;
+}
+
 class PosixSerialPort final : public SerialPort {
 public:
     PosixSerialPort() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -76,16 +86,10 @@ public:
 
     bool Open(const QString& portName, PortError* error) override {
         Close();
-        bool exclusive = false; // set by us, so ours to clear on failure
         const auto fail = [&](int code) {
             if (error)
                 *error = ErrorFromCode(code);
-            if (fd_ >= 0) {
-                if (exclusive)
-                    ::ioctl(fd_, TIOCNXCL);
-                ::close(fd_);
-                fd_ = -1;
-            }
+            Close();
             return false;
         };
         if (cancelFd_ < 0)
@@ -96,20 +100,27 @@ public:
         fd_ = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0)
             return fail(errno);
-        // A device in exclusive mode belongs to another program (only root gets this far).
-        // The query also fails with ENOTTY on anything that is not a terminal.
-        int alreadyExclusive = 0;
-        if (::ioctl(fd_, TIOCGEXCL, &alreadyExclusive) != 0)
+        // Whether the port is in use is the advisory lock's to say: the kernel drops it when
+        // its holder ends, however it ends. The query fails with ENOTTY on anything that is
+        // not a terminal.
+        int flagged = 0;
+        if (::ioctl(fd_, TIOCGEXCL, &flagged) != 0)
             return fail(errno);
-        if (alreadyExclusive != 0)
-            return fail(EBUSY);
-        // The advisory lock settles a race between two openers; exclusive mode then keeps
-        // everyone else out until Close.
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
             return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-        if (::ioctl(fd_, TIOCEXCL) != 0)
+        // Exclusive mode with the lock free was left by a holder that did not get to close the
+        // port: clear it. (Only root gets a descriptor on a device in exclusive mode at all.)
+        if (flagged != 0 && ::ioctl(fd_, TIOCNXCL) != 0)
             return fail(errno);
-        exclusive = true;
+        // Exclusive mode keeps programs that do not take the lock out as well. A serial device
+        // drops it with its last close, so a holder killed outright cannot leave it behind. A
+        // pseudo-terminal keeps it for as long as its master lives, and then nobody but root
+        // could open it again: there the lock alone guards the port.
+        if (!IsPseudoTerminal(fd_)) {
+            if (::ioctl(fd_, TIOCEXCL) != 0)
+                return fail(errno);
+            exclusive_ = true;
+        }
         if (!ApplyLineSettings(fd_))
             return fail(errno);
         // Opening a serial device raises DTR and RTS; lower them again. Devices without modem
@@ -124,9 +135,10 @@ public:
     void Close() override {
         if (fd_ < 0)
             return;
-        // The exclusive mode belongs to the device, not to this descriptor: a pseudo-terminal
-        // would otherwise stay locked after we let go of it.
-        ::ioctl(fd_, TIOCNXCL);
+        // The exclusive mode belongs to the device, not to this descriptor.
+        if (exclusive_)
+            ::ioctl(fd_, TIOCNXCL);
+        exclusive_ = false;
         ::close(fd_);
         fd_ = -1;
     }
@@ -226,6 +238,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool exclusive_ = false; // we put the device in exclusive mode
     int cancelFd_ = -1;
     ReadTimeouts timeouts_;
 };
