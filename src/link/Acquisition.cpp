@@ -134,7 +134,18 @@ void Acquisition::Impl::ReaderBody() {
             continue;
         }
         // Blocks until the bytes the framer wants are in, a time-out runs out or STOP cancels.
-        const ReadResult result = port->Read(buffer, framer.BytesWanted());
+        // While hunting the framer takes one byte at a time, but it takes any chunk alike: ask
+        // for a whole frame, which (starting at a start byte) is exactly the next frame, so
+        // that it arrives in one read instead of a start byte and then the rest.
+        const std::size_t wanted = framer.Synchronised() ? framer.BytesWanted() : kFrameSize;
+        const ReadResult result = port->Read(buffer, wanted);
+        // A pause that began during the read holds these bytes back until it ends: nothing is
+        // decoded or stored while paused.
+        bool stopped = false;
+        while (result.count > 0 && q->paused.load() != 0 && !stopped)
+            stopped = !Pause(kPausedPoll);
+        if (stopped)
+            break;
         if (result.count > 0)
             framer.Feed(buffer, result.count, [this](const Frame& frame) { OnFrame(frame); });
         if (result.status == ReadStatus::Failed || result.status == ReadStatus::Cancelled) {
@@ -163,7 +174,9 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
         storedCount.fetch_add(1);
         Notify(); // the sampling thread waits for a newly stored reading
     }
-    Pause(kFramePause);
+    // The pause after a frame is sat out inside the next read, together with the wait for
+    // the rest of the next frame.
+    port->HoldOff(kFramePause);
 }
 
 void Acquisition::Impl::SamplerBody() {

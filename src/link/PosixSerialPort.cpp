@@ -129,6 +129,7 @@ public:
         ::ioctl(fd_, TIOCMBIC, &lines);
         ::tcflush(fd_, TCIOFLUSH);
         ClearCancel();
+        holdUntil_ = {};
         return true;
     }
 
@@ -170,9 +171,13 @@ public:
         // (whatever VMIN says), 20 times per frame. Once such a wait brings nothing, the line
         // has paused: wait for its next byte itself.
         bool restOnItsWay = false;
+        bool lineWokeHold = false;
         for (;;) {
-            const ssize_t got = ::read(fd_, buffer + result.count, n - result.count);
-            if (got > 0) {
+            const bool holding = Clock::now() < holdUntil_;
+            const ssize_t got = holding ? -1 : ::read(fd_, buffer + result.count, n - result.count);
+            if (holding) {
+                // HoldOff: nothing is taken from the line yet.
+            } else if (got > 0) {
                 result.count += static_cast<std::size_t>(got);
                 lastByte = Clock::now();
                 if (result.count == n) {
@@ -200,12 +205,32 @@ public:
                 return result;
             }
             Clock::time_point wakeAt = deadline;
-            if (restOnItsWay)
+            bool watchLine = !restOnItsWay;
+            if (holding) {
+                // Sit out the hold together with the rest of the line time of a frame that is
+                // coming in, or wait on a quiet line for its next byte: either way the pause
+                // after a frame costs no wake-up of its own. (A line that wakes us during the
+                // hold with nothing to read has hung up: the read after the hold says so.)
+                const std::size_t need = n - result.count;
+                int queued = 0;
+                ::ioctl(fd_, FIONREAD, &queued);
+                if (queued == 0 && !lineWokeHold) {
+                    lineWokeHold = true;
+                } else {
+                    wakeAt = holdUntil_;
+                    if (queued > 0 && static_cast<std::size_t>(queued) < need)
+                        wakeAt =
+                            std::max(wakeAt, now + LineTime(need - static_cast<std::size_t>(queued) + 1));
+                    wakeAt = std::min(wakeAt, deadline);
+                    watchLine = false;
+                }
+            } else if (restOnItsWay) {
                 wakeAt = std::min(deadline, now + LineTime(n - result.count + 1));
+            }
             // Round up: waking a moment late costs nothing, waking early costs a wake-up.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
             pollfd fds[2] = {{cancelFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-            const int ready = ::poll(fds, restOnItsWay ? 1 : 2, static_cast<int>(left));
+            const int ready = ::poll(fds, watchLine ? 2 : 1, static_cast<int>(left));
             if (ready < 0 && errno != EINTR) {
                 result.status = ReadStatus::Failed;
                 result.error = errno;
@@ -236,11 +261,14 @@ public:
 
     void SetTimeouts(const ReadTimeouts& timeouts) override { timeouts_ = timeouts; }
 
+    void HoldOff(std::chrono::milliseconds pause) override { holdUntil_ = Clock::now() + pause; }
+
 private:
     int fd_ = -1;
     bool exclusive_ = false; // we put the device in exclusive mode
     int cancelFd_ = -1;
     ReadTimeouts timeouts_;
+    Clock::time_point holdUntil_{};
 };
 
 } // namespace

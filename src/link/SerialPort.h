@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,6 +58,10 @@ public:
     virtual void ClearCancel() = 0;
 
     virtual void SetTimeouts(const ReadTimeouts& timeouts) = 0;
+
+    // The next read takes no bytes from the line until `pause` has passed (it waits, as
+    // cancellable as ever); the time-outs run from the start of the read as usual.
+    virtual void HoldOff(std::chrono::milliseconds pause) = 0;
 };
 
 // The device path of a port name: an absolute path as it is, any other name under /dev
