@@ -2,6 +2,7 @@
 //  - process CPU and wake-ups per second of each thread while acquisition runs on a silent line,
 //    a meter writing whole frames and one writing a byte at a time at line speed (10 s each);
 //  - latency from a frame's last byte written into the pty to its hand-off on the UI thread;
+//  - how far apart dispatched rows are at 120/min with a frame every 300 ms and every 50 ms;
 //  - how long STOP takes at 1 reading per minute and at 120 while streaming.
 // Usage: guibench_link [seconds per CPU run, default 10]
 #include "decode/Decoder.h"
@@ -237,6 +238,56 @@ void LatencyRun(int count) {
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
 }
 
+// Rows at 120 per minute as the control panel makes them (each request arms a 5 ms timer whose
+// tick clears the pending mark) while a meter sends a frame every frameEveryMs.
+void RowSpacingRun(int frameEveryMs, int seconds) {
+    ReadingHistory history;
+    Acquisition acq(history);
+    PtyPair pty;
+    std::vector<double> at;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        at.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        history.readingPending.store(0);
+    });
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &tick, [&] { tick.start(); });
+    if (acq.StartAcquisition(pty.slave, 120).status != Acquisition::StartStatus::Started) {
+        std::fprintf(stderr, "START failed\n");
+        std::exit(1);
+    }
+    std::atomic<bool> done{false};
+    std::thread meter([&] {
+        for (int n = 0; !done; n = (n + 1) % 10000) {
+            pty.Write(*EncodeReading(std::to_string(n), 1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
+        }
+    });
+    RunEventLoop(seconds * 1000);
+    done = true;
+    meter.join();
+    acq.StopAcquisition();
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        gaps.push_back(at[i] - at[i - 1]);
+    if (gaps.empty()) {
+        std::printf("Rows: none\n");
+        return;
+    }
+    double sum = 0;
+    for (double g : gaps)
+        sum += g;
+    std::printf(
+        "Rows at 120/min, a frame every %3d ms, %d s: %zu rows (%.1f a minute), spacing mean %.1f ms, "
+        "min %.1f ms, max %.1f ms\n",
+        frameEveryMs, seconds, at.size(), 60000.0 * static_cast<double>(gaps.size()) / sum,
+        sum / static_cast<double>(gaps.size()), *std::min_element(gaps.begin(), gaps.end()),
+        *std::max_element(gaps.begin(), gaps.end()));
+}
+
 void StopRun(const char* what, int rate, bool streaming, int repeats) {
     std::vector<double> stopMs;
     for (int i = 0; i < repeats; ++i) {
@@ -278,6 +329,8 @@ int main(int argc, char** argv) {
     CpuRun("streaming meter (12 frames/s):", seconds, Line::WholeFrames);
     CpuRun("byte-at-a-time meter at 2400 baud:", seconds, Line::Bytewise);
     LatencyRun(400);
+    RowSpacingRun(300, 16);
+    RowSpacingRun(50, 16);
     StopRun("rate 1/min, reading pending:", 1, false, 20);
     StopRun("rate 120/min, streaming meter:", 120, true, 10);
     return 0;
