@@ -12,6 +12,8 @@ namespace zelvox {
 
 // A read of n bytes ends when all n have arrived, when intervalMs pass without a byte once the
 // first byte is in, or when totalConstantMs + n * totalPerByteMs have passed since it began.
+// Once bytes come in, the read waits for the rest at the line's pace (2400 baud) instead of
+// waking for every byte, so it may see the last byte up to one byte time after it came.
 struct ReadTimeouts {
     int intervalMs = 2000;
     int totalConstantMs = 8000;

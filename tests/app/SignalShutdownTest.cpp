@@ -11,9 +11,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QThread>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -82,6 +84,38 @@ TEST(SignalShutdown, EveryEndingLeavesThePortFreeAndALiveHolderKeepsIt) {
         auto next = CreateSerialPort();
         EXPECT_TRUE(next->Open(pty.SlavePath(), &error)) << error.reason.toStdString();
     }
+}
+
+// True once the process catches signalNumber (its handler is installed).
+bool Catches(qint64 pid, int signalNumber) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1;
+    return false;
+}
+
+TEST(SignalShutdown, TheProgramItselfEndsWithStatusZeroOnSigterm) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    QProcess zelvox;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    zelvox.setProcessEnvironment(env);
+    zelvox.start(QStringLiteral(ZELVOX_BINARY_DIR "/src/zelvox"),
+                 {QStringLiteral("--port"), pty.SlavePath()});
+    ASSERT_TRUE(zelvox.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (!Catches(zelvox.processId(), SIGTERM) && clock.elapsed() < 10000)
+        QThread::msleep(10);
+    ASSERT_TRUE(Catches(zelvox.processId(), SIGTERM));
+    ::kill(static_cast<pid_t>(zelvox.processId()), SIGTERM);
+    ASSERT_TRUE(zelvox.waitForFinished(5000));
+    EXPECT_EQ(zelvox.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zelvox.exitCode(), 0) << zelvox.readAllStandardError().toStdString();
 }
 
 } // namespace

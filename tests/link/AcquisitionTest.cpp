@@ -365,6 +365,29 @@ TEST_F(AcquisitionTest, APauseDuringTheSamplingPeriodHoldsTheDispatchBack) {
     EXPECT_GE(dispatchedAt.front(), 1200 + 480) << "less than a period after the pause";
 }
 
+TEST_F(AcquisitionTest, ALateDispatchIsAskedForAgainAfterEachFurtherPeriod) {
+    std::vector<qint64> requestedAt;
+    QElapsedTimer clock;
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &acq, [&] {
+        requestedAt.push_back(clock.elapsed());
+        if (requestedAt.size() == 3)
+            history.readingPending.store(0); // the UI gets to it at the third request
+    });
+    ASSERT_TRUE(Start(120));
+    ASSERT_TRUE(pty.Write(Numbered(1)));
+    ASSERT_TRUE(WaitFrames(1));
+    clock.start();
+    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() >= 3; }, 3000));
+    EXPECT_GE(requestedAt[1] - requestedAt[0], 480);
+    EXPECT_GE(requestedAt[2] - requestedAt[1], 480);
+    // Dispatched, and no newer reading: no further request.
+    SpinFor(1200);
+    EXPECT_EQ(requestedAt.size(), 3u);
+    ASSERT_TRUE(pty.Write(Numbered(2)));
+    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() == 4; }, 1500));
+    EXPECT_EQ(history.Count(), 2);
+}
+
 TEST_F(AcquisitionTest, StreamingDemoDisplaysReachTheUiInOrderEachChangeOnce) {
     std::vector<Frame> sent;
     QString error;
