@@ -96,7 +96,7 @@ void ServeDispatches(Acquisition& acq, ReadingHistory& history) {
 }
 
 struct ThreadCost {
-    long long switches = 0; // context switches, voluntary and not: how often it woke
+    long long switches = 0; // voluntary context switches: how often it went to sleep and woke
     long long cpuNs = 0;    // time on a CPU
 };
 
@@ -113,7 +113,7 @@ std::map<std::string, ThreadCost> ThreadCosts() {
             continue;
         ThreadCost& cost = out[comm.readAll().trimmed().toStdString()];
         for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.contains("ctxt_switches:"))
+            if (line.startsWith("voluntary_ctxt_switches:"))
                 cost.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
         cost.cpuNs += schedstat.readAll().split(' ').value(0).toLongLong();
     }
