@@ -113,9 +113,10 @@ public:
         if (flagged != 0 && ::ioctl(fd_, TIOCNXCL) != 0)
             return fail(errno);
         // Exclusive mode keeps programs that do not take the lock out as well. A serial device
-        // drops it with its last close, so a holder killed outright cannot leave it behind. A
-        // pseudo-terminal keeps it for as long as its master lives, and then nobody but root
-        // could open it again: there the lock alone guards the port.
+        // normally drops it with its last close, so a holder killed outright leaves nothing
+        // behind (unless something else keeps the device open, a console for one: then root
+        // clears it above). A pseudo-terminal keeps it for as long as its master lives, and
+        // nobody but root could open it again: there the lock alone guards the port.
         if (!IsPseudoTerminal(fd_)) {
             if (::ioctl(fd_, TIOCEXCL) != 0)
                 return fail(errno);
