@@ -174,37 +174,6 @@ TEST_F(OpenPty, ReadCompletesWhenAllBytesArriveInPieces) {
         EXPECT_EQ(buffer[i], i + 1);
 }
 
-// How often the calling thread has gone to sleep so far.
-long long ThreadWakeUps() {
-    std::ifstream status("/proc/thread-self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-            return std::stoll(line.substr(line.find(':') + 1));
-    return -1;
-}
-
-TEST_F(OpenPty, AFrameArrivingByteByByteAtLineSpeedIsReadInAFewWakeUps) {
-    // 2400 baud 8N1: a byte every 4.17 ms, 20 of them. Waking for each would be 20 wake-ups.
-    std::thread meter([this] {
-        const auto start = Clock::now();
-        for (int i = 0; i < 20; ++i) {
-            const auto b = static_cast<std::uint8_t>(i);
-            pty.Write(&b, 1);
-            std::this_thread::sleep_until(start + std::chrono::microseconds(4167 * (i + 1)));
-        }
-    });
-    const long long before = ThreadWakeUps();
-    const ReadResult r = port->Read(buffer, 20);
-    const long long wakeUps = ThreadWakeUps() - before;
-    meter.join();
-    EXPECT_EQ(r.status, ReadStatus::Complete);
-    ASSERT_EQ(r.count, 20u);
-    for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(buffer[i], i);
-    EXPECT_LE(wakeUps, 5);
-}
-
 TEST_F(OpenPty, ReadEndsAfterTheIntervalOfSilenceOnceBytesCame) {
     port->SetTimeouts({100, 3000, 1});
     ASSERT_TRUE(pty.Write(std::vector<std::uint8_t>{0xA5, 1, 2}));
