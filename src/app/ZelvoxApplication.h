@@ -16,9 +16,13 @@ struct CommandLine {
     bool demo = false; // start the built-in simulated meter and choose its port
     QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
+    bool version = false;
     QString error; // set when the arguments could not be understood
 };
 
+// Reads the program's own options from the whole command line (program name first) and passes
+// over Qt's (-platform NAME, -style NAME, -reverse...), which QApplication takes itself. Needs no
+// application object, so --help, --version and mistakes are answered without a display.
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 
