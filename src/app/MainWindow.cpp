@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/PaintCounter.h"
 #include "decode/Format.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
@@ -65,6 +66,7 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
     connect(clock_, &QTimer::timeout, this, &MainWindow::UpdateClock);
     clock_->start();
     CentreOnScreen();
+    InstallPaintCounters(this);
 }
 
 void MainWindow::CentreOnScreen() {
