@@ -1,10 +1,10 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
 #include "DispatchOrder.h"
+#include "panes/ReadingsList.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTableView>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -123,7 +123,7 @@ TEST(DataTable, ScrollsToTheNewestRow) {
     PaneHub hub;
     auto table = MakeTable(hub);
     table->show();
-    QTableView* list = table->List();
+    ReadingsList* list = table->List();
     const auto lastRowVisible = [&] {
         QApplication::processEvents();
         const QRect last = list->visualRect(list->model()->index(table->RowCount() - 1, 0));
