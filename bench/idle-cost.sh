@@ -9,7 +9,8 @@
 #
 #   bench/idle-cost.sh [SECONDS] [demo|bytes ...]       (default 30 s, both meters)
 # Environment: ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
-# (START's position in the window; default 455, height - 39), ZELVOX_SIM_BYTE_ARGS (zelvox-sim's
+# (START's position in the window; default 455, height - 39), ZELVOX_APP_LOG (where the program's
+# messages go), ZELVOX_SIM_BYTE_ARGS (zelvox-sim's
 # options for byte-at-a-time pacing; found in its --help by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,7 +60,7 @@ run_case() {
   shift
   local paints=$work/paints.$RANDOM line pid window mapped
   # The program inherits the launcher's output: a file, not a pipe that would stay open.
-  ZELVOX_PAINT_COUNTS=$paints QT_QPA_PLATFORM=xcb "$launcher" -- "$bin" "$@" >"$work/launch" 2>>"$work/app.log"
+  ZELVOX_PAINT_COUNTS=$paints QT_QPA_PLATFORM=xcb "$launcher" -- "$bin" "$@" >"$work/launch" 2>>"${ZELVOX_APP_LOG:-$work/app.log}"
   eval "$(grep -m1 '^pid=' "$work/launch")" # pid= window= mapped_ms=
   app=$pid
   echo "== $title"

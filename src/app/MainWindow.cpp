@@ -192,6 +192,13 @@ void MainWindow::RequestClose() {
 }
 
 void MainWindow::UpdateClock() {
+    // A label of fixed size in both directions repaints itself on a new text without asking
+    // the status bar (and with it the window) to lay out again; opaque, it repaints alone.
+    QLabel* clock = statusPanes_[1];
+    if (clock->isVisible() && clock->minimumHeight() != clock->maximumHeight()) {
+        clock->setFixedHeight(clock->height());
+        clock->setAutoFillBackground(true);
+    }
     SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
 }
 

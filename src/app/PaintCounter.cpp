@@ -37,6 +37,11 @@ QByteArray Key(QWidget* widget) {
             if (std::strcmp(cls, pane) != 0)
                 continue;
             QByteArray key = QByteArray(pane + 8);
+            // The widget's parent too, when it is not the pane: a view's viewport and its
+            // header's viewport are both plain QWidgets.
+            QWidget* parent = widget->parentWidget();
+            if (w != widget && parent != w)
+                key += '/' + QByteArray(parent->metaObject()->className()).replace("zelvox::", "");
             if (w != widget)
                 key += '/' + QByteArray(widget->metaObject()->className()).replace("zelvox::", "");
             return key;

@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 namespace zelvox {
 
@@ -290,15 +292,29 @@ void ReadingsList::rowsInserted(const QModelIndex& parent, int start, int end) {
     if (parent != rootIndex())
         return;
     UpdateScrollRange();
-    // Only the new rows need painting (and only where they are on screen); a scroll to them
-    // that follows moves this region along with the picture.
-    const QRect rows = RowsRect(start, end) & viewport()->rect();
-    if (!rows.isEmpty())
-        viewport()->update(rows);
+    // Only the new rows need painting, where they are on screen once the events already
+    // queued (a scroll to them) have run: queued, so that the scroll and this paint make one.
+    newRowsFrom_ = std::min(newRowsFrom_, start);
+    if (!newRowsQueued_) {
+        newRowsQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                newRowsQueued_ = false;
+                const int first = std::exchange(newRowsFrom_, std::numeric_limits<int>::max());
+                if (first >= RowCount())
+                    return;
+                const QRect rows = RowsRect(first, RowCount() - 1) & viewport()->rect();
+                if (!rows.isEmpty())
+                    viewport()->update(rows);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void ReadingsList::reset() {
     QAbstractItemView::reset();
+    newRowsFrom_ = std::numeric_limits<int>::max();
     UpdateScrollRange();
     viewport()->update();
 }

@@ -74,6 +74,8 @@ private:
     QHeaderView* header_;
     int rowHeight_ = 19;
     QColor gridColour_;
+    int newRowsFrom_ = 2147483647; // first row appended since the last queued paint
+    bool newRowsQueued_ = false;
 };
 
 } // namespace zelvox

@@ -57,10 +57,10 @@ void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t function
 
 void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                                const TimeOfDay& at) {
-    model_->Append(value, pointPosition, functionCode, at);
     // Scroll once per pass of the event loop, before the next paint: rows added in a burst
     // (or faster than the screen repaints) then cost one scroll of the viewport, not one each.
-    // A scroll moves the picture up by a row and paints only what it uncovers.
+    // The scroll is queued before the row goes in, so that the list, which queues the paint
+    // of its new rows, paints them where the scroll has put them: one paint of one row.
     if (!scrollPending_) {
         scrollPending_ = true;
         QMetaObject::invokeMethod(
@@ -71,6 +71,7 @@ void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t function
             },
             Qt::QueuedConnection);
     }
+    model_->Append(value, pointPosition, functionCode, at);
 }
 
 void ReadingsTable::Clear() {
