@@ -1,5 +1,6 @@
 #include "panes/ReadingsList.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -97,6 +98,8 @@ ReadingsList::ReadingsList(QWidget* parent)
     // The list paints every pixel of its viewport; its frame covers the rest of the pane.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(true);
+    // The headings keep the application's font; the list's own font is for the cells.
+    header_->setFont(QApplication::font(header_));
     header_->setSectionsClickable(false);
     header_->setHighlightSections(false);
     connect(header_, &QHeaderView::sectionResized, viewport(), qOverload<>(&QWidget::update));
