@@ -91,6 +91,9 @@ void ControlPanel::InitialUpdate() {
     background_->setAlignment(Qt::AlignCenter);
     background_->setPixmap(QPixmap::fromImage(backgroundImage));
     background_->setGeometry(0, 0, W, H);
+    // The pane paints its own background, so a repaint under the transparent segments stops
+    // here instead of reaching down to the main window.
+    setAutoFillBackground(true);
 
     const auto& layout = SegmentLayout();
     for (int s = 0; s < kSegmentCount; ++s) {
