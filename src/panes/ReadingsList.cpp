@@ -91,6 +91,9 @@ void FlatScrollBar::paintEvent(QPaintEvent*) {
 ReadingsList::ReadingsList(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
     setVerticalScrollBar(new FlatScrollBar(Qt::Vertical, this));
+    // The bar fills the box the scroll area keeps it in: a repaint of the bar stops there.
+    if (QWidget* box = verticalScrollBar()->parentWidget(); box && box != this)
+        box->setAttribute(Qt::WA_OpaquePaintEvent);
     // The columns keep their widths; what lies beyond the viewport's right edge is cut off
     // rather than offered through a second scroll bar.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
