@@ -298,24 +298,26 @@ void ReadingsList::rowsInserted(const QModelIndex& parent, int start, int end) {
     if (parent != rootIndex())
         return;
     UpdateScrollRange();
-    // Only the new rows need painting, where they are on screen once the events already
-    // queued (a scroll to them) have run: queued, so that the scroll and this paint make one.
+    // Settled once per pass of the event loop, before the next paint: rows added in a burst
+    // cost one scroll and one paint, not one each. The scroll to the newest row moves the
+    // picture up and uncovers the bottom; the new rows are then painted where they are.
     newRowsFrom_ = std::min(newRowsFrom_, start);
     if (!newRowsQueued_) {
         newRowsQueued_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                newRowsQueued_ = false;
-                const int first = std::exchange(newRowsFrom_, std::numeric_limits<int>::max());
-                if (first >= RowCount())
-                    return;
-                const QRect rows = RowsRect(first, RowCount() - 1) & viewport()->rect();
-                if (!rows.isEmpty())
-                    viewport()->update(rows);
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ReadingsList::ShowNewRows, Qt::QueuedConnection);
     }
+}
+
+void ReadingsList::ShowNewRows() {
+    newRowsQueued_ = false;
+    const int first = std::exchange(newRowsFrom_, std::numeric_limits<int>::max());
+    if (first >= RowCount())
+        return;
+    if (followNewRows_)
+        scrollToBottom();
+    const QRect rows = RowsRect(first, RowCount() - 1) & viewport()->rect();
+    if (!rows.isEmpty())
+        viewport()->update(rows);
 }
 
 void ReadingsList::reset() {

@@ -43,6 +43,8 @@ public:
     int RowHeight() const { return rowHeight_; }
     // Rows that fit whole in the viewport (at least 1).
     int VisibleRows() const;
+    // When on, the list scrolls to its end after rows are appended (once per event loop pass).
+    void SetFollowNewRows(bool on) { followNewRows_ = on; }
 
     QRect visualRect(const QModelIndex& index) const override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
@@ -69,6 +71,7 @@ private:
     int ColumnAt(int x) const;
     QRect RowsRect(int first, int last) const; // viewport rectangle of rows first..last
     void UpdateScrollRange();
+    void ShowNewRows();
     void TakeFontMetrics();
 
     QHeaderView* header_;
@@ -76,6 +79,7 @@ private:
     QColor gridColour_;
     int newRowsFrom_ = 2147483647; // first row appended since the last queued paint
     bool newRowsQueued_ = false;
+    bool followNewRows_ = false;
 };
 
 } // namespace zelvox

@@ -22,6 +22,8 @@ ReadingsTable::ReadingsTable(PaneLinks* links, QWidget* parent)
     // pane is first shown; InitialUpdate gives it its place, columns and font.
     list_->setObjectName(QStringLiteral("1004"));
     list_->setModel(model_);
+    // The newest row is always scrolled into view.
+    list_->SetFollowNewRows(true);
     list_->hide();
 }
 
@@ -57,20 +59,6 @@ void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t function
 
 void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                                const TimeOfDay& at) {
-    // Scroll once per pass of the event loop, before the next paint: rows added in a burst
-    // (or faster than the screen repaints) then cost one scroll of the viewport, not one each.
-    // The scroll is queued before the row goes in, so that the list, which queues the paint
-    // of its new rows, paints them where the scroll has put them: one paint of one row.
-    if (!scrollPending_) {
-        scrollPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                scrollPending_ = false;
-                list_->scrollToBottom();
-            },
-            Qt::QueuedConnection);
-    }
     model_->Append(value, pointPosition, functionCode, at);
 }
 

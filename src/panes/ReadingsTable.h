@@ -38,7 +38,6 @@ private:
     PaneLinks* links_;
     ReadingsModel* model_ = nullptr;
     ReadingsList* list_ = nullptr;
-    bool scrollPending_ = false;
 };
 
 } // namespace zelvox
