@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/PaintCounter.h"
 #include "decode/Format.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
@@ -65,6 +66,7 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
     connect(clock_, &QTimer::timeout, this, &MainWindow::UpdateClock);
     clock_->start();
     CentreOnScreen();
+    InstallPaintCounters(this);
 }
 
 void MainWindow::CentreOnScreen() {
@@ -190,6 +192,13 @@ void MainWindow::RequestClose() {
 }
 
 void MainWindow::UpdateClock() {
+    // A label of fixed size in both directions repaints itself on a new text without asking
+    // the status bar (and with it the window) to lay out again; opaque, it repaints alone.
+    QLabel* clock = statusPanes_[1];
+    if (clock->isVisible() && clock->minimumHeight() != clock->maximumHeight()) {
+        clock->setFixedHeight(clock->height());
+        clock->setAutoFillBackground(true);
+    }
     SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
 }
 
