@@ -44,10 +44,17 @@ pid_t Spawn(const std::vector<std::string>& argv, int keepFd = -1) {
     _exit(127);
 }
 
+// Asks the program to end, and makes it end after two seconds.
 void End(pid_t pid) {
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
+    for (int round = 0; round < 200; ++round) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
 
