@@ -95,8 +95,11 @@ std::optional<QMargins> X11FrameExtents(QWidget* window) {
         if (round % 25 == 0)
             ask();
         const std::vector<uint32_t> e = Property32(c, id, extents, XCB_ATOM_CARDINAL);
-        if (e.size() == 4) // left, right, top, bottom
-            return QMargins(int(e[0]), int(e[2]), int(e[1]), int(e[3]));
+        if (e.size() == 4) { // left, right, top, bottom, in device pixels
+            const qreal ratio = window->devicePixelRatioF();
+            const auto px = [ratio](uint32_t v) { return qRound(v / ratio); };
+            return QMargins(px(e[0]), px(e[2]), px(e[1]), px(e[3]));
+        }
         QThread::msleep(2);
     }
     return std::nullopt;
