@@ -15,7 +15,8 @@ class TrendGraph;
 
 constexpr int kGraphRows = 250;
 
-// Recomposes the plot and returns its top 250 rows, as wide as the pane's outer width.
+// Recomposes the plot and returns the top 250 rows of the pane as its window shows them, as
+// wide as the pane's outer width (its border included).
 QImage CaptureGraph(TrendGraph& pane);
 
 // The bytes of a 32-bit uncompressed bottom-up bitmap file of `picture`: 14-byte file header,

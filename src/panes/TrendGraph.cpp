@@ -39,13 +39,15 @@ struct PaneControl {
     int id;
     int left;
     int image;
-    const char* hint;
+    const char* hint;    // shown in the 50-pixel first pane of the status bar while hovered
+    const char* tooltip; // the full name
 };
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
 constexpr PaneControl kButtons[6] = {
-    {1000, 50, 130, "save graph as bitmap"}, {1018, 70, 194, "print graph"}, {1022, 90, 198, "first page"},
-    {1019, 110, 196, "previous page"},       {1020, 130, 195, "next page"},  {1021, 150, 197, "last page"},
+    {1000, 50, 130, "save", "save graph as bitmap"}, {1018, 70, 194, "print", "print graph"},
+    {1022, 90, 198, "first", "first page"},          {1019, 110, 196, "prev", "previous page"},
+    {1020, 130, 195, "next", "next page"},           {1021, 150, 197, "last", "last page"},
 };
 constexpr int kPageBoxId = 1024, kPageBoxLeft = 170, kPageBoxWidth = 30;
 constexpr int kPageTotalId = 1023, kPageTotalLeft = 200, kPageTotalWidth = 40;
@@ -102,6 +104,7 @@ TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), lin
         button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
         button->setFocusPolicy(Qt::NoFocus);
+        button->setToolTip(QString::fromLatin1(control.tooltip));
         button->installEventFilter(this);
         buttons_[b] = button;
     }
