@@ -16,7 +16,10 @@ struct CommandLine {
     bool demo = false; // start the built-in simulated meter and choose its port
     QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
-    QString error; // set when the arguments could not be understood
+    bool journal = true; // keep the readings journal (--no-journal turns it off)
+    QString journalDir;  // the journal's folder instead of the default one
+    QString load;        // a journal whose rows fill the table at start-up
+    QString error;       // set when the arguments could not be understood
 };
 
 CommandLine ParseCommandLine(const QStringList& arguments);
