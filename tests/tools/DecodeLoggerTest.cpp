@@ -188,6 +188,20 @@ TEST_F(DecodeLogger, CsvAndJsonLinesSayWhatTheTextOutputSays) {
     }
     EXPECT_EQ(QJsonDocument::fromJson(jsonl[4]).object().value(QStringLiteral("unit")).toString(),
               QStringLiteral("uA"));
+
+    // Appended to a log file run after run, the CSV keeps its one header.
+    const QString log = dir.filePath(QStringLiteral("log.csv"));
+    for (int i = 0; i < 2; ++i) {
+        QProcess p;
+        p.setStandardOutputFile(log, QIODevice::Append);
+        p.start(Tool("zelvox-decode"), {QStringLiteral("--format"), QStringLiteral("csv"), capture});
+        ASSERT_TRUE(p.waitForFinished(5000));
+    }
+    QFile logFile(log);
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QByteArray logged = logFile.readAll();
+    EXPECT_EQ(logged.count("DateTime,"), 1);
+    EXPECT_EQ(logged.count('\n'), 13);
 }
 
 TEST_F(DecodeLogger, RateIsPacedLikeTheProgramsSampling) {

@@ -28,6 +28,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -218,10 +219,18 @@ public:
         return Write(line);
     }
 
-    // The CSV header comes first even when no reading ever does.
+    // The CSV header comes first even when no reading ever does; output appended to a file
+    // that already holds lines (>> log.csv) gets none, so the file keeps a single header.
     bool Start() {
         if (format_ != Format::Csv)
             return true;
+        struct stat st {};
+        const bool appending =
+            (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0 || ::lseek(STDOUT_FILENO, 0, SEEK_CUR) > 0;
+        if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && appending) {
+            headerDone_ = true;
+            return true;
+        }
         headerDone_ = true;
         return Write(CsvHeader());
     }
