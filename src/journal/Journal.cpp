@@ -96,8 +96,9 @@ struct Journal::File {
     int fd = -1;
     QString path;
     QString marker;
-    off_t size = 0; // bytes of whole rows written (written and sized only on the UI thread)
-    bool dirSynced = false;
+    off_t size = 0;                 // bytes of whole rows written (UI thread only)
+    std::atomic<bool> dirty{false}; // written since the sync thread last looked
+    bool dirSynced = false;         // sync thread only
     ~File() {
         if (fd >= 0)
             ::close(fd);
@@ -161,6 +162,9 @@ bool Journal::OpenFile(const WallTime& at, QString* why) {
     if (marker >= 0)
         ::close(marker);
     current_ = std::move(file);
+    std::lock_guard lock(mutex_);
+    syncFile_ = current_;
+    wake_.notify_one();
     return true;
 }
 
@@ -193,11 +197,8 @@ void Journal::Append(int index, const Reading& r, const WallTime& at) {
         }
     }
     file.size += n;
-    std::lock_guard lock(mutex_);
-    if (!dirtyFile_) {
-        dirtyFile_ = current_;
-        wake_.notify_one();
-    }
+    // No lock and no wake-up here: the sync thread looks once a second.
+    file.dirty.store(true, std::memory_order_release);
 }
 
 void Journal::RetireCurrent() {
@@ -206,6 +207,7 @@ void Journal::RetireCurrent() {
     std::lock_guard lock(mutex_);
     retired_.push_back(std::move(current_));
     current_.reset();
+    syncFile_.reset();
     wake_.notify_one();
 }
 
@@ -274,17 +276,18 @@ void Journal::EndFile(File& file) {
 }
 
 void Journal::SyncThreadBody() {
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastSync = Clock::now() - std::chrono::seconds(1);
     std::unique_lock lock(mutex_);
+    const auto urgent = [&] { return quit_ || syncNow_ || !retired_.empty(); };
     for (;;) {
-        wake_.wait(lock, [&] { return quit_ || syncNow_ || dirtyFile_ || !retired_.empty(); });
-        // At most one sync a second while rows come in; STOP, a new run and the end go at once.
-        if (!quit_ && !syncNow_ && retired_.empty())
-            wake_.wait_until(lock, lastSync + std::chrono::seconds(1),
-                             [&] { return quit_ || syncNow_ || !retired_.empty(); });
-        std::shared_ptr<File> dirty = std::move(dirtyFile_);
-        dirtyFile_.reset();
+        // While a run is open, look once a second for rows written since the last sync; STOP,
+        // a new run and the end are served at once.
+        if (!urgent()) {
+            if (syncFile_)
+                wake_.wait_for(lock, std::chrono::seconds(1), urgent);
+            else
+                wake_.wait(lock, [&] { return urgent() || syncFile_; });
+        }
+        std::shared_ptr<File> open = syncFile_;
         std::vector<std::shared_ptr<File>> retired = std::move(retired_);
         retired_.clear();
         syncNow_ = false;
@@ -292,18 +295,15 @@ void Journal::SyncThreadBody() {
         lock.unlock();
 
         QString why;
-        if (dirty && std::find(retired.begin(), retired.end(), dirty) == retired.end() &&
-            !SyncFile(*dirty, &why))
-            QMetaObject::invokeMethod(
-                this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
+        if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why))
+            QMetaObject::invokeMethod(this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
         for (const auto& file : retired)
             EndFile(*file);
-        lastSync = Clock::now();
-        dirty.reset();
+        open.reset();
         retired.clear(); // closes the files no one else holds
 
         lock.lock();
-        if (quit && !dirtyFile_ && retired_.empty())
+        if (quit && retired_.empty())
             return;
     }
 }

@@ -22,6 +22,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -92,7 +93,7 @@ private:
     // Shared with the sync thread.
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::shared_ptr<File> dirtyFile_;            // written since its last sync
+    std::shared_ptr<File> syncFile_; // the open run's file, synced when dirty
     std::vector<std::shared_ptr<File>> retired_; // ended runs, to sync and mark clean
     bool syncNow_ = false;
     bool quit_ = false;
