@@ -97,6 +97,34 @@ WallTime WallTimeNow() {
     return WallTimeAt(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
+WallTime WallTimeForTimeOfDay(const WallTime& near, const TimeOfDay& t) {
+    constexpr std::int64_t kDay = 86400000;
+    const TimeOfDay n = near.LocalTimeOfDay();
+    const auto ms = [](const TimeOfDay& x) {
+        return ((std::int64_t(x.hour) * 60 + x.minute) * 60 + x.second) * 1000 + x.millisecond;
+    };
+    std::int64_t delta = ms(t) - ms(n);
+    if (delta > kDay / 2)
+        delta -= kDay;
+    else if (delta < -kDay / 2)
+        delta += kDay;
+    return WallTimeAt(near.epochMs + delta);
+}
+
+bool ParseTimeText(std::string_view s, TimeOfDay& t) {
+    const auto field = [&](std::size_t at, std::size_t n, int max, int& v) {
+        v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            v = v * 10 + (s[i] - '0');
+        }
+        return v <= max;
+    };
+    return s.size() == 12 && s[2] == ':' && s[5] == ':' && s[8] == ':' && field(0, 2, 23, t.hour) &&
+           field(3, 2, 59, t.minute) && field(6, 2, 59, t.second) && field(9, 3, 999, t.millisecond);
+}
+
 std::string FormatIsoDateTime(const WallTime& t) {
     const LocalFields f = Fields(t);
     const int offsetMinutes = t.utcOffsetSeconds / 60;

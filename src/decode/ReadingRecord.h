@@ -36,6 +36,13 @@ WallTime WallTimeNow();
 // epochMs in the local time zone.
 WallTime WallTimeAt(std::int64_t epochMs);
 
+// The moment nearest to `near` (within half a day) whose local time of day is t: the date and
+// offset that go with a time of day the table took a moment ago.
+WallTime WallTimeForTimeOfDay(const WallTime& near, const TimeOfDay& t);
+
+// HH:MM:SS:mmm back into a time of day; false for any other text.
+bool ParseTimeText(std::string_view text, TimeOfDay& t);
+
 // 2026-12-08T10:42:06.123+01:00 (Z is never used, so the offset is always explicit).
 std::string FormatIsoDateTime(const WallTime& t);
 // 2026-12-08T10-42-06: the same moment as a file name (no colons).

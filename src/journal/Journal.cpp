@@ -296,7 +296,8 @@ void Journal::SyncThreadBody() {
 
         QString why;
         if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why))
-            QMetaObject::invokeMethod(this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
         for (const auto& file : retired)
             EndFile(*file);
         open.reset();

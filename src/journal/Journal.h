@@ -93,7 +93,7 @@ private:
     // Shared with the sync thread.
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::shared_ptr<File> syncFile_; // the open run's file, synced when dirty
+    std::shared_ptr<File> syncFile_;             // the open run's file, synced when dirty
     std::vector<std::shared_ptr<File>> retired_; // ended runs, to sync and mark clean
     bool syncNow_ = false;
     bool quit_ = false;

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <charconv>
-#include <string_view>
 #include <unordered_map>
 
 namespace zelvox {
@@ -21,21 +20,6 @@ const std::unordered_map<std::string, std::uint8_t>& FunctionCodes() {
         return m;
     }();
     return codes;
-}
-
-bool ParseInt(std::string_view s, int& v) {
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-// HH:MM:SS:mmm
-bool ParseTime(const std::string& s, TimeOfDay& t) {
-    if (s.size() != 12 || s[2] != ':' || s[5] != ':' || s[8] != ':')
-        return false;
-    const std::string_view v(s);
-    return ParseInt(v.substr(0, 2), t.hour) && ParseInt(v.substr(3, 2), t.minute) &&
-           ParseInt(v.substr(6, 2), t.second) && ParseInt(v.substr(9, 3), t.millisecond) && t.hour < 24 &&
-           t.minute < 60 && t.second < 60;
 }
 
 // The reading behind a row's Value text and full-precision Number: the point position follows
@@ -83,7 +67,7 @@ LoadedJournal LoadJournal(const QString& path) {
     for (std::size_t i = 1; i < records.size(); ++i) {
         const auto& f = records[i];
         JournalRow row;
-        bool ok = f.size() == 6 && ParseReading(f[2], f[5], row.reading) && ParseTime(f[4], row.time);
+        bool ok = f.size() == 6 && ParseReading(f[2], f[5], row.reading) && ParseTimeText(f[4], row.time);
         if (ok) {
             const auto code = codes.find(f[3]);
             ok = code != codes.end();

@@ -21,6 +21,18 @@ TEST(ReadingRecord, IsoTimesCarryMillisecondsAndTheOffset) {
     const TimeOfDay t = WallTime{kMoment, -11 * 3600}.LocalTimeOfDay();
     EXPECT_EQ(FormatTime(t), u"23:42:06:123");
 
+    // The table's time of day, taken a moment before or after, gives back the full moment, also
+    // across midnight.
+    const WallTime late{kMoment, -11 * 3600}; // 23:42:06.123 local
+    EXPECT_EQ(WallTimeForTimeOfDay(late, {23, 42, 6, 120}).epochMs, kMoment - 3);
+    EXPECT_EQ(WallTimeForTimeOfDay(late, {0, 0, 0, 5}).epochMs,
+              kMoment + (17 * 60 + 53) * 1000 + 1000 - 123 + 5);
+    TimeOfDay parsed;
+    EXPECT_TRUE(ParseTimeText("09:05:07:042", parsed));
+    EXPECT_EQ(FormatTime(parsed), u"09:05:07:042");
+    EXPECT_FALSE(ParseTimeText("24:00:00:000", parsed));
+    EXPECT_FALSE(ParseTimeText("09:05:07.042", parsed));
+
     // The local zone of this machine agrees with the C library.
     const WallTime now = WallTimeNow();
     const std::time_t secs = static_cast<std::time_t>(now.epochMs / 1000);

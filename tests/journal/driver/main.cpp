@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--uid") == 0) {
             if (::setgid(static_cast<gid_t>(v)) != 0 || ::setuid(static_cast<uid_t>(v)) != 0)
                 return 3;
+            ::prctl(PR_SET_DUMPABLE, 1); // a sanitizer's leak check needs to trace us at exit
         }
     }
     QCoreApplication app(argc, argv);
