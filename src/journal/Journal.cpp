@@ -190,8 +190,7 @@ void Journal::Append(int index, const Reading& r, const WallTime& at) {
             n += more > 0 ? more : 0;
         }
         if (n != size) {
-            if (n > 0) [[maybe_unused]]
-                const int cut = ::ftruncate(file.fd, file.size);
+            [[maybe_unused]] const int cut = n > 0 ? ::ftruncate(file.fd, file.size) : 0;
             TurnOff(QStringLiteral("%1: %2").arg(file.path, SystemError(error)));
             return;
         }
