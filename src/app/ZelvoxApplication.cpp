@@ -53,10 +53,29 @@ int QtOptionLength(const QStringList& arguments, int i) {
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine options;
+    // An option with a value, as "--name VALUE" or "--name=VALUE"; false when it is not this one.
+    const auto valueOf = [&](int& i, QLatin1String name, QString& value) {
+        const QString& arg = arguments[i];
+        if (arg == name && i + 1 < arguments.size())
+            value = arguments[++i];
+        else if (arg.startsWith(name + QLatin1Char('=')))
+            value = arg.mid(name.size() + 1);
+        else if (arg != name)
+            return false;
+        if (value.isEmpty() && options.error.isEmpty())
+            options.error = QStringLiteral("%1 needs a value").arg(name);
+        return true;
+    };
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         if (const int qtOption = QtOptionLength(arguments, i); qtOption > 0) {
             i += qtOption - 1;
+        } else if (arg == QLatin1String("--no-journal")) {
+            options.journal = false;
+        } else if (valueOf(i, QLatin1String("--journal-dir"), options.journalDir) ||
+                   valueOf(i, QLatin1String("--load"), options.load)) {
+            if (!options.error.isEmpty())
+                return options;
         } else if (arg == QLatin1String("--demo")) {
             options.demo = true;
         } else if (arg == QLatin1String("--version")) {
@@ -82,20 +101,29 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (options.demo && !options.port.isEmpty())
         options.error = QStringLiteral("--demo and --port cannot be used together");
+    else if (!options.journal && !options.journalDir.isEmpty())
+        options.error = QStringLiteral("--no-journal and --journal-dir cannot be used together");
     return options;
 }
 
 QString CommandLineHelp() {
     return QStringLiteral(
-        "Usage: zelvox [--demo | --port NAME]\n"
+        "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
         "Desktop companion of the Zelvox multimeter.\n\n"
-        "  --demo        start the built-in simulated meter on a pseudo-terminal and choose it\n"
-        "                as the port, so that START works at once\n"
-        "  --port NAME   choose the serial port NAME at start-up: a name under /dev such as\n"
-        "                ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
-        "  --version     show the program's version\n"
-        "  --help        show this text\n\n"
-        "Without arguments the first serial port found is chosen; PORT SET changes it.\n");
+        "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
+        "                     it as the port, so that START works at once\n"
+        "  --port NAME        choose the serial port NAME at start-up: a name under /dev such as\n"
+        "                     ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
+        "  --no-journal       keep no journal of the readings\n"
+        "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
+        "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
+        "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
+        "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+        "  --version          show the program's version\n"
+        "  --help             show this text\n\n"
+        "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
+        "Every reading shown in the table is also written to a journal file (one CSV file per\n"
+        "run of the table, named by its start time), so a crash does not lose the run.\n");
 }
 
 ZelvoxApplication::ZelvoxApplication() = default;

@@ -17,7 +17,10 @@ struct CommandLine {
     QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
     bool version = false;
-    QString error; // set when the arguments could not be understood
+    bool journal = true; // keep the readings journal (--no-journal turns it off)
+    QString journalDir;  // the journal's folder instead of the default one
+    QString load;        // a journal whose rows fill the table at start-up
+    QString error;       // set when the arguments could not be understood
 };
 
 // Reads the program's own options from the whole command line (program name first) and passes

@@ -39,7 +39,24 @@ TEST(CommandLine, Options) {
         EXPECT_EQ(options.help, c.help);
         EXPECT_EQ(!options.error.isEmpty(), c.error) << options.error.toStdString();
     }
+
+    // The journal's options.
+    CommandLine o = ParseCommandLine({"zelvox", "--journal-dir", "/tmp/j", "--load=/tmp/j/a.csv", "--demo"});
+    EXPECT_TRUE(o.error.isEmpty()) << o.error.toStdString();
+    EXPECT_TRUE(o.journal);
+    EXPECT_EQ(o.journalDir, "/tmp/j");
+    EXPECT_EQ(o.load, "/tmp/j/a.csv");
+    EXPECT_TRUE(o.demo);
+    o = ParseCommandLine({"zelvox", "--no-journal", "--load", "a b.csv"});
+    EXPECT_TRUE(o.error.isEmpty());
+    EXPECT_FALSE(o.journal);
+    EXPECT_EQ(o.load, "a b.csv");
+    for (const QStringList& bad : {QStringList{"zelvox", "--load"}, QStringList{"zelvox", "--journal-dir="},
+                                   QStringList{"zelvox", "--no-journal", "--journal-dir", "/tmp"}})
+        EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(' ').toStdString();
     EXPECT_TRUE(CommandLineHelp().contains("--demo"));
+    for (const char* option : {"--no-journal", "--journal-dir DIR", "--load FILE"})
+        EXPECT_TRUE(CommandLineHelp().contains(QLatin1String(option))) << option;
     EXPECT_TRUE(CommandLineHelp().contains("--port NAME"));
     EXPECT_TRUE(ParseCommandLine({"zelvox", "--version"}).version);
 }

@@ -56,14 +56,14 @@ TEST_F(Tools, DecodeFollowsTheSimulatedMeterLiveAndStopsCleanly) {
     ASSERT_TRUE(port.startsWith(QStringLiteral("/dev/pts/"))) << port.toStdString();
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), port);
 
-    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), link});
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--once"), QStringLiteral("--port"), link});
     ASSERT_TRUE(decode.waitForStarted());
     ASSERT_TRUE(sim.waitForFinished(10000)) << "zelvox-sim did not stop after --frames";
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(link)) << "the link outlived the simulator";
 
-    // The meter is gone: the port hangs up and the decoder says so.
+    // The meter is gone: the port hangs up and the decoder (told --once) says so and ends.
     ASSERT_TRUE(decode.waitForFinished(5000));
     EXPECT_EQ(decode.exitCode(), 1);
     EXPECT_TRUE(decode.readAllStandardError().contains("port"));
