@@ -42,6 +42,9 @@ QByteArray TableTextBytes(const ReadingsModel& readings) {
 
 bool WriteTableText(const ReadingsModel& readings, const QString& path, QString* reason) {
     QSaveFile file(path);
+    // A folder the user may not add files to, holding a file the user may write: the file is
+    // truncated and rewritten in place, as a plain create-or-truncate would.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         *reason = file.errorString();
         return false;
@@ -59,7 +62,7 @@ bool WriteTableText(const ReadingsModel& readings, const QString& path, QString*
         if (block.size() >= kBlock || row == rows - 1) {
             if (!WriteFully(file, block.constData(), block.size())) {
                 *reason = file.errorString();
-                file.cancelWriting(); // the old file stays as it was
+                file.cancelWriting(); // the old file stays as it was (unless rewritten in place)
                 return false;
             }
             block.clear();
@@ -83,10 +86,13 @@ void SaveTextFile(MeterSession& session, const ProgressText& progress, QWidget* 
     QString reason;
     const bool written = WriteTableText(session.Readings(), path, &reason);
     pause.Release();
-    if (written)
+    if (written) {
         progress(QStringLiteral("save txt file successfully"));
-    else
-        ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
+        return;
+    }
+    // A run that failed must neither look successful nor still working.
+    progress(QStringLiteral("save txt file error"));
+    ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
 }
 
 void SaveTextFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {

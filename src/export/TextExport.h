@@ -19,12 +19,15 @@ class ReadingsModel;
 QByteArray TableTextBytes(const ReadingsModel& readings);
 
 // Writes the table to exactly `path` (nothing appended). The file is written beside the target
-// and renamed over it only when complete. On failure returns false with the system's reason.
+// and renamed over it only when complete; where the folder takes no new file but the target may
+// be written, the target is rewritten in place. Every write is checked: on failure returns false
+// with the system's reason.
 bool WriteTableText(const ReadingsModel& readings, const QString& path, QString* reason);
 
 // Everything after the save dialog: appends ".txt", pauses the session's workers, writes the
-// session's readings, reports progress; a file that cannot be written gets an error box naming
-// path and reason. An empty chosenPath (dialog cancelled) does nothing.
+// session's readings, reports progress; a file that cannot be written gets the failure text as
+// progress and an error box naming path and reason. An empty chosenPath (dialog cancelled) does
+// nothing.
 void SaveTextFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
                   const QString& chosenPath);
 

@@ -11,14 +11,21 @@ namespace zelvox {
 
 namespace {
 
+// The sheet's data start under the header, and the column formats reach one row past the data:
+// this many table rows fit on one sheet.
+constexpr int kMostRowsOnASheet = sheet::kMaxRows - 2;
+
+const QString kFailedText = QStringLiteral("save excel file error");
+
 struct ColumnPlan {
     QChar letter;
     QString format;
     const char* doneText; // status text after the column, or null
 };
 
-// Header, then the table column by column, then fitting. Throws AutomationFailure.
-void FillSheet(SpreadsheetAutomation& excel, const ReadingsModel& readings, const ProgressText& progress) {
+// Header, then `rows` table rows column by column, then fitting. Throws AutomationFailure.
+void FillSheet(SpreadsheetAutomation& excel, const ProgressText& progress, const ReadingsModel& readings,
+               int rows) {
     excel.AddSheet(QStringLiteral("KX-NOVA"));
     excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
     const std::array<QString, 4> header = {QStringLiteral("Index"), QStringLiteral("Value"),
@@ -26,7 +33,6 @@ void FillSheet(SpreadsheetAutomation& excel, const ReadingsModel& readings, cons
     for (int column = 0; column < 4; ++column)
         excel.SetItem(1, column + 1, header[column]);
 
-    const int rows = readings.Count(); // taken once: later rows are not exported
     const int last = rows + 2;
     const std::array<ColumnPlan, 4> plan = {{
         {u'A', SpreadsheetAutomation::DecimalFormat(0), "finish 25%,please wait..."},
@@ -60,13 +66,30 @@ void SaveExcelFile(MeterSession& session, const ProgressText& progress, QWidget*
         return;
 
     WorkerPause pause = session.PauseWorkers();
+    const ReadingsModel& readings = session.Readings();
+    // Taken once, while paused: rows added later are not exported.
+    const int rows = readings.Count();
+    if (rows > kMostRowsOnASheet) {
+        // Said before anything is written, instead of failing on a range past the sheet's end.
+        excel.Shutdown();
+        pause.Release();
+        progress(kFailedText);
+        ShowErrorBox(parent,
+                     QStringLiteral("The table has %1 rows, but one worksheet takes at most %2 of them "
+                                    "under its header.\nSAVE TEXT FILE saves all rows.")
+                         .arg(rows)
+                         .arg(kMostRowsOnASheet));
+        return;
+    }
     progress(QStringLiteral("start to save excel,please wait..."));
     try {
-        FillSheet(excel, session.Readings(), progress);
+        FillSheet(excel, progress, readings, rows);
         excel.SaveWorkbook(path);
     } catch (const AutomationFailure& failure) {
         excel.Shutdown();
         pause.Release();
+        // A run that failed must not look like one still working.
+        progress(kFailedText);
         ShowErrorBox(parent, failure.Description().isEmpty() ? QStringLiteral("Command failed.")
                                                              : failure.Description());
         return;

@@ -8,10 +8,9 @@
 #include <QWidget>
 #include <cstdint>
 
-class QTableView;
-
 namespace zelvox {
 
+class ReadingsList;
 class ReadingsModel;
 
 class ReadingsTable : public QWidget {
@@ -32,16 +31,13 @@ public:
     int RowCount() const;
     QString CellText(int row, int column) const;
 
-    QTableView* List() const;
+    ReadingsList* List() const;
     // The compact row store behind the list (for memory figures).
     const ReadingsModel& Model() const;
 
 private:
-    void ScrollSoon();
-
     ReadingsModel* model_;
-    QTableView* list_ = nullptr;
-    bool scrollPending_ = false;
+    ReadingsList* list_ = nullptr;
 };
 
 } // namespace zelvox

@@ -20,7 +20,9 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace zelvox {
 
@@ -38,17 +40,18 @@ struct PaneControl {
     int id;
     int left;
     int image;
-    const char* hint;
+    const char* hint;    // shown in the 50-pixel first pane of the status bar while hovered
+    const char* tooltip; // the full name
 };
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
 constexpr PaneControl kButtons[6] = {
-    {kSaveGraphButton, 50, res::kIconDisk, "save graph as bitmap"},
-    {kPrintGraphButton, 70, res::kIconPrinter, "print graph"},
-    {kFirstPageButton, 90, res::kIconFirst, "first page"},
-    {kPreviousPageButton, 110, res::kIconPrevious, "previous page"},
-    {kNextPageButton, 130, res::kIconNext, "next page"},
-    {kLastPageButton, 150, res::kIconLast, "last page"},
+    {kSaveGraphButton, 50, res::kIconDisk, "save", "save graph as bitmap"},
+    {kPrintGraphButton, 70, res::kIconPrinter, "print", "print graph"},
+    {kFirstPageButton, 90, res::kIconFirst, "first", "first page"},
+    {kPreviousPageButton, 110, res::kIconPrevious, "prev", "previous page"},
+    {kNextPageButton, 130, res::kIconNext, "next", "next page"},
+    {kLastPageButton, 150, res::kIconLast, "last", "last page"},
 };
 constexpr int kPageBoxLeft = 170, kPageBoxWidth = 30;
 constexpr int kPageTotalLeft = 200, kPageTotalWidth = 40;
@@ -101,6 +104,7 @@ TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(p
         button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
         button->setFocusPolicy(Qt::NoFocus);
+        button->setToolTip(QString::fromLatin1(control.tooltip));
         button->installEventFilter(this);
         buttons_[b] = button;
     }
@@ -154,6 +158,8 @@ void TrendGraph::InitialUpdate() {
 
     pageCount_ = 0;
     currentPage_ = 0;
+    backdrop_ = QImage();
+    trace_.valid = false;
     ShowPageNumbers();
 }
 
@@ -169,7 +175,7 @@ void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPositi
         m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
     }
     trendScale_ = TrendScale(functionCode, pointPosition, m);
-    update();
+    InvalidatePlot();
 }
 
 void TrendGraph::UpdatePageCount() {
@@ -199,6 +205,7 @@ void TrendGraph::Reset() {
     ShowPageNumbers();
     trendFunction_ = 0;
     trendScale_ = 1;
+    trace_.valid = false;
     update();
 }
 
@@ -266,12 +273,15 @@ QString TrendGraph::ButtonHint(int id) {
     return {};
 }
 
-void TrendGraph::ComposePlot() {
-    if (plotImage_.isNull())
-        return;
-    const int rows = std::min(kPlotRows, plotImage_.height());
-    const int width = plotImage_.width();
-    QPainter painter(&plotImage_);
+int TrendGraph::PlotRows() const {
+    return std::min(kPlotRows, plotImage_.height());
+}
+
+void TrendGraph::ComposeBackdrop(int rows) {
+    if (backdrop_.size() != plotImage_.size() || backdrop_.format() != plotImage_.format())
+        backdrop_ = QImage(plotImage_.size(), plotImage_.format());
+    const int width = backdrop_.width();
+    QPainter painter(&backdrop_);
     painter.setClipRect(0, 0, width, rows);
     painter.fillRect(QRect(0, 0, width, rows), kBackground);
 
@@ -290,21 +300,68 @@ void TrendGraph::ComposePlot() {
         const int top = i == 0 ? -2 : y - kLabelHeight / 2 + 4;
         painter.drawText(QPoint(left, top + ascent), text);
     }
-    painter.end();
-
-    DrawTrace(rows);
+    backdropScale_ = trendScale_;
+    backdropUnipolar_ = IsUnipolar(trendFunction_);
 }
 
-void TrendGraph::DrawTrace(int rows) {
-    if (currentPage_ == 0 || pageCount_ == 0 || !session_)
+TrendGraph::TraceState TrendGraph::TraceKey() const {
+    TraceState key;
+    key.visible = currentPage_ != 0 && pageCount_ != 0 && session_;
+    if (key.visible) {
+        const ReadingHistory& history = session_->History();
+        key.runStart = history.RunStart();
+        key.first =
+            key.runStart + static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
+    }
+    key.scale = trendScale_;
+    key.unipolar = IsUnipolar(trendFunction_);
+    return key;
+}
+
+void TrendGraph::UpdatePlot() {
+    if (plotImage_.isNull())
         return;
+    const int rows = PlotRows();
+    if (backdrop_.isNull() || backdropScale_ != trendScale_ ||
+        backdropUnipolar_ != IsUnipolar(trendFunction_)) {
+        ComposeBackdrop(rows);
+        trace_.valid = false;
+    }
+    const TraceState key = TraceKey();
+    const std::size_t count = key.visible ? session_->History().Count() : 0;
+    const bool sameTrace = trace_.valid && trace_.visible == key.visible && trace_.runStart == key.runStart &&
+                           trace_.first == key.first && trace_.scale == key.scale &&
+                           trace_.unipolar == key.unipolar && count >= trace_.end &&
+                           (!key.visible || trace_.end <= trace_.first ||
+                            std::bit_cast<std::uint64_t>(session_->History().Value(trace_.end - 1)) ==
+                                std::bit_cast<std::uint64_t>(trace_.lastValue));
+    if (!sameTrace) {
+        // Start the page again from the backdrop.
+        const qsizetype bytes = plotImage_.bytesPerLine();
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(plotImage_.scanLine(y), backdrop_.constScanLine(y), static_cast<std::size_t>(bytes));
+        trace_ = key;
+        trace_.valid = true;
+        trace_.end = key.first;
+    }
+    if (!key.visible)
+        return;
+    // One column per sample: x = 50 + (i - first) while x <= plotWidth.
+    const std::size_t last = std::min(count, key.first + static_cast<std::size_t>(plotWidth_ - kAxisX + 1));
+    const std::size_t from = std::max(trace_.end, key.first);
+    if (from < last) {
+        DrawTrace(rows, from, last);
+        trace_.end = last;
+        trace_.lastValue = session_->History().Value(last - 1);
+    }
+}
+
+void TrendGraph::DrawTrace(int rows, std::size_t from, std::size_t to) {
     const ReadingHistory& history = session_->History();
-    const std::size_t count = history.Count();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
     const int base = IsUnipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
-    std::size_t i = static_cast<std::size_t>(history.RunStart()) +
-                    static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
-    for (int x = kAxisX; x <= plotWidth_ && i < count; ++x, ++i) {
+    int x = kAxisX + static_cast<int>(from - trace_.first);
+    for (std::size_t i = from; i < to; ++x, ++i) {
         const double v = history.Value(i);
         const int y = TraceY(v, base, halfHeight_, g);
         if (i == 0 || IsOverload(v))
@@ -314,20 +371,55 @@ void TrendGraph::DrawTrace(int rows) {
     }
 }
 
-void TrendGraph::DrawTrend(QPainter& target) {
-    ComposePlot();
-    if (plotImage_.isNull())
+void TrendGraph::InvalidatePlot() {
+    const int rows = plotImage_.isNull() ? kPlotRows : PlotRows();
+    const QRect plot(0, 0, clientRect_.isNull() ? width() : clientRect_.width(), rows);
+    const TraceState key = TraceKey();
+    const bool sameBackdrop = !backdrop_.isNull() && backdropScale_ == trendScale_ &&
+                              backdropUnipolar_ == IsUnipolar(trendFunction_);
+    if (!sameBackdrop || !trace_.valid || trace_.visible != key.visible || trace_.runStart != key.runStart ||
+        trace_.first != key.first || trace_.scale != key.scale || trace_.unipolar != key.unipolar) {
+        update(plot);
         return;
-    const int rows = std::min(kPlotRows, plotImage_.height());
-    target.drawImage(QPoint(0, 0), plotImage_, QRect(0, 0, clientRect_.width(), rows));
+    }
+    if (!key.visible)
+        return; // the same grid and labels, no trace: nothing changes on screen
+    const std::size_t count = session_->History().Count();
+    if (count < trace_.end) {
+        update(plot);
+        return;
+    }
+    // The new samples' columns, the column before them (each segment reaches back one
+    // column) and one beyond, for a reading stored since.
+    const long long left = kAxisX + static_cast<long long>(std::max(trace_.end, key.first) - key.first) - 1;
+    const long long right = kAxisX + static_cast<long long>(count - key.first) + 1;
+    const QRect columns = QRect(QPoint(static_cast<int>(std::clamp(left, 0LL, 1LL << 20)), 0),
+                                QPoint(static_cast<int>(std::clamp(right, 0LL, 1LL << 20)), rows - 1)) &
+                          plot;
+    if (!columns.isEmpty())
+        update(columns);
 }
 
-void TrendGraph::paintEvent(QPaintEvent*) {
+void TrendGraph::DrawTrend(QPainter& target) {
+    UpdatePlot();
+    if (plotImage_.isNull())
+        return;
+    target.drawImage(QPoint(0, 0), plotImage_, QRect(0, 0, clientRect_.width(), PlotRows()));
+}
+
+void TrendGraph::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    DrawTrend(painter);
+    const QRect area = event->rect();
+    UpdatePlot();
+    if (!plotImage_.isNull()) {
+        const QRect plot = area & QRect(0, 0, clientRect_.width(), PlotRows());
+        if (!plot.isEmpty())
+            painter.drawImage(plot.topLeft(), plotImage_, plot);
+    }
     const QRect client = clientRect_.isNull() ? rect() : clientRect_;
-    painter.fillRect(QRect(client.left(), kPlotRows, client.width(), client.height() - kPlotRows),
-                     kBackground);
+    const QRect strip = QRect(client.left(), kPlotRows, client.width(), client.height() - kPlotRows) & area;
+    if (!strip.isEmpty())
+        painter.fillRect(strip, kBackground);
 }
 
 bool TrendGraph::eventFilter(QObject* watched, QEvent* event) {

@@ -1,6 +1,8 @@
-// zelvox-decode: a headless decoder for the meter's byte stream. Reads a capture file,
-// standard input or a serial port, checks and decodes every frame, and prints one line per
-// accepted frame:
+// zelvox-decode: a headless decoder and logger for the meter's byte stream. Reads a capture file,
+// standard input or a serial port, checks and decodes every frame, and writes one line per
+// accepted frame (or, with --rate, one per sampling period) as text, CSV or JSON lines.
+//
+// The text format is five tab-separated fields:
 //
 //   value<TAB>pointPosition<TAB>functionCode<TAB>function label<TAB>table Value text
 //
@@ -10,208 +12,445 @@
 #include "decode/Format.h"
 #include "decode/Frame.h"
 #include "decode/Labels.h"
+#include "decode/ReadingRecord.h"
 #include "link/SerialPort.h"
 
 #include <QString>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using namespace zelvox;
+using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "Usage: zelvox-decode FILE\n"
-    "       zelvox-decode -\n"
-    "       zelvox-decode --port NAME\n"
+    "Usage: zelvox-decode [--format F] FILE\n"
+    "       zelvox-decode [--format F] -\n"
+    "       zelvox-decode [--format F] [--rate N] [--once] --port NAME\n"
     "\n"
-    "Decodes a raw byte stream from a Zelvox meter (a capture file, or standard\n"
-    "input when FILE is '-') and prints one line per accepted frame with five\n"
-    "tab-separated fields:\n"
-    "  value (%.17g), point position, function code, function label, table text\n"
+    "Decodes a raw byte stream from a Zelvox meter (a capture file, standard input\n"
+    "when FILE is '-', or a serial port) and writes one line per accepted frame.\n"
     "\n"
     "Options:\n"
-    "  --port NAME  decode live from serial port NAME (ttyUSB0 for /dev/ttyUSB0, or\n"
-    "               an absolute path) at 2400 baud 8N1 until SIGINT or SIGTERM;\n"
-    "               exits with status 1 if the port goes away (adapter unplugged)\n"
-    "  --help       show this text and exit\n";
+    "  --port NAME    decode live from serial port NAME (ttyUSB0 for /dev/ttyUSB0, or\n"
+    "                 an absolute path) at 2400 baud 8N1 until SIGINT, SIGTERM, SIGHUP,\n"
+    "                 SIGQUIT or SIGPIPE; when the port goes away (adapter unplugged)\n"
+    "                 it is reopened every second until it is back\n"
+    "  --once         with --port: exit with status 1 when the port goes away\n"
+    "  --rate N       with --port: N readings per minute (1 to 120), paced like the\n"
+    "                 program's sampling; without it, every accepted frame\n"
+    "  --format F     text (default): value (%.17g), point position, function code,\n"
+    "                                 function label, table text, tab-separated\n"
+    "                 csv:   a header line, then date-time (ISO 8601), Index, Value,\n"
+    "                        Type, Time as the readings table shows them, and the\n"
+    "                        value at full precision (empty for an overload)\n"
+    "                 jsonl: one JSON object a line: time, value (null for an\n"
+    "                        overload), overload (0, 1 or -1), text, function, unit\n"
+    "  --help         show this text and exit\n"
+    "\n"
+    "Every line is written as soon as it is complete.\n";
+
+enum class Format { Text, Csv, Jsonl };
 
 // What the command line asks for.
 struct Options {
     enum class Mode { Help, Stream, Port } mode = Mode::Help;
     std::string path; // "-" for standard input; the port name in Port mode
+    Format format = Format::Text;
+    int rate = 0; // readings per minute; 0: every accepted frame
+    bool once = false;
 };
 
 bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
     bool haveSource = false;
+    bool portMode = false;
+    const auto value = [&](int& i, const std::string& arg, std::string& out) {
+        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+            error = arg + " needs a value";
+            return false;
+        }
+        out = argv[++i];
+        return true;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        std::string v;
         if (arg == "--help" || arg == "-h") {
             options.mode = Options::Mode::Help;
             return true;
         }
-        if (arg == "--port") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                error = "--port needs a port name";
-                return false;
-            }
-            if (haveSource) {
-                error = "more than one input given";
-                return false;
-            }
-            options.mode = Options::Mode::Port;
-            options.path = argv[++i];
-            haveSource = true;
+        if (arg == "--once") {
+            options.once = true;
             continue;
         }
-        if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+        if (arg == "--format") {
+            if (!value(i, arg, v))
+                return false;
+            if (v == "text")
+                options.format = Format::Text;
+            else if (v == "csv")
+                options.format = Format::Csv;
+            else if (v == "jsonl")
+                options.format = Format::Jsonl;
+            else {
+                error = "unknown format '" + v + "' (text, csv or jsonl)";
+                return false;
+            }
+            continue;
+        }
+        if (arg == "--rate") {
+            if (!value(i, arg, v))
+                return false;
+            char* end = nullptr;
+            const long rate = std::strtol(v.c_str(), &end, 10);
+            if (*end != '\0' || rate < 1 || rate > 120) {
+                error = "--rate takes 1 to 120 readings per minute";
+                return false;
+            }
+            options.rate = static_cast<int>(rate);
+            continue;
+        }
+        if (arg == "--port") {
+            if (!value(i, arg, v))
+                return false;
+            portMode = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             error = "unknown option '" + arg + "'";
             return false;
-        }
-        if (arg == "--") {
-            if (++i >= argc)
+        } else {
+            if (arg == "--" && ++i >= argc)
                 break;
+            v = argv[i];
         }
         if (haveSource) {
             error = "more than one input given";
             return false;
         }
-        options.mode = Options::Mode::Stream;
-        options.path = argv[i];
+        options.mode = portMode ? Options::Mode::Port : Options::Mode::Stream;
+        options.path = v;
         haveSource = true;
     }
     if (!haveSource) {
         error = "no input given";
         return false;
     }
+    if (options.mode != Options::Mode::Port && (options.rate != 0 || options.once)) {
+        error = "--rate and --once need --port";
+        return false;
+    }
     return true;
 }
 
-// Turns accepted frames into output lines.
-class FramePrinter {
-public:
-    explicit FramePrinter(std::FILE* out) : out_(out) {}
+volatile std::sig_atomic_t g_interrupted = 0;
+// Signals reach the blocking waits through these (writing an eventfd is async-signal-safe).
+SerialPort* volatile g_livePort = nullptr;
+int g_wakeFd = -1;
 
-    void operator()(const Frame& frame) {
-        const Reading r = DecodeFrame(frame);
-        const std::string label = ToUtf8(functionLabels[r.functionCode]);
-        const std::string text = ToUtf8(FormatTableValue(r.value, r.pointPosition));
-        std::fprintf(out_, "%.17g\t%u\t%u\t%s\t%s\n", r.value, unsigned(r.pointPosition),
-                     unsigned(r.functionCode), label.c_str(), text.c_str());
-    }
-
-private:
-    std::FILE* out_;
-};
-
-// Feeds everything readable from fd through the framer. Returns false on a read error.
-bool DecodeFd(int fd, FramePrinter& printer, std::string& error) {
-    Framer framer;
-    framer.Reset();
-    std::uint8_t buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = std::strerror(errno);
-            return false;
-        }
-        framer.Feed(buf, static_cast<std::size_t>(n), printer);
-        std::fflush(stdout); // keep a pipe's reader up to date
+extern "C" void OnSignal(int) {
+    g_interrupted = 1;
+    if (SerialPort* port = g_livePort)
+        port->Cancel();
+    if (g_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_wakeFd, &one, sizeof one);
     }
 }
 
-int RunStream(const std::string& path) {
-    const bool useStdin = path == "-";
-    const int fd = useStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string name = useStdin ? std::string("standard input") : path;
+// Every ending signal stops the work at the next line boundary: the line being written is
+// finished first (LineWriter goes on after an interrupted or partial write). SIGPIPE then shows
+// as EPIPE on the next write.
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
+        sigaction(sig, &action, nullptr);
+}
+
+// Writes lines to standard output, each with as few write() calls as it takes (one, for any
+// line a pipe can take atomically).
+class LineWriter {
+public:
+    explicit LineWriter(Format format) : format_(format) {}
+
+    // False once output is impossible (closed pipe, full disk); error() says why.
+    bool Emit(const Reading& r) {
+        std::string line;
+        switch (format_) {
+        case Format::Text: {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.17g\t%u\t%u\t", r.value, unsigned(r.pointPosition),
+                          unsigned(r.functionCode));
+            line = buf;
+            line += r.functionCode < kFunctionCount ? ToUtf8(functionLabels[r.functionCode]) : std::string();
+            line += '\t';
+            line += ToUtf8(FormatTableValue(r.value, r.pointPosition));
+            line += '\n';
+            break;
+        }
+        case Format::Csv: {
+            if (!headerDone_) {
+                headerDone_ = true;
+                if (!Write(CsvHeader()))
+                    return false;
+            }
+            const WallTime now = WallTimeNow();
+            line = CsvLine(now, r, MakeTableTexts(index_, r, now.LocalTimeOfDay()));
+            break;
+        }
+        case Format::Jsonl:
+            line = JsonLine(WallTimeNow(), r);
+            break;
+        }
+        ++index_;
+        return Write(line);
+    }
+
+    // The CSV header comes first even when no reading ever does; output appended to a file
+    // that already holds lines (>> log.csv) gets none, so the file keeps a single header.
+    bool Start() {
+        if (format_ != Format::Csv)
+            return true;
+        struct stat st {};
+        const bool appending =
+            (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0 || ::lseek(STDOUT_FILENO, 0, SEEK_CUR) > 0;
+        if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && appending) {
+            headerDone_ = true;
+            return true;
+        }
+        headerDone_ = true;
+        return Write(CsvHeader());
+    }
+
+    int error() const { return error_; }
+
+private:
+    bool Write(const std::string& s) {
+        const char* p = s.data();
+        std::size_t left = s.size();
+        while (left > 0) {
+            const ssize_t n = ::write(STDOUT_FILENO, p, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                return false;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    Format format_;
+    int index_ = 0;
+    bool headerDone_ = false;
+    int error_ = 0;
+};
+
+// The exit status after an output error: a reader that went away (EPIPE) is an ordinary end.
+int OutputFailed(const LineWriter& out) {
+    if (out.error() == EPIPE)
+        return 0;
+    std::fprintf(stderr, "zelvox-decode: cannot write output: %s\n", std::strerror(out.error()));
+    return 1;
+}
+
+int RunStream(const Options& options) {
+    const bool useStdin = options.path == "-";
+    const int fd = useStdin ? STDIN_FILENO : ::open(options.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string name = useStdin ? std::string("standard input") : options.path;
     if (fd < 0) {
         std::fprintf(stderr, "zelvox-decode: cannot open %s: %s\n", name.c_str(), std::strerror(errno));
         return 1;
     }
-    FramePrinter printer(stdout);
-    std::string error;
-    const bool ok = DecodeFd(fd, printer, error);
-    if (!useStdin)
-        ::close(fd);
-    if (!ok) {
-        std::fprintf(stderr, "zelvox-decode: cannot read %s: %s\n", name.c_str(), error.c_str());
-        return 1;
-    }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "zelvox-decode: cannot write output: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return 0;
-}
-
-// The open port, for the signal handler: cancelling a read is async-signal-safe.
-SerialPort* g_livePort = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-    if (g_livePort)
-        g_livePort->Cancel();
-}
-
-// Decodes live from a serial port until SIGINT/SIGTERM (status 0) or until the port fails.
-int RunPort(const std::string& name) {
-    const QString portName = QString::fromLocal8Bit(name.c_str());
-    const std::string device = PortDevicePath(portName).toLocal8Bit().toStdString();
-    std::unique_ptr<SerialPort> port = CreateSerialPort();
-    PortError openError;
-    if (!port->Open(portName, &openError)) {
-        std::fprintf(stderr, "zelvox-decode: cannot open port %s: %s\n", device.c_str(),
-                     openError.reason.toLocal8Bit().constData());
-        if (openError.code == EACCES || openError.code == EPERM)
-            std::fputs("zelvox-decode: serial ports belong to the group 'dialout': "
-                       "sudo usermod -aG dialout $USER, then log in again\n",
-                       stderr);
-        return 1;
-    }
-    g_livePort = port.get();
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    if (g_interrupted) // a signal before the handler could reach the port
-        port->Cancel();
-
-    FramePrinter printer(stdout);
+    LineWriter out(options.format);
+    bool outputOk = out.Start();
     Framer framer;
     framer.Reset();
+    std::uint8_t buf[4096];
     int status = 0;
-    while (!g_interrupted) {
-        std::uint8_t buf[kFrameSize];
-        const ReadResult r = port->Read(buf, framer.BytesWanted());
-        if (framer.Feed(buf, r.count, printer) > 0)
-            std::fflush(stdout);
-        if (r.status == ReadStatus::Failed) {
-            std::fprintf(stderr, "zelvox-decode: port %s: %s\n", device.c_str(),
-                         r.error != 0 ? std::strerror(r.error) : "hung up (device unplugged?)");
+    while (outputOk && !g_interrupted) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (g_interrupted)
+            break;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "zelvox-decode: cannot read %s: %s\n", name.c_str(), std::strerror(errno));
             status = 1;
             break;
         }
+        framer.Feed(buf, static_cast<std::size_t>(n), [&](const Frame& frame) {
+            if (outputOk)
+                outputOk = out.Emit(DecodeFrame(frame));
+        });
     }
-    g_livePort = nullptr;
-    port->Close();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "zelvox-decode: cannot write output: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return status;
+    if (!useStdin)
+        ::close(fd);
+    return outputOk ? status : OutputFailed(out);
 }
+
+// Live decoding from a serial port, with the program's pacing when a rate is set: the first
+// reading after an emitted one marks a reading pending; one sampling period later the newest
+// reading is emitted. When the port fails it is reopened every second (or, with --once, the
+// run ends with status 1).
+class LiveLogger {
+public:
+    explicit LiveLogger(const Options& options)
+        : options_(options), portName_(QString::fromLocal8Bit(options.path.c_str())),
+          device_(PortDevicePath(portName_).toLocal8Bit().toStdString()), port_(CreateSerialPort()),
+          out_(options.format) {}
+
+    int Run() {
+        PortError openError;
+        if (!port_->Open(portName_, &openError)) {
+            std::fprintf(stderr, "zelvox-decode: cannot open port %s: %s\n", device_.c_str(),
+                         openError.reason.toLocal8Bit().constData());
+            if (openError.code == EACCES || openError.code == EPERM)
+                std::fputs("zelvox-decode: serial ports belong to the group 'dialout': "
+                           "sudo usermod -aG dialout $USER, then log in again\n",
+                           stderr);
+            return 1;
+        }
+        g_livePort = port_.get();
+        if (g_interrupted) // a signal before the handler could reach the port
+            port_->Cancel();
+        framer_.Reset();
+        int status = out_.Start() ? 0 : -1;
+        while (status == 0 && !g_interrupted) {
+            if (port_->IsOpen())
+                status = ReadOnce();
+            else
+                status = WaitAndReopen();
+        }
+        g_livePort = nullptr;
+        port_->Close(); // also clears the port's exclusive mode
+        return status < 0 ? OutputFailed(out_) : status;
+    }
+
+private:
+    // Milliseconds until the pending reading is due, or -1 when none is pending.
+    long long MsUntilDue() const {
+        if (!pending_)
+            return -1;
+        return std::max<long long>(0,
+                                   std::chrono::ceil<std::chrono::milliseconds>(due_ - Clock::now()).count());
+    }
+
+    // Emits the pending reading when it is due. Returns -1 after an output error.
+    int EmitIfDue() {
+        if (!pending_ || Clock::now() < due_)
+            return 0;
+        pending_ = false;
+        return out_.Emit(current_) ? 0 : -1;
+    }
+
+    void OnReading(const Reading& r) {
+        current_ = r;
+        if (options_.rate == 0) {
+            pending_ = true;
+            due_ = Clock::now();
+        } else if (!pending_) {
+            pending_ = true;
+            due_ = Clock::now() + std::chrono::milliseconds(60000 / options_.rate);
+        }
+    }
+
+    int ReadOnce() {
+        // The read waits at most until the pending reading is due (or a second, to keep the
+        // time-outs short enough to notice nothing at all).
+        const long long wait = pending_ ? MsUntilDue() : 1000;
+        if (wait > 0) {
+            const int ms = static_cast<int>(wait);
+            port_->SetTimeouts({ms, ms, 0});
+            std::uint8_t buf[kFrameSize];
+            const ReadResult r = port_->Read(buf, framer_.BytesWanted());
+            framer_.Feed(buf, r.count, [&](const Frame& frame) {
+                OnReading(DecodeFrame(frame));
+                if (options_.rate == 0)
+                    EmitIfDueOrRemember();
+            });
+            if (outputFailed_)
+                return -1;
+            if (r.status == ReadStatus::Failed)
+                return PortLost(r.error);
+        }
+        return EmitIfDue();
+    }
+
+    void EmitIfDueOrRemember() {
+        if (EmitIfDue() < 0)
+            outputFailed_ = true;
+    }
+
+    int PortLost(int error) {
+        std::fprintf(stderr, "zelvox-decode: port %s: %s\n", device_.c_str(),
+                     error != 0 ? std::strerror(error) : "hung up (device unplugged?)");
+        port_->Close();
+        framer_.Reset();
+        if (options_.once)
+            return 1;
+        std::fprintf(stderr, "zelvox-decode: reopening %s every second\n", device_.c_str());
+        nextTry_ = Clock::now() + std::chrono::seconds(1);
+        return 0;
+    }
+
+    // The port is closed: sleep until the next try (or until a pending reading is due), then try.
+    int WaitAndReopen() {
+        long long wait = std::max<long long>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(nextTry_ - Clock::now()).count());
+        if (pending_)
+            wait = std::min(wait, MsUntilDue());
+        if (wait > 0) {
+            pollfd fd{g_wakeFd, POLLIN, 0};
+            ::poll(&fd, 1, static_cast<int>(wait));
+        }
+        if (g_interrupted)
+            return 0;
+        if (EmitIfDue() < 0)
+            return -1;
+        if (Clock::now() < nextTry_)
+            return 0;
+        nextTry_ = Clock::now() + std::chrono::seconds(1);
+        if (port_->Open(portName_, nullptr)) {
+            std::fprintf(stderr, "zelvox-decode: port %s is back\n", device_.c_str());
+            if (g_interrupted)
+                port_->Cancel();
+        }
+        return 0;
+    }
+
+    const Options& options_;
+    const QString portName_;
+    const std::string device_;
+    std::unique_ptr<SerialPort> port_;
+    LineWriter out_;
+    Framer framer_;
+    Reading current_{};
+    bool pending_ = false;
+    Clock::time_point due_{};
+    Clock::time_point nextTry_{};
+    bool outputFailed_ = false;
+};
 
 } // namespace
 
@@ -222,14 +461,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zelvox-decode: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
+    g_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    InstallSignalHandlers();
     switch (options.mode) {
     case Options::Mode::Help:
         std::fputs(kUsage, stdout);
         return 0;
     case Options::Mode::Stream:
-        return RunStream(options.path);
+        return RunStream(options);
     case Options::Mode::Port:
-        return RunPort(options.path);
+        return LiveLogger(options).Run();
     }
     return 1;
 }

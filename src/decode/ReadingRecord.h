@@ -1,0 +1,82 @@
+// One dispatched reading as a record for other programs: a CSV row (the readings journal, the
+// logger's --format csv) or a JSON object on one line (the logger's --format jsonl).
+//
+// CSV follows RFC 4180: UTF-8, CRLF line ends, a header line, fields quoted when they hold a
+// comma, a quote or a line break. Columns:
+//
+//   DateTime   local date and time, ISO 8601 with milliseconds and UTC offset
+//   Index, Value, Type, Time
+//              the readings table's four texts, exactly as the table shows them
+//   Number     the value at full precision (shortest text that reads back to the same double),
+//              empty for an overload
+#pragma once
+
+#include "decode/Format.h"
+#include "decode/Reading.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelvox {
+
+// A moment on the wall clock: milliseconds since the Unix epoch, and the local time zone's
+// offset from UTC at that moment. The local date and time follow from the two.
+struct WallTime {
+    std::int64_t epochMs = 0;
+    int utcOffsetSeconds = 0;
+
+    // The local time of day (what the table's Time column shows).
+    TimeOfDay LocalTimeOfDay() const;
+};
+
+// Now, in the local time zone.
+WallTime WallTimeNow();
+// epochMs in the local time zone.
+WallTime WallTimeAt(std::int64_t epochMs);
+
+// The moment nearest to `near` (within half a day) whose local time of day is t: the date and
+// offset that go with a time of day the table took a moment ago.
+WallTime WallTimeForTimeOfDay(const WallTime& near, const TimeOfDay& t);
+
+// HH:MM:SS:mmm back into a time of day; false for any other text.
+bool ParseTimeText(std::string_view text, TimeOfDay& t);
+
+// 2026-12-08T10:42:06.123+01:00 (Z is never used, so the offset is always explicit).
+std::string FormatIsoDateTime(const WallTime& t);
+// 2026-12-08T10-42-06: the same moment as a file name (no colons).
+std::string FormatFileStamp(const WallTime& t);
+
+// The table's four texts of a row, in UTF-8.
+struct TableTexts {
+    std::string index, value, type, time;
+};
+
+// The texts the readings table shows for the row at index holding reading r, added at local time t.
+TableTexts MakeTableTexts(int index, const Reading& r, const TimeOfDay& t);
+
+// The shortest decimal text that reads back as v ("1.234", "-0", "1e-05"); never locale-dependent.
+std::string FormatFullPrecision(double v);
+
+// The CSV header line, CRLF included.
+const std::string& CsvHeader();
+// One CSV row, CRLF included.
+std::string CsvLine(const WallTime& at, const Reading& r, const TableTexts& texts);
+
+// One JSON object and a line feed:
+// {"time":"...","value":1.234,"overload":0,"text":"1.234","function":"DCV V","unit":"V"}
+// value is null and overload is 1 or -1 (the sign shown) for an overload.
+std::string JsonLine(const WallTime& at, const Reading& r);
+
+// Splits one CSV line (without its line end) into fields. False when the line is not well
+// formed: an unterminated quoted field (a torn last line), or stray text after a closing quote.
+bool ParseCsvLine(std::string_view line, std::vector<std::string>& fields);
+
+// Splits CSV text into records (quoted fields may hold line breaks). A record cut off by the end
+// of the text (no line end after it, or an open quote) is not returned; *torn is set then.
+// Malformed records in the middle are skipped and counted in *malformed.
+std::vector<std::vector<std::string>> ParseCsv(std::string_view text, bool* torn = nullptr,
+                                               int* malformed = nullptr);
+
+} // namespace zelvox

@@ -1,0 +1,111 @@
+// The readings journal: every dispatched reading (one table row) goes into a CSV file as it is
+// dispatched, so that a crash, a power cut or a closed window does not cost the run.
+//
+// One file per run of the table, named by the moment of its first row (2026-12-08T10-42-06.csv),
+// in the journal folder. Each row is one write() with O_APPEND on the calling (UI) thread: that
+// only copies into the page cache, so a process killed at any moment leaves every row it had
+// dispatched. A sync thread makes the data durable with fdatasync at most once a second, at
+// STOP (Sync) and at the end (Close); the UI thread never waits for it.
+//
+// While a file is open, a hidden marker ".NAME.csv.open" lies beside it; a clean end of the run
+// removes it. A marker found at start-up whose file no live program holds (every open journal
+// is flock'ed) names an interrupted run.
+//
+// Faults (folder not writable, disk full, file too large, file removed, I/O errors) turn the
+// journal off for the rest of the session with one turnedOff(why) signal; the caller's readings
+// are never affected.
+#pragma once
+
+#include "decode/Reading.h"
+#include "decode/ReadingRecord.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace zelvox {
+
+// $XDG_STATE_HOME/zelvox/recordings, or ~/.local/state/zelvox/recordings without it.
+QString DefaultJournalDir();
+
+struct JournalStartup {
+    bool ok = false;
+    QString error;           // why the folder cannot be used (ok false)
+    QStringList interrupted; // journals of runs that did not end cleanly, newest first
+    int pruned = 0;          // old journals deleted
+};
+
+class Journal : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kKeepFiles = 50;
+    static constexpr qint64 kKeepBytes = 500ll * 1024 * 1024;
+
+    explicit Journal(const QString& dir, QObject* parent = nullptr);
+    ~Journal() override; // Close()
+
+    // Makes the folder, prunes old journals and finds interrupted runs. Call once, before the
+    // first Append. When the folder cannot be made the journal is off (and turnedOff is sent).
+    JournalStartup Start(int keepFiles = kKeepFiles, qint64 keepBytes = kKeepBytes);
+
+    // One dispatched reading: the table row at index holding r, added at `at`. The first row of
+    // a run opens a new file. Never waits for the disk.
+    void Append(int index, const Reading& r, const WallTime& at);
+    // The table was emptied (RESET): the current file ends cleanly, the next row opens a new one.
+    void NewRun();
+    // Acquisition stopped: the data go to disk now, on the sync thread.
+    void Sync();
+    // The end: syncs and ends the current file cleanly, waiting for the disk. Later calls do
+    // nothing; Append after Close is ignored.
+    void Close();
+
+    bool IsOn() const { return !off_; }
+    QString Dir() const { return dir_; }
+    // The file of the current run; empty before its first row and after NewRun or Close.
+    QString CurrentFile() const;
+
+signals:
+    // Sent once, on this object's thread, when a fault has turned the journal off.
+    void turnedOff(const QString& why);
+
+private:
+    struct File;
+
+    bool OpenFile(const WallTime& at, QString* why);
+    void TurnOff(const QString& why);
+    void RetireCurrent();
+    void SyncThreadBody();
+    // On the sync thread: true when the file is still whole; *why says otherwise.
+    static bool SyncFile(File& file, QString* why);
+    static void EndFile(File& file);
+
+    QString dir_;
+    bool off_ = false;
+    bool closed_ = false;
+    std::shared_ptr<File> current_;
+
+    // Shared with the sync thread.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::shared_ptr<File> syncFile_;             // the open run's file, synced when dirty
+    std::vector<std::shared_ptr<File>> retired_; // ended runs, to sync and mark clean
+    bool syncNow_ = false;
+    bool quit_ = false;
+    std::thread syncThread_;
+};
+
+// Deletes the oldest journals in dir beyond the newest keepFiles or beyond keepBytes in all.
+// Journals another program has open are never deleted. Returns how many were deleted.
+int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes);
+
+// The journals in dir whose run did not end cleanly (and that no live program holds), newest
+// first. Their markers are removed, so each is named once.
+QStringList TakeInterruptedJournals(const QString& dir);
+
+} // namespace zelvox

@@ -1,0 +1,347 @@
+// The readings journal: rows survive SIGKILL, faults turn it off while readings go on, a loaded
+// journal exports as the table it came from, old journals are pruned and interrupted runs found.
+#include "journal/Journal.h"
+#include "decode/FrameEncoder.h"
+#include "export/TextExport.h"
+#include "journal/JournalLoader.h"
+#include "session/ReadingsModel.h"
+#include "support/Pty.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <random>
+#include <signal.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zelvox {
+namespace {
+
+const QString kDriver = QStringLiteral(ZELVOX_BINARY_DIR "/tests/journal_driver");
+
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList Journals(const QString& dir) {
+    return QDir(dir).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name);
+}
+
+// The meter's frames: a few displays over several functions, overloads among them.
+std::vector<Frame> MeterFrames() {
+    std::vector<Frame> frames;
+    const std::pair<const char*, int> shown[] = {{"1.234", 1}, {"-0.567", 2}, {"0L", 12}, {"-12.3", 23},
+                                                 {"999", 17},  {"-0L", 11},   {"0.00", 6}};
+    for (const auto& [text, fc] : shown)
+        frames.push_back(*EncodeReading(text, fc));
+    return frames;
+}
+
+// A meter that writes frames into a pty as fast as the reader takes them, until stopped.
+class FastMeter {
+public:
+    // Writes never block, so the meter can stop while no one reads.
+    FastMeter() : frames_(MeterFrames()) { ::fcntl(pty_.MasterFd(), F_SETFL, O_NONBLOCK); }
+    ~FastMeter() { StopStreaming(); }
+    const testing::Pty& pty() const { return pty_; }
+    void Send(int count) {
+        for (int i = 0; i < count && !stop_; ++i) {
+            while (!pty_.Write(frames_[sent_ % frames_.size()]) && !stop_)
+                QThread::msleep(2); // no reader yet, or the reader is behind
+            ++sent_;
+        }
+    }
+    void StartStreaming() {
+        writer_ = std::thread([this] {
+            while (!stop_)
+                Send(1);
+        });
+    }
+    void StopStreaming() {
+        stop_ = true;
+        if (writer_.joinable())
+            writer_.join();
+    }
+    void HangUp() {
+        StopStreaming();
+        pty_.CloseMaster();
+    }
+
+private:
+    testing::Pty pty_;
+    std::vector<Frame> frames_;
+    std::size_t sent_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread writer_;
+};
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        dir = tmp.filePath(QStringLiteral("recordings"));
+    }
+    void TearDown() override {
+        if (driver.state() != QProcess::NotRunning) {
+            driver.kill();
+            driver.waitForFinished(3000);
+        }
+    }
+    void StartDriver(const QString& device, const QStringList& extra = {}) {
+        driver.start(kDriver, QStringList{dir, device} + extra);
+        ASSERT_TRUE(driver.waitForStarted());
+    }
+    // Complete lines the driver has printed, waiting until there are at least n.
+    QList<QByteArray> Printed(int n, int timeoutMs = 10000) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (out.count('\n') < n && !deadline.hasExpired() && driver.state() == QProcess::Running) {
+            driver.waitForReadyRead(100);
+            out += driver.readAllStandardOutput();
+        }
+        out += driver.readAllStandardOutput();
+        QList<QByteArray> lines = out.split('\n');
+        lines.removeLast();
+        return lines;
+    }
+    // Ends the meter and waits for the driver, which ends its journal cleanly.
+    void HangUpAndWait(FastMeter& meter) {
+        meter.HangUp();
+        ASSERT_TRUE(driver.waitForFinished(5000));
+        EXPECT_EQ(driver.exitCode(), 0);
+        out += driver.readAllStandardOutput();
+        err += driver.readAllStandardError();
+    }
+
+    QTemporaryDir tmp;
+    QString dir;
+    QProcess driver;
+    QByteArray out, err;
+};
+
+TEST_F(JournalTest, EveryRowDispatchedBeforeSigkillIsInTheJournal) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        FastMeter meter;
+        ASSERT_TRUE(meter.pty().ok());
+        out.clear();
+        err.clear();
+        const QStringList before = Journals(dir);
+        StartDriver(meter.pty().SlavePath());
+        meter.StartStreaming();
+        const int target = 1000 + static_cast<int>(rng() % 700);
+        ASSERT_GE(Printed(target).size(), target);
+        ::kill(static_cast<pid_t>(driver.processId()), SIGKILL);
+        ASSERT_TRUE(driver.waitForFinished(3000));
+        meter.StopStreaming();
+        const QList<QByteArray> dispatched = Printed(0);
+        err = driver.readAllStandardError();
+
+        QStringList journals = Journals(dir);
+        for (const QString& name : before)
+            journals.removeOne(name);
+        ASSERT_EQ(journals.size(), 1);
+        if (round > 0) {
+            EXPECT_TRUE(
+                err.contains("interrupted: " + QFile::encodeName(dir + QLatin1Char('/') + before.last())))
+                << err.toStdString();
+        }
+        const QList<QByteArray> rows = ReadFile(dir + QLatin1Char('/') + journals[0]).split('\n');
+        // Header, rows, the empty piece after the last line end.
+        ASSERT_GE(rows.size(), dispatched.size() + 2);
+        EXPECT_LE(rows.size(), dispatched.size() + 3) << "at most one row written but not yet printed";
+        for (int i = 0; i < dispatched.size(); ++i)
+            ASSERT_EQ(rows[i + 1] + '\n', dispatched[i] + '\n') << "row " << i;
+        EXPECT_TRUE(rows.last().isEmpty()) << "no torn row";
+    }
+}
+
+TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
+    // A folder we may not write to.
+    {
+        ASSERT_TRUE(QDir().mkpath(dir));
+        ASSERT_TRUE(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                          QFileDevice::ExeOther));
+        ASSERT_TRUE(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                   QFileDevice::ReadOther | QFileDevice::ExeOther));
+        FastMeter meter;
+        StartDriver(meter.pty().SlavePath(),
+                    ::geteuid() == 0 ? QStringList{QStringLiteral("--uid"), QStringLiteral("65534")}
+                                     : QStringList{});
+        meter.Send(50);
+        ASSERT_EQ(Printed(50).size(), 50);
+        HangUpAndWait(meter);
+        EXPECT_EQ(err.count("off: "), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains("Permission denied")) << err.toStdString();
+        EXPECT_TRUE(Journals(dir).isEmpty());
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    // A full disk: the file may not grow past 4 KiB.
+    {
+        out.clear();
+        err.clear();
+        FastMeter meter;
+        StartDriver(meter.pty().SlavePath(), {QStringLiteral("--fsize"), QStringLiteral("4096")});
+        meter.Send(200);
+        const QList<QByteArray> dispatched = Printed(200);
+        ASSERT_EQ(dispatched.size(), 200);
+        HangUpAndWait(meter);
+        EXPECT_EQ(err.count("off: "), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+        ASSERT_EQ(Journals(dir).size(), 1);
+        const QByteArray journal = ReadFile(dir + QLatin1Char('/') + Journals(dir)[0]);
+        EXPECT_LE(journal.size(), 4096);
+        const QList<QByteArray> rows = journal.split('\n');
+        ASSERT_GT(rows.size(), 10);
+        EXPECT_TRUE(rows.last().isEmpty()) << "the row that did not fit was cut back out";
+        for (int i = 1; i + 1 < rows.size(); ++i)
+            EXPECT_EQ(rows[i], dispatched[i - 1]);
+    }
+    // The file removed under us.
+    {
+        out.clear();
+        err.clear();
+        QDir(dir).removeRecursively();
+        FastMeter meter;
+        StartDriver(meter.pty().SlavePath());
+        meter.Send(20);
+        int sent = 20;
+        ASSERT_EQ(Printed(sent).size(), sent);
+        ASSERT_EQ(Journals(dir).size(), 1);
+        ASSERT_TRUE(QFile::remove(dir + QLatin1Char('/') + Journals(dir)[0]));
+        // The journal notices at its next sync, within a second of the next row.
+        for (int i = 0; i < 30 && !err.contains("off: "); ++i) {
+            meter.Send(1);
+            ++sent;
+            QThread::msleep(100);
+            driver.waitForReadyRead(10);
+            err += driver.readAllStandardError();
+        }
+        meter.Send(20);
+        sent += 20;
+        EXPECT_EQ(Printed(sent).size(), sent) << "readings went on";
+        HangUpAndWait(meter);
+        EXPECT_EQ(err.count("off: "), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains("was removed")) << err.toStdString();
+    }
+}
+
+TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
+    ReadingsModel original;
+    Journal journal(dir);
+    ASSERT_TRUE(journal.Start().ok);
+    const Reading readings[] = {
+        {1.234, 1, 1},   {-0.0, 1, 2},  {kOverload, 2, 12}, {-kOverload, 0, 23}, {7.9, 0, 17},
+        {-12.26, 3, 10}, {0.125, 2, 6}, {12.5, 3, 26},      {0.1 + 0.2, 1, 11},  {-2147483648.5, 0, 0}};
+    const std::int64_t start = WallTimeNow().epochMs;
+    for (int i = 0; i < 500; ++i) {
+        const Reading& r = readings[i % std::size(readings)];
+        const WallTime at = WallTimeAt(start + i * 537);
+        original.Append(r.value, r.pointPosition, r.functionCode, at.LocalTimeOfDay());
+        journal.Append(i, r, at);
+    }
+    const QString path = journal.CurrentFile();
+    journal.Close();
+    // A power cut in the middle of the next row.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("2026-12-08T10:42:06.123+01:00,500,1.2");
+    file.close();
+
+    const LoadedJournal loaded = LoadJournal(path);
+    ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
+    EXPECT_TRUE(loaded.tornLastLine);
+    EXPECT_EQ(loaded.skipped, 0);
+    ASSERT_EQ(loaded.rows.size(), 500u);
+    ReadingsModel reloaded;
+    for (const JournalRow& row : loaded.rows)
+        reloaded.Append(row.reading.value, row.reading.pointPosition, row.reading.functionCode, row.time);
+    const QByteArray text = TableTextBytes(original);
+    EXPECT_EQ(TableTextBytes(reloaded), text);
+    EXPECT_FALSE(text.isEmpty());
+
+    EXPECT_FALSE(LoadJournal(path + QStringLiteral(".missing")).ok);
+    const QString notJournal = tmp.filePath(QStringLiteral("other.csv"));
+    QFile other(notJournal);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("a,b\r\n1,2\r\n");
+    other.close();
+    EXPECT_FALSE(LoadJournal(notJournal).ok);
+}
+
+TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedOnce) {
+    ASSERT_TRUE(QDir().mkpath(dir));
+    // 60 journals a minute apart, 1 KiB each, and one file that is not a journal.
+    const auto name = [](int i) {
+        return QStringLiteral("2026-12-08T10-%1-00.csv").arg(i, 2, 10, QLatin1Char('0'));
+    };
+    for (int i = 0; i < 60; ++i) {
+        QFile f(dir + QLatin1Char('/') + name(i));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(1024, 'x'));
+    }
+    QFile(dir + QStringLiteral("/notes.txt")).open(QIODevice::WriteOnly);
+    // Two runs started in the same second: the second (_2) is the newer.
+    QFile(dir + QStringLiteral("/2026-12-08T11-00-00.csv")).open(QIODevice::WriteOnly);
+    QFile(dir + QStringLiteral("/2026-12-08T11-00-00_2.csv")).open(QIODevice::WriteOnly);
+    // An old journal another program still writes.
+    const int held = ::open(QFile::encodeName(dir + QLatin1Char('/') + name(3)).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    EXPECT_EQ(PruneJournals(dir, 50, 1ll << 30), 11); // 62 journals: the 12 oldest go, but not the held one
+    QStringList left = Journals(dir);
+    EXPECT_EQ(left.size(), 51);
+    EXPECT_TRUE(left.contains(name(3)));
+    EXPECT_FALSE(left.contains(name(11)));
+    EXPECT_TRUE(left.contains(name(12)));
+    // By size: both empty ones and the newest ten (and the held one).
+    EXPECT_EQ(PruneJournals(dir, 50, 10 * 1024 + 100), 38);
+    left = Journals(dir);
+    EXPECT_EQ(left.size(), 13);
+    EXPECT_TRUE(left.contains(name(50)));
+    EXPECT_FALSE(left.contains(name(49)));
+    EXPECT_TRUE(left.contains(name(3)));
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/notes.txt")));
+    EXPECT_EQ(PruneJournals(dir, 1, 1ll << 30), 11) << "keeps the newest (and the held)";
+    EXPECT_EQ(Journals(dir), (QStringList{name(3), QStringLiteral("2026-12-08T11-00-00_2.csv")}));
+
+    // Markers: one beside a journal no one holds (interrupted), one beside the held journal, one
+    // whose journal is gone.
+    for (const QString& marker : {QStringLiteral(".2026-12-08T11-00-00_2.csv.open"), "." + name(3) + ".open",
+                                  QStringLiteral(".2026-12-08T09-00-00.csv.open")})
+        QFile(dir + QLatin1Char('/') + marker).open(QIODevice::WriteOnly);
+    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{dir + QStringLiteral("/2026-12-08T11-00-00_2.csv")});
+    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty()) << "named once";
+    ::close(held);
+    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{dir + QLatin1Char('/') + name(3)});
+
+    // A clean run leaves no marker; RESET starts a new file.
+    {
+        Journal journal(dir);
+        ASSERT_TRUE(journal.Start().ok);
+        const WallTime at = WallTimeNow();
+        journal.Append(0, {1.0, 1, 1}, at);
+        const QString first = journal.CurrentFile();
+        journal.NewRun();
+        journal.Append(0, {2.0, 1, 1}, at);
+        const QString stamp = dir + QLatin1Char('/') + QString::fromStdString(FormatFileStamp(at));
+        EXPECT_EQ(first, stamp + QStringLiteral(".csv"));
+        EXPECT_EQ(journal.CurrentFile(), stamp + QStringLiteral("_2.csv"));
+    }
+    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty());
+    EXPECT_TRUE(QDir(dir).entryList({QStringLiteral(".*.open")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+} // namespace
+} // namespace zelvox

@@ -1,0 +1,348 @@
+// zelvox-decode as a logger: its CSV and JSON lines against its own text output, the pacing of
+// --rate, a meter unplugged and plugged back, the ending signals, and readings carried through
+// a real MQTT broker (mosquitto) by mosquitto_pub.
+#include "decode/FrameEncoder.h"
+#include "decode/ReadingRecord.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <numeric>
+#include <set>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zelvox {
+namespace {
+
+// Binds port (0: any free one) on 127.0.0.1 or connects to it; returns the port, or 0 on failure.
+quint16 LocalTcp(quint16 port, bool connectToIt) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    socklen_t len = sizeof addr;
+    const bool ok = connectToIt ? ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0
+                                : ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+                                      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    ::close(fd);
+    return ok ? ntohs(addr.sin_port) : 0;
+}
+
+QString Tool(const char* name) {
+    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
+}
+
+// The displays the simulated meter plays, and what each decodes to.
+constexpr const char* kDisplays = "1 1.234 3\n12 OL 3\n23 -5.0 3\n";
+const std::set<std::pair<QString, QString>> kSent = {
+    {QStringLiteral("1.234"), QStringLiteral("DCV V")},
+    {QStringLiteral("0L"), QStringLiteral("OHM K\u03A9")},
+    {QStringLiteral("-5.0"), QStringLiteral("TMP \u2103")},
+};
+
+class DecodeLogger : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+            GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
+        ASSERT_TRUE(dir.isValid());
+        displays = dir.filePath(QStringLiteral("displays.txt"));
+        QFile file(displays);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(kDisplays);
+    }
+    void TearDown() override {
+        for (QProcess* p : {&decode, &pub, &sub, &broker, &sim, &sim2})
+            Stop(p);
+    }
+    static void Stop(QProcess* p) {
+        if (p->state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+            if (!p->waitForFinished(3000))
+                p->kill();
+            p->waitForFinished(1000);
+        }
+    }
+    // Starts zelvox-sim playing the displays, with its port also at link; returns the port.
+    QString StartSim(QProcess& p, const QString& link) {
+        p.start(Tool("zelvox-sim"), {QStringLiteral("--displays"), displays, QStringLiteral("--link"), link});
+        if (!p.waitForStarted() || !p.waitForReadyRead(5000))
+            return {};
+        return QString::fromLocal8Bit(p.readLine()).trimmed();
+    }
+    // Reads complete lines from p's output until it holds n of them (or the time runs out).
+    static QList<QByteArray> ReadLines(QProcess& p, QByteArray& buffer, int n, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (buffer.count('\n') < n && !deadline.hasExpired()) {
+            if (!p.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
+                QThread::msleep(10);
+            buffer += p.readAllStandardOutput();
+        }
+        QList<QByteArray> lines = buffer.split('\n');
+        lines.removeLast(); // the unfinished piece after the last line feed
+        return lines;
+    }
+    QStringList DecodeArgs(const QString& port, const char* format, const char* rate = nullptr) {
+        QStringList args{QStringLiteral("--port"), port, QStringLiteral("--format"), QLatin1String(format)};
+        if (rate)
+            args << QStringLiteral("--rate") << QLatin1String(rate);
+        return args;
+    }
+
+    QTemporaryDir dir;
+    QString displays;
+    QProcess sim, sim2, decode, broker, pub, sub;
+};
+
+// Checks one JSON line against the readings the meter sends.
+void ExpectSentReading(const QByteArray& line) {
+    QJsonParseError error{};
+    const QJsonObject o = QJsonDocument::fromJson(line, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+    const QString text = o.value(QStringLiteral("text")).toString();
+    EXPECT_TRUE(kSent.count({text, o.value(QStringLiteral("function")).toString()})) << line.toStdString();
+    if (text == QLatin1String("0L")) {
+        EXPECT_TRUE(o.value(QStringLiteral("value")).isNull());
+        EXPECT_EQ(o.value(QStringLiteral("overload")).toInt(), 1);
+    } else {
+        EXPECT_EQ(o.value(QStringLiteral("value")).toDouble(), text.toDouble()) << line.toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("overload")).toInt(), 0);
+    }
+    EXPECT_TRUE(
+        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+}
+
+TEST_F(DecodeLogger, CsvAndJsonLinesSayWhatTheTextOutputSays) {
+    std::vector<std::uint8_t> bytes;
+    const std::pair<const char*, int> shown[] = {{"1.23", 0}, {"-0.000", 1},  {"0L", 12},
+                                                 {"-0L", 23}, {"-123.4", 10}, {"7", 26}};
+    for (const auto& [text, fc] : shown) {
+        const Frame f = *EncodeReading(text, fc);
+        bytes.insert(bytes.end(), f.begin(), f.end());
+    }
+    const QString capture = dir.filePath(QStringLiteral("capture.bin"));
+    QFile file(capture);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    file.close();
+    const auto run = [&](const char* format) {
+        QProcess p;
+        p.start(Tool("zelvox-decode"), {QStringLiteral("--format"), QLatin1String(format), capture});
+        EXPECT_TRUE(p.waitForFinished(5000));
+        EXPECT_EQ(p.exitCode(), 0);
+        QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+        EXPECT_EQ(lines.takeLast(), QByteArray()) << "the last line is complete";
+        return lines;
+    };
+    const QList<QByteArray> text = run("text"), csv = run("csv"), jsonl = run("jsonl");
+    ASSERT_EQ(text.size(), 6);
+    ASSERT_EQ(csv.size(), 7);
+    ASSERT_EQ(jsonl.size(), 6);
+    EXPECT_EQ(csv[0], "DateTime,Index,Value,Type,Time,Number\r");
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(text[i].toStdString());
+        const QList<QByteArray> t = text[i].split('\t');
+        ASSERT_EQ(t.size(), 5);
+        const double value = t[0].toDouble();
+        const bool overload = t[4].endsWith("0L");
+
+        std::vector<std::string> c;
+        ASSERT_TRUE(ParseCsvLine(csv[i + 1].chopped(1).toStdString(), c)); // without the CR
+        ASSERT_EQ(c.size(), 6u);
+        const QDateTime at = QDateTime::fromString(QString::fromStdString(c[0]), Qt::ISODateWithMs);
+        ASSERT_TRUE(at.isValid());
+        EXPECT_LT(std::abs(at.msecsTo(QDateTime::currentDateTime())), 10000);
+        EXPECT_EQ(c[1], std::to_string(i));
+        EXPECT_EQ(c[2], t[4].toStdString());
+        EXPECT_EQ(c[3], t[3].toStdString());
+        EXPECT_EQ(QString::fromStdString(c[4]), at.time().toString(QStringLiteral("HH:mm:ss:zzz")));
+        if (overload)
+            EXPECT_EQ(c[5], "");
+        else
+            EXPECT_EQ(std::strtod(c[5].c_str(), nullptr), value);
+
+        const QJsonObject o = QJsonDocument::fromJson(jsonl[i]).object();
+        EXPECT_EQ(o.value(QStringLiteral("text")).toString().toStdString(), t[4].toStdString());
+        EXPECT_EQ(o.value(QStringLiteral("function")).toString().toStdString(), t[3].toStdString());
+        EXPECT_EQ(o.value(QStringLiteral("overload")).toInt(), overload ? (value > 0 ? 1 : -1) : 0);
+        if (overload)
+            EXPECT_TRUE(o.value(QStringLiteral("value")).isNull());
+        else
+            EXPECT_EQ(o.value(QStringLiteral("value")).toDouble(), value);
+        EXPECT_TRUE(o.contains(QStringLiteral("unit")));
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(jsonl[4]).object().value(QStringLiteral("unit")).toString(),
+              QStringLiteral("uA"));
+
+    // Appended to a log file run after run, the CSV keeps its one header.
+    const QString log = dir.filePath(QStringLiteral("log.csv"));
+    for (int i = 0; i < 2; ++i) {
+        QProcess p;
+        p.setStandardOutputFile(log, QIODevice::Append);
+        p.start(Tool("zelvox-decode"), {QStringLiteral("--format"), QStringLiteral("csv"), capture});
+        ASSERT_TRUE(p.waitForFinished(5000));
+    }
+    QFile logFile(log);
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QByteArray logged = logFile.readAll();
+    EXPECT_EQ(logged.count("DateTime,"), 1);
+    EXPECT_EQ(logged.count('\n'), 13);
+}
+
+TEST_F(DecodeLogger, RateIsPacedLikeTheProgramsSampling) {
+    const QString port = StartSim(sim, dir.filePath(QStringLiteral("meter")));
+    ASSERT_FALSE(port.isEmpty());
+    decode.start(Tool("zelvox-decode"), DecodeArgs(port, "jsonl", "120"));
+    QByteArray buffer;
+    const QList<QByteArray> lines = ReadLines(decode, buffer, 13, 20000);
+    ASSERT_GE(lines.size(), 13);
+    // A reading is held for one sampling period (500 ms) after the first frame that follows the
+    // last one emitted, so each interval is 500 ms plus the wait for that frame (one frame is
+    // about 83 ms at 2400 baud).
+    std::vector<qint64> intervals;
+    QDateTime last;
+    for (const QByteArray& line : lines) {
+        ExpectSentReading(line);
+        const QDateTime at = QDateTime::fromString(
+            QJsonDocument::fromJson(line).object().value(QStringLiteral("time")).toString(),
+            Qt::ISODateWithMs);
+        if (last.isValid())
+            intervals.push_back(last.msecsTo(at));
+        last = at;
+    }
+    const double mean = std::accumulate(intervals.begin(), intervals.end(), 0.0) / double(intervals.size());
+    EXPECT_GE(*std::min_element(intervals.begin(), intervals.end()), 499);
+    EXPECT_GT(mean, 510.0);
+    EXPECT_LT(mean, 620.0);
+}
+
+TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {
+    const QString link = dir.filePath(QStringLiteral("meter"));
+    ASSERT_FALSE(StartSim(sim, link).isEmpty());
+    const QString errors = dir.filePath(QStringLiteral("stderr.txt"));
+    const auto errorText = [&] {
+        QFile f(errors);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    decode.setStandardErrorFile(errors);
+    decode.start(Tool("zelvox-decode"), DecodeArgs(link, "csv"));
+    QByteArray buffer;
+    ASSERT_GE(ReadLines(decode, buffer, 4, 5000).size(), 4);
+
+    // Unplug: the meter's pty closes and the link goes away for a while.
+    Stop(&sim);
+    QThread::msleep(1500);
+    EXPECT_TRUE(errorText().contains("hung up")) << errorText().toStdString();
+    EXPECT_EQ(decode.state(), QProcess::Running);
+    const int before = static_cast<int>(ReadLines(decode, buffer, 0, 0).size());
+
+    // Plug back in: a new pty behind the same link.
+    const QString port = StartSim(sim2, link);
+    ASSERT_FALSE(port.isEmpty());
+    const QList<QByteArray> lines = ReadLines(decode, buffer, before + 6, 5000);
+    ASSERT_GE(lines.size(), before + 6);
+    EXPECT_TRUE(errorText().contains("is back")) << errorText().toStdString();
+    for (int i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        ASSERT_TRUE(ParseCsvLine(lines[i].chopped(1).toStdString(), fields)) << lines[i].toStdString();
+        EXPECT_EQ(fields[1], std::to_string(i - 1)) << "Index runs on across the unplug";
+        EXPECT_TRUE(kSent.count({QString::fromStdString(fields[2]), QString::fromStdString(fields[3])}));
+    }
+
+    // Every ending signal: status 0, the last line complete, the port left free for others.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        SCOPED_TRACE(sig);
+        if (decode.state() == QProcess::NotRunning) {
+            buffer.clear();
+            decode.start(Tool("zelvox-decode"), DecodeArgs(port, "jsonl"));
+            ASSERT_GE(ReadLines(decode, buffer, 1, 5000).size(), 1);
+        }
+        ::kill(static_cast<pid_t>(decode.processId()), sig);
+        ASSERT_TRUE(decode.waitForFinished(3000));
+        EXPECT_EQ(decode.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(decode.exitCode(), 0);
+        buffer += decode.readAllStandardOutput();
+        EXPECT_TRUE(buffer.endsWith('\n'));
+        const int fd = ::open(port.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        int exclusive = -1;
+        EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0) << "the port was left in exclusive mode";
+        ::close(fd);
+    }
+}
+
+TEST_F(DecodeLogger, ReadingsReachAnMqttBrokerThroughMosquittoPub) {
+    const QString mosquitto = QStringLiteral("/usr/sbin/mosquitto");
+    ASSERT_TRUE(QFileInfo(mosquitto).isExecutable())
+        << "install mosquitto and mosquitto-clients (tools/deps.txt)";
+    // A free local port: bound by us for a moment, then handed to the broker.
+    const quint16 brokerPort = LocalTcp(0, false);
+    ASSERT_NE(brokerPort, 0);
+    const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(brokerPort).toUtf8());
+    file.close();
+    broker.start(mosquitto, {QStringLiteral("-c"), config});
+    ASSERT_TRUE(broker.waitForStarted());
+    bool listening = false;
+    for (int i = 0; i < 100 && !listening; ++i) {
+        listening = LocalTcp(brokerPort, true) != 0;
+        if (!listening)
+            QThread::msleep(50);
+    }
+    ASSERT_TRUE(listening) << broker.readAll().toStdString();
+
+    const QString host = QStringLiteral("127.0.0.1"), topic = QStringLiteral("lab/bench1/dmm");
+    const QString portArg = QString::number(brokerPort);
+    constexpr int kMessages = 8;
+    sub.start(QStringLiteral("mosquitto_sub"),
+              {QStringLiteral("-h"), host, QStringLiteral("-p"), portArg, QStringLiteral("-t"), topic,
+               QStringLiteral("-C"), QString::number(kMessages)});
+    ASSERT_TRUE(sub.waitForStarted());
+    QThread::msleep(300); // the subscription is in place before the first message
+
+    const QString meter = StartSim(sim, dir.filePath(QStringLiteral("meter")));
+    ASSERT_FALSE(meter.isEmpty());
+    decode.setStandardOutputProcess(&pub);
+    pub.start(QStringLiteral("mosquitto_pub"), {QStringLiteral("-h"), host, QStringLiteral("-p"), portArg,
+                                                QStringLiteral("-t"), topic, QStringLiteral("-l")});
+    decode.start(Tool("zelvox-decode"), DecodeArgs(meter, "jsonl", "120"));
+    ASSERT_TRUE(pub.waitForStarted() && decode.waitForStarted());
+
+    ASSERT_TRUE(sub.waitForFinished(20000)) << "mosquitto_sub did not get " << kMessages << " messages";
+    const QList<QByteArray> messages = sub.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(messages.size(), kMessages);
+    std::set<QString> seen;
+    for (const QByteArray& m : messages) {
+        ExpectSentReading(m);
+        seen.insert(QJsonDocument::fromJson(m).object().value(QStringLiteral("text")).toString());
+    }
+    EXPECT_GE(seen.size(), 2u) << "the meter's displays change every few frames";
+
+    // The decoder ends at its signal; mosquitto_pub then sees the end of its input and ends too.
+    ::kill(static_cast<pid_t>(decode.processId()), SIGINT);
+    ASSERT_TRUE(decode.waitForFinished(3000));
+    EXPECT_EQ(decode.exitCode(), 0);
+    ASSERT_TRUE(pub.waitForFinished(5000));
+    EXPECT_EQ(pub.exitCode(), 0);
+}
+
+} // namespace
+} // namespace zelvox
