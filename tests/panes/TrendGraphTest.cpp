@@ -278,5 +278,6 @@ TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
     // Short hints for the narrow first pane; the full names are the buttons' tooltips.
     EXPECT_EQ(hints[0], "save");
     EXPECT_EQ(hints[1], "print");
-    EXPECT_EQ(graph->findChild<QPushButton*>("1000")->toolTip(), "save graph as bitmap");
+    EXPECT_EQ(graph->findChild<QPushButton*>(ControlName(kSaveGraphButton))->toolTip(),
+              "save graph as bitmap");
 }
