@@ -70,8 +70,11 @@ TEST(SignalShutdown, EveryEndingLeavesThePortFreeAndALiveHolderKeepsIt) {
         QByteArray output;
         QElapsedTimer clock;
         clock.start();
-        while (!output.contains(kRunningMark) && clock.elapsed() < 10000 && child.waitForReadyRead(200))
+        while (!output.contains(kRunningMark) && clock.elapsed() < 10000 &&
+               child.state() == QProcess::Running) {
+            child.waitForReadyRead(100);
             output += child.readAllStandardOutput();
+        }
         ASSERT_TRUE(output.contains(kRunningMark)) << output.toStdString();
 
         PortError error;
