@@ -110,9 +110,12 @@ void ControlPanel::InitialUpdate() {
         field->setText(QStringLiteral("0"));
     }
 
-    // Until the first START the display shows every segment lit, and the mirror agrees.
-    for (SegmentPicture* picture : segments_)
+    // Until the first START the display shows every segment lit, and the mirror agrees. The
+    // pictures stay shown from here on; frames switch them with SetLit.
+    for (SegmentPicture* picture : segments_) {
+        picture->SetLit(true);
         picture->show();
+    }
 }
 
 void ControlPanel::CreateButtons(int W, int H) {
@@ -203,7 +206,7 @@ void ControlPanel::OnExit() {
 void ControlPanel::ShowStarted() {
     for (SegmentPicture* picture : segments_)
         if (picture)
-            picture->hide();
+            picture->SetLit(false);
     if (startButton_)
         startButton_->setEnabled(false);
     if (stopButton_)
@@ -236,7 +239,7 @@ void ControlPanel::ShowMaxMin(const MaxMinTexts& texts) {
 void ControlPanel::ApplySegmentChanges(const std::vector<SegmentChange>& changes) {
     for (const SegmentChange& change : changes)
         if (SegmentPicture* picture = segments_[change.picture])
-            picture->setVisible(change.show);
+            picture->SetLit(change.show);
 }
 
 } // namespace zelvox

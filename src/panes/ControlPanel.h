@@ -37,7 +37,7 @@ public:
     void OnExit();
 
     // What the session reports: the run began (display dark, START off, STOP on) or ended;
-    // segment pictures to switch; MAX/MIN texts that changed.
+    // segment pictures to light or darken; MAX/MIN texts that changed.
     void ShowStarted();
     void ShowStopped();
     void ApplySegmentChanges(const std::vector<SegmentChange>& changes);

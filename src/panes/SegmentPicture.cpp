@@ -23,6 +23,13 @@ void SegmentPicture::SetKeyColour(QColor key) {
     update();
 }
 
+void SegmentPicture::SetLit(bool lit) {
+    if (lit == lit_)
+        return;
+    lit_ = lit;
+    update();
+}
+
 bool SegmentPicture::HasMask() const {
     return !composed_.isNull();
 }
@@ -32,7 +39,7 @@ QSize SegmentPicture::sizeHint() const {
 }
 
 void SegmentPicture::paintEvent(QPaintEvent*) {
-    if (image_.isNull())
+    if (!lit_ || image_.isNull())
         return;
     if (composed_.isNull()) {
         // Built once from the client area: every pixel equal to the key colour becomes fully

@@ -1,8 +1,10 @@
 // Panes repaint only what a reading changes. What the window shows after a run of such partial
 // repaints must be what a full repaint shows, and the trend graph's cached plot what a graph
 // composing from nothing draws.
+#include "ControlPanelSupport.h"
 #include "decode/FunctionCode.h"
 #include "panes/ReadingsList.h"
+#include "panes/SegmentLayout.h"
 #include "support/Pictures.h"
 #include "support/SessionHub.h"
 
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 
 using namespace zelvox;
 using namespace zelvox::testing;
@@ -143,4 +146,28 @@ TEST(PartialRepaint, ReadingsTableScreen) {
     EXPECT_TRUE(ShowsAFullRepaint(*table)) << "a row after scrolling back";
     table->Clear();
     EXPECT_TRUE(ShowsAFullRepaint(*table)) << "cleared";
+}
+
+TEST(PartialRepaint, ControlPanelSegmentsScreen) {
+    paneltest::PanelRig rig;
+    EXPECT_TRUE(ShowsAFullRepaint(*rig.panel)) << "all lit before START";
+    rig.panel->ShowStarted();
+    EXPECT_TRUE(ShowsAFullRepaint(*rig.panel)) << "dark after START";
+    // Random switches, overlapping pictures (m and micro, the annunciators) included: each repaints
+    // only its own rectangle, and what lies beneath an unlit picture must come back exactly.
+    std::mt19937 random(15);
+    std::bernoulli_distribution flip(0.3);
+    std::vector<bool> lit(kSegmentCount, false);
+    for (int round = 0; round < 12; ++round) {
+        std::vector<SegmentChange> changes;
+        for (int s = 0; s < kSegmentCount; ++s)
+            if (flip(random)) {
+                lit[static_cast<std::size_t>(s)] = !lit[static_cast<std::size_t>(s)];
+                changes.push_back({s, lit[static_cast<std::size_t>(s)]});
+            }
+        rig.panel->ApplySegmentChanges(changes);
+        EXPECT_TRUE(ShowsAFullRepaint(*rig.panel)) << "round " << round;
+    }
+    rig.panel->ShowStarted();
+    EXPECT_TRUE(ShowsAFullRepaint(*rig.panel)) << "dark again";
 }

@@ -128,11 +128,13 @@ TEST(SegmentPicture, BuildsItsMaskOnceAndReusesIt) {
     EXPECT_TRUE(picture->HasMask());
     EXPECT_EQ(picture->MaskBuilds(), 1);
 
-    // Hiding shows what lies beneath; showing again repaints with the cached mask.
-    picture->hide();
-    const QImage hidden = Grab(backdrop);
-    EXPECT_EQ(hidden.pixel(2, 2) & 0xFFFFFFu, Gradient(20, 20).pixel(2, 2) & 0xFFFFFFu);
-    picture->show();
+    // Unlit, it draws nothing: exactly what lies beneath, as if hidden. Lit again, it repaints
+    // with the cached mask.
+    picture->SetLit(false);
+    EXPECT_FALSE(picture->IsLit());
+    EXPECT_FALSE(picture->isHidden());
+    EXPECT_EQ(Grab(backdrop), Gradient(20, 20).convertToFormat(QImage::Format_RGB32));
+    picture->SetLit(true);
     const QImage again = Grab(backdrop);
     picture->repaint();
     EXPECT_EQ(picture->MaskBuilds(), 1);
