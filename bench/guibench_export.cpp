@@ -1,6 +1,10 @@
 // The table exports on a long run: 100,000 rows saved as a workbook and as text, with a status
 // label repainted at every progress text as the main window's status bar is. Prints the time per
 // export and rows per second.
+//
+// BM_WorkbookAtSheetLimit saves the largest table one sheet holds (1,048,574 rows under the
+// header) and prints the seconds it took and the process's peak resident memory; run it on its
+// own (--benchmark_filter=SheetLimit) so the other benchmarks do not raise the peak first.
 #include "export/SpreadsheetAutomation.h"
 #include "export/TextExport.h"
 #include "export/WorkbookExport.h"
@@ -11,7 +15,12 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -30,17 +39,17 @@ struct RepaintingHub : zelvox::testing::PaneHub {
     }
 };
 
-// A table of kRows rows with a mix of functions, values and overloads.
+// A table of `rows` rows with a mix of functions, values and overloads.
 struct LongTable {
     RepaintingHub hub;
     std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&hub);
     QTemporaryDir dir;
-    LongTable() {
+    explicit LongTable(int rows = kRows) {
         hub.data = table.get();
         hub.statusPane.resize(400, 20);
         hub.statusPane.show();
         const std::uint8_t functions[] = {1, 2, 12, 17, 23, 26};
-        for (int i = 0; i < kRows; ++i) {
+        for (int i = 0; i < rows; ++i) {
             const std::uint8_t function = functions[i % 6];
             const double value = (i % 97 == 0) ? 999999.0 : (i % 2000) * 0.137 - 50.0;
             table->AddReading(std::uint8_t(i % 4), function, value,
@@ -112,9 +121,43 @@ void BM_TextExport(benchmark::State& state) {
         state.SkipWithError("the export did not succeed");
 }
 
+long PeakRssKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void BM_WorkbookAtSheetLimit(benchmark::State& state) {
+    constexpr int kSheetLimitRows = 1048574; // rows 2 .. 1,048,575, formats to row 1,048,576
+    LongTable t(kSheetLimitRows);
+    const QString chosen = t.dir.filePath(QStringLiteral("limit"));
+    const long rssBefore = PeakRssKilobytes();
+    double seconds = 0.0;
+    double cpuSeconds = 0.0; // the share of the wall time the export had a core for
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpuStart = std::clock();
+        SaveExcelFile(t.hub, nullptr, chosen);
+        cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const long rssAfter = PeakRssKilobytes();
+    std::printf("workbook of %d rows: %.2f s (%.2f s of CPU), peak RSS %.1f MB (%.1f MB before the export), "
+                "file %.1f MB\n",
+                kSheetLimitRows, seconds, cpuSeconds, rssAfter / 1024.0, rssBefore / 1024.0,
+                double(QFileInfo(chosen + QStringLiteral(".xls")).size()) / 1048576.0);
+    if (const char* keep = std::getenv("ZELVOX_BENCH_KEEP")) // for reading it back afterwards
+        QFile::copy(chosen + QStringLiteral(".xls"), QString::fromLocal8Bit(keep));
+    state.counters["seconds"] = seconds;
+    state.counters["peak_rss_MB"] = rssAfter / 1024.0;
+    if (t.hub.status[3] != QStringLiteral("save excel file successfully"))
+        state.SkipWithError("the export did not succeed");
+}
+
 BENCHMARK(BM_WorkbookExport)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WorkbookFillOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_TextExport)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_WorkbookAtSheetLimit)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

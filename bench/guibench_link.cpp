@@ -1,6 +1,8 @@
 // Serial link figures on pseudo-terminals, printed:
-//  - process CPU while acquisition runs on a silent line and on a streaming meter (10 s each);
+//  - process CPU and wake-ups per second of each thread while acquisition runs on a silent line,
+//    a meter writing whole frames and one writing a byte at a time at line speed (10 s each);
 //  - latency from a frame's last byte written into the pty to its hand-off on the UI thread;
+//  - how far apart dispatched rows are at 120/min with a frame every 300 ms and every 50 ms;
 //  - how long STOP takes at 1 reading per minute and at 120 while streaming.
 // Usage: guibench_link [seconds per CPU run, default 10]
 #include "decode/Decoder.h"
@@ -9,16 +11,20 @@
 #include "link/SimulatedMeter.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <pty.h>
 #include <string>
@@ -89,7 +95,34 @@ void ServeDispatches(Acquisition& acq, ReadingHistory& history) {
     });
 }
 
-void CpuRun(const char* what, int seconds, bool streaming) {
+struct ThreadCost {
+    long long switches = 0; // voluntary context switches: how often it went to sleep and woke
+    long long cpuNs = 0;    // time on a CPU
+};
+
+// The cost so far of each of this process's threads, by thread name.
+std::map<std::string, ThreadCost> ThreadCosts() {
+    std::map<std::string, ThreadCost> out;
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        QFile status(tasks.filePath(tid + QStringLiteral("/status")));
+        QFile schedstat(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        if (!comm.open(QIODevice::ReadOnly) || !status.open(QIODevice::ReadOnly) ||
+            !schedstat.open(QIODevice::ReadOnly))
+            continue;
+        ThreadCost& cost = out[comm.readAll().trimmed().toStdString()];
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                cost.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        cost.cpuNs += schedstat.readAll().split(' ').value(0).toLongLong();
+    }
+    return out;
+}
+
+enum class Line { Silent, WholeFrames, Bytewise };
+
+void CpuRun(const char* what, int seconds, Line line) {
     ReadingHistory history;
     Acquisition acq(history);
     ServeDispatches(acq, history);
@@ -97,10 +130,11 @@ void CpuRun(const char* what, int seconds, bool streaming) {
     QObject::connect(&acq, &Acquisition::frameAccepted, &acq, [&](const Frame&) { ++frames; });
     SimulatedMeterOptions options;
     options.waitForListener = true;
+    options.bytewise = line == Line::Bytewise;
     SimulatedMeter meter(options);
     PtyPair silent;
     QString port = silent.slave;
-    if (streaming) {
+    if (line != Line::Silent) {
         if (!meter.Start()) {
             std::fprintf(stderr, "meter did not start\n");
             std::exit(1);
@@ -113,17 +147,33 @@ void CpuRun(const char* what, int seconds, bool streaming) {
     }
     RunEventLoop(300); // settle
     frames = 0;
+    const long long sent0 = meter.FramesSent();
+    const auto costs0 = ThreadCosts();
     const double cpu0 = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
     RunEventLoop(seconds * 1000);
     const double cpu = CpuSeconds() - cpu0;
+    const auto costs1 = ThreadCosts();
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    const long long sent = meter.FramesSent() - sent0;
     acq.StopAcquisition();
     meter.Stop();
-    std::printf("CPU, %-34s %6.3f%% of one core (%.3f s CPU in %.1f s; %lld frames accepted%s)\n", what,
-                100.0 * cpu / elapsed, cpu, elapsed, frames,
-                streaming ? ", simulated meter's writer thread included" : "");
+    std::printf(
+        "CPU, %-34s %6.3f%% of one core (%.3f s CPU in %.1f s; %lld frames sent, %lld handed to the UI%s)\n",
+        what, 100.0 * cpu / elapsed, cpu, elapsed, sent, frames,
+        line != Line::Silent ? "; simulated meter's writer thread included" : "");
+    std::printf("     per thread, wake-ups/s and CPU:");
+    for (const char* thread : {"guibench_link", "zelvox-reader", "zelvox-sampler", "zelvox-meter"}) {
+        const auto before = costs0.find(thread);
+        const auto after = costs1.find(thread);
+        if (before == costs0.end() || after == costs1.end())
+            continue;
+        std::printf("  %s %.1f/s %.3f%%", std::strcmp(thread, "guibench_link") == 0 ? "UI" : thread,
+                    static_cast<double>(after->second.switches - before->second.switches) / elapsed,
+                    static_cast<double>(after->second.cpuNs - before->second.cpuNs) / 1e7 / elapsed);
+    }
+    std::printf("\n");
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -159,11 +209,13 @@ void LatencyRun(int count) {
         frames.push_back(*EncodeReading(std::to_string(n), 1));
     std::thread meter([&] {
         for (int n = 0; n < count; ++n) {
-            pty.Write(frames[static_cast<std::size_t>(n)]);
             {
+                // Taken before the write, which lasts microseconds: the reader may hand the
+                // frame over before this thread would get to take the time after it.
                 std::lock_guard<std::mutex> lock(mutex);
-                written[static_cast<std::size_t>(n)] = Clock::now(); // the last byte is in
+                written[static_cast<std::size_t>(n)] = Clock::now();
             }
+            pty.Write(frames[static_cast<std::size_t>(n)]);
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
     });
@@ -184,6 +236,56 @@ void LatencyRun(int count) {
                 "p95 %.3f ms, max %.3f ms\n",
                 latencyMs.size(), Percentile(latencyMs, 0.5), Percentile(latencyMs, 0.95),
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
+}
+
+// Rows at 120 per minute as the control panel makes them (each request arms a 5 ms timer whose
+// tick clears the pending mark) while a meter sends a frame every frameEveryMs.
+void RowSpacingRun(int frameEveryMs, int seconds) {
+    ReadingHistory history;
+    Acquisition acq(history);
+    PtyPair pty;
+    std::vector<double> at;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        at.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        history.readingPending.store(0);
+    });
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &tick, [&] { tick.start(); });
+    if (acq.StartAcquisition(pty.slave, 120).status != Acquisition::StartStatus::Started) {
+        std::fprintf(stderr, "START failed\n");
+        std::exit(1);
+    }
+    std::atomic<bool> done{false};
+    std::thread meter([&] {
+        for (int n = 0; !done; n = (n + 1) % 10000) {
+            pty.Write(*EncodeReading(std::to_string(n), 1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
+        }
+    });
+    RunEventLoop(seconds * 1000);
+    done = true;
+    meter.join();
+    acq.StopAcquisition();
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        gaps.push_back(at[i] - at[i - 1]);
+    if (gaps.empty()) {
+        std::printf("Rows: none\n");
+        return;
+    }
+    double sum = 0;
+    for (double g : gaps)
+        sum += g;
+    std::printf(
+        "Rows at 120/min, a frame every %3d ms, %d s: %zu rows (%.1f a minute), spacing mean %.1f ms, "
+        "min %.1f ms, max %.1f ms\n",
+        frameEveryMs, seconds, at.size(), 60000.0 * static_cast<double>(gaps.size()) / sum,
+        sum / static_cast<double>(gaps.size()), *std::min_element(gaps.begin(), gaps.end()),
+        *std::max_element(gaps.begin(), gaps.end()));
 }
 
 void StopRun(const char* what, int rate, bool streaming, int repeats) {
@@ -223,9 +325,12 @@ void StopRun(const char* what, int rate, bool streaming, int repeats) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    CpuRun("silent line:", seconds, false);
-    CpuRun("streaming meter (12 frames/s):", seconds, true);
+    CpuRun("silent line:", seconds, Line::Silent);
+    CpuRun("streaming meter (12 frames/s):", seconds, Line::WholeFrames);
+    CpuRun("byte-at-a-time meter at 2400 baud:", seconds, Line::Bytewise);
     LatencyRun(400);
+    RowSpacingRun(300, 16);
+    RowSpacingRun(50, 16);
     StopRun("rate 1/min, reading pending:", 1, false, 20);
     StopRun("rate 120/min, streaming meter:", 120, true, 10);
     return 0;

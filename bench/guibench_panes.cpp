@@ -1,7 +1,7 @@
-// Pane figures: trend graph repaint with a full page, gauge repaint, and the readings table over
-// a long logging run (append time and memory per row, repaint time at the end).
+// Pane figures: trend graph repaint with a full page, gauge repaint, and the readings table's UI
+// time per reading at growing table sizes (the cost of a reading should not grow with the table).
 //
-//   guibench_panes [--rows=N] [benchmark flags]     (default 1,000,000 rows)
+//   guibench_panes [--rows=N,N,...] [benchmark flags]     (default 1000,1000000,4000000)
 #include "decode/Reading.h"
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsModel.h"
@@ -10,9 +10,10 @@
 #include "support/PaneHub.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QTableView>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -20,6 +21,8 @@
 #include <cstring>
 #include <malloc.h>
 #include <string>
+#include <time.h>
+#include <vector>
 
 using namespace zelvox;
 using Clock = std::chrono::steady_clock;
@@ -34,19 +37,6 @@ double Seconds(Clock::duration d) {
 std::size_t HeapInUse() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
-}
-
-long ResidentKiB() {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kib = std::strtol(line + 6, nullptr, 10);
-    std::fclose(f);
-    return kib;
 }
 
 // Dispatch steps that matter to the graph: store, statistics and pages, scale.
@@ -68,32 +58,65 @@ void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGau
                 graph.height(), graph.currentPage(), graph.pageCount(),
                 hub.history.Count() - hub.history.RunStart());
 
-    benchmark::RegisterBenchmark("TrendCompose/full_page", [&graph](benchmark::State& state) {
+    benchmark::RegisterBenchmark("TrendDraw/full_page_cached", [&graph](benchmark::State& state) {
         QImage target(graph.size(), QImage::Format_RGB32);
         for (auto _ : state) {
             QPainter painter(&target);
-            graph.DrawTrend(painter);
+            graph.DrawTrend(painter); // export path: plot brought up to date, then copied
         }
     })->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("TrendRepaint/full_page", [&graph](benchmark::State& state) {
         for (auto _ : state)
-            graph.repaint(); // synchronous paint into the window's backing store
+            graph.repaint(); // synchronous paint of the whole pane into the window's backing store
     })->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("GaugeRepaint", [&gauge](benchmark::State& state) {
+    benchmark::RegisterBenchmark("TrendReading", [&hub, &graph](benchmark::State& state) {
+        graph.LastPage(); // following the newest readings
+        QApplication::processEvents();
+        int i = 0;
+        for (auto _ : state) {
+            // One dispatched reading and the paint of what it changed; the run rolls over
+            // to a new page (and a full plot) once per page as it does live.
+            Feed(hub, graph, Reading{5.5 * std::sin(i++ / 15.0), 1, 1});
+            QApplication::processEvents();
+        }
+    })->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("GaugeReading", [&gauge](benchmark::State& state) {
         int i = 0;
         for (auto _ : state) {
             gauge.ShowReading(1, 2, (i++ % 120) - 60.0);
-            gauge.repaint();
+            QApplication::processEvents();
         }
     })->Unit(benchmark::kMicrosecond);
 }
 
-// Appends `rows` readings to a shown table, letting the window paint every `batch` rows as a
-// running program would between dispatches; prints time and memory per row.
-void TableRun(int rows) {
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// One reading as the running program meets it on the UI thread: the row is appended, the view
+// scrolls to it and the window repaints what changed (the queued scroll and the paint both run
+// in the event loop pass after the dispatch).
+void OneReading(ReadingsTable& table, int i) {
+    table.AddReading(static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28), i * 0.001);
+    // Two passes: the first runs the queued scroll, the second the paint it asked for.
+    QApplication::processEvents();
+    QApplication::processEvents();
+}
+
+struct TableFigures {
+    double perReadingMs; // UI thread CPU per reading, mean
+    double medianMs;     // UI thread CPU per reading, median
+    double fillSeconds;  // wall time to append the rows before the measurement
+    double heapPerRow;   // heap growth per row while filling
+};
+
+// Fills a shown table to `rows` rows (painting every 1000 rows, as a running program would
+// between dispatches), then times kReadings further readings one by one.
+TableFigures TableAt(int rows) {
     testing::PaneHub hub;
     const std::size_t heapBefore = HeapInUse();
-    const long rssBefore = ResidentKiB();
     ReadingsTable table(&hub);
     hub.data = &table;
     table.resize(480, 279);
@@ -101,54 +124,54 @@ void TableRun(int rows) {
     table.show();
     QApplication::processEvents();
 
-    constexpr int kBatch = 1000;
     const TimeOfDay at = LocalTimeOfDay();
-    const auto start = Clock::now();
-    Clock::duration worstBatch{};
-    auto batchStart = start;
+    const auto fillStart = Clock::now();
     for (int i = 0; i < rows; ++i) {
         table.AddReading(static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28), i * 0.001,
                          at);
-        if ((i + 1) % kBatch == 0) {
+        if ((i + 1) % 1000 == 0)
             QApplication::processEvents();
-            const auto now = Clock::now();
-            worstBatch = std::max(worstBatch, now - batchStart);
-            batchStart = now;
-        }
     }
     QApplication::processEvents();
-    const double total = Seconds(Clock::now() - start);
+    const double fill = Seconds(Clock::now() - fillStart);
     const std::size_t heapAfter = HeapInUse();
-    const long rssAfter = ResidentKiB();
 
-    // One more row with the table full: the cost a user would feel at a dispatch (the row, the
-    // scroll to it and the repaint), then a repaint with nothing new.
-    const auto oneStart = Clock::now();
-    table.AddReading(1, 1, 1.0);
-    QApplication::processEvents();
-    table.List()->viewport()->repaint();
-    const double oneRow = Seconds(Clock::now() - oneStart);
-    constexpr int kRepaints = 50;
-    const auto paintStart = Clock::now();
-    for (int i = 0; i < kRepaints; ++i)
-        table.List()->viewport()->repaint();
-    const double paintOnly = Seconds(Clock::now() - paintStart) / kRepaints;
+    constexpr int kWarmUp = 20;
+    constexpr int kReadings = 300;
+    for (int i = 0; i < kWarmUp; ++i)
+        OneReading(table, i);
+    std::vector<double> each;
+    each.reserve(kReadings);
+    for (int i = 0; i < kReadings; ++i) {
+        const double t0 = ThreadCpuSeconds();
+        OneReading(table, i);
+        each.push_back(ThreadCpuSeconds() - t0);
+    }
+    double sum = 0;
+    for (double e : each)
+        sum += e;
+    std::sort(each.begin(), each.end());
+    return {sum / kReadings * 1e3, each[each.size() / 2] * 1e3, fill,
+            static_cast<double>(heapAfter - heapBefore) / std::max(1, rows)};
+}
 
-    std::printf("\nreadings table, %d rows appended with the view shown (painted every %d rows):\n", rows,
-                kBatch);
-    std::printf("  append:            %.3f s in all, %.3f us per row (paints included)\n", total,
-                total * 1e6 / rows);
-    std::printf("  worst batch:       %.2f ms for %d rows\n", Seconds(worstBatch) * 1e3, kBatch);
-    std::printf("  row store:         %.1f bytes per row\n",
-                static_cast<double>(table.Model().StorageBytes()) / rows);
-    std::printf("  heap growth:       %.1f bytes per row (model, view and header together)\n",
-                static_cast<double>(heapAfter - heapBefore) / rows);
-    std::printf("  resident growth:   %.1f bytes per row\n", (rssAfter - rssBefore) * 1024.0 / rows);
-    std::printf("  at %d rows: add one row and repaint %.2f ms; repaint alone %.2f ms\n", table.RowCount(),
-                oneRow * 1e3, paintOnly * 1e3);
-    std::printf("  last row: %s | %s | %s | %s\n", qPrintable(table.CellText(rows, 0)),
-                qPrintable(table.CellText(rows, 1)), qPrintable(table.CellText(rows, 2)),
-                qPrintable(table.CellText(rows, 3)));
+void TableRuns(const std::vector<int>& sizes) {
+    std::printf("\nreadings table: UI thread CPU per reading (append, scroll to the end, paint), "
+                "%s platform\n",
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("  %10s  %12s  %12s  %10s  %12s\n", "rows", "mean ms", "median ms", "fill s", "heap B/row");
+    double first = 0;
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const TableFigures f = TableAt(sizes[k]);
+        if (k == 0)
+            first = f.perReadingMs;
+        std::printf("  %10d  %12.3f  %12.3f  %10.2f  %12.1f", sizes[k], f.perReadingMs, f.medianMs,
+                    f.fillSeconds, f.heapPerRow);
+        if (k > 0)
+            std::printf("   (%.2fx of %d rows)", f.perReadingMs / first, sizes[0]);
+        std::printf("\n");
+        std::fflush(stdout);
+    }
 }
 
 } // namespace
@@ -157,10 +180,15 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    int rows = 1000000;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--rows=", 7) == 0)
-            rows = std::max(1, std::atoi(argv[i] + 7));
+    // --rows=N[,N...]: the table sizes to measure at.
+    std::vector<int> sizes{1000, 1000000, 4000000};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--rows=", 7) != 0)
+            continue;
+        sizes.clear();
+        for (const QString& n : QString::fromLatin1(argv[i] + 7).split(QLatin1Char(',')))
+            sizes.push_back(std::max(1, n.toInt()));
+    }
     benchmark::Initialize(&argc, argv);
 
     {
@@ -181,7 +209,7 @@ int main(int argc, char** argv) {
         benchmark::ClearRegisteredBenchmarks();
     }
 
-    TableRun(rows);
+    TableRuns(sizes);
     benchmark::Shutdown();
     return 0;
 }

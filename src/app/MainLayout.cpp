@@ -8,15 +8,23 @@ int MainWindowWidth(int screenWidth) {
     return screenWidth > 800 ? 930 : 800;
 }
 
-MainLayout ComputeMainLayout(int screenWidth, int clientHeight, int centralHeight, QSize layoutImage,
-                             int captionHeight) {
+MainLayout ComputeMainLayout(int screenWidth, const WindowFrame& frame, int menuHeight, int statusHeight,
+                             QSize layoutImage) {
     MainLayout l;
     l.window = QSize(MainWindowWidth(screenWidth), kWindowHeight);
-    const int width = l.window.width();
-    // The top row's ideal height follows the client height the frame has before the status
-    // bar exists; the bottom row takes the rest of the central area.
-    l.topRowHeight = std::max(0, clientHeight - layoutImage.height() - captionHeight - 10);
-    const int top = std::min(l.topRowHeight, std::max(0, centralHeight - kSplitterGap));
+    l.client = l.window.shrunkBy(frame.extents).expandedTo(QSize(0, 0));
+    l.menuHeight = menuHeight;
+    l.statusHeight = statusHeight;
+    const int width = l.client.width();
+    const int hc = l.client.height() - menuHeight;
+    const int centralHeight = std::max(0, hc - statusHeight);
+
+    const int border = 2 * kPaneBorder;
+    int top = hc - layoutImage.height() - frame.caption - 10;
+    top = std::clamp(top, kGraphMinimumRows + border, kGraphMaximumRows + border);
+    const int bottomRows = std::max(layoutImage.height(), kBottomRowMinimumRows) + border;
+    top = std::max(0, std::min(top, centralHeight - kSplitterGap - bottomRows));
+    l.topRowHeight = top;
     const int bottomY = top + kSplitterGap;
     const int bottomHeight = std::max(0, centralHeight - bottomY);
 

@@ -1,5 +1,8 @@
 #include "app/MainWindow.h"
 
+#include "app/DesktopFrame.h"
+#include "app/PaintCounter.h"
+
 #include "decode/Format.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
@@ -12,6 +15,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -19,8 +23,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QStyle>
 #include <QTimer>
+#include <algorithm>
 
 namespace zelvox {
 
@@ -28,6 +32,11 @@ namespace {
 
 constexpr int kStatusWidths[3] = {50, 160, 125};
 constexpr int kStatusStretchMinimum = 200;
+constexpr int kPortPane = 2;
+// Room the status bar keeps for its own margins and the gaps between its panes.
+constexpr int kStatusBarSlack = 40;
+constexpr int kMenuBarMinimum = 20;
+constexpr int kStatusBarMinimum = 22;
 
 // A cell of the fixed splitter: a sunken 2-pixel border around one pane.
 QFrame* MakeCell(QWidget* parent, const QRect& cell) {
@@ -65,12 +74,21 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
     connect(clock_, &QTimer::timeout, this, &MainWindow::UpdateClock);
     clock_->start();
     CentreOnScreen();
+    InstallPaintCounters(this);
 }
 
 void MainWindow::CentreOnScreen() {
+    // The outer rectangle is centred, and kept whole on a screen hardly larger than it. The
+    // client area is placed inside it by the frame learnt at construction: the toolkit does not
+    // know the frame of a window that is not mapped yet.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+        QRect outer(QPoint(), layout_.window);
+        outer.moveCenter(area.center());
+        outer.moveLeft(std::max(area.left(), std::min(outer.left(), area.right() + 1 - outer.width())));
+        outer.moveTop(std::max(area.top(), std::min(outer.top(), area.bottom() + 1 - outer.height())));
+        setGeometry(
+            QRect(outer.topLeft() + QPoint(frame_.extents.left(), frame_.extents.top()), layout_.client));
     }
 }
 
@@ -100,6 +118,7 @@ void MainWindow::BuildMenus() {
         {"SET", "PORT SET", kCmdPortSet},
         {"HELP", "HelpTopic", kCmdHelpTopic},
     };
+    menuBar()->setNativeMenuBar(false); // the menu bar is part of the fixed layout
     QMenu* menu = nullptr;
     QString menuTitle;
     for (const Item& item : items) {
@@ -148,18 +167,24 @@ void MainWindow::BuildStatusBar() {
 
 void MainWindow::BuildPanes() {
     const int screenWidth = ScreenHorizontalResolution();
-    const int width = MainWindowWidth(screenWidth);
-    const int menuHeight = menuBar()->sizeHint().height();
-    const int statusHeight = statusBar()->sizeHint().height();
-    const int clientHeight = kWindowHeight - menuHeight;
-    const int centralHeight = clientHeight - statusHeight;
+    // The bars' heights follow the font, never the style, so the panes keep their size
+    // whatever style draws them.
+    const int line = QFontMetrics(font()).height();
+    const int menuHeight = std::max(kMenuBarMinimum, line + 6);
+    const int statusHeight = std::max(kStatusBarMinimum, line + 8);
     const QImage layoutImage = res::LoadImage(132);
-    const int caption = style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    layout_ = ComputeMainLayout(screenWidth, clientHeight, centralHeight, layoutImage.size(), caption);
 
+    // The frame is learnt before the panes are laid out: a window manager decorates a window
+    // that cannot be resized without a sizing border, so the window first gets a fixed size.
+    setFixedSize(QSize(MainWindowWidth(screenWidth), kWindowHeight).shrunkBy(kNominalFrame.extents));
+    frame_ = DesktopFrame(this);
+    layout_ = ComputeMainLayout(screenWidth, frame_, menuHeight, statusHeight, layoutImage.size());
+
+    menuBar()->setFixedHeight(layout_.menuHeight);
+    statusBar()->setFixedHeight(layout_.statusHeight);
     central_ = new QWidget(this);
     central_->setObjectName(QStringLiteral("splitter"));
-    central_->setFixedSize(width, centralHeight);
+    central_->setFixedSize(layout_.CentralSize());
     setCentralWidget(central_);
 
     graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(this));
@@ -167,7 +192,7 @@ void MainWindow::BuildPanes() {
     gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge(this));
     panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(this));
 
-    setFixedSize(layout_.window);
+    setFixedSize(layout_.client);
     // Every pane builds its controls at its first update, once its size is known.
     graph_->InitialUpdate();
     data_->InitialUpdate();
@@ -178,7 +203,18 @@ void MainWindow::BuildPanes() {
 void MainWindow::SetStatusText(int pane, const QString& text) {
     QLabel* label = statusPanes_.at(pane);
     label->setText(text);
+    if (pane == kPortPane)
+        FitPortPane();
     label->repaint();
+}
+
+void MainWindow::FitPortPane() {
+    // Port names on Linux are longer than COM3: the port pane widens to show the whole text,
+    // taking from the progress pane, which keeps its 200 pixels.
+    QLabel* port = statusPanes_[kPortPane];
+    const int widest = layout_.client.width() - kStatusWidths[0] - kStatusWidths[1] - kStatusStretchMinimum -
+                       kStatusBarSlack;
+    port->setFixedWidth(std::max(kStatusWidths[kPortPane], std::min(port->sizeHint().width(), widest)));
 }
 
 QString MainWindow::StatusText(int pane) const {
@@ -190,6 +226,13 @@ void MainWindow::RequestClose() {
 }
 
 void MainWindow::UpdateClock() {
+    // A label of fixed size in both directions repaints itself on a new text without asking
+    // the status bar (and with it the window) to lay out again; opaque, it repaints alone.
+    QLabel* clock = statusPanes_[1];
+    if (clock->isVisible() && clock->minimumHeight() != clock->maximumHeight()) {
+        clock->setFixedHeight(clock->height());
+        clock->setAutoFillBackground(true);
+    }
     SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
 }
 

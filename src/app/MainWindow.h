@@ -49,6 +49,8 @@ public:
     void RequestClose() override;
 
     const MainLayout& Layout() const { return layout_; }
+    // The frame the window manager announced before the window was shown, or the nominal one.
+    const WindowFrame& Frame() const { return frame_; }
     QAction* Command(int id) const;
     QLabel* StatusPane(int pane) const { return statusPanes_.at(pane); }
 
@@ -66,10 +68,12 @@ private:
     void BuildStatusBar();
     void BuildPanes();
     void CentreOnScreen();
+    void FitPortPane();
 
     Settings& settings_;
     std::unique_ptr<ReadingHistory> history_;
     Statistics stats_;
+    WindowFrame frame_{};
     MainLayout layout_{};
     TrendGraph* graph_ = nullptr;
     ReadingsTable* data_ = nullptr;

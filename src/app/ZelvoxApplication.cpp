@@ -16,6 +16,41 @@
 
 namespace zelvox {
 
+namespace {
+
+// The options QGuiApplication and QApplication take from the command line, with one or two
+// leading dashes; the first group is followed by a value.
+const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "qwindowgeometry", "geometry",
+                                           "qwindowtitle",    "title",
+                                           "qwindowicon",     "icon",
+                                           "display",         "name",
+                                           "style",           "stylesheet",
+                                           "session",         "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// 2 when arguments[i] is a Qt option with its value, 1 for a Qt flag (or an option written
+// "-style=NAME"), 0 when it is not Qt's.
+int QtOptionLength(const QStringList& arguments, int i) {
+    QString arg = arguments[i];
+    if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") || arg == QLatin1String("--"))
+        return 0;
+    arg.remove(0, arg.startsWith(QLatin1String("--")) ? 2 : 1);
+    for (const char* name : kQtOptionsWithValue) {
+        if (arg == QLatin1String(name))
+            return i + 1 < arguments.size() ? 2 : 0;
+        if (arg.startsWith(QLatin1String(name) + QLatin1Char('=')))
+            return 1;
+    }
+    for (const char* name : kQtFlags)
+        if (arg == QLatin1String(name))
+            return 1;
+    return 0;
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine options;
     // An option with a value, as "--name VALUE" or "--name=VALUE"; false when it is not this one.
@@ -33,7 +68,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     };
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        if (arg == QLatin1String("--no-journal")) {
+        if (const int qtOption = QtOptionLength(arguments, i); qtOption > 0) {
+            i += qtOption - 1;
+        } else if (arg == QLatin1String("--no-journal")) {
             options.journal = false;
         } else if (valueOf(i, QLatin1String("--journal-dir"), options.journalDir) ||
                    valueOf(i, QLatin1String("--load"), options.load)) {
@@ -41,6 +78,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                 return options;
         } else if (arg == QLatin1String("--demo")) {
             options.demo = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.help = true;
         } else if (arg == QLatin1String("--port")) {
@@ -80,6 +119,7 @@ QString CommandLineHelp() {
         "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
         "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
         "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+        "  --version          show the program's version\n"
         "  --help             show this text\n\n"
         "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
         "Every reading shown in the table is also written to a journal file (one CSV file per\n"

@@ -16,12 +16,16 @@ struct CommandLine {
     bool demo = false; // start the built-in simulated meter and choose its port
     QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
+    bool version = false;
     bool journal = true; // keep the readings journal (--no-journal turns it off)
     QString journalDir;  // the journal's folder instead of the default one
     QString load;        // a journal whose rows fill the table at start-up
     QString error;       // set when the arguments could not be understood
 };
 
+// Reads the program's own options from the whole command line (program name first) and passes
+// over Qt's (-platform NAME, -style NAME, -reverse...), which QApplication takes itself. Needs no
+// application object, so --help, --version and mistakes are answered without a display.
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 

@@ -1,14 +1,15 @@
+#include "app/SignalShutdown.h"
 #include "app/ZelvoxApplication.h"
 
 #include <QApplication>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Zelvox"));
-    QApplication::setDesktopFileName(QStringLiteral("zelvox"));
-
-    const zelvox::CommandLine options = zelvox::ParseCommandLine(QApplication::arguments());
+    // Read before the application object exists: it needs a display, --help does not.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const zelvox::CommandLine options = zelvox::ParseCommandLine(arguments);
     if (options.help) {
         std::fputs(qPrintable(zelvox::CommandLineHelp()), stdout);
         return 0;
@@ -18,6 +19,16 @@ int main(int argc, char** argv) {
                      qPrintable(zelvox::CommandLineHelp()));
         return 2;
     }
+    if (options.version) {
+        std::printf("zelvox %s\n", ZELVOX_VERSION);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zelvox"));
+    QApplication::setApplicationVersion(QStringLiteral(ZELVOX_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("zelvox"));
+    zelvox::SignalShutdown signalShutdown; // SIGINT, SIGTERM, SIGHUP close it as the close box does
 
     zelvox::ZelvoxApplication zelvoxApp;
     if (!zelvoxApp.InitInstance(options))

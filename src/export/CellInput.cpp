@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <string>
 
 namespace zelvox::sheet {
 
@@ -15,39 +16,39 @@ std::optional<double> ReadTypedNumber(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return std::nullopt;
-    QByteArray ascii;
-    ascii.reserve(trimmed.size());
+    std::string ascii; // short enough for no allocation in the usual case
+    ascii.reserve(std::size_t(trimmed.size()));
     qsizetype i = 0;
     const auto at = [&](qsizetype k) { return k < trimmed.size() ? trimmed.at(k).unicode() : char16_t(0); };
     const auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
     if (at(i) == u'+' || at(i) == u'-') {
         if (at(i) == u'-')
-            ascii.append('-');
+            ascii.push_back('-');
         ++i;
     }
     int mantissaDigits = 0;
     while (isDigit(at(i))) {
-        ascii.append(char(at(i++)));
+        ascii.push_back(char(at(i++)));
         ++mantissaDigits;
     }
     if (at(i) == u'.') {
-        ascii.append('.');
+        ascii.push_back('.');
         ++i;
         while (isDigit(at(i))) {
-            ascii.append(char(at(i++)));
+            ascii.push_back(char(at(i++)));
             ++mantissaDigits;
         }
     }
     if (mantissaDigits == 0)
         return std::nullopt;
     if (at(i) == u'e' || at(i) == u'E') {
-        ascii.append('e');
+        ascii.push_back('e');
         ++i;
         if (at(i) == u'+' || at(i) == u'-')
-            ascii.append(char(at(i++)));
+            ascii.push_back(char(at(i++)));
         int exponentDigits = 0;
         while (isDigit(at(i))) {
-            ascii.append(char(at(i++)));
+            ascii.push_back(char(at(i++)));
             ++exponentDigits;
         }
         if (exponentDigits == 0)
@@ -56,8 +57,8 @@ std::optional<double> ReadTypedNumber(const QString& text) {
     if (i != trimmed.size())
         return std::nullopt;
     double value = 0.0;
-    const auto [end, error] = std::from_chars(ascii.constData(), ascii.constData() + ascii.size(), value);
-    if (error != std::errc() || end != ascii.constData() + ascii.size() || !std::isfinite(value))
+    const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+    if (error != std::errc() || end != ascii.data() + ascii.size() || !std::isfinite(value))
         return std::nullopt;
     return value == 0.0 ? 0.0 : value; // a typed "-0" is plain 0
 }
@@ -71,23 +72,21 @@ QString GeneralNumber(double value) {
 
 } // namespace
 
-QString DisplayNumber(double value, const QString& formatCode) {
-    if (formatCode.isEmpty() || IsTextFormat(formatCode) ||
-        formatCode.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
-        return GeneralNumber(value);
+NumberFormat::NumberFormat(const QString& formatCode) {
+    general_ = formatCode.isEmpty() || IsTextFormat(formatCode) ||
+               formatCode.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0;
+    if (general_)
+        return;
     // Only the first section applies to the numbers shown here.
     const QString section = formatCode.section(u';', 0, 0);
-    int decimals = 0;
     bool afterPoint = false;
-    bool anyDigit = false;
-    QString prefix, suffix;
     for (qsizetype i = 0; i < section.size(); ++i) {
         const QChar c = section.at(i);
-        QString& literal = anyDigit ? suffix : prefix;
+        QString& literal = anyDigit_ ? suffix_ : prefix_;
         if (c == u'0' || c == u'#' || c == u'?') {
-            anyDigit = true;
+            anyDigit_ = true;
             if (afterPoint)
-                ++decimals;
+                ++decimals_;
         } else if (c == u'.') {
             afterPoint = true;
         } else if (c == u',') {
@@ -104,12 +103,21 @@ QString DisplayNumber(double value, const QString& formatCode) {
             literal.append(c);
         }
     }
-    if (!anyDigit)
-        return prefix + suffix;
-    QString digits = QString::number(value, 'f', decimals);
+}
+
+QString NumberFormat::Show(double value) const {
+    if (general_)
+        return GeneralNumber(value);
+    if (!anyDigit_)
+        return prefix_ + suffix_;
+    QString digits = QString::number(value, 'f', decimals_);
     if (digits.startsWith(u'-') && digits.size() == digits.count(u'0') + digits.count(u'.') + 1)
         digits.remove(0, 1); // -0.000 shows as 0.000
-    return prefix + digits + suffix;
+    return prefix_ + digits + suffix_;
+}
+
+QString DisplayNumber(double value, const QString& formatCode) {
+    return NumberFormat(formatCode).Show(value);
 }
 
 namespace {
@@ -127,7 +135,7 @@ constexpr int kOtherCharacter = 8;
 
 } // namespace
 
-int TextPixelWidth(const QString& text) {
+int TextPixelWidth(QStringView text) {
     int width = 0;
     for (const QChar c : text) {
         const char16_t u = c.unicode();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 namespace zelvox::sheet {
@@ -21,8 +22,21 @@ std::optional<double> ReadTypedNumber(const QString& text);
 // shortest form (up to 15 significant digits).
 QString DisplayNumber(double value, const QString& formatCode);
 
+// A number format read once, for showing many numbers under it (what DisplayNumber does).
+class NumberFormat {
+public:
+    explicit NumberFormat(const QString& formatCode);
+    QString Show(double value) const;
+
+private:
+    bool general_ = false;
+    bool anyDigit_ = false;
+    int decimals_ = 0;
+    QString prefix_, suffix_;
+};
+
 // Width in pixels of a text in the workbook's default font (Calibri 11 at 96 dpi).
-int TextPixelWidth(const QString& text);
+int TextPixelWidth(QStringView text);
 
 // Column width, in the workbook's character units, that fits a text of the given pixel width
 // with the usual cell margins.

@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 #include <algorithm>
 #include <map>
+#include <vector>
 #include <xlsxwriter.h>
 
 namespace zelvox {
@@ -36,10 +37,12 @@ QString SheetNameProblem(const sheet::Workbook& book, const sheet::Worksheet* re
     return {};
 }
 
-// Writes the finished workbook over `path` through a save file: the old file stays whole until
-// the new one is completely written.
-void ReplaceFile(const QByteArray& bytes, const QString& path) {
+// Copies the finished workbook over `path` through a save file: the old file stays whole until
+// the new one is completely written. Where the folder takes no new file but the old one may be
+// written, it is rewritten in place instead.
+void CopyIntoPlace(QFile& workbook, const QString& path) {
     QSaveFile out(path);
+    out.setDirectWriteFallback(true);
     const auto failed = [&](const QString& reason) {
         return AutomationFailure(
             QStringLiteral("%1\n%2: %3")
@@ -47,10 +50,15 @@ void ReplaceFile(const QByteArray& bytes, const QString& path) {
     };
     if (!out.open(QIODevice::WriteOnly))
         throw failed(out.errorString());
-    if (!WriteFully(out, bytes.constData(), bytes.size())) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
-        throw failed(reason);
+    workbook.seek(0);
+    constexpr qint64 kChunk = 1024 * 1024;
+    while (!workbook.atEnd()) {
+        const QByteArray chunk = workbook.read(kChunk);
+        if (chunk.isEmpty() || !WriteFully(out, chunk.constData(), chunk.size())) {
+            const QString reason = chunk.isEmpty() ? workbook.errorString() : out.errorString();
+            out.cancelWriting();
+            throw failed(reason);
+        }
     }
     if (!out.commit())
         throw failed(out.errorString());
@@ -74,6 +82,8 @@ bool SpreadsheetAutomation::Open() {
         return false;
     }
     workbook_ = std::make_unique<sheet::Workbook>();
+    enteredFormat_ = sheet::kGeneral;
+    enteredFormatCode_ = workbook_->FormatCode(sheet::kGeneral);
     return true;
 }
 
@@ -108,8 +118,8 @@ void SpreadsheetAutomation::SelectAllCells() {
 void SpreadsheetAutomation::SetNumberFormat(const QString& format) {
     if (!worksheet_ || !currentRange_)
         return;
-    // Formatting cell by cell is fine for the column slices the export formats; a huge
-    // rectangle that is not the whole sheet is refused rather than exhausting memory.
+    // Every cell of a formatted range is written out, blank or not: a huge rectangle that is
+    // not the whole sheet is refused rather than filling the file with millions of blanks.
     constexpr long long kMaxFormattedCells = 16LL * 1024 * 1024;
     if (!currentRange_->IsWholeSheet() &&
         static_cast<long long>(currentRange_->Rows()) * currentRange_->Columns() > kMaxFormattedCells)
@@ -130,10 +140,16 @@ bool SpreadsheetAutomation::SetItem(int row, int column, const QString& text) {
     constexpr qsizetype kMaxCellText = 32767;
     if (text.size() > kMaxCellText)
         throw AutomationFailure(QStringLiteral("A cell holds at most %1 characters.").arg(kMaxCellText));
+    if (!worksheet_->CanTakeText(text.size()))
+        throw AutomationFailure(QStringLiteral("The sheet holds too much text."));
     const int sheetRow = currentRange_->firstRow + row - 1;
     const int sheetColumn = currentRange_->firstColumn + column - 1;
-    const QString format = workbook_->FormatCode(worksheet_->FormatAt(sheetRow, sheetColumn));
-    worksheet_->Enter(sheetRow, sheetColumn, text, format);
+    const int format = worksheet_->FormatAt(sheetRow, sheetColumn);
+    if (format != enteredFormat_) { // the same format for a whole column: look its code up once
+        enteredFormat_ = format;
+        enteredFormatCode_ = workbook_->FormatCode(format);
+    }
+    worksheet_->Enter(sheetRow, sheetColumn, text, enteredFormatCode_);
     return true;
 }
 
@@ -141,20 +157,30 @@ void SpreadsheetAutomation::AutoFitColumns() {
     if (!worksheet_ || !currentRange_)
         return;
     // Fitting acts on whole columns: every row of each column the range spans counts.
-    std::map<int, int> widest; // column -> pixels of its widest text
-    for (const auto& [key, cell] : worksheet_->Cells()) {
-        const int column = sheet::Worksheet::ColumnOf(key);
-        if (column < currentRange_->firstColumn || column > currentRange_->lastColumn)
-            continue;
-        QString shown;
-        if (cell.kind == sheet::Cell::Kind::Text)
-            shown = cell.text;
-        else if (cell.kind == sheet::Cell::Kind::Number)
-            shown = sheet::DisplayNumber(cell.number, workbook_->FormatCode(cell.format));
-        else
-            continue;
-        int& width = widest[column];
-        width = std::max(width, sheet::TextPixelWidth(shown));
+    std::map<int, sheet::NumberFormat> shownUnder; // format index -> how numbers show under it
+    std::map<int, int> widest;                     // column -> pixels of its widest text
+    const auto& columns = worksheet_->Columns();
+    for (auto c = columns.lower_bound(currentRange_->firstColumn);
+         c != columns.end() && c->first <= currentRange_->lastColumn; ++c) {
+        const int column = c->first;
+        int pixels = -1;
+        for (const auto& [first, run] : c->second) {
+            for (std::size_t i = 0; i < run.kinds.size(); ++i) {
+                if (run.kinds[i] == sheet::Cell::Kind::Text) {
+                    pixels = std::max(pixels, sheet::TextPixelWidth(worksheet_->TextOf(run.values[i].text)));
+                } else if (run.kinds[i] == sheet::Cell::Kind::Number) {
+                    const int format = worksheet_->FormatAt(first + int(i), column);
+                    auto shown = shownUnder.find(format);
+                    if (shown == shownUnder.end())
+                        shown = shownUnder.emplace(format, sheet::NumberFormat(workbook_->FormatCode(format)))
+                                    .first;
+                    pixels =
+                        std::max(pixels, sheet::TextPixelWidth(shown->second.Show(run.values[i].number)));
+                }
+            }
+        }
+        if (pixels >= 0)
+            widest[column] = pixels;
     }
     // Columns with nothing to show keep their width.
     for (const auto& [column, pixels] : widest)
@@ -174,18 +200,26 @@ void SpreadsheetAutomation::SaveWorkbook(const QString& path) {
                                          scratchDir, scratch.errorString()));
     scratch.close();
     QString message;
-    if (!sheet::WriteWorkbookFile(*workbook_, scratch.fileName(), scratchDir, &message))
+    std::vector<int> lastRows;
+    if (!sheet::WriteWorkbookFile(*workbook_, scratch.fileName(), scratchDir, &lastRows, &message))
         throw AutomationFailure(message);
     // The writer does not notice failed writes to its own scratch files: check what it made
     // before it replaces anything.
     QFile written(scratch.fileName());
-    const QByteArray bytes = written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
     QString problem;
-    if (!sheet::CheckWorkbookPackage(bytes, &problem))
-        throw AutomationFailure(QStringLiteral("The workbook could not be written completely: %1.\n"
-                                               "Is there room left in %2?")
-                                    .arg(problem, scratchDir));
-    ReplaceFile(bytes, path);
+    qint64 partBytes = -1;
+    if (!written.open(QIODevice::ReadOnly))
+        problem = written.errorString();
+    else if (sheet::CheckWorkbookPackage(written, lastRows, &problem, &partBytes))
+        problem.clear();
+    if (!problem.isEmpty()) {
+        const QString reason = sheet::WriteFailureReason(0, scratchDir, partBytes);
+        throw AutomationFailure(
+            QStringLiteral("The workbook could not be written completely: %1.\n%2: %3")
+                .arg(problem, scratchDir,
+                     reason.isEmpty() ? QStringLiteral("is there room left in this folder?") : reason));
+    }
+    CopyIntoPlace(written, path);
     savedFileName_ = path;
 }
 

@@ -49,8 +49,9 @@ public:
     bool SetItem(int row, int column, const QString& text);
     // Fits every column the current range spans to the widest text it shows.
     void AutoFitColumns();
-    // Writes the workbook; an existing file at `path` is replaced only once the new one is
-    // complete. Throws AutomationFailure with the writer's (or the system's) text.
+    // Writes the workbook row by row into a scratch file, checks it, then puts it at `path`: an
+    // existing file is replaced only once the new one is complete (rewritten in place where
+    // the folder takes no new file). Throws AutomationFailure naming the path and the reason.
     void SaveWorkbook(const QString& path);
     // Drops the workbook and every handle; safe to call more than once.
     void Shutdown();
@@ -70,6 +71,9 @@ private:
     sheet::Worksheet* worksheet_ = nullptr;
     std::optional<sheet::CellRange> currentRange_;
     QString savedFileName_;
+    // The format the last entered cell was interpreted under, and its code.
+    int enteredFormat_ = sheet::kGeneral;
+    QString enteredFormatCode_ = QStringLiteral("General");
 };
 
 } // namespace zelvox

@@ -43,6 +43,9 @@ QByteArray TableTextBytes(const ReadingsTable& table) {
 
 bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason) {
     QSaveFile file(path);
+    // A folder the user may not add files to, holding a file the user may write: the file is
+    // truncated and rewritten in place, as a plain create-or-truncate would.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         *reason = file.errorString();
         return false;
@@ -60,7 +63,7 @@ bool WriteTableText(const ReadingsTable& table, const QString& path, QString* re
         if (block.size() >= kBlock || row == rows - 1) {
             if (!WriteFully(file, block.constData(), block.size())) {
                 *reason = file.errorString();
-                file.cancelWriting(); // the old file stays as it was
+                file.cancelWriting(); // the old file stays as it was (unless rewritten in place)
                 return false;
             }
             block.clear();
@@ -89,10 +92,13 @@ void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) 
         reason = QStringLiteral("no readings table");
     }
     pause.Release();
-    if (written)
+    if (written) {
         links.SetStatusText(3, QStringLiteral("save txt file successfully"));
-    else
-        ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
+        return;
+    }
+    // A run that failed must neither look successful nor still working.
+    links.SetStatusText(3, QStringLiteral("save txt file error"));
+    ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
 }
 
 void SaveTextFileCommand(PaneLinks& links, QWidget* parent) {

@@ -17,11 +17,14 @@ class PaneLinks;
 QByteArray TableTextBytes(const ReadingsTable& table);
 
 // Writes the table to exactly `path` (nothing appended). The file is written beside the target
-// and renamed over it only when complete. On failure returns false with the system's reason.
+// and renamed over it only when complete; where the folder takes no new file but the target may
+// be written, the target is rewritten in place. Every write is checked: on failure returns false
+// with the system's reason.
 bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason);
 
 // Everything after the save dialog: appends ".txt", pauses acquisition, writes, reports in the
-// status bar (pane 3); a file that cannot be written gets an error box naming path and reason.
+// status bar (pane 3); a file that cannot be written gets the failure text in pane 3 and an error
+// box naming path and reason.
 // An empty chosenPath (dialog cancelled) does nothing.
 void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath);
 

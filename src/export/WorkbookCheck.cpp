@@ -1,7 +1,11 @@
 #include "export/WorkbookCheck.h"
 
+#include <QByteArray>
+#include <QIODevice>
 #include <QXmlStreamReader>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 #include <zlib.h>
 
 namespace zelvox::sheet {
@@ -14,35 +18,22 @@ constexpr quint32 kLocalHeader = 0x04034b50;
 constexpr qsizetype kEndRecordSize = 22;
 constexpr quint16 kStored = 0;
 constexpr quint16 kDeflated = 8;
+constexpr qint64 kChunk = 256 * 1024;
+// XML parts up to this size are parsed whole; a worksheet of any size is checked at its end.
+constexpr qint64 kParsedPartLimit = 16 * 1024 * 1024;
 
-class Reader {
-public:
-    explicit Reader(const QByteArray& bytes) : bytes_(bytes) {}
-    bool Has(qsizetype at, qsizetype size) const {
-        return at >= 0 && size >= 0 && at + size <= bytes_.size();
-    }
-    quint16 U16(qsizetype at) const { return qFromLittleEndian<quint16>(bytes_.constData() + at); }
-    quint32 U32(qsizetype at) const { return qFromLittleEndian<quint32>(bytes_.constData() + at); }
-    const uchar* Data(qsizetype at) const { return reinterpret_cast<const uchar*>(bytes_.constData() + at); }
-    qsizetype Size() const { return bytes_.size(); }
+quint16 U16(const QByteArray& bytes, qsizetype at) {
+    return qFromLittleEndian<quint16>(bytes.constData() + at);
+}
+quint32 U32(const QByteArray& bytes, qsizetype at) {
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
 
-private:
-    const QByteArray& bytes_;
-};
-
-bool Inflate(const uchar* data, quint32 size, quint32 expected, QByteArray* out) {
-    out->resize(expected);
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+bool ReadAt(QIODevice& device, qint64 at, qint64 size, QByteArray* out) {
+    if (at < 0 || size < 0 || at + size > device.size() || !device.seek(at))
         return false;
-    stream.next_in = const_cast<uchar*>(data);
-    stream.avail_in = size;
-    stream.next_out = reinterpret_cast<uchar*>(out->data());
-    stream.avail_out = expected;
-    const int result = inflate(&stream, Z_FINISH);
-    const bool complete = result == Z_STREAM_END && stream.total_out == expected;
-    inflateEnd(&stream);
-    return complete;
+    *out = device.read(size);
+    return out->size() == size;
 }
 
 bool WellFormedXml(const QByteArray& xml) {
@@ -55,81 +46,212 @@ bool WellFormedXml(const QByteArray& xml) {
     return sawRoot && !reader.hasError();
 }
 
+// Follows a worksheet's XML as it streams by: the number of its last `<row r="N"` and its last
+// few bytes.
+class SheetEndScanner {
+public:
+    void Feed(const char* data, qsizetype size) {
+        static constexpr char kMarker[] = "<row r=\"";
+        constexpr int kMarkerLength = sizeof(kMarker) - 1;
+        for (qsizetype i = 0; i < size; ++i) {
+            if (matched_ == 0) {
+                const void* open = std::memchr(data + i, '<', std::size_t(size - i));
+                if (!open)
+                    break;
+                i = static_cast<const char*>(open) - data;
+            }
+            const char c = data[i];
+            if (matched_ < kMarkerLength) {
+                matched_ = c == kMarker[matched_] ? matched_ + 1 : (c == '<' ? 1 : 0);
+                number_ = 0;
+            } else if (c >= '0' && c <= '9' && number_ < 100000000) {
+                number_ = number_ * 10 + (c - '0');
+            } else {
+                if (c == '"')
+                    lastRow_ = number_;
+                matched_ = c == '<' ? 1 : 0;
+            }
+        }
+        tail_.append(data + std::max<qsizetype>(0, size - kTail), std::min<qsizetype>(size, kTail));
+        if (tail_.size() > kTail)
+            tail_.remove(0, tail_.size() - kTail);
+    }
+    int LastRow() const { return int(lastRow_); }
+    bool EndsAsWorksheet() const { return tail_.trimmed().endsWith("</worksheet>"); }
+
+private:
+    static constexpr qsizetype kTail = 64;
+    int matched_ = 0;
+    long long number_ = 0;
+    long long lastRow_ = 0;
+    QByteArray tail_;
+};
+
+// Unpacks one part a chunk at a time, handing each piece of content to `sink`. False when the
+// data do not unpack, or unpack to more than `unpacked` bytes.
+template <typename Sink>
+bool UnpackPart(QIODevice& device, qint64 at, quint32 packed, quint16 method, quint32 unpacked, quint32* crc,
+                qint64* size, Sink&& sink) {
+    *crc = crc32(0, nullptr, 0);
+    *size = 0;
+    if (!device.seek(at))
+        return false;
+    QByteArray in;
+    if (method == kStored) {
+        for (qint64 left = packed; left > 0;) {
+            in = device.read(std::min(left, kChunk));
+            if (in.isEmpty())
+                return false;
+            left -= in.size();
+            *crc = crc32(*crc, reinterpret_cast<const Bytef*>(in.constData()), uInt(in.size()));
+            *size += in.size();
+            sink(in.constData(), in.size());
+        }
+        return true;
+    }
+    if (method != kDeflated)
+        return false;
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return false;
+    QByteArray out(kChunk, Qt::Uninitialized);
+    int result = Z_OK;
+    for (qint64 left = packed; result != Z_STREAM_END;) {
+        if (stream.avail_in == 0) {
+            if (left == 0)
+                break; // the data end before the deflate stream does
+            in = device.read(std::min(left, kChunk));
+            if (in.isEmpty())
+                break;
+            left -= in.size();
+            stream.next_in = reinterpret_cast<Bytef*>(in.data());
+            stream.avail_in = uInt(in.size());
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = uInt(out.size());
+        result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+            break;
+        const qsizetype produced = out.size() - qsizetype(stream.avail_out);
+        *crc = crc32(*crc, reinterpret_cast<const Bytef*>(out.constData()), uInt(produced));
+        *size += produced;
+        if (*size > qint64(unpacked))
+            break;
+        sink(out.constData(), produced);
+    }
+    inflateEnd(&stream);
+    return result == Z_STREAM_END;
+}
+
 } // namespace
 
-bool CheckWorkbookPackage(const QByteArray& package, QString* problem) {
-    const Reader zip(package);
+bool CheckWorkbookPackage(QIODevice& package, const std::vector<int>& sheetLastRows, QString* problem,
+                          qint64* partBytes) {
+    if (partBytes)
+        *partBytes = -1;
+    const qint64 fileSize = package.size();
     // The end-of-directory record: the writer adds no comment, but allow for one.
+    QByteArray tail;
+    const qint64 tailSize = std::min<qint64>(fileSize, kEndRecordSize + 0xFFFF);
     qsizetype end = -1;
-    for (qsizetype at = zip.Size() - kEndRecordSize; at >= 0 && at >= zip.Size() - kEndRecordSize - 0xFFFF;
-         --at)
-        if (zip.U32(at) == kEndOfDirectory) {
-            end = at;
-            break;
-        }
+    if (ReadAt(package, fileSize - tailSize, tailSize, &tail)) {
+        for (qsizetype at = tail.size() - kEndRecordSize; at >= 0; --at)
+            if (U32(tail, at) == kEndOfDirectory) {
+                end = at;
+                break;
+            }
+    }
     if (end < 0) {
         *problem = QStringLiteral("the package has no directory (it is truncated)");
         return false;
     }
-    const int entries = zip.U16(end + 10);
-    qsizetype entry = zip.U32(end + 16);
+    const int entries = U16(tail, end + 10);
+    QByteArray directory;
+    if (!ReadAt(package, U32(tail, end + 16), U32(tail, end + 12), &directory)) {
+        *problem = QStringLiteral("the package directory is damaged");
+        return false;
+    }
+
+    std::vector<bool> sheetSeen(sheetLastRows.size(), false);
     bool sawWorkbook = false;
-    QByteArray content;
+    qsizetype entry = 0;
+    QByteArray header;
     for (int i = 0; i < entries; ++i) {
-        if (!zip.Has(entry, 46) || zip.U32(entry) != kDirectoryEntry) {
+        if (entry + 46 > directory.size() || U32(directory, entry) != kDirectoryEntry) {
             *problem = QStringLiteral("the package directory is damaged");
             return false;
         }
-        const quint16 method = zip.U16(entry + 10);
-        const quint32 crc = zip.U32(entry + 16);
-        const quint32 packed = zip.U32(entry + 20);
-        const quint32 unpacked = zip.U32(entry + 24);
-        const quint16 nameLength = zip.U16(entry + 28);
-        const qsizetype entrySize = 46 + nameLength + zip.U16(entry + 30) + zip.U16(entry + 32);
-        const qsizetype local = zip.U32(entry + 42);
-        if (!zip.Has(entry, entrySize)) {
+        const quint16 method = U16(directory, entry + 10);
+        const quint32 crc = U32(directory, entry + 16);
+        const quint32 packed = U32(directory, entry + 20);
+        const quint32 unpacked = U32(directory, entry + 24);
+        const quint16 nameLength = U16(directory, entry + 28);
+        const qsizetype entrySize = 46 + nameLength + U16(directory, entry + 30) + U16(directory, entry + 32);
+        const qint64 local = U32(directory, entry + 42);
+        if (entry + entrySize > directory.size()) {
             *problem = QStringLiteral("the package directory is damaged");
             return false;
         }
-        const QString name =
-            QString::fromUtf8(reinterpret_cast<const char*>(zip.Data(entry + 46)), nameLength);
+        const QString name = QString::fromUtf8(directory.constData() + entry + 46, nameLength);
         entry += entrySize;
 
-        if (!zip.Has(local, 30) || zip.U32(local) != kLocalHeader) {
+        if (!ReadAt(package, local, 30, &header) || U32(header, 0) != kLocalHeader) {
             *problem = QStringLiteral("part %1 is missing").arg(name);
             return false;
         }
-        const qsizetype data = local + 30 + zip.U16(local + 26) + zip.U16(local + 28);
-        if (!zip.Has(data, packed)) {
+        const qint64 data = local + 30 + U16(header, 26) + U16(header, 28);
+        if (data + qint64(packed) > fileSize) {
             *problem = QStringLiteral("part %1 is cut short").arg(name);
             return false;
         }
-        // Deflate shrinks by at most about 1032:1; a larger claim is damage, not a reason to
-        // allocate gigabytes.
-        constexpr quint64 kMaxDeflateRatio = 1032;
-        bool unpackedOk = false;
-        if (method == kDeflated && quint64(unpacked) <= quint64(packed) * kMaxDeflateRatio + 1024) {
-            unpackedOk = Inflate(zip.Data(data), packed, unpacked, &content);
-        } else if (method == kStored && packed == unpacked) {
-            content = QByteArray(reinterpret_cast<const char*>(zip.Data(data)), packed);
-            unpackedOk = true;
+
+        // A worksheet is followed to its end; any other XML part small enough is parsed whole.
+        int sheet = -1;
+        if (name.startsWith(QLatin1String("xl/worksheets/sheet")) && name.endsWith(QLatin1String(".xml"))) {
+            bool ok = false;
+            const int number = name.mid(19, name.size() - 19 - 4).toInt(&ok);
+            if (ok && number >= 1 && number <= int(sheetLastRows.size()))
+                sheet = number - 1;
         }
-        if (!unpackedOk ||
-            crc32(0, reinterpret_cast<const Bytef*>(content.constData()), uInt(content.size())) != crc) {
+        const bool isXml = name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".rels"));
+        const bool parseWhole = isXml && sheet < 0 && qint64(unpacked) <= kParsedPartLimit;
+        QByteArray content;
+        SheetEndScanner scanner;
+        quint32 actualCrc = 0;
+        qint64 actualSize = 0;
+        const bool unpackedOk = UnpackPart(package, data, packed, method, unpacked, &actualCrc, &actualSize,
+                                           [&](const char* bytes, qsizetype size) {
+                                               if (parseWhole)
+                                                   content.append(bytes, size);
+                                               else if (sheet >= 0)
+                                                   scanner.Feed(bytes, size);
+                                           });
+        if (!unpackedOk || actualCrc != crc || actualSize != qint64(unpacked)) {
             *problem = QStringLiteral("part %1 is damaged").arg(name);
             return false;
         }
-        if ((name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".rels"))) &&
-            !WellFormedXml(content)) {
+        const bool complete =
+            sheet >= 0 ? scanner.EndsAsWorksheet() && scanner.LastRow() == sheetLastRows[std::size_t(sheet)]
+                       : !parseWhole || WellFormedXml(content);
+        if (!complete) {
             *problem = QStringLiteral("part %1 is incomplete").arg(name);
+            if (partBytes)
+                *partBytes = actualSize;
             return false;
         }
+        if (sheet >= 0)
+            sheetSeen[std::size_t(sheet)] = true;
         sawWorkbook = sawWorkbook || name == QLatin1String("xl/workbook.xml");
     }
     if (!sawWorkbook) {
         *problem = QStringLiteral("the package holds no workbook");
         return false;
     }
+    for (std::size_t s = 0; s < sheetSeen.size(); ++s)
+        if (!sheetSeen[s]) {
+            *problem = QStringLiteral("the package holds no sheet %1").arg(s + 1);
+            return false;
+        }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "export/ExportSupport.h"
 #include "export/SpreadsheetAutomation.h"
 #include "panes/PaneLinks.h"
+#include "panes/ReadingsModel.h"
 #include "panes/ReadingsTable.h"
 
 #include <QFileDialog>
@@ -12,14 +13,20 @@ namespace zelvox {
 
 namespace {
 
+// The sheet's data start under the header, and the column formats reach one row past the data:
+// this many table rows fit on one sheet.
+constexpr int kMostRowsOnASheet = sheet::kMaxRows - 2;
+
+const QString kFailedText = QStringLiteral("save excel file error");
+
 struct ColumnPlan {
     QChar letter;
     QString format;
     const char* doneText; // status text after the column, or null
 };
 
-// Header, then the table column by column, then fitting. Throws AutomationFailure.
-void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
+// Header, then `rows` table rows column by column, then fitting. Throws AutomationFailure.
+void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links, const ReadingsModel* table, int rows) {
     excel.AddSheet(QStringLiteral("KX-NOVA"));
     excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
     const std::array<QString, 4> header = {QStringLiteral("Index"), QStringLiteral("Value"),
@@ -27,8 +34,6 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links) {
     for (int column = 0; column < 4; ++column)
         excel.SetItem(1, column + 1, header[column]);
 
-    const ReadingsTable* table = links.TablePane();
-    const int rows = table ? table->RowCount() : 0; // taken once: later rows are not exported
     const int last = rows + 2;
     const std::array<ColumnPlan, 4> plan = {{
         {u'A', SpreadsheetAutomation::DecimalFormat(0), "finish 25%,please wait..."},
@@ -61,13 +66,31 @@ void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath)
         return;
 
     ExportPause pause(links);
+    const ReadingsTable* tablePane = links.TablePane();
+    const ReadingsModel* table = tablePane ? &tablePane->Model() : nullptr;
+    // Taken once, while paused: rows added later are not exported.
+    const int rows = table ? table->Count() : 0;
+    if (rows > kMostRowsOnASheet) {
+        // Said before anything is written, instead of failing on a range past the sheet's end.
+        excel.Shutdown();
+        pause.Release();
+        links.SetStatusText(3, kFailedText);
+        ShowErrorBox(parent,
+                     QStringLiteral("The table has %1 rows, but one worksheet takes at most %2 of them "
+                                    "under its header.\nSAVE TEXT FILE saves all rows.")
+                         .arg(rows)
+                         .arg(kMostRowsOnASheet));
+        return;
+    }
     links.SetStatusText(3, QStringLiteral("start to save excel,please wait..."));
     try {
-        FillSheet(excel, links);
+        FillSheet(excel, links, table, rows);
         excel.SaveWorkbook(path);
     } catch (const AutomationFailure& failure) {
         excel.Shutdown();
         pause.Release();
+        // A run that failed must not look like one still working.
+        links.SetStatusText(3, kFailedText);
         ShowErrorBox(parent, failure.Description().isEmpty() ? QStringLiteral("Command failed.")
                                                              : failure.Description());
         return;

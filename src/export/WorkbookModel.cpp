@@ -2,6 +2,9 @@
 
 #include "export/CellInput.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace zelvox::sheet {
 
 bool ParseCellReference(const QString& text, int* row, int* column) {
@@ -47,49 +50,107 @@ QString ColumnName(int column) {
 }
 
 int Worksheet::FormatAt(int row, int column) const {
-    const auto it = cells_.find(Key(row, column));
-    return it == cells_.end() ? defaultFormat_ : it->second.format;
+    for (auto it = formatRanges_.rbegin(); it != formatRanges_.rend(); ++it)
+        if (it->range.Contains(row, column))
+            return it->format;
+    return defaultFormat_;
 }
 
 void Worksheet::SetFormat(const CellRange& range, int format) {
     if (range.IsWholeSheet()) {
         defaultFormat_ = format;
-        for (auto& [key, cell] : cells_)
-            cell.format = format;
+        formatRanges_.clear();
         return;
     }
-    for (int row = range.firstRow; row <= range.lastRow; ++row)
-        for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-            auto [it, inserted] = cells_.try_emplace(Key(row, column));
-            it->second.format = format;
-        }
+    // A range that the new one covers completely can no longer show anywhere.
+    std::erase_if(formatRanges_, [&](const FormatRange& older) { return range.Contains(older.range); });
+    formatRanges_.push_back({range, format});
 }
 
 void Worksheet::Enter(int row, int column, const QString& text, const QString& formatCode) {
-    auto [it, inserted] = cells_.try_emplace(Key(row, column));
-    Cell& cell = it->second;
-    if (inserted)
-        cell.format = defaultFormat_;
-    cell.text.clear();
-    cell.number = 0.0;
+    std::map<int, CellRun>& runs = columns_[column];
+    CellRun* run = nullptr;
+    // The run starting last at or before `row` holds it, or ends right above it and grows by one.
+    // A run never grows into the next one: that would start at or before `row`.
+    const auto next = runs.upper_bound(row);
+    if (next != runs.begin()) {
+        CellRun& before = std::prev(next)->second;
+        if (row <= before.LastRow() + 1)
+            run = &before;
+    }
+    if (!run) {
+        run = &runs[row];
+        run->firstRow = row;
+    }
+    const std::size_t at = std::size_t(row - run->firstRow);
+    if (at == run->kinds.size()) {
+        run->kinds.push_back(Cell::Kind::Blank);
+        run->values.push_back(CellRun::Value{0.0});
+    }
+    Cell::Kind& kind = run->kinds[at];
+    CellRun::Value& value = run->values[at];
     if (text.isEmpty()) {
-        cell.kind = Cell::Kind::Blank; // an empty entry clears the value, the format stays
+        kind = Cell::Kind::Blank; // an empty entry clears the value, the format stays
+        value.number = 0.0;
         return;
     }
     if (!IsTextFormat(formatCode)) {
         if (const auto number = ReadTypedNumber(text)) {
-            cell.kind = Cell::Kind::Number;
-            cell.number = *number;
+            kind = Cell::Kind::Number;
+            value.number = *number;
             return;
         }
     }
-    cell.kind = Cell::Kind::Text;
-    cell.text = text;
+    kind = Cell::Kind::Text;
+    value.text = {std::uint32_t(texts_.size()), std::uint32_t(text.size())};
+    texts_.insert(texts_.end(), text.utf16(), text.utf16() + text.size());
 }
 
-const Cell* Worksheet::At(int row, int column) const {
-    const auto it = cells_.find(Key(row, column));
-    return it == cells_.end() ? nullptr : &it->second;
+bool Worksheet::CanTakeText(qsizetype length) const {
+    return std::uint64_t(texts_.size()) + std::uint64_t(length) <= std::numeric_limits<std::uint32_t>::max();
+}
+
+std::optional<Cell> Worksheet::At(int row, int column) const {
+    const int format = FormatAt(row, column);
+    if (const auto runs = columns_.find(column); runs != columns_.end()) {
+        const auto next = runs->second.upper_bound(row);
+        if (next != runs->second.begin()) {
+            const CellRun& run = std::prev(next)->second;
+            if (row <= run.LastRow()) {
+                const std::size_t at = std::size_t(row - run.firstRow);
+                Cell cell;
+                cell.kind = run.kinds[at];
+                cell.format = format;
+                if (cell.kind == Cell::Kind::Number)
+                    cell.number = run.values[at].number;
+                else if (cell.kind == Cell::Kind::Text)
+                    cell.text = TextOf(run.values[at].text).toString();
+                return cell;
+            }
+        }
+    }
+    for (const FormatRange& formatted : formatRanges_)
+        if (formatted.range.Contains(row, column))
+            return Cell{Cell::Kind::Blank, format, 0.0, QString()};
+    return std::nullopt;
+}
+
+qsizetype Worksheet::EnteredCount() const {
+    qsizetype count = 0;
+    for (const auto& [column, runs] : columns_)
+        for (const auto& [first, run] : runs)
+            count += qsizetype(run.kinds.size());
+    return count;
+}
+
+int Worksheet::LastRow() const {
+    int last = 0;
+    for (const auto& [column, runs] : columns_)
+        if (!runs.empty())
+            last = std::max(last, runs.rbegin()->second.LastRow());
+    for (const FormatRange& formatted : formatRanges_)
+        last = std::max(last, formatted.range.lastRow);
+    return last;
 }
 
 Workbook::Workbook() {

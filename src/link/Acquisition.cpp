@@ -12,9 +12,11 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -77,6 +79,10 @@ struct Acquisition::Impl {
 
     // Reader thread only while running; START resets it before the workers start.
     Framer framer;
+    // The last frame handed to the UI thread; none before the first frame of a run.
+    std::optional<Frame> lastHandedOver;
+    // Readings the reader has stored in the history; the sampling thread waits for it to move.
+    std::atomic<std::uint64_t> storedCount{0};
 
     // Worker to UI hand-off: the queue, and an eventfd watched by the UI thread's event loop
     // that a worker signals when the queue stops being empty.
@@ -119,6 +125,7 @@ struct Acquisition::Impl {
 };
 
 void Acquisition::Impl::ReaderBody() {
+    ::pthread_setname_np(::pthread_self(), "zelvox-reader"); // for top, perf and the link bench
     std::uint8_t buffer[kFrameSize];
     while (run.load() != 0) {
         if (q->paused.load() != 0) {
@@ -127,7 +134,18 @@ void Acquisition::Impl::ReaderBody() {
             continue;
         }
         // Blocks until the bytes the framer wants are in, a time-out runs out or STOP cancels.
-        const ReadResult result = port->Read(buffer, framer.BytesWanted());
+        // While hunting the framer takes one byte at a time, but it takes any chunk alike: ask
+        // for a whole frame, which (starting at a start byte) is exactly the next frame, so
+        // that it arrives in one read instead of a start byte and then the rest.
+        const std::size_t wanted = framer.Synchronised() ? framer.BytesWanted() : kFrameSize;
+        const ReadResult result = port->Read(buffer, wanted);
+        // A pause that began during the read holds these bytes back until it ends: nothing is
+        // decoded or stored while paused.
+        bool stopped = false;
+        while (result.count > 0 && q->paused.load() != 0 && !stopped)
+            stopped = !Pause(kPausedPoll);
+        if (stopped)
+            break;
         if (result.count > 0)
             framer.Feed(buffer, result.count, [this](const Frame& frame) { OnFrame(frame); });
         if (result.status == ReadStatus::Failed || result.status == ReadStatus::Cancelled) {
@@ -145,23 +163,35 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
         reading = decoded;
     }
     // The mirror request goes out before the reading can be stored, so the UI thread never
-    // dispatches a reading whose frame it has not mirrored yet.
-    Post(UiEvent{false, frame});
-    if (q->history_.StoreReading(decoded))
-        Notify(); // the sampling thread waits for a pending reading
-    Pause(kFramePause);
+    // dispatches a reading whose frame it has not mirrored yet. A meter repeats its display
+    // several times a second: a frame whose display the UI already has is not handed over
+    // (an accepted frame's start byte and checksum follow from its display bytes).
+    if (!lastHandedOver || *lastHandedOver != frame) {
+        lastHandedOver = frame;
+        Post(UiEvent{false, frame});
+    }
+    if (q->history_.StoreReading(decoded)) {
+        storedCount.fetch_add(1);
+        Notify(); // the sampling thread waits for a newly stored reading
+    }
+    // The pause after a frame is sat out inside the next read, together with the wait for
+    // the rest of the next frame.
+    port->HoldOff(kFramePause);
 }
 
 void Acquisition::Impl::SamplerBody() {
+    ::pthread_setname_np(::pthread_self(), "zelvox-sampler");
     const milliseconds period(60000 / samplingRate);
     ReadingHistory& history = q->history_;
+    const auto pending = [&] { return history.readingPending.load() == 1; };
+    const auto paused = [&] { return q->paused.load() != 0; };
     while (run.load() != 0) {
         {
             std::unique_lock<std::mutex> lock(wakeMutex);
             // The reader notifies when it stores a reading; nobody announces the end of a
             // pause, so only while paused is the flag looked at again every 10 ms.
-            while (!stopping && !(q->paused.load() == 0 && history.readingPending.load() == 1)) {
-                if (q->paused.load() != 0)
+            while (!stopping && !(!paused() && pending())) {
+                if (paused())
                     wake.wait_for(lock, kPausedPoll);
                 else
                     wake.wait(lock);
@@ -173,8 +203,29 @@ void Acquisition::Impl::SamplerBody() {
             break;
         // A pause that began during the period holds the request back until a period after
         // it ends: RESET and the exports never see a dispatch in the middle of their work.
-        if (history.readingPending.load() == 1 && q->paused.load() == 0)
-            Post(UiEvent{true, {}});
+        if (!pending() || paused())
+            continue;
+        // The next period starts only once this reading has been dispatched and a newer one
+        // stored (the reader stores only after the dispatch cleared the mark), so rows are at
+        // least a period apart. A dispatch that is late is asked for again after each further
+        // period; one that came leaves the wait to the next stored reading.
+        const std::uint64_t stored = storedCount.load();
+        Post(UiEvent{true, {}});
+        std::unique_lock<std::mutex> lock(wakeMutex);
+        while (!stopping && storedCount.load() == stored) {
+            if (!pending()) {
+                wake.wait(lock);
+                continue;
+            }
+            if (wake.wait_for(lock, period, [&] { return stopping || storedCount.load() != stored; }))
+                break;
+            if (paused())
+                break; // back to the top: a full period after the pause ends
+            if (pending())
+                Post(UiEvent{true, {}});
+        }
+        if (stopping)
+            break;
     }
 }
 
@@ -234,6 +285,7 @@ Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, 
         return result;
     }
     impl_->framer.Reset();
+    impl_->lastHandedOver.reset();
     history_.readingPending.store(0);
     impl_->samplingRate = std::clamp(samplingRate, 1, 120);
     {

@@ -58,9 +58,12 @@ public:
     void FailWorkerStartForTesting(int worker);
 
 signals:
-    // Every accepted frame, in frame order, for the segment mirror on the UI thread.
+    // For the segment mirror on the UI thread, in frame order: the first accepted frame of a
+    // run, then every accepted frame whose display differs from the one handed over before.
     void frameAccepted(const zelvox::Frame& frame);
-    // Once per sampling period while a reading is pending: arm the 5 ms dispatch timer.
+    // Arm the 5 ms dispatch timer: a sampling period after a reading was stored, and again
+    // after each further period while it is still pending. The next period begins when the
+    // dispatch has cleared the mark and a newer reading has been stored.
     void dispatchRequested();
 
 private:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,8 @@ namespace zelvox {
 
 // A read of n bytes ends when all n have arrived, when intervalMs pass without a byte once the
 // first byte is in, or when totalConstantMs + n * totalPerByteMs have passed since it began.
+// Once bytes come in, the read waits for the rest at the line's pace (2400 baud) instead of
+// waking for every byte, so it may see the last byte up to one byte time after it came.
 struct ReadTimeouts {
     int intervalMs = 2000;
     int totalConstantMs = 8000;
@@ -57,6 +60,10 @@ public:
     virtual void ClearCancel() = 0;
 
     virtual void SetTimeouts(const ReadTimeouts& timeouts) = 0;
+
+    // The next read takes no bytes from the line until `pause` has passed (it waits, as
+    // cancellable as ever); the time-outs run from the start of the read as usual.
+    virtual void HoldOff(std::chrono::milliseconds pause) = 0;
 };
 
 // The device path of a port name: an absolute path as it is, any other name under /dev

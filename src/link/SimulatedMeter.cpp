@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -138,6 +139,7 @@ void SimulatedMeter::WriteAll(const std::uint8_t* data, std::size_t n) {
 }
 
 void SimulatedMeter::WriterBody() {
+    ::pthread_setname_np(::pthread_self(), "zelvox-meter");
     std::uint32_t noise = options_.seed * 2654435761u + 1u;
     const auto random = [&noise] {
         noise ^= noise << 13;
@@ -172,13 +174,29 @@ void SimulatedMeter::WriterBody() {
             }
         }
         bytes.insert(bytes.end(), frame.begin(), frame.end());
-        WriteAll(bytes.data(), bytes.size());
-        framesSent_.store(++sent);
-        index = (index + 1) % frames_.size();
         // The bytes take their time on the line, the last frame's too, so that a reader has
         // them before the meter is done.
-        next += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(kByteSeconds * static_cast<double>(bytes.size()) / pace));
+        const auto lineTime = [&](std::size_t count) {
+            return std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(kByteSeconds * static_cast<double>(count) / pace));
+        };
+        bool stopped = false;
+        if (options_.bytewise) {
+            const Clock::time_point frameStart = next;
+            for (std::size_t i = 0; i < bytes.size() && !stopped; ++i) {
+                WriteAll(&bytes[i], 1);
+                next = frameStart + lineTime(i + 1);
+                std::unique_lock<std::mutex> lock(mutex_);
+                stopped = wake_.wait_until(lock, next, [this] { return stopping_; });
+            }
+        } else {
+            WriteAll(bytes.data(), bytes.size());
+            next += lineTime(bytes.size());
+        }
+        if (stopped)
+            break;
+        framesSent_.store(++sent);
+        index = (index + 1) % frames_.size();
         std::unique_lock<std::mutex> lock(mutex_);
         if (wake_.wait_until(lock, next, [this] { return stopping_; }))
             break;

@@ -24,6 +24,7 @@ struct SimulatedMeterOptions {
     unsigned seed = 1;            // demo values and noise
     double pace = 1.0;            // line speed factor: 2 sends twice as fast as the meter
     bool waitForListener = false; // hold the first frame until a program opens the port
+    bool bytewise = false;        // one write per byte at the line's pace, as a UART delivers them
 };
 
 class SimulatedMeter {

@@ -16,6 +16,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -26,6 +28,26 @@
 namespace zelvox {
 
 namespace {
+
+// The display's background picture. A segment that changes repaints the picture only in the
+// segment's rectangles, drawn one by one: small copies, where one draw of the whole picture
+// clipped to them would hand the work to Qt's drawing threads and wait for them.
+class DisplayBackground : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        const QPixmap picture = pixmap();
+        if (picture.isNull() || picture.deviceIndependentSize().toSize() != size()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        for (const QRect& r : event->region())
+            painter.drawPixmap(r.topLeft(), picture, r);
+    }
+};
 
 constexpr int kDispatchPeriodMs = 5;
 constexpr int kResetPauseMs = 10;
@@ -85,12 +107,15 @@ void ControlPanel::InitialUpdate() {
     const QImage backgroundImage = res::LoadImage(kBackgroundImageId);
     const int W = backgroundImage.width();
     const int H = backgroundImage.height();
-    background_ = new QLabel(this);
+    background_ = new DisplayBackground(this);
     background_->setObjectName(QStringLiteral("1013"));
     background_->setWindowTitle(QStringLiteral("MYStatic"));
     background_->setAlignment(Qt::AlignCenter);
     background_->setPixmap(QPixmap::fromImage(backgroundImage));
     background_->setGeometry(0, 0, W, H);
+    // The pane paints its own background, so a repaint under the transparent segments stops
+    // here instead of reaching down to the main window.
+    setAutoFillBackground(true);
 
     const auto& layout = SegmentLayout();
     for (int s = 0; s < kSegmentCount; ++s) {

@@ -3,6 +3,7 @@
 #include "panes/TrendGraph.h"
 
 #include <QFileDialog>
+#include <QFrame>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
@@ -40,13 +41,22 @@ template <typename T> void Put(QByteArray& out, qsizetype at, T value) {
 QImage CaptureGraph(TrendGraph& pane) {
     // The window is brought up to date too, so what is saved is what it shows.
     pane.repaint();
-    // The pane's outer width: it draws no border of its own, so that is its geometry's width
-    // (a window manager's frame around a top-level pane is not part of it).
-    const int width = pane.geometry().width();
+    // The pane's outer width: in the main window the pane sits in a cell whose sunken border
+    // is the pane's own window border; a pane on its own has none (a window manager's frame
+    // around it is not part of it).
+    QWidget* outer = &pane;
+    if (auto* cell = qobject_cast<QFrame*>(pane.parentWidget());
+        cell && cell->contentsRect() == pane.geometry())
+        outer = cell;
+    const int width = outer->width();
+    // Outer width x 250 from the pane's client origin, as the window shows it: the plot, then
+    // the cell's right border and what lies beyond it.
+    QWidget* window = pane.window();
+    const QRect source(pane.mapTo(window, QPoint(0, 0)), QSize(width, kGraphRows));
     QImage picture(width, kGraphRows, QImage::Format_RGB32);
     picture.fill(Qt::black);
     QPainter painter(&picture);
-    pane.DrawTrend(painter);
+    window->render(&painter, QPoint(0, 0), QRegion(source));
     painter.end();
     return picture;
 }
@@ -88,6 +98,9 @@ QByteArray GraphBitmapFile(const QImage& picture) {
 bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent) {
     const QByteArray bytes = GraphBitmapFile(picture);
     QSaveFile file(path);
+    // Replaced only once complete; rewritten in place where the folder takes no new file but
+    // the old one may be written.
+    file.setDirectWriteFallback(true);
     bool written = file.open(QIODevice::WriteOnly) && WriteFully(file, bytes);
     written = written && file.commit();
     if (!written) {

@@ -15,14 +15,16 @@ class TrendGraph;
 
 constexpr int kGraphRows = 250;
 
-// Recomposes the plot and returns its top 250 rows, as wide as the pane's outer width.
+// Recomposes the plot and returns the top 250 rows of the pane as its window shows them, as
+// wide as the pane's outer width (its border included).
 QImage CaptureGraph(TrendGraph& pane);
 
 // The bytes of a 32-bit uncompressed bottom-up bitmap file of `picture`: 14-byte file header,
 // 40-byte info header, no colour table, pixels as blue, green, red and a zero byte.
 QByteArray GraphBitmapFile(const QImage& picture);
 
-// Writes the bitmap file to `path` (beside it first, then renamed over it). On failure shows
+// Writes the bitmap file to `path` (beside it first, then renamed over it; rewritten in place
+// where the folder takes no new file but the old one may be written). On failure shows
 // an error box naming the path and the system's reason and returns false.
 bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent);
 

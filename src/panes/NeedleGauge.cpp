@@ -52,13 +52,28 @@ void NeedleGauge::ShowReading(std::uint8_t functionCode, std::uint8_t pointPosit
     gaugeScale_ = GaugeScale(functionCode, pointPosition, value);
     if (OffsetDial(functionCode))
         gaugeValue_ -= scaleTable[gaugeScale_].rangeMaximum;
-    update();
+    InvalidateNeedle();
 }
 
 void NeedleGauge::Reset() {
     gaugeValue_ = 0.0;
     gaugeScale_ = 0;
-    update();
+    InvalidateNeedle();
+}
+
+void NeedleGauge::InvalidateNeedle() {
+    const int row = gaugeScale_ < kScaleRows ? gaugeScale_ : 0;
+    if (scaleTable[row].dialImage != paintedDial_) {
+        update();
+        return;
+    }
+    // The needle's bounding box, widened by its pen on every side.
+    const auto box = [](QPoint tip) { return QRect(kPivot, tip).normalized().adjusted(-2, -2, 2, 2); };
+    const QPoint tip = NeedleTip(gaugeValue_, gaugeScale_);
+    if (tip != screenTip_) {
+        update(box(screenTip_));
+        update(box(tip));
+    }
 }
 
 QPoint NeedleGauge::NeedleTip(double gaugeValue, std::uint16_t scale) {
@@ -104,6 +119,8 @@ void NeedleGauge::DrawGauge(QPainter& target) {
 void NeedleGauge::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     DrawGauge(painter);
+    paintedDial_ = scaleTable[gaugeScale_ < kScaleRows ? gaugeScale_ : 0].dialImage;
+    screenTip_ = needleTip_;
 }
 
 } // namespace zelvox

@@ -41,6 +41,12 @@ private:
     QPoint needleTip_{205, 6};
     QRect clientRect_;
     QSize dialSize_;
+    int paintedDial_ = -1;     // image id of the dial on screen
+    QPoint screenTip_{205, 6}; // needle tip on screen
+
+    // Repaints what a new value or scale changes: the old and the new needle, or the whole
+    // pane when the dial changes.
+    void InvalidateNeedle();
 };
 
 } // namespace zelvox

@@ -1,11 +1,10 @@
 #include "panes/ReadingsTable.h"
 
+#include "panes/ReadingsList.h"
 #include "panes/ReadingsModel.h"
 
 #include <QFont>
-#include <QFontMetrics>
 #include <QHeaderView>
-#include <QTableView>
 #include <algorithm>
 
 namespace zelvox {
@@ -18,11 +17,13 @@ constexpr int kTimeWidth = 150;
 } // namespace
 
 ReadingsTable::ReadingsTable(PaneLinks* links, QWidget* parent)
-    : QWidget(parent), links_(links), model_(new ReadingsModel(this)), list_(new QTableView(this)) {
+    : QWidget(parent), links_(links), model_(new ReadingsModel(this)), list_(new ReadingsList(this)) {
     // The list exists from the start (hidden), so rows can be added and read back before the
     // pane is first shown; InitialUpdate gives it its place, columns and font.
     list_->setObjectName(QStringLiteral("1004"));
     list_->setModel(model_);
+    // The newest row is always scrolled into view.
+    list_->SetFollowNewRows(true);
     list_->hide();
 }
 
@@ -35,22 +36,9 @@ void ReadingsTable::InitialUpdate() {
     list_->setFont(font);
     list_->setGeometry(rect());
 
-    list_->setShowGrid(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setWordWrap(false);
-    list_->setCornerButtonEnabled(false);
-
-    // Long logging runs: every row has the same fixed height and the view scrolls by pixels, so
-    // appending a row and scrolling to it never measures or walks the rows already there.
-    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    QHeaderView* rows = list_->verticalHeader();
-    rows->hide();
-    rows->setMinimumSectionSize(1);
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(QFontMetrics(font).height() + 4);
 
     QHeaderView* columns = list_->horizontalHeader();
     columns->setHighlightSections(false);
@@ -72,18 +60,6 @@ void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t function
 void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                                const TimeOfDay& at) {
     model_->Append(value, pointPosition, functionCode, at);
-    // Scroll once per pass of the event loop, before the next paint: rows added in a burst
-    // (or faster than the screen repaints) then cost one scroll of the viewport, not one each.
-    if (!scrollPending_) {
-        scrollPending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                scrollPending_ = false;
-                list_->scrollToBottom();
-            },
-            Qt::QueuedConnection);
-    }
 }
 
 void ReadingsTable::Clear() {
@@ -98,7 +74,7 @@ QString ReadingsTable::CellText(int row, int column) const {
     return model_->CellText(row, column);
 }
 
-QTableView* ReadingsTable::List() const {
+ReadingsList* ReadingsTable::List() const {
     return list_;
 }
 

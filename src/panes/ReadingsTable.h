@@ -7,11 +7,10 @@
 #include <QWidget>
 #include <cstdint>
 
-class QTableView;
-
 namespace zelvox {
 
 class PaneLinks;
+class ReadingsList;
 class ReadingsModel;
 
 class ReadingsTable : public QWidget {
@@ -31,15 +30,14 @@ public:
     int RowCount() const;
     QString CellText(int row, int column) const;
 
-    QTableView* List() const;
+    ReadingsList* List() const;
     // The compact row store behind the list (for memory figures).
     const ReadingsModel& Model() const;
 
 private:
     PaneLinks* links_;
     ReadingsModel* model_ = nullptr;
-    QTableView* list_ = nullptr;
-    bool scrollPending_ = false;
+    ReadingsList* list_ = nullptr;
 };
 
 } // namespace zelvox

@@ -18,7 +18,9 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace zelvox {
 
@@ -37,13 +39,15 @@ struct PaneControl {
     int id;
     int left;
     int image;
-    const char* hint;
+    const char* hint;    // shown in the 50-pixel first pane of the status bar while hovered
+    const char* tooltip; // the full name
 };
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
 constexpr PaneControl kButtons[6] = {
-    {1000, 50, 130, "save graph as bitmap"}, {1018, 70, 194, "print graph"}, {1022, 90, 198, "first page"},
-    {1019, 110, 196, "previous page"},       {1020, 130, 195, "next page"},  {1021, 150, 197, "last page"},
+    {1000, 50, 130, "save", "save graph as bitmap"}, {1018, 70, 194, "print", "print graph"},
+    {1022, 90, 198, "first", "first page"},          {1019, 110, 196, "prev", "previous page"},
+    {1020, 130, 195, "next", "next page"},           {1021, 150, 197, "last", "last page"},
 };
 constexpr int kPageBoxId = 1024, kPageBoxLeft = 170, kPageBoxWidth = 30;
 constexpr int kPageTotalId = 1023, kPageTotalLeft = 200, kPageTotalWidth = 40;
@@ -100,6 +104,7 @@ TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), lin
         button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
         button->setFocusPolicy(Qt::NoFocus);
+        button->setToolTip(QString::fromLatin1(control.tooltip));
         button->installEventFilter(this);
         buttons_[b] = button;
     }
@@ -153,6 +158,8 @@ void TrendGraph::InitialUpdate() {
 
     pageCount_ = 0;
     currentPage_ = 0;
+    backdrop_ = QImage();
+    trace_.valid = false;
     ShowPageNumbers();
 }
 
@@ -168,7 +175,7 @@ void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPositi
         m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
     }
     trendScale_ = TrendScale(functionCode, pointPosition, m);
-    update();
+    InvalidatePlot();
 }
 
 void TrendGraph::UpdatePageCount() {
@@ -198,6 +205,7 @@ void TrendGraph::Reset() {
     ShowPageNumbers();
     trendFunction_ = 0;
     trendScale_ = 1;
+    trace_.valid = false;
     update();
 }
 
@@ -265,12 +273,15 @@ QString TrendGraph::ButtonHint(int id) {
     return {};
 }
 
-void TrendGraph::ComposePlot() {
-    if (plotImage_.isNull())
-        return;
-    const int rows = std::min(kPlotRows, plotImage_.height());
-    const int width = plotImage_.width();
-    QPainter painter(&plotImage_);
+int TrendGraph::PlotRows() const {
+    return std::min(kPlotRows, plotImage_.height());
+}
+
+void TrendGraph::ComposeBackdrop(int rows) {
+    if (backdrop_.size() != plotImage_.size() || backdrop_.format() != plotImage_.format())
+        backdrop_ = QImage(plotImage_.size(), plotImage_.format());
+    const int width = backdrop_.width();
+    QPainter painter(&backdrop_);
     painter.setClipRect(0, 0, width, rows);
     painter.fillRect(QRect(0, 0, width, rows), kBackground);
 
@@ -289,21 +300,68 @@ void TrendGraph::ComposePlot() {
         const int top = i == 0 ? -2 : y - kLabelHeight / 2 + 4;
         painter.drawText(QPoint(left, top + ascent), text);
     }
-    painter.end();
-
-    DrawTrace(rows);
+    backdropScale_ = trendScale_;
+    backdropUnipolar_ = Unipolar(trendFunction_);
 }
 
-void TrendGraph::DrawTrace(int rows) {
-    if (currentPage_ == 0 || pageCount_ == 0 || !links_)
+TrendGraph::TraceState TrendGraph::TraceKey() const {
+    TraceState key;
+    key.visible = currentPage_ != 0 && pageCount_ != 0 && links_;
+    if (key.visible) {
+        const ReadingHistory& history = links_->History();
+        key.runStart = history.RunStart();
+        key.first =
+            key.runStart + static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
+    }
+    key.scale = trendScale_;
+    key.unipolar = Unipolar(trendFunction_);
+    return key;
+}
+
+void TrendGraph::UpdatePlot() {
+    if (plotImage_.isNull())
         return;
+    const int rows = PlotRows();
+    if (backdrop_.isNull() || backdropScale_ != trendScale_ ||
+        backdropUnipolar_ != Unipolar(trendFunction_)) {
+        ComposeBackdrop(rows);
+        trace_.valid = false;
+    }
+    const TraceState key = TraceKey();
+    const std::size_t count = key.visible ? links_->History().Count() : 0;
+    const bool sameTrace = trace_.valid && trace_.visible == key.visible && trace_.runStart == key.runStart &&
+                           trace_.first == key.first && trace_.scale == key.scale &&
+                           trace_.unipolar == key.unipolar && count >= trace_.end &&
+                           (!key.visible || trace_.end <= trace_.first ||
+                            std::bit_cast<std::uint64_t>(links_->History().Value(trace_.end - 1)) ==
+                                std::bit_cast<std::uint64_t>(trace_.lastValue));
+    if (!sameTrace) {
+        // Start the page again from the backdrop.
+        const qsizetype bytes = plotImage_.bytesPerLine();
+        for (int y = 0; y < rows; ++y)
+            std::memcpy(plotImage_.scanLine(y), backdrop_.constScanLine(y), static_cast<std::size_t>(bytes));
+        trace_ = key;
+        trace_.valid = true;
+        trace_.end = key.first;
+    }
+    if (!key.visible)
+        return;
+    // One column per sample: x = 50 + (i - first) while x <= plotWidth.
+    const std::size_t last = std::min(count, key.first + static_cast<std::size_t>(plotWidth_ - kAxisX + 1));
+    const std::size_t from = std::max(trace_.end, key.first);
+    if (from < last) {
+        DrawTrace(rows, from, last);
+        trace_.end = last;
+        trace_.lastValue = links_->History().Value(last - 1);
+    }
+}
+
+void TrendGraph::DrawTrace(int rows, std::size_t from, std::size_t to) {
     const ReadingHistory& history = links_->History();
-    const std::size_t count = history.Count();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
     const int base = Unipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
-    std::size_t i = static_cast<std::size_t>(history.RunStart()) +
-                    static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
-    for (int x = kAxisX; x <= plotWidth_ && i < count; ++x, ++i) {
+    int x = kAxisX + static_cast<int>(from - trace_.first);
+    for (std::size_t i = from; i < to; ++x, ++i) {
         const double v = history.Value(i);
         const int y = TraceY(v, base, halfHeight_, g);
         if (i == 0 || IsOverload(v))
@@ -313,20 +371,55 @@ void TrendGraph::DrawTrace(int rows) {
     }
 }
 
-void TrendGraph::DrawTrend(QPainter& target) {
-    ComposePlot();
-    if (plotImage_.isNull())
+void TrendGraph::InvalidatePlot() {
+    const int rows = plotImage_.isNull() ? kPlotRows : PlotRows();
+    const QRect plot(0, 0, clientRect_.isNull() ? width() : clientRect_.width(), rows);
+    const TraceState key = TraceKey();
+    const bool sameBackdrop =
+        !backdrop_.isNull() && backdropScale_ == trendScale_ && backdropUnipolar_ == Unipolar(trendFunction_);
+    if (!sameBackdrop || !trace_.valid || trace_.visible != key.visible || trace_.runStart != key.runStart ||
+        trace_.first != key.first || trace_.scale != key.scale || trace_.unipolar != key.unipolar) {
+        update(plot);
         return;
-    const int rows = std::min(kPlotRows, plotImage_.height());
-    target.drawImage(QPoint(0, 0), plotImage_, QRect(0, 0, clientRect_.width(), rows));
+    }
+    if (!key.visible)
+        return; // the same grid and labels, no trace: nothing changes on screen
+    const std::size_t count = links_->History().Count();
+    if (count < trace_.end) {
+        update(plot);
+        return;
+    }
+    // The new samples' columns, the column before them (each segment reaches back one
+    // column) and one beyond, for a reading stored since.
+    const long long left = kAxisX + static_cast<long long>(std::max(trace_.end, key.first) - key.first) - 1;
+    const long long right = kAxisX + static_cast<long long>(count - key.first) + 1;
+    const QRect columns = QRect(QPoint(static_cast<int>(std::clamp(left, 0LL, 1LL << 20)), 0),
+                                QPoint(static_cast<int>(std::clamp(right, 0LL, 1LL << 20)), rows - 1)) &
+                          plot;
+    if (!columns.isEmpty())
+        update(columns);
 }
 
-void TrendGraph::paintEvent(QPaintEvent*) {
+void TrendGraph::DrawTrend(QPainter& target) {
+    UpdatePlot();
+    if (plotImage_.isNull())
+        return;
+    target.drawImage(QPoint(0, 0), plotImage_, QRect(0, 0, clientRect_.width(), PlotRows()));
+}
+
+void TrendGraph::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    DrawTrend(painter);
+    const QRect area = event->rect();
+    UpdatePlot();
+    if (!plotImage_.isNull()) {
+        const QRect plot = area & QRect(0, 0, clientRect_.width(), PlotRows());
+        if (!plot.isEmpty())
+            painter.drawImage(plot.topLeft(), plotImage_, plot);
+    }
     const QRect client = clientRect_.isNull() ? rect() : clientRect_;
-    painter.fillRect(QRect(client.left(), kPlotRows, client.width(), client.height() - kPlotRows),
-                     kBackground);
+    const QRect strip = QRect(client.left(), kPlotRows, client.width(), client.height() - kPlotRows) & area;
+    if (!strip.isEmpty())
+        painter.fillRect(strip, kBackground);
 }
 
 bool TrendGraph::eventFilter(QObject* watched, QEvent* event) {

@@ -82,13 +82,35 @@ private:
     std::uint16_t halfHeight_ = 0;
     QRect clientRect_;
     QImage plotImage_;
+    // Axis, grid and labels of the current scale, composed once per scale; the plot image is
+    // this backdrop with the trace drawn on it, one new column per reading.
+    QImage backdrop_;
+    int backdropScale_ = -1;
+    bool backdropUnipolar_ = false;
+    // What the plot image holds of the trace: the samples [first, end) of the page keyed by
+    // the other fields (end - 1 held `lastValue`, to notice a history that wrapped and refilled).
+    struct TraceState {
+        bool valid = false;
+        bool visible = false;
+        std::size_t runStart = 0, first = 0, end = 0;
+        std::uint16_t scale = 0;
+        bool unipolar = false;
+        double lastValue = 0.0;
+    } trace_;
     QLineEdit* pageBox_ = nullptr;
     QLabel* pageTotal_ = nullptr;
     std::array<QPushButton*, 6> buttons_{};
     QFont labelFont_;
 
-    void ComposePlot();
-    void DrawTrace(int rows);
+    void ComposeBackdrop(int rows);
+    // Brings the plot image up to date: backdrop on a scale change, the trace anew on a page
+    // change, else only the columns of readings not drawn yet.
+    void UpdatePlot();
+    TraceState TraceKey() const;
+    void DrawTrace(int rows, std::size_t from, std::size_t to);
+    // Marks for repaint what the next UpdatePlot will change on screen.
+    void InvalidatePlot();
+    int PlotRows() const;
     void ShowPageNumbers();
 };
 

@@ -1,7 +1,9 @@
 // Command-line options of the program.
 #include "app/ZelvoxApplication.h"
 
+#include <QProcess>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace zelvox;
 
@@ -23,6 +25,11 @@ TEST(CommandLine, Options) {
         {{"zelvox", "--port="}, false, "", false, true},
         {{"zelvox", "--demo", "--port", "ttyS0"}, true, "ttyS0", false, true},
         {{"zelvox", "document.txt"}, false, "", false, true},
+        // Qt's own options are QApplication's to take.
+        {{"zelvox", "-platform", "offscreen", "--port", "ttyS1", "-reverse"}, false, "ttyS1", false, false},
+        {{"zelvox", "--style=fusion", "--demo", "--style", "Fusion"}, true, "", false, false},
+        {{"zelvox", "--port", "ttyS1", "-platform"}, false, "ttyS1", false, true},
+        {{"zelvox", "-style"}, false, "", false, true},
     };
     for (const Case& c : cases) {
         const CommandLine options = ParseCommandLine(c.args);
@@ -51,4 +58,34 @@ TEST(CommandLine, Options) {
     for (const char* option : {"--no-journal", "--journal-dir DIR", "--load FILE"})
         EXPECT_TRUE(CommandLineHelp().contains(QLatin1String(option))) << option;
     EXPECT_TRUE(CommandLineHelp().contains("--port NAME"));
+    EXPECT_TRUE(ParseCommandLine({"zelvox", "--version"}).version);
+}
+
+TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    const auto run = [&](const QStringList& args) {
+        QProcess zelvox;
+        zelvox.setProcessEnvironment(env);
+        zelvox.start(QStringLiteral(ZELVOX_BINARY_DIR "/src/zelvox"), args);
+        EXPECT_TRUE(zelvox.waitForFinished(10000));
+        return std::tuple(zelvox.exitStatus() == QProcess::NormalExit ? zelvox.exitCode() : -1,
+                          QString::fromLocal8Bit(zelvox.readAllStandardOutput()),
+                          QString::fromLocal8Bit(zelvox.readAllStandardError()));
+    };
+    auto [code, out, err] = run({QStringLiteral("--help")});
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(out, CommandLineHelp());
+    EXPECT_EQ(err, QString());
+
+    std::tie(code, out, err) = run({QStringLiteral("--version")});
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(out.startsWith(QStringLiteral("zelvox 1."))) << out.toStdString();
+
+    std::tie(code, out, err) = run({QStringLiteral("--port")});
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(out, QString());
+    EXPECT_TRUE(err.startsWith(QStringLiteral("zelvox: --port needs a port name\n"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(CommandLineHelp()));
 }

@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -37,24 +38,48 @@ QRect OuterRect(QWidget* pane) {
 } // namespace
 
 TEST(MainLayout, TopRowFollowsClientHeightImageAndCaption) {
-    // A client height of 520 with a 208-pixel layout image and a 23-pixel caption.
-    const MainLayout l = ComputeMainLayout(1024, 520, 500, QSize(410, 208), 23);
+    // A client height of 520 under the menu bar with a 208-pixel layout image and a 23-pixel
+    // caption: the top row is 279.
+    const WindowFrame frame{QMargins(4, 40, 4, 0), 23};
+    const MainLayout l = ComputeMainLayout(1024, frame, 20, 16, QSize(410, 208));
+    EXPECT_EQ(l.window, QSize(930, 580));
+    EXPECT_EQ(l.client, QSize(922, 540));
     EXPECT_EQ(l.topRowHeight, 279);
     EXPECT_EQ(l.graphCell, QRect(0, 0, 450, 279));
     EXPECT_EQ(l.gaugeCell.width(), 410);
     EXPECT_EQ(l.gaugeCell.top(), 279 + kSplitterGap);
-    EXPECT_EQ(l.gaugeCell.bottom(), 499);
-    EXPECT_EQ(l.dataCell.right(), 929);
-    EXPECT_EQ(l.panelCell.right(), 929);
+    EXPECT_EQ(l.gaugeCell.bottom(), 540 - 20 - 16 - 1);
+    EXPECT_EQ(l.dataCell.right(), 921);
+    EXPECT_EQ(l.panelCell.right(), 921);
+}
+
+TEST(MainLayout, GraphAndBottomRowStayWholeWhateverTheFrame) {
+    // From no caption to a tall one (39): the graph keeps its control strip and all eleven
+    // grid lines, the bottom row the dial and the panel's buttons.
+    for (int caption = 0; caption <= 39; caption += 3) {
+        SCOPED_TRACE(caption);
+        const MainLayout l = ComputeMainLayout(1024, WindowFrame{QMargins(1, caption + 1, 1, 1), caption}, 20,
+                                               22, QSize(410, 208));
+        const int graphRows = l.graphCell.height() - 2 * kPaneBorder;
+        EXPECT_GE(graphRows, 270);
+        EXPECT_LE(graphRows * 9 / 11 / 2, 118) << "halfHeight";
+        EXPECT_GE(l.gaugeCell.height() - 2 * kPaneBorder, 212);
+        EXPECT_EQ(l.gaugeCell.bottom(), l.CentralSize().height() - 1);
+    }
+    // The nominal frame: a top row near the 279 of a 520-pixel client.
+    const MainLayout nominal = ComputeMainLayout(1024, kNominalFrame, 20, 22, QSize(410, 208));
+    EXPECT_EQ(nominal.client, QSize(922, 549));
+    EXPECT_EQ(nominal.topRowHeight, 284);
 }
 
 TEST(MainLayout, WindowWidthSwitchesAbove800) {
     EXPECT_EQ(MainWindowWidth(800), 800);
     EXPECT_EQ(MainWindowWidth(801), 930);
     EXPECT_EQ(MainWindowWidth(640), 800);
-    const MainLayout narrow = ComputeMainLayout(800, 520, 500, QSize(410, 208), 23);
+    const MainLayout narrow = ComputeMainLayout(800, kNominalFrame, 20, 22, QSize(410, 208));
     EXPECT_EQ(narrow.window, QSize(800, 580));
-    EXPECT_EQ(narrow.dataCell.right(), 799);
+    EXPECT_EQ(narrow.client, QSize(792, 549));
+    EXPECT_EQ(narrow.dataCell.right(), 791);
 }
 
 class MainWindowTest : public ::testing::TestWithParam<int> {};
@@ -66,8 +91,11 @@ TEST_P(MainWindowTest, FixedGeometryOfWindowAndPanes) {
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
 
-    const int width = GetParam() > 800 ? 930 : 800;
-    EXPECT_EQ(frame->size(), QSize(width, 580));
+    // No window manager here: the window is laid out inside the nominal frame.
+    const int outer = GetParam() > 800 ? 930 : 800;
+    const int width = outer - 8;
+    EXPECT_EQ(frame->Frame(), kNominalFrame);
+    EXPECT_EQ(frame->size(), QSize(width, 549));
     EXPECT_EQ(frame->minimumSize(), frame->maximumSize()) << "the window must not be resizable";
     EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
 
@@ -79,10 +107,15 @@ TEST_P(MainWindowTest, FixedGeometryOfWindowAndPanes) {
     // The panes fill their cells inside a 2-pixel border.
     EXPECT_EQ(frame->TrendPane()->width(), 450 - 2 * kPaneBorder);
     EXPECT_EQ(frame->GaugePane()->width(), 410 - 2 * kPaneBorder);
-    // The bottom row holds the dial (less the cell's border) and most of the control panel's
-    // buttons (their labels sit well above the pane's bottom edge).
-    EXPECT_GE(frame->GaugePane()->height(), 208 - 2 * kPaneBorder);
-    EXPECT_GE(frame->PanelPane()->height(), 200);
+    // The bottom row holds the dial and the control panel's buttons whole.
+    EXPECT_GE(frame->GaugePane()->height(), 208);
+    for (int id = 1009; id <= 1012; ++id) {
+        auto* button = frame->PanelPane()->findChild<QWidget*>(QString::number(id));
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(frame->PanelPane()->rect().contains(button->geometry())) << id;
+    }
+    // Every grid line and label of the graph falls in its 250 plot rows.
+    EXPECT_LE(frame->TrendPane()->halfHeight(), 118);
     // The bottom row ends above the status bar.
     const QRect central = frame->centralWidget()->geometry();
     EXPECT_LE(central.bottom(), frame->statusBar()->geometry().top());
@@ -139,6 +172,54 @@ TEST(MainWindow, StatusBarPanesAndClock) {
 
     frame.SetStatusText(3, QStringLiteral("save txt file successfully"));
     EXPECT_EQ(frame.StatusPane(3)->text(), "save txt file successfully");
+}
+
+TEST(MainWindow, PortPaneWidensForTheWholePortText) {
+    ScreenWidth screen(800);
+    Settings settings;
+    MainWindow frame(settings);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    QLabel* port = frame.StatusPane(2);
+    frame.SetStatusText(2, QStringLiteral("COM3,2400,N,8,1"));
+    EXPECT_EQ(port->width(), 125);
+    for (const char* text : {"ttyACM10,2400,N,8,1", "/dev/pts/4,2400,N,8,1",
+                             "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0,2400,N,8,1"}) {
+        SCOPED_TRACE(text);
+        frame.SetStatusText(2, QString::fromLatin1(text));
+        QApplication::processEvents();
+        EXPECT_GE(port->width(), 125);
+        if (std::strlen(text) < 30) {
+            EXPECT_GE(port->width(), port->sizeHint().width()) << "the text is cut";
+        }
+        EXPECT_GE(frame.StatusPane(3)->width(), 200);
+        EXPECT_LE(frame.StatusPane(3)->geometry().right(), frame.statusBar()->width());
+    }
+}
+
+TEST(MainWindow, GraphButtonHintsFitTheFirstPane) {
+    Settings settings;
+    MainWindow frame(settings);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    QLabel* first = frame.StatusPane(0);
+    const std::pair<int, const char*> buttons[] = {
+        {1000, "save graph as bitmap"}, {1018, "print graph"}, {1022, "first page"},
+        {1019, "previous page"},        {1020, "next page"},   {1021, "last page"}};
+    for (const auto& [id, name] : buttons) {
+        auto* button = frame.TrendPane()->findChild<QWidget*>(QString::number(id));
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_EQ(button->toolTip(), name);
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(button, &enter);
+        const QString hint = frame.StatusText(0);
+        EXPECT_FALSE(hint.isEmpty()) << id;
+        EXPECT_LE(first->fontMetrics().horizontalAdvance(hint), first->contentsRect().width())
+            << hint.toStdString();
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(button, &leave);
+        EXPECT_TRUE(frame.StatusText(0).isEmpty());
+    }
 }
 
 TEST(MainWindow, MenuPromptGoesToFirstPane) {

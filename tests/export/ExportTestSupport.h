@@ -1,6 +1,7 @@
 // Helpers for the export tests: closing modal boxes and dialogs from a timer, scratch folders,
-// file-size limits that make writes fail (the tests run as root, so permissions cannot), and
-// reading a workbook back with an independent reader.
+// file-size limits that make writes fail (the tests run as root, so permissions cannot, short of
+// a child process that drops to an unprivileged user), and reading a workbook back with an
+// independent reader.
 #pragma once
 
 #include "panes/ControlPanel.h"

@@ -5,7 +5,11 @@
 #include "export/SpreadsheetAutomation.h"
 #include "export/WorkbookCheck.h"
 
+#include <QBuffer>
 #include <gtest/gtest.h>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 using namespace zelvox;
 using namespace zelvox::sheet;
@@ -153,9 +157,9 @@ TEST(SpreadsheetLayer, SetItemCountsFromTheRangeCornerAndChecksItsBounds) {
     EXPECT_TRUE(excel.SetItem(1, 1, QStringLiteral("first")));
     EXPECT_TRUE(excel.SetItem(10, 1, QStringLiteral("last")));
     const sheet::Worksheet& ws = *excel.Worksheet();
-    ASSERT_NE(ws.At(2, 2), nullptr);
+    ASSERT_TRUE(ws.At(2, 2));
     EXPECT_EQ(ws.At(2, 2)->text, QStringLiteral("first"));
-    ASSERT_NE(ws.At(11, 2), nullptr);
+    ASSERT_TRUE(ws.At(11, 2));
     EXPECT_EQ(ws.At(11, 2)->text, QStringLiteral("last"));
 
     const struct { int row, column; } outside[] = {{11, 1}, {1, 2}, {0, 1}, {1, 0}};
@@ -167,10 +171,10 @@ TEST(SpreadsheetLayer, SetItemCountsFromTheRangeCornerAndChecksItsBounds) {
         EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zelvox"));
         EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     }
-    EXPECT_EQ(ws.At(12, 2), nullptr);
-    EXPECT_EQ(ws.At(2, 3), nullptr);
-    EXPECT_EQ(ws.At(1, 2), nullptr);
-    EXPECT_EQ(ws.Cells().size(), 2u);
+    EXPECT_FALSE(ws.At(12, 2));
+    EXPECT_FALSE(ws.At(2, 3));
+    EXPECT_FALSE(ws.At(1, 2));
+    EXPECT_EQ(ws.EnteredCount(), 2);
 }
 
 TEST(SpreadsheetLayer, RangesAreNormalisedAndBadReferencesFail) {
@@ -210,8 +214,8 @@ TEST(SpreadsheetLayer, TextsAreInterpretedUnderTheFormatAtEntry) {
                     {3, 2, Cell::Kind::Text, 0, "0L", "@"},
                     {4, 2, Cell::Kind::Text, 0, "5", "@"}};
     for (const auto& e : expected) {
-        const Cell* cell = ws.At(e.row, e.column);
-        ASSERT_NE(cell, nullptr) << e.row;
+        const std::optional<Cell> cell = ws.At(e.row, e.column);
+        ASSERT_TRUE(cell) << e.row;
         EXPECT_EQ(cell->kind, e.kind) << e.row;
         EXPECT_DOUBLE_EQ(cell->number, e.number) << e.row;
         EXPECT_EQ(cell->text, QString::fromLatin1(e.text)) << e.row;
@@ -240,6 +244,52 @@ TEST(SpreadsheetLayer, FittingWidensOnlyColumnsWithContentInTheRange) {
     excel.SelectAllCells();
     excel.AutoFitColumns();
     EXPECT_EQ(excel.Worksheet()->ColumnWidths().size(), 3u); // D now; C has nothing to show
+}
+
+TEST(SpreadsheetLayer, CellsEnteredInAnyOrderAreSavedRowByRow) {
+    // Out of order, overwritten, emptied, around a formatted range: what a reader sees must be
+    // the last entry of each cell under its format, whatever order the writer streams them in.
+    SpreadsheetAutomation excel;
+    ASSERT_TRUE(excel.Open());
+    excel.AddSheet(QStringLiteral("KX-NOVA"));
+    excel.SelectRange(QStringLiteral("B3"), QStringLiteral("B6"));
+    excel.SetNumberFormat(SpreadsheetAutomation::DecimalFormat(1));
+    excel.SelectAllCells();
+    for (const auto& [row, column, text] : std::vector<std::tuple<int, int, const char*>>{{5, 2, "5"},
+                                                                                          {3, 2, "3"},
+                                                                                          {4, 2, "x"},
+                                                                                          {6, 2, "6"},
+                                                                                          {4, 2, "4"},
+                                                                                          {2, 2, "two"},
+                                                                                          {7, 2, "7"},
+                                                                                          {1, 3, "c1"},
+                                                                                          {6, 2, ""},
+                                                                                          {8, 1, "8"}})
+        excel.SetItem(row, column, QString::fromLatin1(text));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("order.xlsx"));
+    excel.SaveWorkbook(path);
+    QString error;
+    const QJsonObject book = zelvox::testing::ReadWorkbook(path, &error);
+    const QJsonObject cells =
+        book[QStringLiteral("detail")][QStringLiteral("KX-NOVA")][QStringLiteral("cells")].toObject();
+    const auto value = [&](const char* ref) {
+        return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("value")];
+    };
+    const auto format = [&](const char* ref) {
+        return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("format")].toString();
+    };
+    EXPECT_EQ(value("B2"), QJsonValue(QStringLiteral("two"))) << error.toStdString();
+    EXPECT_EQ(value("B3"), QJsonValue(3));
+    EXPECT_EQ(value("B4"), QJsonValue(4));
+    EXPECT_EQ(value("B5"), QJsonValue(5));
+    EXPECT_EQ(value("B6"), QJsonValue(QJsonValue::Null)); // emptied: a formatted blank
+    EXPECT_EQ(format("B6"), QStringLiteral("0.0_ "));
+    EXPECT_EQ(value("B7"), QJsonValue(7));
+    EXPECT_EQ(format("B7"), QStringLiteral("General"));
+    EXPECT_EQ(value("C1"), QJsonValue(QStringLiteral("c1")));
+    EXPECT_EQ(value("A8"), QJsonValue(8));
+    EXPECT_EQ(cells.size(), 8);
 }
 
 TEST(SpreadsheetLayer, InitErrorWhenTheWriterHasNoScratchSpace) {
@@ -271,8 +321,16 @@ TEST(WorkbookPackage, CompletePackagePassesDamagedOnesDoNot) {
     excel.SaveWorkbook(path);
     EXPECT_EQ(excel.SavedFileName(), path);
     const QByteArray good = zelvox::testing::ReadAll(path);
+    const auto check = [](QByteArray bytes, std::vector<int> lastRows, QString* problem) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        return CheckWorkbookPackage(buffer, lastRows, problem);
+    };
     QString problem;
-    EXPECT_TRUE(CheckWorkbookPackage(good, &problem)) << problem.toStdString();
+    EXPECT_TRUE(check(good, {300, 0}, &problem)) << problem.toStdString();
+    // Complete and with every CRC right, but not ending where the writer said it would.
+    EXPECT_FALSE(check(good, {299, 0}, &problem));
+    EXPECT_EQ(problem, QStringLiteral("part xl/worksheets/sheet1.xml is incomplete"));
 
     const struct {
         const char* what;
@@ -293,7 +351,7 @@ TEST(WorkbookPackage, CompletePackagePassesDamagedOnesDoNot) {
     };
     for (const auto& d : damaged) {
         problem.clear();
-        EXPECT_FALSE(CheckWorkbookPackage(d.bytes, &problem)) << d.what;
+        EXPECT_FALSE(check(d.bytes, {300, 0}, &problem)) << d.what;
         EXPECT_FALSE(problem.isEmpty()) << d.what;
     }
 }

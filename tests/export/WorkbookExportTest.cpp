@@ -170,7 +170,7 @@ TEST_F(WorkbookExportFixture, DialogAndCancel) {
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("chosen.xls"))));
 }
 
-TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndKeepsTheProgressText) {
+TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndTheFailureText) {
     auto panel = std::make_unique<ControlPanel>(&hub);
     hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
@@ -183,8 +183,7 @@ TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndKeepsThePr
     EXPECT_TRUE(watcher.boxes[0].text.startsWith(QStringLiteral("Error creating output xlsx file")))
         << watcher.boxes[0].text.toStdString();
     EXPECT_TRUE(watcher.boxes[0].text.contains(chosen + QStringLiteral(".xls")));
-    EXPECT_EQ(hub.texts, kProgress);
-    EXPECT_EQ(hub.status[3], QStringLiteral("finish 75%,please wait..."));
+    EXPECT_EQ(hub.texts, kProgress + QStringList(QStringLiteral("3:save excel file error")));
     EXPECT_EQ(panel->acquisition().paused.load(), 0);
     hub.panel = nullptr;
 }
@@ -202,12 +201,37 @@ TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
     }
     EXPECT_EQ(ReadAll(target), old);
     ASSERT_EQ(watcher.boxes.size(), 1u);
-    // The writer's scratch files hit the limit first; it does not notice, the check after it does.
-    EXPECT_TRUE(
-        watcher.boxes[0].text.startsWith(QStringLiteral("The workbook could not be written completely")))
-        << watcher.boxes[0].text.toStdString();
-    EXPECT_FALSE(hub.texts.contains(QStringLiteral("3:save excel file successfully")));
+    // The writer's scratch files hit the limit first; it does not notice, the check after it
+    // does, and the box names the scratch folder and the system's reason.
+    const QString text = watcher.boxes[0].text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("The workbook could not be written completely")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QDir::tempPath() + QStringLiteral(": File too large"))) << text.toStdString();
+    EXPECT_EQ(hub.texts, kProgress + QStringList(QStringLiteral("3:save excel file error")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList(QStringLiteral("keep.xls")));
+}
+
+TEST_F(WorkbookExportFixture, TableLargerThanASheetIsRefusedBeforeAnythingIsWritten) {
+    auto panel = std::make_unique<ControlPanel>(&hub);
+    hub.panel = panel.get();
+    constexpr int kRows = 1048575; // one more than fits: rows 2 .. 1,048,576, formats one below
+    for (int i = 0; i < kRows; ++i)
+        table->AddReading(1, 1, 0.5, {9, 5, 7, 42});
+    const QString target = dir.filePath(QStringLiteral("big.xls"));
+    ASSERT_TRUE(zelvox::testing::WriteAll(target, "old"));
+    ModalWatcher watcher;
+    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("big")));
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    const QString text = watcher.boxes[0].text;
+    EXPECT_TRUE(text.contains(QStringLiteral("1048575 rows"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("1048574"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("SAVE TEXT FILE"))) << text.toStdString();
+    EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(hub.texts, QStringList(QStringLiteral("3:save excel file error")));
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList(QStringLiteral("big.xls")));
+    EXPECT_EQ(panel->acquisition().paused.load(), 0);
+    hub.panel = nullptr;
 }
 
 TEST_F(WorkbookExportFixture, InitErrorShowsOnlyItsMessage) {

@@ -9,10 +9,13 @@
 #include "support/Pty.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
 
 namespace zelvox {
@@ -223,6 +226,57 @@ TEST_F(AcquisitionTest, SamplingDispatchesOncePerPeriodWithTheFirstFrameAfterThe
     EXPECT_EQ(history.Count(), static_cast<int>(dispatches.size()) + history.readingPending.load());
 }
 
+// Rows as the control panel makes them: each request arms a 5 ms timer whose tick clears the
+// mark. Returns the gaps between rows in ms while a meter sends a frame every frameEveryMs.
+std::vector<double> RowGaps(Acquisition& acq, ReadingHistory& history, Pty& pty, int frameEveryMs, int rows) {
+    std::vector<double> at;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        at.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        history.readingPending.store(0);
+    });
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &tick, [&] { tick.start(); });
+    std::atomic<bool> done{false};
+    std::thread meter([&] {
+        for (int n = 0; !done; n = (n + 1) % 10000) {
+            pty.Write(Numbered(n));
+            std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
+        }
+    });
+    SpinUntil([&] { return at.size() > static_cast<std::size_t>(rows); }, rows * 1000 + 2000);
+    done = true;
+    meter.join();
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        gaps.push_back(at[i] - at[i - 1]);
+    return gaps;
+}
+
+TEST_F(AcquisitionTest, RowsComeAPeriodPlusTheWaitForTheNextFrameApart) {
+    // 120 per minute: the 500 ms period starts when a reading is stored after the last row,
+    // so rows are never closer than the period plus the 5 ms timer.
+    ASSERT_TRUE(Start(120));
+    const std::vector<double> slow = RowGaps(acq, history, pty, 300, 12);
+    ASSERT_EQ(slow.size(), 12u);
+    double sum = 0;
+    for (double gap : slow)
+        sum += gap;
+    // A frame every 300 ms adds 150 ms on average to each period.
+    EXPECT_GE(sum / 12, 560.0);
+    EXPECT_LE(sum / 12, 800.0);
+    EXPECT_GE(*std::min_element(slow.begin(), slow.end()), 503.0);
+
+    acq.StopAcquisition();
+    ASSERT_TRUE(Start(120));
+    const std::vector<double> fast = RowGaps(acq, history, pty, 50, 12);
+    ASSERT_EQ(fast.size(), 12u);
+    EXPECT_GE(*std::min_element(fast.begin(), fast.end()), 503.0);
+}
+
 TEST_F(AcquisitionTest, StopReturnsPromptlyAtOneReadingPerMinute) {
     ASSERT_TRUE(Start(1));
     ASSERT_TRUE(pty.Write(Numbered(1)));
@@ -311,19 +365,48 @@ TEST_F(AcquisitionTest, APauseDuringTheSamplingPeriodHoldsTheDispatchBack) {
     EXPECT_GE(dispatchedAt.front(), 1200 + 480) << "less than a period after the pause";
 }
 
-TEST_F(AcquisitionTest, StreamingDemoFramesArriveInOrder) {
+TEST_F(AcquisitionTest, ALateDispatchIsAskedForAgainAfterEachFurtherPeriod) {
+    std::vector<qint64> requestedAt;
+    QElapsedTimer clock;
+    QObject::connect(&acq, &Acquisition::dispatchRequested, &acq, [&] {
+        requestedAt.push_back(clock.elapsed());
+        if (requestedAt.size() == 3)
+            history.readingPending.store(0); // the UI gets to it at the third request
+    });
+    ASSERT_TRUE(Start(120));
+    ASSERT_TRUE(pty.Write(Numbered(1)));
+    ASSERT_TRUE(WaitFrames(1));
+    clock.start();
+    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() >= 3; }, 3000));
+    EXPECT_GE(requestedAt[1] - requestedAt[0], 480);
+    EXPECT_GE(requestedAt[2] - requestedAt[1], 480);
+    // Dispatched, and no newer reading: no further request.
+    SpinFor(1200);
+    EXPECT_EQ(requestedAt.size(), 3u);
+    ASSERT_TRUE(pty.Write(Numbered(2)));
+    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() == 4; }, 1500));
+    EXPECT_EQ(history.Count(), 2);
+}
+
+TEST_F(AcquisitionTest, StreamingDemoDisplaysReachTheUiInOrderEachChangeOnce) {
     std::vector<Frame> sent;
     QString error;
     ASSERT_TRUE(ScenarioFrames(DemoScenario(3), &sent, &error)) << error.toStdString();
     sent.resize(60);
+    // A display the UI already shows is not handed over again.
+    std::vector<Frame> changes;
+    std::unique_copy(sent.begin(), sent.end(), std::back_inserter(changes));
+    ASSERT_LT(changes.size(), sent.size()) << "the demo repeats no display";
     ASSERT_TRUE(Start(120));
     std::thread meter([&] {
         for (const Frame& f : sent)
             pty.Write(f); // back to back, faster than any meter
     });
-    ASSERT_TRUE(WaitFrames(sent.size(), 5000));
+    ASSERT_TRUE(WaitFrames(changes.size(), 5000));
     meter.join();
-    EXPECT_EQ(frames, sent);
+    SpinFor(400); // every frame read (5 ms pause after each): none more is handed over
+    EXPECT_EQ(frames, changes);
+    EXPECT_EQ(acq.CurrentReading().value, DecodeFrame(sent.back()).value);
 }
 
 TEST(StartFailureMessages, TextsCaptionsAndDetails) {

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -69,6 +71,17 @@ TEST(SerialPort, OpenAppliesRaw2400Baud8N1WithoutFlowControl) {
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
 }
 
+// Whether the device is in exclusive mode; -1 when it cannot be asked.
+int ExclusiveFlag(const QString& slave) {
+    const int fd = ::open(slave.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    int flag = -1;
+    if (fd >= 0 && ::ioctl(fd, TIOCGEXCL, &flag) != 0)
+        flag = -1;
+    if (fd >= 0)
+        ::close(fd);
+    return flag;
+}
+
 TEST(SerialPort, OpenIsExclusiveAndCloseReleasesThePort) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
@@ -79,28 +92,30 @@ TEST(SerialPort, OpenIsExclusiveAndCloseReleasesThePort) {
     EXPECT_FALSE(second->Open(pty.SlavePath(), &error));
     EXPECT_EQ(error.code, EBUSY);
     EXPECT_FALSE(second->IsOpen());
-
-    // The device itself is in exclusive mode while open (root may still get a descriptor).
-    const QByteArray path = pty.SlavePath().toLocal8Bit();
-    int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (fd >= 0) {
-        int exclusive = 0;
-        ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
-        EXPECT_EQ(exclusive, 1);
-        ::close(fd);
-    } else {
-        EXPECT_EQ(errno, EBUSY);
-    }
+    // The lock alone guards a pseudo-terminal: exclusive mode would outlive a killed holder.
+    EXPECT_EQ(ExclusiveFlag(pty.SlavePath()), 0);
 
     first->Close();
     EXPECT_FALSE(first->IsOpen());
-    fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0) << "the pseudo-terminal stayed locked after Close";
-    int exclusive = 1;
-    ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 0);
-    ::close(fd);
     EXPECT_TRUE(second->Open(pty.SlavePath(), nullptr));
+}
+
+TEST(SerialPort, ExclusiveModeLeftByAHolderThatDiedIsClearedWhenTheLockIsFree) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can open a terminal left in exclusive mode";
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    const int fd = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    ::close(fd); // as a program killed outright would: the flag stays, the lock goes
+    ASSERT_EQ(ExclusiveFlag(pty.SlavePath()), 1);
+
+    auto port = CreateSerialPort();
+    PortError error;
+    ASSERT_TRUE(port->Open(pty.SlavePath(), &error)) << error.reason.toStdString();
+    EXPECT_EQ(ExclusiveFlag(pty.SlavePath()), 0);
+    EXPECT_FALSE(CreateSerialPort()->Open(pty.SlavePath(), nullptr)) << "a live holder must still win";
 }
 
 TEST(SerialPort, OpenFailuresGiveTheSystemsReason) {

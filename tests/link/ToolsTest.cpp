@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -90,6 +91,20 @@ TEST_F(Tools, SignalsEndBothToolsWithStatusZero) {
         ASSERT_TRUE(p->waitForFinished(3000));
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(p->exitCode(), 0);
+    }
+}
+
+TEST_F(Tools, SimulatorEndsCleanlyOnEachSignalThatAsksItTo) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        const QString link = dir.filePath(QStringLiteral("meter"));
+        ASSERT_FALSE(StartSim({QStringLiteral("--link"), link}).isEmpty());
+        ASSERT_TRUE(QFileInfo(link).isSymLink());
+        ::kill(static_cast<pid_t>(sim.processId()), signalNumber);
+        ASSERT_TRUE(sim.waitForFinished(3000));
+        EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.exitCode(), 0);
+        EXPECT_FALSE(QFileInfo(link).isSymLink()) << "the link outlived the simulator";
     }
 }
 

@@ -1,10 +1,12 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
 #include "DispatchOrder.h"
+#include "panes/ReadingsList.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTableView>
+#include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -123,7 +125,7 @@ TEST(DataTable, ScrollsToTheNewestRow) {
     PaneHub hub;
     auto table = MakeTable(hub);
     table->show();
-    QTableView* list = table->List();
+    ReadingsList* list = table->List();
     const auto lastRowVisible = [&] {
         QApplication::processEvents();
         const QRect last = list->visualRect(list->model()->index(table->RowCount() - 1, 0));
@@ -138,4 +140,30 @@ TEST(DataTable, ScrollsToTheNewestRow) {
     EXPECT_FALSE(lastRowVisible());
     table->AddReading(1, 1, 200, {});
     EXPECT_TRUE(lastRowVisible());
+}
+
+TEST(DataTable, ClicksAndKeysSelectWholeRows) {
+    PaneHub hub;
+    auto table = MakeTable(hub);
+    table->show();
+    for (int i = 0; i < 50; ++i)
+        table->AddReading(1, 1, i, {});
+    QApplication::processEvents();
+    ReadingsList* list = table->List();
+    list->scrollToTop();
+    const auto centre = [&](int row) { return list->visualRect(list->model()->index(row, 1)).center(); };
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(4));
+    QModelIndexList rows = list->selectionModel()->selectedRows();
+    ASSERT_EQ(rows.size(), 3);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows.front().row(), 2);
+    EXPECT_EQ(rows.back().row(), 4);
+
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->currentIndex().row(), 49);
+    EXPECT_TRUE(list->selectionModel()->isRowSelected(49, {}));
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(list->currentIndex())));
+    QTest::keyClick(list, Qt::Key_PageUp);
+    EXPECT_EQ(list->currentIndex().row(), 49 - list->VisibleRows());
 }

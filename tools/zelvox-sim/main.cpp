@@ -18,7 +18,8 @@ namespace {
 void Usage(std::FILE* out) {
     std::fputs("Usage: zelvox-sim [options]\n"
                "Creates a pseudo-terminal, prints the path of its serial side (/dev/pts/N) on one\n"
-               "line and streams meter frames into it at 2400 baud 8N1 until SIGINT or SIGTERM.\n\n"
+               "line and streams meter frames into it at 2400 baud 8N1 until SIGINT, SIGTERM,\n"
+               "SIGHUP or SIGQUIT, which end it cleanly (status 0, the --link removed).\n\n"
                "  --link PATH       also make PATH a symbolic link to the port while running\n"
                "  --displays FILE   play the displays in FILE instead of the demo; one per line:\n"
                "                    <function code 0..27> <display> [frames], e.g. \"1 -1.234 12\"\n"
@@ -27,6 +28,7 @@ void Usage(std::FILE* out) {
                "  --frames N        stop after N frames\n"
                "  --wait            hold the first frame until a program opens the port\n"
                "  --pace F          line speed factor (2: twice as fast as the meter)\n"
+               "  --bytewise        write one byte at a time at the line's pace, as a UART does\n"
                "  --seed N          seed of the demo values and the noise\n"
                "  --help            show this text\n",
                out);
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
+        } else if (arg == "--bytewise") {
+            options.bytewise = true;
         } else if (arg == "--wait") {
             options.waitForListener = true;
         } else if (arg == "--link" && hasValue) {
@@ -87,6 +91,7 @@ int main(int argc, char** argv) {
     sigaddset(&waitSet, SIGINT);
     sigaddset(&waitSet, SIGTERM);
     sigaddset(&waitSet, SIGHUP);
+    sigaddset(&waitSet, SIGQUIT);
     sigaddset(&waitSet, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &waitSet, nullptr);
 

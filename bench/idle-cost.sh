@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# What the running program costs while it logs, under a real X server (Xvfb, no window manager):
+# START pressed, all panes live at 120 readings per minute, for two meters in turn:
+#   demo   zelvox --demo (the built-in simulated meter, whole frames)
+#   bytes  zelvox-sim on a pseudo-terminal, a display that changes on every frame, sent one byte
+#          at a time at line speed (when zelvox-sim has a byte-at-a-time option)
+# For each: launch -> window mapped (timed on the X map event itself), whole-program and
+# per-thread CPU, wake-ups per second per thread and repaints per second per pane over SECONDS.
+#
+#   bench/idle-cost.sh [SECONDS] [demo|bytes ...]       (default 30 s, both meters)
+# Environment: ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
+# (START's position in the window; default 455, height - 39), ZELVOX_APP_LOG (where the program's
+# messages go), ZELVOX_SIM_BYTE_ARGS (zelvox-sim's
+# options for byte-at-a-time pacing; found in its --help by default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+cases=("$@")
+[ ${#cases[@]} -eq 0 ] && cases=(demo bytes)
+bin=${ZELVOX_BIN:-build/src/zelvox}
+sim=${ZELVOX_SIM:-build/tools/zelvox-sim}
+launcher=${ZELVOX_LAUNCHER:-build/bench/launch_mapped}
+for f in "$bin" "$launcher"; do
+  [ -x "$f" ] || { echo "missing $f (build it first: ninja -C build zelvox launch_mapped zelvox-sim)" >&2; exit 1; }
+done
+
+work=$(mktemp -d /dev/shm/zelvox-idle.XXXXXX)
+xvfb= app= simpid=
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  [ -n "$simpid" ] && kill "$simpid" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display number of our own (a server elsewhere may hold a low one through its abstract socket);
+# Xvfb reports on a pipe once it accepts clients: no polling.
+mkfifo "$work/display"
+number=
+for _ in 1 2 3 4 5; do
+  n=$((300 + RANDOM % 600))
+  [ -e "/tmp/.X$n-lock" ] && continue
+  Xvfb ":$n" -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  xvfb=$!
+  if read -r number <"$work/display"; then break; fi
+  wait "$xvfb" 2>/dev/null || true
+  xvfb= number=
+done
+[ -n "$number" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$number
+
+threads() { ls "/proc/$1/task" | wc -l; }
+
+# run_case TITLE ZELVOX-ARGS...
+run_case() {
+  local title=$1
+  shift
+  local paints=$work/paints.$RANDOM line pid window mapped
+  # The program inherits the launcher's output: a file, not a pipe that would stay open.
+  ZELVOX_PAINT_COUNTS=$paints QT_QPA_PLATFORM=xcb "$launcher" -- "$bin" "$@" >"$work/launch" 2>>"${ZELVOX_APP_LOG:-$work/app.log}"
+  eval "$(grep -m1 '^pid=' "$work/launch")" # pid= window= mapped_ms=
+  app=$pid
+  echo "== $title"
+  echo "launch -> window mapped: ${mapped_ms} ms"
+  sleep 1
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  local before
+  before=$(threads "$app")
+  xdotool mousemove $((X + ${ZELVOX_START_X:-455})) $((Y + ${ZELVOX_START_Y:-$((HEIGHT - 39))})) click 1
+  for _ in $(seq 30); do [ "$(threads "$app")" -gt "$before" ] && break; sleep 0.1; done
+  if [ "$(threads "$app")" -le "$before" ]; then
+    echo "START did not start the acquisition (no new threads); set ZELVOX_START_X/Y" >&2
+    exit 1
+  fi
+  sleep 3 # past the first readings and the start-up paints
+  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds" --paints "$paints"
+  kill "$app"
+  wait "$app" 2>/dev/null || true
+  app=
+  echo
+}
+
+for c in "${cases[@]}"; do
+  case $c in
+  demo)
+    run_case "zelvox --demo, 120 readings/min, ${seconds} s" --demo
+    ;;
+  bytes)
+    [ -x "$sim" ] || { echo "missing $sim" >&2; exit 1; }
+    # A display that changes on every frame: 200 different values, one frame each, looping.
+    for i in $(seq 0 199); do printf '1 %d.%03d 1\n' $((1 + i % 5)) $(((i * 37) % 1000)); done >"$work/displays"
+    # The pacing option is found in the simulator's help (ZELVOX_SIM_BYTE_ARGS overrides it).
+    byteopt=${ZELVOX_SIM_BYTE_ARGS-$("$sim" --help | grep -oE -- '--[a-z-]*byte[a-z-]*' | head -n1 || true)}
+    how="one byte at a time at line speed ($byteopt)"
+    if [ -z "$byteopt" ]; then
+      how="whole frames: this zelvox-sim has no byte-at-a-time option"
+    fi
+    coproc SIM { exec "$sim" --displays "$work/displays" --wait $byteopt; }
+    simpid=$SIM_PID
+    read -r pts <&"${SIM[0]}"
+    run_case "zelvox --port (zelvox-sim, display changing every frame, $how), 120 readings/min, ${seconds} s" --port "$pts"
+    kill "$simpid" 2>/dev/null || true
+    wait "$simpid" 2>/dev/null || true
+    simpid=
+    ;;
+  *)
+    echo "unknown case: $c (demo or bytes)" >&2
+    exit 2
+    ;;
+  esac
+done

@@ -1,0 +1,48 @@
+// The export commands as a user meets them in the running program: a save that fails leaves its
+// failure text in the status bar and acquisition going on.
+#include "app/MainWindow.h"
+#include "app/ZelvoxApplication.h"
+#include "export/ExportTestSupport.h"
+#include "link/Acquisition.h"
+#include "panes/ControlPanel.h"
+#include "panes/ReadingsTable.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace zelvox;
+using zelvox::testing::ModalWatcher;
+
+TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.demo = true;
+    ASSERT_TRUE(app.InitInstance(options));
+    MainWindow* frame = app.Window();
+    frame->PanelPane()->findChild<QPushButton*>(QStringLiteral("1009"))->click(); // START
+    ASSERT_EQ(acquisitionRunning.load(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() >= 2, 5000);
+
+    QTemporaryDir dir;
+    const struct {
+        int command;
+        const char* failureText;
+    } saves[] = {{kCmdSaveText, "save txt file error"}, {kCmdSaveExcel, "save excel file error"}};
+    for (const auto& save : saves) {
+        ModalWatcher watcher;
+        watcher.onFileDialog =
+            zelvox::testing::ChoosePath(zelvox::testing::UncreatablePath(dir, QStringLiteral("log")));
+        frame->Command(save.command)->trigger();
+        ASSERT_EQ(watcher.boxes.size(), 1u) << save.failureText;
+        EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("Not a directory")))
+            << watcher.boxes[0].text.toStdString();
+        EXPECT_EQ(frame->StatusText(3), QString::fromLatin1(save.failureText));
+    }
+    // The workers were paused only while saving: readings keep coming.
+    const int rows = frame->TablePane()->RowCount();
+    QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() > rows, 5000);
+    frame->PanelPane()->findChild<QPushButton*>(QStringLiteral("1010"))->click(); // STOP
+    EXPECT_EQ(acquisitionRunning.load(), 0);
+}

@@ -1,0 +1,237 @@
+// The assembled program as a desktop shows it: Xvfb with the openbox window manager (started by
+// DesktopMain.cpp), a 1024 x 768 or an 800 x 600 screen. Pixels are read back from the screen.
+#include "app/MainWindow.h"
+#include "app/ZelvoxApplication.h"
+#include "decode/FrameEncoder.h"
+#include "link/Settings.h"
+#include "panes/ControlPanel.h"
+#include "panes/GraphExport.h"
+#include "panes/NeedleGauge.h"
+#include "panes/ReadingsTable.h"
+#include "panes/TrendGraph.h"
+#include "support/Pty.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTest>
+#include <QtGui/qguiapplication_platform.h>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+using namespace zelvox;
+
+namespace {
+
+// The frame the window manager put around a window, in screen coordinates.
+QRect ManagerFrame(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11->connection();
+    xcb_window_t w = static_cast<xcb_window_t>(window->winId());
+    for (;;) {
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+        if (!tree)
+            return {};
+        const bool top = tree->parent == tree->root;
+        const xcb_window_t parent = tree->parent;
+        std::free(tree);
+        if (top)
+            break;
+        w = parent;
+    }
+    auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+    if (!g)
+        return {};
+    const QRect r(g->x, g->y, g->width + 2 * g->border_width, g->height + 2 * g->border_width);
+    std::free(g);
+    return r;
+}
+
+QRect OnScreen(QWidget* w) {
+    return QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+}
+
+QImage ScreenPixels(const QRect& r) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+int ExpectedWidth() {
+    return QGuiApplication::primaryScreen()->geometry().width() > 800 ? 930 : 800;
+}
+
+// Shown, framed by the window manager and painted.
+void WaitFramed(QWidget* window) {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QTRY_VERIFY_WITH_TIMEOUT(ManagerFrame(window) != OnScreen(window), 5000);
+    QTest::qWait(300);
+}
+
+QPushButton* Button(QWidget* pane, int id) {
+    return pane->findChild<QPushButton*>(QString::number(id));
+}
+
+// The program as a user starts it, on a meter at a pseudo-terminal.
+struct Program {
+    zelvox::testing::Pty meter;
+    ZelvoxApplication app;
+    MainWindow* window = nullptr;
+
+    void Start() {
+        ASSERT_TRUE(meter.ok());
+        CommandLine options;
+        options.port = meter.SlavePath();
+        ASSERT_TRUE(app.InitInstance(options));
+        window = app.Window();
+        ASSERT_NE(window, nullptr);
+        WaitFramed(window);
+    }
+};
+
+} // namespace
+
+TEST(AssembledWindow, OuterFrameAndEveryPaneWholeOnTheScreen) {
+    Program program;
+    ASSERT_NO_FATAL_FAILURE(program.Start());
+    MainWindow* window = program.window;
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+
+    const QRect outer = ManagerFrame(window);
+    EXPECT_EQ(outer.size(), QSize(ExpectedWidth(), 580)) << "title bar and borders included";
+    EXPECT_TRUE(screen.contains(outer)) << outer.x() << "," << outer.y();
+    // The frame the manager announced before mapping is the one it drew.
+    const QRect client = OnScreen(window);
+    EXPECT_EQ(QMargins(client.left() - outer.left(), client.top() - outer.top(),
+                       outer.right() - client.right(), outer.bottom() - client.bottom()),
+              window->Frame().extents);
+
+    EXPECT_TRUE(screen.contains(OnScreen(window->statusBar())));
+    // The graph: its control strip whole, every grid line in its plot rows.
+    TrendGraph* graph = window->TrendPane();
+    EXPECT_EQ(graph->parentWidget()->width(), 450);
+    EXPECT_GE(graph->height(), 270);
+    EXPECT_LE(graph->halfHeight(), 118);
+    // The bottom row: the dial and the control panel's buttons whole, on the screen.
+    EXPECT_EQ(window->GaugePane()->parentWidget()->width(), 410);
+    EXPECT_GE(window->GaugePane()->height(), 208);
+    QWidget* panel = window->PanelPane();
+    for (int id = 1009; id <= 1012; ++id) {
+        QPushButton* button = Button(panel, id);
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_TRUE(panel->rect().contains(button->geometry())) << id;
+        EXPECT_TRUE(client.contains(OnScreen(button))) << id;
+    }
+    // The port text of a Linux device is shown whole; the progress pane keeps its 200 pixels.
+    QLabel* port = window->StatusPane(2);
+    EXPECT_EQ(port->text(), program.meter.SlavePath() + ",2400,N,8,1");
+    EXPECT_GE(port->width(), port->sizeHint().width());
+    EXPECT_GE(window->StatusPane(3)->width(), 200);
+}
+
+TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide) {
+    Program program;
+    ASSERT_NO_FATAL_FAILURE(program.Start());
+    TrendGraph* graph = program.window->TrendPane();
+    const QRect plot(graph->mapToGlobal(QPoint(0, 0)), QSize(graph->width(), 250));
+
+    // Before the first reading: eleven grid lines, the last one carrying "-6.0".
+    QImage shot = ScreenPixels(plot);
+    std::vector<int> lines;
+    for (int y = 0; y < shot.height(); ++y)
+        if ((shot.pixel(300, y) & 0xFFFFFF) == 0x0000FF)
+            lines.push_back(y);
+    ASSERT_EQ(lines.size(), 11u);
+    const int bottom = lines.back();
+    EXPECT_EQ(bottom, 2 * graph->halfHeight());
+    int ink = 0;
+    for (int y = bottom - 6; y < 250; ++y)
+        for (int x = 0; x < 48; ++x)
+            ink += qGray(shot.pixel(x, y)) < 100;
+    EXPECT_GT(ink, 20) << "the bottom label is missing";
+
+    // A reading, then the meter shows a negative overload: it is drawn on the bottom line.
+    QTest::mouseClick(Button(program.window->PanelPane(), 1009), Qt::LeftButton);
+    const auto reading = EncodeReading("1.000", 1);
+    const auto overload = EncodeReading("-0L", 1);
+    ASSERT_TRUE(reading && overload);
+    bool drawn = false;
+    for (int round = 0; round < 80 && !drawn; ++round) {
+        ASSERT_TRUE(program.meter.Write(round < 10 ? *reading : *overload));
+        QTest::qWait(100);
+        shot = ScreenPixels(plot);
+        for (int x = 51; x < graph->width() && !drawn; ++x)
+            drawn = (shot.pixel(x, bottom) & 0xFFFFFF) == 0xFF0000;
+    }
+    EXPECT_TRUE(drawn) << "no negative overload on the bottom line (row " << bottom << ")";
+    QTest::mouseClick(Button(program.window->PanelPane(), 1010), Qt::LeftButton);
+    QTest::qWait(200);
+
+    // The exported bitmap: the pane's outer width, as the window shows it from the plot's origin.
+    const QImage picture = CaptureGraph(*graph);
+    ASSERT_EQ(picture.size(), QSize(450, 250));
+    EXPECT_EQ(GraphBitmapFile(picture).size(), 450054);
+    const QImage seen = ScreenPixels(QRect(plot.topLeft(), QSize(450, 250)));
+    int differing = 0;
+    for (int y = 0; y < 250; ++y)
+        for (int x = 0; x < 450; ++x)
+            differing += (picture.pixel(x, y) & 0xFFFFFF) != (seen.pixel(x, y) & 0xFFFFFF);
+    EXPECT_EQ(differing, 0);
+}
+
+namespace {
+
+// Every place that makes up the layout, in window coordinates, and the outer frame's size.
+std::vector<QRect> LayoutOf(MainWindow& window) {
+    std::vector<QRect> parts{QRect(QPoint(), ManagerFrame(&window).size()),
+                             OnScreen(&window).translated(-ManagerFrame(&window).topLeft())};
+    const auto add = [&](QWidget* w) { parts.push_back(QRect(w->mapTo(&window, QPoint(0, 0)), w->size())); };
+    add(window.menuBar());
+    add(window.statusBar());
+    for (QWidget* pane : std::initializer_list<QWidget*>{window.TrendPane(), window.TablePane(),
+                                                         window.GaugePane(), window.PanelPane()}) {
+        add(pane);
+        add(pane->parentWidget());
+    }
+    for (int id = 1009; id <= 1012; ++id)
+        add(Button(window.PanelPane(), id));
+    for (int pane = 0; pane < 4; ++pane)
+        parts.push_back(QRect(window.StatusPane(pane)->mapTo(&window, QPoint(0, 0)).x(), 0,
+                              window.StatusPane(pane)->width(), 1));
+    return parts;
+}
+
+} // namespace
+
+TEST(AssembledWindow, AnotherStyleKeepsTheLayout) {
+    std::vector<QRect> fusion, windows;
+    {
+        Settings settings;
+        MainWindow window(settings);
+        window.show();
+        ASSERT_NO_FATAL_FAILURE(WaitFramed(&window));
+        fusion = LayoutOf(window);
+    }
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("windows")));
+    {
+        Settings settings;
+        MainWindow window(settings);
+        window.show();
+        ASSERT_NO_FATAL_FAILURE(WaitFramed(&window));
+        ASSERT_EQ(window.style()->name(), QStringLiteral("windows"));
+        windows = LayoutOf(window);
+        EXPECT_EQ(ManagerFrame(&window).size(), QSize(ExpectedWidth(), 580));
+        EXPECT_GE(window.GaugePane()->height(), 208);
+    }
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("fusion")));
+    ASSERT_EQ(fusion.size(), windows.size());
+    for (std::size_t i = 0; i < fusion.size(); ++i)
+        EXPECT_EQ(fusion[i], windows[i]) << "part " << i;
+}

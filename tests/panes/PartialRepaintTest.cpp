@@ -1,0 +1,141 @@
+// Panes repaint only what a reading changes. What the window shows after a run of such partial
+// repaints must be what a full repaint shows, and the trend graph's cached plot what a graph
+// composing from nothing draws.
+#include "DispatchOrder.h"
+
+#include "panes/ReadingsList.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace zelvox;
+using namespace zelvox::testing;
+
+namespace {
+
+// What the window system was given for `widget` (its backing store), after pending paints.
+QImage OnScreen(QWidget& widget) {
+    QApplication::processEvents();
+    QApplication::processEvents();
+    return widget.screen()->grabWindow(widget.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// True when the screen matches a full repaint; otherwise says where they first differ.
+::testing::AssertionResult ShowsAFullRepaint(QWidget& widget) {
+    const QImage screen = OnScreen(widget);
+    const QImage full = Grab(widget);
+    if (screen.size() != full.size())
+        return ::testing::AssertionFailure() << "sizes differ";
+    for (int y = 0; y < full.height(); ++y)
+        for (int x = 0; x < full.width(); ++x)
+            if (Pixel(screen, x, y) != Pixel(full, x, y))
+                return ::testing::AssertionFailure()
+                       << "first difference at (" << x << ", " << y << "): screen " << std::hex
+                       << Pixel(screen, x, y) << ", full repaint " << Pixel(full, x, y);
+    return ::testing::AssertionSuccess();
+}
+
+// The plot a new graph composes for the state `graph` is in (same history, statistics, page).
+QImage FreshPlot(PaneHub& hub, TrendGraph& graph, std::uint8_t pointPosition) {
+    TrendGraph fresh(&hub);
+    fresh.resize(graph.size());
+    fresh.InitialUpdate();
+    if (graph.pageCount() > 0) {
+        fresh.RestartPages();
+        fresh.UpdatePageCount();
+        fresh.LastPage();
+        while (fresh.currentPage() > graph.currentPage())
+            fresh.PreviousPage();
+        fresh.ShowReading(graph.trendFunction(), pointPosition);
+    }
+    EXPECT_EQ(fresh.trendScale(), graph.trendScale());
+    EXPECT_EQ(fresh.currentPage(), graph.currentPage());
+    QImage image(graph.size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    fresh.DrawTrend(painter);
+    return fresh.PlotImage().copy(0, 0, graph.width(), 250);
+}
+
+} // namespace
+
+TEST(PartialRepaint, TrendGraphCachedPlotAndScreen) {
+    PaneHub hub;
+    auto graph = MakePane(hub, &PaneHub::graph, 450, 279);
+    graph->show();
+    std::uint8_t pointPosition = 1;
+    const auto feed = [&](int n, double amplitude, std::uint8_t functionCode = 1) {
+        for (int i = 0; i < n; ++i) {
+            const double v = i % 53 == 7 ? -kOverload : amplitude * std::sin(i / 9.0);
+            Dispatch(hub, Reading{v, pointPosition, functionCode});
+            if (i % 3 == 0) // the screen catches up now and then, as between dispatches
+                QApplication::processEvents();
+        }
+    };
+    const auto check = [&](const char* step) {
+        EXPECT_TRUE(ShowsAFullRepaint(*graph)) << step;
+        QImage drawn(graph->size(), QImage::Format_RGB32);
+        QPainter painter(&drawn);
+        graph->DrawTrend(painter);
+        EXPECT_EQ(graph->PlotImage().copy(0, 0, graph->width(), 250), FreshPlot(hub, *graph, pointPosition))
+            << step;
+    };
+    feed(60, 5.0);
+    check("first page, 6 V scale");
+    pointPosition = 2;
+    feed(30, 50.0);
+    check("scale grew to 60 V");
+    feed(400, 50.0);
+    ASSERT_EQ(graph->currentPage(), 2);
+    check("second page");
+    graph->PreviousPage();
+    feed(20, 50.0);
+    check("paged back while readings arrive");
+    graph->LastPage();
+    check("back on the last page");
+    feed(25, 90.0, 26);
+    check("another function: unipolar, new run");
+    ResetPanes(hub);
+    check("after RESET");
+    feed(5, 3.0);
+    check("readings after RESET");
+}
+
+TEST(PartialRepaint, NeedleGaugeScreen) {
+    PaneHub hub;
+    auto gauge = MakePane(hub, &PaneHub::gauge, 410, 227);
+    gauge->show();
+    const Reading readings[] = {{3.0, 1, 1},  {-5.9, 1, 1},  {12.34, 2, 1}, {kOverload, 2, 1},
+                                {7.5, 1, 27}, {90.0, 1, 26}, {0.0, 0, 17}};
+    for (const Reading& r : readings) {
+        Dispatch(hub, r);
+        EXPECT_TRUE(ShowsAFullRepaint(*gauge)) << r.value << " " << int(r.functionCode);
+    }
+    ResetPanes(hub);
+    EXPECT_TRUE(ShowsAFullRepaint(*gauge)) << "after RESET";
+}
+
+TEST(PartialRepaint, ReadingsTableScreen) {
+    PaneHub hub;
+    auto table = MakePane(hub, &PaneHub::data, 480, 279);
+    table->show();
+    for (int i = 0; i < 40; ++i) {
+        table->AddReading(static_cast<std::uint8_t>(1 + i % 3), 1, i * 1.25, {});
+        QApplication::processEvents();
+        if (i % 7 == 0) {
+            EXPECT_TRUE(ShowsAFullRepaint(*table)) << "row " << i;
+        }
+    }
+    EXPECT_TRUE(ShowsAFullRepaint(*table)) << "40 rows";
+    EXPECT_EQ(table->List()->verticalScrollBar()->value(), table->List()->verticalScrollBar()->maximum());
+    table->List()->scrollToTop();
+    EXPECT_TRUE(ShowsAFullRepaint(*table)) << "scrolled back";
+    table->AddReading(1, 1, 99.0, {});
+    EXPECT_TRUE(ShowsAFullRepaint(*table)) << "a row after scrolling back";
+    table->Clear();
+    EXPECT_TRUE(ShowsAFullRepaint(*table)) << "cleared";
+}
