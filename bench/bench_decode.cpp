@@ -3,6 +3,7 @@
 #include "decode/Decoder.h"
 #include "decode/Frame.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 
 #include <benchmark/benchmark.h>
 
@@ -95,7 +96,7 @@ BENCHMARK(BM_SegmentMirror);
 
 // A steady display: no changes at all.
 void BM_SegmentMirrorSteady(benchmark::State& state) {
-    const Frame f = *EncodeReading("1.234", 1);
+    const Frame f = *EncodeReading("1.234", kDcVolt);
     Frame mirrored = f;
     std::vector<SegmentChange> changes;
     for (auto _ : state) {

@@ -6,9 +6,11 @@
 //     dispatch at 120 readings per minute.
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/Settings.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -83,21 +85,21 @@ int main(int argc, char** argv) {
 
     ControlPanel* panel = frame->PanelPane();
     panel->OnStart();
-    if (!panel->acquisition().IsRunning()) {
+    if (!frame->Session().IsRunning()) {
         std::fprintf(stderr, "START failed on %s\n", name);
         return 1;
     }
     ::close(slave); // the acquisition has its own descriptor now
 
     // Latency: alternate two displays so that segments change with every frame.
-    const Frame a = *EncodeReading("1.234", 1);
-    const Frame b = *EncodeReading("5.678", 1);
+    const Frame a = *EncodeReading("1.234", kDcVolt);
+    const Frame b = *EncodeReading("5.678", kDcVolt);
     std::vector<double> latencies;
     for (int i = 0; i < 200; ++i) {
         const Frame& f = (i % 2) ? b : a;
         const auto t0 = Clock::now();
         WriteAll(master, f);
-        while (panel->MirroredFrame() != f) {
+        while (frame->Session().MirroredFrame() != f) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (Clock::now() - t0 > std::chrono::seconds(2))
                 break;

@@ -8,8 +8,8 @@
 #include "export/SpreadsheetAutomation.h"
 #include "export/TextExport.h"
 #include "export/WorkbookExport.h"
-#include "panes/ReadingsTable.h"
-#include "support/PaneHub.h"
+#include "session/ReadingsModel.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -28,32 +28,29 @@ using namespace zelvox;
 
 constexpr int kRows = 100000;
 
-struct RepaintingHub : zelvox::testing::PaneHub {
+struct RepaintingHub : zelvox::testing::SessionHub {
     QLabel statusPane;
-    void SetStatusText(int pane, const QString& text) override {
-        PaneHub::SetStatusText(pane, text);
-        if (pane == 3) {
-            statusPane.setText(text);
-            statusPane.repaint();
-        }
+    void Progress(const QString& text) override {
+        SessionHub::Progress(text);
+        statusPane.setText(text);
+        statusPane.repaint();
     }
 };
 
 // A table of `rows` rows with a mix of functions, values and overloads.
 struct LongTable {
     RepaintingHub hub;
-    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&hub);
+    ReadingsModel& readings = hub.session.Readings();
     QTemporaryDir dir;
     explicit LongTable(int rows = kRows) {
-        hub.data = table.get();
         hub.statusPane.resize(400, 20);
         hub.statusPane.show();
         const std::uint8_t functions[] = {1, 2, 12, 17, 23, 26};
         for (int i = 0; i < rows; ++i) {
             const std::uint8_t function = functions[i % 6];
             const double value = (i % 97 == 0) ? 999999.0 : (i % 2000) * 0.137 - 50.0;
-            table->AddReading(std::uint8_t(i % 4), function, value,
-                              {i / 3600000 % 24, i / 60000 % 60, i / 1000 % 60, i % 1000});
+            readings.Append(value, std::uint8_t(i % 4), function,
+                            {i / 3600000 % 24, i / 60000 % 60, i / 1000 % 60, i % 1000});
         }
     }
     static std::unique_ptr<LongTable>& Instance() {
@@ -77,7 +74,7 @@ void BM_WorkbookExport(benchmark::State& state) {
     LongTable& t = LongTable::Get();
     const QString chosen = t.dir.filePath(QStringLiteral("run"));
     for (auto _ : state)
-        SaveExcelFile(t.hub, nullptr, chosen);
+        SaveExcelFile(t.hub.session, t.hub.ProgressSink(), nullptr, chosen);
     SetRowCounters(state);
     state.counters["file_kB"] = double(QFileInfo(chosen + QStringLiteral(".xls")).size()) / 1024.0;
     if (t.hub.status[3] != QStringLiteral("save excel file successfully"))
@@ -101,7 +98,7 @@ void BM_WorkbookFillOnly(benchmark::State& state) {
                               QStringLiteral("%1%2").arg(letters[c]).arg(kRows + 2));
             excel.SetNumberFormat(formats[c]);
             for (int r = 0; r < kRows; ++r)
-                excel.SetItem(r + 1, 1, t.table->CellText(r, c));
+                excel.SetItem(r + 1, 1, t.readings.CellText(r, c));
         }
         excel.SelectAllCells();
         excel.AutoFitColumns();
@@ -114,7 +111,7 @@ void BM_TextExport(benchmark::State& state) {
     LongTable& t = LongTable::Get();
     const QString chosen = t.dir.filePath(QStringLiteral("run"));
     for (auto _ : state)
-        SaveTextFile(t.hub, nullptr, chosen);
+        SaveTextFile(t.hub.session, t.hub.ProgressSink(), nullptr, chosen);
     SetRowCounters(state);
     state.counters["file_kB"] = double(QFileInfo(chosen + QStringLiteral(".txt")).size()) / 1024.0;
     if (t.hub.status[3] != QStringLiteral("save txt file successfully"))
@@ -137,7 +134,7 @@ void BM_WorkbookAtSheetLimit(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpuStart = std::clock();
-        SaveExcelFile(t.hub, nullptr, chosen);
+        SaveExcelFile(t.hub.session, t.hub.ProgressSink(), nullptr, chosen);
         cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }

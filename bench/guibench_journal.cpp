@@ -8,6 +8,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "panes/ReadingsTable.h"
+#include "session/ReadingsModel.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -106,7 +107,8 @@ void Load100k(const QString& dir) {
     const auto start = Clock::now();
     const LoadedJournal loaded = LoadJournal(path);
     const auto read = Clock::now();
-    ReadingsTable table(nullptr);
+    ReadingsModel readings;
+    ReadingsTable table(readings);
     table.resize(480, 300);
     table.show();
     for (const JournalRow& row : loaded.rows)

@@ -7,6 +7,7 @@
 // Usage: guibench_link [seconds per CPU run, default 10]
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/Acquisition.h"
 #include "link/SimulatedMeter.h"
 
@@ -308,7 +309,7 @@ void StopRun(const char* what, int rate, bool streaming, int repeats) {
             std::exit(1);
         }
         if (!streaming)
-            pty.Write(*EncodeReading("1.000", 1));
+            pty.Write(*EncodeReading("1.000", kDcVolt));
         RunUntil([&] { return frames > 0; }, 3000);
         RunEventLoop(streaming ? 700 : 30); // sampling thread inside its period
         const Clock::time_point t0 = Clock::now();

@@ -2,12 +2,13 @@
 // time per reading at growing table sizes (the cost of a reading should not grow with the table).
 //
 //   guibench_panes [--rows=N,N,...] [benchmark flags]     (default 1000,1000000,4000000)
+#include "decode/FunctionCode.h"
 #include "decode/Reading.h"
 #include "panes/NeedleGauge.h"
-#include "panes/ReadingsModel.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "support/PaneHub.h"
+#include "session/ReadingsModel.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -39,24 +40,16 @@ std::size_t HeapInUse() {
     return info.uordblks + info.hblkhd;
 }
 
-// Dispatch steps that matter to the graph: store, statistics and pages, scale.
-void Feed(testing::PaneHub& hub, TrendGraph& graph, const Reading& reading) {
-    hub.history.StoreReading(reading);
-    hub.stats.UpdateMaxMin(reading, hub.history, &graph);
-    graph.ShowReading(reading.functionCode, reading.pointPosition);
-    hub.history.readingPending = 0;
-}
-
-void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGauge& gauge) {
+void RegisterPaintBenchmarks(testing::SessionHub& hub, TrendGraph& graph, NeedleGauge& gauge) {
     // A full page: 400 readings, a graph with overloads in it, on the 6 V scale.
     for (int i = 0; i < 400; ++i) {
         const double v = i % 97 == 50 ? kOverload : 5.5 * std::sin(i / 15.0);
-        Feed(hub, graph, Reading{v, 1, 1});
+        testing::Dispatch(hub.session, Reading{v, 1, kDcVolt});
     }
     graph.FirstPage(); // the 400th reading opened page 2; page 1 is the full one
     std::printf("trend graph: %d x %d, page %d of %d, %d readings in the run\n", graph.width(),
                 graph.height(), graph.currentPage(), graph.pageCount(),
-                hub.history.Count() - hub.history.RunStart());
+                hub.history().Count() - hub.history().RunStart());
 
     benchmark::RegisterBenchmark("TrendDraw/full_page_cached", [&graph](benchmark::State& state) {
         QImage target(graph.size(), QImage::Format_RGB32);
@@ -76,7 +69,7 @@ void RegisterPaintBenchmarks(testing::PaneHub& hub, TrendGraph& graph, NeedleGau
         for (auto _ : state) {
             // One dispatched reading and the paint of what it changed; the run rolls over
             // to a new page (and a full plot) once per page as it does live.
-            Feed(hub, graph, Reading{5.5 * std::sin(i++ / 15.0), 1, 1});
+            testing::Dispatch(hub.session, Reading{5.5 * std::sin(i++ / 15.0), 1, kDcVolt});
             QApplication::processEvents();
         }
     })->Unit(benchmark::kMicrosecond);
@@ -115,10 +108,9 @@ struct TableFigures {
 // Fills a shown table to `rows` rows (painting every 1000 rows, as a running program would
 // between dispatches), then times kReadings further readings one by one.
 TableFigures TableAt(int rows) {
-    testing::PaneHub hub;
+    testing::SessionHub hub;
     const std::size_t heapBefore = HeapInUse();
-    ReadingsTable table(&hub);
-    hub.data = &table;
+    ReadingsTable table(hub.session.Readings());
     table.resize(480, 279);
     table.InitialUpdate();
     table.show();
@@ -192,11 +184,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
 
     {
-        testing::PaneHub hub;
-        TrendGraph graph(&hub);
-        NeedleGauge gauge(&hub);
-        hub.graph = &graph;
-        hub.gauge = &gauge;
+        testing::SessionHub hub;
+        TrendGraph graph(&hub.session);
+        NeedleGauge gauge;
+        // Only the graph follows the session here: the gauge has benchmarks of its own.
+        ConnectPanes(hub.session, SessionPanes{nullptr, &graph, nullptr});
         graph.resize(450, 279);
         gauge.resize(410, 227);
         graph.InitialUpdate();

@@ -4,14 +4,16 @@
 #include "app/PaintCounter.h"
 
 #include "decode/Format.h"
-#include "link/Acquisition.h"
 #include "link/Settings.h"
 #include "panes/ControlPanel.h"
 #include "panes/NeedleGauge.h"
+#include "panes/PaneWiring.h"
 #include "panes/ReadingsTable.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/TrendGraph.h"
 #include "res/Artwork.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QAction>
 #include <QEvent>
@@ -32,7 +34,6 @@ namespace {
 
 constexpr int kStatusWidths[3] = {50, 160, 125};
 constexpr int kStatusStretchMinimum = 200;
-constexpr int kPortPane = 2;
 // Room the status bar keeps for its own margins and the gaps between its panes.
 constexpr int kStatusBarSlack = 40;
 constexpr int kMenuBarMinimum = 20;
@@ -56,8 +57,7 @@ template <class Pane> Pane* PlacePane(QFrame* cell, Pane* pane) {
 } // namespace
 
 MainWindow::MainWindow(Settings& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings), history_(std::make_unique<ReadingHistory>()) {
-    acquisitionRunning.store(0);
+    : QMainWindow(parent), settings_(settings), session_(std::make_unique<MeterSession>(settings)) {
     setWindowTitle(QStringLiteral("Zelvox"));
     // No maximise box and no sizing border: the window keeps its caption, system menu and
     // minimise box.
@@ -93,8 +93,9 @@ void MainWindow::CentreOnScreen() {
 }
 
 MainWindow::~MainWindow() {
-    // The panes go first: the control panel ends the acquisition (joining its threads) while
-    // the history it writes to still exists.
+    // The acquisition ends first (joining its threads) while the history it writes to still
+    // exists; then the panes go, and the session with the history last.
+    session_->Stop();
     delete central_;
     central_ = nullptr;
     graph_ = nullptr;
@@ -162,7 +163,7 @@ void MainWindow::BuildStatusBar() {
         }
         statusPanes_[i] = label;
     }
-    statusPanes_[0]->setText(QStringLiteral("Ready"));
+    statusPanes_[kPromptPane]->setText(QStringLiteral("Ready"));
 }
 
 void MainWindow::BuildPanes() {
@@ -172,7 +173,7 @@ void MainWindow::BuildPanes() {
     const int line = QFontMetrics(font()).height();
     const int menuHeight = std::max(kMenuBarMinimum, line + 6);
     const int statusHeight = std::max(kStatusBarMinimum, line + 8);
-    const QImage layoutImage = res::LoadImage(132);
+    const QImage layoutImage = res::LoadImage(res::kLayoutImage);
 
     // The frame is learnt before the panes are laid out: a window manager decorates a window
     // that cannot be resized without a sizing border, so the window first gets a fixed size.
@@ -187,10 +188,14 @@ void MainWindow::BuildPanes() {
     central_->setFixedSize(layout_.CentralSize());
     setCentralWidget(central_);
 
-    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(this));
-    data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(this));
-    gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge(this));
-    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(this));
+    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(session_.get()));
+    data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(session_->Readings()));
+    gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge());
+    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(session_.get()));
+    ConnectPanes(*session_, SessionPanes{panel_, graph_, gauge_});
+    connect(panel_, &ControlPanel::exitRequested, this, &MainWindow::RequestClose);
+    connect(graph_, &TrendGraph::hintChanged, this,
+            [this](const QString& hint) { SetStatusText(kPromptPane, hint); });
 
     setFixedSize(layout_.client);
     // Every pane builds its controls at its first update, once its size is known.
@@ -228,19 +233,19 @@ void MainWindow::RequestClose() {
 void MainWindow::UpdateClock() {
     // A label of fixed size in both directions repaints itself on a new text without asking
     // the status bar (and with it the window) to lay out again; opaque, it repaints alone.
-    QLabel* clock = statusPanes_[1];
+    QLabel* clock = statusPanes_[kClockPane];
     if (clock->isVisible() && clock->minimumHeight() != clock->maximumHeight()) {
         clock->setFixedHeight(clock->height());
         clock->setAutoFillBackground(true);
     }
-    SetStatusText(1, QString::fromStdU16String(FormatClock(LocalDateTime())));
+    SetStatusText(kClockPane, QString::fromStdU16String(FormatClock(LocalDateTime())));
 }
 
 bool MainWindow::event(QEvent* event) {
     // Menu prompts go to the first status pane, not over the whole bar.
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        SetStatusText(0, tip.isEmpty() ? QStringLiteral("Ready") : tip);
+        SetStatusText(kPromptPane, tip.isEmpty() ? QStringLiteral("Ready") : tip);
         return true;
     }
     return QMainWindow::event(event);

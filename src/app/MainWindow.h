@@ -1,12 +1,9 @@
 // The main window: fixed four-pane layout, menu bar, status bar (prompt, clock, port, progress).
-// It owns the reading history and the statistics and is the hub through which panes and
-// commands reach each other.
+// It owns the meter session and connects the panes to it; commands reach the panes, the session
+// and the status bar through it.
 #pragma once
 
 #include "app/MainLayout.h"
-#include "decode/ReadingHistory.h"
-#include "decode/Statistics.h"
-#include "panes/PaneLinks.h"
 
 #include <QMainWindow>
 #include <array>
@@ -19,6 +16,11 @@ class QAction;
 namespace zelvox {
 
 struct Settings;
+class MeterSession;
+class TrendGraph;
+class ReadingsTable;
+class NeedleGauge;
+class ControlPanel;
 
 // Menu and control ids of the commands.
 enum CommandId {
@@ -30,23 +32,31 @@ enum CommandId {
     kCmdExit = 57665,
 };
 
-class MainWindow : public QMainWindow, public PaneLinks {
+// The four panes of the status bar.
+enum StatusPane {
+    kPromptPane = 0,   // menu prompts, "Ready", the graph buttons' hints
+    kClockPane = 1,    // the clock
+    kPortPane = 2,     // the port and its line settings
+    kProgressPane = 3, // export progress
+};
+
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(Settings& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // PaneLinks
-    TrendGraph* TrendPane() override { return graph_; }
-    ReadingsTable* TablePane() override { return data_; }
-    NeedleGauge* GaugePane() override { return gauge_; }
-    ControlPanel* PanelPane() override { return panel_; }
-    ReadingHistory& History() override { return *history_; }
-    Statistics& Stats() override { return stats_; }
-    Settings& AppSettings() override { return settings_; }
-    void SetStatusText(int pane, const QString& text) override;
-    QString StatusText(int pane) const override;
-    void RequestClose() override;
+    TrendGraph* TrendPane() const { return graph_; }
+    ReadingsTable* TablePane() const { return data_; }
+    NeedleGauge* GaugePane() const { return gauge_; }
+    ControlPanel* PanelPane() const { return panel_; }
+    MeterSession& Session() const { return *session_; }
+    Settings& AppSettings() const { return settings_; }
+    // Status bar pane 0..3, repainted at once.
+    void SetStatusText(int pane, const QString& text);
+    QString StatusText(int pane) const;
+    // Closes the window once the current event is done (EXIT button, "E&xit").
+    void RequestClose();
 
     const MainLayout& Layout() const { return layout_; }
     // The frame the window manager announced before the window was shown, or the nominal one.
@@ -71,8 +81,7 @@ private:
     void FitPortPane();
 
     Settings& settings_;
-    std::unique_ptr<ReadingHistory> history_;
-    Statistics stats_;
+    std::unique_ptr<MeterSession> session_;
     WindowFrame frame_{};
     MainLayout layout_{};
     TrendGraph* graph_ = nullptr;

@@ -7,6 +7,7 @@
 #include "link/PortSettingsDialog.h"
 #include "link/SimulatedMeter.h"
 #include "panes/TrendGraph.h"
+#include "session/MeterSession.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -160,7 +161,7 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
     ChooseStartupPort(settings_);
-    window_->SetStatusText(2, PortStatusText(settings_.portName));
+    window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
     return true;
 }
 
@@ -193,18 +194,23 @@ void ZelvoxApplication::OnPortSet() {
     if (!window_)
         return;
     QString status;
-    if (RunPortSetCommand(settings_, window_, &status))
-        window_->SetStatusText(2, status);
+    if (RunPortSetCommand(settings_, window_, window_->Session().IsRunning(), &status))
+        window_->SetStatusText(kPortPane, status);
+}
+
+ProgressText ZelvoxApplication::ExportProgress() const {
+    MainWindow* window = window_;
+    return [window](const QString& text) { window->SetStatusText(kProgressPane, text); };
 }
 
 void ZelvoxApplication::OnSaveExcelFile() {
     if (window_)
-        SaveExcelFileCommand(*window_, window_);
+        SaveExcelFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnSaveTextFile() {
     if (window_)
-        SaveTextFileCommand(*window_, window_);
+        SaveTextFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnExportGraph() {

@@ -1,6 +1,7 @@
 // The application object: the settings, the start-up sequence and the menu commands.
 #pragma once
 
+#include "export/ExportSupport.h"
 #include "link/Settings.h"
 
 #include <QString>
@@ -53,6 +54,9 @@ public:
     static QString HelpFilePath();
 
 private:
+    // The exports' progress texts go to the status bar's fourth pane.
+    ProgressText ExportProgress() const;
+
     Settings settings_;
     MainWindow* window_ = nullptr; // deletes itself when closed
     std::unique_ptr<SimulatedMeter> demoMeter_;

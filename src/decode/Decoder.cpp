@@ -1,5 +1,7 @@
 #include "decode/Decoder.h"
 
+#include "decode/FunctionCode.h"
+
 namespace zelvox {
 
 const std::array<std::uint8_t, 10> kDigitPatterns = {0xEB, 0x0A, 0xAD, 0x8F, 0x4E,
@@ -69,48 +71,48 @@ std::uint8_t DecodeFunction(const Frame& f) {
 
     if (Bit(f, 4, 1)) { // volt wins over everything
         if (ac)
-            return milli ? 4 : 3;
+            return milli ? kAcMillivolt : kAcVolt;
         if (dc)
-            return milli ? 2 : 1;
-        return 0;
+            return milli ? kDcMillivolt : kDcVolt;
+        return kNoFunction;
     }
     if (Bit(f, 2, 1)) // ohm
-        return kilo ? 12 : mega ? 13 : 11;
+        return kilo ? kKiloOhm : mega ? kMegaOhm : kOhm;
     if (Bit(f, 5, 4)) // diode
-        return 21;
+        return kDiode;
     if (Bit(f, 5, 8)) // continuity
-        return 22;
+        return kContinuity;
     if (Bit(f, 2, 4)) { // farad: nano, then milli, then micro
         if (Bit(f, 2, 2))
-            return 14;
+            return kNanofarad;
         if (milli)
-            return 16;
+            return kMillifarad;
         if (micro)
-            return 15;
-        return 0;
+            return kMicrofarad;
+        return kNoFunction;
     }
     if (Bit(f, 17, 2)) // hertz
-        return kilo ? 18 : mega ? 19 : 17;
+        return kilo ? kKilohertz : mega ? kMegahertz : kHertz;
     if (Bit(f, 3, 8))
-        return 20;
+        return kDutyCycle;
     if (Bit(f, 3, 2))
-        return 25;
+        return kMilliseconds;
     if (Bit(f, 3, 4))
-        return 26;
+        return kAngle;
     if (Bit(f, 18, 1))
-        return 27;
+        return kKiloRpm;
     if (Bit(f, 4, 4))
-        return 23;
+        return kCelsius;
     if (Bit(f, 4, 2))
-        return 24;
+        return kFahrenheit;
     if (Bit(f, 3, 1)) { // ampere: micro wins over milli
         if (ac)
-            return micro ? 10 : milli ? 9 : 8;
+            return micro ? kAcMicroampere : milli ? kAcMilliampere : kAcAmpere;
         if (dc)
-            return micro ? 7 : milli ? 6 : 5;
-        return 0;
+            return micro ? kDcMicroampere : milli ? kDcMilliampere : kDcAmpere;
+        return kNoFunction;
     }
-    return 0;
+    return kNoFunction;
 }
 
 Reading DecodeFrame(const Frame& frame) {

@@ -1,25 +1,9 @@
 #include "export/ExportSupport.h"
 
-#include "panes/ControlPanel.h"
-#include "panes/PaneLinks.h"
-
 #include <QFileDevice>
 #include <QMessageBox>
 
 namespace zelvox {
-
-ExportPause::ExportPause(PaneLinks& links) {
-    if (ControlPanel* panel = links.PanelPane()) {
-        flag_ = &panel->acquisition().paused;
-        flag_->store(1);
-    }
-}
-
-void ExportPause::Release() {
-    if (flag_)
-        flag_->store(0);
-    flag_ = nullptr;
-}
 
 bool WriteFully(QFileDevice& file, const char* data, qint64 size) {
     qint64 done = 0;

@@ -1,32 +1,17 @@
-// Small pieces shared by the exports: pausing the acquisition workers and the error box.
+// Small pieces shared by the exports: the progress texts, safe writes and the error box.
 #pragma once
 
 #include <QString>
 #include <QtGlobal>
-#include <atomic>
+#include <functional>
 
 class QFileDevice;
 class QWidget;
 
 namespace zelvox {
 
-class PaneLinks;
-
-// Raises the acquisition's `paused` flag for as long as it lives (or until Release), so the
-// reader and sampling threads idle while an export copies the table. Without a control panel
-// (tests, tools) there is nothing to pause.
-class ExportPause {
-public:
-    explicit ExportPause(PaneLinks& links);
-    ~ExportPause() { Release(); }
-    ExportPause(const ExportPause&) = delete;
-    ExportPause& operator=(const ExportPause&) = delete;
-
-    void Release();
-
-private:
-    std::atomic<int>* flag_ = nullptr;
-};
+// Where an export reports how far it got (the status bar's fourth pane in the program).
+using ProgressText = std::function<void(const QString& text)>;
 
 // Writes all of `data` through to the file: short writes are retried (the next attempt reports
 // the real error, e.g. a full disk) and the file's buffer is flushed, so a failure shows here.

@@ -1,8 +1,7 @@
 #include "export/TextExport.h"
 
-#include "export/ExportSupport.h"
-#include "panes/PaneLinks.h"
-#include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QFileDialog>
 #include <QSaveFile>
@@ -13,9 +12,9 @@ namespace zelvox {
 namespace {
 
 // Appends one table row as its line: each field followed by TAB, then CR LF.
-void AppendLine(const ReadingsTable& table, int row, QString& line) {
+void AppendLine(const ReadingsModel& readings, int row, QString& line) {
     for (int column = 0; column < 4; ++column) {
-        line += table.CellText(row, column);
+        line += readings.CellText(row, column);
         line += u'\t';
     }
     line += u"\r\n";
@@ -29,19 +28,19 @@ void AppendLittleEndian(const QString& text, QByteArray& out) {
 
 } // namespace
 
-QByteArray TableTextBytes(const ReadingsTable& table) {
+QByteArray TableTextBytes(const ReadingsModel& readings) {
     QByteArray bytes;
     QString line;
-    const int rows = table.RowCount();
+    const int rows = readings.Count();
     for (int row = 0; row < rows; ++row) {
         line.clear();
-        AppendLine(table, row, line);
+        AppendLine(readings, row, line);
         AppendLittleEndian(line, bytes);
     }
     return bytes;
 }
 
-bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason) {
+bool WriteTableText(const ReadingsModel& readings, const QString& path, QString* reason) {
     QSaveFile file(path);
     // A folder the user may not add files to, holding a file the user may write: the file is
     // truncated and rewritten in place, as a plain create-or-truncate would.
@@ -55,10 +54,10 @@ bool WriteTableText(const ReadingsTable& table, const QString& path, QString* re
     QByteArray block;
     block.reserve(kBlock + 1024);
     QString line;
-    const int rows = table.RowCount();
+    const int rows = readings.Count();
     for (int row = 0; row < rows; ++row) {
         line.clear();
-        AppendLine(table, row, line);
+        AppendLine(readings, row, line);
         AppendLittleEndian(line, block);
         if (block.size() >= kBlock || row == rows - 1) {
             if (!WriteFully(file, block.constData(), block.size())) {
@@ -76,36 +75,31 @@ bool WriteTableText(const ReadingsTable& table, const QString& path, QString* re
     return true;
 }
 
-void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) {
+void SaveTextFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
+                  const QString& chosenPath) {
     if (chosenPath.isEmpty())
         return;
     // The extension is always added, whatever the chosen name ends with.
     const QString path = chosenPath + QStringLiteral(".txt");
-    ExportPause pause(links);
-    links.SetStatusText(3, QStringLiteral("start to txt excel,please wait..."));
+    WorkerPause pause = session.PauseWorkers();
+    progress(QStringLiteral("start to txt excel,please wait..."));
     QString reason;
-    const ReadingsTable* table = links.TablePane();
-    bool written = false;
-    if (table) {
-        written = WriteTableText(*table, path, &reason);
-    } else {
-        reason = QStringLiteral("no readings table");
-    }
+    const bool written = WriteTableText(session.Readings(), path, &reason);
     pause.Release();
     if (written) {
-        links.SetStatusText(3, QStringLiteral("save txt file successfully"));
+        progress(QStringLiteral("save txt file successfully"));
         return;
     }
     // A run that failed must neither look successful nor still working.
-    links.SetStatusText(3, QStringLiteral("save txt file error"));
+    progress(QStringLiteral("save txt file error"));
     ShowErrorBox(parent, QStringLiteral("save txt file error\n%1\n%2").arg(path, reason));
 }
 
-void SaveTextFileCommand(PaneLinks& links, QWidget* parent) {
+void SaveTextFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {
     const QString chosen =
         QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("TXT(*.txt)"), nullptr,
                                      QFileDialog::DontConfirmOverwrite);
-    SaveTextFile(links, parent, chosen);
+    SaveTextFile(session, progress, parent, chosen);
 }
 
 } // namespace zelvox

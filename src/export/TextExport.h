@@ -2,6 +2,8 @@
 // by a TAB, lines ending in CR LF.
 #pragma once
 
+#include "export/ExportSupport.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,26 +11,27 @@ class QWidget;
 
 namespace zelvox {
 
-class ReadingsTable;
-class PaneLinks;
+class MeterSession;
+class ReadingsModel;
 
 // The file's bytes for the table as it stands: no byte-order mark, no header, empty for an
 // empty table.
-QByteArray TableTextBytes(const ReadingsTable& table);
+QByteArray TableTextBytes(const ReadingsModel& readings);
 
 // Writes the table to exactly `path` (nothing appended). The file is written beside the target
 // and renamed over it only when complete; where the folder takes no new file but the target may
 // be written, the target is rewritten in place. Every write is checked: on failure returns false
 // with the system's reason.
-bool WriteTableText(const ReadingsTable& table, const QString& path, QString* reason);
+bool WriteTableText(const ReadingsModel& readings, const QString& path, QString* reason);
 
-// Everything after the save dialog: appends ".txt", pauses acquisition, writes, reports in the
-// status bar (pane 3); a file that cannot be written gets the failure text in pane 3 and an error
-// box naming path and reason.
-// An empty chosenPath (dialog cancelled) does nothing.
-void SaveTextFile(PaneLinks& links, QWidget* parent, const QString& chosenPath);
+// Everything after the save dialog: appends ".txt", pauses the session's workers, writes the
+// session's readings, reports progress; a file that cannot be written gets the failure text as
+// progress and an error box naming path and reason. An empty chosenPath (dialog cancelled) does
+// nothing.
+void SaveTextFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
+                  const QString& chosenPath);
 
 // The menu command: the save dialog ("TXT(*.txt)", no overwrite question), then SaveTextFile.
-void SaveTextFileCommand(PaneLinks& links, QWidget* parent);
+void SaveTextFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent);
 
 } // namespace zelvox

@@ -1,10 +1,8 @@
 #include "export/WorkbookExport.h"
 
-#include "export/ExportSupport.h"
 #include "export/SpreadsheetAutomation.h"
-#include "panes/PaneLinks.h"
-#include "panes/ReadingsModel.h"
-#include "panes/ReadingsTable.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QFileDialog>
 #include <array>
@@ -26,7 +24,8 @@ struct ColumnPlan {
 };
 
 // Header, then `rows` table rows column by column, then fitting. Throws AutomationFailure.
-void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links, const ReadingsModel* table, int rows) {
+void FillSheet(SpreadsheetAutomation& excel, const ProgressText& progress, const ReadingsModel& readings,
+               int rows) {
     excel.AddSheet(QStringLiteral("KX-NOVA"));
     excel.SetNumberFormat(SpreadsheetAutomation::TextFormat());
     const std::array<QString, 4> header = {QStringLiteral("Index"), QStringLiteral("Value"),
@@ -46,9 +45,9 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links, const ReadingsMod
         excel.SelectRange(QString(step.letter) + u'2', QString(step.letter) + QString::number(last));
         excel.SetNumberFormat(step.format);
         for (int row = 0; row < rows; ++row)
-            excel.SetItem(row + 1, 1, table->CellText(row, column));
+            excel.SetItem(row + 1, 1, readings.CellText(row, column));
         if (step.doneText)
-            links.SetStatusText(3, QString::fromLatin1(step.doneText));
+            progress(QString::fromLatin1(step.doneText));
     }
     excel.SelectAllCells();
     excel.AutoFitColumns();
@@ -56,7 +55,8 @@ void FillSheet(SpreadsheetAutomation& excel, PaneLinks& links, const ReadingsMod
 
 } // namespace
 
-void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath) {
+void SaveExcelFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
+                   const QString& chosenPath) {
     SpreadsheetAutomation excel(parent);
     if (chosenPath.isEmpty())
         return;
@@ -65,16 +65,15 @@ void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath)
     if (!excel.Open())
         return;
 
-    ExportPause pause(links);
-    const ReadingsTable* tablePane = links.TablePane();
-    const ReadingsModel* table = tablePane ? &tablePane->Model() : nullptr;
+    WorkerPause pause = session.PauseWorkers();
+    const ReadingsModel& readings = session.Readings();
     // Taken once, while paused: rows added later are not exported.
-    const int rows = table ? table->Count() : 0;
+    const int rows = readings.Count();
     if (rows > kMostRowsOnASheet) {
         // Said before anything is written, instead of failing on a range past the sheet's end.
         excel.Shutdown();
         pause.Release();
-        links.SetStatusText(3, kFailedText);
+        progress(kFailedText);
         ShowErrorBox(parent,
                      QStringLiteral("The table has %1 rows, but one worksheet takes at most %2 of them "
                                     "under its header.\nSAVE TEXT FILE saves all rows.")
@@ -82,29 +81,29 @@ void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath)
                          .arg(kMostRowsOnASheet));
         return;
     }
-    links.SetStatusText(3, QStringLiteral("start to save excel,please wait..."));
+    progress(QStringLiteral("start to save excel,please wait..."));
     try {
-        FillSheet(excel, links, table, rows);
+        FillSheet(excel, progress, readings, rows);
         excel.SaveWorkbook(path);
     } catch (const AutomationFailure& failure) {
         excel.Shutdown();
         pause.Release();
         // A run that failed must not look like one still working.
-        links.SetStatusText(3, kFailedText);
+        progress(kFailedText);
         ShowErrorBox(parent, failure.Description().isEmpty() ? QStringLiteral("Command failed.")
                                                              : failure.Description());
         return;
     }
-    links.SetStatusText(3, QStringLiteral("save excel file successfully"));
+    progress(QStringLiteral("save excel file successfully"));
     pause.Release();
     excel.Shutdown();
 }
 
-void SaveExcelFileCommand(PaneLinks& links, QWidget* parent) {
+void SaveExcelFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {
     const QString chosen =
         QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("EXCEL(*.xls)"), nullptr,
                                      QFileDialog::DontConfirmOverwrite);
-    SaveExcelFile(links, parent, chosen);
+    SaveExcelFile(session, progress, parent, chosen);
 }
 
 } // namespace zelvox

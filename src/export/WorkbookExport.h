@@ -2,19 +2,22 @@
 // per-column number formats, fitted columns), saved under the chosen name plus ".xls".
 #pragma once
 
+#include "export/ExportSupport.h"
+
 #include <QString>
 
 class QWidget;
 
 namespace zelvox {
 
-class PaneLinks;
+class MeterSession;
 
-// Everything after the save dialog. An empty chosenPath (dialog cancelled) does nothing and
-// shows nothing.
-void SaveExcelFile(PaneLinks& links, QWidget* parent, const QString& chosenPath);
+// Everything after the save dialog: the session's readings, its workers paused meanwhile. An
+// empty chosenPath (dialog cancelled) does nothing and shows nothing.
+void SaveExcelFile(MeterSession& session, const ProgressText& progress, QWidget* parent,
+                   const QString& chosenPath);
 
 // The menu command: the save dialog ("EXCEL(*.xls)", no overwrite question), then SaveExcelFile.
-void SaveExcelFileCommand(PaneLinks& links, QWidget* parent);
+void SaveExcelFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent);
 
 } // namespace zelvox

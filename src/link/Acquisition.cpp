@@ -1,7 +1,6 @@
 #include "link/Acquisition.h"
 
 #include "decode/Decoder.h"
-#include "link/LinkMessages.h"
 #include "link/SerialPort.h"
 
 #include <QSocketNotifier>
@@ -21,8 +20,6 @@
 #include <unistd.h>
 
 namespace zelvox {
-
-std::atomic<int> acquisitionRunning{0};
 
 namespace {
 
@@ -306,12 +303,11 @@ Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, 
         return result;
     }
     std::this_thread::sleep_for(kStartSettle);
-    acquisitionRunning.store(1);
     return result;
 }
 
 void Acquisition::StopAcquisition() {
-    const bool wasRunning = impl_->run.exchange(0) != 0;
+    impl_->run.store(0);
     impl_->RequestStop();
     // Every wait of both workers ends on the stop request, so these joins are short.
     if (impl_->reader.joinable())
@@ -319,8 +315,6 @@ void Acquisition::StopAcquisition() {
     if (impl_->sampler.joinable())
         impl_->sampler.join();
     impl_->port->Close();
-    if (wasRunning)
-        acquisitionRunning.store(0);
 }
 
 bool Acquisition::IsRunning() const {
@@ -338,24 +332,6 @@ Reading Acquisition::CurrentReading() const {
 
 void Acquisition::FailWorkerStartForTesting(int worker) {
     impl_->failWorker = worker;
-}
-
-void ShowStartFailure(QWidget* owner, const Acquisition::StartResult& result) {
-    switch (result.status) {
-    case Acquisition::StartStatus::Started:
-        break;
-    case Acquisition::StartStatus::PortAlreadyOpen:
-        ShowLinkMessage(owner, QStringLiteral("please close port fist"),
-                        QStringLiteral("please close port fist"));
-        break;
-    case Acquisition::StartStatus::OpenPortFailed:
-        ShowLinkMessage(owner, QStringLiteral("open port error"), QStringLiteral("error"),
-                        OpenPortErrorDetail(result.errorCode, result.reason));
-        break;
-    case Acquisition::StartStatus::ThreadFailed:
-        ShowLinkMessage(owner, QStringLiteral("open thread error,try again"), QStringLiteral("error"));
-        break;
-    }
 }
 
 } // namespace zelvox

@@ -7,18 +7,14 @@
 #include "decode/Frame.h"
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
+#include "link/StartResult.h"
 
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <memory>
 
-class QWidget;
-
 namespace zelvox {
-
-// 1 from a successful START to STOP; PORT SET refuses to run while it is 1.
-extern std::atomic<int> acquisitionRunning;
 
 class Acquisition : public QObject {
     Q_OBJECT
@@ -26,22 +22,19 @@ public:
     explicit Acquisition(ReadingHistory& history, QObject* parent = nullptr);
     ~Acquisition() override; // stops and joins both workers
 
-    enum class StartStatus { Started, PortAlreadyOpen, OpenPortFailed, ThreadFailed };
-    struct StartResult {
-        StartStatus status = StartStatus::Started;
-        QString reason;    // the system's reason for OpenPortFailed (e.g. "Permission denied")
-        int errorCode = 0; // errno for OpenPortFailed
-    };
+    using StartStatus = zelvox::StartStatus;
+    using StartResult = zelvox::StartResult;
 
     // Opens portName (a short name under /dev such as "ttyUSB0", or an absolute path),
     // configures it (2400 8N1, no flow control, DTR/RTS not raised), starts both workers,
-    // waits 100 ms and sets acquisitionRunning. samplingRate is readings per minute (1..120).
+    // and waits 100 ms. samplingRate is readings per minute (1..120).
     StartResult StartAcquisition(const QString& portName, int samplingRate);
 
     // Ends both workers (bounded at any sampling rate), joins them and closes the port.
     // Leaves the current reading and the history as they are.
     void StopAcquisition();
 
+    // True from a successful START to STOP.
     bool IsRunning() const;
     bool PortOpen() const;
 
@@ -71,11 +64,6 @@ private:
     ReadingHistory& history_;
     std::unique_ptr<Impl> impl_;
 };
-
-// Message boxes for a failed START, owned by `owner`: "please close port fist",
-// "open port error" / "error" (with the system's reason as detailed text, and the dialout
-// hint for a permission error), "open thread error,try again" / "error".
-void ShowStartFailure(QWidget* owner, const Acquisition::StartResult& result);
 
 } // namespace zelvox
 

@@ -1,6 +1,7 @@
 #include "link/DemoScenario.h"
 
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 
 #include <QFile>
 #include <QStringList>
@@ -77,7 +78,7 @@ std::vector<ScenarioStep> DemoScenario(unsigned seed) {
     };
     for (const Walk& walk : kWalks) {
         add(walk);
-        if (walk.functionCode == 12) {
+        if (walk.functionCode == kKiloOhm) {
             // The probes lifted off the resistor: an open input reads overload.
             steps.push_back({"OL", 12, kFramesPerDisplay * kDisplaysPerFunction / 2});
         }

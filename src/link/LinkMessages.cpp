@@ -30,4 +30,22 @@ QString OpenPortErrorDetail(int errorCode, const QString& reason) {
     return detail;
 }
 
+void ShowStartFailure(QWidget* owner, const StartResult& result) {
+    switch (result.status) {
+    case StartStatus::Started:
+        break;
+    case StartStatus::PortAlreadyOpen:
+        ShowLinkMessage(owner, QStringLiteral("please close port fist"),
+                        QStringLiteral("please close port fist"));
+        break;
+    case StartStatus::OpenPortFailed:
+        ShowLinkMessage(owner, QStringLiteral("open port error"), QStringLiteral("error"),
+                        OpenPortErrorDetail(result.errorCode, result.reason));
+        break;
+    case StartStatus::ThreadFailed:
+        ShowLinkMessage(owner, QStringLiteral("open thread error,try again"), QStringLiteral("error"));
+        break;
+    }
+}
+
 } // namespace zelvox

@@ -1,7 +1,7 @@
 #include "link/PortSettingsDialog.h"
 
-#include "link/Acquisition.h"
 #include "link/LinkMessages.h"
+#include "res/ControlIds.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -26,11 +26,11 @@ struct ControlPlace {
     int x, y, width, height;
 };
 constexpr int kNoId = -1;
-constexpr ControlPlace kPortListPlace{1001, 10, 11, 108, 15};
-constexpr ControlPlace kFlashPlace{1002, 128, 10, 62, 16};
+constexpr ControlPlace kPortListPlace{kPortList, 10, 11, 108, 15};
+constexpr ControlPlace kFlashPlace{kFlashButton, 128, 10, 62, 16};
 constexpr ControlPlace kGroupPlace{kNoId, 11, 31, 234, 34};
-constexpr ControlPlace kSliderPlace{1003, 17, 44, 218, 14};
-constexpr ControlPlace kOkPlace{1, 257, 38, 50, 14};
+constexpr ControlPlace kSliderPlace{kRateSlider, 17, 44, 218, 14};
+constexpr ControlPlace kOkPlace{kDialogOk, 257, 38, 50, 14};
 
 constexpr int kMinRate = 1;
 constexpr int kMaxRate = 120;
@@ -46,7 +46,7 @@ int MulDiv(int a, int b, int c) {
 void Place(QWidget* widget, const ControlPlace& place) {
     widget->setGeometry(DialogUnitsToPixels(place.x, place.y, place.width, place.height));
     if (place.id != kNoId)
-        widget->setObjectName(QString::number(place.id));
+        widget->setObjectName(ControlName(place.id));
 }
 
 } // namespace
@@ -134,8 +134,9 @@ void PortSettingsDialog::OnOk() {
     accept();
 }
 
-bool RunPortSetCommand(Settings& settings, QWidget* parent, QString* statusText, const PortLister& lister) {
-    if (acquisitionRunning.load() == 1) {
+bool RunPortSetCommand(Settings& settings, QWidget* parent, bool acquisitionRuns, QString* statusText,
+                       const PortLister& lister) {
+    if (acquisitionRuns) {
         ShowLinkMessage(nullptr, QStringLiteral("please stop com first"), QStringLiteral("error"));
         return false;
     }

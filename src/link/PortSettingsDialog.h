@@ -49,11 +49,11 @@ private:
     QPushButton* okButton_ = nullptr;
 };
 
-// The PORT SET command. While acquisition runs it shows "please stop com first" / "error" and
-// returns false without showing the dialog. Otherwise it runs the dialog; when that ends with
+// The PORT SET command. While acquisition runs (the caller asks the session) it shows "please stop com first"
+// / "error" and returns false without showing the dialog. Otherwise it runs the dialog; when that ends with
 // OK it stores the choice in `settings`, sets *statusText to the status bar's port text and
 // returns true.
-bool RunPortSetCommand(Settings& settings, QWidget* parent, QString* statusText,
+bool RunPortSetCommand(Settings& settings, QWidget* parent, bool acquisitionRuns, QString* statusText,
                        const PortLister& lister = {});
 
 } // namespace zelvox

@@ -1,17 +1,12 @@
 #include "panes/ControlPanel.h"
 
-#include "decode/Decoder.h"
-#include "decode/ReadingHistory.h"
-#include "decode/Statistics.h"
-#include "link/Settings.h"
-#include "panes/NeedleGauge.h"
-#include "panes/PaneLinks.h"
-#include "panes/ReadingsTable.h"
+#include "link/LinkMessages.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
-#include "panes/TrendGraph.h"
 #include "res/Artwork.h"
+#include "res/ControlIds.h"
+#include "session/MeterSession.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -19,11 +14,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace zelvox {
 
@@ -48,9 +40,6 @@ protected:
             painter.drawPixmap(r.topLeft(), picture, r);
     }
 };
-
-constexpr int kDispatchPeriodMs = 5;
-constexpr int kResetPauseMs = 10;
 
 // The value fields' font: a SimSun-like face, 15 pixels high and about 8 pixels per character.
 // Falls back through CJK-capable and plain monospace faces to whatever is installed.
@@ -79,36 +68,19 @@ QRect FromEdges(int left, int top, int right, int bottom) {
 
 } // namespace
 
-ControlPanel::ControlPanel(PaneLinks* links, QWidget* parent)
-    : QWidget(parent), links_(links), acquisition_(std::make_unique<Acquisition>(links->History())) {
-    qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
+ControlPanel::ControlPanel(MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {}
 
-    dispatchTimer_ = new QTimer(this);
-    dispatchTimer_->setObjectName(QStringLiteral("dispatchTimer"));
-    dispatchTimer_->setInterval(kDispatchPeriodMs);
-    connect(dispatchTimer_, &QTimer::timeout, this, &ControlPanel::DispatchReading);
-
-    // The acquisition hands frames and dispatch requests to this thread in the order the workers
-    // sent them.
-    connect(acquisition_.get(), &Acquisition::frameAccepted, this, &ControlPanel::ApplyFrame);
-    connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &ControlPanel::ArmDispatchTimer);
-}
-
-ControlPanel::~ControlPanel() {
-    // The workers write the history and post to this pane: end them before anything goes.
-    acquisition_->StopAcquisition();
-    dispatchTimer_->stop();
-}
+ControlPanel::~ControlPanel() = default;
 
 void ControlPanel::InitialUpdate() {
     if (background_)
         return; // built once
 
-    const QImage backgroundImage = res::LoadImage(kBackgroundImageId);
+    const QImage backgroundImage = res::LoadImage(res::kLcdBackground);
     const int W = backgroundImage.width();
     const int H = backgroundImage.height();
     background_ = new DisplayBackground(this);
-    background_->setObjectName(QStringLiteral("1013"));
+    background_->setObjectName(ControlName(kDisplayBackground));
     background_->setWindowTitle(QStringLiteral("MYStatic"));
     background_->setAlignment(Qt::AlignCenter);
     background_->setPixmap(QPixmap::fromImage(backgroundImage));
@@ -121,7 +93,7 @@ void ControlPanel::InitialUpdate() {
     for (int s = 0; s < kSegmentCount; ++s) {
         const QImage image = res::LoadImage(layout[s].imageId);
         auto* picture = new SegmentPicture(this);
-        picture->setObjectName(QString::number(kFirstSegmentId + s));
+        picture->setObjectName(ControlName(kFirstSegmentPicture + s));
         picture->SetImage(image);
         picture->SetKeyColour(QColor(0, 0, 0));
         picture->setGeometry(layout[s].x, layout[s].y, image.width(), image.height());
@@ -141,7 +113,6 @@ void ControlPanel::InitialUpdate() {
     // Until the first START the display shows every segment lit, and the mirror agrees.
     for (SegmentPicture* picture : segments_)
         picture->show();
-    mirrored_.fill(0xFF);
 }
 
 void ControlPanel::CreateButtons(int W, int H) {
@@ -150,39 +121,39 @@ void ControlPanel::CreateButtons(int W, int H) {
     const int quarter = W / 4;
     auto make = [&](const char* text, int id, int left, int right, void (ControlPanel::*handler)()) {
         auto* button = new QPushButton(QString::fromLatin1(text), this);
-        button->setObjectName(QString::number(id));
+        button->setObjectName(ControlName(id));
         button->setGeometry(FromEdges(left, top, right, bottom));
         connect(button, &QPushButton::clicked, this, handler);
         return button;
     };
-    startButton_ = make("START", 1009, 0, quarter - 10, &ControlPanel::OnStart);
-    stopButton_ = make("STOP", 1010, quarter, 2 * quarter - 10, &ControlPanel::OnStop);
-    resetButton_ = make("RESET", 1011, W / 2, quarter + W / 2 - 10, &ControlPanel::OnReset);
-    exitButton_ = make("EXIT", 1012, 3 * quarter, 4 * quarter - 10, &ControlPanel::OnExit);
+    startButton_ = make("START", kStartButton, 0, quarter - 10, &ControlPanel::OnStart);
+    stopButton_ = make("STOP", kStopButton, quarter, 2 * quarter - 10, &ControlPanel::OnStop);
+    resetButton_ = make("RESET", kResetButton, W / 2, quarter + W / 2 - 10, &ControlPanel::OnReset);
+    exitButton_ = make("EXIT", kExitButton, 3 * quarter, 4 * quarter - 10, &ControlPanel::OnExit);
 }
 
 void ControlPanel::LayOutFields(int W, int H) {
     auto label = [&](const char* text, int id) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
-        l->setObjectName(QString::number(id));
+        l->setObjectName(ControlName(id));
         l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         return l;
     };
     auto field = [&](int id) {
         auto* f = new QLineEdit(this);
-        f->setObjectName(QString::number(id));
+        f->setObjectName(ControlName(id));
         f->setReadOnly(true);
         f->setFrame(false);
         return f;
     };
-    maxLabel_ = label("MAX", 1014);
-    maxTimeLabel_ = label("TIME", 1015);
-    minLabel_ = label("MIN", 1016);
-    minTimeLabel_ = label("TIME", 1017);
-    maxField_ = field(1005);
-    maxTimeField_ = field(1006);
-    minField_ = field(1007);
-    minTimeField_ = field(1008);
+    maxLabel_ = label("MAX", kMaxLabel);
+    maxTimeLabel_ = label("TIME", kMaxTimeLabel);
+    minLabel_ = label("MIN", kMinLabel);
+    minTimeLabel_ = label("TIME", kMinTimeLabel);
+    maxField_ = field(kMaxValueField);
+    maxTimeField_ = field(kMaxTimeField);
+    minField_ = field(kMinValueField);
+    minTimeField_ = field(kMinTimeField);
 
     if (WideLayout()) {
         // Two columns beside the display: labels, then fields, in rows 30 high every 50.
@@ -212,16 +183,24 @@ void ControlPanel::LayOutFields(int W, int H) {
 }
 
 void ControlPanel::OnStart() {
-    const Settings& settings = links_->AppSettings();
-    const Acquisition::StartResult result =
-        acquisition_->StartAcquisition(settings.portName, settings.samplingRate);
-    if (result.status != Acquisition::StartStatus::Started) {
+    const StartResult result = session_->Start();
+    if (result.status != StartStatus::Started)
         ShowStartFailure(this, result);
-        return;
-    }
-    // Frames reach ApplyFrame through this thread's queue, so none is mirrored before the
-    // display is dark and the mirror says so.
-    mirrored_.fill(0);
+}
+
+void ControlPanel::OnStop() {
+    session_->Stop();
+}
+
+void ControlPanel::OnReset() {
+    session_->Reset();
+}
+
+void ControlPanel::OnExit() {
+    emit exitRequested();
+}
+
+void ControlPanel::ShowStarted() {
     for (SegmentPicture* picture : segments_)
         if (picture)
             picture->hide();
@@ -231,30 +210,11 @@ void ControlPanel::OnStart() {
         stopButton_->setEnabled(true);
 }
 
-void ControlPanel::OnStop() {
-    acquisition_->StopAcquisition();
+void ControlPanel::ShowStopped() {
     if (startButton_)
         startButton_->setEnabled(true);
     if (stopButton_)
         stopButton_->setEnabled(false);
-}
-
-void ControlPanel::OnReset() {
-    dispatchTimer_->stop();
-    acquisition_->paused = 1;
-    links_->History().Reset();
-    if (ReadingsTable* table = links_->TablePane())
-        table->Clear();
-    if (NeedleGauge* gauge = links_->GaugePane())
-        gauge->Reset();
-    if (TrendGraph* trend = links_->TrendPane())
-        trend->Reset();
-    QThread::msleep(kResetPauseMs);
-    acquisition_->paused = 0;
-}
-
-void ControlPanel::OnExit() {
-    links_->RequestClose();
 }
 
 void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string>& text) {
@@ -266,34 +226,14 @@ void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string
     field->setCursorPosition(0);
 }
 
-void ControlPanel::DispatchReading() {
-    const Reading reading = acquisition_->CurrentReading();
-    TrendGraph* trend = links_->TrendPane();
-    const MaxMinTexts texts = links_->Stats().UpdateMaxMin(reading, links_->History(), trend);
+void ControlPanel::ShowMaxMin(const MaxMinTexts& texts) {
     SetField(maxField_, texts.maxValueText);
     SetField(maxTimeField_, texts.maxTimeText);
     SetField(minField_, texts.minValueText);
     SetField(minTimeField_, texts.minTimeText);
-
-    if (ReadingsTable* table = links_->TablePane())
-        table->AddReading(reading.pointPosition, reading.functionCode, reading.value);
-    if (trend)
-        trend->ShowReading(reading.functionCode, reading.pointPosition);
-    if (NeedleGauge* gauge = links_->GaugePane())
-        gauge->ShowReading(reading.functionCode, reading.pointPosition, reading.value);
-
-    links_->History().readingPending = 0;
-    dispatchTimer_->stop();
 }
 
-void ControlPanel::ArmDispatchTimer() {
-    dispatchTimer_->start(); // arming again replaces the previous arming
-}
-
-void ControlPanel::ApplyFrame(const Frame& frame) {
-    std::vector<SegmentChange> changes;
-    changes.reserve(kSegmentCount);
-    UpdateSegmentMirror(frame, mirrored_, changes);
+void ControlPanel::ApplySegmentChanges(const std::vector<SegmentChange>& changes) {
     for (const SegmentChange& change : changes)
         if (SegmentPicture* picture = segments_[change.picture])
             picture->setVisible(change.show);

@@ -1,56 +1,57 @@
 // The control panel pane: the LCD mirror (72 segment pictures), START/STOP/RESET/EXIT and the
-// MAX/MIN fields. It owns the serial acquisition and runs the dispatch on the UI thread.
+// MAX/MIN fields. It shows what the meter session reports and asks the session to START, STOP
+// and RESET.
 #pragma once
 
-#include "decode/Frame.h"
-#include "link/Acquisition.h"
+#include "decode/Decoder.h"
+#include "decode/Statistics.h"
 
 #include <QWidget>
 #include <array>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QPushButton;
 class QLineEdit;
 class QLabel;
-class QTimer;
 
 namespace zelvox {
 
-class PaneLinks;
+class MeterSession;
 class SegmentPicture;
 
 class ControlPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit ControlPanel(PaneLinks* links, QWidget* parent = nullptr);
-    ~ControlPanel() override; // ends the acquisition before anything it uses goes
+    explicit ControlPanel(MeterSession* session, QWidget* parent = nullptr);
+    ~ControlPanel() override;
 
     void InitialUpdate();
 
-    // Button handlers (ids 1009..1012).
+    // The buttons START, STOP, RESET and EXIT (kStartButton..kExitButton): START shows the
+    // session's failure in a message box owned by this pane.
     void OnStart();
     void OnStop();
     void OnReset();
     void OnExit();
 
-    // The dispatch timer's tick.
-    void DispatchReading();
+    // What the session reports: the run began (display dark, START off, STOP on) or ended;
+    // segment pictures to switch; MAX/MIN texts that changed.
+    void ShowStarted();
+    void ShowStopped();
+    void ApplySegmentChanges(const std::vector<SegmentChange>& changes);
+    void ShowMaxMin(const MaxMinTexts& texts);
 
-    Acquisition& acquisition() { return *acquisition_; }
     SegmentPicture* Segment(int picture) const { return segments_[picture]; }
-    const Frame& MirroredFrame() const { return mirrored_; }
+
+signals:
+    // EXIT: the main window closes (and the session ends the acquisition as it goes).
+    void exitRequested();
 
 private:
-    void ApplyFrame(const Frame& frame); // segment mirror, UI thread, in frame order
-    void ArmDispatchTimer();
-
-    PaneLinks* links_;
-    std::unique_ptr<Acquisition> acquisition_;
+    MeterSession* session_;
     std::array<SegmentPicture*, 72> segments_{};
-    Frame mirrored_{};
-    QTimer* dispatchTimer_ = nullptr;
 
     // The buttons (1009..1012), the labels (1014..1017) and the fields (1005..1008).
     void CreateButtons(int imageWidth, int imageHeight);

@@ -52,8 +52,8 @@ QImage CaptureGraph(TrendGraph& pane) {
     // Outer width x 250 from the pane's client origin, as the window shows it: the plot, then
     // the cell's right border and what lies beyond it.
     QWidget* window = pane.window();
-    const QRect source(pane.mapTo(window, QPoint(0, 0)), QSize(width, kGraphRows));
-    QImage picture(width, kGraphRows, QImage::Format_RGB32);
+    const QRect source(pane.mapTo(window, QPoint(0, 0)), QSize(width, kPlotRows));
+    QImage picture(width, kPlotRows, QImage::Format_RGB32);
     picture.fill(Qt::black);
     QPainter painter(&picture);
     window->render(&painter, QPoint(0, 0), QRegion(source));
@@ -155,9 +155,9 @@ void TrendGraph::PrintPage(QPainter& printer, const QRect& pageRect) {
     // Anisotropic: the plot's width and its 250 rows each stretch to the printable area.
     const int width = clientRect_.right() + 1;
     printer.save();
-    printer.setWindow(0, 0, width, kGraphRows);
+    printer.setWindow(0, 0, width, kPlotRows);
     printer.setViewport(pageRect);
-    printer.drawImage(QRect(0, 0, width, kGraphRows), plotImage_, QRect(0, 0, width, kGraphRows));
+    printer.drawImage(QRect(0, 0, width, kPlotRows), plotImage_, QRect(0, 0, width, kPlotRows));
     printer.restore();
 }
 

@@ -13,9 +13,7 @@ namespace zelvox {
 
 class TrendGraph;
 
-constexpr int kGraphRows = 250;
-
-// Recomposes the plot and returns the top 250 rows of the pane as its window shows them, as
+// Recomposes the plot and returns the top kPlotRows rows of the pane as its window shows them, as
 // wide as the pane's outer width (its border included).
 QImage CaptureGraph(TrendGraph& pane);
 

@@ -1,5 +1,6 @@
 #include "panes/NeedleGauge.h"
 
+#include "decode/FunctionCode.h"
 #include "panes/ScaleTable.h"
 #include "res/Artwork.h"
 
@@ -30,14 +31,9 @@ double Divisor(double rangeMaximum) {
     return 1000;
 }
 
-// Functions whose dials run from 0 to twice the range maximum, upright at the middle.
-bool OffsetDial(std::uint8_t functionCode) {
-    return functionCode == 26 || functionCode == 27;
-}
-
 } // namespace
 
-NeedleGauge::NeedleGauge(PaneLinks* links, QWidget* parent) : QWidget(parent), links_(links) {
+NeedleGauge::NeedleGauge(QWidget* parent) : QWidget(parent) {
     // Every paint covers the dial; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -50,7 +46,7 @@ void NeedleGauge::InitialUpdate() {
 void NeedleGauge::ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition, double value) {
     gaugeValue_ = value;
     gaugeScale_ = GaugeScale(functionCode, pointPosition, value);
-    if (OffsetDial(functionCode))
+    if (IsUnipolar(functionCode))
         gaugeValue_ -= scaleTable[gaugeScale_].rangeMaximum;
     InvalidateNeedle();
 }

@@ -11,12 +11,10 @@ class QPainter;
 
 namespace zelvox {
 
-class PaneLinks;
-
 class NeedleGauge : public QWidget {
     Q_OBJECT
 public:
-    explicit NeedleGauge(PaneLinks* links, QWidget* parent = nullptr);
+    explicit NeedleGauge(QWidget* parent = nullptr);
 
     void InitialUpdate();
     void ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition, double value);
@@ -35,7 +33,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    PaneLinks* links_;
     double gaugeValue_ = 0.0;
     std::uint16_t gaugeScale_ = 0;
     QPoint needleTip_{205, 6};

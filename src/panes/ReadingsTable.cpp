@@ -1,7 +1,8 @@
 #include "panes/ReadingsTable.h"
 
 #include "panes/ReadingsList.h"
-#include "panes/ReadingsModel.h"
+#include "res/ControlIds.h"
+#include "session/ReadingsModel.h"
 
 #include <QFont>
 #include <QHeaderView>
@@ -16,11 +17,11 @@ constexpr int kTimeWidth = 150;
 
 } // namespace
 
-ReadingsTable::ReadingsTable(PaneLinks* links, QWidget* parent)
-    : QWidget(parent), links_(links), model_(new ReadingsModel(this)), list_(new ReadingsList(this)) {
+ReadingsTable::ReadingsTable(ReadingsModel& model, QWidget* parent)
+    : QWidget(parent), model_(&model), list_(new ReadingsList(this)) {
     // The list exists from the start (hidden), so rows can be added and read back before the
     // pane is first shown; InitialUpdate gives it its place, columns and font.
-    list_->setObjectName(QStringLiteral("1004"));
+    list_->setObjectName(ControlName(kReadingsList));
     list_->setModel(model_);
     // The newest row is always scrolled into view.
     list_->SetFollowNewRows(true);

@@ -1,4 +1,5 @@
-// The readings table pane: one row per dispatched reading (Index, Value, Type, Time).
+// The readings table pane: a list over the session's readings model, one row per dispatched
+// reading (Index, Value, Type, Time), kept scrolled to the newest row.
 #pragma once
 
 #include "decode/Format.h"
@@ -9,20 +10,20 @@
 
 namespace zelvox {
 
-class PaneLinks;
 class ReadingsList;
 class ReadingsModel;
 
 class ReadingsTable : public QWidget {
     Q_OBJECT
 public:
-    explicit ReadingsTable(PaneLinks* links, QWidget* parent = nullptr);
+    explicit ReadingsTable(ReadingsModel& model, QWidget* parent = nullptr);
     ~ReadingsTable() override;
 
     // First showing: creates the list over the whole client area (its width fixes the columns).
     void InitialUpdate();
 
-    // Appends one row; the row takes the local time now (or `at`, for tests and tools).
+    // Appends one row to the model; the row takes the local time now (or `at`, for tests and
+    // tools).
     void AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value);
     void AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value, const TimeOfDay& at);
 
@@ -35,8 +36,7 @@ public:
     const ReadingsModel& Model() const;
 
 private:
-    PaneLinks* links_;
-    ReadingsModel* model_ = nullptr;
+    ReadingsModel* model_;
     ReadingsList* list_ = nullptr;
 };
 

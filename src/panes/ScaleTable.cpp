@@ -1,70 +1,73 @@
 #include "panes/ScaleTable.h"
 
+#include "decode/FunctionCode.h"
+#include "res/Artwork.h"
+
 #include <iterator>
 
 namespace zelvox {
 
 // range maximum, dial full scale, dial image, trend full scale
 const std::array<ScaleRow, kScaleRows> scaleTable = {{
-    {1, 6, 133, 0},        // 0  nothing recognised (gauge only)
-    {6, 6, 133, 6},        // 1  DCV V .1
-    {60, 6, 136, 60},      // 2  DCV V .2
-    {600, 6, 139, 600},    // 3  DCV V .3
-    {1000, 10, 140, 1000}, // 4  DCV V .0
-    {600, 6, 139, 600},    // 5  DCV mV
-    {6, 6, 133, 6},        // 6  ACV V .1
-    {60, 6, 136, 60},      // 7  ACV V .2
-    {600, 6, 139, 600},    // 8  ACV V .3
-    {1000, 10, 140, 1000}, // 9  ACV V .0
-    {600, 6, 139, 600},    // 10 ACV mV
-    {600, 6, 139, 600},    // 11 OHM
-    {6, 6, 133, 6},        // 12 OHM k .1
-    {60, 6, 136, 60},      // 13 OHM k .2
-    {600, 6, 139, 600},    // 14 OHM k .0/.3
-    {6, 6, 133, 6},        // 15 OHM M .1
-    {60, 6, 136, 60},      // 16 OHM M .0/.2/.3
-    {3, 3, 132, 3},        // 17 DIODE
-    {600, 6, 139, 600},    // 18 continuity
-    {10, 10, 134, 10},     // 19 CAP nF .1
-    {100, 10, 137, 100},   // 20 CAP nF .2
-    {1000, 10, 140, 1000}, // 21 CAP nF .0/.3
-    {10, 10, 134, 10},     // 22 CAP uF .1
-    {100, 10, 137, 100},   // 23 CAP uF .2
-    {1000, 10, 140, 1000}, // 24 CAP uF .0/.3
-    {10, 10, 134, 10},     // 25 CAP mF .1
-    {100, 10, 137, 100},   // 26 CAP mF .0/.2/.3
-    {10, 10, 134, 10},     // 27 FRE kHz .1
-    {100, 10, 137, 100},   // 28 FRE kHz .2
-    {1000, 10, 140, 1000}, // 29 FRE kHz .0/.3
-    {10, 10, 134, 10},     // 30 FRE MHz
-    {100, 10, 137, 100},   // 31 DUTY
-    {10, 10, 134, 10},     // 32 ms .1
-    {100, 10, 137, 100},   // 33 ms .2
-    {1000, 10, 140, 1000}, // 34 ms .0/.3
-    {90, 9, 199, 180},     // 35 angle
-    {5, 5, 201, 10},       // 36 kRPM .1
-    {50, 5, 202, 100},     // 37 kRPM .2
-    {500, 5, 200, 1000},   // 38 kRPM .0/.3
-    {2000, 2, 141, 2000},  // 39 TMP C beyond +-1000
-    {2000, 2, 141, 2000},  // 40 TMP F beyond +-1000
-    {600, 6, 139, 600},    // 41 ACA uA .3
-    {6000, 6, 143, 6000},  // 42 ACA uA .0/.1/.2
-    {60, 6, 136, 60},      // 43 ACA mA .2
-    {600, 6, 139, 600},    // 44 ACA mA .0/.1/.3
-    {6, 6, 133, 6},        // 45 ACA A .1
-    {60, 6, 136, 60},      // 46 ACA A .0/.2/.3
-    {600, 6, 139, 600},    // 47 DCA uA .3
-    {6000, 6, 143, 6000},  // 48 DCA uA .0/.1/.2
-    {60, 6, 136, 60},      // 49 DCA mA .2
-    {600, 6, 139, 600},    // 50 DCA mA .0/.1/.3
-    {6, 6, 133, 6},        // 51 DCA A .1
-    {60, 6, 136, 60},      // 52 DCA A .0/.2/.3
-    {50, 5, 204, 50},      // 53 TMP C within +-50
-    {600, 6, 139, 600},    // 54 TMP C within +-600
-    {1000, 10, 140, 1000}, // 55 TMP C within +-1000
-    {50, 5, 204, 50},      // 56 TMP F within +-50
-    {600, 6, 139, 600},    // 57 TMP F within +-600
-    {1000, 10, 140, 1000}, // 58 TMP F within +-1000
+    {1, 6, res::kDial6, 0},              // 0  nothing recognised (gauge only)
+    {6, 6, res::kDial6, 6},              // 1  DCV V .1
+    {60, 6, res::kDial60, 60},           // 2  DCV V .2
+    {600, 6, res::kDial600, 600},        // 3  DCV V .3
+    {1000, 10, res::kDial1000, 1000},    // 4  DCV V .0
+    {600, 6, res::kDial600, 600},        // 5  DCV mV
+    {6, 6, res::kDial6, 6},              // 6  ACV V .1
+    {60, 6, res::kDial60, 60},           // 7  ACV V .2
+    {600, 6, res::kDial600, 600},        // 8  ACV V .3
+    {1000, 10, res::kDial1000, 1000},    // 9  ACV V .0
+    {600, 6, res::kDial600, 600},        // 10 ACV mV
+    {600, 6, res::kDial600, 600},        // 11 OHM
+    {6, 6, res::kDial6, 6},              // 12 OHM k .1
+    {60, 6, res::kDial60, 60},           // 13 OHM k .2
+    {600, 6, res::kDial600, 600},        // 14 OHM k .0/.3
+    {6, 6, res::kDial6, 6},              // 15 OHM M .1
+    {60, 6, res::kDial60, 60},           // 16 OHM M .0/.2/.3
+    {3, 3, res::kDialDiode3, 3},         // 17 DIODE
+    {600, 6, res::kDial600, 600},        // 18 continuity
+    {10, 10, res::kDial10, 10},          // 19 CAP nF .1
+    {100, 10, res::kDial100, 100},       // 20 CAP nF .2
+    {1000, 10, res::kDial1000, 1000},    // 21 CAP nF .0/.3
+    {10, 10, res::kDial10, 10},          // 22 CAP uF .1
+    {100, 10, res::kDial100, 100},       // 23 CAP uF .2
+    {1000, 10, res::kDial1000, 1000},    // 24 CAP uF .0/.3
+    {10, 10, res::kDial10, 10},          // 25 CAP mF .1
+    {100, 10, res::kDial100, 100},       // 26 CAP mF .0/.2/.3
+    {10, 10, res::kDial10, 10},          // 27 FRE kHz .1
+    {100, 10, res::kDial100, 100},       // 28 FRE kHz .2
+    {1000, 10, res::kDial1000, 1000},    // 29 FRE kHz .0/.3
+    {10, 10, res::kDial10, 10},          // 30 FRE MHz
+    {100, 10, res::kDial100, 100},       // 31 DUTY
+    {10, 10, res::kDial10, 10},          // 32 ms .1
+    {100, 10, res::kDial100, 100},       // 33 ms .2
+    {1000, 10, res::kDial1000, 1000},    // 34 ms .0/.3
+    {90, 9, res::kDialAngle0180, 180},   // 35 angle
+    {5, 5, res::kDialKrpm010, 10},       // 36 kRPM .1
+    {50, 5, res::kDialKrpm0100, 100},    // 37 kRPM .2
+    {500, 5, res::kDialKrpm01000, 1000}, // 38 kRPM .0/.3
+    {2000, 2, res::kDial2000, 2000},     // 39 TMP C beyond +-1000
+    {2000, 2, res::kDial2000, 2000},     // 40 TMP F beyond +-1000
+    {600, 6, res::kDial600, 600},        // 41 ACA uA .3
+    {6000, 6, res::kDial6000, 6000},     // 42 ACA uA .0/.1/.2
+    {60, 6, res::kDial60, 60},           // 43 ACA mA .2
+    {600, 6, res::kDial600, 600},        // 44 ACA mA .0/.1/.3
+    {6, 6, res::kDial6, 6},              // 45 ACA A .1
+    {60, 6, res::kDial60, 60},           // 46 ACA A .0/.2/.3
+    {600, 6, res::kDial600, 600},        // 47 DCA uA .3
+    {6000, 6, res::kDial6000, 6000},     // 48 DCA uA .0/.1/.2
+    {60, 6, res::kDial60, 60},           // 49 DCA mA .2
+    {600, 6, res::kDial600, 600},        // 50 DCA mA .0/.1/.3
+    {6, 6, res::kDial6, 6},              // 51 DCA A .1
+    {60, 6, res::kDial60, 60},           // 52 DCA A .0/.2/.3
+    {50, 5, res::kDial50, 50},           // 53 TMP C within +-50
+    {600, 6, res::kDial600, 600},        // 54 TMP C within +-600
+    {1000, 10, res::kDial1000, 1000},    // 55 TMP C within +-1000
+    {50, 5, res::kDial50, 50},           // 56 TMP F within +-50
+    {600, 6, res::kDial600, 600},        // 57 TMP F within +-600
+    {1000, 10, res::kDial1000, 1000},    // 58 TMP F within +-1000
 }};
 
 namespace {
@@ -112,8 +115,8 @@ static_assert(std::size(kRows) == 28);
 struct TemperatureRows {
     std::uint8_t within50, within600, within1000, beyond;
 };
-constexpr TemperatureRows kCelsius{53, 54, 55, 39};
-constexpr TemperatureRows kFahrenheit{56, 57, 58, 40};
+constexpr TemperatureRows kCelsiusRows{53, 54, 55, 39};
+constexpr TemperatureRows kFahrenheitRows{56, 57, 58, 40};
 
 std::uint16_t TemperatureRow(const TemperatureRows& rows, double value) {
     if (value >= -50.0 && value <= 50.0)
@@ -128,10 +131,10 @@ std::uint16_t TemperatureRow(const TemperatureRows& rows, double value) {
 } // namespace
 
 std::uint16_t SelectScale(std::uint8_t functionCode, std::uint8_t pointPosition, double value) {
-    if (functionCode == 23)
-        return TemperatureRow(kCelsius, value);
-    if (functionCode == 24)
-        return TemperatureRow(kFahrenheit, value);
+    if (functionCode == kCelsius)
+        return TemperatureRow(kCelsiusRows, value);
+    if (functionCode == kFahrenheit)
+        return TemperatureRow(kFahrenheitRows, value);
     if (functionCode >= std::size(kRows))
         return 0;
     const FunctionRows& rows = kRows[functionCode];

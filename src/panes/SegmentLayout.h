@@ -8,7 +8,6 @@
 namespace zelvox {
 
 inline constexpr int kSegmentCount = 72;
-inline constexpr int kFirstSegmentId = 2000; // control id of picture 0
 
 struct SegmentPlace {
     int x; // top-left corner in the panel's client area
@@ -25,8 +24,5 @@ constexpr int SegmentByte(int picture) {
 constexpr std::uint8_t SegmentMask(int picture) {
     return static_cast<std::uint8_t>(8 >> (picture % 4));
 }
-
-// The background picture of the display.
-inline constexpr int kBackgroundImageId = 144;
 
 } // namespace zelvox

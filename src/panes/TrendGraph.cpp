@@ -1,10 +1,12 @@
 #include "panes/TrendGraph.h"
 
+#include "decode/FunctionCode.h"
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
-#include "panes/PaneLinks.h"
 #include "panes/ScaleTable.h"
 #include "res/Artwork.h"
+#include "res/ControlIds.h"
+#include "session/MeterSession.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -26,7 +28,6 @@ namespace zelvox {
 
 namespace {
 
-constexpr int kPlotRows = 250;  // the plot is composed and shown in the top 250 rows
 constexpr int kAxisX = 50;      // the vertical axis; the trace starts here
 constexpr int kLabelRight = 48; // labels end here, left of the axis
 constexpr int kLabelHeight = 20;
@@ -45,17 +46,16 @@ struct PaneControl {
 
 // The strip under the plot, left to right; every control is 20 x 20 at y = 250.
 constexpr PaneControl kButtons[6] = {
-    {1000, 50, 130, "save", "save graph as bitmap"}, {1018, 70, 194, "print", "print graph"},
-    {1022, 90, 198, "first", "first page"},          {1019, 110, 196, "prev", "previous page"},
-    {1020, 130, 195, "next", "next page"},           {1021, 150, 197, "last", "last page"},
+    {kSaveGraphButton, 50, res::kIconDisk, "save", "save graph as bitmap"},
+    {kPrintGraphButton, 70, res::kIconPrinter, "print", "print graph"},
+    {kFirstPageButton, 90, res::kIconFirst, "first", "first page"},
+    {kPreviousPageButton, 110, res::kIconPrevious, "prev", "previous page"},
+    {kNextPageButton, 130, res::kIconNext, "next", "next page"},
+    {kLastPageButton, 150, res::kIconLast, "last", "last page"},
 };
-constexpr int kPageBoxId = 1024, kPageBoxLeft = 170, kPageBoxWidth = 30;
-constexpr int kPageTotalId = 1023, kPageTotalLeft = 200, kPageTotalWidth = 40;
+constexpr int kPageBoxLeft = 170, kPageBoxWidth = 30;
+constexpr int kPageTotalLeft = 200, kPageTotalWidth = 40;
 constexpr int kControlHeight = 20;
-
-bool Unipolar(std::uint8_t functionCode) {
-    return functionCode == 26 || functionCode == 27;
-}
 
 // Far enough outside any plot that clipping hides it, and still safe to hold in an int.
 constexpr double kOffPlot = 1e9;
@@ -92,14 +92,14 @@ void DrawSegment(QImage& image, int rows, int x0, int y0, int x1, int y1) {
 
 } // namespace
 
-TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), links_(links) {
+TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {
     // The plot covers the pane at every paint; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     for (std::size_t b = 0; b < buttons_.size(); ++b) {
         const PaneControl& control = kButtons[b];
         auto* button = new QPushButton(this);
-        button->setObjectName(QString::number(control.id));
+        button->setObjectName(ControlName(control.id));
         button->setGeometry(control.left, kPlotRows, 20, kControlHeight);
         button->setIcon(QIcon(QPixmap::fromImage(res::LoadImage(control.image))));
         button->setIconSize(QSize(16, 16));
@@ -116,7 +116,7 @@ TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), lin
     connect(buttons_[5], &QPushButton::clicked, this, &TrendGraph::LastPage);
 
     pageBox_ = new QLineEdit(QStringLiteral("0"), this);
-    pageBox_->setObjectName(QString::number(kPageBoxId));
+    pageBox_->setObjectName(ControlName(kPageBox));
     pageBox_->setGeometry(kPageBoxLeft, kPlotRows, kPageBoxWidth, kControlHeight);
     pageBox_->setReadOnly(true);
     pageBox_->setFrame(false);
@@ -125,7 +125,7 @@ TrendGraph::TrendGraph(PaneLinks* links, QWidget* parent) : QWidget(parent), lin
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), pageBox_));
 
     pageTotal_ = new QLabel(QStringLiteral("/0"), this);
-    pageTotal_->setObjectName(QString::number(kPageTotalId));
+    pageTotal_->setObjectName(ControlName(kPageTotal));
     pageTotal_->setGeometry(kPageTotalLeft, kPlotRows, kPageTotalWidth, kControlHeight);
     pageTotal_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -170,8 +170,8 @@ int TrendGraph::PageSize() const {
 void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition) {
     trendFunction_ = functionCode;
     double m = 0.0;
-    if (links_) {
-        const Statistics& stats = links_->Stats();
+    if (session_) {
+        const Statistics& stats = session_->Stats();
         m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
     }
     trendScale_ = TrendScale(functionCode, pointPosition, m);
@@ -179,9 +179,9 @@ void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPositi
 }
 
 void TrendGraph::UpdatePageCount() {
-    if (!links_)
+    if (!session_)
         return;
-    const ReadingHistory& history = links_->History();
+    const ReadingHistory& history = session_->History();
     const int stored = std::max(0, static_cast<int>(history.Count()) - static_cast<int>(history.RunStart()));
     const int pages = stored / PageSize() + 1;
     if (pages == pageCount_)
@@ -262,7 +262,7 @@ int TrendGraph::TraceY(double value, int base, int halfHeight, double fullScale)
 
 QString TrendGraph::AxisLabel(std::uint8_t trendFunction, std::uint16_t scale, int i) {
     const double g = scaleTable[scale < kScaleRows ? scale : 1].trendFullScale;
-    const double value = Unipolar(trendFunction) ? g / 10 * (10 - i) : g / 5 * (5 - i);
+    const double value = IsUnipolar(trendFunction) ? g / 10 * (10 - i) : g / 5 * (5 - i);
     return QString::asprintf("%.1f", value);
 }
 
@@ -301,20 +301,20 @@ void TrendGraph::ComposeBackdrop(int rows) {
         painter.drawText(QPoint(left, top + ascent), text);
     }
     backdropScale_ = trendScale_;
-    backdropUnipolar_ = Unipolar(trendFunction_);
+    backdropUnipolar_ = IsUnipolar(trendFunction_);
 }
 
 TrendGraph::TraceState TrendGraph::TraceKey() const {
     TraceState key;
-    key.visible = currentPage_ != 0 && pageCount_ != 0 && links_;
+    key.visible = currentPage_ != 0 && pageCount_ != 0 && session_;
     if (key.visible) {
-        const ReadingHistory& history = links_->History();
+        const ReadingHistory& history = session_->History();
         key.runStart = history.RunStart();
         key.first =
             key.runStart + static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
     }
     key.scale = trendScale_;
-    key.unipolar = Unipolar(trendFunction_);
+    key.unipolar = IsUnipolar(trendFunction_);
     return key;
 }
 
@@ -323,17 +323,17 @@ void TrendGraph::UpdatePlot() {
         return;
     const int rows = PlotRows();
     if (backdrop_.isNull() || backdropScale_ != trendScale_ ||
-        backdropUnipolar_ != Unipolar(trendFunction_)) {
+        backdropUnipolar_ != IsUnipolar(trendFunction_)) {
         ComposeBackdrop(rows);
         trace_.valid = false;
     }
     const TraceState key = TraceKey();
-    const std::size_t count = key.visible ? links_->History().Count() : 0;
+    const std::size_t count = key.visible ? session_->History().Count() : 0;
     const bool sameTrace = trace_.valid && trace_.visible == key.visible && trace_.runStart == key.runStart &&
                            trace_.first == key.first && trace_.scale == key.scale &&
                            trace_.unipolar == key.unipolar && count >= trace_.end &&
                            (!key.visible || trace_.end <= trace_.first ||
-                            std::bit_cast<std::uint64_t>(links_->History().Value(trace_.end - 1)) ==
+                            std::bit_cast<std::uint64_t>(session_->History().Value(trace_.end - 1)) ==
                                 std::bit_cast<std::uint64_t>(trace_.lastValue));
     if (!sameTrace) {
         // Start the page again from the backdrop.
@@ -352,14 +352,14 @@ void TrendGraph::UpdatePlot() {
     if (from < last) {
         DrawTrace(rows, from, last);
         trace_.end = last;
-        trace_.lastValue = links_->History().Value(last - 1);
+        trace_.lastValue = session_->History().Value(last - 1);
     }
 }
 
 void TrendGraph::DrawTrace(int rows, std::size_t from, std::size_t to) {
-    const ReadingHistory& history = links_->History();
+    const ReadingHistory& history = session_->History();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
-    const int base = Unipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
+    const int base = IsUnipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
     int x = kAxisX + static_cast<int>(from - trace_.first);
     for (std::size_t i = from; i < to; ++x, ++i) {
         const double v = history.Value(i);
@@ -375,8 +375,8 @@ void TrendGraph::InvalidatePlot() {
     const int rows = plotImage_.isNull() ? kPlotRows : PlotRows();
     const QRect plot(0, 0, clientRect_.isNull() ? width() : clientRect_.width(), rows);
     const TraceState key = TraceKey();
-    const bool sameBackdrop =
-        !backdrop_.isNull() && backdropScale_ == trendScale_ && backdropUnipolar_ == Unipolar(trendFunction_);
+    const bool sameBackdrop = !backdrop_.isNull() && backdropScale_ == trendScale_ &&
+                              backdropUnipolar_ == IsUnipolar(trendFunction_);
     if (!sameBackdrop || !trace_.valid || trace_.visible != key.visible || trace_.runStart != key.runStart ||
         trace_.first != key.first || trace_.scale != key.scale || trace_.unipolar != key.unipolar) {
         update(plot);
@@ -384,7 +384,7 @@ void TrendGraph::InvalidatePlot() {
     }
     if (!key.visible)
         return; // the same grid and labels, no trace: nothing changes on screen
-    const std::size_t count = links_->History().Count();
+    const std::size_t count = session_->History().Count();
     if (count < trace_.end) {
         update(plot);
         return;
@@ -423,10 +423,10 @@ void TrendGraph::paintEvent(QPaintEvent* event) {
 }
 
 bool TrendGraph::eventFilter(QObject* watched, QEvent* event) {
-    if (links_ && (event->type() == QEvent::Enter || event->type() == QEvent::Leave)) {
+    if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
         const QString hint =
             event->type() == QEvent::Enter ? ButtonHint(watched->objectName().toInt()) : QString();
-        links_->SetStatusText(0, hint);
+        emit hintChanged(hint);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -18,12 +18,18 @@ class QPushButton;
 
 namespace zelvox {
 
-class PaneLinks;
+class MeterSession;
+
+// The plot is composed, shown, exported and printed in the pane's top 250 rows; the control
+// strip lies below them.
+inline constexpr int kPlotRows = 250;
 
 class TrendGraph : public QWidget, public TrendPages {
     Q_OBJECT
 public:
-    explicit TrendGraph(PaneLinks* links, QWidget* parent = nullptr);
+    // The graph plots the session's history on the scale of its MAX/MIN; without a session
+    // (tests of the drawing alone) it plots nothing.
+    explicit TrendGraph(const MeterSession* session, QWidget* parent = nullptr);
     ~TrendGraph() override;
 
     void InitialUpdate();
@@ -67,12 +73,16 @@ public:
     // Status bar hint of a control, by id; empty for controls without one.
     static QString ButtonHint(int id);
 
+signals:
+    // The status bar hint of the control under the mouse; empty when the mouse leaves it.
+    void hintChanged(const QString& hint);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    PaneLinks* links_;
+    const MeterSession* session_;
     std::uint8_t trendFunction_ = 0;
     std::uint16_t trendScale_ = 1;
     std::uint16_t pageCount_ = 0;

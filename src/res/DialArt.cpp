@@ -24,11 +24,13 @@ struct DialDesign {
 // The diode dial is numbered to 3 at full deflection, the full scale of the diode range, so the
 // needle and the numbers agree.
 constexpr DialDesign kDials[] = {
-    {132, -3, 3, true, 6, 5},        {133, -6, 6, true, 6, 4},       {134, -10, 10, true, 10, 4},
-    {136, -60, 60, true, 6, 4},      {137, -100, 100, true, 10, 4},  {139, -600, 600, true, 6, 4},
-    {140, -1000, 1000, true, 10, 4}, {141, -2000, 2000, true, 4, 5}, {143, -6000, 6000, true, 6, 4},
-    {199, 0, 180, false, 6, 3},      {200, 0, 1000, false, 10, 2},   {201, 0, 10, false, 10, 2},
-    {202, 0, 100, false, 10, 2},     {204, -50, 50, true, 10, 2},
+    {kDialDiode3, -3, 3, true, 6, 5},        {kDial6, -6, 6, true, 6, 4},
+    {kDial10, -10, 10, true, 10, 4},         {kDial60, -60, 60, true, 6, 4},
+    {kDial100, -100, 100, true, 10, 4},      {kDial600, -600, 600, true, 6, 4},
+    {kDial1000, -1000, 1000, true, 10, 4},   {kDial2000, -2000, 2000, true, 4, 5},
+    {kDial6000, -6000, 6000, true, 6, 4},    {kDialAngle0180, 0, 180, false, 6, 3},
+    {kDialKrpm01000, 0, 1000, false, 10, 2}, {kDialKrpm010, 0, 10, false, 10, 2},
+    {kDialKrpm0100, 0, 100, false, 10, 2},   {kDial50, -50, 50, true, 10, 2},
 };
 
 constexpr double kPivotX = 205.5; // pixel centres: the arc passes through pixel (205, 5)

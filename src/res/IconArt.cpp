@@ -52,18 +52,18 @@ void DrawArrows(QPainter& p, int id) {
     p.setPen(kOutline);
     p.setBrush(kOutline);
     switch (id) {
-    case 195: // next
+    case kIconNext:
         DrawArrowHead(p, 5, true);
         break;
-    case 196: // previous
+    case kIconPrevious:
         DrawArrowHead(p, 10, false);
         break;
-    case 197: // last
+    case kIconLast:
         DrawArrowHead(p, 2, true);
         DrawArrowHead(p, 8, true);
         p.drawRect(14, 2, 0, 10);
         break;
-    case 198: // first
+    case kIconFirst:
         DrawArrowHead(p, 13, false);
         DrawArrowHead(p, 7, false);
         p.drawRect(1, 2, 0, 10);
@@ -81,10 +81,10 @@ QImage DrawIconImage(const ImageInfo& info) {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
     switch (info.id) {
-    case 130:
+    case kIconDisk:
         DrawDisk(p);
         break;
-    case 194:
+    case kIconPrinter:
         DrawPrinter(p);
         break;
     default:

@@ -3,9 +3,10 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "export/ExportTestSupport.h"
-#include "link/Acquisition.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "res/ControlIds.h"
+#include "session/MeterSession.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -21,8 +22,8 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
     options.demo = true;
     ASSERT_TRUE(app.InitInstance(options));
     MainWindow* frame = app.Window();
-    frame->PanelPane()->findChild<QPushButton*>(QStringLiteral("1009"))->click(); // START
-    ASSERT_EQ(acquisitionRunning.load(), 1);
+    frame->PanelPane()->findChild<QPushButton*>(ControlName(kStartButton))->click();
+    ASSERT_TRUE(frame->Session().IsRunning());
     QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() >= 2, 5000);
 
     QTemporaryDir dir;
@@ -38,11 +39,11 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
         ASSERT_EQ(watcher.boxes.size(), 1u) << save.failureText;
         EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("Not a directory")))
             << watcher.boxes[0].text.toStdString();
-        EXPECT_EQ(frame->StatusText(3), QString::fromLatin1(save.failureText));
+        EXPECT_EQ(frame->StatusText(kProgressPane), QString::fromLatin1(save.failureText));
     }
     // The workers were paused only while saving: readings keep coming.
     const int rows = frame->TablePane()->RowCount();
     QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() > rows, 5000);
-    frame->PanelPane()->findChild<QPushButton*>(QStringLiteral("1010"))->click(); // STOP
-    EXPECT_EQ(acquisitionRunning.load(), 0);
+    frame->PanelPane()->findChild<QPushButton*>(ControlName(kStopButton))->click();
+    EXPECT_FALSE(frame->Session().IsRunning());
 }

@@ -160,18 +160,19 @@ TEST(MainWindow, StatusBarPanesAndClock) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    EXPECT_EQ(frame.StatusPane(0)->width(), 50);
-    EXPECT_EQ(frame.StatusPane(1)->width(), 160);
-    EXPECT_EQ(frame.StatusPane(2)->width(), 125);
-    EXPECT_GE(frame.StatusPane(3)->width(), 200);
+    EXPECT_EQ(frame.StatusPane(kPromptPane)->width(), 50);
+    EXPECT_EQ(frame.StatusPane(kClockPane)->width(), 160);
+    EXPECT_EQ(frame.StatusPane(kPortPane)->width(), 125);
+    EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
 
-    EXPECT_TRUE(frame.StatusText(1).isEmpty()) << "the clock shows nothing before its first tick";
-    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(1).isEmpty(), 2500);
+    EXPECT_TRUE(frame.StatusText(kClockPane).isEmpty()) << "the clock shows nothing before its first tick";
+    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(kClockPane).isEmpty(), 2500);
     static const QRegularExpression clock(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
-    EXPECT_TRUE(clock.match(frame.StatusText(1)).hasMatch()) << frame.StatusText(1).toStdString();
+    EXPECT_TRUE(clock.match(frame.StatusText(kClockPane)).hasMatch())
+        << frame.StatusText(kClockPane).toStdString();
 
-    frame.SetStatusText(3, QStringLiteral("save txt file successfully"));
-    EXPECT_EQ(frame.StatusPane(3)->text(), "save txt file successfully");
+    frame.SetStatusText(kProgressPane, QStringLiteral("save txt file successfully"));
+    EXPECT_EQ(frame.StatusPane(kProgressPane)->text(), "save txt file successfully");
 }
 
 TEST(MainWindow, PortPaneWidensForTheWholePortText) {
@@ -180,20 +181,20 @@ TEST(MainWindow, PortPaneWidensForTheWholePortText) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    QLabel* port = frame.StatusPane(2);
-    frame.SetStatusText(2, QStringLiteral("COM3,2400,N,8,1"));
+    QLabel* port = frame.StatusPane(kPortPane);
+    frame.SetStatusText(kPortPane, QStringLiteral("COM3,2400,N,8,1"));
     EXPECT_EQ(port->width(), 125);
     for (const char* text : {"ttyACM10,2400,N,8,1", "/dev/pts/4,2400,N,8,1",
                              "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0,2400,N,8,1"}) {
         SCOPED_TRACE(text);
-        frame.SetStatusText(2, QString::fromLatin1(text));
+        frame.SetStatusText(kPortPane, QString::fromLatin1(text));
         QApplication::processEvents();
         EXPECT_GE(port->width(), 125);
         if (std::strlen(text) < 30) {
             EXPECT_GE(port->width(), port->sizeHint().width()) << "the text is cut";
         }
-        EXPECT_GE(frame.StatusPane(3)->width(), 200);
-        EXPECT_LE(frame.StatusPane(3)->geometry().right(), frame.statusBar()->width());
+        EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
+        EXPECT_LE(frame.StatusPane(kProgressPane)->geometry().right(), frame.statusBar()->width());
     }
 }
 
@@ -202,7 +203,7 @@ TEST(MainWindow, GraphButtonHintsFitTheFirstPane) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    QLabel* first = frame.StatusPane(0);
+    QLabel* first = frame.StatusPane(kPromptPane);
     const std::pair<int, const char*> buttons[] = {
         {1000, "save graph as bitmap"}, {1018, "print graph"}, {1022, "first page"},
         {1019, "previous page"},        {1020, "next page"},   {1021, "last page"}};
@@ -212,13 +213,13 @@ TEST(MainWindow, GraphButtonHintsFitTheFirstPane) {
         EXPECT_EQ(button->toolTip(), name);
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(button, &enter);
-        const QString hint = frame.StatusText(0);
+        const QString hint = frame.StatusText(kPromptPane);
         EXPECT_FALSE(hint.isEmpty()) << id;
         EXPECT_LE(first->fontMetrics().horizontalAdvance(hint), first->contentsRect().width())
             << hint.toStdString();
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(button, &leave);
-        EXPECT_TRUE(frame.StatusText(0).isEmpty());
+        EXPECT_TRUE(frame.StatusText(kPromptPane).isEmpty());
     }
 }
 
@@ -227,9 +228,9 @@ TEST(MainWindow, MenuPromptGoesToFirstPane) {
     MainWindow frame(settings);
     QStatusTipEvent tip(QStringLiteral("Quit the application; prompts to save documents"));
     QApplication::sendEvent(&frame, &tip);
-    EXPECT_EQ(frame.StatusText(0), "Quit the application; prompts to save documents");
+    EXPECT_EQ(frame.StatusText(kPromptPane), "Quit the application; prompts to save documents");
     EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
     QStatusTipEvent none{QString()};
     QApplication::sendEvent(&frame, &none);
-    EXPECT_EQ(frame.StatusText(0), "Ready");
+    EXPECT_EQ(frame.StatusText(kPromptPane), "Ready");
 }

@@ -4,9 +4,10 @@
 #include "app/SignalShutdown.h"
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
-#include "link/Acquisition.h"
 #include "link/SerialPort.h"
 #include "panes/ControlPanel.h"
+#include "res/ControlIds.h"
+#include "session/MeterSession.h"
 #include "support/Pty.h"
 
 #include <QApplication>
@@ -41,8 +42,8 @@ TEST(SignalChild, RunsOnThePortUntilASignalEndsIt) {
     options.port = port;
     ASSERT_TRUE(app.InitInstance(options));
     QPointer<MainWindow> window = app.Window();
-    window->PanelPane()->findChild<QPushButton*>(QStringLiteral("1009"))->click();
-    ASSERT_EQ(acquisitionRunning.load(), 1);
+    window->PanelPane()->findChild<QPushButton*>(ControlName(kStartButton))->click();
+    ASSERT_TRUE(window->Session().IsRunning());
     std::printf("\n%s\n", kRunningMark);
     std::fflush(stdout);
     EXPECT_EQ(QApplication::exec(), 0);

@@ -35,7 +35,7 @@ TEST(StatusClock, TickRepaintsItsPaneAlone) {
     window.UpdateClock(); // the first tick may settle the pane once
     for (int pass = 0; pass < 3; ++pass)
         QApplication::processEvents();
-    const QRect before = window.StatusPane(1)->geometry();
+    const QRect before = window.StatusPane(kClockPane)->geometry();
 
     Paints paints;
     qApp->installEventFilter(&paints);
@@ -50,6 +50,7 @@ TEST(StatusClock, TickRepaintsItsPaneAlone) {
     paints.count.erase("statusPane1");
     for (const auto& [name, n] : paints.count)
         ADD_FAILURE() << name << " repainted " << n << " times";
-    EXPECT_EQ(window.StatusPane(1)->geometry(), before);
-    EXPECT_EQ(window.StatusPane(1)->text().size(), 19) << window.StatusPane(1)->text().toStdString();
+    EXPECT_EQ(window.StatusPane(kClockPane)->geometry(), before);
+    EXPECT_EQ(window.StatusPane(kClockPane)->text().size(), 19)
+        << window.StatusPane(kClockPane)->text().toStdString();
 }

@@ -3,9 +3,12 @@
 #include "app/ZelvoxApplication.h"
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
-#include "link/Acquisition.h"
+#include "decode/FunctionCode.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "res/ControlIds.h"
+#include "session/MeterSession.h"
+#include "support/ModalWatcher.h"
 #include "support/Pty.h"
 
 #include <QAction>
@@ -21,30 +24,12 @@ using namespace zelvox;
 
 namespace {
 
-struct SeenBox {
-    QString text, title;
-};
-
-// Answers the next modal message box with OK and records what it said.
-void AnswerNextMessageBox(SeenBox* seen) {
-    QTimer::singleShot(50, [seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            AnswerNextMessageBox(seen);
-            return;
-        }
-        seen->text = box->text();
-        seen->title = box->windowTitle();
-        box->accept();
-    });
-}
-
 QPushButton* Button(MainWindow* frame, int id) {
     return frame->PanelPane()->findChild<QPushButton*>(QString::number(id));
 }
 
 bool FeedUntilRows(zelvox::testing::Pty& pty, MainWindow* frame, int rows) {
-    const Frame f = *EncodeReading("1.234", 1);
+    const Frame f = *EncodeReading("1.234", kDcVolt);
     QElapsedTimer t;
     t.start();
     while (frame->TablePane()->RowCount() < rows && t.elapsed() < 5000) {
@@ -66,8 +51,8 @@ struct RunningOnPty {
         options.port = pty.SlavePath();
         if (!app.InitInstance(options))
             return false;
-        Button(app.Window(), 1009)->click();
-        return acquisitionRunning.load() == 1;
+        Button(app.Window(), kStartButton)->click();
+        return app.Window()->Session().IsRunning();
     }
 };
 
@@ -81,7 +66,7 @@ TEST(App, PortOnCommandLineIsChosenAtStartUp) {
     EXPECT_EQ(app.AppSettings().portName, "/dev/zelvox-test-none");
     EXPECT_EQ(app.AppSettings().samplingRate, 120);
     EXPECT_EQ(app.AppSettings().portIndex, 0);
-    EXPECT_EQ(app.Window()->StatusText(2), "/dev/zelvox-test-none,2400,N,8,1");
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), "/dev/zelvox-test-none,2400,N,8,1");
     EXPECT_EQ(app.Window()->windowTitle(), "Zelvox");
 }
 
@@ -90,14 +75,14 @@ TEST(App, StartOnMissingDeviceShowsOpenPortErrorAndStaysIdle) {
     CommandLine options;
     options.port = QStringLiteral("/dev/zelvox-test-none");
     ASSERT_TRUE(app.InitInstance(options));
-    SeenBox seen;
-    AnswerNextMessageBox(&seen);
-    Button(app.Window(), 1009)->click();
-    EXPECT_EQ(seen.text, "open port error");
-    EXPECT_EQ(seen.title, "error");
-    EXPECT_TRUE(Button(app.Window(), 1009)->isEnabled());
-    EXPECT_FALSE(Button(app.Window(), 1010)->isEnabled());
-    EXPECT_EQ(acquisitionRunning.load(), 0);
+    zelvox::testing::ModalWatcher watcher;
+    Button(app.Window(), kStartButton)->click();
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].text, "open port error");
+    EXPECT_EQ(watcher.boxes[0].title, "error");
+    EXPECT_TRUE(Button(app.Window(), kStartButton)->isEnabled());
+    EXPECT_FALSE(Button(app.Window(), kStopButton)->isEnabled());
+    EXPECT_FALSE(app.Window()->Session().IsRunning());
 }
 
 TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
@@ -117,10 +102,9 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
         else if (how == 1)
             frame->Command(kCmdExit)->trigger();
         else
-            Button(frame, 1012)->click();
+            Button(frame, kExitButton)->click();
         QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
         EXPECT_LT(t.elapsed(), 1500);
-        EXPECT_EQ(acquisitionRunning.load(), 0);
         EXPECT_EQ(app.Window(), nullptr);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no question is asked";
     }
@@ -130,14 +114,22 @@ TEST(App, PortSetIsRefusedWhileRunning) {
     RunningOnPty running;
     ASSERT_TRUE(running.Start());
     ZelvoxApplication& app = running.app;
-    SeenBox seen;
-    AnswerNextMessageBox(&seen);
+    {
+        zelvox::testing::ModalWatcher watcher;
+        app.Window()->Command(kCmdPortSet)->trigger();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text, "please stop com first");
+        EXPECT_EQ(watcher.boxes[0].title, "error");
+    }
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), running.pty.SlavePath() + ",2400,N,8,1");
+    Button(app.Window(), kStopButton)->click();
+    EXPECT_FALSE(app.Window()->Session().IsRunning());
+    // Stopped, PORT SET runs its dialog instead of refusing.
+    zelvox::testing::ModalWatcher watcher;
+    watcher.onOtherModal = [](QWidget* dialog) { dialog->close(); };
     app.Window()->Command(kCmdPortSet)->trigger();
-    EXPECT_EQ(seen.text, "please stop com first");
-    EXPECT_EQ(seen.title, "error");
-    EXPECT_EQ(app.Window()->StatusText(2), running.pty.SlavePath() + ",2400,N,8,1");
-    Button(app.Window(), 1010)->click();
-    EXPECT_EQ(acquisitionRunning.load(), 0);
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_EQ(watcher.others, 1);
 }
 
 TEST(App, DemoMeterIsTheChosenPortAndStreams) {
@@ -147,9 +139,9 @@ TEST(App, DemoMeterIsTheChosenPortAndStreams) {
     ASSERT_TRUE(app.InitInstance(options));
     const QString port = app.AppSettings().portName;
     EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
-    EXPECT_EQ(app.Window()->StatusText(2), port + ",2400,N,8,1");
-    Button(app.Window(), 1009)->click();
-    ASSERT_EQ(acquisitionRunning.load(), 1);
+    EXPECT_EQ(app.Window()->StatusText(kPortPane), port + ",2400,N,8,1");
+    Button(app.Window(), kStartButton)->click();
+    ASSERT_TRUE(app.Window()->Session().IsRunning());
     QTRY_VERIFY_WITH_TIMEOUT(app.Window()->TablePane()->RowCount() >= 2, 5000);
-    Button(app.Window(), 1010)->click();
+    Button(app.Window(), kStopButton)->click();
 }

@@ -2,6 +2,7 @@
 #include "FrameBits.h"
 #include "decode/Format.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ TEST(DecodeValue, HandBuiltFrameMatchesTheWireLayout) {
     EXPECT_EQ(r.value, 1.23);
     EXPECT_EQ(r.pointPosition, 2);
     EXPECT_EQ(r.functionCode, 0);
-    EXPECT_EQ(*EncodeReading("1.23", 0), f);
+    EXPECT_EQ(*EncodeReading("1.23", kNoFunction), f);
     EXPECT_EQ(DigitCode(f, 1), 0x00);
     EXPECT_EQ(DigitCode(f, 3), 0xAD) << "the point bit takes no part in the digit code";
 }
@@ -59,7 +60,7 @@ TEST(DecodeValue, Table) {
 }
 
 TEST(DecodeValue, NegativeZeroIsNotOverload) {
-    const Reading r = DecodeFrame(*EncodeReading("-0.000", 1));
+    const Reading r = DecodeFrame(*EncodeReading("-0.000", kDcVolt));
     EXPECT_EQ(r.value, 0.0);
     EXPECT_TRUE(std::signbit(r.value));
     EXPECT_FALSE(IsOverload(r.value));
@@ -80,7 +81,7 @@ TEST(DecodeValue, TwoPointsAreOverloadKeepingTheFirstPoint) {
     EXPECT_EQ(r.value, -kOverload);
 
     // Points 2 and 3 together.
-    r = DecodeFrame(*EncodeReading("12.3.4", 0));
+    r = DecodeFrame(*EncodeReading("12.3.4", kNoFunction));
     EXPECT_EQ(r.value, kOverload);
     EXPECT_EQ(r.pointPosition, 2);
 }
@@ -183,7 +184,7 @@ TEST(SegmentMirror, OnlyChangedBitsInOrder) {
     EXPECT_EQ(SegmentPictureIndex(1, 8), 0);
     EXPECT_EQ(SegmentPictureIndex(18, 1), 71);
 
-    const Frame base = *EncodeReading("-3.14", 6);
+    const Frame base = *EncodeReading("-3.14", kDcMilliampere);
     Frame mirrored = base;
     std::vector<SegmentChange> changes;
     UpdateSegmentMirror(base, mirrored, changes);

@@ -1,5 +1,6 @@
 #include "FrameBits.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ TEST(CheckFrame, AcceptsAndRejects) {
     }
 
     // Every single-bit change of a valid frame's checksum is caught.
-    const Frame good = *EncodeReading("1.234", 1);
+    const Frame good = *EncodeReading("1.234", kDcVolt);
     ASSERT_TRUE(CheckFrame(good));
     for (int bit = 0; bit < 8; ++bit) {
         Frame f = good;
@@ -69,7 +70,7 @@ void Append(std::vector<std::uint8_t>& s, const Frame& f) {
 
 // A frame whose checksum byte is 0xA5 (nibble sum 165).
 Frame FrameWithA5Checksum() {
-    Frame f = *EncodeReading("8.888", 0);
+    Frame f = *EncodeReading("8.888", kNoFunction);
     unsigned sum = 0;
     for (std::size_t i = 1; i <= 18; ++i)
         sum += f[i];
@@ -84,7 +85,7 @@ Frame FrameWithA5Checksum() {
 }
 
 TEST(Framer, FillsInPiecesAndWantsTheRest) {
-    const Frame f = *EncodeReading("-5.67", 2);
+    const Frame f = *EncodeReading("-5.67", kDcMillivolt);
     Framer framer;
     EXPECT_EQ(framer.BytesWanted(), 1u);
     int count = 0;
@@ -120,9 +121,9 @@ TEST(Framer, FillsInPiecesAndWantsTheRest) {
 TEST(Framer, StrayBytesAndFalseStarts) {
     const Frame a5 = FrameWithA5Checksum();
     ASSERT_EQ(a5[19], 0xA5);
-    const Frame b = *EncodeReading("12.34", 3);
-    const Frame c = *EncodeReading("0.5", 11);
-    const Frame d = *EncodeReading("-88", 24);
+    const Frame b = *EncodeReading("12.34", kAcVolt);
+    const Frame c = *EncodeReading("0.5", kOhm);
+    const Frame d = *EncodeReading("-88", kFahrenheit);
 
     // Stray bytes, then switching on in the tail of a frame whose checksum is 0xA5: the false
     // frame starting there swallows b's start byte and is rejected; c is the first frame kept.

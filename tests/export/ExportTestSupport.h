@@ -4,9 +4,9 @@
 // independent reader.
 #pragma once
 
-#include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
-#include "support/PaneHub.h"
+#include "support/ModalWatcher.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -30,86 +30,25 @@
 
 namespace zelvox::testing {
 
-// A hub that keeps every status text and whether acquisition was paused when it was set.
-struct RecordingHub : PaneHub {
+// A hub that keeps every progress text (as "3:text", the status pane it goes to) and whether
+// the session's workers were paused when it was set.
+struct RecordingHub : SessionHub {
     QStringList texts;
     std::vector<int> pausedAt;
-    void SetStatusText(int pane, const QString& text) override {
-        PaneHub::SetStatusText(pane, text);
-        texts << QStringLiteral("%1:%2").arg(pane).arg(text);
-        pausedAt.push_back(panel ? panel->acquisition().paused.load() : -1);
+    void Progress(const QString& text) override {
+        SessionHub::Progress(text);
+        texts << QStringLiteral("3:%1").arg(text);
+        pausedAt.push_back(session.Paused() ? 1 : 0);
     }
 };
 
-// A readings table wired into a recording hub, and a scratch folder for the files written.
+// A session whose readings the table shows, and a scratch folder for the files written.
 struct TableExportFixture : ::testing::Test {
     RecordingHub hub;
-    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&hub);
+    std::unique_ptr<ReadingsTable> table = MakeTable(hub);
     QTemporaryDir dir;
-    void SetUp() override {
-        hub.data = table.get();
-        ASSERT_TRUE(dir.isValid());
-    }
-};
-
-// Watches for modal message boxes and file dialogs while a command runs and answers them:
-// message boxes are recorded and closed with OK; a file dialog is recorded and handed to
-// `onFileDialog` (which accepts or rejects it).
-class ModalWatcher {
-public:
-    struct Box {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon;
-    };
-    struct FileDialog {
-        QStringList nameFilters;
-        bool confirmsOverwrite;
-        QFileDialog::AcceptMode mode;
-    };
-    std::vector<Box> boxes;
-    std::vector<FileDialog> dialogs;
-    std::function<void(QFileDialog*)> onFileDialog = [](QFileDialog* d) { d->reject(); };
-    // The button that closes a message box (a question is answered with it too).
-    QMessageBox::StandardButton answer = QMessageBox::Ok;
-
-    ModalWatcher() {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
-        timer_.start();
-    }
-
-private:
-    void Poll() {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible())
-                continue;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                boxes.push_back({box->windowTitle(), box->text(), box->icon()});
-                box->done(answer);
-                return;
-            }
-            if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
-                if (fileDialogBusy_)
-                    continue;
-                dialogs.push_back({dialog->nameFilters(),
-                                   !dialog->testOption(QFileDialog::DontConfirmOverwrite),
-                                   dialog->acceptMode()});
-                // Answered from the event loop, not from this timer: accepting may open a nested
-                // question, and a timer does not fire again while its own handler runs.
-                fileDialogBusy_ = true;
-                QPointer<QFileDialog> guard(dialog);
-                QTimer::singleShot(0, &timer_, [this, guard] {
-                    if (guard)
-                        onFileDialog(guard);
-                    fileDialogBusy_ = false;
-                });
-                return;
-            }
-        }
-    }
-    QTimer timer_;
-    bool fileDialogBusy_ = false;
+    const ReadingsModel& readings() const { return hub.session.Readings(); }
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 };
 
 // Chooses `path` in a file dialog and accepts it.

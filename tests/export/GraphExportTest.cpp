@@ -3,7 +3,7 @@
 #include "panes/GraphExport.h"
 #include "ExportTestSupport.h"
 #include "panes/TrendGraph.h"
-#include "support/PaneHub.h"
+#include "support/SessionHub.h"
 
 #include <QPainter>
 #include <QPrintDialog>
@@ -40,12 +40,11 @@ QByteArray Bgr0(int r, int g, int b) {
 }
 
 struct GraphFixture : ::testing::Test {
-    zelvox::testing::PaneHub hub;
+    zelvox::testing::SessionHub hub;
     std::unique_ptr<TrendGraph> graph;
     QTemporaryDir dir;
     void SetUp() override {
-        graph = std::make_unique<TrendGraph>(&hub);
-        hub.graph = graph.get();
+        graph = std::make_unique<TrendGraph>(&hub.session);
         graph->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
         graph->InitialUpdate();
     }
@@ -77,29 +76,29 @@ TEST(GraphBitmap, HeaderAndBottomUpRowsOfASmallPicture) {
 
 TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
     const QImage picture = CaptureGraph(*graph);
-    ASSERT_EQ(picture.size(), QSize(450, 250));
+    ASSERT_EQ(picture.size(), QSize(450, kPlotRows));
     const QByteArray file = GraphBitmapFile(picture);
     ASSERT_EQ(file.size(), 450054);
     EXPECT_EQ(U32(file, 2), 450054u);
     EXPECT_EQ(I32(file, 18), 450);
-    EXPECT_EQ(I32(file, 22), 250);
+    EXPECT_EQ(I32(file, 22), kPlotRows);
     EXPECT_EQ(U16(file, 28), 32);
     EXPECT_EQ(U32(file, 34), 450000u);
 
     // Before the first reading: grey plot, blue axis at x = 50 and grid lines, no trace; the
     // control strip (rows 250..) is not part of it.
     const QByteArray grey = Bgr0(220, 220, 220), blue = Bgr0(0, 0, 255);
-    EXPECT_EQ(PixelBytes(file, 450, 250, 50, 100), blue);                  // axis
-    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 0), blue);                   // top grid line
-    EXPECT_EQ(PixelBytes(file, 450, 250, 300, graph->halfHeight()), blue); // zero line
-    EXPECT_EQ(PixelBytes(file, 450, 250, 300, 1), grey);
-    EXPECT_EQ(PixelBytes(file, 450, 250, 449, 249), grey);
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 50, 100), blue);                  // axis
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, 0), blue);                   // top grid line
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, graph->halfHeight()), blue); // zero line
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, 1), grey);
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 449, 249), grey);
     for (int x = 0; x < 450; ++x)
-        ASSERT_EQ(PixelBytes(file, 450, 250, x, 249), grey) << x; // the first row in the file
-    for (int y = 0; y < 250; ++y)
+        ASSERT_EQ(PixelBytes(file, 450, kPlotRows, x, 249), grey) << x; // the first row in the file
+    for (int y = 0; y < kPlotRows; ++y)
         for (int x = 0; x < 450; ++x)
             ASSERT_EQ(
-                PixelBytes(file, 450, 250, x, y),
+                PixelBytes(file, 450, kPlotRows, x, y),
                 QByteArray(Bgr0(qRed(graph->PlotImage().pixel(x, y)), qGreen(graph->PlotImage().pixel(x, y)),
                                 qBlue(graph->PlotImage().pixel(x, y)))))
                 << x << "," << y;
@@ -157,7 +156,7 @@ TEST_F(GraphFixture, UnwritableFileShowsPathAndReason) {
 
 TEST_F(GraphFixture, PrintingGivesExactlyOnePage) {
     QPainter compose;
-    QImage scratch(450, 250, QImage::Format_RGB32);
+    QImage scratch(450, kPlotRows, QImage::Format_RGB32);
     compose.begin(&scratch);
     graph->DrawTrend(compose); // the pane's last paint
     compose.end();
@@ -179,7 +178,7 @@ TEST_F(GraphFixture, PrintingGivesExactlyOnePage) {
 }
 
 TEST_F(GraphFixture, PrintedPlotIsStretchedIndependentlyInBothDirections) {
-    QImage scratch(450, 250, QImage::Format_RGB32);
+    QImage scratch(450, kPlotRows, QImage::Format_RGB32);
     QPainter compose(&scratch);
     graph->DrawTrend(compose);
     compose.end();

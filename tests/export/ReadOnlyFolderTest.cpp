@@ -2,11 +2,12 @@
 // rewrites the file in place there. Root writes into any folder, so the exports run in a child
 // process as an unprivileged user.
 #include "ExportTestSupport.h"
+#include "decode/FunctionCode.h"
 #include "export/SpreadsheetAutomation.h"
 #include "export/TextExport.h"
 #include "panes/GraphExport.h"
-#include "panes/ReadingsTable.h"
-#include "support/PaneHub.h"
+#include "panes/TrendGraph.h"
+#include "session/ReadingsModel.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -32,7 +33,7 @@ enum ChildExit {
 
 // In the child: drops to `nobody` (when root), checks that the folder refuses new files, then
 // runs the three writes. Never returns.
-[[noreturn]] void RunExports(const ReadingsTable& table, const QDir& dir, const QImage& picture) {
+[[noreturn]] void RunExports(const ReadingsModel& readings, const QDir& dir, const QImage& picture) {
     alarm(30); // an error box waiting for an answer would otherwise hang the test
     if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
         _exit(kCannotDropPrivileges);
@@ -45,7 +46,7 @@ enum ChildExit {
         access(QFile::encodeName(QDir::tempPath()).constData(), W_OK | X_OK) != 0)
         _exit(kFoldersOutOfReach);
     QString reason;
-    if (!WriteTableText(table, dir.filePath(QStringLiteral("log.txt")), &reason))
+    if (!WriteTableText(readings, dir.filePath(QStringLiteral("log.txt")), &reason))
         _exit(kTextFailed);
     try {
         SpreadsheetAutomation excel;
@@ -64,11 +65,10 @@ enum ChildExit {
 }
 
 TEST(ReadOnlyFolder, WritableFilesAreRewrittenInPlace) {
-    zelvox::testing::PaneHub hub;
-    ReadingsTable table(&hub);
-    table.AddReading(1, 1, 1.234, {9, 5, 7, 42});
-    table.AddReading(0, 12, 999999.0, {14, 30, 0, 250});
-    QImage picture(40, kGraphRows, QImage::Format_RGB32);
+    ReadingsModel readings;
+    readings.Append(1.234, 1, kDcVolt, {9, 5, 7, 42});
+    readings.Append(999999.0, 0, kKiloOhm, {14, 30, 0, 250});
+    QImage picture(40, kPlotRows, QImage::Format_RGB32);
     picture.fill(QColor(220, 220, 220));
 
     QTemporaryDir scratch;
@@ -93,7 +93,7 @@ TEST(ReadOnlyFolder, WritableFilesAreRewrittenInPlace) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-        RunExports(table, dir, picture);
+        RunExports(readings, dir, picture);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     chmod(folder.constData(), 0755);
@@ -110,7 +110,7 @@ TEST(ReadOnlyFolder, WritableFilesAreRewrittenInPlace) {
     }
     ASSERT_EQ(WEXITSTATUS(status), kDone) << "70 + which export failed";
 
-    EXPECT_EQ(zelvox::testing::ReadAll(dir.filePath(names[0])), TableTextBytes(table));
+    EXPECT_EQ(zelvox::testing::ReadAll(dir.filePath(names[0])), TableTextBytes(readings));
     EXPECT_EQ(zelvox::testing::ReadAll(dir.filePath(names[2])), GraphBitmapFile(picture));
     QString error;
     const QJsonObject book = zelvox::testing::ReadWorkbook(dir.filePath(names[1]), &error);

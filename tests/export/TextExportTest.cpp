@@ -1,9 +1,7 @@
 // "SAVE TEXT FILE": exact bytes, file names, status texts, the pause, dialog and failures.
 #include "export/TextExport.h"
 #include "ExportTestSupport.h"
-#include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
-#include "support/PaneHub.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -28,7 +26,7 @@ QByteArray FromHex(const char* hex) {
 
 TEST_F(TextExportFixture, ExampleRowIs29CodeUnitsLowByteFirst) {
     AddRow(1, 1, 1.234); // 0, 1.234, "DCV V", 09:05:07:042
-    const QByteArray bytes = TableTextBytes(*table);
+    const QByteArray bytes = TableTextBytes(readings());
     // "0\t1.234\tDCV V\t09:05:07:042\t\r\n"
     const QByteArray expected =
         FromHex("3000 0900 3100 2e00 3200 3300 3400 0900 4400 4300 5600 2000 5600 0900"
@@ -47,7 +45,7 @@ TEST_F(TextExportFixture, NonAsciiTypesAreSingleCodeUnits) {
     for (const auto& c : cases) {
         table->Clear();
         AddRow(0, c.functionCode, 5.0);
-        const QByteArray bytes = TableTextBytes(*table);
+        const QByteArray bytes = TableTextBytes(readings());
         const QString type = table->CellText(0, 2);
         // The Type field ends right before the third TAB; its last unit is the symbol.
         const qsizetype typeEnd = bytes.size() - 2 * (1 + 12 + 1 + 2);
@@ -61,7 +59,7 @@ TEST_F(TextExportFixture, OneLinePerRowNoHeaderTabAfterEveryField) {
     AddRow(1, 1, 1.234, {9, 5, 7, 42});
     AddRow(0, 12, 999999.0, {14, 30, 0, 250});
     AddRow(3, 23, -12.26, {0, 0, 0, 5});
-    SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("three")));
+    SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("three")));
     const QByteArray bytes = ReadAll(dir.filePath(QStringLiteral("three.txt")));
     const QString text =
         QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
@@ -82,7 +80,7 @@ TEST_F(TextExportFixture, NameAlwaysGetsTxtAndExistingFileIsReplaced) {
     for (const auto& c : cases) {
         hub.texts.clear();
         ModalWatcher watcher;
-        SaveTextFile(hub, nullptr, dir.filePath(QString::fromLatin1(c.chosen)));
+        SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QString::fromLatin1(c.chosen)));
         EXPECT_EQ(ReadAll(dir.filePath(QString::fromLatin1(c.written))).size(), 58) << c.chosen;
         EXPECT_EQ(hub.texts, QStringList({QStringLiteral("3:start to txt excel,please wait..."),
                                           QStringLiteral("3:save txt file successfully")}));
@@ -92,15 +90,15 @@ TEST_F(TextExportFixture, NameAlwaysGetsTxtAndExistingFileIsReplaced) {
     // Saving "log" again replaces log.txt, without a question.
     ASSERT_TRUE(zelvox::testing::WriteAll(dir.filePath(QStringLiteral("log.txt")), QByteArray(1000, 'x')));
     ModalWatcher watcher;
-    SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("log")));
-    EXPECT_EQ(ReadAll(dir.filePath(QStringLiteral("log.txt"))), TableTextBytes(*table));
+    SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("log")));
+    EXPECT_EQ(ReadAll(dir.filePath(QStringLiteral("log.txt"))), TableTextBytes(readings()));
     EXPECT_TRUE(watcher.boxes.empty());
     // Nothing but the written files is left in the folder (no temporary files).
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(TextExportFixture, EmptyTableGivesAnEmptyFile) {
-    SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("empty")));
+    SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("empty")));
     QFileInfo info(dir.filePath(QStringLiteral("empty.txt")));
     ASSERT_TRUE(info.exists());
     EXPECT_EQ(info.size(), 0);
@@ -108,21 +106,18 @@ TEST_F(TextExportFixture, EmptyTableGivesAnEmptyFile) {
 }
 
 TEST_F(TextExportFixture, AcquisitionIsPausedWhileWritingOnly) {
-    auto panel = std::make_unique<ControlPanel>(&hub);
-    hub.panel = panel.get();
     AddRow(1, 1, 1.234);
-    SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("paused")));
+    SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("paused")));
     ASSERT_EQ(hub.pausedAt.size(), 2u);
     EXPECT_EQ(hub.pausedAt[0], 1); // raised before the start text
     EXPECT_EQ(hub.pausedAt[1], 0); // lowered before the success text
-    EXPECT_EQ(panel->acquisition().paused.load(), 0);
-    hub.panel = nullptr;
+    EXPECT_FALSE(hub.session.Paused());
 }
 
 TEST_F(TextExportFixture, DialogOffersTxtWithoutOverwriteQuestionAndCancelDoesNothing) {
     AddRow(1, 1, 1.234);
     ModalWatcher watcher;
-    SaveTextFileCommand(hub, nullptr); // the watcher rejects the dialog
+    SaveTextFileCommand(hub.session, hub.ProgressSink(), nullptr); // the watcher rejects the dialog
     ASSERT_EQ(watcher.dialogs.size(), 1u);
     EXPECT_EQ(watcher.dialogs[0].nameFilters, QStringList(QStringLiteral("TXT(*.txt)")));
     EXPECT_FALSE(watcher.dialogs[0].confirmsOverwrite);
@@ -134,9 +129,9 @@ TEST_F(TextExportFixture, DialogOffersTxtWithoutOverwriteQuestionAndCancelDoesNo
     const QString existing = dir.filePath(QStringLiteral("picked.txt"));
     ASSERT_TRUE(zelvox::testing::WriteAll(existing, "old"));
     watcher.onFileDialog = zelvox::testing::ChoosePath(existing);
-    SaveTextFileCommand(hub, nullptr);
+    SaveTextFileCommand(hub.session, hub.ProgressSink(), nullptr);
     EXPECT_EQ(ReadAll(existing), QByteArray("old"));
-    EXPECT_EQ(ReadAll(existing + QStringLiteral(".txt")), TableTextBytes(*table));
+    EXPECT_EQ(ReadAll(existing + QStringLiteral(".txt")), TableTextBytes(readings()));
     EXPECT_TRUE(watcher.boxes.empty());
 }
 
@@ -144,7 +139,7 @@ TEST_F(TextExportFixture, UncreatableFileShowsPathAndReasonAndNoSuccess) {
     AddRow(1, 1, 1.234);
     const QString chosen = zelvox::testing::UncreatablePath(dir, QStringLiteral("log"));
     ModalWatcher watcher;
-    SaveTextFile(hub, nullptr, chosen);
+    SaveTextFile(hub.session, hub.ProgressSink(), nullptr, chosen);
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zelvox"));
@@ -165,7 +160,7 @@ TEST_F(TextExportFixture, FailedWriteKeepsTheOldFileWhole) {
     ModalWatcher watcher;
     {
         zelvox::testing::FileSizeLimit limit(4096); // the table needs about 11 KB
-        SaveTextFile(hub, nullptr, dir.filePath(QStringLiteral("keep")));
+        SaveTextFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("keep")));
     }
     EXPECT_EQ(ReadAll(target), old);
     ASSERT_EQ(watcher.boxes.size(), 1u);

@@ -2,9 +2,7 @@
 // and the failure paths.
 #include "export/WorkbookExport.h"
 #include "ExportTestSupport.h"
-#include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
-#include "support/PaneHub.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
@@ -50,7 +48,7 @@ TEST_F(WorkbookExportFixture, TenRowsReadBackWithSheetsTypesAndFormats) {
     for (int i = 3; i < 10; ++i)
         table->AddReading(2, 17, 50.0 + i, {23, 59, 59, 999});
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("data")));
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("data")));
     EXPECT_TRUE(watcher.boxes.empty());
     EXPECT_EQ(hub.texts, kProgress + QStringList(QStringLiteral("3:save excel file successfully")));
 
@@ -111,7 +109,7 @@ TEST_F(WorkbookExportFixture, TenRowsReadBackWithSheetsTypesAndFormats) {
 
 TEST_F(WorkbookExportFixture, EmptyTableHasHeaderAndFormatsOnRowTwo) {
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("empty")));
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("empty")));
     EXPECT_EQ(hub.texts, kProgress + QStringList(QStringLiteral("3:save excel file successfully")));
     const QJsonObject cells = Cells(Read(dir.filePath(QStringLiteral("empty.xls"))), "KX-NOVA");
     ExpectCell(cells, "A1", QStringLiteral("Index"), "s", "@");
@@ -134,7 +132,7 @@ TEST_F(WorkbookExportFixture, NameAlwaysGetsXlsAndExistingFileIsReplaced) {
     } cases[] = {{"data", "data.xls"}, {"data.xls", "data.xls.xls"}};
     ModalWatcher watcher;
     for (const auto& c : cases) {
-        SaveExcelFile(hub, nullptr, dir.filePath(QString::fromLatin1(c.chosen)));
+        SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QString::fromLatin1(c.chosen)));
         const QJsonObject cells = Cells(Read(dir.filePath(QString::fromLatin1(c.written))), "KX-NOVA");
         ExpectCell(cells, "B2", 1.234, "n", "0.000_ ");
     }
@@ -144,20 +142,17 @@ TEST_F(WorkbookExportFixture, NameAlwaysGetsXlsAndExistingFileIsReplaced) {
 }
 
 TEST_F(WorkbookExportFixture, AcquisitionIsPausedFromStartToSuccess) {
-    auto panel = std::make_unique<ControlPanel>(&hub);
-    hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
-    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("paused")));
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("paused")));
     EXPECT_EQ(hub.pausedAt, (std::vector<int>{1, 1, 1, 1, 1}));
-    EXPECT_EQ(panel->acquisition().paused.load(), 0);
-    hub.panel = nullptr;
+    EXPECT_FALSE(hub.session.Paused());
 }
 
 TEST_F(WorkbookExportFixture, DialogAndCancel) {
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, QString());
-    SaveExcelFileCommand(hub, nullptr); // rejected by the watcher
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, QString());
+    SaveExcelFileCommand(hub.session, hub.ProgressSink(), nullptr); // rejected by the watcher
     ASSERT_EQ(watcher.dialogs.size(), 1u);
     EXPECT_EQ(watcher.dialogs[0].nameFilters, QStringList(QStringLiteral("EXCEL(*.xls)")));
     EXPECT_FALSE(watcher.dialogs[0].confirmsOverwrite);
@@ -166,17 +161,15 @@ TEST_F(WorkbookExportFixture, DialogAndCancel) {
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
     watcher.onFileDialog = zelvox::testing::ChoosePath(dir.filePath(QStringLiteral("chosen")));
-    SaveExcelFileCommand(hub, nullptr);
+    SaveExcelFileCommand(hub.session, hub.ProgressSink(), nullptr);
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("chosen.xls"))));
 }
 
 TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndTheFailureText) {
-    auto panel = std::make_unique<ControlPanel>(&hub);
-    hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     const QString chosen = zelvox::testing::UncreatablePath(dir, QStringLiteral("data"));
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, chosen);
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, chosen);
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zelvox"));
@@ -184,8 +177,7 @@ TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndTheFailure
         << watcher.boxes[0].text.toStdString();
     EXPECT_TRUE(watcher.boxes[0].text.contains(chosen + QStringLiteral(".xls")));
     EXPECT_EQ(hub.texts, kProgress + QStringList(QStringLiteral("3:save excel file error")));
-    EXPECT_EQ(panel->acquisition().paused.load(), 0);
-    hub.panel = nullptr;
+    EXPECT_FALSE(hub.session.Paused());
 }
 
 TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
@@ -197,7 +189,7 @@ TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
     ModalWatcher watcher;
     {
         zelvox::testing::FileSizeLimit limit(8192); // the workbook needs several times that
-        SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("keep")));
+        SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("keep")));
     }
     EXPECT_EQ(ReadAll(target), old);
     ASSERT_EQ(watcher.boxes.size(), 1u);
@@ -212,15 +204,13 @@ TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
 }
 
 TEST_F(WorkbookExportFixture, TableLargerThanASheetIsRefusedBeforeAnythingIsWritten) {
-    auto panel = std::make_unique<ControlPanel>(&hub);
-    hub.panel = panel.get();
     constexpr int kRows = 1048575; // one more than fits: rows 2 .. 1,048,576, formats one below
     for (int i = 0; i < kRows; ++i)
         table->AddReading(1, 1, 0.5, {9, 5, 7, 42});
     const QString target = dir.filePath(QStringLiteral("big.xls"));
     ASSERT_TRUE(zelvox::testing::WriteAll(target, "old"));
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("big")));
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("big")));
     ASSERT_EQ(watcher.boxes.size(), 1u);
     const QString text = watcher.boxes[0].text;
     EXPECT_TRUE(text.contains(QStringLiteral("1048575 rows"))) << text.toStdString();
@@ -230,18 +220,15 @@ TEST_F(WorkbookExportFixture, TableLargerThanASheetIsRefusedBeforeAnythingIsWrit
     EXPECT_EQ(hub.texts, QStringList(QStringLiteral("3:save excel file error")));
     EXPECT_EQ(ReadAll(target), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList(QStringLiteral("big.xls")));
-    EXPECT_EQ(panel->acquisition().paused.load(), 0);
-    hub.panel = nullptr;
+    EXPECT_FALSE(hub.session.Paused());
 }
 
 TEST_F(WorkbookExportFixture, InitErrorShowsOnlyItsMessage) {
-    auto panel = std::make_unique<ControlPanel>(&hub);
-    hub.panel = panel.get();
     table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
     const QByteArray saved = qgetenv("TMPDIR");
     qputenv("TMPDIR", zelvox::testing::UncreatablePath(dir, QStringLiteral("tmp")).toLocal8Bit());
     ModalWatcher watcher;
-    SaveExcelFile(hub, nullptr, dir.filePath(QStringLiteral("never")));
+    SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("never")));
     if (saved.isNull())
         qunsetenv("TMPDIR");
     else
@@ -250,8 +237,7 @@ TEST_F(WorkbookExportFixture, InitErrorShowsOnlyItsMessage) {
     EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("EXCEL init error!"));
     EXPECT_TRUE(hub.texts.isEmpty());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("never.xls"))));
-    EXPECT_EQ(panel->acquisition().paused.load(), 0);
-    hub.panel = nullptr;
+    EXPECT_FALSE(hub.session.Paused());
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "decode/FrameEncoder.h"
 #include "export/TextExport.h"
 #include "journal/JournalLoader.h"
-#include "panes/ReadingsTable.h"
+#include "session/ReadingsModel.h"
 #include "support/Pty.h"
 
 #include <QDir>
@@ -238,7 +238,7 @@ TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
 }
 
 TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
-    ReadingsTable original(nullptr);
+    ReadingsModel original;
     Journal journal(dir);
     ASSERT_TRUE(journal.Start().ok);
     const Reading readings[] = {
@@ -248,7 +248,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     for (int i = 0; i < 500; ++i) {
         const Reading& r = readings[i % std::size(readings)];
         const WallTime at = WallTimeAt(start + i * 537);
-        original.AddReading(r.pointPosition, r.functionCode, r.value, at.LocalTimeOfDay());
+        original.Append(r.value, r.pointPosition, r.functionCode, at.LocalTimeOfDay());
         journal.Append(i, r, at);
     }
     const QString path = journal.CurrentFile();
@@ -264,9 +264,9 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     EXPECT_TRUE(loaded.tornLastLine);
     EXPECT_EQ(loaded.skipped, 0);
     ASSERT_EQ(loaded.rows.size(), 500u);
-    ReadingsTable reloaded(nullptr);
+    ReadingsModel reloaded;
     for (const JournalRow& row : loaded.rows)
-        reloaded.AddReading(row.reading.pointPosition, row.reading.functionCode, row.reading.value, row.time);
+        reloaded.Append(row.reading.value, row.reading.pointPosition, row.reading.functionCode, row.time);
     const QByteArray text = TableTextBytes(original);
     EXPECT_EQ(TableTextBytes(reloaded), text);
     EXPECT_FALSE(text.isEmpty());

@@ -4,6 +4,7 @@
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
 #include "link/DemoScenario.h"
+#include "link/LinkMessages.h"
 #include "link/LinkTestUtil.h"
 #include "link/SerialPort.h"
 #include "support/Pty.h"
@@ -38,13 +39,12 @@ class AcquisitionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
-        acquisitionRunning.store(0);
         QObject::connect(&acq, &Acquisition::frameAccepted, &acq,
                          [this](const Frame& f) { frames.push_back(f); });
     }
     void TearDown() override {
         acq.StopAcquisition();
-        EXPECT_EQ(acquisitionRunning.load(), 0);
+        EXPECT_FALSE(acq.IsRunning());
     }
 
     bool Start(int rate = 120) {
@@ -57,7 +57,7 @@ protected:
         return other->Open(pty.SlavePath(), nullptr);
     }
     bool WaitFrames(std::size_t n, int ms = 3000) {
-        return SpinUntil([&] { return frames.size() >= n; }, ms);
+        return WaitUntil([&] { return frames.size() >= n; }, ms);
     }
 
     Pty pty;
@@ -71,7 +71,6 @@ TEST_F(AcquisitionTest, StartStopStartOnTheSamePortKeepsTheHistory) {
     EXPECT_TRUE(acq.IsRunning());
     EXPECT_TRUE(acq.PortOpen());
     EXPECT_FALSE(PortFree());
-    EXPECT_EQ(acquisitionRunning.load(), 1);
 
     const Frame first = Encode("1.234", 1);
     ASSERT_TRUE(pty.Write(first));
@@ -80,13 +79,12 @@ TEST_F(AcquisitionTest, StartStopStartOnTheSamePortKeepsTheHistory) {
     EXPECT_EQ(acq.CurrentReading().value, 1.234);
     EXPECT_EQ(acq.CurrentReading().functionCode, 1);
     // The frame reaches the UI just before the reader stores its reading.
-    EXPECT_TRUE(SpinUntil([&] { return history.Count() == 1; }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return history.Count() == 1; }, 1000));
     EXPECT_EQ(history.readingPending.load(), 1);
 
     acq.StopAcquisition();
     EXPECT_FALSE(acq.IsRunning());
     EXPECT_FALSE(acq.PortOpen());
-    EXPECT_EQ(acquisitionRunning.load(), 0);
     EXPECT_TRUE(PortFree()) << "the port is still held after STOP";
     // STOP leaves the reading as it was.
     EXPECT_EQ(acq.CurrentReading().value, 1.234);
@@ -94,14 +92,14 @@ TEST_F(AcquisitionTest, StartStopStartOnTheSamePortKeepsTheHistory) {
     // The second START opens the port afresh and clears the pending mark, so the next
     // reading is stored after the first run's.
     ASSERT_TRUE(Start());
-    EXPECT_EQ(acquisitionRunning.load(), 1);
+    EXPECT_TRUE(acq.IsRunning());
     const Frame second = Encode("-0.52", 12);
     ASSERT_TRUE(pty.Write(second));
     ASSERT_TRUE(WaitFrames(2));
     EXPECT_EQ(frames[1], second);
     EXPECT_EQ(acq.CurrentReading().value, -0.52);
     EXPECT_EQ(acq.CurrentReading().functionCode, 12);
-    EXPECT_TRUE(SpinUntil([&] { return history.Count() == 2; }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return history.Count() == 2; }, 1000));
     EXPECT_EQ(history.Value(0), 1.234);
     EXPECT_EQ(history.Value(1), -0.52);
 }
@@ -113,7 +111,6 @@ TEST_F(AcquisitionTest, MissingDeviceFailsAndLeavesItIdleThenAGoodPortStarts) {
     EXPECT_EQ(r.reason, QStringLiteral("No such file or directory"));
     EXPECT_FALSE(acq.IsRunning());
     EXPECT_FALSE(acq.PortOpen());
-    EXPECT_EQ(acquisitionRunning.load(), 0);
 
     ASSERT_TRUE(Start());
     ASSERT_TRUE(pty.Write(Numbered(7)));
@@ -136,7 +133,6 @@ TEST_F(AcquisitionTest, AWorkerThatCannotStartLeavesNothingBehind) {
         EXPECT_EQ(r.status, Acquisition::StartStatus::ThreadFailed) << worker;
         EXPECT_FALSE(acq.IsRunning()) << worker;
         EXPECT_FALSE(acq.PortOpen()) << worker;
-        EXPECT_EQ(acquisitionRunning.load(), 0) << worker;
         EXPECT_TRUE(PortFree()) << "port left open, worker " << worker;
     }
     acq.FailWorkerStartForTesting(0);
@@ -208,7 +204,7 @@ TEST_F(AcquisitionTest, SamplingDispatchesOncePerPeriodWithTheFirstFrameAfterThe
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
     });
-    SpinUntil([&] { return dispatches.size() >= 5; }, 4000);
+    WaitUntil([&] { return dispatches.size() >= 5; }, 4000);
     done = true;
     meter.join();
     ASSERT_GE(dispatches.size(), 5u);
@@ -248,7 +244,7 @@ std::vector<double> RowGaps(Acquisition& acq, ReadingHistory& history, Pty& pty,
             std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
         }
     });
-    SpinUntil([&] { return at.size() > static_cast<std::size_t>(rows); }, rows * 1000 + 2000);
+    WaitUntil([&] { return at.size() > static_cast<std::size_t>(rows); }, rows * 1000 + 2000);
     done = true;
     meter.join();
     std::vector<double> gaps;
@@ -312,7 +308,6 @@ TEST_F(AcquisitionTest, UnpluggedAdapterNeitherSpinsNorBlocksStop) {
     acq.StopAcquisition();
     EXPECT_LT(timer.elapsed(), 300);
     EXPECT_FALSE(acq.PortOpen());
-    EXPECT_EQ(acquisitionRunning.load(), 0);
 }
 
 TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
@@ -323,7 +318,7 @@ TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
     });
     ASSERT_TRUE(Start(120));
     ASSERT_TRUE(pty.Write(Numbered(1)));
-    ASSERT_TRUE(SpinUntil([&] { return dispatchCount == 1; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return dispatchCount == 1; }, 2000));
 
     // The reader is blocked waiting for a start byte; the pause takes effect after that read.
     acq.paused.store(1);
@@ -342,7 +337,7 @@ TEST_F(AcquisitionTest, PausedWorkersLeaveTheLineAloneAndResumeMidFrame) {
     ASSERT_TRUE(WaitFrames(3));
     EXPECT_EQ(frames[1], half) << "the frame begun before the pause was lost";
     EXPECT_EQ(frames[2], Numbered(3));
-    ASSERT_TRUE(SpinUntil([&] { return dispatchCount == 2; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return dispatchCount == 2; }, 2000));
     EXPECT_EQ(history.Value(1), 2.0);
 }
 
@@ -362,7 +357,7 @@ TEST_F(AcquisitionTest, APauseDuringTheSamplingPeriodHoldsTheDispatchBack) {
     SpinFor(1000);
     EXPECT_TRUE(dispatchedAt.empty()) << "dispatch requested " << dispatchedAt.front() << " ms into a pause";
     acq.paused.store(0);
-    ASSERT_TRUE(SpinUntil([&] { return !dispatchedAt.empty(); }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return !dispatchedAt.empty(); }, 2000));
     EXPECT_GE(dispatchedAt.front(), 1200 + 480) << "less than a period after the pause";
 }
 
@@ -378,14 +373,14 @@ TEST_F(AcquisitionTest, ALateDispatchIsAskedForAgainAfterEachFurtherPeriod) {
     ASSERT_TRUE(pty.Write(Numbered(1)));
     ASSERT_TRUE(WaitFrames(1));
     clock.start();
-    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() >= 3; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return requestedAt.size() >= 3; }, 3000));
     EXPECT_GE(requestedAt[1] - requestedAt[0], 480);
     EXPECT_GE(requestedAt[2] - requestedAt[1], 480);
     // Dispatched, and no newer reading: no further request.
     SpinFor(1200);
     EXPECT_EQ(requestedAt.size(), 3u);
     ASSERT_TRUE(pty.Write(Numbered(2)));
-    ASSERT_TRUE(SpinUntil([&] { return requestedAt.size() == 4; }, 1500));
+    ASSERT_TRUE(WaitUntil([&] { return requestedAt.size() == 4; }, 1500));
     EXPECT_EQ(history.Count(), 2);
 }
 

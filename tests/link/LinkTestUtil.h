@@ -1,9 +1,10 @@
-// Helpers for the link tests: spinning the UI event loop, answering modal boxes, CPU time.
+// Helpers for the link tests: answering the next modal widget, CPU time. Waiting on the UI
+// event loop comes from support/EventLoop.h.
 #pragma once
 
+#include "support/EventLoop.h"
+
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -11,23 +12,6 @@
 #include <functional>
 
 namespace zelvox::testing {
-
-// Runs the UI event loop until pred() holds or timeoutMs pass; returns pred().
-inline bool SpinUntil(const std::function<bool()>& pred, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
-        QEventLoop loop;
-        QTimer::singleShot(2, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-inline void SpinFor(int ms) {
-    SpinUntil([] { return false; }, ms);
-}
 
 // What a modal message box said.
 struct SeenBox {

@@ -1,7 +1,7 @@
 // The port settings dialog and the PORT SET command, headless.
 #include "link/PortSettingsDialog.h"
-#include "link/Acquisition.h"
 #include "link/LinkTestUtil.h"
+#include "res/ControlIds.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -26,18 +26,18 @@ TEST(PortSettingsDialog, ControlsIdsTextsAndGeometry) {
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Dialog"));
     EXPECT_EQ(dialog.size(), QSize(471, 117)); // 314 x 72 dialog units
     const struct {
-        const char* id;
+        int id;
         const char* className;
         const char* text;
         QRect geometry; // dialog units scaled by 6/4 and 13/8
     } controls[] = {
-        {"1001", "QComboBox", nullptr, QRect(15, 18, 162, 24)},
-        {"1002", "QPushButton", "FLASH PORT", QRect(192, 16, 93, 26)},
-        {"1003", "QSlider", nullptr, QRect(26, 72, 327, 23)},
-        {"1", "QPushButton", "OK", QRect(386, 62, 75, 23)},
+        {kPortList, "QComboBox", nullptr, QRect(15, 18, 162, 24)},
+        {kFlashButton, "QPushButton", "FLASH PORT", QRect(192, 16, 93, 26)},
+        {kRateSlider, "QSlider", nullptr, QRect(26, 72, 327, 23)},
+        {kDialogOk, "QPushButton", "OK", QRect(386, 62, 75, 23)},
     };
     for (const auto& c : controls) {
-        auto* w = dialog.findChild<QWidget*>(QLatin1String(c.id));
+        auto* w = dialog.findChild<QWidget*>(ControlName(c.id));
         ASSERT_NE(w, nullptr) << c.id;
         EXPECT_STREQ(w->metaObject()->className(), c.className) << c.id;
         EXPECT_EQ(w->geometry(), c.geometry) << c.id;
@@ -142,7 +142,6 @@ TEST(PortSettingsDialog, FlashPortRediscoversAndResetsTheIndexAtOnce) {
 }
 
 TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
-    acquisitionRunning.store(1);
     bool listed = false;
     Settings settings;
     SeenBox seen;
@@ -151,12 +150,11 @@ TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
     bool accepted = true;
     {
         ModalProbe probe(RecordBox(&seen));
-        accepted = RunPortSetCommand(settings, &parent, &status, [&] {
+        accepted = RunPortSetCommand(settings, &parent, /*acquisitionRuns=*/true, &status, [&] {
             listed = true;
             return kThreePorts;
         });
     }
-    acquisitionRunning.store(0);
     EXPECT_FALSE(accepted);
     EXPECT_FALSE(listed) << "the dialog was created";
     ASSERT_TRUE(seen.seen);
@@ -167,7 +165,6 @@ TEST(RunPortSetCommand, RefusedWhileAcquisitionRuns) {
 }
 
 TEST(RunPortSetCommand, OkSetsTheStatusTextAndClosingChangesNothing) {
-    acquisitionRunning.store(0);
     const struct {
         QStringList ports;
         bool pressOk;
@@ -196,7 +193,8 @@ TEST(RunPortSetCommand, OkSetsTheStatusTextAndClosingChangesNothing) {
                 else
                     dialog->close();
             });
-            accepted = RunPortSetCommand(settings, nullptr, &status, Fixed(c.ports));
+            accepted =
+                RunPortSetCommand(settings, nullptr, /*acquisitionRuns=*/false, &status, Fixed(c.ports));
         }
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(status, QLatin1String(c.status));

@@ -2,6 +2,7 @@
 #include "link/SimulatedMeter.h"
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
 #include "link/DemoScenario.h"
 #include "link/SerialPort.h"
 
@@ -85,7 +86,7 @@ TEST(ParseDisplays, ReadsCodeTextAndFrames) {
     std::vector<Frame> frames;
     ASSERT_TRUE(ScenarioFrames(steps, &frames, &error));
     ASSERT_EQ(frames.size(), 6u);
-    EXPECT_EQ(frames[3], *EncodeReading("-5.0", 23));
+    EXPECT_EQ(frames[3], *EncodeReading("-5.0", kCelsius));
 }
 
 TEST(ParseDisplays, RejectsWhatItCannotPlay) {
@@ -178,8 +179,8 @@ TEST(SimulatedMeter, PlaysADisplaysFile) {
     options.waitForListener = true;
     SimulatedMeter meter(options);
     ASSERT_TRUE(meter.Start());
-    const std::vector<Frame> expected{*EncodeReading("1.250", 27), *EncodeReading("1.250", 27),
-                                      *EncodeReading("OL", 12)};
+    const std::vector<Frame> expected{*EncodeReading("1.250", kKiloRpm), *EncodeReading("1.250", kKiloRpm),
+                                      *EncodeReading("OL", kKiloOhm)};
     EXPECT_EQ(meter.Scenario(), expected);
     auto port = CreateSerialPort();
     ASSERT_TRUE(port->Open(meter.SlavePath(), nullptr));

@@ -10,7 +10,7 @@ namespace {
 using namespace zelvox;
 
 TEST(PanelArt, BackgroundIsAllBlackAtItsSize) {
-    const QImage background = res::LoadImage(kBackgroundImageId);
+    const QImage background = res::LoadImage(res::kLcdBackground);
     ASSERT_EQ(background.size(), QSize(338, 174));
     for (int y = 0; y < background.height(); ++y)
         for (int x = 0; x < background.width(); ++x)

@@ -2,9 +2,9 @@
 // table, the gauge and the graph in one tick; RESET empties the data and leaves the display.
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
-#include "panes/NeedleGauge.h"
-#include "panes/ReadingsTable.h"
-#include "panes/TrendGraph.h"
+#include "decode/FunctionCode.h"
+#include "link/Acquisition.h"
+#include "res/ControlIds.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -17,37 +17,24 @@ namespace {
 using namespace zelvox;
 using namespace zelvox::paneltest;
 
-// The panel with the table, gauge and graph beside it, as in the main window.
+// The four panes of the main window on one session, wired as the main window wires them.
 struct FullRig {
-    PanelRig rig;
-    std::unique_ptr<ReadingsTable> table = std::make_unique<ReadingsTable>(&rig.hub);
-    std::unique_ptr<NeedleGauge> gauge = std::make_unique<NeedleGauge>(&rig.hub);
-    std::unique_ptr<TrendGraph> graph = std::make_unique<TrendGraph>(&rig.hub);
+    zelvox::testing::SessionHub hub;
+    zelvox::testing::AllPanes panes{hub};
+    ReadingsTable* table = panes.table.get();
+    NeedleGauge* gauge = panes.gauge.get();
+    TrendGraph* graph = panes.graph.get();
+    ControlPanel* panel = panes.panel.get();
 
-    FullRig() {
-        table->resize(480, 279);
-        gauge->resize(410, 227);
-        graph->resize(450, 279);
-        table->InitialUpdate();
-        gauge->InitialUpdate();
-        graph->InitialUpdate();
-        rig.hub.data = table.get();
-        rig.hub.gauge = gauge.get();
-        rig.hub.graph = graph.get();
-    }
-    ~FullRig() {
-        rig.panel->OnStop();
-        rig.hub.data = nullptr;
-        rig.hub.gauge = nullptr;
-        rig.hub.graph = nullptr;
-    }
-    QString Field(int id) const { return rig.Child<QLineEdit>(id)->text(); }
-    QTimer* DispatchTimer() const { return rig.panel->findChild<QTimer*>(QStringLiteral("dispatchTimer")); }
+    ~FullRig() { panel->OnStop(); }
+    template <class T> T* Child(int id) const { return panel->findChild<T*>(QString::number(id)); }
+    QString Field(int id) const { return Child<QLineEdit>(id)->text(); }
+    QTimer* DispatchTimer() { return hub.session.findChild<QTimer*>(QStringLiteral("dispatchTimer")); }
 
     void Start(const zelvox::testing::Pty& pty) {
-        rig.hub.settings.portName = pty.SlavePath();
-        rig.hub.settings.samplingRate = 120;
-        rig.panel->OnStart();
+        hub.settings.portName = pty.SlavePath();
+        hub.settings.samplingRate = 120;
+        panel->OnStart();
     }
     // One reading from the meter, handed out by the sampling thread's dispatch: the table has
     // one row more when it is done.
@@ -75,46 +62,51 @@ TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
         const char* min;
     };
     const Step steps[] = {
-        {"1.234", 1, "1.234V", "1.234V"},                               // first reading of a run sets both
-        {"0.500", 1, nullptr, "0.500V"},  {"0L", 1, nullptr, nullptr},  // overload: neither moves
-        {"2.000", 1, "2.000V", nullptr},  {"230", 2, "230mV", "230mV"}, // another function starts a new run
-        {"230", 2, "230mV", "230mV"},                                   // equal values renew both
+        {"1.234", kDcVolt, "1.234V", "1.234V"}, // first reading of a run sets both
+        {"0.500", kDcVolt, nullptr, "0.500V"},
+        {"0L", kDcVolt, nullptr, nullptr}, // overload: neither moves
+        {"2.000", kDcVolt, "2.000V", nullptr},
+        {"230", kDcMillivolt, "230mV", "230mV"}, // another function starts a new run
+        {"230", kDcMillivolt, "230mV", "230mV"}, // equal values renew both
     };
     const double values[] = {1.234, 0.5, kOverload, 2.0, 230.0, 230.0};
     int row = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE(s.text);
-        const QString before[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
+        const QString before[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
+                                   f.Field(kMinTimeField)};
         ASSERT_TRUE(f.Measure(pty, s.text, s.function));
         if (s.max) {
-            EXPECT_EQ(f.Field(1005), QString::fromLatin1(s.max));
-            EXPECT_EQ(f.rig.Child<QLineEdit>(1005)->cursorPosition(), 0)
+            EXPECT_EQ(f.Field(kMaxValueField), QString::fromLatin1(s.max));
+            EXPECT_EQ(f.Child<QLineEdit>(kMaxValueField)->cursorPosition(), 0)
                 << "a narrow field shows the value's start";
-            EXPECT_TRUE(kTime.match(f.Field(1006)).hasMatch()) << f.Field(1006).toStdString();
+            EXPECT_TRUE(kTime.match(f.Field(kMaxTimeField)).hasMatch())
+                << f.Field(kMaxTimeField).toStdString();
         } else {
-            EXPECT_EQ(f.Field(1005), before[0]);
-            EXPECT_EQ(f.Field(1006), before[1]);
+            EXPECT_EQ(f.Field(kMaxValueField), before[0]);
+            EXPECT_EQ(f.Field(kMaxTimeField), before[1]);
         }
         if (s.min) {
-            EXPECT_EQ(f.Field(1007), QString::fromLatin1(s.min));
-            EXPECT_TRUE(kTime.match(f.Field(1008)).hasMatch()) << f.Field(1008).toStdString();
+            EXPECT_EQ(f.Field(kMinValueField), QString::fromLatin1(s.min));
+            EXPECT_TRUE(kTime.match(f.Field(kMinTimeField)).hasMatch())
+                << f.Field(kMinTimeField).toStdString();
         } else {
-            EXPECT_EQ(f.Field(1007), before[2]);
-            EXPECT_EQ(f.Field(1008), before[3]);
+            EXPECT_EQ(f.Field(kMinValueField), before[2]);
+            EXPECT_EQ(f.Field(kMinTimeField), before[3]);
         }
         // The same tick served the table, the gauge and the graph with this reading.
         EXPECT_EQ(f.table->RowCount(), row + 1);
         EXPECT_EQ(f.gauge->gaugeValue(), values[row]);
         EXPECT_EQ(f.graph->trendFunction(), s.function);
-        EXPECT_EQ(f.rig.hub.history.readingPending, 0);
+        EXPECT_EQ(f.hub.history().readingPending, 0);
         EXPECT_FALSE(f.DispatchTimer()->isActive());
         ++row;
     }
     EXPECT_EQ(f.table->CellText(0, 1), QStringLiteral("1.234"));
     EXPECT_EQ(f.table->CellText(4, 1), QStringLiteral("230"));
-    EXPECT_EQ(f.rig.hub.history.Count(), 6);
-    EXPECT_EQ(f.rig.hub.history.RunStart(), 4); // the run of mV readings began at the fifth
-    EXPECT_EQ(f.rig.hub.stats.maxValue, 230.0);
+    EXPECT_EQ(f.hub.history().Count(), 6);
+    EXPECT_EQ(f.hub.history().RunStart(), 4); // the run of mV readings began at the fifth
+    EXPECT_EQ(f.hub.stats().maxValue, 230.0);
 }
 
 TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
@@ -122,75 +114,79 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     ASSERT_TRUE(pty.ok());
     FullRig f;
     f.Start(pty);
-    ASSERT_TRUE(f.Measure(pty, "5.000", 1));
-    ASSERT_TRUE(f.Measure(pty, "3.000", 1));
-    const QString fields[4] = {f.Field(1005), f.Field(1006), f.Field(1007), f.Field(1008)};
-    const Frame mirror = f.rig.panel->MirroredFrame();
+    ASSERT_TRUE(f.Measure(pty, "5.000", kDcVolt));
+    ASSERT_TRUE(f.Measure(pty, "3.000", kDcVolt));
+    const QString fields[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
+                               f.Field(kMinTimeField)};
+    const Frame mirror = f.hub.session.MirroredFrame();
     ASSERT_GT(f.graph->pageCount(), 0);
 
     f.DispatchTimer()->start(); // as if the sampling thread had just armed it
-    f.rig.panel->OnReset();
+    f.panel->OnReset();
 
     EXPECT_FALSE(f.DispatchTimer()->isActive());
-    EXPECT_EQ(f.rig.panel->acquisition().paused, 0);
-    EXPECT_TRUE(f.rig.panel->acquisition().IsRunning());
-    EXPECT_EQ(f.rig.hub.history.Count(), 0);
-    EXPECT_EQ(f.rig.hub.history.RunStart(), 0);
-    EXPECT_EQ(f.rig.hub.history.lastFunctionCode, 0);
+    EXPECT_FALSE(f.hub.session.Paused());
+    EXPECT_TRUE(f.hub.session.IsRunning());
+    EXPECT_EQ(f.hub.history().Count(), 0);
+    EXPECT_EQ(f.hub.history().RunStart(), 0);
+    EXPECT_EQ(f.hub.history().lastFunctionCode, 0);
     EXPECT_EQ(f.table->RowCount(), 0);
     EXPECT_EQ(f.gauge->gaugeValue(), 0.0);
     EXPECT_EQ(f.graph->pageCount(), 0);
     EXPECT_EQ(f.graph->trendFunction(), 0);
     // What RESET leaves alone.
-    EXPECT_EQ(f.rig.hub.stats.maxValue, 5.0);
-    EXPECT_EQ(f.rig.hub.stats.minValue, 3.0);
+    EXPECT_EQ(f.hub.stats().maxValue, 5.0);
+    EXPECT_EQ(f.hub.stats().minValue, 3.0);
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(f.Field(1005 + i), fields[i]);
-    EXPECT_EQ(f.rig.panel->MirroredFrame(), mirror);
+        EXPECT_EQ(f.Field(kMaxValueField + i), fields[i]);
+    EXPECT_EQ(f.hub.session.MirroredFrame(), mirror);
 
     // The next reading of the same function starts a new run: MAX and MIN restart from it.
-    ASSERT_TRUE(f.Measure(pty, "4.000", 1));
-    EXPECT_EQ(f.Field(1005), QStringLiteral("4.000V"));
-    EXPECT_EQ(f.Field(1007), QStringLiteral("4.000V"));
+    ASSERT_TRUE(f.Measure(pty, "4.000", kDcVolt));
+    EXPECT_EQ(f.Field(kMaxValueField), QStringLiteral("4.000V"));
+    EXPECT_EQ(f.Field(kMinValueField), QStringLiteral("4.000V"));
     EXPECT_EQ(f.table->RowCount(), 1);
-    EXPECT_EQ(f.rig.hub.history.Count(), 1);
+    EXPECT_EQ(f.hub.history().Count(), 1);
 }
 
 TEST(PanelDispatch, WorksWithNoOtherPanes) {
     PanelRig rig; // no table, gauge or graph
-    auto* timer = rig.panel->findChild<QTimer*>(QStringLiteral("dispatchTimer"));
+    MeterSession& session = rig.session();
+    auto* timer = session.findChild<QTimer*>(QStringLiteral("dispatchTimer"));
     ASSERT_NE(timer, nullptr);
-    rig.hub.history.readingPending = 1;
+    session.History().readingPending = 1;
     timer->start();
-    rig.panel->DispatchReading(); // the reading of a panel that never started: 0, no function
-    EXPECT_EQ(rig.Child<QLineEdit>(1005)->text(), QStringLiteral("0"));
-    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1006)->text()).hasMatch());
-    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(1008)->text()).hasMatch());
-    EXPECT_EQ(rig.hub.history.readingPending, 0);
+    session.DispatchReading(); // the reading of a session that never started: 0, no function
+    EXPECT_EQ(rig.Child<QLineEdit>(kMaxValueField)->text(), QStringLiteral("0"));
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(kMaxTimeField)->text()).hasMatch());
+    EXPECT_TRUE(kTime.match(rig.Child<QLineEdit>(kMinTimeField)->text()).hasMatch());
+    EXPECT_EQ(session.History().readingPending, 0);
     EXPECT_FALSE(timer->isActive());
 
-    rig.hub.history.lastFunctionCode = 7;
+    session.History().lastFunctionCode = 7;
     rig.panel->OnReset();
-    EXPECT_EQ(rig.hub.history.lastFunctionCode, 0);
+    EXPECT_EQ(session.History().lastFunctionCode, 0);
 }
 
 TEST(PanelDispatch, ArmingAgainReplacesTheEarlierArming) {
     FullRig f;
     std::thread sampler([&] {
         for (int i = 0; i < 3; ++i)
-            emit f.rig.panel->acquisition().dispatchRequested();
+            emit f.hub.session.acquisition().dispatchRequested();
     });
     sampler.join();
     ASSERT_TRUE(WaitUntil([&] { return f.table->RowCount() > 0; }, 2000));
-    WaitUntil([] { return false; }, 60); // time for more ticks, if the timer kept running
+    zelvox::testing::SpinFor(60); // time for more ticks, if the timer kept running
     EXPECT_EQ(f.table->RowCount(), 1);
     EXPECT_FALSE(f.DispatchTimer()->isActive());
 }
 
 TEST(PanelDispatch, ExitAsksTheMainWindowToClose) {
     PanelRig rig;
+    int requests = 0;
+    QObject::connect(rig.panel.get(), &ControlPanel::exitRequested, [&] { ++requests; });
     rig.panel->OnExit();
-    EXPECT_EQ(rig.hub.closeRequests, 1);
+    EXPECT_EQ(requests, 1);
 }
 
 } // namespace

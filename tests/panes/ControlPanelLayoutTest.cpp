@@ -4,7 +4,9 @@
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
 #include "res/Artwork.h"
+#include "res/ControlIds.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,10 +31,10 @@ TEST(PanelLayout, ButtonsBackgroundAndInitialStates) {
         QRect rect;
         bool enabled;
     };
-    const Button buttons[] = {{1009, "START", Edges(0, 177, 74, 212), true},
-                              {1010, "STOP", Edges(84, 177, 158, 212), false},
-                              {1011, "RESET", Edges(169, 177, 243, 212), true},
-                              {1012, "EXIT", Edges(252, 177, 326, 212), true}};
+    const Button buttons[] = {{kStartButton, "START", Edges(0, 177, 74, 212), true},
+                              {kStopButton, "STOP", Edges(84, 177, 158, 212), false},
+                              {kResetButton, "RESET", Edges(169, 177, 243, 212), true},
+                              {kExitButton, "EXIT", Edges(252, 177, 326, 212), true}};
     for (const Button& b : buttons) {
         auto* button = rig.Child<QPushButton>(b.id);
         ASSERT_NE(button, nullptr) << b.id;
@@ -41,7 +43,7 @@ TEST(PanelLayout, ButtonsBackgroundAndInitialStates) {
         EXPECT_EQ(button->isEnabled(), b.enabled) << b.id;
     }
 
-    auto* background = rig.Child<QLabel>(1013);
+    auto* background = rig.Child<QLabel>(kDisplayBackground);
     ASSERT_NE(background, nullptr);
     EXPECT_EQ(background->windowTitle(), QStringLiteral("MYStatic"));
     EXPECT_EQ(background->geometry(), QRect(0, 0, 338, 174));
@@ -49,7 +51,7 @@ TEST(PanelLayout, ButtonsBackgroundAndInitialStates) {
     // The mirrored frame agrees with a display whose 72 pictures are all shown.
     Frame allSet;
     allSet.fill(0xFF);
-    EXPECT_EQ(rig.panel->MirroredFrame(), allSet);
+    EXPECT_EQ(rig.session().MirroredFrame(), allSet);
 }
 
 TEST(PanelLayout, SegmentPicturesSitWhereTheDisplayHasThem) {
@@ -57,8 +59,8 @@ TEST(PanelLayout, SegmentPicturesSitWhereTheDisplayHasThem) {
     auto expectAt = [&](int s, int x, int y, int w, int h) {
         SegmentPicture* picture = rig.panel->Segment(s);
         ASSERT_NE(picture, nullptr) << s;
-        EXPECT_EQ(picture->objectName(), QString::number(2000 + s));
-        EXPECT_EQ(rig.Child<SegmentPicture>(2000 + s), picture);
+        EXPECT_EQ(picture->objectName(), QString::number(kFirstSegmentPicture + s));
+        EXPECT_EQ(rig.Child<SegmentPicture>(kFirstSegmentPicture + s), picture);
         EXPECT_EQ(picture->geometry(), QRect(x, y, w, h)) << "picture " << s;
         EXPECT_TRUE(picture->isVisible()) << s;
     };
@@ -105,8 +107,10 @@ struct FieldRow {
     const char* label;
     int fieldId;
 };
-const FieldRow kRows[] = {
-    {1014, "MAX", 1005}, {1015, "TIME", 1006}, {1016, "MIN", 1007}, {1017, "TIME", 1008}};
+const FieldRow kRows[] = {{kMaxLabel, "MAX", kMaxValueField},
+                          {kMaxTimeLabel, "TIME", kMaxTimeField},
+                          {kMinLabel, "MIN", kMinValueField},
+                          {kMinTimeLabel, "TIME", kMinTimeField}};
 
 TEST(PanelLayout, WideLayoutHasTwoColumnsBesideTheDisplay) {
     PanelRig rig(801, QSize(520, 227));
@@ -122,10 +126,10 @@ TEST(PanelLayout, WideLayoutHasTwoColumnsBesideTheDisplay) {
 
 TEST(PanelLayout, NarrowLayoutStacksEightRowsInTheRemainingWidth) {
     const std::pair<int, QRect> expected[] = {
-        {1014, Edges(339, 0, 389, 19)},    {1005, Edges(339, 21, 389, 42)},
-        {1015, Edges(339, 43, 389, 64)},   {1006, Edges(339, 65, 389, 86)},
-        {1016, Edges(339, 87, 389, 106)},  {1007, Edges(339, 108, 389, 129)},
-        {1017, Edges(339, 130, 389, 151)}, {1008, Edges(339, 152, 389, 173)}};
+        {kMaxLabel, Edges(339, 0, 389, 19)},        {kMaxValueField, Edges(339, 21, 389, 42)},
+        {kMaxTimeLabel, Edges(339, 43, 389, 64)},   {kMaxTimeField, Edges(339, 65, 389, 86)},
+        {kMinLabel, Edges(339, 87, 389, 106)},      {kMinValueField, Edges(339, 108, 389, 129)},
+        {kMinTimeLabel, Edges(339, 130, 389, 151)}, {kMinTimeField, Edges(339, 152, 389, 173)}};
     PanelRig rig(800, QSize(390, 227));
     for (const auto& [id, rect] : expected) {
         auto* control = rig.Child<QWidget>(id);
@@ -152,7 +156,7 @@ TEST(PanelLayout, FieldsStartAtZeroAndCannotBeEdited) {
         EXPECT_EQ(field->text(), QStringLiteral("0"));
     }
     // Labels and buttons keep the default font; only the fields use the field font.
-    EXPECT_NE(rig.Child<QLabel>(1014)->font().pixelSize(), 15);
+    EXPECT_NE(rig.Child<QLabel>(kMaxLabel)->font().pixelSize(), 15);
 }
 
 TEST(PanelLayout, AfterStartUpTheDisplayShowsEveryDigitAsEightWithAllPoints) {

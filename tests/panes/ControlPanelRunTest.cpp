@@ -2,13 +2,14 @@
 // bit by bit, and a failed START leaves the panel idle with its message.
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
+#include "decode/FunctionCode.h"
+#include "link/Acquisition.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
+#include "res/ControlIds.h"
+#include "support/ModalWatcher.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <random>
@@ -34,12 +35,12 @@ int ShownCount(const PanelRig& rig) {
 void StartOn(PanelRig& rig, const zelvox::testing::Pty& pty) {
     rig.hub.settings.portName = pty.SlavePath();
     rig.panel->OnStart();
-    ASSERT_FALSE(rig.Child<QPushButton>(1009)->isEnabled());
-    ASSERT_TRUE(rig.Child<QPushButton>(1010)->isEnabled());
+    ASSERT_FALSE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    ASSERT_TRUE(rig.Child<QPushButton>(kStopButton)->isEnabled());
 }
 
 bool Mirrors(const PanelRig& rig, const Frame& f) {
-    return rig.panel->MirroredFrame() == f;
+    return rig.session().MirroredFrame() == f;
 }
 
 TEST(PanelRun, StartHidesEveryPictureAndFramesShowExactlyTheirBits) {
@@ -50,7 +51,7 @@ TEST(PanelRun, StartHidesEveryPictureAndFramesShowExactlyTheirBits) {
 
     // Dark display, dark mirror, before any frame can be handled.
     EXPECT_EQ(ShownCount(rig), 0);
-    EXPECT_EQ(rig.panel->MirroredFrame(), Frame{});
+    EXPECT_EQ(rig.session().MirroredFrame(), Frame{});
     QImage shot = Grab(*rig.panel);
     for (int y = 0; y < 174; ++y)
         for (int x = 0; x < 338; ++x)
@@ -62,7 +63,7 @@ TEST(PanelRun, StartHidesEveryPictureAndFramesShowExactlyTheirBits) {
         std::array<std::uint8_t, 18> nibbles{};
         for (auto& n : nibbles)
             n = static_cast<std::uint8_t>(nibble(random));
-        const Frame frame = MakeFrame(nibbles);
+        const Frame frame = FrameOfNibbles(nibbles);
         ASSERT_TRUE(pty.Write(frame));
         ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, frame); })) << "round " << round;
         for (int s = 0; s < kSegmentCount; ++s) {
@@ -126,71 +127,53 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     ASSERT_TRUE(pty.ok());
     PanelRig rig;
     StartOn(rig, pty);
-    const auto frame = EncodeReading("43.21", 1);
+    const auto frame = EncodeReading("43.21", kDcVolt);
     ASSERT_TRUE(pty.Write(*frame));
     // Stop as soon as the reader has taken the frame, whether or not the display has it yet.
-    ASSERT_TRUE(WaitUntil([&] { return rig.panel->acquisition().CurrentReading().value == 43.21; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.session().acquisition().CurrentReading().value == 43.21; }));
     rig.panel->OnStop();
-    EXPECT_TRUE(rig.Child<QPushButton>(1009)->isEnabled());
-    EXPECT_FALSE(rig.Child<QPushButton>(1010)->isEnabled());
+    EXPECT_TRUE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }, 2000));
     WaitUntil([] { return false; }, 50);
-    EXPECT_EQ(rig.panel->MirroredFrame(), *frame);
+    EXPECT_EQ(rig.session().MirroredFrame(), *frame);
     EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "43.21");
 
     // START again on the same port: dark, and nothing of the old run lights a segment.
     StartOn(rig, pty);
     WaitUntil([] { return false; }, 100);
     EXPECT_EQ(ShownCount(rig), 0);
-    EXPECT_EQ(rig.panel->MirroredFrame(), Frame{});
-    const auto next = EncodeReading("1", 1);
+    EXPECT_EQ(rig.session().MirroredFrame(), Frame{});
+    const auto next = EncodeReading("1", kDcVolt);
     ASSERT_TRUE(pty.Write(*next));
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *next); }));
     EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "   1");
     rig.panel->OnStop();
 }
 
-// Closes the first modal message box that appears and keeps its text and title.
-struct MessageCatcher {
-    QString text, title;
-    QTimer timer;
-    MessageCatcher() {
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            text = box->text();
-            title = box->windowTitle();
-            timer.stop();
-            box->done(QMessageBox::Ok);
-        });
-        timer.start();
-    }
-};
-
 TEST(PanelRun, StartOnAMissingDeviceSaysSoAndStaysIdle) {
     PanelRig rig;
     rig.hub.settings.portName = QStringLiteral("/nonexistent/zelvox-tty");
     {
-        MessageCatcher catcher;
+        zelvox::testing::ModalWatcher watcher;
         rig.panel->OnStart();
-        EXPECT_EQ(catcher.text, QStringLiteral("open port error"));
-        EXPECT_EQ(catcher.title, QStringLiteral("error"));
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("open port error"));
+        EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("error"));
     }
-    EXPECT_TRUE(rig.Child<QPushButton>(1009)->isEnabled());
-    EXPECT_FALSE(rig.Child<QPushButton>(1010)->isEnabled());
+    EXPECT_TRUE(rig.Child<QPushButton>(kStartButton)->isEnabled());
+    EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
     EXPECT_EQ(ShownCount(rig), kSegmentCount); // the display keeps its start-up picture
     Frame allSet;
     allSet.fill(0xFF);
-    EXPECT_EQ(rig.panel->MirroredFrame(), allSet);
-    EXPECT_FALSE(rig.panel->acquisition().IsRunning());
+    EXPECT_EQ(rig.session().MirroredFrame(), allSet);
+    EXPECT_FALSE(rig.session().acquisition().IsRunning());
 
     // A second START with a device that exists works.
     zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
     StartOn(rig, pty);
-    EXPECT_TRUE(rig.panel->acquisition().IsRunning());
+    EXPECT_TRUE(rig.session().acquisition().IsRunning());
     rig.panel->OnStop();
 }
 
@@ -202,11 +185,11 @@ TEST(PanelRun, FramesPostedFromAnotherThreadAreMirroredInOrder) {
     for (int s = 0; s < kSegmentCount; ++s) {
         std::array<std::uint8_t, 18> nibbles{};
         nibbles[static_cast<std::size_t>(s / 4)] = static_cast<std::uint8_t>(8 >> (s % 4));
-        frames.push_back(MakeFrame(nibbles));
+        frames.push_back(FrameOfNibbles(nibbles));
     }
     std::thread poster([&] {
         for (const Frame& f : frames)
-            emit rig.panel->acquisition().frameAccepted(f);
+            emit rig.session().acquisition().frameAccepted(f);
     });
     poster.join();
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, frames.back()); }));
@@ -214,12 +197,12 @@ TEST(PanelRun, FramesPostedFromAnotherThreadAreMirroredInOrder) {
         EXPECT_EQ(Shown(rig, s), s == kSegmentCount - 1) << s;
 }
 
-TEST(PanelRun, DestroyingARunningPanelEndsItsWorkersAndFreesThePort) {
+TEST(PanelRun, ClosingWhileRunningEndsTheWorkersAndFreesThePort) {
     zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
     std::atomic<bool> sending{true};
     std::thread meter;
-    const auto frame = EncodeReading("12.34", 2);
+    const auto frame = EncodeReading("12.34", kDcMillivolt);
     {
         PanelRig rig;
         StartOn(rig, pty);
@@ -230,8 +213,8 @@ TEST(PanelRun, DestroyingARunningPanelEndsItsWorkersAndFreesThePort) {
             }
         });
         ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }));
-        WaitUntil([&] { return rig.hub.history.readingPending == 1; }, 1000);
-    } // the panel goes while frames keep arriving
+        WaitUntil([&] { return rig.hub.history().readingPending == 1; }, kSaveGraphButton);
+    } // panel and session go while frames keep arriving
     sending = false;
     meter.join();
 

@@ -1,71 +1,48 @@
-// Shared pieces of the control panel tests: a panel on a pane hub, a pseudo-terminal meter,
-// frames, waiting on the event loop, and where each segment picture can be seen on a grab.
+// Shared pieces of the control panel tests: a panel on a meter session, and where each segment
+// picture can be seen on a grab.
 #pragma once
 
 #include "decode/Frame.h"
 #include "panes/ControlPanel.h"
 #include "panes/ScreenMetrics.h"
-#include "support/PaneHub.h"
+#include "support/EventLoop.h"
+#include "support/Frames.h"
+#include "support/Pictures.h"
 #include "support/Pty.h"
+#include "support/SessionHub.h"
 
-#include <QCoreApplication>
 #include <QImage>
-#include <QThread>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace zelvox::paneltest {
 
-// A panel as the main frame builds it: sized first, then given its first update.
+using testing::FrameOfNibbles;
+using testing::Grab;
+using testing::WaitUntil;
+
+// A panel as the main window builds it: sized first, then given its first update, and wired
+// to its session.
 struct PanelRig {
-    zelvox::testing::PaneHub hub;
+    testing::SessionHub hub;
     std::unique_ptr<ControlPanel> panel;
 
     explicit PanelRig(int screenWidth = 1024, QSize paneSize = QSize(520, 227)) {
         SetScreenWidthOverride(screenWidth);
-        panel = std::make_unique<ControlPanel>(&hub);
-        hub.panel = panel.get();
+        panel = std::make_unique<ControlPanel>(&hub.session);
         panel->resize(paneSize);
         panel->InitialUpdate();
         panel->show();
+        ConnectPanes(hub.session, SessionPanes{panel.get(), nullptr, nullptr});
     }
+    MeterSession& session() { return hub.session; }
+    const MeterSession& session() const { return hub.session; }
     ~PanelRig() {
         panel.reset();
         SetScreenWidthOverride(0);
     }
     template <class T> T* Child(int id) const { return panel->findChild<T*>(QString::number(id)); }
 };
-
-// Runs the event loop until pred holds or timeoutMs pass; returns pred's last answer.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline QImage Grab(QWidget& w) {
-    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// A frame from its 18 nibble bytes, with start byte and checksum.
-inline Frame MakeFrame(const std::array<std::uint8_t, 18>& nibbles) {
-    Frame f{};
-    f[0] = kStartByte;
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < 18; ++i) {
-        f[i + 1] = nibbles[i] & 0x0F;
-        sum += f[i + 1];
-    }
-    f[19] = static_cast<std::uint8_t>(sum & 0xFF);
-    return f;
-}
 
 // The centre of each digit segment, of each decimal point and of the minus sign on the pane,
 // from the display's geometry: digit n (0 = leftmost) starts 55 * n pixels right of digit 1.

@@ -1,5 +1,6 @@
 // The needle gauge: needle geometry, the row and offset a reading selects, and the painted pane.
-#include "DispatchOrder.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
 #include "panes/ScaleTable.h"
 
@@ -29,10 +30,6 @@ const TipCase kTips[] = {
     {-3.0, 17, {6, 204}},       // diode: 3 is the end of its dial
     {1500.0, 39, {388, 128}},   // 1.5 of 2 on the 2000 dial: 67.5 degrees
 };
-
-std::unique_ptr<NeedleGauge> MakeGauge(PaneHub& hub) {
-    return MakePane(hub, &PaneHub::gauge, 410, 227);
-}
 
 bool RedNear(const QImage& image, int x, int y) {
     for (int dx = -1; dx <= 1; ++dx)
@@ -68,8 +65,7 @@ TEST(NeedleGaugeNeedle, ReadingsChooseRowAndOffset) {
         {{5.0, 1, 17}, 0, 5.0, {205, 6}}, // FRE Hz has no row
         {{5.0, 1, 0}, 0, 5.0, {205, 6}},
     };
-    PaneHub hub;
-    auto gauge = MakeGauge(hub);
+    auto gauge = MakeGauge();
     for (const Case& c : cases) {
         gauge->ShowReading(c.reading.functionCode, c.reading.pointPosition, c.reading.value);
         EXPECT_EQ(gauge->gaugeScale(), c.scale) << "value " << c.reading.value;
@@ -80,8 +76,7 @@ TEST(NeedleGaugeNeedle, ReadingsChooseRowAndOffset) {
 }
 
 TEST(NeedleGaugePane, PaintsDialNeedleAndStrip) {
-    PaneHub hub;
-    auto gauge = MakeGauge(hub);
+    auto gauge = MakeGauge();
     EXPECT_EQ(gauge->dialSize(), QSize(410, 208)); // image 133, from the first update
 
     QImage image = Grab(*gauge);
@@ -100,8 +95,7 @@ TEST(NeedleGaugePane, PaintsDialNeedleAndStrip) {
 }
 
 TEST(NeedleGaugePane, DialFollowsTheRow) {
-    PaneHub hub;
-    auto gauge = MakeGauge(hub);
+    auto gauge = MakeGauge();
     gauge->ShowReading(27, 1, 5.0); // kRPM 0..10: dial 201, 207 rows, no sign marks
     QImage image = Grab(*gauge);
     EXPECT_EQ(gauge->dialSize(), QSize(410, 207));
@@ -120,8 +114,7 @@ TEST(NeedleGaugePane, DialFollowsTheRow) {
 }
 
 TEST(NeedleGaugePane, ResetReturnsToTheUprightDefaultDial) {
-    PaneHub hub;
-    auto gauge = MakeGauge(hub);
+    auto gauge = MakeGauge();
     gauge->ShowReading(1, 1, -4.0);
     Grab(*gauge);
     EXPECT_NE(gauge->needleTip(), QPoint(205, 6));

@@ -1,9 +1,10 @@
 // Panes repaint only what a reading changes. What the window shows after a run of such partial
 // repaints must be what a full repaint shows, and the trend graph's cached plot what a graph
 // composing from nothing draws.
-#include "DispatchOrder.h"
-
+#include "decode/FunctionCode.h"
 #include "panes/ReadingsList.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -41,8 +42,8 @@ QImage OnScreen(QWidget& widget) {
 }
 
 // The plot a new graph composes for the state `graph` is in (same history, statistics, page).
-QImage FreshPlot(PaneHub& hub, TrendGraph& graph, std::uint8_t pointPosition) {
-    TrendGraph fresh(&hub);
+QImage FreshPlot(SessionHub& hub, TrendGraph& graph, std::uint8_t pointPosition) {
+    TrendGraph fresh(&hub.session);
     fresh.resize(graph.size());
     fresh.InitialUpdate();
     if (graph.pageCount() > 0) {
@@ -58,20 +59,21 @@ QImage FreshPlot(PaneHub& hub, TrendGraph& graph, std::uint8_t pointPosition) {
     QImage image(graph.size(), QImage::Format_RGB32);
     QPainter painter(&image);
     fresh.DrawTrend(painter);
-    return fresh.PlotImage().copy(0, 0, graph.width(), 250);
+    return fresh.PlotImage().copy(0, 0, graph.width(), kPlotRows);
 }
 
 } // namespace
 
 TEST(PartialRepaint, TrendGraphCachedPlotAndScreen) {
-    PaneHub hub;
-    auto graph = MakePane(hub, &PaneHub::graph, 450, 279);
+    SessionHub hub;
+    auto graph = MakeGraph(hub);
+    ConnectPanes(hub.session, SessionPanes{nullptr, graph.get(), nullptr});
     graph->show();
     std::uint8_t pointPosition = 1;
-    const auto feed = [&](int n, double amplitude, std::uint8_t functionCode = 1) {
+    const auto feed = [&](int n, double amplitude, std::uint8_t functionCode = kDcVolt) {
         for (int i = 0; i < n; ++i) {
             const double v = i % 53 == 7 ? -kOverload : amplitude * std::sin(i / 9.0);
-            Dispatch(hub, Reading{v, pointPosition, functionCode});
+            Dispatch(hub.session, Reading{v, pointPosition, functionCode});
             if (i % 3 == 0) // the screen catches up now and then, as between dispatches
                 QApplication::processEvents();
         }
@@ -81,7 +83,8 @@ TEST(PartialRepaint, TrendGraphCachedPlotAndScreen) {
         QImage drawn(graph->size(), QImage::Format_RGB32);
         QPainter painter(&drawn);
         graph->DrawTrend(painter);
-        EXPECT_EQ(graph->PlotImage().copy(0, 0, graph->width(), 250), FreshPlot(hub, *graph, pointPosition))
+        EXPECT_EQ(graph->PlotImage().copy(0, 0, graph->width(), kPlotRows),
+                  FreshPlot(hub, *graph, pointPosition))
             << step;
     };
     feed(60, 5.0);
@@ -97,31 +100,33 @@ TEST(PartialRepaint, TrendGraphCachedPlotAndScreen) {
     check("paged back while readings arrive");
     graph->LastPage();
     check("back on the last page");
-    feed(25, 90.0, 26);
+    feed(25, 90.0, kAngle);
     check("another function: unipolar, new run");
-    ResetPanes(hub);
+    hub.session.Reset();
     check("after RESET");
     feed(5, 3.0);
     check("readings after RESET");
 }
 
 TEST(PartialRepaint, NeedleGaugeScreen) {
-    PaneHub hub;
-    auto gauge = MakePane(hub, &PaneHub::gauge, 410, 227);
+    SessionHub hub;
+    auto gauge = MakeGauge();
+    ConnectPanes(hub.session, SessionPanes{nullptr, nullptr, gauge.get()});
     gauge->show();
-    const Reading readings[] = {{3.0, 1, 1},  {-5.9, 1, 1},  {12.34, 2, 1}, {kOverload, 2, 1},
-                                {7.5, 1, 27}, {90.0, 1, 26}, {0.0, 0, 17}};
+    const Reading readings[] = {{3.0, 1, kDcVolt},       {-5.9, 1, kDcVolt}, {12.34, 2, kDcVolt},
+                                {kOverload, 2, kDcVolt}, {7.5, 1, kKiloRpm}, {90.0, 1, kAngle},
+                                {0.0, 0, kHertz}};
     for (const Reading& r : readings) {
-        Dispatch(hub, r);
+        Dispatch(hub.session, r);
         EXPECT_TRUE(ShowsAFullRepaint(*gauge)) << r.value << " " << int(r.functionCode);
     }
-    ResetPanes(hub);
+    hub.session.Reset();
     EXPECT_TRUE(ShowsAFullRepaint(*gauge)) << "after RESET";
 }
 
 TEST(PartialRepaint, ReadingsTableScreen) {
-    PaneHub hub;
-    auto table = MakePane(hub, &PaneHub::data, 480, 279);
+    SessionHub hub;
+    auto table = MakeTable(hub);
     table->show();
     for (int i = 0; i < 40; ++i) {
         table->AddReading(static_cast<std::uint8_t>(1 + i % 3), 1, i * 1.25, {});

@@ -1,6 +1,8 @@
 // The readings table: cell texts, numbering, columns, clearing and scrolling to the newest row.
-#include "DispatchOrder.h"
 #include "panes/ReadingsList.h"
+#include "res/ControlIds.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -12,14 +14,6 @@
 
 using namespace zelvox;
 using namespace zelvox::testing;
-
-namespace {
-
-std::unique_ptr<ReadingsTable> MakeTable(PaneHub& hub, int width = 480, int height = 279) {
-    return MakePane(hub, &PaneHub::data, width, height);
-}
-
-} // namespace
 
 TEST(DataTable, CellTexts) {
     struct Case {
@@ -40,7 +34,7 @@ TEST(DataTable, CellTexts) {
         {0, 0, kOverload, {1, 2, 3, 400}, u"0L", u"no define", "01:02:03:400"},
         {3, 5, -kOverload, {12, 0, 0, 0}, u"-0L", u"DCA A", "12:00:00:000"},
     };
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     for (const Case& c : cases)
         table->AddReading(c.pointPosition, c.functionCode, c.value, c.at);
@@ -62,9 +56,9 @@ TEST(DataTable, CellTexts) {
 
 TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
     const auto ms = [](const TimeOfDay& t) {
-        return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+        return ((t.hour * 60 + t.minute) * 60 + t.second) * kSaveGraphButton + t.millisecond;
     };
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     const TimeOfDay before = LocalTimeOfDay();
     table->AddReading(1, 1, 1.0);
@@ -79,7 +73,7 @@ TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
 }
 
 TEST(DataTable, IndexCountsRowsAndRestartsAfterClear) {
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     for (int i = 0; i < 101; ++i)
         table->AddReading(1, 1, i, {});
@@ -102,7 +96,7 @@ TEST(DataTable, ColumnsAndHeadings) {
     };
     for (const Case c :
          {Case{480, 130}, Case{481, 130}, Case{520, 150}, Case{221, 0}, Case{200, 0}, Case{0, 0}}) {
-        PaneHub hub;
+        SessionHub hub;
         auto table = MakeTable(hub, c.width);
         const QHeaderView* header = table->List()->horizontalHeader();
         ASSERT_EQ(header->count(), 4);
@@ -112,17 +106,17 @@ TEST(DataTable, ColumnsAndHeadings) {
                 << "width " << c.width << " column " << column;
         EXPECT_EQ(table->List()->geometry(), QRect(0, 0, c.width, 279));
     }
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     const QAbstractItemModel* model = table->List()->model();
     const char* headings[] = {"Index", "Value", "Type", "Time"};
     for (int column = 0; column < 4; ++column)
         EXPECT_EQ(model->headerData(column, Qt::Horizontal).toString(), headings[column]);
-    EXPECT_EQ(table->List()->objectName(), "1004");
+    EXPECT_EQ(table->List()->objectName(), ControlName(kReadingsList));
 }
 
 TEST(DataTable, ScrollsToTheNewestRow) {
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     table->show();
     ReadingsList* list = table->List();
@@ -143,7 +137,7 @@ TEST(DataTable, ScrollsToTheNewestRow) {
 }
 
 TEST(DataTable, ClicksAndKeysSelectWholeRows) {
-    PaneHub hub;
+    SessionHub hub;
     auto table = MakeTable(hub);
     table->show();
     for (int i = 0; i < 50; ++i)

@@ -1,10 +1,13 @@
 // The transparent picture: drawn over a known background and compared, pixel by pixel, with the
 // xor-image / and-mask / xor-image combination computed here independently.
 #include "panes/SegmentPicture.h"
+#include "support/Pictures.h"
 
 #include <QPainter>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+using zelvox::testing::Grab;
 
 namespace {
 
@@ -48,10 +51,6 @@ QRgb RasterCombine(QRgb screen, QRgb image, QRgb key) {
     const quint32 i = image & 0xFFFFFFu;
     const quint32 mask = i == (key & 0xFFFFFFu) ? 0xFFFFFFu : 0u; // mono mask: 1 where key colour
     return ((s ^ i) & mask) ^ i;
-}
-
-QImage Grab(QWidget& w) {
-    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 struct Case {

@@ -1,7 +1,10 @@
 // The trend graph: y mapping, labels, pages and page buttons, hover hints, and the composed plot.
-#include "DispatchOrder.h"
+#include "support/Pictures.h"
+#include "support/SessionHub.h"
 
+#include "decode/FunctionCode.h"
 #include "panes/ScaleTable.h"
+#include "res/ControlIds.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -16,24 +19,27 @@ using namespace zelvox::testing;
 
 namespace {
 
-std::unique_ptr<TrendGraph> MakeGraph(PaneHub& hub, int width = 450, int height = 279) {
-    return MakePane(hub, &PaneHub::graph, width, height);
+// A graph wired to the hub's session, as the main window wires it.
+std::unique_ptr<TrendGraph> WiredGraph(SessionHub& hub, int width = 450) {
+    auto graph = MakeGraph(hub, width);
+    ConnectPanes(hub.session, SessionPanes{nullptr, graph.get(), nullptr});
+    return graph;
 }
 
 QString BoxText(TrendGraph& graph) {
-    return graph.findChild<QLineEdit*>("1024")->text();
+    return graph.findChild<QLineEdit*>(ControlName(kPageBox))->text();
 }
 QString TotalText(TrendGraph& graph) {
-    return graph.findChild<QLabel*>("1023")->text();
+    return graph.findChild<QLabel*>(ControlName(kPageTotal))->text();
 }
-void Click(TrendGraph& graph, const char* id) {
-    graph.findChild<QPushButton*>(id)->click();
+void Click(TrendGraph& graph, int id) {
+    graph.findChild<QPushButton*>(ControlName(id))->click();
 }
 
 // Stores n readings of one function as consecutive dispatches would.
-void Feed(PaneHub& hub, int n, double value = 1.0, std::uint8_t functionCode = 1) {
+void Feed(SessionHub& hub, int n, double value = 1.0, std::uint8_t functionCode = 1) {
     for (int i = 0; i < n; ++i)
-        Dispatch(hub, Reading{value, 1, functionCode});
+        Dispatch(hub.session, Reading{value, 1, functionCode});
 }
 
 int CountRed(const QImage& image, const QRect& area) {
@@ -87,8 +93,8 @@ TEST(TrendGraphLabels, CentreZeroAndUnipolar) {
 }
 
 TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub, 446);
+    SessionHub hub;
+    auto graph = WiredGraph(hub, 446);
     ASSERT_EQ(graph->PageSize(), 396);
     EXPECT_EQ(BoxText(*graph), "0");
     EXPECT_EQ(TotalText(*graph), "/0");
@@ -107,7 +113,7 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(BoxText(*graph), "2");
     EXPECT_EQ(TotalText(*graph), "/2");
 
-    Click(*graph, "1022"); // first page; stays there while the run grows
+    Click(*graph, kFirstPageButton); // first page; stays there while the run grows
     EXPECT_EQ(graph->currentPage(), 1);
     Feed(hub, 396);
     EXPECT_EQ(graph->pageCount(), 3);
@@ -115,27 +121,27 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(BoxText(*graph), "1");
     EXPECT_EQ(TotalText(*graph), "/3");
 
-    Click(*graph, "1019"); // previous on page 1 keeps it
+    Click(*graph, kPreviousPageButton); // previous on page 1 keeps it
     EXPECT_EQ(graph->currentPage(), 1);
-    Click(*graph, "1020");
+    Click(*graph, kNextPageButton);
     EXPECT_EQ(graph->currentPage(), 2);
     EXPECT_EQ(BoxText(*graph), "2");
-    Click(*graph, "1021");
+    Click(*graph, kLastPageButton);
     EXPECT_EQ(graph->currentPage(), 3);
-    Click(*graph, "1020"); // next on the last page keeps it
+    Click(*graph, kNextPageButton); // next on the last page keeps it
     EXPECT_EQ(graph->currentPage(), 3);
     EXPECT_EQ(BoxText(*graph), "3");
 
-    Dispatch(hub, Reading{2.0, 1, 3}); // another function: a new run restarts the pages
+    Dispatch(hub.session, Reading{2.0, 1, kAcVolt}); // another function: a new run restarts the pages
     EXPECT_EQ(graph->pageCount(), 1);
     EXPECT_EQ(graph->currentPage(), 1);
     EXPECT_EQ(TotalText(*graph), "/1");
 }
 
 TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    for (const char* id : {"1022", "1019", "1020", "1021"}) {
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    for (int id : {kFirstPageButton, kPreviousPageButton, kNextPageButton, kLastPageButton}) {
         Click(*graph, id);
         EXPECT_EQ(graph->currentPage(), 0) << id;
         EXPECT_EQ(BoxText(*graph), "0") << id;
@@ -144,8 +150,8 @@ TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
 
 TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
     for (int width : {50, 30, 0}) {
-        PaneHub hub;
-        auto graph = MakeGraph(hub, width);
+        SessionHub hub;
+        auto graph = WiredGraph(hub, width);
         EXPECT_EQ(graph->PageSize(), 1);
         Feed(hub, 5);
         EXPECT_EQ(graph->pageCount(), 6) << width; // one reading a page: 5 / 1 + 1
@@ -154,15 +160,15 @@ TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
 }
 
 TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{120.0, 1, 23});
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{120.0, 1, kCelsius});
     EXPECT_EQ(graph->trendScale(), 54);
-    Dispatch(hub, Reading{20.0, 1, 23}); // cooler now, but the run reached 120
+    Dispatch(hub.session, Reading{20.0, 1, kCelsius}); // cooler now, but the run reached 120
     EXPECT_EQ(graph->trendScale(), 54);
     EXPECT_EQ(graph->trendFunction(), 23);
-    hub.stats.maxValue = 10;
-    hub.stats.minValue = -700;
+    hub.stats().maxValue = 10;
+    hub.stats().minValue = -700;
     graph->ShowReading(24, 1);
     EXPECT_EQ(graph->trendScale(), 58);
     graph->ShowReading(17, 1); // no row: the graph keeps row 1
@@ -170,8 +176,8 @@ TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
 }
 
 TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub); // 450 x 279: plot height 228, zero line at 114
+    SessionHub hub;
+    auto graph = WiredGraph(hub); // 450 x 279: plot height 228, zero line at 114
     ASSERT_EQ(graph->plotWidth(), 450);
     ASSERT_EQ(graph->plotHeight(), 228);
     ASSERT_EQ(graph->halfHeight(), 114);
@@ -197,14 +203,14 @@ TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
 }
 
 TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{3.0, 1, 1}); // index 0: one pixel at (50, 57)
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{3.0, 1, kDcVolt}); // index 0: one pixel at (50, 57)
     QImage image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 50, 57), kRed);
     EXPECT_EQ(CountRed(image, QRect(0, 0, 450, 250)), 1);
 
-    Dispatch(hub, Reading{-6.0, 1, 1}); // from (51, 228) back to (50, 57): half in each column
+    Dispatch(hub.session, Reading{-6.0, 1, kDcVolt}); // from (51, 228) back to (50, 57): half in each column
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 51, 228), kRed);
     EXPECT_EQ(Pixel(image, 51, 200), kRed);
@@ -212,9 +218,9 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
     EXPECT_NE(Pixel(image, 51, 100), kRed);
     EXPECT_NE(Pixel(image, 50, 200), kRed);
 
-    Dispatch(hub, Reading{-kOverload, 1, 1}); // x = 52: the bottom edge, one pixel
-    Dispatch(hub, Reading{kOverload, 1, 1});  // x = 53: the top edge, one pixel
-    Dispatch(hub, Reading{3.0, 1, 1});        // x = 54: back from the overload, steeply off the top
+    Dispatch(hub.session, Reading{-kOverload, 1, kDcVolt}); // x = 52: the bottom edge, one pixel
+    Dispatch(hub.session, Reading{kOverload, 1, kDcVolt});  // x = 53: the top edge, one pixel
+    Dispatch(hub.session, Reading{3.0, 1, kDcVolt}); // x = 54: back from the overload, steeply off the top
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 52, 228), kRed);
     EXPECT_EQ(CountRed(image, QRect(52, 0, 1, 228)), 0) << "an overload is a single pixel";
@@ -226,10 +232,10 @@ TEST(TrendGraphPlot, TraceSegmentsAndOverloadEdges) {
 }
 
 TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
-    Dispatch(hub, Reading{90.0, 1, 26});
-    Dispatch(hub, Reading{90.0, 1, 26});
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
+    Dispatch(hub.session, Reading{90.0, 1, kAngle});
+    Dispatch(hub.session, Reading{90.0, 1, kAngle});
     QImage image = Grab(*graph);
     EXPECT_EQ(graph->trendScale(), 35);
     EXPECT_EQ(Pixel(image, 50, 114), kRed) << "90 on the middle line of 0..180";
@@ -240,22 +246,23 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     EXPECT_EQ(graph->pageCount(), 2);
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 0) << "page 2 is still empty";
-    Dispatch(hub, Reading{0.0, 1, 26});
+    Dispatch(hub.session, Reading{0.0, 1, kAngle});
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 1);
     EXPECT_EQ(Pixel(image, 50, 228), kRed) << "0 on the bottom line";
-    Click(*graph, "1022");
+    Click(*graph, kFirstPageButton);
     image = Grab(*graph);
     EXPECT_EQ(Pixel(image, 449, 228), kRed) << "page 1 runs to the last column";
     EXPECT_EQ(Pixel(image, 52, 228), kRed);
 }
 
 TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
-    PaneHub hub;
-    auto graph = MakeGraph(hub);
+    SessionHub hub;
+    auto graph = WiredGraph(hub);
     QStringList hints;
-    for (const char* id : {"1000", "1018", "1022", "1019", "1020", "1021"}) {
-        QPushButton* button = graph->findChild<QPushButton*>(id);
+    for (int id : {kSaveGraphButton, kPrintGraphButton, kFirstPageButton, kPreviousPageButton,
+                   kNextPageButton, kLastPageButton}) {
+        QPushButton* button = graph->findChild<QPushButton*>(ControlName(id));
         ASSERT_NE(button, nullptr) << id;
         EXPECT_EQ(button->text(), QString());
         EXPECT_FALSE(button->icon().isNull());
@@ -271,5 +278,6 @@ TEST(TrendGraphHints, EachButtonNamesWhatItDoes) {
     // Short hints for the narrow first pane; the full names are the buttons' tooltips.
     EXPECT_EQ(hints[0], "save");
     EXPECT_EQ(hints[1], "print");
-    EXPECT_EQ(graph->findChild<QPushButton*>("1000")->toolTip(), "save graph as bitmap");
+    EXPECT_EQ(graph->findChild<QPushButton*>(ControlName(kSaveGraphButton))->toolTip(),
+              "save graph as bitmap");
 }

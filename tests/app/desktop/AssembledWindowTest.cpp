@@ -9,6 +9,7 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
+#include "res/ControlIds.h"
 #include "support/Pty.h"
 
 #include <QApplication>
@@ -130,17 +131,17 @@ TEST(AssembledWindow, OuterFrameAndEveryPaneWholeOnTheScreen) {
         EXPECT_TRUE(client.contains(OnScreen(button))) << id;
     }
     // The port text of a Linux device is shown whole; the progress pane keeps its 200 pixels.
-    QLabel* port = window->StatusPane(2);
+    QLabel* port = window->StatusPane(kPortPane);
     EXPECT_EQ(port->text(), program.meter.SlavePath() + ",2400,N,8,1");
     EXPECT_GE(port->width(), port->sizeHint().width());
-    EXPECT_GE(window->StatusPane(3)->width(), 200);
+    EXPECT_GE(window->StatusPane(kProgressPane)->width(), 200);
 }
 
 TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide) {
     Program program;
     ASSERT_NO_FATAL_FAILURE(program.Start());
     TrendGraph* graph = program.window->TrendPane();
-    const QRect plot(graph->mapToGlobal(QPoint(0, 0)), QSize(graph->width(), 250));
+    const QRect plot(graph->mapToGlobal(QPoint(0, 0)), QSize(graph->width(), kPlotRows));
 
     // Before the first reading: eleven grid lines, the last one carrying "-6.0".
     QImage shot = ScreenPixels(plot);
@@ -152,13 +153,13 @@ TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide)
     const int bottom = lines.back();
     EXPECT_EQ(bottom, 2 * graph->halfHeight());
     int ink = 0;
-    for (int y = bottom - 6; y < 250; ++y)
+    for (int y = bottom - 6; y < kPlotRows; ++y)
         for (int x = 0; x < 48; ++x)
             ink += qGray(shot.pixel(x, y)) < 100;
     EXPECT_GT(ink, 20) << "the bottom label is missing";
 
     // A reading, then the meter shows a negative overload: it is drawn on the bottom line.
-    QTest::mouseClick(Button(program.window->PanelPane(), 1009), Qt::LeftButton);
+    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
     const auto reading = EncodeReading("1.000", 1);
     const auto overload = EncodeReading("-0L", 1);
     ASSERT_TRUE(reading && overload);
@@ -171,16 +172,16 @@ TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide)
             drawn = (shot.pixel(x, bottom) & 0xFFFFFF) == 0xFF0000;
     }
     EXPECT_TRUE(drawn) << "no negative overload on the bottom line (row " << bottom << ")";
-    QTest::mouseClick(Button(program.window->PanelPane(), 1010), Qt::LeftButton);
+    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
     QTest::qWait(200);
 
     // The exported bitmap: the pane's outer width, as the window shows it from the plot's origin.
     const QImage picture = CaptureGraph(*graph);
-    ASSERT_EQ(picture.size(), QSize(450, 250));
+    ASSERT_EQ(picture.size(), QSize(450, kPlotRows));
     EXPECT_EQ(GraphBitmapFile(picture).size(), 450054);
-    const QImage seen = ScreenPixels(QRect(plot.topLeft(), QSize(450, 250)));
+    const QImage seen = ScreenPixels(QRect(plot.topLeft(), QSize(450, kPlotRows)));
     int differing = 0;
-    for (int y = 0; y < 250; ++y)
+    for (int y = 0; y < kPlotRows; ++y)
         for (int x = 0; x < 450; ++x)
             differing += (picture.pixel(x, y) & 0xFFFFFF) != (seen.pixel(x, y) & 0xFFFFFF);
     EXPECT_EQ(differing, 0);

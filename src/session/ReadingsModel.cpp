@@ -1,4 +1,4 @@
-#include "panes/ReadingsModel.h"
+#include "session/ReadingsModel.h"
 
 #include "decode/Labels.h"
 

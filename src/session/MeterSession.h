@@ -1,0 +1,126 @@
+// The meter session: the reading pipeline between the serial link and the panes. It owns the
+// acquisition, the reading history, the statistics, the readings model, the 5 ms dispatch timer
+// and the running state, mirrors the meter's display and hands out one reading per sampling
+// period. It holds no widget: the main window connects the panes to its signals, and the panes
+// ask it for START, STOP and RESET.
+#pragma once
+
+#include "decode/Decoder.h"
+#include "decode/Frame.h"
+#include "decode/Reading.h"
+#include "decode/ReadingHistory.h"
+#include "decode/Statistics.h"
+#include "link/StartResult.h"
+
+#include <QObject>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+namespace zelvox {
+
+class Acquisition;
+class ReadingsModel;
+struct Settings;
+
+// Raises the workers' `paused` flag for as long as it lives (or until Release): the reader and
+// the sampling thread idle meanwhile. Taken by RESET and the exports.
+class WorkerPause {
+public:
+    explicit WorkerPause(std::atomic<int>& flag) : flag_(&flag) { flag_->store(1); }
+    WorkerPause(WorkerPause&& other) noexcept : flag_(other.flag_) { other.flag_ = nullptr; }
+    WorkerPause(const WorkerPause&) = delete;
+    WorkerPause& operator=(const WorkerPause&) = delete;
+    WorkerPause& operator=(WorkerPause&&) = delete;
+    ~WorkerPause() { Release(); }
+
+    void Release() {
+        if (flag_)
+            flag_->store(0);
+        flag_ = nullptr;
+    }
+
+private:
+    std::atomic<int>* flag_;
+};
+
+class MeterSession : public QObject {
+    Q_OBJECT
+public:
+    // `settings` gives the port name and the sampling rate at each START.
+    explicit MeterSession(const Settings& settings, QObject* parent = nullptr);
+    ~MeterSession() override; // the acquisition ends before the history goes
+
+    // START: opens the port and starts the workers. On success the mirror is dark (every
+    // segment off) and `started` has been emitted; on failure nothing changed.
+    StartResult Start();
+    // STOP: ends both workers and closes the port, then emits `stopped`. The data stay, and a
+    // dispatch already armed still runs.
+    void Stop();
+    bool IsRunning() const;
+
+    // RESET, running or not: disarms the dispatch, pauses the workers, empties the history and
+    // the readings, emits `dataReset` (gauge, then graph), and after 10 ms lets the workers go
+    // on. MAX/MIN, the pending mark, the current reading and the mirror stay.
+    void Reset();
+
+    // The dispatch timer's tick: hands out the current reading.
+    void DispatchReading();
+    // The dispatch of one reading, in this order: MAX/MIN (`maxMinUpdated`), the table row
+    // (readings model), the graph and the gauge (`readingDispatched`); then the pending mark
+    // is cleared and the timer disarmed.
+    void DispatchReading(const Reading& reading);
+
+    // The graph's page counter, kept current by every dispatch. May be null.
+    void SetTrendPages(TrendPages* pages) { pages_ = pages; }
+
+    // For the exports: the workers idle until the guard goes.
+    WorkerPause PauseWorkers();
+    bool Paused() const;
+
+    ReadingHistory& History() { return *history_; }
+    const ReadingHistory& History() const { return *history_; }
+    Statistics& Stats() { return stats_; }
+    const Statistics& Stats() const { return stats_; }
+    // One row per dispatched reading, until RESET; the readings table shows it, the exports
+    // read it.
+    ReadingsModel& Readings() { return *readings_; }
+    const ReadingsModel& Readings() const { return *readings_; }
+    // The meter display as last mirrored (all lit until the first START).
+    const Frame& MirroredFrame() const { return mirrored_; }
+    bool DispatchArmed() const;
+
+    // The link behind the session, for tests of the hand-over between workers and session.
+    Acquisition& acquisition() { return *acquisition_; }
+
+signals:
+    void started();
+    void stopped();
+    // The segment pictures to switch after an accepted frame, in frame order.
+    void frameMirrored(const std::vector<zelvox::SegmentChange>& changes);
+    // First dispatch step: the MAX/MIN texts that changed.
+    void maxMinUpdated(const zelvox::MaxMinTexts& texts);
+    // After the table row: the graph's and the gauge's turn, in the order connected.
+    void readingDispatched(const zelvox::Reading& reading);
+    // RESET, after the history and the readings are empty: the gauge's and the graph's turn.
+    void dataReset();
+
+private:
+    void MirrorFrame(const Frame& frame);
+    void ArmDispatchTimer();
+
+    const Settings& settings_;
+    // Declared before the acquisition, so that it outlives the workers that write it.
+    std::unique_ptr<ReadingHistory> history_;
+    Statistics stats_;
+    ReadingsModel* readings_ = nullptr; // child object
+    QTimer* dispatchTimer_ = nullptr;   // child object
+    TrendPages* pages_ = nullptr;
+    Frame mirrored_{};
+    std::vector<SegmentChange> changes_; // reused for every frame
+    std::unique_ptr<Acquisition> acquisition_;
+};
+
+} // namespace zelvox
