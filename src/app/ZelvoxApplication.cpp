@@ -1,13 +1,17 @@
 #include "app/ZelvoxApplication.h"
 
 #include "app/MainWindow.h"
+#include "decode/ReadingRecord.h"
 #include "export/TextExport.h"
 #include "export/WorkbookExport.h"
+#include "journal/Journal.h"
+#include "journal/JournalLoader.h"
 #include "link/PortDiscovery.h"
 #include "link/PortSettingsDialog.h"
 #include "link/SimulatedMeter.h"
 #include "panes/TrendGraph.h"
 #include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -162,7 +166,52 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
+    if (options.journal)
+        StartJournal(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir);
+    if (!options.load.isEmpty())
+        LoadJournalRows(options.load);
     return true;
+}
+
+void ZelvoxApplication::StartJournal(const QString& dir) {
+    journal_ = std::make_unique<Journal>(dir);
+    Journal* journal = journal_.get();
+    MainWindow* window = window_;
+    QObject::connect(journal, &Journal::turnedOff, window, [window](const QString& why) {
+        window->SetStatusText(kProgressPane, QStringLiteral("Journal off: %1").arg(why));
+    });
+    const JournalStartup startup = journal->Start();
+    if (!startup.interrupted.isEmpty())
+        window->SetStatusText(kProgressPane,
+                              QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first()));
+
+    // The row the dispatch has just added, with the date and offset that go with its time.
+    MeterSession& session = window->Session();
+    QObject::connect(&session, &MeterSession::readingDispatched, journal,
+                     [journal, &session](const Reading& r) {
+                         const ReadingsModel& rows = session.Readings();
+                         const int row = rows.Count() - 1;
+                         TimeOfDay shown;
+                         if (row >= 0 && ParseTimeText(rows.CellText(row, 3).toStdString(), shown))
+                             journal->Append(row, r, WallTimeForTimeOfDay(WallTimeNow(), shown));
+                     });
+    QObject::connect(&session, &MeterSession::dataReset, journal, &Journal::NewRun);
+    QObject::connect(&session, &MeterSession::stopped, journal, &Journal::Sync);
+    // Closing the window ends the run cleanly: its rows are on disk before the program goes.
+    QObject::connect(window, &QObject::destroyed, journal, &Journal::Close);
+}
+
+void ZelvoxApplication::LoadJournalRows(const QString& path) {
+    const LoadedJournal loaded = LoadJournal(path);
+    if (!loaded.ok) {
+        window_->SetStatusText(kProgressPane, QStringLiteral("Cannot load %1: %2").arg(path, loaded.error));
+        return;
+    }
+    ReadingsModel& rows = window_->Session().Readings();
+    for (const JournalRow& row : loaded.rows)
+        rows.Append(row.reading.value, row.reading.pointPosition, row.reading.functionCode, row.time);
+    window_->SetStatusText(kProgressPane,
+                           QStringLiteral("Loaded %1 rows from %2").arg(loaded.rows.size()).arg(path));
 }
 
 void ZelvoxApplication::OnCommand(int id) {

@@ -10,6 +10,7 @@
 
 namespace zelvox {
 
+class Journal;
 class MainWindow;
 class SimulatedMeter;
 
@@ -56,10 +57,15 @@ public:
 private:
     // The exports' progress texts go to the status bar's fourth pane.
     ProgressText ExportProgress() const;
+    // The rows of the journal at `path` into the table; the outcome goes to the status bar.
+    void LoadJournalRows(const QString& path);
+    // The readings journal follows the session's dispatched readings.
+    void StartJournal(const QString& dir);
 
     Settings settings_;
     MainWindow* window_ = nullptr; // deletes itself when closed
     std::unique_ptr<SimulatedMeter> demoMeter_;
+    std::unique_ptr<Journal> journal_;
 };
 
 } // namespace zelvox
