@@ -1,4 +1,6 @@
 // GoogleTest entry point for tests that need a QApplication (widgets, timers, queued signals).
+#include "support/TestState.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -7,6 +9,7 @@ int main(int argc, char** argv) {
     // Listing the cases (CTest's discovery) needs no display.
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
+    zelvox::testing::KeepStateUnderTheBuildTree();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

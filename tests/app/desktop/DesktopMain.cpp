@@ -2,6 +2,7 @@
 // own X server (Xvfb, on a display number the server picks itself) with the screen given by
 // --screen=WIDTHxHEIGHT and the openbox window manager, waits until the manager answers
 // requests, runs the cases there on the xcb platform and ends both servers.
+#include "support/TestState.h"
 #include <QApplication>
 #include <QByteArray>
 #include <chrono>
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
 
+    zelvox::testing::KeepStateUnderTheBuildTree();
     std::string screen = "1024x768";
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--screen=", 9) == 0)
