@@ -2,10 +2,12 @@
 
 #include "decode/Labels.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 namespace zelvox {
 
@@ -293,6 +295,23 @@ std::vector<std::vector<std::string>> ParseCsv(std::string_view text, bool* torn
             ++*malformed;
     }
     return records;
+}
+
+bool WriteAll(int fd, std::string_view s, int* error) {
+    const char* p = s.data();
+    std::size_t left = s.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = n < 0 ? errno : EIO;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 } // namespace zelvox

@@ -79,4 +79,9 @@ bool ParseCsvLine(std::string_view line, std::vector<std::string>& fields);
 std::vector<std::vector<std::string>> ParseCsv(std::string_view text, bool* torn = nullptr,
                                                int* malformed = nullptr);
 
+// Writes the whole of `s` to fd, going on after a signal interrupts the write, so a record
+// line is never left half written by EINTR. On failure *error holds errno (EIO for a write that
+// took nothing).
+bool WriteAll(int fd, std::string_view s, int* error);
+
 } // namespace zelvox

@@ -66,23 +66,6 @@ bool HeldByAnotherProgram(const QString& path) {
     return held;
 }
 
-bool WriteAll(int fd, const std::string& s, int* error) {
-    const char* p = s.data();
-    std::size_t left = s.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *error = n < 0 ? errno : EIO;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 QString DefaultJournalDir() {

@@ -238,22 +238,7 @@ public:
     int error() const { return error_; }
 
 private:
-    bool Write(const std::string& s) {
-        const char* p = s.data();
-        std::size_t left = s.size();
-        while (left > 0) {
-            const ssize_t n = ::write(STDOUT_FILENO, p, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error_ = n < 0 ? errno : EIO;
-                return false;
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool Write(const std::string& s) { return WriteAll(STDOUT_FILENO, s, &error_); }
 
     Format format_;
     int index_ = 0;
