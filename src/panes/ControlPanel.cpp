@@ -21,24 +21,39 @@ namespace zelvox {
 
 namespace {
 
-// The display's background picture. A segment that changes repaints the picture only in the
-// segment's rectangles, drawn one by one: small copies, where one draw of the whole picture
-// clipped to them would hand the work to Qt's drawing threads and wait for them.
+// The display's background picture, which also draws the segment pictures that lie on it. A
+// frame that switches segments repaints the display only in those segments' rectangles, drawn
+// one by one: small copies, where one draw of the whole picture clipped to them would hand the
+// work to Qt's drawing threads and wait for them. The pictures are drawn in number order, so
+// where two overlap (m and micro) the higher number is on top.
 class DisplayBackground : public QLabel {
 public:
-    using QLabel::QLabel;
+    DisplayBackground(QWidget* parent, const QImage& image,
+                      const std::array<SegmentPicture*, kSegmentCount>& pictures)
+        : QLabel(parent), image_(image), pictures_(pictures) {
+        setPixmap(QPixmap::fromImage(image));
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        const QPixmap picture = pixmap();
-        if (picture.isNull() || picture.deviceIndependentSize().toSize() != size()) {
+        if (image_.size() != size()) {
             QLabel::paintEvent(event);
             return;
         }
+        // Drawn from the image rather than the label's pixmap: a pixmap is copied into an image
+        // on every draw.
         QPainter painter(this);
-        for (const QRect& r : event->region())
-            painter.drawPixmap(r.topLeft(), picture, r);
+        for (const QRect& r : event->region()) {
+            painter.drawImage(r.topLeft(), image_, r);
+            for (SegmentPicture* segment : pictures_)
+                if (segment)
+                    segment->Paint(painter, r);
+        }
     }
+
+private:
+    const QImage image_;
+    const std::array<SegmentPicture*, kSegmentCount>& pictures_;
 };
 
 // The value fields' font: a SimSun-like face, 15 pixels high and about 8 pixels per character.
@@ -79,24 +94,24 @@ void ControlPanel::InitialUpdate() {
     const QImage backgroundImage = res::LoadImage(res::kLcdBackground);
     const int W = backgroundImage.width();
     const int H = backgroundImage.height();
-    background_ = new DisplayBackground(this);
+    background_ = new DisplayBackground(this, backgroundImage, segments_);
     background_->setObjectName(ControlName(kDisplayBackground));
     background_->setWindowTitle(QStringLiteral("MYStatic"));
     background_->setAlignment(Qt::AlignCenter);
-    background_->setPixmap(QPixmap::fromImage(backgroundImage));
     background_->setGeometry(0, 0, W, H);
-    // The pane paints its own background, so a repaint under the transparent segments stops
-    // here instead of reaching down to the main window.
+    // The pane paints its own background, so a repaint of it stops here instead of reaching down
+    // to the main window; the display covers its own rectangle.
     setAutoFillBackground(true);
+    background_->setAttribute(Qt::WA_OpaquePaintEvent);
 
     const auto& layout = SegmentLayout();
     for (int s = 0; s < kSegmentCount; ++s) {
         const QImage image = res::LoadImage(layout[s].imageId);
-        auto* picture = new SegmentPicture(this);
+        auto* picture = new SegmentPicture(background_);
         picture->setObjectName(ControlName(kFirstSegmentPicture + s));
         picture->SetImage(image);
         picture->SetKeyColour(QColor(0, 0, 0));
-        picture->setGeometry(layout[s].x, layout[s].y, image.width(), image.height());
+        picture->SetGeometry(QRect(layout[s].x, layout[s].y, image.width(), image.height()));
         segments_[s] = picture;
     }
 
@@ -110,12 +125,9 @@ void ControlPanel::InitialUpdate() {
         field->setText(QStringLiteral("0"));
     }
 
-    // Until the first START the display shows every segment lit, and the mirror agrees. The
-    // pictures stay shown from here on; frames switch them with SetLit.
-    for (SegmentPicture* picture : segments_) {
+    // Until the first START the display shows every segment lit, and the mirror agrees.
+    for (SegmentPicture* picture : segments_)
         picture->SetLit(true);
-        picture->show();
-    }
 }
 
 void ControlPanel::CreateButtons(int W, int H) {
@@ -206,7 +218,9 @@ void ControlPanel::OnExit() {
 void ControlPanel::ShowStarted() {
     for (SegmentPicture* picture : segments_)
         if (picture)
-            picture->SetLit(false);
+            picture->SetLit(false, false);
+    if (background_)
+        background_->update();
     if (startButton_)
         startButton_->setEnabled(false);
     if (stopButton_)
@@ -237,9 +251,15 @@ void ControlPanel::ShowMaxMin(const MaxMinTexts& texts) {
 }
 
 void ControlPanel::ApplySegmentChanges(const std::vector<SegmentChange>& changes) {
+    // One rectangle around every switched picture: Qt paints and sends a region of many small
+    // rectangles piece by piece, which costs more than the few extra pixels of their bounding box.
+    QRect changed;
     for (const SegmentChange& change : changes)
         if (SegmentPicture* picture = segments_[change.picture])
-            picture->SetLit(change.show);
+            if (picture->SetLit(change.show, false))
+                changed |= picture->geometry();
+    if (background_ && !changed.isEmpty())
+        background_->update(changed);
 }
 
 } // namespace zelvox

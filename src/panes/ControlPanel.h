@@ -5,6 +5,7 @@
 
 #include "decode/Decoder.h"
 #include "decode/Statistics.h"
+#include "panes/SegmentLayout.h"
 
 #include <QWidget>
 #include <array>
@@ -51,7 +52,7 @@ signals:
 
 private:
     MeterSession* session_;
-    std::array<SegmentPicture*, 72> segments_{};
+    std::array<SegmentPicture*, kSegmentCount> segments_{};
 
     // The buttons (1009..1012), the labels (1014..1017) and the fields (1005..1008).
     void CreateButtons(int imageWidth, int imageHeight);

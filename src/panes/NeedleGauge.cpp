@@ -66,10 +66,10 @@ void NeedleGauge::InvalidateNeedle() {
     // The needle's bounding box, widened by its pen on every side.
     const auto box = [](QPoint tip) { return QRect(kPivot, tip).normalized().adjusted(-2, -2, 2, 2); };
     const QPoint tip = NeedleTip(gaugeValue_, gaugeScale_);
-    if (tip != screenTip_) {
-        update(box(screenTip_));
-        update(box(tip));
-    }
+    // One rectangle around both: a region of two would be painted through Qt's span clipping,
+    // which hands the dial's copy to its worker threads.
+    if (tip != screenTip_)
+        update(box(screenTip_) | box(tip));
 }
 
 QPoint NeedleGauge::NeedleTip(double gaugeValue, std::uint16_t scale) {
