@@ -4,10 +4,13 @@
 #   demo   zelvox --demo (the built-in simulated meter, whole frames)
 #   bytes  zelvox-sim on a pseudo-terminal, a display that changes on every frame, sent one byte
 #          at a time at line speed (when zelvox-sim has a byte-at-a-time option)
+#   floor  build/bench/repaint_floor: a bare Qt window whose worker wakes it 12 times a second to
+#          repaint one rectangle as large as a changed LCD picture: what this machine and X
+#          server charge for a live display at the meter's frame rate, before any of the program
 # For each: launch -> window mapped (timed on the X map event itself), whole-program and
 # per-thread CPU, wake-ups per second per thread and repaints per second per pane over SECONDS.
 #
-#   bench/idle-cost.sh [SECONDS] [demo|bytes ...]       (default 30 s, both meters)
+#   bench/idle-cost.sh [SECONDS] [demo|bytes|floor ...]   (default 30 s, all three)
 # Environment: ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
 # (START's position in the window; default 455, height - 39), ZELVOX_APP_LOG (where the program's
 # messages go), ZELVOX_SIM_BYTE_ARGS (zelvox-sim's
@@ -17,12 +20,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 cases=("$@")
-[ ${#cases[@]} -eq 0 ] && cases=(demo bytes)
+[ ${#cases[@]} -eq 0 ] && cases=(demo bytes floor)
 bin=${ZELVOX_BIN:-build/src/zelvox}
 sim=${ZELVOX_SIM:-build/tools/zelvox-sim}
 launcher=${ZELVOX_LAUNCHER:-build/bench/launch_mapped}
 for f in "$bin" "$launcher"; do
-  [ -x "$f" ] || { echo "missing $f (build it first: ninja -C build zelvox launch_mapped zelvox-sim)" >&2; exit 1; }
+  [ -x "$f" ] || { echo "missing $f (build it first: ninja -C build zelvox launch_mapped zelvox-sim repaint_floor)" >&2; exit 1; }
 done
 
 work=$(mktemp -d /dev/shm/zelvox-idle.XXXXXX)
@@ -84,8 +87,28 @@ run_case() {
   echo
 }
 
+# run_floor: the bare window; it starts its frames at once, there is nothing to press.
+run_floor() {
+  local floor=${ZELVOX_FLOOR:-build/bench/repaint_floor}
+  [ -x "$floor" ] || { echo "missing $floor (ninja -C build repaint_floor)" >&2; exit 1; }
+  QT_QPA_PLATFORM=xcb "$launcher" -- "$floor" >"$work/launch" 2>>"${ZELVOX_APP_LOG:-$work/app.log}"
+  eval "$(grep -m1 '^pid=' "$work/launch")"
+  app=$pid
+  echo "== repaint_floor (bare Qt window, 12 repaints/s of 212 x 119 pixels), ${seconds} s"
+  echo "launch -> window mapped: ${mapped_ms} ms"
+  sleep 4
+  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds"
+  kill "$app"
+  wait "$app" 2>/dev/null || true
+  app=
+  echo
+}
+
 for c in "${cases[@]}"; do
   case $c in
+  floor)
+    run_floor
+    ;;
   demo)
     run_case "zelvox --demo, 120 readings/min, ${seconds} s" --demo
     ;;
@@ -108,7 +131,7 @@ for c in "${cases[@]}"; do
     simpid=
     ;;
   *)
-    echo "unknown case: $c (demo or bytes)" >&2
+    echo "unknown case: $c (demo, bytes or floor)" >&2
     exit 2
     ;;
   esac

@@ -27,7 +27,7 @@ struct Slot {
 static_assert(sizeof(Slot) == 64);
 
 // The pane a widget belongs to and what it is there: "ReadingsTable/QScrollBar",
-// "statusPane1", "ControlPanel/SegmentPicture".
+// "statusPane1", "ControlPanel/QLabel".
 QByteArray Key(QWidget* widget) {
     static const char* const panes[] = {"zelvox::TrendGraph", "zelvox::ReadingsTable", "zelvox::NeedleGauge",
                                         "zelvox::ControlPanel"};
