@@ -237,7 +237,12 @@ void ControlPanel::ShowStopped() {
 void ControlPanel::SetField(QLineEdit* field, const std::optional<std::u16string>& text) {
     if (!field || !text)
         return;
-    field->setText(QString::fromStdU16String(*text));
+    // A reading equal to the maximum renews only its time: the value field keeps its text, and
+    // is neither laid out nor repainted again.
+    const QString shown = QString::fromStdU16String(*text);
+    if (shown == field->text())
+        return;
+    field->setText(shown);
     // Show the start of the text: in the narrow layout a field is narrower than "1.504V", and
     // showing its end (".504V") would read as another number.
     field->setCursorPosition(0);
