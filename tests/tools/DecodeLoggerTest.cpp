@@ -18,7 +18,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <numeric>
 #include <set>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -225,10 +224,18 @@ TEST_F(DecodeLogger, RateIsPacedLikeTheProgramsSampling) {
             intervals.push_back(last.msecsTo(at));
         last = at;
     }
-    const double mean = std::accumulate(intervals.begin(), intervals.end(), 0.0) / double(intervals.size());
+    // Never faster than the period. The median (not the mean, which one stall of a loaded
+    // machine drags up) lies between the period and the period plus a frame.
+    QStringList shown;
+    for (const qint64 ms : intervals)
+        shown << QString::number(ms);
+    SCOPED_TRACE("intervals (ms): " + shown.join(QLatin1Char(' ')).toStdString());
     EXPECT_GE(*std::min_element(intervals.begin(), intervals.end()), 499);
-    EXPECT_GT(mean, 510.0);
-    EXPECT_LT(mean, 620.0);
+    std::vector<qint64> sorted = intervals;
+    std::sort(sorted.begin(), sorted.end());
+    const qint64 median = sorted[sorted.size() / 2];
+    EXPECT_GT(median, 505);
+    EXPECT_LT(median, 600);
 }
 
 TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {
