@@ -21,11 +21,11 @@ namespace zelvox {
 
 namespace {
 
-// The display's background picture, which also draws the segment pictures that lie on it. A
-// frame that switches segments repaints the display only in those segments' rectangles, drawn
-// one by one: small copies, where one draw of the whole picture clipped to them would hand the
-// work to Qt's drawing threads and wait for them. The pictures are drawn in number order, so
-// where two overlap (m and micro) the higher number is on top.
+// The display's background picture, which also draws the segment pictures that lie on it. It
+// repaints only the rectangles it is asked for (a frame asks for one around the pictures it
+// switched), each drawn on its own: small copies, where one draw of the whole picture clipped to
+// several would hand the work to Qt's drawing threads and wait for them. The pictures are drawn in
+// number order, so where two overlap (m and micro) the higher number is on top.
 class DisplayBackground : public QLabel {
 public:
     DisplayBackground(QWidget* parent, const QImage& image,
@@ -40,8 +40,6 @@ protected:
             QLabel::paintEvent(event);
             return;
         }
-        // Drawn from the image rather than the label's pixmap: a pixmap is copied into an image
-        // on every draw.
         QPainter painter(this);
         for (const QRect& r : event->region()) {
             painter.drawImage(r.topLeft(), image_, r);
@@ -218,7 +216,7 @@ void ControlPanel::OnExit() {
 void ControlPanel::ShowStarted() {
     for (SegmentPicture* picture : segments_)
         if (picture)
-            picture->SetLit(false, false);
+            picture->SetLit(false, /*repaint=*/false);
     if (background_)
         background_->update();
     if (startButton_)
@@ -261,7 +259,7 @@ void ControlPanel::ApplySegmentChanges(const std::vector<SegmentChange>& changes
     QRect changed;
     for (const SegmentChange& change : changes)
         if (SegmentPicture* picture = segments_[change.picture])
-            if (picture->SetLit(change.show, false))
+            if (picture->SetLit(change.show, /*repaint=*/false))
                 changed |= picture->geometry();
     if (background_ && !changed.isEmpty())
         background_->update(changed);
