@@ -9,6 +9,7 @@
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
 #include "link/Acquisition.h"
+#include "link/RowGaps.h"
 #include "link/SimulatedMeter.h"
 
 #include <QCoreApplication>
@@ -27,9 +28,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <pty.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -58,35 +57,6 @@ bool RunUntil(const std::function<bool()>& done, int ms) {
         RunEventLoop(1);
     return done();
 }
-
-struct PtyPair {
-    int master = -1;
-    QString slave;
-    PtyPair() {
-        termios raw{};
-        cfmakeraw(&raw);
-        int s = -1;
-        char name[256] = {};
-        if (openpty(&master, &s, name, &raw, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        close(s);
-        slave = QString::fromLocal8Bit(name);
-    }
-    ~PtyPair() { close(master); }
-    void Write(const Frame& f) const {
-        const std::uint8_t* p = f.data();
-        std::size_t n = f.size();
-        while (n > 0) {
-            const ssize_t w = write(master, p, n);
-            if (w <= 0)
-                return;
-            p += w;
-            n -= static_cast<std::size_t>(w);
-        }
-    }
-};
 
 // Dispatch as the control panel does: take the reading, clear the pending mark.
 void ServeDispatches(Acquisition& acq, ReadingHistory& history) {
@@ -133,8 +103,8 @@ void CpuRun(const char* what, int seconds, Line line) {
     options.waitForListener = true;
     options.bytewise = line == Line::Bytewise;
     SimulatedMeter meter(options);
-    PtyPair silent;
-    QString port = silent.slave;
+    testing::Pty silent;
+    QString port = silent.SlavePath();
     if (line != Line::Silent) {
         if (!meter.Start()) {
             std::fprintf(stderr, "meter did not start\n");
@@ -188,7 +158,7 @@ void LatencyRun(int count) {
     ReadingHistory history;
     Acquisition acq(history);
     ServeDispatches(acq, history);
-    PtyPair pty;
+    testing::Pty pty;
     std::vector<Clock::time_point> written(static_cast<std::size_t>(count));
     std::vector<double> latencyMs;
     std::mutex mutex;
@@ -201,7 +171,7 @@ void LatencyRun(int count) {
                 std::chrono::duration<double, std::milli>(now - written[static_cast<std::size_t>(n)])
                     .count());
     });
-    if (acq.StartAcquisition(pty.slave, 120).status != Acquisition::StartStatus::Started) {
+    if (acq.StartAcquisition(pty.SlavePath(), 120).status != Acquisition::StartStatus::Started) {
         std::fprintf(stderr, "START failed\n");
         std::exit(1);
     }
@@ -239,41 +209,20 @@ void LatencyRun(int count) {
                 *std::max_element(latencyMs.begin(), latencyMs.end()));
 }
 
-// Rows at 120 per minute as the control panel makes them (each request arms a 5 ms timer whose
-// tick clears the pending mark) while a meter sends a frame every frameEveryMs.
+// Rows at 120 per minute as the control panel makes them while a meter sends a frame every
+// frameEveryMs.
 void RowSpacingRun(int frameEveryMs, int seconds) {
     ReadingHistory history;
     Acquisition acq(history);
-    PtyPair pty;
-    std::vector<double> at;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick;
-    tick.setSingleShot(true);
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        at.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-        history.readingPending.store(0);
-    });
-    QObject::connect(&acq, &Acquisition::dispatchRequested, &tick, [&] { tick.start(); });
-    if (acq.StartAcquisition(pty.slave, 120).status != Acquisition::StartStatus::Started) {
+    testing::Pty pty;
+    if (!pty.ok() || acq.StartAcquisition(pty.SlavePath(), 120).status != Acquisition::StartStatus::Started) {
         std::fprintf(stderr, "START failed\n");
         std::exit(1);
     }
-    std::atomic<bool> done{false};
-    std::thread meter([&] {
-        for (int n = 0; !done; n = (n + 1) % 10000) {
-            pty.Write(*EncodeReading(std::to_string(n), 1));
-            std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
-        }
-    });
-    RunEventLoop(seconds * 1000);
-    done = true;
-    meter.join();
+    // Far more rows than can come: the run ends when the time is up.
+    const std::vector<double> gaps =
+        testing::RowGaps(acq, history, pty, frameEveryMs, 1 << 20, seconds * 1000);
     acq.StopAcquisition();
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < at.size(); ++i)
-        gaps.push_back(at[i] - at[i - 1]);
     if (gaps.empty()) {
         std::printf("Rows: none\n");
         return;
@@ -284,7 +233,7 @@ void RowSpacingRun(int frameEveryMs, int seconds) {
     std::printf(
         "Rows at 120/min, a frame every %3d ms, %d s: %zu rows (%.1f a minute), spacing mean %.1f ms, "
         "min %.1f ms, max %.1f ms\n",
-        frameEveryMs, seconds, at.size(), 60000.0 * static_cast<double>(gaps.size()) / sum,
+        frameEveryMs, seconds, gaps.size() + 1, 60000.0 * static_cast<double>(gaps.size()) / sum,
         sum / static_cast<double>(gaps.size()), *std::min_element(gaps.begin(), gaps.end()),
         *std::max_element(gaps.begin(), gaps.end()));
 }
@@ -300,8 +249,8 @@ void StopRun(const char* what, int rate, bool streaming, int repeats) {
         SimulatedMeterOptions options;
         options.waitForListener = true;
         SimulatedMeter meter(options);
-        PtyPair pty;
-        QString port = pty.slave;
+        testing::Pty pty;
+        QString port = pty.SlavePath();
         if (streaming && meter.Start())
             port = meter.SlavePath();
         if (acq.StartAcquisition(port, rate).status != Acquisition::StartStatus::Started) {

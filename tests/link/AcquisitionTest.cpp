@@ -6,6 +6,7 @@
 #include "link/DemoScenario.h"
 #include "link/LinkMessages.h"
 #include "link/LinkTestUtil.h"
+#include "link/RowGaps.h"
 #include "link/SerialPort.h"
 #include "support/Pty.h"
 
@@ -223,41 +224,11 @@ TEST_F(AcquisitionTest, SamplingDispatchesOncePerPeriodWithTheFirstFrameAfterThe
     EXPECT_EQ(history.Count(), static_cast<int>(dispatches.size()) + history.readingPending.load());
 }
 
-// Rows as the control panel makes them: each request arms a 5 ms timer whose tick clears the
-// mark. Returns the gaps between rows in ms while a meter sends a frame every frameEveryMs.
-std::vector<double> RowGaps(Acquisition& acq, ReadingHistory& history, Pty& pty, int frameEveryMs, int rows) {
-    std::vector<double> at;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer tick;
-    tick.setSingleShot(true);
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        at.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-        history.readingPending.store(0);
-    });
-    QObject::connect(&acq, &Acquisition::dispatchRequested, &tick, [&] { tick.start(); });
-    std::atomic<bool> done{false};
-    std::thread meter([&] {
-        for (int n = 0; !done; n = (n + 1) % 10000) {
-            pty.Write(Numbered(n));
-            std::this_thread::sleep_for(std::chrono::milliseconds(frameEveryMs));
-        }
-    });
-    WaitUntil([&] { return at.size() > static_cast<std::size_t>(rows); }, rows * 1000 + 2000);
-    done = true;
-    meter.join();
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < at.size(); ++i)
-        gaps.push_back(at[i] - at[i - 1]);
-    return gaps;
-}
-
 TEST_F(AcquisitionTest, RowsComeAPeriodPlusTheWaitForTheNextFrameApart) {
     // 120 per minute: the 500 ms period starts when a reading is stored after the last row,
     // so rows are never closer than the period plus the 5 ms timer.
     ASSERT_TRUE(Start(120));
-    const std::vector<double> slow = RowGaps(acq, history, pty, 300, 12);
+    const std::vector<double> slow = RowGaps(acq, history, pty, 300, 12, 14000);
     ASSERT_EQ(slow.size(), 12u);
     double sum = 0;
     for (double gap : slow)
@@ -269,7 +240,7 @@ TEST_F(AcquisitionTest, RowsComeAPeriodPlusTheWaitForTheNextFrameApart) {
 
     acq.StopAcquisition();
     ASSERT_TRUE(Start(120));
-    const std::vector<double> fast = RowGaps(acq, history, pty, 50, 12);
+    const std::vector<double> fast = RowGaps(acq, history, pty, 50, 12, 14000);
     ASSERT_EQ(fast.size(), 12u);
     EXPECT_GE(*std::min_element(fast.begin(), fast.end()), 503.0);
 }
