@@ -4,6 +4,7 @@
 //     and painted;
 //   - process CPU while acquisition runs with a meter streaming at its own pace and the
 //     dispatch at 120 readings per minute.
+#include "ProcessCpu.h"
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
@@ -20,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <pty.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -30,13 +30,6 @@ using namespace zelvox;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void WriteAll(int fd, const Frame& frame) {
     std::size_t done = 0;
@@ -125,10 +118,10 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::microseconds(83333));
         }
     });
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = bench::ProcessCpuSeconds();
     const auto wall0 = Clock::now();
     QTest::qWait(cpuSeconds * 1000);
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     stop = true;
     meter.join();

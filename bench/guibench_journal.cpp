@@ -5,6 +5,7 @@
 //   guibench_journal [SECONDS]   (the 120/min run; default 60)
 //
 // The journal goes to a temporary folder under $TMPDIR (set it to try another file system).
+#include "ProcessCpu.h"
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "panes/ReadingsTable.h"
@@ -16,7 +17,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -24,13 +24,6 @@ namespace {
 
 using namespace zelvox;
 using Clock = std::chrono::steady_clock;
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 Reading RowReading(int i) {
     const std::uint8_t functions[] = {1, 2, 12, 17, 23, 26};
@@ -72,7 +65,7 @@ QString TimePerRow(const QString& dir) {
 void CpuAt120PerMinute(const QString& dir, int seconds) {
     Journal journal(dir);
     journal.Start();
-    const double cpu0 = ProcessCpuSeconds();
+    const double cpu0 = bench::ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     int rows = 0;
     double maxUs = 0, sumUs = 0;
@@ -87,7 +80,7 @@ void CpuAt120PerMinute(const QString& dir, int seconds) {
         ++rows;
     }
     journal.Close();
-    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("120 readings a minute for %.0f s: %d rows, CPU %.4f s = %.4f%% of one core "
                 "(UI and sync thread together); UI thread per row mean %.1f us, max %.1f us\n",

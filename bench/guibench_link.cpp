@@ -5,6 +5,7 @@
 //  - how far apart dispatched rows are at 120/min with a frame every 300 ms and every 50 ms;
 //  - how long STOP takes at 1 reading per minute and at 120 while streaming.
 // Usage: guibench_link [seconds per CPU run, default 10]
+#include "ProcessCpu.h"
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
@@ -24,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -37,12 +37,6 @@ namespace {
 
 using namespace zelvox;
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 void RunEventLoop(int ms) {
     QEventLoop loop;
@@ -120,11 +114,11 @@ void CpuRun(const char* what, int seconds, Line line) {
     frames = 0;
     const long long sent0 = meter.FramesSent();
     const auto costs0 = ThreadCosts();
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = bench::ProcessCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     RunEventLoop(seconds * 1000);
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const auto costs1 = ThreadCosts();
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     const long long sent = meter.FramesSent() - sent0;
