@@ -42,7 +42,7 @@ QString TimePerRow(const QString& dir) {
         const WallTime at = WallTimeNow();
         const Reading r = RowReading(i);
         const auto t0 = Clock::now();
-        journal.Append(i, r, at);
+        journal.Append(MakeDispatchedReading(1, i, at, r));
         us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
     const QString path = journal.CurrentFile();
@@ -73,7 +73,7 @@ void CpuAt120PerMinute(const QString& dir, int seconds) {
          next += std::chrono::milliseconds(500)) {
         std::this_thread::sleep_until(next);
         const auto t0 = Clock::now();
-        journal.Append(rows, RowReading(rows), WallTimeNow());
+        journal.Append(MakeDispatchedReading(1, rows, WallTimeNow(), RowReading(rows)));
         const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
         if (rows > 0) // the first opens the file
             maxUs = std::max(maxUs, us), sumUs += us;
@@ -91,9 +91,9 @@ void CpuAt120PerMinute(const QString& dir, int seconds) {
 void Load100k(const QString& dir) {
     Journal journal(dir);
     journal.Start();
-    const std::int64_t t0 = WallTimeNow().epochMs;
+    const std::int64_t t0 = WallTimeNow().EpochMs();
     for (int i = 0; i < 100000; ++i)
-        journal.Append(i, RowReading(i), WallTimeAt(t0 + i * 500));
+        journal.Append(MakeDispatchedReading(1, i, WallTimeAt(t0 + i * 500), RowReading(i)));
     const QString path = journal.CurrentFile();
     journal.Close();
 
@@ -105,7 +105,7 @@ void Load100k(const QString& dir) {
     table.resize(480, 300);
     table.show();
     for (const JournalRow& row : loaded.rows)
-        table.AddReading(row.reading.pointPosition, row.reading.functionCode, row.reading.value, row.time);
+        readings.Append(row.reading, row.at);
     QApplication::processEvents();
     const auto shown = Clock::now();
     std::printf("--load of a 100,000-row journal: %zu rows read in %.0f ms, table filled and shown in "

@@ -92,7 +92,9 @@ double ThreadCpuSeconds() {
 // scrolls to it and the window repaints what changed (the queued scroll and the paint both run
 // in the event loop pass after the dispatch).
 void OneReading(ReadingsTable& table, int i) {
-    table.AddReading(static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28), i * 0.001);
+    table.Model().Append(
+        Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)},
+        WallTimeNow());
     // Two passes: the first runs the queued scroll, the second the paint it asked for.
     QApplication::processEvents();
     QApplication::processEvents();
@@ -116,11 +118,11 @@ TableFigures TableAt(int rows) {
     table.show();
     QApplication::processEvents();
 
-    const TimeOfDay at = LocalTimeOfDay();
+    const WallTime at = WallTimeNow();
     const auto fillStart = Clock::now();
     for (int i = 0; i < rows; ++i) {
-        table.AddReading(static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28), i * 0.001,
-                         at);
+        table.Model().Append(
+            Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)}, at);
         if ((i + 1) % 1000 == 0)
             QApplication::processEvents();
     }

@@ -238,7 +238,7 @@ void MainWindow::UpdateClock() {
         clock->setFixedHeight(clock->height());
         clock->setAutoFillBackground(true);
     }
-    SetStatusText(kClockPane, QString::fromStdU16String(FormatClock(LocalDateTime())));
+    SetStatusText(kClockPane, QString::fromStdU16String(FormatClock(WallTimeNow())));
 }
 
 bool MainWindow::event(QEvent* event) {

@@ -185,16 +185,9 @@ void ZelvoxApplication::StartJournal(const QString& dir) {
         window->SetStatusText(kProgressPane,
                               QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first()));
 
-    // The row the dispatch has just added, with the date and offset that go with its time.
+    // Every dispatched reading, right after its table row.
     MeterSession& session = window->Session();
-    QObject::connect(&session, &MeterSession::readingDispatched, journal,
-                     [journal, &session](const Reading& r) {
-                         const ReadingsModel& rows = session.Readings();
-                         const int row = rows.Count() - 1;
-                         TimeOfDay shown;
-                         if (row >= 0 && ParseTimeText(rows.CellText(row, 3).toStdString(), shown))
-                             journal->Append(row, r, WallTimeForTimeOfDay(WallTimeNow(), shown));
-                     });
+    QObject::connect(&session, &MeterSession::readingRecorded, journal, &Journal::Append);
     QObject::connect(&session, &MeterSession::dataReset, journal, &Journal::NewRun);
     QObject::connect(&session, &MeterSession::stopped, journal, &Journal::Sync);
     // Closing the window ends the run cleanly: its rows are on disk before the program goes.
@@ -209,7 +202,7 @@ void ZelvoxApplication::LoadJournalRows(const QString& path) {
     }
     ReadingsModel& rows = window_->Session().Readings();
     for (const JournalRow& row : loaded.rows)
-        rows.Append(row.reading.value, row.reading.pointPosition, row.reading.functionCode, row.time);
+        rows.Append(row.reading, row.at);
     window_->SetStatusText(kProgressPane,
                            QStringLiteral("Loaded %1 rows from %2").arg(loaded.rows.size()).arg(path));
 }

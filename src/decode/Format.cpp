@@ -69,7 +69,8 @@ std::u16string FormatTableValue(double value, std::uint8_t pointPosition) {
     return FormatValue(value, pointPosition);
 }
 
-std::u16string FormatTime(const TimeOfDay& t) {
+std::u16string FormatTime(const WallTime& at) {
+    const WallTime::Fields t = at.LocalFields();
     std::u16string out;
     AppendPadded(out, t.hour, 2);
     out += u':';
@@ -81,7 +82,8 @@ std::u16string FormatTime(const TimeOfDay& t) {
     return out;
 }
 
-std::u16string FormatClock(const DateTime& t) {
+std::u16string FormatClock(const WallTime& at) {
+    const WallTime::Fields t = at.LocalFields();
     std::u16string out;
     AppendPadded(out, t.year, 1);
     out += u'-';
@@ -95,37 +97,6 @@ std::u16string FormatClock(const DateTime& t) {
     out += u':';
     AppendPadded(out, t.second, 2);
     return out;
-}
-
-namespace {
-
-std::tm LocalNow(int* millisecond) {
-    const auto now = std::chrono::system_clock::now();
-    const auto since = now.time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    if (millisecond) {
-        long long rem = ms % 1000;
-        if (rem < 0)
-            rem += 1000;
-        *millisecond = static_cast<int>(rem);
-    }
-    return tm;
-}
-
-} // namespace
-
-TimeOfDay LocalTimeOfDay() {
-    int ms = 0;
-    const std::tm tm = LocalNow(&ms);
-    return {tm.tm_hour, tm.tm_min, tm.tm_sec, ms};
-}
-
-DateTime LocalDateTime() {
-    const std::tm tm = LocalNow(nullptr);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
 } // namespace zelvox

@@ -4,12 +4,8 @@
 
 namespace zelvox {
 
-MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& history, TrendPages* pages,
-                                     TimeOfDay (*now)()) {
+MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& history, WallTime (*now)()) {
     MaxMinTexts texts;
-    if (pages)
-        pages->UpdatePageCount();
-
     {
         // The reader's wrap also rewrites the run state, so decide the run under its lock.
         std::lock_guard<std::mutex> guard(history.Lock());
@@ -21,11 +17,8 @@ MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& his
         }
     }
     const bool overload = IsOverload(reading.value);
-    if (texts.newRun) {
+    if (texts.newRun)
         maxValue = minValue = overload ? 0.0 : reading.value;
-        if (pages)
-            pages->RestartPages(); // outside the lock: the graph reads the history itself
-    }
     if (overload)
         return texts;
 
@@ -39,12 +32,12 @@ MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& his
     if (reading.value >= maxValue) {
         maxValue = reading.value;
         texts.maxValueText = valueText();
-        texts.maxTimeText = FormatTime(now ? now() : LocalTimeOfDay());
+        texts.maxTimeText = FormatTime(now ? now() : WallTimeNow());
     }
     if (reading.value <= minValue) {
         minValue = reading.value;
         texts.minValueText = valueText();
-        texts.minTimeText = FormatTime(now ? now() : LocalTimeOfDay());
+        texts.minTimeText = FormatTime(now ? now() : WallTimeNow());
     }
     return texts;
 }

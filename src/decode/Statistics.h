@@ -10,14 +10,6 @@
 
 namespace zelvox {
 
-// The trend graph's page counter, told about every dispatch and every new run.
-class TrendPages {
-public:
-    virtual ~TrendPages() = default;
-    virtual void UpdatePageCount() = 0;
-    virtual void RestartPages() = 0;
-};
-
 struct MaxMinTexts {
     std::optional<std::u16string> maxValueText, maxTimeText; // set when MAX changed
     std::optional<std::u16string> minValueText, minTimeText; // set when MIN changed
@@ -29,10 +21,11 @@ public:
     double maxValue = 0.0;
     double minValue = 0.0;
 
-    // The first step of a dispatch: page count, run detection, MAX/MIN. `now` supplies the
-    // local time when MAX or MIN changes (read separately for each). pages may be null.
-    MaxMinTexts UpdateMaxMin(const Reading& reading, ReadingHistory& history, TrendPages* pages,
-                             TimeOfDay (*now)() = &LocalTimeOfDay);
+    // The first step of a dispatch: run detection, MAX/MIN. `now` supplies the time when MAX
+    // or MIN changes (read separately for each). texts.newRun tells whoever counts the graph's
+    // pages that they start again.
+    MaxMinTexts UpdateMaxMin(const Reading& reading, ReadingHistory& history,
+                             WallTime (*now)() = &WallTimeNow);
 };
 
 } // namespace zelvox

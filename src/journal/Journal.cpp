@@ -151,16 +151,16 @@ bool Journal::OpenFile(const WallTime& at, QString* why) {
     return true;
 }
 
-void Journal::Append(int index, const Reading& r, const WallTime& at) {
+void Journal::Append(const DispatchedReading& dispatched) {
     if (off_ || closed_)
         return;
     QString why;
-    if (!current_ && !OpenFile(at, &why)) {
+    if (!current_ && !OpenFile(dispatched.at, &why)) {
         TurnOff(why);
         return;
     }
     File& file = *current_;
-    const std::string line = CsvLine(at, r, MakeTableTexts(index, r, at.LocalTimeOfDay()));
+    const std::string line = CsvLine(dispatched);
     // One write: a row is in the file whole or (after a failure, cut back below) not at all.
     const ssize_t size = static_cast<ssize_t>(line.size());
     ssize_t n = ::write(file.fd, line.data(), line.size());

@@ -54,9 +54,9 @@ public:
     // first Append. When the folder cannot be made the journal is off (and turnedOff is sent).
     JournalStartup Start(int keepFiles = kKeepFiles, qint64 keepBytes = kKeepBytes);
 
-    // One dispatched reading: the table row at index holding r, added at `at`. The first row of
-    // a run opens a new file. Never waits for the disk.
-    void Append(int index, const Reading& r, const WallTime& at);
+    // One dispatched reading (a table row). The first row of a run opens a new file. Never
+    // waits for the disk.
+    void Append(const DispatchedReading& dispatched);
     // The table was emptied (RESET): the current file ends cleanly, the next row opens a new one.
     void NewRun();
     // Acquisition stopped: the data go to disk now, on the sync thread.

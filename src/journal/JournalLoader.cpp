@@ -67,7 +67,7 @@ LoadedJournal LoadJournal(const QString& path) {
     for (std::size_t i = 1; i < records.size(); ++i) {
         const auto& f = records[i];
         JournalRow row;
-        bool ok = f.size() == 6 && ParseReading(f[2], f[5], row.reading) && ParseTimeText(f[4], row.time);
+        bool ok = f.size() == 6 && ParseReading(f[2], f[5], row.reading) && ParseIsoDateTime(f[0], row.at);
         if (ok) {
             const auto code = codes.find(f[3]);
             ok = code != codes.end();
@@ -76,7 +76,7 @@ LoadedJournal LoadJournal(const QString& path) {
         }
         // The texts the table will show must be the ones in the file.
         if (ok) {
-            const TableTexts shown = MakeTableTexts(0, row.reading, row.time);
+            const TableTexts shown = MakeTableTexts(0, row.reading, row.at);
             ok = shown.value == f[2] && shown.time == f[4];
         }
         if (ok)

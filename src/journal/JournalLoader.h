@@ -1,19 +1,19 @@
 // Reads a journal back into table rows, for `zelvox --load FILE`.
 #pragma once
 
-#include "decode/Format.h"
 #include "decode/Reading.h"
+#include "decode/WallClock.h"
 
 #include <QString>
 #include <vector>
 
 namespace zelvox {
 
-// One row of a journal: the reading and the time the table showed, from which the table makes
-// the same Value, Type and Time texts again.
+// One row of a journal: the reading and the moment it was dispatched, from which the table
+// makes the same Value, Type and Time texts again.
 struct JournalRow {
     Reading reading;
-    TimeOfDay time;
+    WallTime at;
 };
 
 struct LoadedJournal {

@@ -17,9 +17,12 @@ void ConnectPanes(MeterSession& session, const SessionPanes& panes) {
     // Slots of one signal run in the order connected: graph before gauge on a dispatch, gauge
     // before graph on RESET.
     if (TrendGraph* graph = panes.graph) {
-        session.SetTrendPages(graph);
-        QObject::connect(graph, &QObject::destroyed, &session,
-                         [&session] { session.SetTrendPages(nullptr); });
+        QObject::connect(&session, &MeterSession::runCounted, graph, [graph](bool newRun) {
+            if (newRun)
+                graph->RestartPages();
+            else
+                graph->UpdatePageCount();
+        });
         QObject::connect(&session, &MeterSession::readingDispatched, graph, [graph](const Reading& reading) {
             graph->ShowReading(reading.functionCode, reading.pointPosition);
         });

@@ -54,15 +54,6 @@ void ReadingsTable::InitialUpdate() {
     list_->show();
 }
 
-void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value) {
-    AddReading(pointPosition, functionCode, value, LocalTimeOfDay());
-}
-
-void ReadingsTable::AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
-                               const TimeOfDay& at) {
-    model_->Append(value, pointPosition, functionCode, at);
-}
-
 void ReadingsTable::Clear() {
     model_->Clear();
 }
@@ -79,7 +70,7 @@ ReadingsList* ReadingsTable::List() const {
     return list_;
 }
 
-const ReadingsModel& ReadingsTable::Model() const {
+ReadingsModel& ReadingsTable::Model() const {
     return *model_;
 }
 

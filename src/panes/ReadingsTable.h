@@ -22,18 +22,13 @@ public:
     // First showing: creates the list over the whole client area (its width fixes the columns).
     void InitialUpdate();
 
-    // Appends one row to the model; the row takes the local time now (or `at`, for tests and
-    // tools).
-    void AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value);
-    void AddReading(std::uint8_t pointPosition, std::uint8_t functionCode, double value, const TimeOfDay& at);
-
     void Clear();
     int RowCount() const;
     QString CellText(int row, int column) const;
 
     ReadingsList* List() const;
-    // The compact row store behind the list (for memory figures).
-    const ReadingsModel& Model() const;
+    // The session's rows the list shows.
+    ReadingsModel& Model() const;
 
 private:
     ReadingsModel* model_;

@@ -24,7 +24,7 @@ class MeterSession;
 // strip lies below them.
 inline constexpr int kPlotRows = 250;
 
-class TrendGraph : public QWidget, public TrendPages {
+class TrendGraph : public QWidget {
     Q_OBJECT
 public:
     // The graph plots the session's history on the scale of its MAX/MIN; without a session
@@ -34,8 +34,8 @@ public:
 
     void InitialUpdate();
     void ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition);
-    void UpdatePageCount() override;
-    void RestartPages() override;
+    void UpdatePageCount();
+    void RestartPages();
     void Reset();
 
     // Composes the plot in the plot image and copies its top 250 rows to target at (0, 0).

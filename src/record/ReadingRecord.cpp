@@ -6,46 +6,11 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <unistd.h>
 
 namespace zelvox {
 
 namespace {
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
-}
-
-// The civil (proleptic Gregorian) date of a day number counted from 1970-01-01.
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const std::int64_t era = FloorDiv(z, 146097);
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-struct LocalFields {
-    int year, month, day, hour, minute, second, millisecond;
-};
-
-LocalFields Fields(const WallTime& t) {
-    const std::int64_t local = t.epochMs + std::int64_t(t.utcOffsetSeconds) * 1000;
-    const std::int64_t days = FloorDiv(local, 86400000);
-    const std::int64_t msOfDay = local - days * 86400000;
-    LocalFields f{};
-    CivilFromDays(days, f.year, f.month, f.day);
-    f.hour = static_cast<int>(msOfDay / 3600000);
-    f.minute = static_cast<int>(msOfDay / 60000 % 60);
-    f.second = static_cast<int>(msOfDay / 1000 % 60);
-    f.millisecond = static_cast<int>(msOfDay % 1000);
-    return f;
-}
 
 // Appends s as a CSV field, quoted only when it has to be.
 void AppendCsvField(std::string& out, std::string_view s) {
@@ -82,54 +47,9 @@ void AppendJsonString(std::string& out, std::string_view s) {
 
 } // namespace
 
-TimeOfDay WallTime::LocalTimeOfDay() const {
-    const LocalFields f = Fields(*this);
-    return {f.hour, f.minute, f.second, f.millisecond};
-}
-
-WallTime WallTimeAt(std::int64_t epochMs) {
-    const std::time_t secs = static_cast<std::time_t>(FloorDiv(epochMs, 1000));
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    return {epochMs, static_cast<int>(tm.tm_gmtoff)};
-}
-
-WallTime WallTimeNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return WallTimeAt(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
-
-WallTime WallTimeForTimeOfDay(const WallTime& near, const TimeOfDay& t) {
-    constexpr std::int64_t kDay = 86400000;
-    const TimeOfDay n = near.LocalTimeOfDay();
-    const auto ms = [](const TimeOfDay& x) {
-        return ((std::int64_t(x.hour) * 60 + x.minute) * 60 + x.second) * 1000 + x.millisecond;
-    };
-    std::int64_t delta = ms(t) - ms(n);
-    if (delta > kDay / 2)
-        delta -= kDay;
-    else if (delta < -kDay / 2)
-        delta += kDay;
-    return WallTimeAt(near.epochMs + delta);
-}
-
-bool ParseTimeText(std::string_view s, TimeOfDay& t) {
-    const auto field = [&](std::size_t at, std::size_t n, int max, int& v) {
-        v = 0;
-        for (std::size_t i = at; i < at + n; ++i) {
-            if (s[i] < '0' || s[i] > '9')
-                return false;
-            v = v * 10 + (s[i] - '0');
-        }
-        return v <= max;
-    };
-    return s.size() == 12 && s[2] == ':' && s[5] == ':' && s[8] == ':' && field(0, 2, 23, t.hour) &&
-           field(3, 2, 59, t.minute) && field(6, 2, 59, t.second) && field(9, 3, 999, t.millisecond);
-}
-
 std::string FormatIsoDateTime(const WallTime& t) {
-    const LocalFields f = Fields(t);
-    const int offsetMinutes = t.utcOffsetSeconds / 60;
+    const WallTime::Fields f = t.LocalFields();
+    const int offsetMinutes = static_cast<int>(t.utcOffset.count() / 60);
     const int absMinutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", f.year,
@@ -139,14 +59,41 @@ std::string FormatIsoDateTime(const WallTime& t) {
 }
 
 std::string FormatFileStamp(const WallTime& t) {
-    const LocalFields f = Fields(t);
+    const WallTime::Fields f = t.LocalFields();
     char buf[48];
     const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d-%02d-%02d", f.year, f.month, f.day,
                                 f.hour, f.minute, f.second);
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-TableTexts MakeTableTexts(int index, const Reading& r, const TimeOfDay& t) {
+bool ParseIsoDateTime(std::string_view s, WallTime& t) {
+    // 2026-12-08T10:42:06.123+01:00: 29 characters, every field fixed in place.
+    if (s.size() != 29 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' || s[16] != ':' ||
+        s[19] != '.' || (s[23] != '+' && s[23] != '-') || s[26] != ':')
+        return false;
+    const auto field = [&](std::size_t at, std::size_t n, int& v) {
+        const auto r = std::from_chars(s.data() + at, s.data() + at + n, v);
+        return r.ec == std::errc() && r.ptr == s.data() + at + n && s[at] != '-' && s[at] != '+';
+    };
+    int year, month, day, hour, minute, second, ms, offH, offM;
+    if (!field(0, 4, year) || !field(5, 2, month) || !field(8, 2, day) || !field(11, 2, hour) ||
+        !field(14, 2, minute) || !field(17, 2, second) || !field(20, 3, ms) || !field(24, 2, offH) ||
+        !field(27, 2, offM))
+        return false;
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year(year), std::chrono::month(unsigned(month)),
+                              std::chrono::day(unsigned(day))};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59 || offH > 23 || offM > 59)
+        return false;
+    const seconds offset = (s[23] == '-' ? -1 : 1) * (hours(offH) + minutes(offM));
+    const auto local = sys_days(date).time_since_epoch() + hours(hour) + minutes(minute) + seconds(second) +
+                       milliseconds(ms);
+    t.instant = sys_time<milliseconds>(duration_cast<milliseconds>(local - offset));
+    t.utcOffset = offset;
+    return true;
+}
+
+TableTexts MakeTableTexts(int index, const Reading& r, const WallTime& t) {
     TableTexts texts;
     texts.index = std::to_string(index);
     texts.value = ToUtf8(FormatTableValue(r.value, r.pointPosition));
@@ -167,10 +114,16 @@ const std::string& CsvHeader() {
     return header;
 }
 
-std::string CsvLine(const WallTime& at, const Reading& r, const TableTexts& texts) {
+DispatchedReading MakeDispatchedReading(int run, int index, const WallTime& at, const Reading& r) {
+    return {run, index, at, r, MakeTableTexts(index, r, at)};
+}
+
+std::string CsvLine(const DispatchedReading& d) {
+    const TableTexts& texts = d.texts;
+    const Reading& r = d.reading;
     std::string line;
     line.reserve(96);
-    line += FormatIsoDateTime(at);
+    line += FormatIsoDateTime(d.at);
     for (const std::string* field : {&texts.index, &texts.value, &texts.type, &texts.time}) {
         line += ',';
         AppendCsvField(line, *field);

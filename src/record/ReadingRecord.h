@@ -13,6 +13,7 @@
 
 #include "decode/Format.h"
 #include "decode/Reading.h"
+#include "decode/WallClock.h"
 
 #include <cstdint>
 #include <string>
@@ -21,40 +22,33 @@
 
 namespace zelvox {
 
-// A moment on the wall clock: milliseconds since the Unix epoch, and the local time zone's
-// offset from UTC at that moment. The local date and time follow from the two.
-struct WallTime {
-    std::int64_t epochMs = 0;
-    int utcOffsetSeconds = 0;
-
-    // The local time of day (what the table's Time column shows).
-    TimeOfDay LocalTimeOfDay() const;
-};
-
-// Now, in the local time zone.
-WallTime WallTimeNow();
-// epochMs in the local time zone.
-WallTime WallTimeAt(std::int64_t epochMs);
-
-// The moment nearest to `near` (within half a day) whose local time of day is t: the date and
-// offset that go with a time of day the table took a moment ago.
-WallTime WallTimeForTimeOfDay(const WallTime& near, const TimeOfDay& t);
-
-// HH:MM:SS:mmm back into a time of day; false for any other text.
-bool ParseTimeText(std::string_view text, TimeOfDay& t);
-
 // 2026-12-08T10:42:06.123+01:00 (Z is never used, so the offset is always explicit).
 std::string FormatIsoDateTime(const WallTime& t);
 // 2026-12-08T10-42-06: the same moment as a file name (no colons).
 std::string FormatFileStamp(const WallTime& t);
+// The moment and offset of a text FormatIsoDateTime wrote; false for any other text.
+bool ParseIsoDateTime(std::string_view text, WallTime& t);
 
 // The table's four texts of a row, in UTF-8.
 struct TableTexts {
     std::string index, value, type, time;
 };
 
-// The texts the readings table shows for the row at index holding reading r, added at local time t.
-TableTexts MakeTableTexts(int index, const Reading& r, const TimeOfDay& t);
+// The texts the readings table shows for the row at index holding reading r, added at t.
+TableTexts MakeTableTexts(int index, const Reading& r, const WallTime& t);
+
+// One dispatched reading, as the session hands it to every observer (the readings table, the
+// journal, the publisher): one value, made once, that no observer has to take back out of
+// another's texts.
+struct DispatchedReading {
+    int run = 0;      // the run of the table it belongs to: a new run begins at each RESET
+    int index = 0;    // the table's Index
+    WallTime at;      // the moment of the dispatch
+    Reading reading;  // what the meter showed
+    TableTexts texts; // the table's texts for the row, in UTF-8
+};
+
+DispatchedReading MakeDispatchedReading(int run, int index, const WallTime& at, const Reading& r);
 
 // The shortest decimal text that reads back as v ("1.234", "-0", "1e-05"); never locale-dependent.
 std::string FormatFullPrecision(double v);
@@ -62,7 +56,7 @@ std::string FormatFullPrecision(double v);
 // The CSV header line, CRLF included.
 const std::string& CsvHeader();
 // One CSV row, CRLF included.
-std::string CsvLine(const WallTime& at, const Reading& r, const TableTexts& texts);
+std::string CsvLine(const DispatchedReading& d);
 
 // One JSON object and a line feed:
 // {"time":"...","value":1.234,"overload":0,"text":"1.234","function":"DCV V","unit":"V"}

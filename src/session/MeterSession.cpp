@@ -24,6 +24,9 @@ MeterSession::MeterSession(const Settings& settings, QObject* parent)
     dispatchTimer_->setObjectName(QStringLiteral("dispatchTimer"));
     dispatchTimer_->setInterval(kDispatchPeriodMs);
     connect(dispatchTimer_, &QTimer::timeout, this, qOverload<>(&MeterSession::DispatchReading));
+    // The table row is the first record kept of every dispatched reading.
+    connect(this, &MeterSession::readingRecorded, readings_,
+            qOverload<const DispatchedReading&>(&ReadingsModel::Append));
 
     // Until the first START the display shows every segment lit, and the mirror agrees.
     mirrored_.fill(0xFF);
@@ -66,6 +69,7 @@ void MeterSession::Reset() {
     WorkerPause pause = PauseWorkers();
     history_->Reset();
     readings_->Clear();
+    ++run_;
     emit dataReset();
     QThread::msleep(kResetPauseMs);
 }
@@ -75,9 +79,10 @@ void MeterSession::DispatchReading() {
 }
 
 void MeterSession::DispatchReading(const Reading& reading) {
-    const MaxMinTexts texts = stats_.UpdateMaxMin(reading, *history_, pages_);
+    const MaxMinTexts texts = stats_.UpdateMaxMin(reading, *history_);
+    emit runCounted(texts.newRun);
     emit maxMinUpdated(texts);
-    readings_->Append(reading.value, reading.pointPosition, reading.functionCode, LocalTimeOfDay());
+    emit readingRecorded(MakeDispatchedReading(run_, readings_->Count(), WallTimeNow(), reading));
     emit readingDispatched(reading);
     history_->readingPending = 0;
     dispatchTimer_->stop();

@@ -11,6 +11,7 @@
 #include "decode/ReadingHistory.h"
 #include "decode/Statistics.h"
 #include "link/StartResult.h"
+#include "record/ReadingRecord.h"
 
 #include <QObject>
 #include <atomic>
@@ -68,13 +69,11 @@ public:
 
     // The dispatch timer's tick: hands out the current reading.
     void DispatchReading();
-    // The dispatch of one reading, in this order: MAX/MIN (`maxMinUpdated`), the table row
-    // (readings model), the graph and the gauge (`readingDispatched`); then the pending mark
-    // is cleared and the timer disarmed.
+    // The dispatch of one reading, in this order: the graph's page count (`runCounted`),
+    // MAX/MIN (`maxMinUpdated`), the record of the reading (`readingRecorded`: the table row
+    // first, then the journal and whoever else keeps records), the graph and the gauge
+    // (`readingDispatched`); then the pending mark is cleared and the timer disarmed.
     void DispatchReading(const Reading& reading);
-
-    // The graph's page counter, kept current by every dispatch. May be null.
-    void SetTrendPages(TrendPages* pages) { pages_ = pages; }
 
     // For the exports: the workers idle until the guard goes.
     WorkerPause PauseWorkers();
@@ -100,9 +99,16 @@ signals:
     void stopped();
     // The segment pictures to switch after an accepted frame, in frame order.
     void frameMirrored(const std::vector<zelvox::SegmentChange>& changes);
-    // First dispatch step: the MAX/MIN texts that changed.
+    // First dispatch step: the history's run grew by one reading, or (newRun) began again with
+    // another function; the graph counts its pages.
+    void runCounted(bool newRun);
+    // The MAX/MIN texts that changed.
     void maxMinUpdated(const zelvox::MaxMinTexts& texts);
-    // After the table row: the graph's and the gauge's turn, in the order connected.
+    // The dispatched reading as one record, handed to every observer in the order connected:
+    // the readings model (connected first, by the session itself), then the journal and the
+    // other record keepers.
+    void readingRecorded(const zelvox::DispatchedReading& record);
+    // After the record: the graph's and the gauge's turn, in the order connected.
     void readingDispatched(const zelvox::Reading& reading);
     // RESET, after the history and the readings are empty: the gauge's and the graph's turn.
     void dataReset();
@@ -117,7 +123,7 @@ private:
     Statistics stats_;
     ReadingsModel* readings_ = nullptr; // child object
     QTimer* dispatchTimer_ = nullptr;   // child object
-    TrendPages* pages_ = nullptr;
+    int run_ = 1;                       // the run of the table: one more at each RESET
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;

@@ -1,29 +1,14 @@
 #include "session/ReadingsModel.h"
 
+#include "decode/Format.h"
 #include "decode/Labels.h"
+#include "record/ReadingRecord.h"
 
 #include <algorithm>
 
 namespace zelvox {
 
 namespace {
-
-std::uint32_t MillisecondOfDay(const TimeOfDay& t) {
-    const auto field = [](int v, int top) { return static_cast<std::uint32_t>(std::clamp(v, 0, top)); };
-    return ((field(t.hour, 23) * 60 + field(t.minute, 59)) * 60 + field(t.second, 59)) * 1000 +
-           field(t.millisecond, 999);
-}
-
-TimeOfDay TimeFromMilliseconds(std::uint32_t ms) {
-    TimeOfDay t;
-    t.millisecond = static_cast<int>(ms % 1000);
-    ms /= 1000;
-    t.second = static_cast<int>(ms % 60);
-    ms /= 60;
-    t.minute = static_cast<int>(ms % 60);
-    t.hour = static_cast<int>(ms / 60);
-    return t;
-}
 
 QString FromU16(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
@@ -35,14 +20,18 @@ ReadingsModel::ReadingsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ReadingsModel::~ReadingsModel() = default;
 
-void ReadingsModel::Append(double value, std::uint8_t pointPosition, std::uint8_t functionCode,
-                           const TimeOfDay& at) {
+void ReadingsModel::Append(const DispatchedReading& dispatched) {
+    Append(dispatched.reading, dispatched.at);
+}
+
+void ReadingsModel::Append(const Reading& r, const WallTime& at) {
     const int row = count_;
     if ((row >> kBlockShift) == static_cast<int>(blocks_.size()))
         blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockRows));
     beginInsertRows(QModelIndex(), row, row);
     blocks_[row >> kBlockShift][row & (kBlockRows - 1)] =
-        Row{value, MillisecondOfDay(at), pointPosition, functionCode};
+        Row{r.value, at.EpochMs(), static_cast<std::int32_t>(at.utcOffset.count()), r.pointPosition,
+            r.functionCode};
     ++count_;
     endInsertRows();
 }
@@ -67,14 +56,10 @@ QString ReadingsModel::CellText(int row, int column) const {
     case 2:
         return r.functionCode < kFunctionCount ? FromU16(functionLabels[r.functionCode]) : QString();
     case 3:
-        return FromU16(FormatTime(TimeFromMilliseconds(r.millisecondOfDay)));
+        return FromU16(FormatTime(WallTimeAt(r.epochMs, r.utcOffsetSeconds)));
     default:
         return {};
     }
-}
-
-std::size_t ReadingsModel::StorageBytes() const {
-    return blocks_.capacity() * sizeof(blocks_[0]) + blocks_.size() * kBlockRows * sizeof(Row);
 }
 
 QString ReadingsModel::ColumnHeading(int column) {

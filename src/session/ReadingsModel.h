@@ -1,8 +1,9 @@
-// The rows of the readings table, kept compact (16 bytes a row) and turned into texts only
+// The rows of the readings table, kept compact (24 bytes a row) and turned into texts only
 // when a cell is shown or read back.
 #pragma once
 
-#include "decode/Format.h"
+#include "decode/Reading.h"
+#include "decode/WallClock.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -12,6 +13,8 @@
 
 namespace zelvox {
 
+struct DispatchedReading;
+
 class ReadingsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -19,7 +22,8 @@ public:
 
     struct Row {
         double value;
-        std::uint32_t millisecondOfDay; // 0 .. 86 399 999
+        std::int64_t epochMs;          // the moment the row was added
+        std::int32_t utcOffsetSeconds; // the local zone's offset then
         std::uint8_t pointPosition;
         std::uint8_t functionCode;
     };
@@ -27,16 +31,16 @@ public:
     explicit ReadingsModel(QObject* parent = nullptr);
     ~ReadingsModel() override;
 
-    // Appends one row at the end (one row-insertion notification).
-    void Append(double value, std::uint8_t pointPosition, std::uint8_t functionCode, const TimeOfDay& at);
+    // Appends one row at the end (one row-insertion notification): the reading r, added at `at`.
+    void Append(const Reading& r, const WallTime& at);
+    // The session's dispatched reading: its row.
+    void Append(const DispatchedReading& dispatched);
     // Drops every row (one model reset).
     void Clear();
 
     int Count() const { return count_; }
     // The text of one cell; empty outside the table.
     QString CellText(int row, int column) const;
-    // Bytes held by the row storage, for the benchmark.
-    std::size_t StorageBytes() const;
 
     static QString ColumnHeading(int column);
 

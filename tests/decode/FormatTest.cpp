@@ -74,43 +74,52 @@ TEST(FormatTableValue, OverloadTexts) {
     EXPECT_EQ(FormatTableValue(-1.25, 2), u"-1.25");
 }
 
-TEST(FormatTime, ZeroPadded) {
-    EXPECT_EQ(FormatTime({0, 0, 0, 5}), u"00:00:00:005");
-    EXPECT_EQ(FormatTime({23, 59, 59, 999}), u"23:59:59:999");
-    EXPECT_EQ(FormatTime({9, 5, 7, 42}), u"09:05:07:042");
-    EXPECT_EQ(FormatTime({14, 30, 0, 250}), u"14:30:00:250");
-    EXPECT_EQ(FormatTime({10, 10, 10, 10}), u"10:10:10:010");
-    EXPECT_EQ(FormatTime({1, 2, 3, 100}), u"01:02:03:100");
+// A moment at local time h:m:s.ms on the epoch's first day (UTC offset 0).
+WallTime At(int h, int m, int s, int ms) {
+    return WallTimeAt(((h * 60LL + m) * 60 + s) * 1000 + ms, 0);
 }
 
-TEST(FormatClock, YearUnpadded) {
-    EXPECT_EQ(FormatClock({2014, 12, 31, 23, 59, 59}), u"2014-12-31 23:59:59");
-    EXPECT_EQ(FormatClock({2015, 1, 1, 0, 0, 0}), u"2015-01-01 00:00:00");
-    EXPECT_EQ(FormatClock({2014, 3, 7, 9, 5, 3}), u"2014-03-07 09:05:03");
-    EXPECT_EQ(FormatClock({999, 10, 10, 10, 10, 10}), u"999-10-10 10:10:10");
-    EXPECT_EQ(FormatClock({7, 1, 2, 3, 4, 5}), u"7-01-02 03:04:05");
+TEST(FormatTime, ZeroPaddedLocalTimeOfDay) {
+    EXPECT_EQ(FormatTime(At(0, 0, 0, 5)), u"00:00:00:005");
+    EXPECT_EQ(FormatTime(At(23, 59, 59, 999)), u"23:59:59:999");
+    EXPECT_EQ(FormatTime(At(9, 5, 7, 42)), u"09:05:07:042");
+    EXPECT_EQ(FormatTime(At(1, 2, 3, 100)), u"01:02:03:100");
+    // The offset moves the local time, across midnight too.
+    EXPECT_EQ(FormatTime(WallTimeAt(5, 3600)), u"01:00:00:005");
+    EXPECT_EQ(FormatTime(WallTimeAt(5, -(3 * 3600 + 1800))), u"20:30:00:005");
+    EXPECT_EQ(FormatTime(WallTimeAt(-1, 0)), u"23:59:59:999");
+}
+
+TEST(FormatClock, YearUnpaddedLocalDateAndTime) {
+    // 2014-12-31 23:59:59 UTC, and the same moment one second and an hour later.
+    constexpr std::int64_t kNewYearsEve = 1420070399000;
+    EXPECT_EQ(FormatClock(WallTimeAt(kNewYearsEve, 0)), u"2014-12-31 23:59:59");
+    EXPECT_EQ(FormatClock(WallTimeAt(kNewYearsEve + 1000, 0)), u"2015-01-01 00:00:00");
+    EXPECT_EQ(FormatClock(WallTimeAt(kNewYearsEve, 3600)), u"2015-01-01 00:59:59");
+    EXPECT_EQ(FormatClock(WallTimeAt(-62135596800000 + 1000LL * 86400 * 400, 0)), u"2-02-05 00:00:00");
 }
 
 TEST(LocalTime, AgreesWithTheCLibrary) {
     const std::time_t before = std::time(nullptr);
-    const DateTime d = LocalDateTime();
-    const TimeOfDay t = LocalTimeOfDay();
+    const WallTime now = WallTimeNow();
     const std::time_t after = std::time(nullptr);
+    const WallTime::Fields d = now.LocalFields();
     std::tm lb{}, la{};
     localtime_r(&before, &lb);
     localtime_r(&after, &la);
+    EXPECT_TRUE(now.utcOffset.count() == lb.tm_gmtoff || now.utcOffset.count() == la.tm_gmtoff);
     // Both calls fall between before and after; across a day change only the checks for
     // the matching side can hold, so accept either.
     const bool dateMatches =
         (d.year == lb.tm_year + 1900 && d.month == lb.tm_mon + 1 && d.day == lb.tm_mday) ||
         (d.year == la.tm_year + 1900 && d.month == la.tm_mon + 1 && d.day == la.tm_mday);
     EXPECT_TRUE(dateMatches);
-    const int secs = t.hour * 3600 + t.minute * 60 + t.second;
+    const int secs = d.hour * 3600 + d.minute * 60 + d.second;
     const int sb = lb.tm_hour * 3600 + lb.tm_min * 60 + lb.tm_sec;
     const int sa = la.tm_hour * 3600 + la.tm_min * 60 + la.tm_sec;
     EXPECT_TRUE((secs >= sb && secs <= sa) || sa < sb) << secs << " not in " << sb << ".." << sa;
-    EXPECT_GE(t.millisecond, 0);
-    EXPECT_LE(t.millisecond, 999);
+    EXPECT_GE(d.millisecond, 0);
+    EXPECT_LE(d.millisecond, 999);
 }
 
 TEST(Labels, TablesAndUtf8) {

@@ -152,18 +152,11 @@ TEST(ReadingHistory, ConcurrentStoreResetAndDispatch) {
     }
 }
 
-// Records the calls the statistics step makes to the trend graph.
-struct PageLog : TrendPages {
-    std::string calls;
-    void UpdatePageCount() override { calls += 'U'; }
-    void RestartPages() override { calls += 'R'; }
-};
-
 // A clock that advances by one millisecond at every reading.
 int g_tick = 0;
-TimeOfDay TickingClock() {
+WallTime TickingClock() {
     ++g_tick;
-    return {12, 0, g_tick / 1000, g_tick % 1000};
+    return WallTimeAt(12 * 3600000 + g_tick, 0); // 12:00:00.000 plus the ticks, at UTC
 }
 
 class StatisticsTest : public ::testing::Test {
@@ -173,20 +166,18 @@ protected:
     // Stores (if nothing is pending) and dispatches one reading.
     MaxMinTexts Dispatch(double value, std::uint8_t pp, std::uint8_t fc) {
         history->StoreReading({value, pp, fc});
-        MaxMinTexts t = stats.UpdateMaxMin({value, pp, fc}, *history, &pages, &TickingClock);
+        MaxMinTexts t = stats.UpdateMaxMin({value, pp, fc}, *history, &TickingClock);
         history->readingPending = 0;
         return t;
     }
 
     std::unique_ptr<ReadingHistory> history = std::make_unique<ReadingHistory>();
     Statistics stats;
-    PageLog pages;
 };
 
 TEST_F(StatisticsTest, FirstDispatchSetsBothWithUnit) {
     const auto t = Dispatch(1.234, 1, 1);
     EXPECT_TRUE(t.newRun);
-    EXPECT_EQ(pages.calls, "UR");
     EXPECT_EQ(history->RunStart(), 0);
     EXPECT_EQ(history->lastFunctionCode, 1);
     EXPECT_EQ(stats.maxValue, 1.234);
@@ -198,7 +189,6 @@ TEST_F(StatisticsTest, FirstDispatchSetsBothWithUnit) {
 
     const auto u = Dispatch(230, 0, 1);
     EXPECT_FALSE(u.newRun);
-    EXPECT_EQ(pages.calls, "URU");
     EXPECT_EQ(u.maxValueText, u"230V");
     EXPECT_FALSE(u.minValueText);
     EXPECT_FALSE(u.minTimeText);
@@ -270,7 +260,7 @@ TEST_F(StatisticsTest, ResetWhilePendingRestartsFromAnEmptyHistory) {
     Dispatch(7.0, 0, 3);
     ASSERT_TRUE(history->StoreReading({8.0, 0, 3}));
     history->Reset(); // the pending reading is not dispatched yet
-    const auto t = stats.UpdateMaxMin({8.0, 0, 3}, *history, &pages, &TickingClock);
+    const auto t = stats.UpdateMaxMin({8.0, 0, 3}, *history, &TickingClock);
     EXPECT_TRUE(t.newRun);
     EXPECT_EQ(history->Count(), 0);
     EXPECT_EQ(history->RunStart(), 0);

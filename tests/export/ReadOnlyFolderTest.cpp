@@ -8,6 +8,7 @@
 #include "panes/GraphExport.h"
 #include "panes/TrendGraph.h"
 #include "session/ReadingsModel.h"
+#include "support/Rows.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -66,8 +67,8 @@ enum ChildExit {
 
 TEST(ReadOnlyFolder, WritableFilesAreRewrittenInPlace) {
     ReadingsModel readings;
-    readings.Append(1.234, 1, kDcVolt, {9, 5, 7, 42});
-    readings.Append(999999.0, 0, kKiloOhm, {14, 30, 0, 250});
+    zelvox::testing::AddRow(readings, 1, kDcVolt, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(readings, 0, kKiloOhm, 999999.0, {14, 30, 0, 250});
     QImage picture(40, kPlotRows, QImage::Format_RGB32);
     picture.fill(QColor(220, 220, 220));
 

@@ -274,7 +274,7 @@ TEST(SpreadsheetLayer, CellsEnteredInAnyOrderAreSavedRowByRow) {
     const QJsonObject cells =
         book[QStringLiteral("detail")][QStringLiteral("KX-NOVA")][QStringLiteral("cells")].toObject();
     const auto value = [&](const char* ref) {
-        return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("value")];
+        return cells[QString::fromLatin1(ref)].toObject().value(QStringLiteral("value"));
     };
     const auto format = [&](const char* ref) {
         return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("format")].toString();

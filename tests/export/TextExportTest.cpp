@@ -2,6 +2,7 @@
 #include "export/TextExport.h"
 #include "ExportTestSupport.h"
 #include "panes/ReadingsTable.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -15,8 +16,8 @@ namespace {
 
 struct TextExportFixture : zelvox::testing::TableExportFixture {
     void AddRow(std::uint8_t pointPosition, std::uint8_t functionCode, double value,
-                TimeOfDay at = {9, 5, 7, 42}) {
-        table->AddReading(pointPosition, functionCode, value, at);
+                zelvox::testing::ClockTime at = {9, 5, 7, 42}) {
+        zelvox::testing::AddRow(table->Model(), pointPosition, functionCode, value, at);
     }
 };
 

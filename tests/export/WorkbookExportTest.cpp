@@ -3,6 +3,7 @@
 #include "export/WorkbookExport.h"
 #include "ExportTestSupport.h"
 #include "panes/ReadingsTable.h"
+#include "support/Rows.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
@@ -42,11 +43,11 @@ void ExpectCell(const QJsonObject& cells, const char* ref, const QJsonValue& val
 }
 
 TEST_F(WorkbookExportFixture, TenRowsReadBackWithSheetsTypesAndFormats) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
-    table->AddReading(0, 12, 999999.0, {14, 30, 0, 250});
-    table->AddReading(3, 23, -12.26, {0, 0, 0, 5});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 0, 12, 999999.0, {14, 30, 0, 250});
+    zelvox::testing::AddRow(table->Model(), 3, 23, -12.26, {0, 0, 0, 5});
     for (int i = 3; i < 10; ++i)
-        table->AddReading(2, 17, 50.0 + i, {23, 59, 59, 999});
+        zelvox::testing::AddRow(table->Model(), 2, 17, 50.0 + i, {23, 59, 59, 999});
     ModalWatcher watcher;
     SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("data")));
     EXPECT_TRUE(watcher.boxes.empty());
@@ -123,7 +124,7 @@ TEST_F(WorkbookExportFixture, EmptyTableHasHeaderAndFormatsOnRowTwo) {
 }
 
 TEST_F(WorkbookExportFixture, NameAlwaysGetsXlsAndExistingFileIsReplaced) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
     const QString replaced = dir.filePath(QStringLiteral("data.xls"));
     ASSERT_TRUE(zelvox::testing::WriteAll(replaced, "not a workbook"));
     const struct {
@@ -142,14 +143,14 @@ TEST_F(WorkbookExportFixture, NameAlwaysGetsXlsAndExistingFileIsReplaced) {
 }
 
 TEST_F(WorkbookExportFixture, AcquisitionIsPausedFromStartToSuccess) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
     SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, dir.filePath(QStringLiteral("paused")));
     EXPECT_EQ(hub.pausedAt, (std::vector<int>{1, 1, 1, 1, 1}));
     EXPECT_FALSE(hub.session.Paused());
 }
 
 TEST_F(WorkbookExportFixture, DialogAndCancel) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
     ModalWatcher watcher;
     SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, QString());
     SaveExcelFileCommand(hub.session, hub.ProgressSink(), nullptr); // rejected by the watcher
@@ -166,7 +167,7 @@ TEST_F(WorkbookExportFixture, DialogAndCancel) {
 }
 
 TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndTheFailureText) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
     const QString chosen = zelvox::testing::UncreatablePath(dir, QStringLiteral("data"));
     ModalWatcher watcher;
     SaveExcelFile(hub.session, hub.ProgressSink(), nullptr, chosen);
@@ -182,7 +183,7 @@ TEST_F(WorkbookExportFixture, UncreatableTargetShowsTheWritersErrorAndTheFailure
 
 TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
     for (int i = 0; i < 2000; ++i)
-        table->AddReading(1, 1, i * 0.25, {12, i / 60 % 60, i % 60, i % 1000});
+        zelvox::testing::AddRow(table->Model(), 1, 1, i * 0.25, {12, i / 60 % 60, i % 60, i % 1000});
     const QString target = dir.filePath(QStringLiteral("keep.xls"));
     const QByteArray old(5000, 'o');
     ASSERT_TRUE(zelvox::testing::WriteAll(target, old));
@@ -206,7 +207,7 @@ TEST_F(WorkbookExportFixture, FailedSaveKeepsTheOldFileWhole) {
 TEST_F(WorkbookExportFixture, TableLargerThanASheetIsRefusedBeforeAnythingIsWritten) {
     constexpr int kRows = 1048575; // one more than fits: rows 2 .. 1,048,576, formats one below
     for (int i = 0; i < kRows; ++i)
-        table->AddReading(1, 1, 0.5, {9, 5, 7, 42});
+        zelvox::testing::AddRow(table->Model(), 1, 1, 0.5, {9, 5, 7, 42});
     const QString target = dir.filePath(QStringLiteral("big.xls"));
     ASSERT_TRUE(zelvox::testing::WriteAll(target, "old"));
     ModalWatcher watcher;
@@ -224,7 +225,7 @@ TEST_F(WorkbookExportFixture, TableLargerThanASheetIsRefusedBeforeAnythingIsWrit
 }
 
 TEST_F(WorkbookExportFixture, InitErrorShowsOnlyItsMessage) {
-    table->AddReading(1, 1, 1.234, {9, 5, 7, 42});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 1.234, {9, 5, 7, 42});
     const QByteArray saved = qgetenv("TMPDIR");
     qputenv("TMPDIR", zelvox::testing::UncreatablePath(dir, QStringLiteral("tmp")).toLocal8Bit());
     ModalWatcher watcher;

@@ -244,12 +244,12 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     const Reading readings[] = {
         {1.234, 1, 1},   {-0.0, 1, 2},  {kOverload, 2, 12}, {-kOverload, 0, 23}, {7.9, 0, 17},
         {-12.26, 3, 10}, {0.125, 2, 6}, {12.5, 3, 26},      {0.1 + 0.2, 1, 11},  {-2147483648.5, 0, 0}};
-    const std::int64_t start = WallTimeNow().epochMs;
+    const std::int64_t start = WallTimeNow().EpochMs();
     for (int i = 0; i < 500; ++i) {
         const Reading& r = readings[i % std::size(readings)];
         const WallTime at = WallTimeAt(start + i * 537);
-        original.Append(r.value, r.pointPosition, r.functionCode, at.LocalTimeOfDay());
-        journal.Append(i, r, at);
+        original.Append(r, at);
+        journal.Append(MakeDispatchedReading(1, i, at, r));
     }
     const QString path = journal.CurrentFile();
     journal.Close();
@@ -266,7 +266,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     ASSERT_EQ(loaded.rows.size(), 500u);
     ReadingsModel reloaded;
     for (const JournalRow& row : loaded.rows)
-        reloaded.Append(row.reading.value, row.reading.pointPosition, row.reading.functionCode, row.time);
+        reloaded.Append(row.reading, row.at);
     const QByteArray text = TableTextBytes(original);
     EXPECT_EQ(TableTextBytes(reloaded), text);
     EXPECT_FALSE(text.isEmpty());
@@ -331,10 +331,10 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedOnce) {
         Journal journal(dir);
         ASSERT_TRUE(journal.Start().ok);
         const WallTime at = WallTimeNow();
-        journal.Append(0, {1.0, 1, 1}, at);
+        journal.Append(MakeDispatchedReading(1, 0, at, {1.0, 1, 1}));
         const QString first = journal.CurrentFile();
         journal.NewRun();
-        journal.Append(0, {2.0, 1, 1}, at);
+        journal.Append(MakeDispatchedReading(1, 0, at, {2.0, 1, 1}));
         const QString stamp = dir + QLatin1Char('/') + QString::fromStdString(FormatFileStamp(at));
         EXPECT_EQ(first, stamp + QStringLiteral(".csv"));
         EXPECT_EQ(journal.CurrentFile(), stamp + QStringLiteral("_2.csv"));

@@ -6,6 +6,7 @@
 #include "panes/ReadingsList.h"
 #include "panes/SegmentLayout.h"
 #include "support/Pictures.h"
+#include "support/Rows.h"
 #include "support/SessionHub.h"
 
 #include <QApplication>
@@ -132,7 +133,7 @@ TEST(PartialRepaint, ReadingsTableScreen) {
     auto table = MakeTable(hub);
     table->show();
     for (int i = 0; i < 40; ++i) {
-        table->AddReading(static_cast<std::uint8_t>(1 + i % 3), 1, i * 1.25, {});
+        zelvox::testing::AddRow(table->Model(), static_cast<std::uint8_t>(1 + i % 3), 1, i * 1.25, {});
         QApplication::processEvents();
         if (i % 7 == 0) {
             EXPECT_TRUE(ShowsAFullRepaint(*table)) << "row " << i;
@@ -142,7 +143,7 @@ TEST(PartialRepaint, ReadingsTableScreen) {
     EXPECT_EQ(table->List()->verticalScrollBar()->value(), table->List()->verticalScrollBar()->maximum());
     table->List()->scrollToTop();
     EXPECT_TRUE(ShowsAFullRepaint(*table)) << "scrolled back";
-    table->AddReading(1, 1, 99.0, {});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 99.0, {});
     EXPECT_TRUE(ShowsAFullRepaint(*table)) << "a row after scrolling back";
     table->Clear();
     EXPECT_TRUE(ShowsAFullRepaint(*table)) << "cleared";

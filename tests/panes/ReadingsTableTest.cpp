@@ -2,6 +2,7 @@
 #include "panes/ReadingsList.h"
 #include "res/ControlIds.h"
 #include "support/Pictures.h"
+#include "support/Rows.h"
 #include "support/SessionHub.h"
 
 #include <QApplication>
@@ -19,7 +20,7 @@ TEST(DataTable, CellTexts) {
     struct Case {
         std::uint8_t pointPosition, functionCode;
         double value;
-        TimeOfDay at;
+        ClockTime at;
         const char16_t* valueText;
         const char16_t* typeText;
         const char* timeText;
@@ -37,7 +38,7 @@ TEST(DataTable, CellTexts) {
     SessionHub hub;
     auto table = MakeTable(hub);
     for (const Case& c : cases)
-        table->AddReading(c.pointPosition, c.functionCode, c.value, c.at);
+        zelvox::testing::AddRow(table->Model(), c.pointPosition, c.functionCode, c.value, c.at);
     ASSERT_EQ(table->RowCount(), static_cast<int>(std::size(cases)));
     for (int row = 0; row < table->RowCount(); ++row) {
         const Case& c = cases[row];
@@ -54,36 +55,38 @@ TEST(DataTable, CellTexts) {
     EXPECT_EQ(table->CellText(0, 4), QString());
 }
 
-TEST(DataTable, RowsTakeTheLocalTimeWhenNoneIsGiven) {
-    const auto ms = [](const TimeOfDay& t) {
-        return ((t.hour * 60 + t.minute) * 60 + t.second) * kSaveGraphButton + t.millisecond;
+TEST(DataTable, ADispatchedRowTakesTheLocalTimeOfItsDispatch) {
+    const auto ms = [](const WallTime& t) {
+        const WallTime::Fields f = t.LocalFields();
+        return ((f.hour * 60 + f.minute) * 60 + f.second) * 1000 + f.millisecond;
     };
     SessionHub hub;
     auto table = MakeTable(hub);
-    const TimeOfDay before = LocalTimeOfDay();
-    table->AddReading(1, 1, 1.0);
-    const TimeOfDay after = LocalTimeOfDay();
+    const WallTime before = WallTimeNow();
+    Dispatch(hub.session, {1.0, 1, 1});
+    const WallTime after = WallTimeNow();
     const QStringList fields = table->CellText(0, 3).split(':');
     ASSERT_EQ(fields.size(), 4) << table->CellText(0, 3).toStdString();
-    const TimeOfDay shown{fields[0].toInt(), fields[1].toInt(), fields[2].toInt(), fields[3].toInt()};
+    const int shown =
+        ((fields[0].toInt() * 60 + fields[1].toInt()) * 60 + fields[2].toInt()) * 1000 + fields[3].toInt();
     if (ms(after) < ms(before))
         GTEST_SKIP() << "midnight passed during the test";
-    EXPECT_LE(ms(before), ms(shown));
-    EXPECT_LE(ms(shown), ms(after));
+    EXPECT_LE(ms(before), shown);
+    EXPECT_LE(shown, ms(after));
 }
 
 TEST(DataTable, IndexCountsRowsAndRestartsAfterClear) {
     SessionHub hub;
     auto table = MakeTable(hub);
     for (int i = 0; i < 101; ++i)
-        table->AddReading(1, 1, i, {});
+        zelvox::testing::AddRow(table->Model(), 1, 1, i, {});
     EXPECT_EQ(table->CellText(100, 0), "100");
     EXPECT_EQ(table->CellText(100, 1), "100.000");
     table->Clear();
     EXPECT_EQ(table->RowCount(), 0);
     EXPECT_EQ(table->List()->model()->rowCount(), 0);
     EXPECT_EQ(table->CellText(0, 0), QString());
-    table->AddReading(2, 3, 4.5, {});
+    zelvox::testing::AddRow(table->Model(), 2, 3, 4.5, {});
     EXPECT_EQ(table->RowCount(), 1);
     EXPECT_EQ(table->CellText(0, 0), "0");
     EXPECT_EQ(table->CellText(0, 1), "4.50");
@@ -126,13 +129,13 @@ TEST(DataTable, ScrollsToTheNewestRow) {
         return last.isValid() && list->viewport()->rect().contains(last);
     };
     for (int i = 0; i < 200; ++i)
-        table->AddReading(1, 1, i, {});
+        zelvox::testing::AddRow(table->Model(), 1, 1, i, {});
     EXPECT_TRUE(lastRowVisible());
     EXPECT_GT(list->verticalScrollBar()->value(), 0);
 
     list->scrollToTop(); // the user scrolls back by hand
     EXPECT_FALSE(lastRowVisible());
-    table->AddReading(1, 1, 200, {});
+    zelvox::testing::AddRow(table->Model(), 1, 1, 200, {});
     EXPECT_TRUE(lastRowVisible());
 }
 
@@ -141,7 +144,7 @@ TEST(DataTable, ClicksAndKeysSelectWholeRows) {
     auto table = MakeTable(hub);
     table->show();
     for (int i = 0; i < 50; ++i)
-        table->AddReading(1, 1, i, {});
+        zelvox::testing::AddRow(table->Model(), 1, 1, i, {});
     QApplication::processEvents();
     ReadingsList* list = table->List();
     list->scrollToTop();

@@ -11,51 +11,59 @@ namespace {
 // 2026-12-08 10:42:06.123 UTC.
 constexpr std::int64_t kMoment = 1796726526123;
 
-TEST(ReadingRecord, IsoTimesCarryMillisecondsAndTheOffset) {
-    EXPECT_EQ(FormatIsoDateTime({kMoment, 3600}), "2026-12-08T11:42:06.123+01:00");
-    EXPECT_EQ(FormatIsoDateTime({kMoment, 0}), "2026-12-08T10:42:06.123+00:00");
-    EXPECT_EQ(FormatIsoDateTime({kMoment, -(3 * 3600 + 1800)}), "2026-12-08T07:12:06.123-03:30");
-    EXPECT_EQ(FormatIsoDateTime({kMoment, -11 * 3600}), "2026-12-07T23:42:06.123-11:00");
-    EXPECT_EQ(FormatIsoDateTime({-1, 0}), "1969-12-31T23:59:59.999+00:00");
-    EXPECT_EQ(FormatFileStamp({kMoment, 3600}), "2026-12-08T11-42-06");
-    const TimeOfDay t = WallTime{kMoment, -11 * 3600}.LocalTimeOfDay();
-    EXPECT_EQ(FormatTime(t), u"23:42:06:123");
+TEST(ReadingRecord, IsoTimesCarryMillisecondsAndTheOffsetAndReadBack) {
+    const struct {
+        std::int64_t epochMs;
+        int offset;
+        const char* iso;
+    } cases[] = {
+        {kMoment, 3600, "2026-12-08T11:42:06.123+01:00"},
+        {kMoment, 0, "2026-12-08T10:42:06.123+00:00"},
+        {kMoment, -(3 * 3600 + 1800), "2026-12-08T07:12:06.123-03:30"},
+        {kMoment, -11 * 3600, "2026-12-07T23:42:06.123-11:00"},
+        {-1, 0, "1969-12-31T23:59:59.999+00:00"},
+        {951782400000, 0, "2000-02-29T00:00:00.000+00:00"},
+    };
+    for (const auto& c : cases) {
+        const WallTime at = WallTimeAt(c.epochMs, c.offset);
+        EXPECT_EQ(FormatIsoDateTime(at), c.iso);
+        WallTime back;
+        ASSERT_TRUE(ParseIsoDateTime(c.iso, back)) << c.iso;
+        EXPECT_EQ(back.EpochMs(), c.epochMs) << c.iso;
+        EXPECT_EQ(back.utcOffset.count(), c.offset) << c.iso;
+    }
+    EXPECT_EQ(FormatFileStamp(WallTimeAt(kMoment, 3600)), "2026-12-08T11-42-06");
+    // The table's Time is the same moment's local time of day.
+    EXPECT_EQ(FormatTime(WallTimeAt(kMoment, -11 * 3600)), u"23:42:06:123");
 
-    // The table's time of day, taken a moment before or after, gives back the full moment, also
-    // across midnight.
-    const WallTime late{kMoment, -11 * 3600}; // 23:42:06.123 local
-    EXPECT_EQ(WallTimeForTimeOfDay(late, {23, 42, 6, 120}).epochMs, kMoment - 3);
-    EXPECT_EQ(WallTimeForTimeOfDay(late, {0, 0, 0, 5}).epochMs,
-              kMoment + (17 * 60 + 53) * 1000 + 1000 - 123 + 5);
-    TimeOfDay parsed;
-    EXPECT_TRUE(ParseTimeText("09:05:07:042", parsed));
-    EXPECT_EQ(FormatTime(parsed), u"09:05:07:042");
-    EXPECT_FALSE(ParseTimeText("24:00:00:000", parsed));
-    EXPECT_FALSE(ParseTimeText("09:05:07.042", parsed));
+    WallTime t;
+    for (const char* bad : {"2026-12-08T10:42:06.123Z", "2026-02-30T10:42:06.123+00:00",
+                            "2026-12-08T24:00:00.000+00:00", "2026-12-08 10:42:06.123+00:00",
+                            "2026-12-08T10:42:06.12+00:00x", "2026-12-08T10:42:06.-23+00:00", ""})
+        EXPECT_FALSE(ParseIsoDateTime(bad, t)) << bad;
 
     // The local zone of this machine agrees with the C library.
     const WallTime now = WallTimeNow();
-    const std::time_t secs = static_cast<std::time_t>(now.epochMs / 1000);
+    const std::time_t secs = static_cast<std::time_t>(now.EpochMs() / 1000);
     std::tm tm{};
     localtime_r(&secs, &tm);
-    const TimeOfDay local = now.LocalTimeOfDay();
+    const WallTime::Fields local = now.LocalFields();
     EXPECT_EQ(local.hour, tm.tm_hour);
     EXPECT_EQ(local.minute, tm.tm_min);
     EXPECT_EQ(local.second, tm.tm_sec);
 }
 
 TEST(ReadingRecord, CsvRowsHoldTheTableTextsAndTheFullValue) {
-    const WallTime at{kMoment, 3600};
+    const WallTime at = WallTimeAt(kMoment, 3600);
     const Reading r{-123.40000000000001, 3, 10};
-    const TableTexts texts = MakeTableTexts(41, r, at.LocalTimeOfDay());
-    EXPECT_EQ(CsvLine(at, r, texts),
+    EXPECT_EQ(CsvLine(MakeDispatchedReading(1, 41, at, r)),
               "2026-12-08T11:42:06.123+01:00,41,-123.4,ACA uA,11:42:06:123,-123.4\r\n");
     const Reading ohm{0.1 + 0.2, 1, 12};
-    EXPECT_EQ(CsvLine(at, ohm, MakeTableTexts(0, ohm, at.LocalTimeOfDay())),
+    EXPECT_EQ(CsvLine(MakeDispatchedReading(1, 0, at, ohm)),
               "2026-12-08T11:42:06.123+01:00,0,0.300,OHM K\xCE\xA9,11:42:06:123,0.30000000000000004\r\n");
     for (double overload : {kOverload, -kOverload}) {
         const Reading ol{overload, 0, 23};
-        EXPECT_EQ(CsvLine(at, ol, MakeTableTexts(7, ol, at.LocalTimeOfDay())),
+        EXPECT_EQ(CsvLine(MakeDispatchedReading(2, 7, at, ol)),
                   std::string("2026-12-08T11:42:06.123+01:00,7,") + (overload > 0 ? "0L" : "-0L") +
                       ",TMP \xE2\x84\x83,11:42:06:123,\r\n");
     }
@@ -63,7 +71,9 @@ TEST(ReadingRecord, CsvRowsHoldTheTableTextsAndTheFullValue) {
 
     // Fields with separators are quoted and read back unchanged.
     const TableTexts odd{"1", "a,b", "say \"hi\"", "x\ny"};
-    const std::string line = CsvLine(at, r, odd);
+    DispatchedReading dispatched = MakeDispatchedReading(1, 1, at, r);
+    dispatched.texts = odd;
+    const std::string line = CsvLine(dispatched);
     EXPECT_NE(line.find(",\"a,b\",\"say \"\"hi\"\"\",\"x\ny\","), std::string::npos) << line;
     bool torn = true;
     const auto records = ParseCsv(line, &torn);
@@ -86,7 +96,7 @@ TEST(ReadingRecord, FullPrecisionReadsBackExactly) {
 }
 
 TEST(ReadingRecord, JsonLinesNameTheOverloadAndEscapeTexts) {
-    const WallTime at{kMoment, 0};
+    const WallTime at = WallTimeAt(kMoment, 0);
     EXPECT_EQ(JsonLine(at, {1.234, 1, 1}),
               "{\"time\":\"2026-12-08T10:42:06.123+00:00\",\"value\":1.234,\"overload\":0,"
               "\"text\":\"1.234\",\"function\":\"DCV V\",\"unit\":\"V\"}\n");

@@ -207,8 +207,7 @@ public:
                 if (!Write(CsvHeader()))
                     return false;
             }
-            const WallTime now = WallTimeNow();
-            line = CsvLine(now, r, MakeTableTexts(index_, r, now.LocalTimeOfDay()));
+            line = CsvLine(MakeDispatchedReading(1, index_, WallTimeNow(), r));
             break;
         }
         case Format::Jsonl:

@@ -68,8 +68,9 @@ int main(int argc, char** argv) {
         framer.Feed(buf, static_cast<std::size_t>(n), [&](const Frame& frame) {
             const Reading r = DecodeFrame(frame);
             const WallTime at = WallTimeNow();
-            journal.Append(index, r, at);
-            const std::string line = CsvLine(at, r, MakeTableTexts(index, r, at.LocalTimeOfDay()));
+            const DispatchedReading dispatched = MakeDispatchedReading(1, index, at, r);
+            journal.Append(dispatched);
+            const std::string line = CsvLine(dispatched);
             [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, line.data(), line.size());
             ++index;
         });
