@@ -11,7 +11,7 @@
 #include "decode/FunctionCode.h"
 #include "link/Acquisition.h"
 #include "link/RowGaps.h"
-#include "link/SimulatedMeter.h"
+#include "sim/SimulatedMeter.h"
 
 #include <QCoreApplication>
 #include <QDir>

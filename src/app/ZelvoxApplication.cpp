@@ -1,17 +1,17 @@
 #include "app/ZelvoxApplication.h"
 
 #include "app/MainWindow.h"
-#include "decode/ReadingRecord.h"
+#include "dialogs/PortSettingsDialog.h"
 #include "export/TextExport.h"
 #include "export/WorkbookExport.h"
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "link/PortDiscovery.h"
-#include "link/PortSettingsDialog.h"
-#include "link/SimulatedMeter.h"
 #include "panes/TrendGraph.h"
+#include "record/ReadingRecord.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
+#include "sim/SimulatedMeter.h"
 
 #include <QDesktopServices>
 #include <QDir>

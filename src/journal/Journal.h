@@ -17,7 +17,7 @@
 #pragma once
 
 #include "decode/Reading.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <QObject>
 #include <QString>

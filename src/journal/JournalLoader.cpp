@@ -1,7 +1,7 @@
 #include "journal/JournalLoader.h"
 
 #include "decode/Labels.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <QFile>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "panes/ControlPanel.h"
 
-#include "link/LinkMessages.h"
+#include "dialogs/LinkMessages.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"

@@ -3,9 +3,9 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/FrameEncoder.h"
-#include "decode/ReadingRecord.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
+#include "record/ReadingRecord.h"
 #include "res/ControlIds.h"
 #include "support/Pty.h"
 

@@ -1,13 +1,12 @@
-// The acquisition on real pseudo-terminals: START/STOP, failures and their message boxes,
+// The acquisition on real pseudo-terminals: START/STOP and its failures,
 // framing of a noisy line, the sampling pace, prompt STOP, an unplugged adapter, `paused`.
 #include "link/Acquisition.h"
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
-#include "link/DemoScenario.h"
-#include "link/LinkMessages.h"
 #include "link/LinkTestUtil.h"
 #include "link/RowGaps.h"
 #include "link/SerialPort.h"
+#include "sim/DemoScenario.h"
 #include "support/Pty.h"
 
 #include <QElapsedTimer>
@@ -374,54 +373,6 @@ TEST_F(AcquisitionTest, StreamingDemoDisplaysReachTheUiInOrderEachChangeOnce) {
     SpinFor(400); // every frame read (5 ms pause after each): none more is handed over
     EXPECT_EQ(frames, changes);
     EXPECT_EQ(acq.CurrentReading().value, DecodeFrame(sent.back()).value);
-}
-
-TEST(StartFailureMessages, TextsCaptionsAndDetails) {
-    using S = Acquisition::StartStatus;
-    const struct {
-        Acquisition::StartResult result;
-        const char* text;
-        const char* caption;
-        const char* detailPart; // nullptr: no detailed text
-    } cases[] = {
-        {{S::PortAlreadyOpen, {}, 0}, "please close port fist", "please close port fist", nullptr},
-        {{S::OpenPortFailed, QStringLiteral("Permission denied"), EACCES},
-         "open port error",
-         "error",
-         "dialout"},
-        {{S::OpenPortFailed, QStringLiteral("No such file or directory"), ENOENT},
-         "open port error",
-         "error",
-         "No such file or directory"},
-        {{S::OpenPortFailed, QStringLiteral("Device or resource busy"), EBUSY},
-         "open port error",
-         "error",
-         "Device or resource busy"},
-        {{S::ThreadFailed, {}, 0}, "open thread error,try again", "error", nullptr},
-    };
-    QWidget owner;
-    for (const auto& c : cases) {
-        SeenBox seen;
-        ModalProbe probe(RecordBox(&seen));
-        ShowStartFailure(&owner, c.result);
-        ASSERT_TRUE(seen.seen) << c.text;
-        EXPECT_EQ(seen.text, QString::fromLatin1(c.text));
-        EXPECT_EQ(seen.caption, QString::fromLatin1(c.caption));
-        EXPECT_TRUE(seen.hadOwner);
-        if (c.detailPart) {
-            EXPECT_TRUE(seen.detail.contains(QString::fromLatin1(c.detailPart))) << seen.detail.toStdString();
-            EXPECT_TRUE(seen.detail.startsWith(c.result.reason));
-        } else {
-            EXPECT_TRUE(seen.detail.isEmpty());
-        }
-    }
-    // Only a permission problem gets the group hint.
-    SeenBox busy;
-    {
-        ModalProbe probe(RecordBox(&busy));
-        ShowStartFailure(&owner, {S::OpenPortFailed, QStringLiteral("Device or resource busy"), EBUSY});
-    }
-    EXPECT_FALSE(busy.detail.contains(QStringLiteral("dialout")));
 }
 
 } // namespace

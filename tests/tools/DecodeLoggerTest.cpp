@@ -2,7 +2,7 @@
 // --rate, a meter unplugged and plugged back, the ending signals, and readings carried through
 // a real MQTT broker (mosquitto) by mosquitto_pub.
 #include "decode/FrameEncoder.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <QDateTime>
 #include <QFile>

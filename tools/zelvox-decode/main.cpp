@@ -12,8 +12,8 @@
 #include "decode/Format.h"
 #include "decode/Frame.h"
 #include "decode/Labels.h"
-#include "decode/ReadingRecord.h"
 #include "link/SerialPort.h"
+#include "record/ReadingRecord.h"
 
 #include <QString>
 #include <algorithm>

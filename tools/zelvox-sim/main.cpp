@@ -1,6 +1,6 @@
 // zelvox-sim: a simulated Zelvox meter on a pseudo-terminal. Prints the slave's path, then
 // streams frames at the meter's pace until interrupted (or until --frames are sent).
-#include "link/SimulatedMeter.h"
+#include "sim/SimulatedMeter.h"
 
 #include <QString>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "link/DemoScenario.h"
+#include "sim/DemoScenario.h"
 
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"

@@ -1,6 +1,6 @@
 // The port settings dialog and the PORT SET command, headless.
-#include "link/PortSettingsDialog.h"
-#include "link/LinkTestUtil.h"
+#include "dialogs/PortSettingsDialog.h"
+#include "dialogs/ModalProbe.h"
 #include "res/ControlIds.h"
 
 #include <QComboBox>

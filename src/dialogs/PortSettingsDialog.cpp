@@ -1,6 +1,6 @@
-#include "link/PortSettingsDialog.h"
+#include "dialogs/PortSettingsDialog.h"
 
-#include "link/LinkMessages.h"
+#include "dialogs/LinkMessages.h"
 #include "res/ControlIds.h"
 
 #include <QComboBox>

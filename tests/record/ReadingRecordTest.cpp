@@ -1,4 +1,4 @@
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <gtest/gtest.h>
 

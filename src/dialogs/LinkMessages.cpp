@@ -1,4 +1,4 @@
-#include "link/LinkMessages.h"
+#include "dialogs/LinkMessages.h"
 
 #include <QMessageBox>
 #include <cerrno>

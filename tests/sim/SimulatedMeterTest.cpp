@@ -1,10 +1,10 @@
 // The demo scenario, the displays file and the simulated meter on a pseudo-terminal.
-#include "link/SimulatedMeter.h"
+#include "sim/SimulatedMeter.h"
 #include "decode/Decoder.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
-#include "link/DemoScenario.h"
 #include "link/SerialPort.h"
+#include "sim/DemoScenario.h"
 
 #include <QElapsedTimer>
 #include <QFile>

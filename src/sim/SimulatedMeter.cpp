@@ -1,6 +1,6 @@
-#include "link/SimulatedMeter.h"
+#include "sim/SimulatedMeter.h"
 
-#include "link/DemoScenario.h"
+#include "sim/DemoScenario.h"
 
 #include <QFile>
 #include <QFileInfo>
