@@ -2,7 +2,7 @@
 
 #include "decode/Labels.h"
 #include "decode/Reading.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <algorithm>
 #include <charconv>

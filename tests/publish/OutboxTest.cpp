@@ -2,7 +2,7 @@
 // rows to send.
 #include "publish/Outbox.h"
 #include "decode/Reading.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 #include "publish/PublishTestSupport.h"
 
 #include <QTemporaryDir>

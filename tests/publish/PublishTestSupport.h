@@ -2,7 +2,7 @@
 #pragma once
 
 #include "decode/Reading.h"
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <cstdint>
 #include <fstream>

@@ -1,6 +1,6 @@
 #include "support/Broker.h"
 
-#include "decode/ReadingRecord.h"
+#include "record/ReadingRecord.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -126,6 +126,10 @@ Subscriber::~Subscriber() {
     mosquitto_disconnect(mosq_);
     mosquitto_loop_stop(mosq_, false);
     mosquitto_destroy(mosq_);
+}
+
+void Subscriber::Login(const std::string& user, const std::string& password) {
+    mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
 }
 
 void Subscriber::OnConnect(mosquitto* m, void* self, int rc) {

@@ -49,6 +49,8 @@ public:
     Subscriber(int port, std::string clientId, std::string topic, std::string caFile = {});
     ~Subscriber();
 
+    // A user name and password for the broker; before Start.
+    void Login(const std::string& user, const std::string& password);
     // Connects (trying for up to timeoutMs) and waits for the subscription to be granted.
     bool Start(int timeoutMs = 10000);
     std::vector<std::string> Messages() const;
