@@ -132,6 +132,7 @@ struct Publisher::Impl {
     std::condition_variable outboxWake, linkWake;
     std::vector<std::string> appended; // journal paths, in the order their rows were appended
     std::vector<int> acks;             // mids the broker acknowledged
+    bool acksUrgent = false;           // the window is half full: wake the outbox for each batch
     bool connected = false;
     int connections = 0;       // successful connections so far: discovery goes again on each
     bool discoveryDue = false; // Home Assistant came online
@@ -168,7 +169,9 @@ struct Publisher::Impl {
         auto* impl = static_cast<Impl*>(self);
         std::lock_guard lock(impl->mutex);
         impl->acks.push_back(mid);
-        if (impl->acks.size() == 1)
+        // A trickle of acknowledgements waits for the outbox's next look (a new row, or its
+        // once-a-second round); only a filling window or the end needs them at once.
+        if (impl->acks.size() == 1 && (impl->acksUrgent || impl->stopping))
             impl->outboxWake.notify_one();
     }
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
@@ -201,6 +204,11 @@ struct Publisher::Impl {
         outboxWake.notify_one();
     }
 
+    bool IsConnected() {
+        std::lock_guard lock(mutex);
+        return connected;
+    }
+
     // ---- the link thread ----
     void LinkBody() {
         bool first = true;
@@ -215,7 +223,14 @@ struct Publisher::Impl {
             if (rc != MOSQ_ERR_INVAL)
                 first = false;
             if (rc == MOSQ_ERR_SUCCESS) {
-                while (!quitLink.load() && (rc = mosquitto_loop(mosq, 1000, 1)) == MOSQ_ERR_SUCCESS) {
+                // Until the broker has answered, look often: the library does not always ask to
+                // hear when a pending connection completes. Then sleep until the socket, a
+                // publish, the disconnect at the end or the keep-alive wakes the loop.
+                const int idleMs = options.keepAliveSeconds * 1000;
+                while (!quitLink.load()) {
+                    rc = mosquitto_loop(mosq, IsConnected() ? idleMs : 20, 1);
+                    if (rc != MOSQ_ERR_SUCCESS)
+                        break;
                 }
                 savedErrno = errno;
             }
@@ -261,6 +276,7 @@ struct Publisher::Impl {
         }
         if (!known) {
             WriteMark(*file);
+            ::fdatasync(file->sidecar);
             // The new name must survive a power cut, or the journal would not be resent.
             const std::string folder = path.substr(0, path.rfind('/') + 1);
             const int dirFd =
@@ -299,7 +315,6 @@ struct Publisher::Impl {
             return;
         const std::string text = FormatOutboxMark(file.mark);
         [[maybe_unused]] const ssize_t n = ::pwrite(file.sidecar, text.data(), text.size(), 0);
-        file.dirty = true;
     }
 
     void SyncMarks(bool force) {
@@ -307,9 +322,11 @@ struct Publisher::Impl {
         if (!force && now < nextSync)
             return;
         nextSync = now + std::chrono::seconds(1);
+        // The marks are written in place and synced once a round, not per acknowledgement.
         for (const auto& f : files)
             if (f->dirty) {
                 f->dirty = false;
+                WriteMark(*f);
                 ::fdatasync(f->sidecar);
             }
     }
@@ -354,7 +371,7 @@ struct Publisher::Impl {
                     if (f->readOffset + static_cast<std::uint64_t>(p - begin) == 0) {
                         // The header: nothing to send, and nothing before it to wait for.
                         f->mark.ackedOffset = lineEnd;
-                        WriteMark(*f);
+                        f->dirty = true;
                     } else if (ReadingMessage(line, f->run, message, &function)) {
                         int mid = 0;
                         const int rc =
@@ -400,10 +417,6 @@ struct Publisher::Impl {
             inflight.pop_front();
             ++frontSeq;
         }
-        // Marks are written in place once per batch of acknowledgements, synced once a second.
-        for (const auto& f : files)
-            if (f->dirty)
-                WriteMark(*f);
         // Journals before the current one are done once read and acknowledged to their end.
         while (files.size() > 1 && files.front()->readOffset >= files.front()->scanned &&
                files.front()->mark.ackedOffset >= files.front()->readOffset &&
@@ -411,8 +424,10 @@ struct Publisher::Impl {
             Scan(*files.front());
             if (files.front()->readOffset < files.front()->scanned)
                 break;
-            if (files.front()->dirty)
+            if (files.front()->dirty) {
+                WriteMark(*files.front());
                 ::fdatasync(files.front()->sidecar);
+            }
             files.pop_front();
         }
     }
@@ -514,13 +529,16 @@ struct Publisher::Impl {
                 break;
 
             lock.lock();
+            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window));
             const auto ready = [&] {
-                return !appended.empty() || !acks.empty() || connected != online || refused != isRefused ||
-                       linkDetail != detail || stopping != isStopping || discoveryDue;
+                return !appended.empty() || (!acks.empty() && (acksUrgent || stopping)) ||
+                       connected != online || refused != isRefused || linkDetail != detail ||
+                       stopping != isStopping || discoveryDue;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
-            else if (std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
+            else if (!inflight.empty() || !acks.empty() ||
+                     std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
                      Backlog() != status.backlog)
                 outboxWake.wait_for(lock, std::chrono::seconds(1), ready);
             else
