@@ -2,8 +2,8 @@
 // rows to send.
 #include "publish/Outbox.h"
 #include "decode/Reading.h"
-#include "record/ReadingRecord.h"
 #include "publish/PublishTestSupport.h"
+#include "record/ReadingRecord.h"
 
 #include <QTemporaryDir>
 #include <fstream>
