@@ -1,6 +1,7 @@
 // The publisher against a real mosquitto: backlog and live rows through a broker that stops,
-// is killed, and is not there at first; a refused password; TLS with a certificate made here.
-// Every case counts what a persistent QoS 1 subscriber got against the journals.
+// is killed, and is not there at first, counted at a persistent QoS 1 subscriber against the
+// journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
+// password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
 #include "publish/Publisher.h"
 #include "publish/Outbox.h"
 #include "publish/PublishTestSupport.h"
@@ -8,7 +9,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -20,15 +20,6 @@ namespace {
 using testing::Broker;
 using testing::CountDelivery;
 using testing::Subscriber;
-
-// Runs a program to its end with its output thrown away; its exit status.
-int RunQuietly(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(program, args);
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
 
 bool WaitForStatus(const Publisher& p, const std::function<bool(const PublisherStatus&)>& done,
                    int timeoutMs) {
@@ -49,10 +40,9 @@ protected:
         QDir().mkpath(journals);
     }
     std::string Journal(const char* name) const { return (journals + QLatin1Char('/') + name).toStdString(); }
-    PublisherOptions Options(int port, const char* scheme = "mqtt") const {
+    PublisherOptions Options(int port) const {
         PublisherOptions o;
-        ParseMqttUrl(std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/lab/bench", o.target,
-                     nullptr);
+        ParseMqttUrl("mqtt://127.0.0.1:" + std::to_string(port) + "/lab/bench", o.target, nullptr);
         o.clientId = "zelvox-test-bench";
         o.journalDir = journals.toStdString();
         o.firstRetryMs = 200;
@@ -134,84 +124,6 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
         EXPECT_EQ(mark.ackedRows, j == first ? 50u : 100u);
         EXPECT_FALSE(JournalHasUnsentTail(j));
     }
-}
-
-TEST_F(PublisherTest, RefusedPasswordIsSaidAndNotRetriedWhileTheRightOneGetsThrough) {
-    const QString passwords = tmp.filePath(QStringLiteral("passwords"));
-    ASSERT_EQ(
-        RunQuietly(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
-                                                        QStringLiteral("ana"), QStringLiteral("right")}),
-        0);
-    Broker::Options secured;
-    secured.passwordFile = passwords;
-    Broker broker(tmp.path(), secured);
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-
-    PublisherOptions wrong = Options(broker.Port());
-    wrong.target.user = "ana";
-    wrong.target.password = "wrong";
-    Publisher refused(wrong);
-    ASSERT_TRUE(refused.Start(&why)) << why;
-    ASSERT_TRUE(WaitForStatus(
-        refused, [](const auto& s) { return s.state == BrokerState::Refused; }, 5000))
-        << DescribeStatus(refused.Status());
-    EXPECT_NE(refused.Status().detail.find("refused"), std::string::npos) << refused.Status().detail;
-    refused.Stop();
-
-    PublisherOptions right = wrong;
-    right.target.password = "right";
-    right.clientId = "zelvox-test-right";
-    Publisher p(right);
-    ASSERT_TRUE(p.Start(&why)) << why;
-    int next = 1;
-    AppendLive(p, Journal("2026-12-08T12-00-00.csv"), next, 10);
-    ASSERT_TRUE(WaitForStatus(
-        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
-        << DescribeStatus(p.Status());
-    EXPECT_EQ(p.Status().acknowledged, 10u);
-}
-
-TEST_F(PublisherTest, TlsWithACertificateMadeHereAndAWrongAuthorityRefused) {
-    const auto makeCertificate = [&](const QString& stem) {
-        return RunQuietly(QStringLiteral("openssl"),
-                          {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                           QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                           QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                           QStringLiteral("-keyout"), tmp.filePath(stem + QStringLiteral(".key")),
-                           QStringLiteral("-out"), tmp.filePath(stem + QStringLiteral(".pem"))});
-    };
-    ASSERT_EQ(makeCertificate(QStringLiteral("broker")), 0);
-    ASSERT_EQ(makeCertificate(QStringLiteral("stranger")), 0);
-    Broker::Options tls;
-    tls.certFile = tmp.filePath(QStringLiteral("broker.pem"));
-    tls.keyFile = tmp.filePath(QStringLiteral("broker.key"));
-    Broker broker(tmp.path(), tls);
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-tls-sink", "lab/bench/reading",
-                   tmp.filePath(QStringLiteral("broker.pem")).toStdString());
-    ASSERT_TRUE(sub.Start());
-
-    PublisherOptions stranger = Options(broker.Port(), "mqtts");
-    stranger.target.caFile = tmp.filePath(QStringLiteral("stranger.pem")).toStdString();
-    stranger.clientId = "zelvox-test-stranger";
-    Publisher untrusted(stranger);
-    ASSERT_TRUE(untrusted.Start(&why)) << why;
-    ASSERT_TRUE(WaitForStatus(
-        untrusted, [](const auto& s) { return s.state == BrokerState::Waiting; }, 5000));
-    EXPECT_NE(untrusted.Status().detail.find("TLS"), std::string::npos) << untrusted.Status().detail;
-    untrusted.Stop();
-
-    PublisherOptions trusted = Options(broker.Port(), "mqtts");
-    trusted.target.caFile = tmp.filePath(QStringLiteral("broker.pem")).toStdString();
-    Publisher p(trusted);
-    ASSERT_TRUE(p.Start(&why)) << why;
-    int next = 1;
-    AppendLive(p, Journal("2026-12-08T13-00-00.csv"), next, 30);
-    ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
-    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
 }
 
 } // namespace
