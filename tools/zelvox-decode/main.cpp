@@ -8,6 +8,7 @@
 //
 // The value is printed with "%.17g" so that it can be compared bit for bit.
 
+#include "Publishing.h"
 #include "decode/Decoder.h"
 #include "decode/Format.h"
 #include "decode/Frame.h"
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -58,10 +60,11 @@ constexpr const char* kUsage =
     "                        Type, Time as the readings table shows them, and the\n"
     "                        value at full precision (empty for an overload)\n"
     "                 jsonl: one JSON object a line: time, value (null for an\n"
-    "                        overload), overload (0, 1 or -1), text, function, unit\n"
-    "  --help         show this text and exit\n"
-    "\n"
-    "Every line is written as soon as it is complete.\n";
+    "                        overload), overload (0, 1 or -1), text, function, unit\n";
+
+constexpr const char* kUsageEnd = "  --help         show this text and exit\n"
+                                  "\n"
+                                  "Every line is written as soon as it is complete.\n";
 
 enum class Format { Text, Csv, Jsonl };
 
@@ -72,7 +75,14 @@ struct Options {
     Format format = Format::Text;
     int rate = 0; // readings per minute; 0: every accepted frame
     bool once = false;
+    PublishingOptions publishing;
 };
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(kUsage, out);
+    std::fputs(kPublishingUsage, out);
+    std::fputs(kUsageEnd, out);
+}
 
 bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
     bool haveSource = false;
@@ -94,6 +104,11 @@ bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
         }
         if (arg == "--once") {
             options.once = true;
+            continue;
+        }
+        if (const int took = TakePublishingOption(argc, argv, i, options.publishing, &error)) {
+            if (took < 0)
+                return false;
             continue;
         }
         if (arg == "--format") {
@@ -151,6 +166,14 @@ bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
         error = "--rate and --once need --port";
         return false;
     }
+    if (options.publishing.AnyCompanion() && !options.publishing.Requested()) {
+        error = "the --mqtt-... and --journal-dir options need --mqtt";
+        return false;
+    }
+    if (options.publishing.Requested() && options.mode != Options::Mode::Port) {
+        error = "--mqtt needs --port";
+        return false;
+    }
     return true;
 }
 
@@ -186,8 +209,14 @@ class LineWriter {
 public:
     explicit LineWriter(Format format) : format_(format) {}
 
+    // Called with each line's record before the line is written.
+    std::function<void(const DispatchedReading&)> onLine;
+
     // False once output is impossible (closed pipe, full disk); error() says why.
     bool Emit(const Reading& r) {
+        const DispatchedReading dispatched = MakeDispatchedReading(1, index_, WallTimeNow(), r);
+        if (onLine)
+            onLine(dispatched);
         std::string line;
         switch (format_) {
         case Format::Text: {
@@ -207,11 +236,11 @@ public:
                 if (!Write(CsvHeader()))
                     return false;
             }
-            line = CsvLine(MakeDispatchedReading(1, index_, WallTimeNow(), r));
+            line = CsvLine(dispatched);
             break;
         }
         case Format::Jsonl:
-            line = JsonLine(WallTimeNow(), r);
+            line = JsonLine(dispatched.at, r);
             break;
         }
         ++index_;
@@ -305,6 +334,16 @@ public:
           out_(options.format) {}
 
     int Run() {
+        if (options_.publishing.Requested()) {
+            std::string error;
+            // A refused password ends the run the way a signal does, with status 2 after it.
+            if (!publishing_.Start(
+                    options_.publishing, device_, [] { OnSignal(0); }, &error)) {
+                std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
+                return 2;
+            }
+            out_.onLine = [this](const DispatchedReading& d) { publishing_.Record(d); };
+        }
         PortError openError;
         if (!port_->Open(portName_, &openError)) {
             std::fprintf(stderr, "zelvox-decode: cannot open port %s: %s\n", device_.c_str(),
@@ -328,6 +367,11 @@ public:
         }
         g_livePort = nullptr;
         port_->Close(); // also clears the port's exclusive mode
+        publishing_.Stop();
+        if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
+            std::fprintf(stderr, "zelvox-decode: %s\n", refusal.c_str());
+            return 2;
+        }
         return status < 0 ? OutputFailed(out_) : status;
     }
 
@@ -427,6 +471,7 @@ private:
     const QString portName_;
     const std::string device_;
     std::unique_ptr<SerialPort> port_;
+    DecodePublishing publishing_;
     LineWriter out_;
     Framer framer_;
     Reading current_{};
@@ -442,14 +487,15 @@ int main(int argc, char** argv) {
     Options options;
     std::string error;
     if (!ParseArgs(argc, argv, options, error)) {
-        std::fprintf(stderr, "zelvox-decode: %s\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
+        PrintUsage(stderr);
         return 2;
     }
     g_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     InstallSignalHandlers();
     switch (options.mode) {
     case Options::Mode::Help:
-        std::fputs(kUsage, stdout);
+        PrintUsage(stdout);
         return 0;
     case Options::Mode::Stream:
         return RunStream(options);

@@ -1,0 +1,661 @@
+#include "publish/Publisher.h"
+
+#include "decode/Labels.h"
+#include "publish/Outbox.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace zelvox {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// The library is set up once per process and never torn down (other publishers may live on).
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+std::string ConnackText(int rc) {
+    switch (rc) {
+    case 1:
+        return "the broker does not speak MQTT 3.1.1";
+    case 2:
+        return "the broker refused the client id";
+    case 4:
+        return "the broker refused the user name or password";
+    case 5:
+        return "the broker refused the connection: not authorised (user name or password?)";
+    default:
+        return std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+    }
+}
+
+std::string LoopErrorText(int rc, int savedErrno) {
+    if (rc == MOSQ_ERR_ERRNO)
+        return std::strerror(savedErrno);
+    if (rc == MOSQ_ERR_TLS)
+        return "TLS handshake failed (is the CA certificate the broker's?)";
+    if (rc == MOSQ_ERR_CONN_LOST)
+        return "connection lost";
+    return mosquitto_strerror(rc);
+}
+
+void AppendJson(std::string& out, std::string_view s) {
+    out += '"';
+    for (const char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
+std::string DescribeStatus(const PublisherStatus& s) {
+    std::string text;
+    switch (s.state) {
+    case BrokerState::Connecting:
+        text = "connecting to the broker";
+        break;
+    case BrokerState::Online:
+        text = "broker online";
+        break;
+    case BrokerState::Waiting:
+        text = "broker unreachable";
+        break;
+    case BrokerState::Refused:
+        text = "broker refused us";
+        break;
+    case BrokerState::Stopped:
+        text = "publisher stopped";
+        break;
+    }
+    if (!s.detail.empty())
+        text += " (" + s.detail + ")";
+    text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
+    return text;
+}
+
+struct Publisher::Impl {
+    // One journal on its way to the broker (outbox thread only).
+    struct File {
+        std::string path, run;
+        int fd = -1, sidecar = -1;
+        OutboxMark mark;
+        std::uint64_t readOffset = 0; // the next row to send
+        std::uint64_t scanned = 0;    // just after the last complete line seen
+        std::uint64_t lines = 0;      // complete lines seen, the header included
+        bool dirty = false;           // mark changed since the last sync
+        ~File() {
+            if (fd >= 0)
+                ::close(fd);
+            if (sidecar >= 0)
+                ::close(sidecar);
+        }
+        std::uint64_t Rows() const { return lines > 0 ? lines - 1 : 0; }
+    };
+    struct InFlight {
+        int mid;
+        File* file;
+        std::uint64_t endOffset;
+        bool acked;
+    };
+
+    explicit Impl(PublisherOptions o) : options(std::move(o)) {}
+
+    PublisherOptions options;
+    mosquitto* mosq = nullptr;
+    std::function<void(const PublisherStatus&)> onStatus;
+    std::thread linkThread, outboxThread;
+    bool started = false, stopped = false;
+
+    // Shared between the caller, the link thread and the outbox thread.
+    mutable std::mutex mutex;
+    std::condition_variable outboxWake, linkWake;
+    std::vector<std::string> appended; // journal paths, in the order their rows were appended
+    std::vector<int> acks;             // mids the broker acknowledged
+    bool acksUrgent = false;           // the window is half full: wake the outbox for each batch
+    bool connected = false;
+    int connections = 0;       // successful connections so far: discovery goes again on each
+    bool discoveryDue = false; // Home Assistant came online
+    bool refused = false;
+    std::string linkDetail;
+    int retryMs = 0;
+    bool stopping = false;
+    Clock::time_point stopDeadline{};
+    bool quit = false;
+    std::atomic<bool> quitLink{false};
+    PublisherStatus status;
+
+    // Outbox thread only.
+    std::deque<std::unique_ptr<File>> files;
+    std::deque<InFlight> inflight;
+    std::uint64_t frontSeq = 0; // sequence number of inflight.front()
+    std::unordered_map<int, std::uint64_t> seqOfMid;
+    std::set<int> functionsSeen;
+    int discoveryConnection = 0;
+    std::uint64_t acknowledged = 0;
+    Clock::time_point nextSync{}, nextCounters{};
+    std::string message, function;
+    std::vector<char> buffer = std::vector<char>(kReadChunk);
+
+    // ---- libmosquitto callbacks, on the link thread ----
+    static void OnConnect(mosquitto*, void* self, int rc) { static_cast<Impl*>(self)->Connected(rc); }
+    static void OnDisconnect(mosquitto*, void* self, int) {
+        auto* impl = static_cast<Impl*>(self);
+        std::lock_guard lock(impl->mutex);
+        impl->connected = false;
+        impl->outboxWake.notify_one();
+    }
+    static void OnPublish(mosquitto*, void* self, int mid) {
+        auto* impl = static_cast<Impl*>(self);
+        std::lock_guard lock(impl->mutex);
+        impl->acks.push_back(mid);
+        // A trickle of acknowledgements waits for the outbox's next look (a new row, or its
+        // once-a-second round); only a filling window or the end needs them at once.
+        if (impl->acks.size() == 1 && (impl->acksUrgent || impl->stopping))
+            impl->outboxWake.notify_one();
+    }
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
+        auto* impl = static_cast<Impl*>(self);
+        const std::string_view payload(static_cast<const char*>(m->payload),
+                                       static_cast<std::size_t>(m->payloadlen));
+        if (payload != "online")
+            return;
+        std::lock_guard lock(impl->mutex);
+        impl->discoveryDue = true;
+        impl->outboxWake.notify_one();
+    }
+
+    void Connected(int rc) {
+        std::lock_guard lock(mutex);
+        if (rc != 0) {
+            linkDetail = ConnackText(rc);
+            // A wrong password or client id does not get better by trying again.
+            refused = rc != 3;
+            return;
+        }
+        connected = true;
+        ++connections;
+        linkDetail.clear();
+        retryMs = options.firstRetryMs;
+        const std::string status = options.target.StatusTopic();
+        mosquitto_publish(mosq, nullptr, status.c_str(), 6, "online", 1, true);
+        if (options.discovery)
+            mosquitto_subscribe(mosq, nullptr, "homeassistant/status", 1);
+        outboxWake.notify_one();
+    }
+
+    bool IsConnected() {
+        std::lock_guard lock(mutex);
+        return connected;
+    }
+
+    // ---- the link thread ----
+    void LinkBody() {
+        bool first = true;
+        std::unique_lock lock(mutex);
+        retryMs = options.firstRetryMs;
+        while (!quit && !refused) {
+            lock.unlock();
+            int rc = first ? mosquitto_connect_async(mosq, options.target.host.c_str(), options.target.port,
+                                                     options.keepAliveSeconds)
+                           : mosquitto_reconnect_async(mosq);
+            int savedErrno = errno;
+            if (rc != MOSQ_ERR_INVAL)
+                first = false;
+            if (rc == MOSQ_ERR_SUCCESS) {
+                // Until the broker has answered, look often: the library does not always ask to
+                // hear when a pending connection completes. Then sleep until the socket, a
+                // publish, the disconnect at the end or the keep-alive wakes the loop.
+                const int idleMs = options.keepAliveSeconds * 1000;
+                while (!quitLink.load()) {
+                    rc = mosquitto_loop(mosq, IsConnected() ? idleMs : 20, 1);
+                    if (rc != MOSQ_ERR_SUCCESS)
+                        break;
+                }
+                savedErrno = errno;
+            }
+            lock.lock();
+            connected = false;
+            if (quit || refused)
+                break;
+            if (linkDetail.empty() || rc != MOSQ_ERR_CONN_REFUSED)
+                linkDetail = LoopErrorText(rc, savedErrno);
+            outboxWake.notify_one();
+            linkWake.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return quit; });
+            retryMs = std::min(retryMs * 2, options.maxRetryMs);
+        }
+        outboxWake.notify_one();
+    }
+
+    // ---- the outbox thread ----
+
+    // Opens a journal for sending and its sidecar (made when there is none).
+    void Adopt(const std::string& path) {
+        for (const auto& f : files)
+            if (f->path == path)
+                return;
+        if (!files.empty())
+            Scan(*files.back()); // the rows appended to the previous run before it ended
+        auto file = std::make_unique<File>();
+        file->path = path;
+        file->run = RunIdOf(path);
+        file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file->fd < 0)
+            return;
+        const std::string sidecarPath = OutboxSidecarPath(path);
+        const bool known =
+            ReadOutboxMark(sidecarPath, file->mark) && file->mark.target == options.target.Name();
+        if (!known)
+            file->mark = OutboxMark{options.target.Name(), 0, 0};
+        file->sidecar = ::open(sidecarPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        file->readOffset = file->mark.ackedOffset;
+        if (file->readOffset > 0) {
+            // Count what is already acknowledged as seen; only what follows is scanned.
+            file->scanned = file->readOffset;
+            file->lines = file->mark.ackedRows + 1;
+        }
+        if (!known) {
+            WriteMark(*file);
+            ::fdatasync(file->sidecar);
+            // The new name must survive a power cut, or the journal would not be resent.
+            const std::string folder = path.substr(0, path.rfind('/') + 1);
+            const int dirFd =
+                ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dirFd >= 0) {
+                ::fsync(dirFd);
+                ::close(dirFd);
+            }
+        }
+        Scan(*file);
+        files.push_back(std::move(file));
+    }
+
+    // Counts the complete lines appended since the last look.
+    void Scan(File& file) {
+        for (;;) {
+            const ssize_t n =
+                ::pread(file.fd, buffer.data(), buffer.size(), static_cast<off_t>(file.scanned));
+            if (n <= 0)
+                return;
+            const char* begin = buffer.data();
+            const char* last = nullptr;
+            for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', begin + n - p)));
+                 ++p) {
+                ++file.lines;
+                last = p;
+            }
+            if (!last)
+                return; // a row still being written
+            file.scanned += static_cast<std::uint64_t>(last - begin + 1);
+        }
+    }
+
+    void WriteMark(File& file) {
+        if (file.sidecar < 0)
+            return;
+        const std::string text = FormatOutboxMark(file.mark);
+        [[maybe_unused]] const ssize_t n = ::pwrite(file.sidecar, text.data(), text.size(), 0);
+    }
+
+    void SyncMarks(bool force) {
+        const Clock::time_point now = Clock::now();
+        if (!force && now < nextSync)
+            return;
+        nextSync = now + std::chrono::seconds(1);
+        // The marks are written in place and synced once a round, not per acknowledgement.
+        for (const auto& f : files)
+            if (f->dirty) {
+                f->dirty = false;
+                WriteMark(*f);
+                ::fdatasync(f->sidecar);
+            }
+    }
+
+    std::uint64_t Backlog() const {
+        std::uint64_t n = 0;
+        for (const auto& f : files)
+            n += f->Rows() - std::min(f->Rows(), f->mark.ackedRows);
+        return n;
+    }
+
+    void Track(int mid, File* file, std::uint64_t endOffset, bool acked) {
+        if (!acked)
+            seqOfMid[mid] = frontSeq + inflight.size();
+        inflight.push_back({mid, file, endOffset, acked});
+    }
+
+    // Sends rows until the window is full, oldest journal first, each in index order.
+    // False when the library refused a message (the connection is going down).
+    bool FillWindow() {
+        const std::size_t window = static_cast<std::size_t>(std::max(1, options.window));
+        const std::string topic = options.target.ReadingTopic();
+        for (const auto& f : files) {
+            while (inflight.size() < window && f->readOffset < f->scanned) {
+                const std::size_t want = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(buffer.size(), f->scanned - f->readOffset));
+                const ssize_t n = ::pread(f->fd, buffer.data(), want, static_cast<off_t>(f->readOffset));
+                if (n <= 0)
+                    return true;
+                const char* begin = buffer.data();
+                const char* end = begin + n;
+                const char* p = begin;
+                while (inflight.size() < window) {
+                    const char* nl =
+                        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+                    if (!nl)
+                        break;
+                    std::string_view line(p, static_cast<std::size_t>(nl - p));
+                    if (line.ends_with('\r'))
+                        line.remove_suffix(1);
+                    const std::uint64_t lineEnd = f->readOffset + static_cast<std::uint64_t>(nl + 1 - begin);
+                    if (f->readOffset + static_cast<std::uint64_t>(p - begin) == 0) {
+                        // The header: nothing to send, and nothing before it to wait for.
+                        f->mark.ackedOffset = lineEnd;
+                        f->dirty = true;
+                    } else if (ReadingMessage(line, f->run, message, &function)) {
+                        int mid = 0;
+                        const int rc =
+                            mosquitto_publish(mosq, &mid, topic.c_str(), static_cast<int>(message.size()),
+                                              message.data(), 1, false);
+                        if (rc != MOSQ_ERR_SUCCESS) {
+                            f->readOffset += static_cast<std::uint64_t>(p - begin);
+                            return false;
+                        }
+                        Track(mid, f.get(), lineEnd, false);
+                        if (options.discovery && functionsSeen.insert(FunctionCodeOfLabel(function)).second)
+                            PublishDiscovery(FunctionCodeOfLabel(function));
+                    } else {
+                        Track(-1, f.get(), lineEnd, true); // a damaged row: passed over, in its place
+                    }
+                    p = nl + 1;
+                }
+                if (p == begin)
+                    return true; // a line longer than a chunk is no journal row: the file stops here
+                f->readOffset += static_cast<std::uint64_t>(p - begin);
+            }
+            if (f->readOffset < f->scanned)
+                break; // the window is full; later journals wait their turn
+        }
+        return true;
+    }
+
+    void ApplyAcks(const std::vector<int>& mids) {
+        for (const int mid : mids) {
+            const auto it = seqOfMid.find(mid);
+            if (it == seqOfMid.end())
+                continue; // a status or discovery message
+            inflight[static_cast<std::size_t>(it->second - frontSeq)].acked = true;
+            seqOfMid.erase(it);
+        }
+        while (!inflight.empty() && inflight.front().acked) {
+            File& f = *inflight.front().file;
+            f.mark.ackedOffset = inflight.front().endOffset;
+            ++f.mark.ackedRows;
+            f.dirty = true;
+            if (inflight.front().mid >= 0)
+                ++acknowledged;
+            inflight.pop_front();
+            ++frontSeq;
+        }
+        // Journals before the current one are done once read and acknowledged to their end.
+        while (files.size() > 1 && files.front()->readOffset >= files.front()->scanned &&
+               files.front()->mark.ackedOffset >= files.front()->readOffset &&
+               (inflight.empty() || inflight.front().file != files.front().get())) {
+            Scan(*files.front());
+            if (files.front()->readOffset < files.front()->scanned)
+                break;
+            if (files.front()->dirty) {
+                WriteMark(*files.front());
+                ::fdatasync(files.front()->sidecar);
+            }
+            files.pop_front();
+        }
+    }
+
+    void PublishDiscovery(int code) {
+        if (code < 0)
+            return;
+        const std::string label = ToUtf8(functionLabels[static_cast<std::size_t>(code)]);
+        const std::string unit = ToUtf8(unitLabels[static_cast<std::size_t>(code)]);
+        const std::string object = "f" + std::to_string(code);
+        const std::string topic = "homeassistant/sensor/" + options.clientId + "/" + object + "/config";
+        std::string config = "{\"name\":";
+        AppendJson(config, label);
+        config += ",\"unique_id\":";
+        AppendJson(config, options.clientId + "_" + object);
+        config += ",\"state_topic\":";
+        AppendJson(config, options.target.ReadingTopic());
+        config += ",\"value_template\":";
+        AppendJson(config, "{% if value_json.function == '" + label +
+                               "' %}{{ value_json.value }}{% else %}{{ this.state }}{% endif %}");
+        if (!unit.empty()) {
+            config += ",\"unit_of_measurement\":";
+            AppendJson(config, unit);
+        }
+        config += ",\"state_class\":\"measurement\",\"availability_topic\":";
+        AppendJson(config, options.target.StatusTopic());
+        config += ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\",\"device\":{"
+                  "\"identifiers\":[";
+        AppendJson(config, options.clientId);
+        config += "],\"name\":";
+        AppendJson(config, "Zelvox " + options.clientId);
+        config += ",\"manufacturer\":\"Zelvox\"}}";
+        mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(config.size()), config.data(), 1,
+                          true);
+    }
+
+    void Report(BrokerState state, const std::string& detail, bool force) {
+        PublisherStatus s{state, detail, Backlog(), acknowledged};
+        bool changed;
+        {
+            std::lock_guard lock(mutex);
+            changed = s.state != status.state || s.detail != status.detail;
+            const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged;
+            if (!changed && !force && (!counters || Clock::now() < nextCounters))
+                return;
+            status = s;
+        }
+        nextCounters = Clock::now() + std::chrono::seconds(1);
+        if (onStatus)
+            onStatus(s);
+    }
+
+    void OutboxBody() {
+        for (const std::string& path :
+             JournalsToSend(options.journalDir, options.target.Name(), options.adoptUnmarked))
+            Adopt(path);
+        Report(BrokerState::Connecting, {}, true);
+        std::unique_lock lock(mutex);
+        for (;;) {
+            std::vector<std::string> paths = std::move(appended);
+            appended.clear();
+            std::vector<int> acked = std::move(acks);
+            acks.clear();
+            const bool online = connected;
+            const bool isRefused = refused;
+            const std::string detail = linkDetail;
+            const bool discoveryNow =
+                options.discovery && online && (discoveryDue || connections != discoveryConnection);
+            discoveryDue = false;
+            if (discoveryNow)
+                discoveryConnection = connections;
+            const bool isStopping = stopping;
+            const Clock::time_point deadline = stopDeadline;
+            lock.unlock();
+
+            std::string last;
+            for (const std::string& path : paths) {
+                if (path == last)
+                    continue;
+                last = path;
+                Adopt(path);
+                if (!files.empty() && files.back()->path == path)
+                    Scan(*files.back());
+            }
+            ApplyAcks(acked);
+            if (discoveryNow)
+                for (const int code : functionsSeen)
+                    PublishDiscovery(code);
+            if (online && !isStopping)
+                FillWindow();
+            SyncMarks(false);
+            const BrokerState state = online                               ? BrokerState::Online
+                                      : isRefused                          ? BrokerState::Refused
+                                      : connections == 0 && detail.empty() ? BrokerState::Connecting
+                                                                           : BrokerState::Waiting;
+            Report(state, online ? std::string() : detail, false);
+
+            if (isStopping && (inflight.empty() || !online || Clock::now() >= deadline))
+                break;
+
+            lock.lock();
+            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window));
+            const auto ready = [&] {
+                return !appended.empty() || (!acks.empty() && (acksUrgent || stopping)) ||
+                       connected != online || refused != isRefused || linkDetail != detail ||
+                       stopping != isStopping || discoveryDue;
+            };
+            if (isStopping)
+                outboxWake.wait_until(lock, deadline, ready);
+            else if (!inflight.empty() || !acks.empty() ||
+                     std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
+                     Backlog() != status.backlog)
+                outboxWake.wait_for(lock, std::chrono::seconds(1), ready);
+            else
+                outboxWake.wait(lock, ready);
+        }
+
+        SyncMarks(true);
+        lock.lock();
+        const bool online = connected;
+        lock.unlock();
+        if (online) {
+            // A clean end says so itself; the last will is for the others.
+            const std::string topic = options.target.StatusTopic();
+            int mid = 0;
+            if (mosquitto_publish(mosq, &mid, topic.c_str(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+                lock.lock();
+                outboxWake.wait_for(lock, std::chrono::milliseconds(500), [&] {
+                    return !connected || std::find(acks.begin(), acks.end(), mid) != acks.end();
+                });
+                lock.unlock();
+            }
+        }
+        mosquitto_disconnect(mosq);
+        lock.lock();
+        quit = true;
+        quitLink.store(true);
+        linkWake.notify_one();
+        lock.unlock();
+        Report(BrokerState::Stopped, {}, true);
+    }
+};
+
+Publisher::Publisher(PublisherOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Publisher::~Publisher() {
+    Stop();
+    if (impl_->mosq)
+        mosquitto_destroy(impl_->mosq);
+}
+
+void Publisher::OnStatus(std::function<void(const PublisherStatus&)> callback) {
+    impl_->onStatus = std::move(callback);
+}
+
+bool Publisher::Start(std::string* error) {
+    Impl& d = *impl_;
+    if (d.started)
+        return true;
+    InitLibrary();
+    const auto fail = [&](const std::string& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (d.options.clientId.empty() || d.options.clientId.size() > 65535)
+        return fail("the MQTT client id must not be empty");
+    d.mosq = mosquitto_new(d.options.clientId.c_str(), false, &d);
+    if (!d.mosq)
+        return fail(std::string("cannot make an MQTT client: ") + std::strerror(errno));
+    mosquitto_int_option(d.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_threaded_set(d.mosq, true);
+    // The journal holds the backlog: the library never holds more than the window.
+    mosquitto_max_inflight_messages_set(d.mosq, static_cast<unsigned>(d.options.window + 64));
+    const MqttTarget& t = d.options.target;
+    if (!t.user.empty() &&
+        mosquitto_username_pw_set(d.mosq, t.user.c_str(),
+                                  t.password.empty() ? nullptr : t.password.c_str()) != MOSQ_ERR_SUCCESS)
+        return fail("the MQTT user name cannot be used");
+    const std::string status = t.StatusTopic();
+    if (mosquitto_will_set(d.mosq, status.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
+        return fail("the topic prefix '" + t.prefix + "' cannot be used");
+    if (t.tls) {
+        const int rc = mosquitto_tls_set(d.mosq, t.caFile.empty() ? nullptr : t.caFile.c_str(),
+                                         t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
+                                         t.certFile.empty() ? nullptr : t.certFile.c_str(),
+                                         t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return fail(std::string("cannot use the TLS certificates: ") + mosquitto_strerror(rc));
+    }
+    mosquitto_connect_callback_set(d.mosq, &Impl::OnConnect);
+    mosquitto_disconnect_callback_set(d.mosq, &Impl::OnDisconnect);
+    mosquitto_publish_callback_set(d.mosq, &Impl::OnPublish);
+    mosquitto_message_callback_set(d.mosq, &Impl::OnMessage);
+    d.started = true;
+    d.outboxThread = std::thread([&d] { d.OutboxBody(); });
+    d.linkThread = std::thread([&d] { d.LinkBody(); });
+    return true;
+}
+
+void Publisher::Appended(const std::string& journalPath) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    // A path already waiting at the end gets its new rows with the scan that is coming anyway.
+    if (d.appended.empty() || d.appended.back() != journalPath) {
+        d.appended.push_back(journalPath);
+        d.outboxWake.notify_one();
+    }
+}
+
+PublisherStatus Publisher::Status() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->status;
+}
+
+void Publisher::Stop(std::chrono::milliseconds grace) {
+    Impl& d = *impl_;
+    if (!d.started || d.stopped)
+        return;
+    d.stopped = true;
+    {
+        std::lock_guard lock(d.mutex);
+        d.stopping = true;
+        d.stopDeadline = Clock::now() + grace;
+        d.outboxWake.notify_one();
+    }
+    d.outboxThread.join();
+    d.linkThread.join();
+}
+
+} // namespace zelvox

@@ -1,0 +1,87 @@
+// The MQTT publisher: sends every row of the readings journal to a broker at QoS 1, from the
+// journal itself, so that neither a broker outage nor a crash of this program loses a reading.
+//
+// Two threads of its own: the link thread runs libmosquitto's network loop (connect, keep-alive,
+// reconnect with back-off), the outbox thread reads journal rows back, publishes them with a
+// bounded number in flight, and records in each journal's sidecar (publish/Outbox.h) how far
+// the broker has acknowledged it. The caller only says that a row was appended; it never waits
+// for the network or the disk.
+//
+// Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
+// (retained "online", and "offline" as the last will and at a clean stop), and with discovery
+// homeassistant/sensor/<client id>/f<function code>/config (retained, one per function seen).
+#pragma once
+
+#include "publish/MqttTarget.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zelvox {
+
+enum class BrokerState {
+    Connecting, // the first connection is being made
+    Online,     // connected; rows go out
+    Waiting,    // the broker cannot be reached; tries again after a pause
+    Refused,    // the broker refused the credentials or the client id: no more tries
+    Stopped,
+};
+
+struct PublisherStatus {
+    BrokerState state = BrokerState::Connecting;
+    std::string detail;             // why the broker is not reached (Waiting, Refused)
+    std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
+    std::uint64_t acknowledged = 0; // rows acknowledged since Start
+    bool operator==(const PublisherStatus&) const = default;
+};
+
+// "broker online, 0 readings waiting", "broker unreachable (Connection refused), 12 readings
+// waiting": one line for standard error or the status bar.
+std::string DescribeStatus(const PublisherStatus& status);
+
+struct PublisherOptions {
+    MqttTarget target;
+    std::string clientId;
+    std::string journalDir;     // earlier journals with unsent rows are sent from here first
+    bool discovery = false;     // Home Assistant discovery configs
+    bool adoptUnmarked = false; // the folder is ours: journals without a sidecar are sent too
+    int keepAliveSeconds = 30;
+    int window = 256;       // messages in flight at most
+    int firstRetryMs = 500; // the pause before the first reconnect, doubled up to maxRetryMs
+    int maxRetryMs = 8000;
+};
+
+class Publisher {
+public:
+    explicit Publisher(PublisherOptions options);
+    ~Publisher(); // Stop()
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Called on the outbox thread when the state changes, and at most once a second when only
+    // the counters do. Set it before Start.
+    void OnStatus(std::function<void(const PublisherStatus&)> callback);
+
+    // Starts both threads. False with *error when the options cannot work at all (the TLS
+    // files, the client id); an unreachable broker is not an error: it is tried again.
+    bool Start(std::string* error);
+
+    // A row has been appended to the journal at journalPath (the current run's file; a new
+    // path means a new run). Cheap and never blocking; call it from any thread.
+    void Appended(const std::string& journalPath);
+
+    PublisherStatus Status() const;
+
+    // Stops sending, waits up to grace for the messages in flight, syncs the sidecars, says
+    // "offline" and disconnects. Later calls do nothing.
+    void Stop(std::chrono::milliseconds grace = std::chrono::seconds(2));
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace zelvox

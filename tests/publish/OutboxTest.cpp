@@ -1,0 +1,85 @@
+// Journal rows read back as broker messages, the outbox sidecars, and which journals still have
+// rows to send.
+#include "publish/Outbox.h"
+#include "decode/Reading.h"
+#include "publish/PublishTestSupport.h"
+#include "record/ReadingRecord.h"
+
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace zelvox {
+namespace {
+
+TEST(Outbox, EachJournalRowBecomesTheJsonLineOfItsReadingWithRunAndIndex) {
+    const Reading readings[] = {
+        {1.234, 1, 1},  {-0.5, 2, 6},   {kOverload, 2, 12}, {-kOverload, 1, 11}, {-0.0, 3, 23},
+        {12345, 0, 17}, {1e-05, 1, 14}, {7, 0, 0},          {0.25, 2, 22},
+    };
+    const WallTime at = WallTimeAt(1765190526123);
+    int index = 1;
+    for (const Reading& r : readings) {
+        std::string line = CsvLine(MakeDispatchedReading(1, index, at, r));
+        line.resize(line.size() - 2); // the CRLF
+        std::string message, function;
+        ASSERT_TRUE(ReadingMessage(line, "2026-12-08T10-42-06", message, &function)) << line;
+        std::string expected = JsonLine(at, r);
+        expected.resize(expected.size() - 2); // "}\n"
+        expected += ",\"run\":\"2026-12-08T10-42-06\",\"index\":" + std::to_string(index) + "}";
+        EXPECT_EQ(message, expected) << line;
+        EXPECT_EQ(FunctionCodeOfLabel(function), r.functionCode) << line;
+        ++index;
+    }
+    std::string message;
+    for (const char* notARow :
+         {"DateTime,Index,Value,Type,Time,Number", "2026-12-08T10:42:06.123+01:00,1,1.0",
+          "2026-12-08T10:42:06.123+01:00,x1,1.234,DCV V,10:42:06:123,1.234",
+          "2026-12-08T10:42:06.123+01:00,1,1.234,DCV V,10:42:06:123,1.2.3",
+          "2026-12-08T10:42:06.123+01:00,1,12,DCV V,10:42:06:123,",
+          "2026-12-08T10:42:06.123+01:00,1,\"1.2\"3,DCV V,10:42:06:123,1.2"})
+        EXPECT_FALSE(ReadingMessage(notARow, "r", message)) << notARow;
+}
+
+TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString();
+    const std::string target = "mqtt://127.0.0.1:1883/lab";
+    // Runs of the same second sort by their suffix, not as text (_10 after _2).
+    const std::string names[] = {"2026-12-08T10-42-06_10", "2026-12-08T10-42-06", "2026-12-08T10-42-06_2",
+                                 "2026-12-07T23-00-00"};
+    for (const std::string& n : names)
+        testing::WriteJournal(dir + "/" + n + ".csv", 3);
+    const auto offsets = testing::WriteJournal(dir + "/2026-12-09T08-00-00.csv", 3);
+    testing::WriteJournal(dir + "/2026-12-01T08-00-00.csv", 0); // a header only
+
+    const auto mark = [&](const std::string& name, std::uint64_t rows, std::uint64_t offset,
+                          const std::string& t) {
+        std::ofstream(OutboxSidecarPath(dir + "/" + name + ".csv")) << FormatOutboxMark({t, rows, offset});
+    };
+    mark("2026-12-09T08-00-00", 3, offsets[3], target);         // all acknowledged
+    mark("2026-12-08T10-42-06_2", 1, offsets[1], target);       // two to go
+    mark("2026-12-08T10-42-06", 0, 0, "mqtt://other:1883/lab"); // for another broker
+    EXPECT_FALSE(JournalHasUnsentTail(dir + "/2026-12-09T08-00-00.csv"));
+    EXPECT_TRUE(JournalHasUnsentTail(dir + "/2026-12-08T10-42-06_2.csv"));
+    EXPECT_TRUE(JournalHasUnsentTail(dir + "/2026-12-08T10-42-06.csv"));
+    EXPECT_FALSE(JournalHasUnsentTail(dir + "/2026-12-07T23-00-00.csv")); // never published
+
+    OutboxMark read;
+    ASSERT_TRUE(ReadOutboxMark(OutboxSidecarPath(dir + "/2026-12-08T10-42-06_2.csv"), read));
+    EXPECT_EQ(read.target, target);
+    EXPECT_EQ(read.ackedRows, 1u);
+    EXPECT_EQ(read.ackedOffset, offsets[1]);
+
+    const auto names_ = [&](bool adopt) {
+        std::string s;
+        for (const std::string& p : JournalsToSend(dir, target, adopt))
+            s += RunIdOf(p) + " ";
+        return s;
+    };
+    EXPECT_EQ(names_(false), "2026-12-08T10-42-06_2 ");
+    EXPECT_EQ(names_(true), "2026-12-07T23-00-00 2026-12-08T10-42-06_2 2026-12-08T10-42-06_10 ");
+}
+
+} // namespace
+} // namespace zelvox

@@ -1,0 +1,216 @@
+// zelvox-decode --mqtt against a real mosquitto, the simulated meter on a pseudo-terminal and a
+// persistent QoS 1 subscriber: a broker stopped for 20 s, a broker killed, a broker that is not
+// there yet, the logger itself killed and started again, TLS and a refused password. Each case
+// counts what the subscriber got against the logger's journal: after dropping duplicates by
+// (run, index), exactly the journal's rows, in order.
+#include "support/Broker.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <iostream>
+
+namespace zelvox {
+namespace {
+
+using testing::Broker;
+using testing::CountDelivery;
+using testing::Subscriber;
+
+QString Tool(const char* name) {
+    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
+}
+
+class PublishingLogger : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+            GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
+        ASSERT_TRUE(tmp.isValid());
+        journal = tmp.filePath(QStringLiteral("journal"));
+        sim.start(Tool("zelvox-sim"), {});
+        ASSERT_TRUE(sim.waitForStarted() && sim.waitForReadyRead(5000));
+        port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    }
+    void TearDown() override {
+        for (QProcess* p : {&decode, &sim})
+            if (p->state() != QProcess::NotRunning) {
+                ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+                if (!p->waitForFinished(5000))
+                    p->kill();
+                p->waitForFinished(1000);
+            }
+    }
+    // scheme: mqtt:// or mqtts://, with a user name when it needs one.
+    void StartDecode(int brokerPort, const QStringList& extra = {}, const char* scheme = "mqtt://") {
+        decode.setProcessChannelMode(QProcess::SeparateChannels);
+        decode.setStandardOutputFile(QProcess::nullDevice());
+        decode.start(
+            Tool("zelvox-decode"),
+            QStringList{QStringLiteral("--port"), port, QStringLiteral("--rate"), QStringLiteral("120"),
+                        QStringLiteral("--mqtt"),
+                        QLatin1String(scheme) + QStringLiteral("127.0.0.1:%1/lab/bench").arg(brokerPort),
+                        QStringLiteral("--journal-dir"), journal} +
+                extra);
+        ASSERT_TRUE(decode.waitForStarted());
+    }
+    // Ends the logger with SIGTERM: it delivers what is in flight and says offline.
+    void StopDecode() {
+        ::kill(static_cast<pid_t>(decode.processId()), SIGTERM);
+        ASSERT_TRUE(decode.waitForFinished(10000));
+        EXPECT_EQ(decode.exitCode(), 0) << decode.readAllStandardError().toStdString();
+    }
+    // Waits until every journal row has reached the subscriber, then checks the count exactly.
+    void ExpectEveryRowOnce(Subscriber& sub, int timeoutMs, const char* what) {
+        sub.WaitFor([&](const auto& m) { return CountDelivery(journal, m).missing == 0; }, timeoutMs);
+        const testing::Delivery d = CountDelivery(journal, sub.Messages());
+        std::cout << what << ": " << d.Describe() << "\n";
+        EXPECT_TRUE(d.Exact()) << what << ": " << d.Describe();
+    }
+    static void Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+    QTemporaryDir tmp;
+    QString journal, port;
+    QProcess sim, decode;
+};
+
+TEST_F(PublishingLogger, EveryReadingArrivesAfterTheBrokerStopsForTwentySeconds) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    StartDecode(broker.Port());
+    Sleep(3000);
+    broker.Stop(SIGTERM);
+    Sleep(20000);
+    ASSERT_EQ(decode.state(), QProcess::Running);
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Sleep(2000);
+    ExpectEveryRowOnce(sub, 15000, "broker stopped for 20 s");
+    StopDecode();
+    ExpectEveryRowOnce(sub, 5000, "after the logger's end");
+    const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
+    EXPECT_TRUE(err.contains(QLatin1String("broker unreachable"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QLatin1String("broker online"))) << err.toStdString();
+}
+
+TEST_F(PublishingLogger, AKilledBrokerAndAKilledLoggerLoseNothingAndTheOldTailComesFirst) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    StartDecode(broker.Port());
+    Sleep(3000);
+    broker.Stop(SIGKILL); // autosave_interval 1: at most a second of its state is lost
+    Sleep(2000);
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    ExpectEveryRowOnce(sub, 15000, "broker killed and restarted");
+
+    // Rows pile up while the broker is away; then the logger is killed before it can send them.
+    broker.Stop(SIGTERM);
+    Sleep(3000);
+    decode.kill();
+    decode.waitForFinished(5000);
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Sleep(1100); // the next run's journal is named by a later second
+    StartDecode(broker.Port());
+    Sleep(3000);
+    ExpectEveryRowOnce(sub, 15000, "logger killed and started again");
+    StopDecode();
+    EXPECT_EQ(QDir(journal).entryList({QStringLiteral("*.csv")}).size(), 2);
+}
+
+TEST_F(PublishingLogger, TheLoggerWaitsForABrokerThatStartsTenSecondsLater) {
+    // The subscriber's session is made first and kept by the broker across its stop.
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    broker.Stop(SIGTERM);
+    StartDecode(broker.Port());
+    Sleep(10000);
+    ASSERT_EQ(decode.state(), QProcess::Running) << decode.readAllStandardError().toStdString();
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Sleep(2000);
+    ExpectEveryRowOnce(sub, 15000, "broker started 10 s after the logger");
+    StopDecode();
+}
+
+TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithStatusTwo) {
+    const QString key = tmp.filePath(QStringLiteral("broker.key")),
+                  cert = tmp.filePath(QStringLiteral("broker.pem"));
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAll().toStdString();
+    const QString passwords = tmp.filePath(QStringLiteral("passwords"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                {QStringLiteral("-b"), QStringLiteral("-c"), passwords, QStringLiteral("ana"),
+                                 QStringLiteral("right")}),
+              0);
+    Broker::Options options;
+    options.certFile = cert;
+    options.keyFile = key;
+    options.passwordFile = passwords;
+    Broker broker(tmp.path(), options);
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+
+    // A bad URL and an unreadable password file are told at once, with status 2.
+    for (const QStringList& bad :
+         {QStringList{QStringLiteral("--mqtt"), QStringLiteral("http://127.0.0.1/lab")},
+          QStringList{QStringLiteral("--mqtt"), QStringLiteral("mqtt://ana@127.0.0.1/lab"),
+                      QStringLiteral("--mqtt-password-file"), tmp.filePath(QStringLiteral("none"))}}) {
+        decode.start(Tool("zelvox-decode"), QStringList{QStringLiteral("--port"), port} + bad);
+        ASSERT_TRUE(decode.waitForFinished(5000));
+        EXPECT_EQ(decode.exitCode(), 2) << bad.join(QLatin1Char(' ')).toStdString();
+        const QByteArray err = decode.readAllStandardError();
+        EXPECT_TRUE(err.contains("must start with mqtt://") || err.contains("cannot read the password file"))
+            << err.toStdString();
+    }
+
+    const QString wrong = tmp.filePath(QStringLiteral("wrong"));
+    QFile file(wrong);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("wrong\n");
+    file.close();
+    const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
+    decode.start(Tool("zelvox-decode"),
+                 QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
+                             QStringLiteral("mqtts://ana@127.0.0.1:%1/lab/bench").arg(broker.Port()),
+                             QStringLiteral("--mqtt-password-file"), wrong, QStringLiteral("--journal-dir"),
+                             journal} +
+                     tls);
+    ASSERT_TRUE(decode.waitForFinished(10000)) << "a refused password must end the logger";
+    EXPECT_EQ(decode.exitCode(), 2);
+    EXPECT_TRUE(decode.readAllStandardError().contains("refused")) << "the logger says why";
+
+    // The right password, from the environment this time, over TLS.
+    Subscriber sub(broker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
+    sub.Login("ana", "right");
+    ASSERT_TRUE(sub.Start());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZELVOX_MQTT_PASSWORD"), QStringLiteral("right"));
+    decode.setProcessEnvironment(env);
+    StartDecode(broker.Port(), tls, "mqtts://ana@");
+    Sleep(3000);
+    ExpectEveryRowOnce(sub, 10000, "over TLS");
+    StopDecode();
+    EXPECT_TRUE(decode.readAllStandardError().contains("broker online"));
+}
+
+} // namespace
+} // namespace zelvox

@@ -1,0 +1,138 @@
+#include "Publishing.h"
+
+#include "journal/Journal.h"
+#include "publish/Publisher.h"
+
+#include <QFileInfo>
+#include <cstdio>
+#include <limits>
+#include <unistd.h>
+
+namespace zelvox {
+
+const char* const kPublishingUsage =
+    "  --mqtt URL     with --port: also publish every line to an MQTT broker at QoS 1,\n"
+    "                 URL mqtt://[USER@]HOST[:PORT]/PREFIX or mqtts://... (TLS);\n"
+    "                 topics PREFIX/reading (JSON: the jsonl fields, run and index)\n"
+    "                 and PREFIX/status (retained online/offline). Each line goes\n"
+    "                 into a journal first and is sent from there, so none is lost\n"
+    "                 while the broker is away or after this program is killed\n"
+    "  --mqtt-password-file FILE  the password (first line of FILE); without it,\n"
+    "                 the environment variable ZELVOX_MQTT_PASSWORD\n"
+    "  --mqtt-cafile FILE         the CA certificate that signed the broker's\n"
+    "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
+    "  --mqtt-client-id ID        default zelvox-HOST-PORT\n"
+    "  --mqtt-discovery           Home Assistant discovery configs (retained)\n"
+    "  --journal-dir DIR          the journal's folder (default: one per port under\n"
+    "                             $XDG_STATE_HOME/zelvox/decode)\n";
+
+int TakePublishingOption(int argc, char** argv, int& i, PublishingOptions& o, std::string* error) {
+    const std::string arg = argv[i];
+    if (arg == "--mqtt-discovery") {
+        o.discovery = true;
+        return 1;
+    }
+    std::string* value = arg == "--mqtt"                 ? &o.url
+                         : arg == "--mqtt-password-file" ? &o.passwordFile
+                         : arg == "--mqtt-cafile"        ? &o.caFile
+                         : arg == "--mqtt-cert"          ? &o.certFile
+                         : arg == "--mqtt-key"           ? &o.keyFile
+                         : arg == "--mqtt-client-id"     ? &o.clientId
+                         : arg == "--journal-dir"        ? &o.journalDir
+                                                         : nullptr;
+    if (!value)
+        return 0;
+    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+        *error = arg + " needs a value";
+        return -1;
+    }
+    *value = argv[++i];
+    return 1;
+}
+
+DecodePublishing::DecodePublishing() = default;
+
+DecodePublishing::~DecodePublishing() {
+    Stop();
+}
+
+bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
+                             std::function<void()> onFatal, std::string* error) {
+    PublisherOptions p;
+    p.target.caFile = o.caFile;
+    p.target.certFile = o.certFile;
+    p.target.keyFile = o.keyFile;
+    if (!ParseMqttUrl(o.url, p.target, error) || !CompleteMqttTarget(p.target, o.passwordFile, error))
+        return false;
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    p.clientId = o.clientId.empty() ? DefaultMqttClientId(host, portName) : o.clientId;
+    QString dir = QString::fromStdString(o.journalDir);
+    if (dir.isEmpty()) {
+        // A folder per port: the journals there are all for publishing.
+        std::string port = portName.starts_with("/dev/") ? portName.substr(5) : portName;
+        for (char& c : port)
+            if (c == '/')
+                c = '-';
+        dir =
+            QFileInfo(DefaultJournalDir()).path() + QStringLiteral("/decode/") + QString::fromStdString(port);
+    }
+    p.journalDir = dir.toStdString();
+    p.discovery = o.discovery;
+    p.adoptUnmarked = true;
+
+    journal_ = std::make_unique<Journal>(dir);
+    QObject::connect(journal_.get(), &Journal::turnedOff, [](const QString& why) {
+        std::fprintf(stderr, "zelvox-decode: journal off, nothing more is published: %s\n",
+                     why.toLocal8Bit().constData());
+    });
+    // Journals are not pruned here: one with rows the broker has not acknowledged must stay.
+    const JournalStartup startup =
+        journal_->Start(std::numeric_limits<int>::max(), std::numeric_limits<qint64>::max());
+    if (!startup.ok) {
+        *error = "cannot keep the journal: " + startup.error.toStdString();
+        return false;
+    }
+    publisher_ = std::make_unique<Publisher>(p);
+    publisher_->OnStatus([this, last = PublisherStatus{}, onFatal](const PublisherStatus& s) mutable {
+        // The state, not every change of the counters.
+        if (s.state == last.state && s.detail == last.detail)
+            return;
+        last = s;
+        std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
+        if (s.state == BrokerState::Refused) {
+            {
+                std::lock_guard lock(mutex_);
+                refusal_ = s.detail;
+            }
+            if (onFatal)
+                onFatal();
+        }
+    });
+    std::fprintf(stderr, "zelvox-decode: publishing to %s as %s, journal in %s\n", p.target.Name().c_str(),
+                 p.clientId.c_str(), p.journalDir.c_str());
+    return publisher_->Start(error);
+}
+
+void DecodePublishing::Record(const DispatchedReading& dispatched) {
+    if (!journal_)
+        return;
+    journal_->Append(dispatched);
+    const QString file = journal_->CurrentFile();
+    if (publisher_ && !file.isEmpty())
+        publisher_->Appended(file.toStdString());
+}
+
+void DecodePublishing::Stop() {
+    if (journal_)
+        journal_->Close();
+    if (publisher_)
+        publisher_->Stop();
+}
+
+std::string DecodePublishing::Refusal() const {
+    std::lock_guard lock(mutex_);
+    return refusal_;
+}
+
+} // namespace zelvox
