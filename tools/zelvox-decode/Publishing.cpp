@@ -3,6 +3,7 @@
 #include "journal/Journal.h"
 #include "publish/Publisher.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 #include <limits>
@@ -19,11 +20,12 @@ const char* const kPublishingUsage =
     "                 while the broker is away or after this program is killed\n"
     "  --mqtt-password-file FILE  the password (first line of FILE); without it,\n"
     "                 the environment variable ZELVOX_MQTT_PASSWORD\n"
-    "  --mqtt-cafile FILE         the CA certificate that signed the broker's\n"
+    "  --mqtt-cafile FILE         the CA that signed the broker's certificate\n"
     "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
     "  --mqtt-client-id ID        default zelvox-HOST-PORT\n"
     "  --mqtt-discovery           Home Assistant discovery configs (retained)\n"
-    "  --journal-dir DIR          the journal's folder (default: one per port under\n"
+    "  --journal-dir DIR          the journal's folder (default: $STATE_DIRECTORY\n"
+    "                             under systemd, else one per port under\n"
     "                             $XDG_STATE_HOME/zelvox/decode)\n";
 
 int TakePublishingOption(int argc, char** argv, int& i, PublishingOptions& o, std::string* error) {
@@ -68,6 +70,10 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     ::gethostname(host, sizeof host - 1);
     p.clientId = o.clientId.empty() ? DefaultMqttClientId(host, portName) : o.clientId;
     QString dir = QString::fromStdString(o.journalDir);
+    // A service of systemd's with a StateDirectory= keeps its journal there.
+    const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    if (dir.isEmpty() && QDir::isAbsolutePath(stateDirectory))
+        dir = stateDirectory;
     if (dir.isEmpty()) {
         // A folder per port: the journals there are all for publishing.
         std::string port = portName.starts_with("/dev/") ? portName.substr(5) : portName;

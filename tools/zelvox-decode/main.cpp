@@ -40,8 +40,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
     "Usage: zelvox-decode [--format F] FILE\n"
-    "       zelvox-decode [--format F] -\n"
-    "       zelvox-decode [--format F] [--rate N] [--once] --port NAME\n"
+    "  or:  zelvox-decode [--format F] -\n"
+    "  or:  zelvox-decode [--format F] [--rate N] [--once] --port NAME\n"
     "\n"
     "Decodes a raw byte stream from a Zelvox meter (a capture file, standard input\n"
     "when FILE is '-', or a serial port) and writes one line per accepted frame.\n"
@@ -54,17 +54,21 @@ constexpr const char* kUsage =
     "  --once         with --port: exit with status 1 when the port goes away\n"
     "  --rate N       with --port: N readings per minute (1 to 120), paced like the\n"
     "                 program's sampling; without it, every accepted frame\n"
-    "  --format F     text (default): value (%.17g), point position, function code,\n"
-    "                                 function label, table text, tab-separated\n"
-    "                 csv:   a header line, then date-time (ISO 8601), Index, Value,\n"
-    "                        Type, Time as the readings table shows them, and the\n"
-    "                        value at full precision (empty for an overload)\n"
-    "                 jsonl: one JSON object a line: time, value (null for an\n"
-    "                        overload), overload (0, 1 or -1), text, function, unit\n";
+    "  --format F     text (the default), csv or jsonl, as below\n";
 
-constexpr const char* kUsageEnd = "  --help         show this text and exit\n"
-                                  "\n"
-                                  "Every line is written as soon as it is complete.\n";
+constexpr const char* kUsageEnd =
+    "  --help         show this text and exit\n"
+    "\n"
+    "Formats:\n"
+    "  text           value (%.17g), point position, function code, function label\n"
+    "                 and table text, tab-separated\n"
+    "  csv            a header line, then date-time (ISO 8601), Index, Value, Type,\n"
+    "                 Time as the readings table shows them, and the value at full\n"
+    "                 precision (empty for an overload)\n"
+    "  jsonl          one JSON object a line: time, value (null for an overload),\n"
+    "                 overload (0, 1 or -1), text, function, unit\n"
+    "\n"
+    "Every line is written as soon as it is complete.\n";
 
 enum class Format { Text, Csv, Jsonl };
 

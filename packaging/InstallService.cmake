@@ -1,0 +1,21 @@
+# Installs the zelvox-decode@.service unit, its example settings and its tmpfiles.d rule for
+# the prefix given at install time: /usr (a package) puts them where the system's own go
+# (/etc, the system unit folder), any other prefix keeps everything under it. Set by the
+# caller: ZELVOX_PACKAGING_SOURCE, ZELVOX_PACKAGING_STAGING (a scratch folder) and
+# ZELVOX_SYSTEMD_UNITDIR (the system's unit folder).
+set(prefix "${CMAKE_INSTALL_PREFIX}")
+if(prefix STREQUAL "/usr")
+  set(ZELVOX_CONF_DIR /etc/zelvox)
+  set(unitdir "${ZELVOX_SYSTEMD_UNITDIR}")
+else()
+  set(ZELVOX_CONF_DIR "${prefix}/etc/zelvox")
+  set(unitdir "${prefix}/lib/systemd/system")
+endif()
+set(ZELVOX_BINDIR "${prefix}/bin")
+configure_file("${ZELVOX_PACKAGING_SOURCE}/zelvox-decode@.service.in"
+               "${ZELVOX_PACKAGING_STAGING}/zelvox-decode@.service" @ONLY)
+configure_file("${ZELVOX_PACKAGING_SOURCE}/zelvox-decode.tmpfiles"
+               "${ZELVOX_PACKAGING_STAGING}/zelvox-decode.conf" COPYONLY)
+file(INSTALL DESTINATION "${unitdir}" TYPE FILE FILES "${ZELVOX_PACKAGING_STAGING}/zelvox-decode@.service")
+file(INSTALL DESTINATION "${prefix}/lib/tmpfiles.d" TYPE FILE FILES "${ZELVOX_PACKAGING_STAGING}/zelvox-decode.conf")
+file(INSTALL DESTINATION "${ZELVOX_CONF_DIR}" TYPE FILE FILES "${ZELVOX_PACKAGING_SOURCE}/example.conf")
