@@ -11,6 +11,7 @@
 #include "decode/ReadingHistory.h"
 #include "decode/Statistics.h"
 #include "link/StartResult.h"
+#include "session/ReadingsModel.h"
 
 #include <QObject>
 #include <atomic>
@@ -73,6 +74,16 @@ public:
     // is cleared and the timer disarmed.
     void DispatchReading(const Reading& reading);
 
+    // Rows read back from a journal. They go into the table in file order, ahead of any reading
+    // dispatched since BeginLoad. At EndLoad, when no reading was dispatched meanwhile, the
+    // history takes the last kCapacity of them and MAX/MIN those of the last run, as though they
+    // had just been dispatched: `maxMinUpdated`, then `readingsLoaded` with the last one. RESET
+    // ends a load (the rows still to come are not wanted).
+    void BeginLoad();
+    void AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows);
+    void EndLoad();
+    bool Loading() const { return loading_; }
+
     // The graph's page counter, kept current by every dispatch. May be null.
     void SetTrendPages(TrendPages* pages) { pages_ = pages; }
 
@@ -106,6 +117,8 @@ signals:
     void readingDispatched(const zelvox::Reading& reading);
     // RESET, after the history and the readings are empty: the gauge's and the graph's turn.
     void dataReset();
+    // A load has filled the history: the graph's and the gauge's turn, with its last reading.
+    void readingsLoaded(const zelvox::Reading& last);
 
 private:
     void MirrorFrame(const Frame& frame);
@@ -121,6 +134,14 @@ private:
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;
+
+    // A load in progress: where its next rows go in the table, and the newest rows so far (a
+    // ring of at most the history's capacity).
+    bool loading_ = false;
+    int loadPosition_ = 0;
+    int dispatchedDuringLoad_ = 0;
+    std::vector<ReadingsModel::LoadedRow> loadedTail_;
+    std::size_t loadedTailNext_ = 0;
 };
 
 } // namespace zelvox

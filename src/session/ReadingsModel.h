@@ -1,8 +1,10 @@
 // The rows of the readings table, kept compact (16 bytes a row) and turned into texts only
-// when a cell is shown or read back.
+// when a cell is shown or read back. Each row keeps its Index: a dispatched reading takes the
+// one after the largest in the table, a row read back from a journal the one it had there.
 #pragma once
 
 #include "decode/Format.h"
+#include "decode/Reading.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -17,11 +19,22 @@ class ReadingsModel : public QAbstractTableModel {
 public:
     static constexpr int kColumns = 4;
 
+    // The largest Index a row can keep.
+    static constexpr int kMaxIndex = (1 << 30) - 1;
+
     struct Row {
         double value;
-        std::uint32_t millisecondOfDay; // 0 .. 86 399 999
-        std::uint8_t pointPosition;
-        std::uint8_t functionCode;
+        std::uint32_t millisecondOfDay : 27; // 0 .. 86 399 999
+        std::uint32_t functionCode : 5;      // 31 for any code without a label
+        std::uint32_t pointPosition : 2;
+        std::uint32_t index : 30;
+    };
+
+    // A row read back from a journal, with the Index it had there.
+    struct LoadedRow {
+        Reading reading;
+        TimeOfDay time;
+        int index = 0;
     };
 
     explicit ReadingsModel(QObject* parent = nullptr);
@@ -29,10 +42,17 @@ public:
 
     // Appends one row at the end (one row-insertion notification).
     void Append(double value, std::uint8_t pointPosition, std::uint8_t functionCode, const TimeOfDay& at);
+    // Puts rows in at `position` (0 .. Count()); the rows from there on move down behind them.
+    // One row-insertion notification for all.
+    void InsertRows(int position, const std::vector<LoadedRow>& rows);
     // Drops every row (one model reset).
     void Clear();
 
     int Count() const { return count_; }
+    // The Index shown in the row; -1 outside the table.
+    int IndexAt(int row) const;
+    // The Index the next dispatched reading takes: one past the largest in the table.
+    int NextIndex() const { return largestIndex_ + 1; }
     // The text of one cell; empty outside the table.
     QString CellText(int row, int column) const;
     // Bytes held by the row storage, for the benchmark.
@@ -51,9 +71,12 @@ private:
     static constexpr int kBlockRows = 1 << kBlockShift;
 
     const Row& At(int row) const { return blocks_[row >> kBlockShift][row & (kBlockRows - 1)]; }
+    // Stores r as the row after the last; no notification.
+    void Put(const Row& r);
 
     std::vector<std::unique_ptr<Row[]>> blocks_;
     int count_ = 0;
+    int largestIndex_ = -1;
 };
 
 } // namespace zelvox
