@@ -59,7 +59,7 @@ using JournalSink = std::function<void(std::vector<JournalRow>&& rows)>;
 // Bytes read so far and the file's size.
 using JournalProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
-inline constexpr std::size_t kJournalBatchRows = 16384;
+inline constexpr std::size_t kJournalBatchRows = 8192;
 
 // Reads the journal at path, giving sink batches of up to kJournalBatchRows rows. Only regular
 // files are read (a FIFO, a device or a folder is refused at once). cancel, when set, ends the
