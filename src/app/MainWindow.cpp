@@ -252,6 +252,9 @@ void MainWindow::FitPortPane() {
     QLabel* port = statusPanes_[kPortPane];
     const int widest = layout_.client.width() - kStatusWidths[0] - kStatusWidths[1] - kStatusStretchMinimum -
                        kStatusBarSlack;
+    // A label's size hint never falls below its minimum width: that goes first, so that a short
+    // text after a long one gives the pane its own width back.
+    port->setMinimumWidth(0);
     port->setFixedWidth(std::max(kStatusWidths[kPortPane], std::min(port->sizeHint().width(), widest)));
 }
 
