@@ -27,6 +27,7 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace zelvox {
 
@@ -73,6 +74,10 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
     clock_->setInterval(1000);
     connect(clock_, &QTimer::timeout, this, &MainWindow::UpdateClock);
     clock_->start();
+    noticeHold_ = new QTimer(this);
+    noticeHold_->setSingleShot(true);
+    noticeHold_->setInterval(kNoticeMs);
+    connect(noticeHold_, &QTimer::timeout, this, &MainWindow::ShowNextNotice);
     CentreOnScreen();
     InstallPaintCounters(this);
 }
@@ -206,10 +211,38 @@ void MainWindow::BuildPanes() {
 }
 
 void MainWindow::SetStatusText(int pane, const QString& text) {
+    if (pane == kProgressPane && noticeHold_->isActive()) {
+        waitingProgress_ = text;
+        return;
+    }
     QLabel* label = statusPanes_.at(pane);
     label->setText(text);
     if (pane == kPortPane)
         FitPortPane();
+    label->repaint();
+}
+
+void MainWindow::PostNotice(const QString& text) {
+    constexpr int kKept = 8;
+    notices_ << text;
+    while (notices_.size() > kKept)
+        notices_.removeFirst();
+    statusPanes_[kProgressPane]->setToolTip(notices_.join(QLatin1Char('\n')));
+    noticeQueue_ << text;
+    if (!noticeHold_->isActive())
+        ShowNextNotice();
+}
+
+void MainWindow::ShowNextNotice() {
+    QLabel* label = statusPanes_[kProgressPane];
+    if (!noticeQueue_.isEmpty()) {
+        label->setText(noticeQueue_.takeFirst());
+        noticeHold_->start();
+        // A progress text from before the notice is out of date by now.
+        waitingProgress_.clear();
+    } else if (!waitingProgress_.isEmpty()) {
+        label->setText(std::exchange(waitingProgress_, QString()));
+    }
     label->repaint();
 }
 
@@ -219,6 +252,9 @@ void MainWindow::FitPortPane() {
     QLabel* port = statusPanes_[kPortPane];
     const int widest = layout_.client.width() - kStatusWidths[0] - kStatusWidths[1] - kStatusStretchMinimum -
                        kStatusBarSlack;
+    // A label's size hint never falls below its minimum width: that goes first, so that a short
+    // text after a long one gives the pane its own width back.
+    port->setMinimumWidth(0);
     port->setFixedWidth(std::max(kStatusWidths[kPortPane], std::min(port->sizeHint().width(), widest)));
 }
 

@@ -6,6 +6,7 @@
 #include "app/MainLayout.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <array>
 #include <memory>
 
@@ -37,7 +38,7 @@ enum StatusPane {
     kPromptPane = 0,   // menu prompts, "Ready", the graph buttons' hints
     kClockPane = 1,    // the clock
     kPortPane = 2,     // the port and its line settings
-    kProgressPane = 3, // export progress
+    kProgressPane = 3, // export and load progress, the journal's notices
 };
 
 class MainWindow : public QMainWindow {
@@ -52,8 +53,15 @@ public:
     ControlPanel* PanelPane() const { return panel_; }
     MeterSession& Session() const { return *session_; }
     Settings& AppSettings() const { return settings_; }
-    // Status bar pane 0..3, repainted at once.
+    // Status bar pane 0..3, repainted at once. While a notice holds the progress pane, its
+    // progress text waits until the notices have been seen.
     void SetStatusText(int pane, const QString& text);
+    // A text for the progress pane the user must get to see (a fault, an interrupted run, a
+    // load's report): each one holds the pane for kNoticeMs before the next takes its place,
+    // and the pane's tooltip keeps the latest ones.
+    void PostNotice(const QString& text);
+    QStringList Notices() const { return notices_; }
+    static constexpr int kNoticeMs = 4000;
     QString StatusText(int pane) const;
     // Closes the window once the current event is done (EXIT button, "E&xit").
     void RequestClose();
@@ -79,6 +87,7 @@ private:
     void BuildPanes();
     void CentreOnScreen();
     void FitPortPane();
+    void ShowNextNotice();
 
     Settings& settings_;
     std::unique_ptr<MeterSession> session_;
@@ -91,6 +100,10 @@ private:
     QWidget* central_ = nullptr;
     std::array<QLabel*, 4> statusPanes_{};
     QTimer* clock_ = nullptr;
+    QTimer* noticeHold_ = nullptr;
+    QStringList notices_;     // the latest notices, oldest first
+    QStringList noticeQueue_; // notices not shown yet
+    QString waitingProgress_; // the progress text that came while a notice held the pane
 };
 
 } // namespace zelvox

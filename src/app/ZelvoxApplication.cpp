@@ -167,23 +167,34 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
     if (options.journal)
-        StartJournal(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir);
+        StartJournal(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir, options.load);
     if (!options.load.isEmpty())
         LoadJournalRows(options.load);
     return true;
 }
 
-void ZelvoxApplication::StartJournal(const QString& dir) {
+void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading) {
     journal_ = std::make_unique<Journal>(dir);
     Journal* journal = journal_.get();
     MainWindow* window = window_;
     QObject::connect(journal, &Journal::turnedOff, window, [window](const QString& why) {
-        window->SetStatusText(kProgressPane, QStringLiteral("Journal off: %1").arg(why));
+        window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
     });
-    const JournalStartup startup = journal->Start();
-    if (!startup.interrupted.isEmpty())
-        window->SetStatusText(kProgressPane,
-                              QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first()));
+    const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
+    const JournalStartup startup =
+        journal->Start(Journal::kKeepFiles, Journal::kKeepBytes, [loaded](const QString& path) {
+            return !loaded.isEmpty() && QFileInfo(path).canonicalFilePath() == loaded;
+        });
+    if (!startup.interrupted.isEmpty()) {
+        QString text = QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first());
+        if (startup.interrupted.size() > 1)
+            text += QStringLiteral(" (and %1 more)").arg(startup.interrupted.size() - 1);
+        window->PostNotice(text);
+    }
+    if (startup.pruned > 0)
+        window->PostNotice(startup.pruned == 1
+                               ? QStringLiteral("Removed 1 old journal")
+                               : QStringLiteral("Removed %1 old journals").arg(startup.pruned));
 
     // Every dispatched reading, right after its table row.
     MeterSession& session = window->Session();
@@ -195,16 +206,35 @@ void ZelvoxApplication::StartJournal(const QString& dir) {
 }
 
 void ZelvoxApplication::LoadJournalRows(const QString& path) {
-    const LoadedJournal loaded = LoadJournal(path);
-    if (!loaded.ok) {
-        window_->SetStatusText(kProgressPane, QStringLiteral("Cannot load %1: %2").arg(path, loaded.error));
-        return;
-    }
-    ReadingsModel& rows = window_->Session().Readings();
-    for (const JournalRow& row : loaded.rows)
-        rows.Append(row.reading, row.at);
-    window_->SetStatusText(kProgressPane,
-                           QStringLiteral("Loaded %1 rows from %2").arg(loaded.rows.size()).arg(path));
+    // A child of the window: closing the window cancels the load and waits for its thread.
+    auto* load = new JournalLoad(path, window_);
+    MainWindow* window = window_;
+    MeterSession& session = window->Session();
+    session.BeginLoad();
+    QObject::connect(load, &JournalLoad::rowsRead, window, [&session](const std::vector<JournalRow>& rows) {
+        std::vector<ReadingsModel::LoadedRow> table;
+        table.reserve(rows.size());
+        for (const JournalRow& row : rows)
+            table.push_back({row.reading, row.at, row.index});
+        session.AddLoadedRows(table);
+    });
+    QObject::connect(load, &JournalLoad::progress, window, [window, path](int percent) {
+        window->SetStatusText(kProgressPane, QStringLiteral("Loading %1: %2%").arg(path).arg(percent));
+    });
+    // RESET empties the table: the rest of the file is not wanted.
+    QObject::connect(&session, &MeterSession::dataReset, load, &JournalLoad::Cancel);
+    QObject::connect(load, &JournalLoad::finished, window, [window, load, path](const JournalReport& report) {
+        window->Session().EndLoad();
+        if (report.cancelled) {
+            window->PostNotice(QStringLiteral("Load of %1 stopped by RESET").arg(path));
+        } else {
+            if (report.ok)
+                ForgetInterrupted(path);
+            window->PostNotice(report.Summary(path));
+        }
+        load->deleteLater();
+    });
+    load->Start();
 }
 
 void ZelvoxApplication::OnCommand(int id) {

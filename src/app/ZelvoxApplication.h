@@ -57,10 +57,12 @@ public:
 private:
     // The exports' progress texts go to the status bar's fourth pane.
     ProgressText ExportProgress() const;
-    // The rows of the journal at `path` into the table; the outcome goes to the status bar.
+    // Reads the journal at `path` into the table on a worker thread, the window answering
+    // meanwhile; progress and the outcome go to the status bar. Closing the window or RESET
+    // ends it.
     void LoadJournalRows(const QString& path);
-    // The readings journal follows the session's dispatched readings.
-    void StartJournal(const QString& dir);
+    // The readings journal follows the session's dispatched readings; pruning spares `loading`.
+    void StartJournal(const QString& dir, const QString& loading);
 
     Settings settings_;
     MainWindow* window_ = nullptr; // deletes itself when closed

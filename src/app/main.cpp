@@ -1,10 +1,12 @@
 #include "app/SignalShutdown.h"
 #include "app/ZelvoxApplication.h"
+#include "decode/StandardStreams.h"
 
 #include <QApplication>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    zelvox::OpenStandardStreams();
     // Read before the application object exists: it needs a display, --help does not.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

@@ -27,4 +27,15 @@ void ReadingHistory::Reset() {
     lastFunctionCode = 0;
 }
 
+void ReadingHistory::Fill(const double* values, std::uint16_t count, std::uint16_t runStart,
+                          std::uint8_t lastFunction) {
+    std::lock_guard<std::mutex> guard(lock_);
+    count = count > kCapacity ? kCapacity : count;
+    for (std::uint16_t i = 0; i < count; ++i)
+        historyValues[i].store(values[i], std::memory_order_relaxed);
+    historyRunStart.store(runStart < count ? runStart : 0, std::memory_order_release);
+    historyCount.store(count, std::memory_order_release);
+    lastFunctionCode = lastFunction;
+}
+
 } // namespace zelvox

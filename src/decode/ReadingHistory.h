@@ -22,6 +22,10 @@ public:
     // with StoreReading.
     void Reset();
 
+    // The values of readings read back from a journal (at most kCapacity, the newest last), as
+    // though they had been dispatched: the run of the last of them starts at runStart.
+    void Fill(const double* values, std::uint16_t count, std::uint16_t runStart, std::uint8_t lastFunction);
+
     // Readers on the UI thread. Count() only advances after the value is in place.
     std::uint16_t Count() const { return historyCount.load(std::memory_order_acquire); }
     std::uint16_t RunStart() const { return historyRunStart.load(std::memory_order_acquire); }

@@ -134,6 +134,18 @@ void PortSettingsDialog::OnOk() {
     accept();
 }
 
+void PortSettingsDialog::setVisible(bool visible) {
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (visible && !isVisible() && owner && owner->isVisible()) {
+        // The window manager frames this dialog as it framed the owner: the owner's frame says
+        // where this frame's corner goes for the two client areas to share their centre.
+        const QPoint frame = owner->geometry().topLeft() - owner->frameGeometry().topLeft();
+        const QPoint centre = owner->geometry().center();
+        move(centre - QPoint((width() - 1) / 2, (height() - 1) / 2) - frame);
+    }
+    QDialog::setVisible(visible);
+}
+
 bool RunPortSetCommand(Settings& settings, QWidget* parent, bool acquisitionRuns, QString* statusText,
                        const PortLister& lister) {
     if (acquisitionRuns) {

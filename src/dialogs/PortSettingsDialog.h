@@ -36,6 +36,9 @@ public:
     void OnFlashPort();
     void OnOk();
 
+    // Shown centred on its owner's window, as a message box is.
+    void setVisible(bool visible) override;
+
 private:
     void FillPortList();
     void OnRateChanged(int rate);

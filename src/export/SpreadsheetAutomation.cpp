@@ -45,8 +45,7 @@ void CopyIntoPlace(QFile& workbook, const QString& path) {
     out.setDirectWriteFallback(true);
     const auto failed = [&](const QString& reason) {
         return AutomationFailure(
-            QStringLiteral("%1\n%2: %3")
-                .arg(QString::fromUtf8(lxw_strerror(LXW_ERROR_CREATING_XLSX_FILE)), path, reason));
+            QStringLiteral("The workbook could not be saved as %1:\n%2").arg(path, reason));
     };
     if (!out.open(QIODevice::WriteOnly))
         throw failed(out.errorString());
@@ -192,12 +191,11 @@ void SpreadsheetAutomation::SaveWorkbook(const QString& path) {
         return;
     const QString scratchDir = QDir::tempPath();
     if (scratchDir.isEmpty())
-        throw AutomationFailure(QString::fromUtf8(lxw_strerror(LXW_ERROR_CREATING_TMPFILE)));
+        throw AutomationFailure(QStringLiteral("There is no folder for the workbook's scratch file."));
     QTemporaryFile scratch(QDir(scratchDir).filePath(QStringLiteral("zelvox-workbook-XXXXXX.xlsx")));
     if (!scratch.open())
-        throw AutomationFailure(QStringLiteral("%1\n%2: %3")
-                                    .arg(QString::fromUtf8(lxw_strerror(LXW_ERROR_CREATING_TMPFILE)),
-                                         scratchDir, scratch.errorString()));
+        throw AutomationFailure(QStringLiteral("The workbook's scratch file could not be made in %1:\n%2")
+                                    .arg(scratchDir, scratch.errorString()));
     scratch.close();
     QString message;
     std::vector<int> lastRows;

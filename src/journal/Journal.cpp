@@ -26,11 +26,13 @@ QByteArray Native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-QString MarkerPath(const QString& journalPath) {
+// ".NAME.csv.open" while the run goes on; ".NAME.csv.interrupted" once an interrupted run is named.
+QString MarkerPath(const QString& journalPath, QLatin1String suffix = QLatin1String(".open")) {
     const int slash = static_cast<int>(journalPath.lastIndexOf(QLatin1Char('/')));
-    return journalPath.left(slash + 1) + QLatin1Char('.') + journalPath.mid(slash + 1) +
-           QStringLiteral(".open");
+    return journalPath.left(slash + 1) + QLatin1Char('.') + journalPath.mid(slash + 1) + suffix;
 }
+
+const QLatin1String kNamedSuffix(".interrupted");
 
 // Journal names: the start time, with _2, _3... when runs start within the same second.
 bool IsJournalName(const QString& name) {
@@ -98,15 +100,16 @@ Journal::~Journal() {
     Close();
 }
 
-JournalStartup Journal::Start(int keepFiles, qint64 keepBytes) {
+JournalStartup Journal::Start(int keepFiles, qint64 keepBytes, const KeepJournal& keep) {
     JournalStartup result;
     if (!QDir().mkpath(dir_) || !QFileInfo(dir_).isDir()) {
         result.error = QStringLiteral("cannot make the folder %1").arg(dir_);
         TurnOff(result.error);
         return result;
     }
-    result.pruned = PruneJournals(dir_, keepFiles, keepBytes);
+    // Interrupted runs are named first: pruning spares them.
     result.interrupted = TakeInterruptedJournals(dir_);
+    result.pruned = PruneJournals(dir_, keepFiles, keepBytes, keep);
     result.ok = true;
     return result;
 }
@@ -291,32 +294,33 @@ void Journal::SyncThreadBody() {
     }
 }
 
-int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes) {
+int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes, const KeepJournal& keep) {
     int kept = 0, deleted = 0;
     qint64 bytes = 0;
     bool full = false; // once one journal is over a limit, every older one goes too
     for (const QString& name : JournalNamesNewestFirst(dir)) {
         const QString path = dir + QLatin1Char('/') + name;
+        if (QFileInfo::exists(MarkerPath(path)) || QFileInfo::exists(MarkerPath(path, kNamedSuffix)) ||
+            HeldByAnotherProgram(path) || (keep && keep(path)))
+            continue;
         const qint64 size = QFileInfo(path).size();
         full = full || kept >= keepFiles || bytes + size > keepBytes;
-        if (!full || HeldByAnotherProgram(path)) {
+        if (!full) {
             ++kept;
             bytes += size;
             continue;
         }
-        if (QFile::remove(path)) {
-            QFile::remove(MarkerPath(path));
+        if (QFile::remove(path))
             ++deleted;
-        }
     }
     return deleted;
 }
 
 QStringList TakeInterruptedJournals(const QString& dir) {
-    QStringList interrupted;
-    const QStringList markers =
-        QDir(dir).entryList({QStringLiteral(".*.csv.open")}, QDir::Files | QDir::Hidden);
-    for (const QString& marker : markers) {
+    const QDir folder(dir);
+    bool found = false;
+    for (const QString& marker :
+         folder.entryList({QStringLiteral(".*.csv.open")}, QDir::Files | QDir::Hidden)) {
         const QString name = marker.mid(1).chopped(5);
         const QString path = dir + QLatin1Char('/') + name;
         if (!QFileInfo::exists(path)) {
@@ -325,14 +329,32 @@ QStringList TakeInterruptedJournals(const QString& dir) {
         }
         if (!IsJournalName(name) || HeldByAnotherProgram(path))
             continue;
-        interrupted << name;
-        QFile::remove(dir + QLatin1Char('/') + marker);
+        if (!found) {
+            // A newer interrupted run: the ones named before go back to the ordinary rules.
+            for (const QString& old :
+                 folder.entryList({QLatin1String(".*.csv") + kNamedSuffix}, QDir::Files | QDir::Hidden))
+                QFile::remove(dir + QLatin1Char('/') + old);
+            found = true;
+        }
+        QFile::remove(MarkerPath(path, kNamedSuffix));
+        QFile::rename(dir + QLatin1Char('/') + marker, MarkerPath(path, kNamedSuffix));
     }
     QStringList newestFirst;
-    for (const QString& name : JournalNamesNewestFirst(dir))
-        if (interrupted.contains(name))
-            newestFirst << dir + QLatin1Char('/') + name;
+    for (const QString& name : JournalNamesNewestFirst(dir)) {
+        const QString path = dir + QLatin1Char('/') + name;
+        if (QFileInfo::exists(MarkerPath(path, kNamedSuffix)))
+            newestFirst << path;
+    }
+    // Markers whose journal has gone.
+    for (const QString& marker :
+         folder.entryList({QLatin1String(".*.csv") + kNamedSuffix}, QDir::Files | QDir::Hidden))
+        if (!QFileInfo::exists(dir + QLatin1Char('/') + marker.mid(1).chopped(kNamedSuffix.size())))
+            QFile::remove(dir + QLatin1Char('/') + marker);
     return newestFirst;
+}
+
+void ForgetInterrupted(const QString& path) {
+    QFile::remove(MarkerPath(QFileInfo(path).absoluteFilePath(), kNamedSuffix));
 }
 
 } // namespace zelvox

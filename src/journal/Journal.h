@@ -9,7 +9,8 @@
 //
 // While a file is open, a hidden marker ".NAME.csv.open" lies beside it; a clean end of the run
 // removes it. A marker found at start-up whose file no live program holds (every open journal
-// is flock'ed) names an interrupted run.
+// is flock'ed) names an interrupted run; it becomes ".NAME.csv.interrupted", which keeps the
+// file from pruning until the user loads it or a later start-up finds a newer interrupted run.
 //
 // Faults (folder not writable, disk full, file too large, file removed, I/O errors) turn the
 // journal off for the rest of the session with one turnedOff(why) signal; the caller's readings
@@ -24,6 +25,7 @@
 #include <QStringList>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -33,6 +35,9 @@ namespace zelvox {
 
 // $XDG_STATE_HOME/zelvox/recordings, or ~/.local/state/zelvox/recordings without it.
 QString DefaultJournalDir();
+
+// Journals a caller needs (one being loaded, one not yet sent elsewhere): pruning spares them.
+using KeepJournal = std::function<bool(const QString& path)>;
 
 struct JournalStartup {
     bool ok = false;
@@ -50,9 +55,11 @@ public:
     explicit Journal(const QString& dir, QObject* parent = nullptr);
     ~Journal() override; // Close()
 
-    // Makes the folder, prunes old journals and finds interrupted runs. Call once, before the
-    // first Append. When the folder cannot be made the journal is off (and turnedOff is sent).
-    JournalStartup Start(int keepFiles = kKeepFiles, qint64 keepBytes = kKeepBytes);
+    // Makes the folder, finds interrupted runs and prunes old journals, sparing those and the
+    // ones `keep` names. Call once, before the first Append. When the folder cannot be made the
+    // journal is off (and turnedOff is sent).
+    JournalStartup Start(int keepFiles = kKeepFiles, qint64 keepBytes = kKeepBytes,
+                         const KeepJournal& keep = {});
 
     // One dispatched reading (a table row). The first row of a run opens a new file. Never
     // waits for the disk.
@@ -101,11 +108,17 @@ private:
 };
 
 // Deletes the oldest journals in dir beyond the newest keepFiles or beyond keepBytes in all.
-// Journals another program has open are never deleted. Returns how many were deleted.
-int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes);
+// Never deleted, and not counted against the limits: journals a live program has open, runs
+// not ended cleanly (interrupted ones included) and those `keep` names. Returns how many were
+// deleted.
+int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes, const KeepJournal& keep = {});
 
 // The journals in dir whose run did not end cleanly (and that no live program holds), newest
-// first. Their markers are removed, so each is named once.
+// first. Runs found interrupted now are marked as named; when there are any, the ones named at
+// earlier start-ups are released to pruning. Otherwise those are returned again.
 QStringList TakeInterruptedJournals(const QString& dir);
+
+// The user has loaded the journal at path: an interrupted run there needs keeping no longer.
+void ForgetInterrupted(const QString& path);
 
 } // namespace zelvox

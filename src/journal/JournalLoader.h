@@ -1,31 +1,99 @@
 // Reads a journal back into table rows, for `zelvox --load FILE`.
+//
+// The file is read in pieces of bounded size, so memory follows the rows kept and not the size
+// of the file or of its longest line. Fields are read as RFC 4180 has them (quoted commas,
+// quotes and line breaks); a row is taken only when the table would show exactly the texts the
+// file holds. A damaged row costs that row alone: an unclosed quote ends at the next line that
+// starts a row, and a line longer than any row can be is passed over in pieces.
 #pragma once
 
 #include "decode/Reading.h"
 #include "decode/WallClock.h"
 
+#include <QObject>
 #include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace zelvox {
 
-// One row of a journal: the reading and the moment it was dispatched, from which the table
-// makes the same Value, Type and Time texts again.
+// One row of a journal: the reading, the moment of its dispatch (from which the table makes the
+// same Value, Type and Time texts again) and its Index.
 struct JournalRow {
     Reading reading;
     WallTime at;
+    int index = 0;
 };
 
-struct LoadedJournal {
+// What a load found, besides the rows.
+struct JournalReport {
     bool ok = false;
+    bool cancelled = false;
     QString error; // why the file could not be read (ok false)
-    std::vector<JournalRow> rows;
-    bool tornLastLine = false; // the last line was cut short (a power cut) and left out
-    int skipped = 0;           // damaged lines left out
+    std::int64_t rows = 0;
+    std::int64_t damaged = 0; // rows left out because they were damaged
+    std::int64_t firstDamagedLine = 0;
+    bool cutLastLine = false;   // the last line had no line end (a power cut) and was left out
+    std::int64_t indexGaps = 0; // places where the Index does not go on by one
+    std::int64_t firstGapLine = 0;
+    std::int64_t firstGapFrom = 0, firstGapTo = 0; // the indices on either side of the first gap
+    std::int64_t largestIndex = -1;
+
+    // One line for the status bar: "Loaded 94 rows from F; 1 damaged row skipped (first at
+    // line 6); ..." or "Cannot load F: why".
+    QString Summary(const QString& path) const;
 };
 
-// Reads the journal at path. A row is taken only when the table would show exactly the texts
-// the file holds; other lines are skipped and counted.
+struct LoadedJournal : JournalReport {
+    std::vector<JournalRow> rows;
+};
+
+// Rows handed over as they are read, in file order.
+using JournalSink = std::function<void(std::vector<JournalRow>&& rows)>;
+// Bytes read so far and the file's size.
+using JournalProgress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+inline constexpr std::size_t kJournalBatchRows = 8192;
+
+// Reads the journal at path, giving sink batches of up to kJournalBatchRows rows. Only regular
+// files are read (a FIFO, a device or a folder is refused at once). cancel, when set, ends the
+// read between pieces.
+JournalReport ReadJournal(const QString& path, const JournalSink& sink, const JournalProgress& progress = {},
+                          const std::atomic<bool>* cancel = nullptr);
+
+// The whole journal at once (tools and tests).
 LoadedJournal LoadJournal(const QString& path);
+
+// A load on a worker thread. The rows reach rowsRead on this object's thread in batches, at
+// most a few batches ahead of it; then finished comes once with the report. Deleting the
+// object cancels the load and waits for the worker.
+class JournalLoad : public QObject {
+    Q_OBJECT
+public:
+    explicit JournalLoad(const QString& path, QObject* parent = nullptr);
+    ~JournalLoad() override;
+
+    void Start();
+    // Ends the load at the next piece; finished still comes, with cancelled set.
+    void Cancel();
+    QString Path() const { return path_; }
+
+signals:
+    void rowsRead(const std::vector<zelvox::JournalRow>& rows);
+    void progress(int percent);
+    void finished(const zelvox::JournalReport& report);
+
+private:
+    struct Shared;
+    QString path_;
+    std::shared_ptr<Shared> shared_;
+    std::thread worker_;
+};
 
 } // namespace zelvox

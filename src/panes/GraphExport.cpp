@@ -139,9 +139,30 @@ void TrendGraph::ExportGraph() {
     WriteGraphFile(picture, path, this);
 }
 
+namespace {
+
+// The graph prints on one page: the dialog's page-number choices stay disabled. Qt enables them
+// again each time the dialog is shown (the print system could pick pages itself), so they are
+// disabled once the dialog is visible.
+class GraphPrintDialog : public QPrintDialog {
+public:
+    using QPrintDialog::QPrintDialog;
+
+    void setVisible(bool visible) override {
+        QPrintDialog::setVisible(visible);
+        if (!visible)
+            return;
+        for (const char* name : kPageRangeControls)
+            for (QWidget* control : findChildren<QWidget*>(QLatin1String(name)))
+                control->setEnabled(false);
+    }
+};
+
+} // namespace
+
 void TrendGraph::PrintGraph() {
     QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
+    GraphPrintDialog dialog(&printer, this);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);

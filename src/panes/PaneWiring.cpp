@@ -26,10 +26,18 @@ void ConnectPanes(MeterSession& session, const SessionPanes& panes) {
         QObject::connect(&session, &MeterSession::readingDispatched, graph, [graph](const Reading& reading) {
             graph->ShowReading(reading.functionCode, reading.pointPosition);
         });
+        // A loaded journal: its last page, as a run that had just been recorded would show.
+        QObject::connect(&session, &MeterSession::readingsLoaded, graph, [graph](const Reading& last) {
+            graph->LastPage();
+            graph->ShowReading(last.functionCode, last.pointPosition);
+        });
     }
     if (NeedleGauge* gauge = panes.gauge) {
         QObject::connect(&session, &MeterSession::readingDispatched, gauge, [gauge](const Reading& reading) {
             gauge->ShowReading(reading.functionCode, reading.pointPosition, reading.value);
+        });
+        QObject::connect(&session, &MeterSession::readingsLoaded, gauge, [gauge](const Reading& last) {
+            gauge->ShowReading(last.functionCode, last.pointPosition, last.value);
         });
         QObject::connect(&session, &MeterSession::dataReset, gauge, &NeedleGauge::Reset);
     }

@@ -18,8 +18,8 @@ struct SessionPanes {
 };
 
 // Connects the panes to the session: the control panel to the run state, the segment mirror
-// and MAX/MIN; the dispatched reading to the graph, then the gauge; RESET to the gauge, then
-// the graph; the graph's page counter to every dispatch.
+// and MAX/MIN; the dispatched reading (and the last of a loaded journal) to the graph, then the
+// gauge; RESET to the gauge, then the graph; the graph's page counter to every dispatch.
 void ConnectPanes(MeterSession& session, const SessionPanes& panes);
 
 } // namespace zelvox

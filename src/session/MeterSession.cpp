@@ -1,12 +1,14 @@
 #include "session/MeterSession.h"
 
 #include "decode/Format.h"
+#include "decode/Labels.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
 #include "session/ReadingsModel.h"
 
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 namespace zelvox {
 
@@ -70,6 +72,8 @@ void MeterSession::Reset() {
     history_->Reset();
     readings_->Clear();
     ++run_;
+    loading_ = false;
+    loadedTail_.clear();
     emit dataReset();
     QThread::msleep(kResetPauseMs);
 }
@@ -82,10 +86,91 @@ void MeterSession::DispatchReading(const Reading& reading) {
     const MaxMinTexts texts = stats_.UpdateMaxMin(reading, *history_);
     emit runCounted(texts.newRun);
     emit maxMinUpdated(texts);
-    emit readingRecorded(MakeDispatchedReading(run_, readings_->Count(), WallTimeNow(), reading));
+    emit readingRecorded(MakeDispatchedReading(run_, readings_->NextIndex(), WallTimeNow(), reading));
+    if (loading_)
+        ++dispatchedDuringLoad_;
     emit readingDispatched(reading);
     history_->readingPending = 0;
     dispatchTimer_->stop();
+}
+
+void MeterSession::BeginLoad() {
+    loading_ = true;
+    loadPosition_ = readings_->Count();
+    dispatchedDuringLoad_ = 0;
+    loadedTail_.clear();
+    loadedTailNext_ = 0;
+}
+
+void MeterSession::AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows) {
+    if (!loading_)
+        return;
+    readings_->InsertRows(loadPosition_, rows);
+    loadPosition_ += static_cast<int>(rows.size());
+    for (const ReadingsModel::LoadedRow& row : rows) {
+        if (loadedTail_.size() < ReadingHistory::kCapacity) {
+            loadedTail_.push_back(row);
+        } else {
+            loadedTail_[loadedTailNext_] = row;
+            loadedTailNext_ = (loadedTailNext_ + 1) % ReadingHistory::kCapacity;
+        }
+    }
+}
+
+void MeterSession::EndLoad() {
+    if (!loading_)
+        return;
+    loading_ = false;
+    std::vector<ReadingsModel::LoadedRow> rows = std::move(loadedTail_);
+    loadedTail_ = {};
+    std::rotate(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(loadedTailNext_), rows.end());
+    // Readings dispatched during the load are newer: the graph, the gauge and MAX/MIN keep them.
+    if (rows.empty() || dispatchedDuringLoad_ > 0 || history_->Count() > 0)
+        return;
+
+    std::vector<double> values(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        values[i] = rows[i].reading.value;
+    const std::uint8_t function = rows.back().reading.functionCode;
+    std::size_t runStart = rows.size() - 1;
+    while (runStart > 0 && rows[runStart - 1].reading.functionCode == function)
+        --runStart;
+    history_->Fill(values.data(), static_cast<std::uint16_t>(rows.size()),
+                   static_cast<std::uint16_t>(runStart), function);
+
+    // MAX/MIN of the last run, as its dispatches would have left them, with the rows' times.
+    MaxMinTexts texts;
+    texts.newRun = true;
+    const Reading& first = rows[runStart].reading;
+    stats_.maxValue = stats_.minValue = IsOverload(first.value) ? 0.0 : first.value;
+    const ReadingsModel::LoadedRow* maxRow = nullptr;
+    const ReadingsModel::LoadedRow* minRow = nullptr;
+    for (std::size_t i = runStart; i < rows.size(); ++i) {
+        const Reading& r = rows[i].reading;
+        if (IsOverload(r.value))
+            continue;
+        if (r.value >= stats_.maxValue)
+            stats_.maxValue = r.value, maxRow = &rows[i];
+        if (r.value <= stats_.minValue)
+            stats_.minValue = r.value, minRow = &rows[i];
+    }
+    const std::u16string_view unit = function < kFunctionCount ? unitLabels[function] : std::u16string_view();
+    const auto valueText = [&](const Reading& r) {
+        return FormatValue(r.value, r.pointPosition) + std::u16string(unit);
+    };
+    if (maxRow) {
+        texts.maxValueText = valueText(maxRow->reading);
+        texts.maxTimeText = FormatTime(maxRow->at);
+    }
+    if (minRow) {
+        texts.minValueText = valueText(minRow->reading);
+        texts.minTimeText = FormatTime(minRow->at);
+    }
+    emit maxMinUpdated(texts);
+    // The graph's pages start again and count the loaded run.
+    emit runCounted(true);
+    emit runCounted(false);
+    emit readingsLoaded(rows.back().reading);
 }
 
 WorkerPause MeterSession::PauseWorkers() {

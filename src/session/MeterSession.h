@@ -12,6 +12,7 @@
 #include "decode/Statistics.h"
 #include "link/StartResult.h"
 #include "record/ReadingRecord.h"
+#include "session/ReadingsModel.h"
 
 #include <QObject>
 #include <atomic>
@@ -75,6 +76,16 @@ public:
     // (`readingDispatched`); then the pending mark is cleared and the timer disarmed.
     void DispatchReading(const Reading& reading);
 
+    // Rows read back from a journal. They go into the table in file order, ahead of any reading
+    // dispatched since BeginLoad. At EndLoad, when no reading was dispatched meanwhile, the
+    // history takes the last kCapacity of them and MAX/MIN those of the last run, as though they
+    // had just been dispatched: `maxMinUpdated`, then `readingsLoaded` with the last one. RESET
+    // ends a load (the rows still to come are not wanted).
+    void BeginLoad();
+    void AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows);
+    void EndLoad();
+    bool Loading() const { return loading_; }
+
     // For the exports: the workers idle until the guard goes.
     WorkerPause PauseWorkers();
     bool Paused() const;
@@ -112,6 +123,8 @@ signals:
     void readingDispatched(const zelvox::Reading& reading);
     // RESET, after the history and the readings are empty: the gauge's and the graph's turn.
     void dataReset();
+    // A load has filled the history: the graph's and the gauge's turn, with its last reading.
+    void readingsLoaded(const zelvox::Reading& last);
 
 private:
     void MirrorFrame(const Frame& frame);
@@ -127,6 +140,14 @@ private:
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;
+
+    // A load in progress: where its next rows go in the table, and the newest rows so far (a
+    // ring of at most the history's capacity).
+    bool loading_ = false;
+    int loadPosition_ = 0;
+    int dispatchedDuringLoad_ = 0;
+    std::vector<ReadingsModel::LoadedRow> loadedTail_;
+    std::size_t loadedTailNext_ = 0;
 };
 
 } // namespace zelvox

@@ -14,26 +14,67 @@ QString FromU16(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
+ReadingsModel::Row MakeRow(const Reading& reading, const WallTime& at, int index) {
+    ReadingsModel::Row r{};
+    r.value = reading.value;
+    r.epochMs = at.EpochMs();
+    r.utcOffsetMinutes = static_cast<std::int16_t>(at.utcOffset.count() / 60);
+    r.functionCode = reading.functionCode < kFunctionCount ? reading.functionCode : 255u;
+    r.pointPosition = std::min<std::uint8_t>(reading.pointPosition, 3);
+    r.index = static_cast<std::uint32_t>(std::clamp(index, 0, ReadingsModel::kMaxIndex));
+    return r;
+}
+
 } // namespace
 
 ReadingsModel::ReadingsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ReadingsModel::~ReadingsModel() = default;
 
-void ReadingsModel::Append(const DispatchedReading& dispatched) {
-    Append(dispatched.reading, dispatched.at);
+void ReadingsModel::Append(const Reading& r, const WallTime& at) {
+    const int row = count_;
+    beginInsertRows(QModelIndex(), row, row);
+    Put(MakeRow(r, at, std::min(NextIndex(), kMaxIndex)));
+    endInsertRows();
 }
 
-void ReadingsModel::Append(const Reading& r, const WallTime& at) {
+void ReadingsModel::Append(const DispatchedReading& dispatched) {
+    const int row = count_;
+    beginInsertRows(QModelIndex(), row, row);
+    Put(MakeRow(dispatched.reading, dispatched.at, dispatched.index));
+    endInsertRows();
+}
+
+void ReadingsModel::Put(const Row& r) {
     const int row = count_;
     if ((row >> kBlockShift) == static_cast<int>(blocks_.size()))
         blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockRows));
-    beginInsertRows(QModelIndex(), row, row);
-    blocks_[row >> kBlockShift][row & (kBlockRows - 1)] =
-        Row{r.value, at.EpochMs(), static_cast<std::int32_t>(at.utcOffset.count()), r.pointPosition,
-            r.functionCode};
+    blocks_[row >> kBlockShift][row & (kBlockRows - 1)] = r;
+    largestIndex_ = std::max(largestIndex_, static_cast<int>(r.index));
     ++count_;
+}
+
+void ReadingsModel::InsertRows(int position, const std::vector<LoadedRow>& rows) {
+    if (rows.empty())
+        return;
+    position = std::clamp(position, 0, count_);
+    // The rows behind the insertion point are few (those dispatched while a journal loads):
+    // they are taken off and put back after the new ones.
+    std::vector<Row> tail;
+    tail.reserve(static_cast<std::size_t>(count_ - position));
+    for (int r = position; r < count_; ++r)
+        tail.push_back(At(r));
+    beginInsertRows(QModelIndex(), position, position + static_cast<int>(rows.size()) - 1);
+    count_ = position;
+    for (const LoadedRow& row : rows)
+        Put(MakeRow(row.reading, row.at, row.index));
+    for (const Row& r : tail)
+        Put(r);
     endInsertRows();
+}
+
+int ReadingsModel::IndexAt(int row) const {
+    return row >= 0 && row < count_ ? static_cast<int>(At(row).index) : -1;
 }
 
 void ReadingsModel::Clear() {
@@ -41,6 +82,7 @@ void ReadingsModel::Clear() {
     blocks_.clear();
     blocks_.shrink_to_fit();
     count_ = 0;
+    largestIndex_ = -1;
     endResetModel();
 }
 
@@ -50,13 +92,13 @@ QString ReadingsModel::CellText(int row, int column) const {
     const Row& r = At(row);
     switch (column) {
     case 0:
-        return QString::number(row);
+        return QString::number(r.index);
     case 1:
-        return FromU16(FormatTableValue(r.value, r.pointPosition));
+        return FromU16(FormatTableValue(r.value, static_cast<std::uint8_t>(r.pointPosition)));
     case 2:
         return r.functionCode < kFunctionCount ? FromU16(functionLabels[r.functionCode]) : QString();
     case 3:
-        return FromU16(FormatTime(WallTimeAt(r.epochMs, r.utcOffsetSeconds)));
+        return FromU16(FormatTime(WallTimeAt(r.epochMs, r.utcOffsetMinutes * 60)));
     default:
         return {};
     }

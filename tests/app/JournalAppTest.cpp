@@ -3,14 +3,19 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/FrameEncoder.h"
+#include "journal/Journal.h"
 #include "panes/ControlPanel.h"
+#include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
+#include "panes/TrendGraph.h"
 #include "record/ReadingRecord.h"
 #include "res/ControlIds.h"
+#include "session/MeterSession.h"
 #include "support/Pty.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -66,6 +71,7 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const auto records = ParseCsv(file.readAll().toStdString());
+    file.close();
     ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()) + 1);
     for (int i = 0; i < shown.size(); ++i) {
         const auto& f = records[static_cast<std::size_t>(i) + 1];
@@ -73,11 +79,76 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
         EXPECT_EQ(f[5], "-1.234");
     }
 
-    options.port.clear();
+    // A gap and a larger Index behind the run: the table shows the file's indices.
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    const WallTime at = WallTimeNow();
+    const Reading last{-12.5, 3, 23};
+    file.write(QByteArray::fromStdString(CsvLine(MakeDispatchedReading(1, 40, at, last))));
+    file.close();
+
     options.load = path;
     ZelvoxApplication app;
     ASSERT_TRUE(app.InitInstance(options));
-    EXPECT_EQ(TableRows(app.Window()), shown);
-    EXPECT_TRUE(app.Window()->StatusText(3).startsWith(QStringLiteral("Loaded %1 rows").arg(shown.size())))
-        << app.Window()->StatusText(3).toStdString();
+    MainWindow* window = app.Window();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Session().Loading(), 5000);
+    QStringList rows = TableRows(window);
+    ASSERT_EQ(rows.size(), shown.size() + 1);
+    rows.removeLast();
+    EXPECT_EQ(rows, shown);
+    EXPECT_TRUE(TableRows(window).last().startsWith(QStringLiteral("40|-12.5|")))
+        << TableRows(window).last().toStdString();
+    ASSERT_FALSE(window->Notices().isEmpty());
+    EXPECT_TRUE(window->Notices().last().startsWith(QStringLiteral("Loaded %1 rows").arg(shown.size() + 1)))
+        << window->Notices().last().toStdString();
+    EXPECT_TRUE(window->Notices().last().contains(QStringLiteral("1 gap in the Index")));
+    // The graph, the gauge and MAX/MIN show the loaded run, as they did while it was recorded.
+    EXPECT_EQ(window->Session().History().Count(), shown.size() + 1);
+    EXPECT_EQ(window->Session().History().RunStart(), shown.size()) << "a new function starts a run";
+    EXPECT_EQ(window->TrendPane()->pageCount(), 1);
+    EXPECT_EQ(window->GaugePane()->gaugeValue(), -12.5);
+    auto* maxField = window->PanelPane()->findChild<QLineEdit*>(QString::number(kMaxValueField));
+    ASSERT_NE(maxField, nullptr);
+    EXPECT_TRUE(maxField->text().startsWith(QStringLiteral("-12.5"))) << maxField->text().toStdString();
+
+    // New readings go on after the largest Index, in the table and in the new journal.
+    window->PanelPane()->findChild<QPushButton*>(QString::number(kStartButton))->click();
+    const Frame f = *EncodeReading("-1.234", 1);
+    for (int i = 0; i < 250 && window->TablePane()->RowCount() < shown.size() + 2; ++i) {
+        pty.Write(f);
+        QTest::qWait(20);
+    }
+    ASSERT_GE(window->TablePane()->RowCount(), shown.size() + 2);
+    EXPECT_EQ(window->TablePane()->CellText(shown.size() + 1, 0), QStringLiteral("41"));
+    window->PanelPane()->findChild<QPushButton*>(QString::number(kStopButton))->click();
+}
+
+TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
+    QTemporaryDir dir;
+    // An interrupted run and 55 older journals.
+    const auto name = [](int i) {
+        return QStringLiteral("2026-12-08T10-%1-00.csv").arg(i, 2, 10, QLatin1Char('0'));
+    };
+    for (int i = 0; i < 56; ++i) {
+        QFile f(dir.filePath(name(i)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray::fromStdString(CsvHeader()));
+    }
+    QFile(dir.filePath(QLatin1Char('.') + name(55) + QStringLiteral(".open"))).open(QIODevice::WriteOnly);
+    CommandLine options;
+    options.journalDir = dir.path();
+    options.load = dir.filePath(name(0)); // the oldest
+    ZelvoxApplication app;
+    ASSERT_TRUE(app.InitInstance(options));
+    MainWindow* window = app.Window();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Session().Loading(), 5000);
+    // Every notice is kept, in order, however fast they came.
+    const QStringList notices = window->Notices();
+    ASSERT_EQ(notices.size(), 3) << notices.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(notices[0], QStringLiteral("Interrupted recording: %1").arg(dir.filePath(name(55))));
+    EXPECT_EQ(notices[1], QStringLiteral("Removed 4 old journals"))
+        << "50 besides the loaded and the interrupted";
+    EXPECT_EQ(notices[2], QStringLiteral("Loaded 0 rows from %1").arg(options.load));
+    EXPECT_EQ(window->StatusText(kProgressPane), notices[0]) << "the first still holds the pane";
+    QTRY_COMPARE_WITH_TIMEOUT(window->StatusText(kProgressPane), notices[1], 2 * MainWindow::kNoticeMs);
+    EXPECT_TRUE(QFile::exists(options.load));
 }

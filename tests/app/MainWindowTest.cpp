@@ -196,6 +196,10 @@ TEST(MainWindow, PortPaneWidensForTheWholePortText) {
         EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
         EXPECT_LE(frame.StatusPane(kProgressPane)->geometry().right(), frame.statusBar()->width());
     }
+    // PORT SET chooses a short name again: the pane is back to its own width.
+    frame.SetStatusText(kPortPane, QStringLiteral("ttyS0,2400,N,8,1"));
+    QApplication::processEvents();
+    EXPECT_EQ(port->width(), 125);
 }
 
 TEST(MainWindow, GraphButtonHintsFitTheFirstPane) {

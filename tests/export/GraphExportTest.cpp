@@ -205,6 +205,8 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
     struct Seen {
         bool found = false;
         bool selection = true, pageRange = true, currentPage = true, toFile = true;
+        int rangeControls = 0;
+        QStringList enabled; // page-number choices the user could still take
     } seen;
     QTimer poll;
     poll.setInterval(10);
@@ -213,10 +215,19 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
             auto* dialog = qobject_cast<QPrintDialog*>(w);
             if (!dialog || !dialog->isVisible())
                 continue;
-            seen = {true, dialog->testOption(QAbstractPrintDialog::PrintSelection),
+            seen = {true,
+                    dialog->testOption(QAbstractPrintDialog::PrintSelection),
                     dialog->testOption(QAbstractPrintDialog::PrintPageRange),
                     dialog->testOption(QAbstractPrintDialog::PrintCurrentPage),
-                    dialog->testOption(QAbstractPrintDialog::PrintToFile)};
+                    dialog->testOption(QAbstractPrintDialog::PrintToFile),
+                    0,
+                    {}};
+            for (const char* name : kPageRangeControls)
+                for (QWidget* control : dialog->findChildren<QWidget*>(QLatin1String(name))) {
+                    ++seen.rangeControls;
+                    if (control->isEnabled()) // visible once the options are opened
+                        seen.enabled << QLatin1String(name);
+                }
             dialog->reject();
         }
     });
@@ -227,6 +238,8 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
     EXPECT_FALSE(seen.pageRange);
     EXPECT_FALSE(seen.currentPage);
     EXPECT_FALSE(seen.toFile);
+    EXPECT_GE(seen.rangeControls, 3) << "the dialog's controls were found";
+    EXPECT_TRUE(seen.enabled.isEmpty()) << seen.enabled.join(QLatin1Char(' ')).toStdString();
 }
 
 } // namespace

@@ -273,8 +273,9 @@ TEST(SpreadsheetLayer, CellsEnteredInAnyOrderAreSavedRowByRow) {
     const QJsonObject book = zelvox::testing::ReadWorkbook(path, &error);
     const QJsonObject cells =
         book[QStringLiteral("detail")][QStringLiteral("KX-NOVA")][QStringLiteral("cells")].toObject();
-    const auto value = [&](const char* ref) {
-        return cells[QString::fromLatin1(ref)].toObject().value(QStringLiteral("value"));
+    // A value, not a reference into the temporary object.
+    const auto value = [&](const char* ref) -> QJsonValue {
+        return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("value")];
     };
     const auto format = [&](const char* ref) {
         return cells[QString::fromLatin1(ref)].toObject()[QStringLiteral("format")].toString();

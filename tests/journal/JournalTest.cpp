@@ -261,8 +261,8 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
 
     const LoadedJournal loaded = LoadJournal(path);
     ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
-    EXPECT_TRUE(loaded.tornLastLine);
-    EXPECT_EQ(loaded.skipped, 0);
+    EXPECT_TRUE(loaded.cutLastLine);
+    EXPECT_EQ(loaded.damaged, 0);
     ASSERT_EQ(loaded.rows.size(), 500u);
     ReadingsModel reloaded;
     for (const JournalRow& row : loaded.rows)
@@ -280,7 +280,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     EXPECT_FALSE(LoadJournal(notJournal).ok);
 }
 
-TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedOnce) {
+TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     ASSERT_TRUE(QDir().mkpath(dir));
     // 60 journals a minute apart, 1 KiB each, and one file that is not a journal.
     const auto name = [](int i) {
@@ -321,10 +321,14 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedOnce) {
     for (const QString& marker : {QStringLiteral(".2026-12-08T11-00-00_2.csv.open"), "." + name(3) + ".open",
                                   QStringLiteral(".2026-12-08T09-00-00.csv.open")})
         QFile(dir + QLatin1Char('/') + marker).open(QIODevice::WriteOnly);
-    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{dir + QStringLiteral("/2026-12-08T11-00-00_2.csv")});
-    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty()) << "named once";
+    const QString newest = dir + QStringLiteral("/2026-12-08T11-00-00_2.csv");
+    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{newest});
+    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{newest}) << "kept until loaded";
     ::close(held);
+    // A newer start-up finds another interrupted run: the one named before is let go.
     EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{dir + QLatin1Char('/') + name(3)});
+    ForgetInterrupted(dir + QLatin1Char('/') + name(3));
+    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty()) << "loaded";
 
     // A clean run leaves no marker; RESET starts a new file.
     {
@@ -340,7 +344,7 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedOnce) {
         EXPECT_EQ(journal.CurrentFile(), stamp + QStringLiteral("_2.csv"));
     }
     EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty());
-    EXPECT_TRUE(QDir(dir).entryList({QStringLiteral(".*.open")}, QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(dir).entryList({QStringLiteral(".*.csv.*")}, QDir::Files | QDir::Hidden).isEmpty());
 }
 
 } // namespace

@@ -89,6 +89,18 @@ TEST_F(DecodeTool, FailsOnUnreadableInput) {
     const RunResult empty = RunTool(path_);
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.out, "");
+
+    // Standard input closed: an error, not a read of whatever took descriptor 0 (timeout ends
+    // a hang with 124).
+    std::FILE* p = ::popen(("timeout 10 " + kTool + " - <&- 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string said;
+    char buf[512];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        said.append(buf, n);
+    const int status = ::pclose(p);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+    EXPECT_EQ(said, "zelvox-decode: standard input is closed\n");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // zelvox-art <folder>: writes every image of the artwork table as <id>-<name>.png, for review.
+#include "decode/StandardStreams.h"
 #include "res/Artwork.h"
 
 #include <QDir>
@@ -6,6 +7,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    zelvox::OpenStandardStreams();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv); // fonts for the dial numbers

@@ -13,6 +13,7 @@
 #include "decode/Format.h"
 #include "decode/Frame.h"
 #include "decode/Labels.h"
+#include "decode/StandardStreams.h"
 #include "link/SerialPort.h"
 #include "record/ReadingRecord.h"
 
@@ -488,11 +489,16 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    const zelvox::ClosedStreams closed = zelvox::OpenStandardStreams();
     Options options;
     std::string error;
     if (!ParseArgs(argc, argv, options, error)) {
         std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
         PrintUsage(stderr);
+        return 2;
+    }
+    if (closed.input && options.mode == Options::Mode::Stream && options.path == "-") {
+        std::fprintf(stderr, "zelvox-decode: standard input is closed\n");
         return 2;
     }
     g_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

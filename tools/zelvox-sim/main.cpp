@@ -1,5 +1,6 @@
 // zelvox-sim: a simulated Zelvox meter on a pseudo-terminal. Prints the slave's path, then
 // streams frames at the meter's pace until interrupted (or until --frames are sent).
+#include "decode/StandardStreams.h"
 #include "sim/SimulatedMeter.h"
 
 #include <QString>
@@ -47,6 +48,7 @@ bool ParseNumber(const char* text, long long min, long long* value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    zelvox::OpenStandardStreams();
     zelvox::SimulatedMeterOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -9,10 +9,16 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
+#include "record/ReadingRecord.h"
 #include "res/ControlIds.h"
+#include "session/MeterSession.h"
+#include "session/ReadingsModel.h"
 #include "support/Pty.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -20,7 +26,9 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -235,4 +243,89 @@ TEST(AssembledWindow, AnotherStyleKeepsTheLayout) {
     ASSERT_EQ(fusion.size(), windows.size());
     for (std::size_t i = 0; i < fusion.size(); ++i)
         EXPECT_EQ(fusion[i], windows[i]) << "part " << i;
+}
+
+TEST(AssembledWindow, PortSetOpensCentredOnTheMainWindow) {
+    Program program;
+    ASSERT_NO_FATAL_FAILURE(program.Start());
+    QRect dialogClient, dialogFrame;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || ManagerFrame(dialog) == OnScreen(dialog))
+            return; // not framed yet
+        QTest::qWait(100);
+        dialogClient = OnScreen(dialog);
+        dialogFrame = ManagerFrame(dialog);
+        dialog->reject();
+    });
+    poll.start();
+    program.app.OnPortSet();
+    ASSERT_TRUE(dialogClient.isValid());
+    const QPoint offset = dialogClient.center() - OnScreen(program.window).center();
+    EXPECT_LE(std::abs(offset.x()), 1) << offset.x();
+    EXPECT_LE(std::abs(offset.y()), 1) << offset.y() << " (frame " << dialogFrame.y() << ")";
+}
+
+TEST(AssembledWindow, MenusAnswerWhileALargeJournalLoads) {
+    // About 70 MB of journal: long enough to load that the clicks below fall inside the load.
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(QStringLiteral("large.csv"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        std::string text = CsvHeader();
+        const std::int64_t t0 = WallTimeNow().EpochMs();
+        for (int i = 0; i < 1000000; ++i) {
+            const WallTime at = WallTimeAt(t0 + i * 250);
+            const Reading r{(i % 3000) * 0.01, 1, 1};
+            text += CsvLine(MakeDispatchedReading(1, i, at, r));
+            if (text.size() > (1 << 20)) {
+                file.write(text.data(), static_cast<qint64>(text.size()));
+                text.clear();
+            }
+        }
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    }
+    ZelvoxApplication app;
+    CommandLine options;
+    options.journal = false;
+    options.load = path;
+    ASSERT_TRUE(app.InitInstance(options));
+    MainWindow* window = app.Window();
+    QMenuBar* bar = window->menuBar();
+    ASSERT_FALSE(bar->actions().isEmpty());
+    const QPoint menu = bar->actionGeometry(bar->actions().first()).center();
+
+    // A click waits in the queue behind whatever the UI thread is doing, as a click from the
+    // X server would; it is answered when the menu is up.
+    std::vector<qint64> answeredMs;
+    int clicksDuringLoad = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (window->Session().Loading() && clock.elapsed() < 30000) {
+        QElapsedTimer posted;
+        posted.start();
+        bool up = false;
+        const bool loading = window->Session().Loading();
+        QMetaObject::invokeMethod(
+            window,
+            [&] {
+                QTest::mouseClick(bar, Qt::LeftButton, {}, menu);
+                up = QApplication::activePopupWidget() != nullptr;
+                answeredMs.push_back(posted.elapsed());
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(up, 5000);
+        clicksDuringLoad += loading && window->Session().Loading();
+        QApplication::activePopupWidget()->close();
+        QTest::qWait(50);
+    }
+    ASSERT_FALSE(window->Session().Loading());
+    EXPECT_GE(clicksDuringLoad, 3) << "the load ended too soon to tell";
+    for (std::size_t i = 0; i < answeredMs.size(); ++i)
+        EXPECT_LE(answeredMs[i], 200) << "click " << i;
+    EXPECT_EQ(window->Session().Readings().Count(), 1000000);
+    EXPECT_TRUE(window->Notices().last().startsWith(QStringLiteral("Loaded 1000000 rows")));
 }

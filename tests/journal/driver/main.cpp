@@ -11,6 +11,7 @@
 // hang-up, closing the journal cleanly.
 #include "decode/Decoder.h"
 #include "decode/Frame.h"
+#include "decode/StandardStreams.h"
 #include "journal/Journal.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@
 using namespace zelvox;
 
 int main(int argc, char** argv) {
+    zelvox::OpenStandardStreams();
     if (argc < 3)
         return 2;
     // The device first: another user may not be allowed to open it.
