@@ -48,7 +48,7 @@ void RegisterPaintBenchmarks(testing::SessionHub& hub, TrendGraph& graph, Needle
     }
     graph.FirstPage(); // the 400th reading opened page 2; page 1 is the full one
     std::printf("trend graph: %d x %d, page %d of %d, %d readings in the run\n", graph.width(),
-                graph.height(), graph.currentPage(), graph.pageCount(),
+                graph.height(), graph.CurrentPage(), graph.PageCount(),
                 hub.history().Count() - hub.history().RunStart());
 
     benchmark::RegisterBenchmark("TrendDraw/full_page_cached", [&graph](benchmark::State& state) {

@@ -21,11 +21,11 @@ seconds=${1:-30}
 shift || true
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(demo bytes floor)
-bin=${ZELVOX_BIN:-build/src/zelvox}
+bin=${ZELVOX_BIN:-build/bench/zelvox-painted}
 sim=${ZELVOX_SIM:-build/tools/zelvox-sim}
 launcher=${ZELVOX_LAUNCHER:-build/bench/launch_mapped}
 for f in "$bin" "$launcher"; do
-  [ -x "$f" ] || { echo "missing $f (build it first: ninja -C build zelvox launch_mapped zelvox-sim repaint_floor)" >&2; exit 1; }
+  [ -x "$f" ] || { echo "missing $f (build it first: ninja -C build zelvox-painted launch_mapped zelvox-sim repaint_floor)" >&2; exit 1; }
 done
 
 work=$(mktemp -d /dev/shm/zelvox-idle.XXXXXX)

@@ -1,7 +1,6 @@
 #include "app/MainWindow.h"
 
 #include "app/DesktopFrame.h"
-#include "app/PaintCounter.h"
 
 #include "decode/Format.h"
 #include "link/Settings.h"
@@ -79,7 +78,6 @@ MainWindow::MainWindow(Settings& settings, QWidget* parent)
     noticeHold_->setInterval(kNoticeMs);
     connect(noticeHold_, &QTimer::timeout, this, &MainWindow::ShowNextNotice);
     CentreOnScreen();
-    InstallPaintCounters(this);
 }
 
 void MainWindow::CentreOnScreen() {
@@ -141,8 +139,6 @@ void MainWindow::BuildMenus() {
         action->setObjectName(QString::number(item.id));
         if (item.id == kCmdExit)
             action->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
-        const int id = item.id;
-        connect(action, &QAction::triggered, this, [this, id] { emit commandTriggered(id); });
     }
 }
 

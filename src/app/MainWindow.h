@@ -76,7 +76,6 @@ public:
     void UpdateClock();
 
 signals:
-    void commandTriggered(int id);
 
 protected:
     bool event(QEvent* event) override;

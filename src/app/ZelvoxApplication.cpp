@@ -13,6 +13,7 @@
 #include "session/ReadingsModel.h"
 #include "sim/SimulatedMeter.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -160,7 +161,12 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     window_ = new MainWindow(settings_);
     window_->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(window_, &QObject::destroyed, [this] { window_ = nullptr; });
-    QObject::connect(window_, &MainWindow::commandTriggered, [this](int id) { OnCommand(id); });
+    connect(window_->Command(kCmdPortSet), &QAction::triggered, this, &ZelvoxApplication::OnPortSet);
+    connect(window_->Command(kCmdSaveExcel), &QAction::triggered, this, &ZelvoxApplication::OnSaveExcelFile);
+    connect(window_->Command(kCmdSaveText), &QAction::triggered, this, &ZelvoxApplication::OnSaveTextFile);
+    connect(window_->Command(kCmdExportGraph), &QAction::triggered, this, &ZelvoxApplication::OnExportGraph);
+    connect(window_->Command(kCmdHelpTopic), &QAction::triggered, this, &ZelvoxApplication::OnHelpTopic);
+    connect(window_->Command(kCmdExit), &QAction::triggered, this, &ZelvoxApplication::OnExit);
     window_->show();
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
@@ -235,31 +241,6 @@ void ZelvoxApplication::LoadJournalRows(const QString& path) {
         load->deleteLater();
     });
     load->Start();
-}
-
-void ZelvoxApplication::OnCommand(int id) {
-    switch (id) {
-    case kCmdPortSet:
-        OnPortSet();
-        break;
-    case kCmdSaveExcel:
-        OnSaveExcelFile();
-        break;
-    case kCmdSaveText:
-        OnSaveTextFile();
-        break;
-    case kCmdExportGraph:
-        OnExportGraph();
-        break;
-    case kCmdHelpTopic:
-        OnHelpTopic();
-        break;
-    case kCmdExit:
-        OnExit();
-        break;
-    default:
-        break;
-    }
 }
 
 void ZelvoxApplication::OnPortSet() {

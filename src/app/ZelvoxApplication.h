@@ -4,6 +4,7 @@
 #include "export/ExportSupport.h"
 #include "link/Settings.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -31,10 +32,11 @@ struct CommandLine {
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 
-class ZelvoxApplication {
+class ZelvoxApplication : public QObject {
+    Q_OBJECT
 public:
     ZelvoxApplication();
-    ~ZelvoxApplication();
+    ~ZelvoxApplication() override;
 
     // Creates and shows the main window, chooses the start-up port; false ends the program.
     bool InitInstance(const CommandLine& options);
@@ -42,8 +44,8 @@ public:
     MainWindow* Window() const { return window_; }
     Settings& AppSettings() { return settings_; }
 
-    // Menu commands.
-    void OnCommand(int id);
+public slots:
+    // Menu commands, each connected to its action.
     void OnPortSet();
     void OnSaveExcelFile();
     void OnSaveTextFile();
@@ -51,6 +53,7 @@ public:
     void OnHelpTopic();
     void OnExit();
 
+public:
     // The help file: Zelvox.chm in the current working directory.
     static QString HelpFilePath();
 

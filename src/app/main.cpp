@@ -1,9 +1,14 @@
+#include "app/MainWindow.h"
 #include "app/SignalShutdown.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/StandardStreams.h"
 
 #include <QApplication>
 #include <cstdio>
+
+#ifdef ZELVOX_PAINT_COUNTS
+#include "PaintCounter.h" // the benchmarks' build of the program counts repaints per pane
+#endif
 
 int main(int argc, char** argv) {
     zelvox::OpenStandardStreams();
@@ -35,5 +40,8 @@ int main(int argc, char** argv) {
     zelvox::ZelvoxApplication zelvoxApp;
     if (!zelvoxApp.InitInstance(options))
         return 1;
+#ifdef ZELVOX_PAINT_COUNTS
+    zelvox::InstallPaintCounters(zelvoxApp.Window());
+#endif
     return app.exec();
 }

@@ -29,9 +29,9 @@ void AppendPadded(std::u16string& out, int v, int width) {
 std::int32_t TruncateToInt32(double value) {
     if (std::isnan(value))
         return 0;
-    if (value >= 2147483647.0)
+    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
         return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0)
+    if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
         return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(value);
 }

@@ -33,7 +33,7 @@ constexpr ControlPlace kSliderPlace{kRateSlider, 17, 44, 218, 14};
 constexpr ControlPlace kOkPlace{kDialogOk, 257, 38, 50, 14};
 
 constexpr int kMinRate = 1;
-constexpr int kMaxRate = 120;
+constexpr int kMaxRate = kMaxSamplingRate;
 constexpr std::uint16_t kNoSelection = 65535; // the list's -1 in an unsigned 16-bit setting
 
 // a * b / c rounded half away from zero, as MulDiv does.

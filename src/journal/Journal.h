@@ -72,7 +72,6 @@ public:
     // nothing; Append after Close is ignored.
     void Close();
 
-    bool IsOn() const { return !off_; }
     QString Dir() const { return dir_; }
     // The file of the current run; empty before its first row and after NewRun or Close.
     QString CurrentFile() const;

@@ -2,6 +2,7 @@
 
 #include "decode/Decoder.h"
 #include "link/SerialPort.h"
+#include "link/Settings.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
@@ -63,8 +64,8 @@ struct Acquisition::Impl {
     std::thread reader;
     std::thread sampler;
     std::atomic<int> run{0};
-    int samplingRate = 120;
-    int failWorker = 0;
+    int samplingRate = kMaxSamplingRate;
+    WorkerStarter startWorker;
 
     // Every wait of both workers ends at once when `stopping` is set.
     std::mutex wakeMutex;
@@ -109,8 +110,8 @@ struct Acquisition::Impl {
     }
 
     std::thread StartWorker(int which, void (Impl::*body)()) {
-        if (failWorker == which)
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        if (startWorker)
+            return startWorker(which, [this, body] { (this->*body)(); });
         return std::thread(body, this);
     }
 
@@ -259,8 +260,11 @@ void Acquisition::Impl::Deliver() {
     }
 }
 
-Acquisition::Acquisition(ReadingHistory& history, QObject* parent)
+Acquisition::Acquisition(ReadingHistory& history, QObject* parent) : Acquisition(history, {}, parent) {}
+
+Acquisition::Acquisition(ReadingHistory& history, WorkerStarter startWorker, QObject* parent)
     : QObject(parent), history_(history), impl_(std::make_unique<Impl>(this)) {
+    impl_->startWorker = std::move(startWorker);
     qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
 }
 
@@ -284,7 +288,7 @@ Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, 
     impl_->framer.Reset();
     impl_->lastHandedOver.reset();
     history_.readingPending.store(0);
-    impl_->samplingRate = std::clamp(samplingRate, 1, 120);
+    impl_->samplingRate = std::clamp(samplingRate, kMinSamplingRate, kMaxSamplingRate);
     {
         std::lock_guard<std::mutex> lock(impl_->wakeMutex);
         impl_->stopping = false;
@@ -328,10 +332,6 @@ bool Acquisition::PortOpen() const {
 Reading Acquisition::CurrentReading() const {
     std::lock_guard<std::mutex> lock(impl_->readingMutex);
     return impl_->reading;
-}
-
-void Acquisition::FailWorkerStartForTesting(int worker) {
-    impl_->failWorker = worker;
 }
 
 } // namespace zelvox

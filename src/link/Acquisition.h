@@ -12,14 +12,22 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 
 namespace zelvox {
 
 class Acquisition : public QObject {
     Q_OBJECT
 public:
+    // Starts worker 1 (the reader) or 2 (the sampling thread) running `body`; START reports
+    // ThreadFailed when it throws std::system_error, as std::thread does when the system has
+    // no threads left. Tests pass one that fails.
+    using WorkerStarter = std::function<std::thread(int worker, std::function<void()> body)>;
+
     explicit Acquisition(ReadingHistory& history, QObject* parent = nullptr);
+    Acquisition(ReadingHistory& history, WorkerStarter startWorker, QObject* parent = nullptr);
     ~Acquisition() override; // stops and joins both workers
 
     using StartStatus = zelvox::StartStatus;
@@ -45,10 +53,6 @@ public:
 
     // While non-zero both workers skip their work (RESET, the exports).
     std::atomic<int> paused{0};
-
-    // For tests: makes START fail to start worker 1 (reader) or 2 (sampling thread),
-    // as when the system has no threads left, until called again with 0.
-    void FailWorkerStartForTesting(int worker);
 
 signals:
     // For the segment mirror on the UI thread, in frame order: the first accepted frame of a

@@ -106,7 +106,7 @@ QStringList ExtraPorts() {
 
 void ChooseStartupPort(Settings& settings, const PortLister& lister) {
     settings.portIndex = 0;
-    settings.samplingRate = 120;
+    settings.samplingRate = kMaxSamplingRate;
     const QStringList ports = lister ? lister() : DiscoverPorts();
     settings.portName = ports.isEmpty() ? QStringLiteral("COM0") : ports.front();
 }

@@ -7,10 +7,14 @@
 
 namespace zelvox {
 
+// The sampling rates the program offers, in readings per minute.
+constexpr int kMinSamplingRate = 1;
+constexpr int kMaxSamplingRate = 120;
+
 struct Settings {
     QString portName = QStringLiteral("COM0");
     std::uint16_t portIndex = 0;
-    std::uint16_t samplingRate = 120; // readings per minute, 1..120
+    std::uint16_t samplingRate = kMaxSamplingRate; // readings per minute
 };
 
 // The status bar's port text: "NO PORT" for an empty name, else name + ",2400,N,8,1".

@@ -23,7 +23,7 @@ public:
 
     double gaugeValue() const { return gaugeValue_; }
     std::uint16_t gaugeScale() const { return gaugeScale_; }
-    QPoint needleTip() const { return needleTip_; }
+    QPoint ShownTip() const { return needleTip_; }
     QSize dialSize() const { return dialSize_; }
 
     // The needle tip for a shown value on scale row s (pure; used by painting and tests).

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QColor>
+#include <limits>
 
 class QHeaderView;
 
@@ -56,7 +57,7 @@ private:
     QHeaderView* header_;
     int rowHeight_ = 19;
     QColor gridColour_;
-    int newRowsFrom_ = 2147483647; // first row appended since the last queued paint
+    int newRowsFrom_ = std::numeric_limits<int>::max(); // first row appended since the last queued paint
     bool newRowsQueued_ = false;
     bool followNewRows_ = false;
 };

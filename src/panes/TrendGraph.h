@@ -47,14 +47,13 @@ public:
     void PrintPage(QPainter& printer, const QRect& pageRect);
 
     const QImage& PlotImage() const { return plotImage_; }
-    QRect ClientRect() const { return clientRect_; }
-    std::uint8_t trendFunction() const { return trendFunction_; }
-    std::uint16_t trendScale() const { return trendScale_; }
-    std::uint16_t pageCount() const { return pageCount_; }
-    std::uint16_t currentPage() const { return currentPage_; }
-    std::uint16_t plotWidth() const { return plotWidth_; }
-    std::uint16_t plotHeight() const { return plotHeight_; }
-    std::uint16_t halfHeight() const { return halfHeight_; }
+    std::uint8_t TrendFunction() const { return trendFunction_; }
+    std::uint16_t CurrentScale() const { return trendScale_; }
+    std::uint16_t PageCount() const { return pageCount_; }
+    std::uint16_t CurrentPage() const { return currentPage_; }
+    std::uint16_t PlotWidth() const { return plotWidth_; }
+    std::uint16_t PlotHeight() const { return plotHeight_; }
+    std::uint16_t HalfHeight() const { return halfHeight_; }
 
     // Readings per page: plotWidth - 50, and at least 1 for a plot too narrow to hold any.
     int PageSize() const;

@@ -104,7 +104,7 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     // The graph, the gauge and MAX/MIN show the loaded run, as they did while it was recorded.
     EXPECT_EQ(window->Session().History().Count(), shown.size() + 1);
     EXPECT_EQ(window->Session().History().RunStart(), shown.size()) << "a new function starts a run";
-    EXPECT_EQ(window->TrendPane()->pageCount(), 1);
+    EXPECT_EQ(window->TrendPane()->PageCount(), 1);
     EXPECT_EQ(window->GaugePane()->gaugeValue(), -12.5);
     auto* maxField = window->PanelPane()->findChild<QLineEdit*>(QString::number(kMaxValueField));
     ASSERT_NE(maxField, nullptr);

@@ -90,7 +90,7 @@ TEST_F(GraphFixture, A450WidePaneGives450054Bytes) {
     const QByteArray grey = Bgr0(220, 220, 220), blue = Bgr0(0, 0, 255);
     EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 50, 100), blue);                  // axis
     EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, 0), blue);                   // top grid line
-    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, graph->halfHeight()), blue); // zero line
+    EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, graph->HalfHeight()), blue); // zero line
     EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 300, 1), grey);
     EXPECT_EQ(PixelBytes(file, 450, kPlotRows, 449, 249), grey);
     for (int x = 0; x < 450; ++x)
@@ -191,7 +191,7 @@ TEST_F(GraphFixture, PrintedPlotIsStretchedIndependentlyInBothDirections) {
     graph->PrintPage(painter, QRect(0, 0, 1350, 500));
     painter.end();
     for (const QPoint p : {QPoint(50, 100), QPoint(300, 0), QPoint(300, 1), QPoint(10, 249), QPoint(449, 249),
-                           QPoint(200, graph->halfHeight())})
+                           QPoint(200, graph->HalfHeight())})
         for (int dx = 0; dx < 3; ++dx)
             for (int dy = 0; dy < 2; ++dy)
                 EXPECT_EQ(page.pixel(3 * p.x() + dx, 2 * p.y() + dy), plot.pixel(p)) << p.x() << "," << p.y();

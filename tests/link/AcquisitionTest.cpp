@@ -127,18 +127,27 @@ TEST_F(AcquisitionTest, StartWhileOpenIsRefusedAndTheRunGoesOn) {
 }
 
 TEST_F(AcquisitionTest, AWorkerThatCannotStartLeavesNothingBehind) {
+    // Fails to start worker `failing` (1 the reader, 2 the sampling thread; 0 none), as a
+    // system with no threads left does.
+    std::atomic<int> failing{0};
+    Acquisition starting(history, [&](int worker, std::function<void()> body) {
+        if (worker == failing.load())
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        return std::thread(std::move(body));
+    });
     for (int worker : {1, 2}) {
-        acq.FailWorkerStartForTesting(worker);
-        const auto r = acq.StartAcquisition(pty.SlavePath(), 120);
+        failing = worker;
+        const auto r = starting.StartAcquisition(pty.SlavePath(), 120);
         EXPECT_EQ(r.status, Acquisition::StartStatus::ThreadFailed) << worker;
-        EXPECT_FALSE(acq.IsRunning()) << worker;
-        EXPECT_FALSE(acq.PortOpen()) << worker;
+        EXPECT_FALSE(starting.IsRunning()) << worker;
+        EXPECT_FALSE(starting.PortOpen()) << worker;
         EXPECT_TRUE(PortFree()) << "port left open, worker " << worker;
     }
-    acq.FailWorkerStartForTesting(0);
-    ASSERT_TRUE(Start());
+    failing = 0;
+    ASSERT_EQ(starting.StartAcquisition(pty.SlavePath(), 120).status, Acquisition::StartStatus::Started);
     ASSERT_TRUE(pty.Write(Numbered(5)));
-    ASSERT_TRUE(WaitFrames(1));
+    EXPECT_TRUE(WaitUntil([&] { return starting.CurrentReading().value == 5.0; }));
+    starting.StopAcquisition();
 }
 
 TEST_F(AcquisitionTest, NoisyLineAndSplitFramesYieldExactlyTheGoodFramesInOrder) {

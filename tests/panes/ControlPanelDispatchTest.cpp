@@ -97,7 +97,7 @@ TEST(PanelDispatch, FieldsFollowMaxAndMinOfEachRun) {
         // The same tick served the table, the gauge and the graph with this reading.
         EXPECT_EQ(f.table->RowCount(), row + 1);
         EXPECT_EQ(f.gauge->gaugeValue(), values[row]);
-        EXPECT_EQ(f.graph->trendFunction(), s.function);
+        EXPECT_EQ(f.graph->TrendFunction(), s.function);
         EXPECT_EQ(f.hub.history().readingPending, 0);
         EXPECT_FALSE(f.DispatchTimer()->isActive());
         ++row;
@@ -119,7 +119,7 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     const QString fields[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
                                f.Field(kMinTimeField)};
     const Frame mirror = f.hub.session.MirroredFrame();
-    ASSERT_GT(f.graph->pageCount(), 0);
+    ASSERT_GT(f.graph->PageCount(), 0);
 
     f.DispatchTimer()->start(); // as if the sampling thread had just armed it
     f.panel->OnReset();
@@ -132,8 +132,8 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     EXPECT_EQ(f.hub.history().lastFunctionCode, 0);
     EXPECT_EQ(f.table->RowCount(), 0);
     EXPECT_EQ(f.gauge->gaugeValue(), 0.0);
-    EXPECT_EQ(f.graph->pageCount(), 0);
-    EXPECT_EQ(f.graph->trendFunction(), 0);
+    EXPECT_EQ(f.graph->PageCount(), 0);
+    EXPECT_EQ(f.graph->TrendFunction(), 0);
     // What RESET leaves alone.
     EXPECT_EQ(f.hub.stats().maxValue, 5.0);
     EXPECT_EQ(f.hub.stats().minValue, 3.0);

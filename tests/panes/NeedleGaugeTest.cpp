@@ -71,7 +71,7 @@ TEST(NeedleGaugeNeedle, ReadingsChooseRowAndOffset) {
         EXPECT_EQ(gauge->gaugeScale(), c.scale) << "value " << c.reading.value;
         EXPECT_DOUBLE_EQ(gauge->gaugeValue(), c.stored) << "value " << c.reading.value;
         Grab(*gauge); // a paint computes and keeps the tip
-        EXPECT_EQ(gauge->needleTip(), c.tip) << "value " << c.reading.value;
+        EXPECT_EQ(gauge->ShownTip(), c.tip) << "value " << c.reading.value;
     }
 }
 
@@ -117,12 +117,12 @@ TEST(NeedleGaugePane, ResetReturnsToTheUprightDefaultDial) {
     auto gauge = MakeGauge();
     gauge->ShowReading(1, 1, -4.0);
     Grab(*gauge);
-    EXPECT_NE(gauge->needleTip(), QPoint(205, 6));
+    EXPECT_NE(gauge->ShownTip(), QPoint(205, 6));
     gauge->Reset();
     EXPECT_EQ(gauge->gaugeScale(), 0);
     EXPECT_EQ(gauge->gaugeValue(), 0.0);
     const QImage image = Grab(*gauge);
-    EXPECT_EQ(gauge->needleTip(), QPoint(205, 6));
+    EXPECT_EQ(gauge->ShownTip(), QPoint(205, 6));
     EXPECT_EQ(gauge->dialSize(), QSize(410, 208));
     EXPECT_TRUE(RedNear(image, 205, 100));
 }

@@ -23,7 +23,7 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
 
     for (int i = 0; i < 500; ++i)
         Dispatch(hub.session, Reading{i / 10.0, 1, kKiloRpm});
-    ASSERT_EQ(graph->pageCount(), 2);
+    ASSERT_EQ(graph->PageCount(), 2);
     ASSERT_NE(Grab(*graph), freshPlot);
     ASSERT_NE(Grab(*gauge), freshGauge);
 
@@ -31,10 +31,10 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
     EXPECT_EQ(table->RowCount(), 0);
     EXPECT_EQ(gauge->gaugeScale(), 0);
     EXPECT_EQ(gauge->gaugeValue(), 0.0);
-    EXPECT_EQ(graph->pageCount(), 0);
-    EXPECT_EQ(graph->currentPage(), 0);
-    EXPECT_EQ(graph->trendFunction(), 0);
-    EXPECT_EQ(graph->trendScale(), 1);
+    EXPECT_EQ(graph->PageCount(), 0);
+    EXPECT_EQ(graph->CurrentPage(), 0);
+    EXPECT_EQ(graph->TrendFunction(), 0);
+    EXPECT_EQ(graph->CurrentScale(), 1);
     EXPECT_EQ(graph->findChild<QLineEdit*>(ControlName(kPageBox))->text(), "0");
     EXPECT_EQ(graph->findChild<QLabel*>(ControlName(kPageTotal))->text(), "/0");
     EXPECT_EQ(Grab(*graph), freshPlot);
@@ -44,7 +44,7 @@ TEST(PaneReset, AllThreePanesReturnToTheirStartState) {
     Dispatch(hub.session, Reading{2.0, 1, kDcVolt});
     EXPECT_EQ(table->RowCount(), 1);
     EXPECT_EQ(table->CellText(0, 0), "0");
-    EXPECT_EQ(graph->pageCount(), 1);
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->PageCount(), 1);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     EXPECT_EQ(Pixel(Grab(*graph), 50, 76), kRed);
 }

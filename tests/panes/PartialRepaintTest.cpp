@@ -50,16 +50,16 @@ QImage FreshPlot(SessionHub& hub, TrendGraph& graph, std::uint8_t pointPosition)
     TrendGraph fresh(&hub.session);
     fresh.resize(graph.size());
     fresh.InitialUpdate();
-    if (graph.pageCount() > 0) {
+    if (graph.PageCount() > 0) {
         fresh.RestartPages();
         fresh.UpdatePageCount();
         fresh.LastPage();
-        while (fresh.currentPage() > graph.currentPage())
+        while (fresh.CurrentPage() > graph.CurrentPage())
             fresh.PreviousPage();
-        fresh.ShowReading(graph.trendFunction(), pointPosition);
+        fresh.ShowReading(graph.TrendFunction(), pointPosition);
     }
-    EXPECT_EQ(fresh.trendScale(), graph.trendScale());
-    EXPECT_EQ(fresh.currentPage(), graph.currentPage());
+    EXPECT_EQ(fresh.CurrentScale(), graph.CurrentScale());
+    EXPECT_EQ(fresh.CurrentPage(), graph.CurrentPage());
     QImage image(graph.size(), QImage::Format_RGB32);
     QPainter painter(&image);
     fresh.DrawTrend(painter);
@@ -97,7 +97,7 @@ TEST(PartialRepaint, TrendGraphCachedPlotAndScreen) {
     feed(30, 50.0);
     check("scale grew to 60 V");
     feed(400, 50.0);
-    ASSERT_EQ(graph->currentPage(), 2);
+    ASSERT_EQ(graph->CurrentPage(), 2);
     check("second page");
     graph->PreviousPage();
     feed(20, 50.0);

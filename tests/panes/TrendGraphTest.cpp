@@ -100,41 +100,41 @@ TEST(TrendGraphPages, FollowTheNewestPageOnlyFromTheLastPage) {
     EXPECT_EQ(TotalText(*graph), "/0");
 
     Feed(hub, 1); // a new run: page 1 of 1
-    EXPECT_EQ(graph->pageCount(), 1);
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->PageCount(), 1);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     EXPECT_EQ(BoxText(*graph), "1");
     EXPECT_EQ(TotalText(*graph), "/1");
 
     Feed(hub, 394); // 395 stored: still one page
-    EXPECT_EQ(graph->pageCount(), 1);
+    EXPECT_EQ(graph->PageCount(), 1);
     Feed(hub, 1); // 396 stored: page 2 opens and the user on page 1 follows
-    EXPECT_EQ(graph->pageCount(), 2);
-    EXPECT_EQ(graph->currentPage(), 2);
+    EXPECT_EQ(graph->PageCount(), 2);
+    EXPECT_EQ(graph->CurrentPage(), 2);
     EXPECT_EQ(BoxText(*graph), "2");
     EXPECT_EQ(TotalText(*graph), "/2");
 
     Click(*graph, kFirstPageButton); // first page; stays there while the run grows
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     Feed(hub, 396);
-    EXPECT_EQ(graph->pageCount(), 3);
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->PageCount(), 3);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     EXPECT_EQ(BoxText(*graph), "1");
     EXPECT_EQ(TotalText(*graph), "/3");
 
     Click(*graph, kPreviousPageButton); // previous on page 1 keeps it
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     Click(*graph, kNextPageButton);
-    EXPECT_EQ(graph->currentPage(), 2);
+    EXPECT_EQ(graph->CurrentPage(), 2);
     EXPECT_EQ(BoxText(*graph), "2");
     Click(*graph, kLastPageButton);
-    EXPECT_EQ(graph->currentPage(), 3);
+    EXPECT_EQ(graph->CurrentPage(), 3);
     Click(*graph, kNextPageButton); // next on the last page keeps it
-    EXPECT_EQ(graph->currentPage(), 3);
+    EXPECT_EQ(graph->CurrentPage(), 3);
     EXPECT_EQ(BoxText(*graph), "3");
 
     Dispatch(hub.session, Reading{2.0, 1, kAcVolt}); // another function: a new run restarts the pages
-    EXPECT_EQ(graph->pageCount(), 1);
-    EXPECT_EQ(graph->currentPage(), 1);
+    EXPECT_EQ(graph->PageCount(), 1);
+    EXPECT_EQ(graph->CurrentPage(), 1);
     EXPECT_EQ(TotalText(*graph), "/1");
 }
 
@@ -143,7 +143,7 @@ TEST(TrendGraphPages, ButtonsDoNothingBeforeTheFirstReading) {
     auto graph = WiredGraph(hub);
     for (int id : {kFirstPageButton, kPreviousPageButton, kNextPageButton, kLastPageButton}) {
         Click(*graph, id);
-        EXPECT_EQ(graph->currentPage(), 0) << id;
+        EXPECT_EQ(graph->CurrentPage(), 0) << id;
         EXPECT_EQ(BoxText(*graph), "0") << id;
     }
 }
@@ -154,7 +154,7 @@ TEST(TrendGraphPages, NarrowPlotDoesNotDivideByZero) {
         auto graph = WiredGraph(hub, width);
         EXPECT_EQ(graph->PageSize(), 1);
         Feed(hub, 5);
-        EXPECT_EQ(graph->pageCount(), 6) << width; // one reading a page: 5 / 1 + 1
+        EXPECT_EQ(graph->PageCount(), 6) << width; // one reading a page: 5 / 1 + 1
         Grab(*graph);
     }
 }
@@ -163,24 +163,24 @@ TEST(TrendGraphScale, ChosenFromTheLargerMagnitudeOfMaxAndMin) {
     SessionHub hub;
     auto graph = WiredGraph(hub);
     Dispatch(hub.session, Reading{120.0, 1, kCelsius});
-    EXPECT_EQ(graph->trendScale(), 54);
+    EXPECT_EQ(graph->CurrentScale(), 54);
     Dispatch(hub.session, Reading{20.0, 1, kCelsius}); // cooler now, but the run reached 120
-    EXPECT_EQ(graph->trendScale(), 54);
-    EXPECT_EQ(graph->trendFunction(), 23);
+    EXPECT_EQ(graph->CurrentScale(), 54);
+    EXPECT_EQ(graph->TrendFunction(), 23);
     hub.stats().maxValue = 10;
     hub.stats().minValue = -700;
     graph->ShowReading(24, 1);
-    EXPECT_EQ(graph->trendScale(), 58);
+    EXPECT_EQ(graph->CurrentScale(), 58);
     graph->ShowReading(17, 1); // no row: the graph keeps row 1
-    EXPECT_EQ(graph->trendScale(), 1);
+    EXPECT_EQ(graph->CurrentScale(), 1);
 }
 
 TEST(TrendGraphPlot, GridAxisLabelsAndStrip) {
     SessionHub hub;
     auto graph = WiredGraph(hub); // 450 x 279: plot height 228, zero line at 114
-    ASSERT_EQ(graph->plotWidth(), 450);
-    ASSERT_EQ(graph->plotHeight(), 228);
-    ASSERT_EQ(graph->halfHeight(), 114);
+    ASSERT_EQ(graph->PlotWidth(), 450);
+    ASSERT_EQ(graph->PlotHeight(), 228);
+    ASSERT_EQ(graph->HalfHeight(), 114);
     const QImage image = Grab(*graph);
     const int grid[] = {0, 22, 45, 68, 91, 114, 136, 159, 182, 205, 228};
     for (int y : grid) {
@@ -237,13 +237,13 @@ TEST(TrendGraphPlot, UnipolarAngleAndPagesOfTrace) {
     Dispatch(hub.session, Reading{90.0, 1, kAngle});
     Dispatch(hub.session, Reading{90.0, 1, kAngle});
     QImage image = Grab(*graph);
-    EXPECT_EQ(graph->trendScale(), 35);
+    EXPECT_EQ(graph->CurrentScale(), 35);
     EXPECT_EQ(Pixel(image, 50, 114), kRed) << "90 on the middle line of 0..180";
     EXPECT_EQ(Pixel(image, 51, 114), kRed);
     EXPECT_TRUE(DarkIn(image, QRect(0, 0, 49, 18))) << "180.0";
 
     Feed(hub, 398, 0.0, 26); // 400 stored: page 2 holds readings 400.. of the run
-    EXPECT_EQ(graph->pageCount(), 2);
+    EXPECT_EQ(graph->PageCount(), 2);
     image = Grab(*graph);
     EXPECT_EQ(CountRed(image, QRect(50, 0, 400, 250)), 0) << "page 2 is still empty";
     Dispatch(hub.session, Reading{0.0, 1, kAngle});

@@ -15,6 +15,7 @@
 #include "decode/Labels.h"
 #include "decode/StandardStreams.h"
 #include "link/SerialPort.h"
+#include "link/Settings.h"
 #include "record/ReadingRecord.h"
 
 #include <QString>
@@ -136,7 +137,7 @@ bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
                 return false;
             char* end = nullptr;
             const long rate = std::strtol(v.c_str(), &end, 10);
-            if (*end != '\0' || rate < 1 || rate > 120) {
+            if (*end != '\0' || rate < kMinSamplingRate || rate > kMaxSamplingRate) {
                 error = "--rate takes 1 to 120 readings per minute";
                 return false;
             }

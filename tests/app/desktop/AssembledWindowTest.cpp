@@ -127,7 +127,7 @@ TEST(AssembledWindow, OuterFrameAndEveryPaneWholeOnTheScreen) {
     TrendGraph* graph = window->TrendPane();
     EXPECT_EQ(graph->parentWidget()->width(), 450);
     EXPECT_GE(graph->height(), 270);
-    EXPECT_LE(graph->halfHeight(), 118);
+    EXPECT_LE(graph->HalfHeight(), 118);
     // The bottom row: the dial and the control panel's buttons whole, on the screen.
     EXPECT_EQ(window->GaugePane()->parentWidget()->width(), 410);
     EXPECT_GE(window->GaugePane()->height(), 208);
@@ -159,7 +159,7 @@ TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide)
             lines.push_back(y);
     ASSERT_EQ(lines.size(), 11u);
     const int bottom = lines.back();
-    EXPECT_EQ(bottom, 2 * graph->halfHeight());
+    EXPECT_EQ(bottom, 2 * graph->HalfHeight());
     int ink = 0;
     for (int y = bottom - 6; y < kPlotRows; ++y)
         for (int x = 0; x < 48; ++x)

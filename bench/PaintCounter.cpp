@@ -1,4 +1,4 @@
-#include "app/PaintCounter.h"
+#include "PaintCounter.h"
 
 #include <QByteArray>
 #include <QEvent>
