@@ -56,8 +56,10 @@ template <class Pane> Pane* PlacePane(QFrame* cell, Pane* pane) {
 
 } // namespace
 
-MainWindow::MainWindow(Settings& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings), session_(std::make_unique<MeterSession>(settings)) {
+MainWindow::MainWindow(Settings& settings, int screenWidth, QWidget* parent)
+    : QMainWindow(parent), settings_(settings),
+      screenWidth_(screenWidth > 0 ? screenWidth : ScreenHorizontalResolution()),
+      session_(std::make_unique<MeterSession>(settings)) {
     setWindowTitle(QStringLiteral("Zelvox"));
     // No maximise box and no sizing border: the window keeps its caption, system menu and
     // minimise box.
@@ -168,7 +170,7 @@ void MainWindow::BuildStatusBar() {
 }
 
 void MainWindow::BuildPanes() {
-    const int screenWidth = ScreenHorizontalResolution();
+    const int screenWidth = screenWidth_;
     // The bars' heights follow the font, never the style, so the panes keep their size
     // whatever style draws them.
     const int line = QFontMetrics(font()).height();
@@ -192,7 +194,8 @@ void MainWindow::BuildPanes() {
     graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(session_.get()));
     data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(session_->Readings()));
     gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge());
-    panel_ = PlacePane(MakeCell(central_, layout_.panelCell), new ControlPanel(session_.get()));
+    panel_ = PlacePane(MakeCell(central_, layout_.panelCell),
+                       new ControlPanel(session_.get(), IsWideLayout(screenWidth_)));
     ConnectPanes(*session_, SessionPanes{panel_, graph_, gauge_});
     connect(panel_, &ControlPanel::exitRequested, this, &MainWindow::RequestClose);
     connect(graph_, &TrendGraph::hintChanged, this,

@@ -44,7 +44,8 @@ enum StatusPane {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(Settings& settings, QWidget* parent = nullptr);
+    // The layout follows the screen's width, wide above 800 (the primary screen's when 0).
+    explicit MainWindow(Settings& settings, int screenWidth = 0, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     TrendGraph* TrendPane() const { return graph_; }
@@ -89,6 +90,7 @@ private:
     void ShowNextNotice();
 
     Settings& settings_;
+    int screenWidth_;
     std::unique_ptr<MeterSession> session_;
     WindowFrame frame_{};
     MainLayout layout_{};

@@ -81,7 +81,8 @@ QRect FromEdges(int left, int top, int right, int bottom) {
 
 } // namespace
 
-ControlPanel::ControlPanel(MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {}
+ControlPanel::ControlPanel(MeterSession* session, bool wide, QWidget* parent)
+    : QWidget(parent), session_(session), wide_(wide) {}
 
 ControlPanel::~ControlPanel() = default;
 
@@ -168,7 +169,7 @@ void ControlPanel::LayOutFields(int W, int H) {
     minField_ = field(kMinValueField);
     minTimeField_ = field(kMinTimeField);
 
-    if (WideLayout()) {
+    if (wide_) {
         // Two columns beside the display: labels, then fields, in rows 30 high every 50.
         QWidget* const labels[] = {maxLabel_, maxTimeLabel_, minLabel_, minTimeLabel_};
         QWidget* const fields[] = {maxField_, maxTimeField_, minField_, minTimeField_};

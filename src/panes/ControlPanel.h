@@ -25,7 +25,9 @@ class SegmentPicture;
 class ControlPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit ControlPanel(MeterSession* session, QWidget* parent = nullptr);
+    // `wide`: the MAX/MIN fields stand in two columns beside the display (a screen wider than
+    // 800), otherwise in rows below it.
+    ControlPanel(MeterSession* session, bool wide, QWidget* parent = nullptr);
     ~ControlPanel() override;
 
     void InitialUpdate();
@@ -52,6 +54,7 @@ signals:
 
 private:
     MeterSession* session_;
+    bool wide_;
     std::array<SegmentPicture*, kSegmentCount> segments_{};
 
     // The buttons (1009..1012), the labels (1014..1017) and the fields (1005..1008).

@@ -25,11 +25,6 @@ using namespace zelvox;
 
 namespace {
 
-struct ScreenWidth {
-    explicit ScreenWidth(int w) { SetScreenWidthOverride(w); }
-    ~ScreenWidth() { SetScreenWidthOverride(0); }
-};
-
 QRect OuterRect(QWidget* pane) {
     // The cell around a pane: the pane's border frame, in central-widget coordinates.
     return pane->parentWidget()->geometry();
@@ -85,9 +80,8 @@ TEST(MainLayout, WindowWidthSwitchesAbove800) {
 class MainWindowTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(MainWindowTest, FixedGeometryOfWindowAndPanes) {
-    ScreenWidth screen(GetParam());
     Settings settings;
-    auto frame = std::make_unique<MainWindow>(settings);
+    auto frame = std::make_unique<MainWindow>(settings, GetParam());
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
 
@@ -172,9 +166,8 @@ TEST(MainWindow, StatusBarPanesAndClock) {
 }
 
 TEST(MainWindow, PortPaneWidensForTheWholePortText) {
-    ScreenWidth screen(800);
     Settings settings;
-    MainWindow frame(settings);
+    MainWindow frame(settings, 800);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
     QLabel* port = frame.StatusPane(kPortPane);

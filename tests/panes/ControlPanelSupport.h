@@ -28,8 +28,7 @@ struct PanelRig {
     std::unique_ptr<ControlPanel> panel;
 
     explicit PanelRig(int screenWidth = 1024, QSize paneSize = QSize(520, 227)) {
-        SetScreenWidthOverride(screenWidth);
-        panel = std::make_unique<ControlPanel>(&hub.session);
+        panel = std::make_unique<ControlPanel>(&hub.session, IsWideLayout(screenWidth));
         panel->resize(paneSize);
         panel->InitialUpdate();
         panel->show();
@@ -37,10 +36,7 @@ struct PanelRig {
     }
     MeterSession& session() { return hub.session; }
     const MeterSession& session() const { return hub.session; }
-    ~PanelRig() {
-        panel.reset();
-        SetScreenWidthOverride(0);
-    }
+    ~PanelRig() { panel.reset(); }
     template <class T> T* Child(int id) const { return panel->findChild<T*>(QString::number(id)); }
 };
 

@@ -9,6 +9,7 @@
 #include "panes/NeedleGauge.h"
 #include "panes/PaneWiring.h"
 #include "panes/ReadingsTable.h"
+#include "panes/ScreenMetrics.h"
 #include "panes/TrendGraph.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -75,7 +76,7 @@ struct AllPanes {
 
     explicit AllPanes(SessionHub& hub, QSize panelSize = QSize(520, 227))
         : table(MakeTable(hub)), gauge(MakeGauge()), graph(MakeGraph(hub)),
-          panel(std::make_unique<ControlPanel>(&hub.session)) {
+          panel(std::make_unique<ControlPanel>(&hub.session, IsWideLayout(ScreenHorizontalResolution()))) {
         panel->resize(panelSize);
         panel->InitialUpdate();
         panel->show();
