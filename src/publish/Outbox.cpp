@@ -31,24 +31,6 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void AppendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
 // The unit that goes with each function label the table shows.
 const std::map<std::string, std::string, std::less<>>& UnitsByLabel() {
     static const auto units = [] {

@@ -27,6 +27,8 @@ void AppendCsvField(std::string& out, std::string_view s) {
     out += '"';
 }
 
+} // namespace
+
 void AppendJsonString(std::string& out, std::string_view s) {
     out += '"';
     for (char c : s) {
@@ -44,8 +46,6 @@ void AppendJsonString(std::string& out, std::string_view s) {
     }
     out += '"';
 }
-
-} // namespace
 
 std::string FormatIsoDateTime(const WallTime& t) {
     const WallTime::Fields f = t.LocalFields();

@@ -63,6 +63,9 @@ std::string CsvLine(const DispatchedReading& d);
 // value is null and overload is 1 or -1 (the sign shown) for an overload.
 std::string JsonLine(const WallTime& at, const Reading& r);
 
+// Appends s to out as a JSON string (quoted, escaped); UTF-8 passes through.
+void AppendJsonString(std::string& out, std::string_view s);
+
 // Splits one CSV line (without its line end) into fields. False when the line is not well
 // formed: an unterminated quoted field (a torn last line), or stray text after a closing quote.
 bool ParseCsvLine(std::string_view line, std::vector<std::string>& fields);

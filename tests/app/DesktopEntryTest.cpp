@@ -1,5 +1,6 @@
 // The installed desktop entry starts the program where the installed help file is, so that
 // HELP -> HelpTopic finds Zelvox.chm when the program is started from the application menu.
+#include "app/StagedInstall.h"
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,16 +11,9 @@ TEST(DesktopEntry, StartsTheProgramInTheFolderOfTheInstalledHelpFile) {
     QTemporaryDir stage;
     ASSERT_TRUE(stage.isValid());
     // Installed into a staging folder for the prefix /opt/zelvox-check, as a package is built.
-    QProcess install;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DESTDIR"), stage.path());
-    install.setProcessEnvironment(env);
-    install.start(QStringLiteral(ZELVOX_CMAKE_COMMAND),
-                  {QStringLiteral("--install"), QStringLiteral(ZELVOX_BINARY_DIR),
-                   QStringLiteral("--component"), QStringLiteral("desktop"), QStringLiteral("--prefix"),
-                   QStringLiteral("/opt/zelvox-check")});
-    ASSERT_TRUE(install.waitForFinished(60000));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    const QString failed = zelvox::testing::InstallStaged(stage.path(), QStringLiteral("desktop"),
+                                                          QStringLiteral("/opt/zelvox-check"));
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
 
     QFile entry(stage.path() + QStringLiteral("/opt/zelvox-check/share/applications/zelvox.desktop"));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));

@@ -1,6 +1,7 @@
 // The installed logger service names the installed program, reads its settings where the
 // example is installed and appends to the folder that its tmpfiles.d rule makes: for the
 // package's prefix /usr (system folders) and for any other prefix (everything under it).
+#include "app/StagedInstall.h"
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -39,16 +40,9 @@ TEST_P(ServiceUnit, NamesTheInstalledProgramSettingsAndLogFolder) {
     const Layout& layout = GetParam();
     QTemporaryDir stage;
     ASSERT_TRUE(stage.isValid());
-    QProcess install;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DESTDIR"), stage.path());
-    install.setProcessEnvironment(env);
-    install.start(QStringLiteral(ZELVOX_CMAKE_COMMAND),
-                  {QStringLiteral("--install"), QStringLiteral(ZELVOX_BINARY_DIR),
-                   QStringLiteral("--component"), QStringLiteral("service"), QStringLiteral("--prefix"),
-                   QLatin1String(layout.prefix)});
-    ASSERT_TRUE(install.waitForFinished(60000));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    const QString failed =
+        zelvox::testing::InstallStaged(stage.path(), QStringLiteral("service"), QLatin1String(layout.prefix));
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
 
     const QString prefix = QLatin1String(layout.prefix);
     const QString unit =
