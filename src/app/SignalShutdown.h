@@ -6,10 +6,13 @@
 #pragma once
 
 #include <QObject>
+#include <memory>
 
 class QSocketNotifier;
 
 namespace zelvox {
+
+class StopSignals;
 
 class SignalShutdown : public QObject {
     Q_OBJECT
@@ -25,7 +28,7 @@ signals:
 private:
     void OnReadable();
 
-    int pipe_[2] = {-1, -1};
+    std::unique_ptr<StopSignals> signals_; // the handler, shared with the headless logger
     QSocketNotifier* notifier_ = nullptr;
 };
 

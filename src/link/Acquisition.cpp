@@ -179,7 +179,7 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
 
 void Acquisition::Impl::SamplerBody() {
     ::pthread_setname_np(::pthread_self(), "zelvox-sampler");
-    const milliseconds period(60000 / samplingRate);
+    const milliseconds period = SamplingPeriod(samplingRate);
     ReadingHistory& history = q->history_;
     const auto pending = [&] { return history.readingPending.load() == 1; };
     const auto paused = [&] { return q->paused.load() != 0; };

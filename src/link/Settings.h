@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 namespace zelvox {
@@ -10,6 +12,14 @@ namespace zelvox {
 // The sampling rates the program offers, in readings per minute.
 constexpr int kMinSamplingRate = 1;
 constexpr int kMaxSamplingRate = 120;
+
+// The time between two dispatched readings at a sampling rate (readings per minute, clamped to
+// the rates offered). The first reading stored after a dispatch waits this long; the newest
+// reading by then is the one handed out.
+inline std::chrono::milliseconds SamplingPeriod(int readingsPerMinute) {
+    return std::chrono::milliseconds(60000 /
+                                     std::clamp(readingsPerMinute, kMinSamplingRate, kMaxSamplingRate));
+}
 
 struct Settings {
     QString portName = QStringLiteral("COM0");

@@ -16,6 +16,7 @@
 #include "decode/StandardStreams.h"
 #include "link/SerialPort.h"
 #include "link/Settings.h"
+#include "link/StopSignals.h"
 #include "record/ReadingRecord.h"
 
 #include <QString>
@@ -31,7 +32,6 @@
 #include <memory>
 #include <poll.h>
 #include <string>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,30 +183,13 @@ bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
     return true;
 }
 
-volatile std::sig_atomic_t g_interrupted = 0;
-// Signals reach the blocking waits through these (writing an eventfd is async-signal-safe).
-SerialPort* volatile g_livePort = nullptr;
+// The ending signals (the program's own StopSignals): each stops the work at the next line
+// boundary, the line being written finished first (LineWriter goes on after an interrupted or
+// partial write). SIGPIPE then shows as EPIPE on the next write. Blocking waits poll g_wakeFd.
 int g_wakeFd = -1;
 
-extern "C" void OnSignal(int) {
-    g_interrupted = 1;
-    if (SerialPort* port = g_livePort)
-        port->Cancel();
-    if (g_wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(g_wakeFd, &one, sizeof one);
-    }
-}
-
-// Every ending signal stops the work at the next line boundary: the line being written is
-// finished first (LineWriter goes on after an interrupted or partial write). SIGPIPE then shows
-// as EPIPE on the next write.
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
-        sigaction(sig, &action, nullptr);
+bool Interrupted() {
+    return StopSignals::Received();
 }
 
 // Writes lines to standard output, each with as few write() calls as it takes (one, for any
@@ -302,11 +285,11 @@ int RunStream(const Options& options) {
     framer.Reset();
     std::uint8_t buf[4096];
     int status = 0;
-    while (outputOk && !g_interrupted) {
+    while (outputOk && !Interrupted()) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
             break;
-        if (g_interrupted)
+        if (Interrupted())
             break;
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n == 0)
@@ -344,7 +327,7 @@ public:
             std::string error;
             // A refused password ends the run the way a signal does, with status 2 after it.
             if (!publishing_.Start(
-                    options_.publishing, device_, [] { OnSignal(0); }, &error)) {
+                    options_.publishing, device_, [] { StopSignals::RequestStop(); }, &error)) {
                 std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
                 return 2;
             }
@@ -360,18 +343,18 @@ public:
                            stderr);
             return 1;
         }
-        g_livePort = port_.get();
-        if (g_interrupted) // a signal before the handler could reach the port
+        StopSignals::CancelOnStop(port_.get());
+        if (Interrupted()) // a signal before the handler could reach the port
             port_->Cancel();
         framer_.Reset();
         int status = out_.Start() ? 0 : -1;
-        while (status == 0 && !g_interrupted) {
+        while (status == 0 && !Interrupted()) {
             if (port_->IsOpen())
                 status = ReadOnce();
             else
                 status = WaitAndReopen();
         }
-        g_livePort = nullptr;
+        StopSignals::CancelOnStop(nullptr);
         port_->Close(); // also clears the port's exclusive mode
         publishing_.Stop();
         if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
@@ -405,7 +388,7 @@ private:
             due_ = Clock::now();
         } else if (!pending_) {
             pending_ = true;
-            due_ = Clock::now() + std::chrono::milliseconds(60000 / options_.rate);
+            due_ = Clock::now() + SamplingPeriod(options_.rate);
         }
     }
 
@@ -458,7 +441,7 @@ private:
             pollfd fd{g_wakeFd, POLLIN, 0};
             ::poll(&fd, 1, static_cast<int>(wait));
         }
-        if (g_interrupted)
+        if (Interrupted())
             return 0;
         if (EmitIfDue() < 0)
             return -1;
@@ -467,7 +450,7 @@ private:
         nextTry_ = Clock::now() + std::chrono::seconds(1);
         if (port_->Open(portName_, nullptr)) {
             std::fprintf(stderr, "zelvox-decode: port %s is back\n", device_.c_str());
-            if (g_interrupted)
+            if (Interrupted())
                 port_->Cancel();
         }
         return 0;
@@ -502,8 +485,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zelvox-decode: standard input is closed\n");
         return 2;
     }
-    g_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    InstallSignalHandlers();
+    const StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}, /*secondEndsAtOnce=*/false);
+    g_wakeFd = stopSignals.WakeFd();
     switch (options.mode) {
     case Options::Mode::Help:
         PrintUsage(stdout);
