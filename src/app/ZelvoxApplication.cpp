@@ -8,6 +8,8 @@
 #include "journal/JournalLoader.h"
 #include "link/PortDiscovery.h"
 #include "panes/TrendGraph.h"
+#include "publish/Outbox.h"
+#include "publish/Publisher.h"
 #include "record/ReadingRecord.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -18,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <QUrl>
 
 namespace zelvox {
@@ -101,10 +104,27 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                 return options;
             }
         } else {
-            options.error = QStringLiteral("unknown argument: %1").arg(arg);
-            return options;
+            std::vector<std::string> args;
+            for (const QString& a : arguments)
+                args.push_back(a.toStdString());
+            std::size_t at = static_cast<std::size_t>(i);
+            std::string why;
+            const int took =
+                TakePublishingOption(args, at, options.publishing, &why, /*takeJournalDir=*/false);
+            i = static_cast<int>(at);
+            if (took < 0)
+                options.error = QString::fromStdString(why);
+            else if (took == 0)
+                options.error = QStringLiteral("unknown argument: %1").arg(arg);
+            if (took <= 0)
+                return options;
         }
     }
+    if (options.publishing.AnyCompanion() && !options.publishing.Requested())
+        options.error = QStringLiteral("the --mqtt-... options need --mqtt");
+    else if (options.publishing.Requested() && !options.journal)
+        options.error =
+            QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
     if (options.demo && !options.port.isEmpty())
         options.error = QStringLiteral("--demo and --port cannot be used together");
     else if (!options.journal && !options.journalDir.isEmpty())
@@ -125,6 +145,18 @@ QString CommandLineHelp() {
         "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
         "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
         "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+        "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
+        "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
+        "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
+        "                     PREFIX/status (retained online/offline). Readings are sent from\n"
+        "                     the journal, so none is lost while the broker is away or after\n"
+        "                     a crash; status bar pane 3 shows the broker and the backlog\n"
+        "  --mqtt-password-file FILE  the password (first line of FILE); without it, the\n"
+        "                     environment variable ZELVOX_MQTT_PASSWORD (never on the command line)\n"
+        "  --mqtt-cafile FILE the CA that signed the broker's certificate\n"
+        "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
+        "  --mqtt-client-id ID  default zelvox-HOST-PORT (the --port name, or \"desktop\")\n"
+        "  --mqtt-discovery   Home Assistant discovery configs (retained)\n"
         "  --version          show the program's version\n"
         "  --help             show this text\n\n"
         "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
@@ -172,8 +204,12 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
-    if (options.journal)
-        StartJournal(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir, options.load);
+    if (options.journal) {
+        const QString dir = options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir;
+        StartJournal(dir, options.load);
+        if (publishTo_)
+            StartPublisher(dir);
+    }
     if (!options.load.isEmpty())
         LoadJournalRows(options.load);
     return true;
@@ -189,7 +225,9 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
     const JournalStartup startup =
         journal->Start(Journal::kKeepFiles, Journal::kKeepBytes, [loaded](const QString& path) {
-            return !loaded.isEmpty() && QFileInfo(path).canonicalFilePath() == loaded;
+            // The file being loaded, and one whose rows a broker has not acknowledged yet.
+            return (!loaded.isEmpty() && QFileInfo(path).canonicalFilePath() == loaded) ||
+                   JournalHasUnsentTail(path.toStdString());
         });
     if (!startup.interrupted.isEmpty()) {
         QString text = QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first());
@@ -209,6 +247,50 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
     QObject::connect(&session, &MeterSession::stopped, journal, &Journal::Sync);
     // Closing the window ends the run cleanly: its rows are on disk before the program goes.
     QObject::connect(window, &QObject::destroyed, journal, &Journal::Close);
+}
+
+void ZelvoxApplication::PublishTo(const PublisherOptions& options) {
+    publishTo_ = std::make_unique<PublisherOptions>(options);
+}
+
+void ZelvoxApplication::StartPublisher(const QString& journalDir) {
+    PublisherOptions options = *publishTo_;
+    options.journalDir = journalDir.toStdString();
+    publisher_ = std::make_unique<Publisher>(options);
+    std::string error;
+    MainWindow* window = window_;
+    if (!publisher_->Start(&error)) {
+        publisher_.reset();
+        window->PostNotice(QStringLiteral("Publishing off: %1").arg(QString::fromStdString(error)));
+        return;
+    }
+    // After the journal has the row: the publisher sends it from there, on its own threads.
+    Publisher* publisher = publisher_.get();
+    Journal* journal = journal_.get();
+    MeterSession& session = window->Session();
+    QObject::connect(&session, &MeterSession::readingRecorded, window, [publisher, journal] {
+        const QString file = journal->CurrentFile();
+        if (!file.isEmpty())
+            publisher->Appended(file.toStdString());
+    });
+    // The broker's state and backlog, in the progress pane when they change and no export is
+    // under way (an export pauses the workers); a notice holding the pane keeps it first.
+    auto* poll = new QTimer(window);
+    poll->setInterval(1000);
+    QObject::connect(poll, &QTimer::timeout, window,
+                     [window, publisher, &session, shown = QString()]() mutable {
+                         const QString text = QString::fromStdString(DescribeStatus(publisher->Status()));
+                         if (text == shown || session.Paused())
+                             return;
+                         shown = text;
+                         window->SetStatusText(kProgressPane, text);
+                     });
+    poll->start();
+    // Closing the window: the journal ends its run first, then the rows in flight get out.
+    QObject::connect(window, &QObject::destroyed, this, [this] {
+        if (publisher_)
+            publisher_->Stop();
+    });
 }
 
 void ZelvoxApplication::LoadJournalRows(const QString& path) {

@@ -3,6 +3,7 @@
 
 #include "export/ExportSupport.h"
 #include "link/Settings.h"
+#include "publish/PublishingOptions.h"
 
 #include <QObject>
 #include <QString>
@@ -20,10 +21,11 @@ struct CommandLine {
     QString port;      // choose this port at start-up (short name under /dev or a path)
     bool help = false;
     bool version = false;
-    bool journal = true; // keep the readings journal (--no-journal turns it off)
-    QString journalDir;  // the journal's folder instead of the default one
-    QString load;        // a journal whose rows fill the table at start-up
-    QString error;       // set when the arguments could not be understood
+    bool journal = true;          // keep the readings journal (--no-journal turns it off)
+    QString journalDir;           // the journal's folder instead of the default one
+    QString load;                 // a journal whose rows fill the table at start-up
+    PublishingOptions publishing; // --mqtt URL and its companions
+    QString error;                // set when the arguments could not be understood
 };
 
 // Reads the program's own options from the whole command line (program name first) and passes
@@ -38,6 +40,8 @@ public:
     ZelvoxApplication();
     ~ZelvoxApplication() override;
 
+    // Every reading also goes to this broker (from the journal); call before InitInstance.
+    void PublishTo(const PublisherOptions& options);
     // Creates and shows the main window, chooses the start-up port; false ends the program.
     bool InitInstance(const CommandLine& options);
 
@@ -66,11 +70,15 @@ private:
     void LoadJournalRows(const QString& path);
     // The readings journal follows the session's dispatched readings; pruning spares `loading`.
     void StartJournal(const QString& dir, const QString& loading);
+    // The publisher sends the journal's rows to the broker; its state goes to the status bar.
+    void StartPublisher(const QString& journalDir);
 
     Settings settings_;
     MainWindow* window_ = nullptr; // deletes itself when closed
     std::unique_ptr<SimulatedMeter> demoMeter_;
     std::unique_ptr<Journal> journal_;
+    std::unique_ptr<PublisherOptions> publishTo_;
+    std::unique_ptr<Publisher> publisher_;
 };
 
 } // namespace zelvox

@@ -31,6 +31,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    zelvox::PublisherOptions publishing;
+    if (options.publishing.Requested()) {
+        // A bad URL, an unreadable password or certificate file: said at once, before a window.
+        std::string error;
+        const std::string port = options.port.isEmpty() ? std::string("desktop") : options.port.toStdString();
+        if (!zelvox::MakePublisherOptions(options.publishing, port, &publishing, &error)) {
+            std::fprintf(stderr, "zelvox: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvox"));
     QApplication::setApplicationVersion(QStringLiteral(ZELVOX_VERSION));
@@ -38,6 +49,8 @@ int main(int argc, char** argv) {
     zelvox::SignalShutdown signalShutdown; // SIGINT, SIGTERM, SIGHUP close it as the close box does
 
     zelvox::ZelvoxApplication zelvoxApp;
+    if (options.publishing.Requested())
+        zelvoxApp.PublishTo(publishing);
     if (!zelvoxApp.InitInstance(options))
         return 1;
 #ifdef ZELVOX_PAINT_COUNTS

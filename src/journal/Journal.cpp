@@ -310,8 +310,11 @@ int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes, const Kee
             bytes += size;
             continue;
         }
-        if (QFile::remove(path))
+        if (QFile::remove(path)) {
+            // What other programs kept beside it (a publisher's sidecar) goes with it.
+            QFile::remove(MarkerPath(path, QLatin1String(".mqtt")));
             ++deleted;
+        }
     }
     return deleted;
 }

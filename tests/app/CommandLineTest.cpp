@@ -51,11 +51,23 @@ TEST(CommandLine, Options) {
     EXPECT_TRUE(o.error.isEmpty());
     EXPECT_FALSE(o.journal);
     EXPECT_EQ(o.load, "a b.csv");
-    for (const QStringList& bad : {QStringList{"zelvox", "--load"}, QStringList{"zelvox", "--journal-dir="},
-                                   QStringList{"zelvox", "--no-journal", "--journal-dir", "/tmp"}})
+    // Publishing: --mqtt and its companions, which need it and the journal.
+    o = ParseCommandLine({"zelvox", "--mqtt", "mqtt://bench@broker/lab/b1", "--mqtt-discovery",
+                          "--mqtt-password-file", "/etc/pw", "--journal-dir", "/tmp/j"});
+    EXPECT_TRUE(o.error.isEmpty()) << o.error.toStdString();
+    EXPECT_EQ(o.publishing.url, "mqtt://bench@broker/lab/b1");
+    EXPECT_EQ(o.publishing.passwordFile, "/etc/pw");
+    EXPECT_TRUE(o.publishing.discovery);
+    EXPECT_EQ(o.journalDir, "/tmp/j"); // the program's own folder option, not the logger's
+    for (const QStringList& bad :
+         {QStringList{"zelvox", "--load"}, QStringList{"zelvox", "--journal-dir="},
+          QStringList{"zelvox", "--no-journal", "--journal-dir", "/tmp"}, QStringList{"zelvox", "--mqtt"},
+          QStringList{"zelvox", "--mqtt-cafile", "ca.pem"},
+          QStringList{"zelvox", "--mqtt", "mqtt://broker/lab", "--no-journal"}})
         EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(' ').toStdString();
     EXPECT_TRUE(CommandLineHelp().contains("--demo"));
-    for (const char* option : {"--no-journal", "--journal-dir DIR", "--load FILE"})
+    for (const char* option :
+         {"--no-journal", "--journal-dir DIR", "--load FILE", "--mqtt URL", "--mqtt-password-file FILE"})
         EXPECT_TRUE(CommandLineHelp().contains(QLatin1String(option))) << option;
     EXPECT_TRUE(CommandLineHelp().contains("--port NAME"));
     EXPECT_TRUE(ParseCommandLine({"zelvox", "--version"}).version);
@@ -88,4 +100,13 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay) {
     EXPECT_EQ(out, QString());
     EXPECT_TRUE(err.startsWith(QStringLiteral("zelvox: --port needs a port name\n"))) << err.toStdString();
     EXPECT_TRUE(err.contains(CommandLineHelp()));
+
+    // A broker URL or password file that cannot work: said at once, status 2, no window.
+    for (const QStringList& bad :
+         {QStringList{"--mqtt", "http://broker/lab"},
+          QStringList{"--mqtt", "mqtt://u@broker/lab", "--mqtt-password-file", "/no/such"}}) {
+        std::tie(code, out, err) = run(bad);
+        EXPECT_EQ(code, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("zelvox: "))) << err.toStdString();
+    }
 }

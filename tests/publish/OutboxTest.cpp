@@ -2,9 +2,12 @@
 // rows to send.
 #include "publish/Outbox.h"
 #include "decode/Reading.h"
+#include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
 #include "record/ReadingRecord.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -79,6 +82,16 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
     };
     EXPECT_EQ(names_(false), "2026-12-08T10-42-06_2 ");
     EXPECT_EQ(names_(true), "2026-12-07T23-00-00 2026-12-08T10-42-06_2 2026-12-08T10-42-06_10 ");
+
+    // Pruning down to nothing spares the journals with unsent rows; a deleted journal's sidecar
+    // goes with it.
+    const int deleted = PruneJournals(
+        tmp.path(), 0, 0, [](const QString& path) { return JournalHasUnsentTail(path.toStdString()); });
+    EXPECT_EQ(deleted, 4);
+    EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name),
+              (QStringList{"2026-12-08T10-42-06.csv", "2026-12-08T10-42-06_2.csv"}));
+    EXPECT_FALSE(
+        QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-09T08-00-00.csv"))));
 }
 
 } // namespace

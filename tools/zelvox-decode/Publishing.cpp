@@ -1,6 +1,7 @@
 #include "Publishing.h"
 
 #include "journal/Journal.h"
+#include "publish/Outbox.h"
 #include "publish/Publisher.h"
 
 #include <QDir>
@@ -28,30 +29,6 @@ const char* const kPublishingUsage =
     "                             under systemd, else one per port under\n"
     "                             $XDG_STATE_HOME/zelvox/decode)\n";
 
-int TakePublishingOption(int argc, char** argv, int& i, PublishingOptions& o, std::string* error) {
-    const std::string arg = argv[i];
-    if (arg == "--mqtt-discovery") {
-        o.discovery = true;
-        return 1;
-    }
-    std::string* value = arg == "--mqtt"                 ? &o.url
-                         : arg == "--mqtt-password-file" ? &o.passwordFile
-                         : arg == "--mqtt-cafile"        ? &o.caFile
-                         : arg == "--mqtt-cert"          ? &o.certFile
-                         : arg == "--mqtt-key"           ? &o.keyFile
-                         : arg == "--mqtt-client-id"     ? &o.clientId
-                         : arg == "--journal-dir"        ? &o.journalDir
-                                                         : nullptr;
-    if (!value)
-        return 0;
-    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-        *error = arg + " needs a value";
-        return -1;
-    }
-    *value = argv[++i];
-    return 1;
-}
-
 DecodePublishing::DecodePublishing() = default;
 
 DecodePublishing::~DecodePublishing() {
@@ -61,14 +38,8 @@ DecodePublishing::~DecodePublishing() {
 bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
                              std::function<void()> onFatal, std::string* error) {
     PublisherOptions p;
-    p.target.caFile = o.caFile;
-    p.target.certFile = o.certFile;
-    p.target.keyFile = o.keyFile;
-    if (!ParseMqttUrl(o.url, p.target, error) || !CompleteMqttTarget(p.target, o.passwordFile, error))
+    if (!MakePublisherOptions(o, portName, &p, error))
         return false;
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    p.clientId = o.clientId.empty() ? DefaultMqttClientId(host, portName) : o.clientId;
     QString dir = QString::fromStdString(o.journalDir);
     // A service of systemd's with a StateDirectory= keeps its journal there.
     const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
@@ -84,7 +55,6 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
             QFileInfo(DefaultJournalDir()).path() + QStringLiteral("/decode/") + QString::fromStdString(port);
     }
     p.journalDir = dir.toStdString();
-    p.discovery = o.discovery;
     p.adoptUnmarked = true;
 
     journal_ = std::make_unique<Journal>(dir);
@@ -92,9 +62,11 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         std::fprintf(stderr, "zelvox-decode: journal off, nothing more is published: %s\n",
                      why.toLocal8Bit().constData());
     });
-    // Journals are not pruned here: one with rows the broker has not acknowledged must stay.
+    // Old journals are pruned as the program's are, but one with rows the broker has not
+    // acknowledged stays.
     const JournalStartup startup =
-        journal_->Start(std::numeric_limits<int>::max(), std::numeric_limits<qint64>::max());
+        journal_->Start(Journal::kKeepFiles, Journal::kKeepBytes,
+                        [](const QString& path) { return JournalHasUnsentTail(path.toStdString()); });
     if (!startup.ok) {
         *error = "cannot keep the journal: " + startup.error.toStdString();
         return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "decode/Reading.h"
+#include "publish/PublishingOptions.h"
 #include "record/ReadingRecord.h"
 
 #include <functional>
@@ -15,23 +16,8 @@ namespace zelvox {
 class Journal;
 class Publisher;
 
-struct PublishingOptions {
-    std::string url, passwordFile, caFile, certFile, keyFile, clientId, journalDir;
-    bool discovery = false;
-    bool Requested() const { return !url.empty(); }
-    // True when any option but --mqtt is given (they need --mqtt).
-    bool AnyCompanion() const {
-        return !passwordFile.empty() || !caFile.empty() || !certFile.empty() || !keyFile.empty() ||
-               !clientId.empty() || !journalDir.empty() || discovery;
-    }
-};
-
 // The lines of the usage text for these options.
 extern const char* const kPublishingUsage;
-
-// Takes argv[i] (and its value, advancing i) when it is one of these options: 1 when taken, 0
-// when it is not one of them, -1 with *error for a missing value.
-int TakePublishingOption(int argc, char** argv, int& i, PublishingOptions& options, std::string* error);
 
 class DecodePublishing {
 public:

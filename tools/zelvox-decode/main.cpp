@@ -34,6 +34,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -91,6 +92,7 @@ void PrintUsage(std::FILE* out) {
 }
 
 bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
+    const std::vector<std::string> args(argv, argv + argc);
     bool haveSource = false;
     bool portMode = false;
     const auto value = [&](int& i, const std::string& arg, std::string& out) {
@@ -112,7 +114,10 @@ bool ParseArgs(int argc, char** argv, Options& options, std::string& error) {
             options.once = true;
             continue;
         }
-        if (const int took = TakePublishingOption(argc, argv, i, options.publishing, &error)) {
+        std::size_t at = static_cast<std::size_t>(i);
+        const int took = TakePublishingOption(args, at, options.publishing, &error);
+        i = static_cast<int>(at);
+        if (took != 0) {
             if (took < 0)
                 return false;
             continue;

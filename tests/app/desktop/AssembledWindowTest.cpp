@@ -13,6 +13,7 @@
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
+#include "support/Broker.h"
 #include "support/Pty.h"
 
 #include <QApplication>
@@ -94,9 +95,8 @@ struct Program {
     ZelvoxApplication app;
     MainWindow* window = nullptr;
 
-    void Start() {
+    void Start(CommandLine options = {}) {
         ASSERT_TRUE(meter.ok());
-        CommandLine options;
         options.port = meter.SlavePath();
         ASSERT_TRUE(app.InitInstance(options));
         window = app.Window();
@@ -328,4 +328,46 @@ TEST(AssembledWindow, MenusAnswerWhileALargeJournalLoads) {
         EXPECT_LE(answeredMs[i], 200) << "click " << i;
     EXPECT_EQ(window->Session().Readings().Count(), 1000000);
     EXPECT_TRUE(window->Notices().last().startsWith(QStringLiteral("Loaded 1000000 rows")));
+}
+
+TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
+    QTemporaryDir dir;
+    zelvox::testing::Broker broker(dir.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    zelvox::testing::Subscriber sink(broker.Port(), "desktop-sink", "lab/desk/reading");
+    ASSERT_TRUE(sink.Start());
+
+    Program program;
+    CommandLine options;
+    options.journalDir = dir.filePath(QStringLiteral("journal"));
+    options.publishing.url = "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/lab/desk";
+    PublisherOptions publishing;
+    ASSERT_TRUE(MakePublisherOptions(options.publishing, "desktop-test", &publishing, &why)) << why;
+    program.app.PublishTo(publishing);
+    ASSERT_NO_FATAL_FAILURE(program.Start(options));
+
+    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    const ReadingsModel& rows = program.window->Session().Readings();
+    for (int round = 0; round < 60 && rows.Count() < 4; ++round) {
+        ASSERT_TRUE(program.meter.Write(*EncodeReading(round % 2 ? "1.250" : "-3.50", 1)));
+        QTest::qWait(100);
+    }
+    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
+    ASSERT_GE(rows.Count(), 4);
+
+    // Every row the table shows arrives once, as the journal holds it (run, Index and texts).
+    ASSERT_TRUE(
+        sink.WaitFor([&](const auto& m) { return static_cast<int>(m.size()) >= rows.Count(); }, 10000));
+    const zelvox::testing::Delivery d = zelvox::testing::CountDelivery(options.journalDir, sink.Messages());
+    EXPECT_TRUE(d.Exact()) << d.Describe();
+    EXPECT_EQ(d.delivered, rows.Count());
+    const std::string last = sink.Messages().back();
+    EXPECT_NE(last.find("\"index\":" + rows.CellText(rows.Count() - 1, 0).toStdString()), std::string::npos)
+        << last;
+    // The progress pane tells the broker's state once it has settled.
+    QLabel* pane = program.window->StatusPane(kProgressPane);
+    for (int i = 0; i < 30 && !pane->text().startsWith(QLatin1String("broker online")); ++i)
+        QTest::qWait(100);
+    EXPECT_TRUE(pane->text().startsWith(QLatin1String("broker online"))) << pane->text().toStdString();
 }
