@@ -425,8 +425,12 @@ private:
     }
 
     int PortLost(int error) {
-        std::fprintf(stderr, "zelvox-decode: port %s: %s\n", device_.c_str(),
-                     error != 0 ? std::strerror(error) : "hung up (device unplugged?)");
+        // A device that went away ends reads with end of file or, as often, EIO: both are an
+        // unplugged adapter, and are said so.
+        if (error == 0 || error == EIO)
+            std::fprintf(stderr, "zelvox-decode: port %s: hung up (device unplugged?)\n", device_.c_str());
+        else
+            std::fprintf(stderr, "zelvox-decode: port %s: %s\n", device_.c_str(), std::strerror(error));
         port_->Close();
         framer_.Reset();
         if (options_.once)
