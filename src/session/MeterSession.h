@@ -10,6 +10,7 @@
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
 #include "decode/Statistics.h"
+#include "link/LinkEvent.h"
 #include "link/StartResult.h"
 #include "record/ReadingRecord.h"
 #include "session/ReadingsModel.h"
@@ -125,9 +126,15 @@ signals:
     void dataReset();
     // A load has filled the history: the graph's and the gauge's turn, with its last reading.
     void readingsLoaded(const zelvox::Reading& last);
+    // What the user must hear about the running link: no data for a while, a port that went
+    // away and came back. A notice is withdrawn when it stops being true (data came, STOP).
+    void linkNotice(const QString& text);
+    void linkNoticeWithdrawn(const QString& text);
 
 private:
     void MirrorFrame(const Frame& frame);
+    void OnLinkChanged(LinkEvent event, int error);
+    void WithdrawLinkNotice(QString& text);
     void ArmDispatchTimer();
 
     const Settings& settings_;
@@ -137,6 +144,9 @@ private:
     ReadingsModel* readings_ = nullptr; // child object
     QTimer* dispatchTimer_ = nullptr;   // child object
     int run_ = 1;                       // the run of the table: one more at each RESET
+    QString runPort_;                   // the port of the running acquisition
+    QString silenceNotice_;             // the link notices standing, empty when none
+    QString lostNotice_;
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;
