@@ -9,6 +9,8 @@
 #include "session/MeterSession.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -46,4 +48,38 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
     QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() > rows, 5000);
     frame->PanelPane()->findChild<QPushButton*>(ControlName(kStopButton))->click();
     EXPECT_FALSE(frame->Session().IsRunning());
+}
+
+TEST(ExportCommands, SaveDialogsOpenWhereTheLastSaveWentInThisRun) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.journal = false;
+    ASSERT_TRUE(app.InitInstance(options));
+    MainWindow* frame = app.Window();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("a")) && QDir(dir.path()).mkpath(QStringLiteral("b")));
+    const struct {
+        int command;
+        QString chosen; // empty: the dialog is cancelled
+    } saves[] = {
+        {kCmdSaveText, dir.filePath(QStringLiteral("a/table"))},
+        {kCmdExportGraph, dir.filePath(QStringLiteral("b/graph.bmp"))},
+        {kCmdSaveExcel, QString()},
+        {kCmdSaveText, QString()},
+    };
+    QStringList openedIn;
+    for (const auto& save : saves) {
+        ModalWatcher watcher;
+        if (!save.chosen.isEmpty())
+            watcher.onFileDialog = zelvox::testing::ChoosePath(save.chosen);
+        frame->Command(save.command)->trigger();
+        ASSERT_EQ(watcher.dialogs.size(), 1u);
+        openedIn << watcher.dialogs[0].directory;
+    }
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("a/table.txt"))));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("b/graph.bmp"))));
+    const QString b = QDir(dir.filePath(QStringLiteral("b"))).absolutePath();
+    EXPECT_EQ(openedIn, QStringList({QDir::currentPath(),
+                                     QDir(dir.filePath(QStringLiteral("a"))).absolutePath(), b, b}))
+        << "a cancelled dialog leaves the folder as it was";
 }

@@ -3,11 +3,17 @@
 #include "dialogs/ModalProbe.h"
 #include "res/ControlIds.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace zelvox {
 namespace {
@@ -85,6 +91,66 @@ TEST(PortSettingsDialog, SliderTextFollowsThePosition) {
     EXPECT_EQ(dialog.RateSlider()->windowTitle(), QStringLiteral("Sampling Rate:   5/Minute"));
     EXPECT_EQ(dialog.RateSlider()->accessibleName(), QStringLiteral("Sampling Rate:   5/Minute"));
     EXPECT_EQ(dialog.RateSlider()->toolTip(), QStringLiteral("Sampling Rate:   5/Minute"));
+}
+
+// The tooltip's window while one is shown.
+QWidget* ToolTipWindow() {
+    for (QWidget* w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String("qtooltip_label") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+TEST(PortSettingsDialog, TheRateIsShownWhileChosenAndMouseAndKeysReachEveryRate) {
+    Settings settings;
+    settings.samplingRate = 1;
+    PortSettingsDialog dialog(settings, nullptr, Fixed(kThreePorts));
+    dialog.show();
+    QSlider* slider = dialog.RateSlider();
+    std::set<int> reached;
+    QStringList mismatches;
+    QObject::connect(slider, &QSlider::valueChanged, [&](int rate) {
+        reached.insert(rate);
+        const QString text = PortSettingsDialog::RateText(rate);
+        if (dialog.RateLabel()->text() != text || !QToolTip::isVisible() || QToolTip::text() != text)
+            mismatches << text;
+    });
+    const auto send = [&](QEvent::Type type, QPoint at) {
+        QMouseEvent event(type, at, slider->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(slider, &event);
+    };
+
+    // Dragging the thumb pixel by pixel from the far left to the far right.
+    const QPoint grip = dialog.RateThumb().center();
+    send(QEvent::MouseButtonPress, grip);
+    ASSERT_NE(ToolTipWindow(), nullptr) << "pressing the thumb shows the rate";
+    const int tipAtLeft = ToolTipWindow()->x();
+    for (int x = grip.x(); x <= slider->width(); ++x)
+        send(QEvent::MouseMove, QPoint(x, grip.y()));
+    ASSERT_NE(ToolTipWindow(), nullptr);
+    EXPECT_GT(ToolTipWindow()->x() - tipAtLeft, slider->width() * 3 / 4) << "the tooltip follows the thumb";
+    send(QEvent::MouseButtonRelease, QPoint(slider->width(), grip.y()));
+    EXPECT_EQ(slider->value(), 120);
+    EXPECT_EQ(reached.size(), 119u) << "the mouse skipped rates";
+
+    // The keys, one rate at a time, and to both ends.
+    reached.clear();
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Home);
+    EXPECT_EQ(slider->value(), 1);
+    for (int i = 1; i < 120; ++i)
+        QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_EQ(reached.size(), 120u) << "the keys skipped rates";
+    QTest::keyClick(slider, Qt::Key_PageDown);
+    QTest::keyClick(slider, Qt::Key_Left);
+    EXPECT_TRUE(mismatches.isEmpty()) << mismatches.join(QLatin1Char(',')).toStdString();
+
+    // The rate chosen is the rate shown.
+    const QString shown = dialog.RateLabel()->text();
+    dialog.OkButton()->click();
+    EXPECT_EQ(PortSettingsDialog::RateText(settings.samplingRate), shown);
+    EXPECT_EQ(settings.samplingRate, 109);
 }
 
 TEST(PortSettingsDialog, OkTakesSelectionNameAndRate) {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QRegularExpression>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -240,6 +241,37 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
     EXPECT_FALSE(seen.toFile);
     EXPECT_GE(seen.rangeControls, 3) << "the dialog's controls were found";
     EXPECT_TRUE(seen.enabled.isEmpty()) << seen.enabled.join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(GraphFixture, PrintingFailuresAreSaidAndACancelledDialogIsNot) {
+    // A job that cannot be finished names its reason.
+    QPrinter toFile(QPrinter::HighResolution);
+    toFile.setOutputFormat(QPrinter::PdfFormat);
+    toFile.setOutputFileName(zelvox::testing::UncreatablePath(dir, QStringLiteral("graph.pdf")));
+    EXPECT_EQ(PrintGraphFailure(*graph, toFile),
+              QStringLiteral("%1 could not be written.").arg(toFile.outputFileName()));
+
+    if (!QPrinterInfo::availablePrinterNames().isEmpty()) {
+        GTEST_SKIP() << "a printer is installed here: the job would be printed";
+    }
+    const struct {
+        bool print; // else the dialog is cancelled
+        const char* box;
+    } cases[] = {{false, nullptr}, {true, "print graph error\nNo printer is installed"}};
+    for (const auto& c : cases) {
+        ModalWatcher watcher;
+        watcher.onOtherModal = [&](QWidget* w) {
+            if (auto* dialog = qobject_cast<QPrintDialog*>(w))
+                c.print ? dialog->accept() : dialog->reject();
+        };
+        graph->PrintGraph();
+        EXPECT_EQ(watcher.others, 1);
+        ASSERT_EQ(watcher.boxes.size(), c.box ? 1u : 0u) << c.print;
+        if (c.box) {
+            EXPECT_TRUE(watcher.boxes[0].text.startsWith(QLatin1String(c.box)))
+                << watcher.boxes[0].text.toStdString();
+        }
+    }
 }
 
 } // namespace
