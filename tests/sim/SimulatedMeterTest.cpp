@@ -10,21 +10,26 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <numeric>
 #include <set>
 
 namespace zelvox {
 namespace {
 
-TEST(DemoScenario, EveryDisplayEncodesAndDecodesToItsText) {
+TEST(DemoScenario, MinutesPerFunctionOfSlowDriftWithNoiseSpikesAndOneOverload) {
     std::vector<Frame> frames;
     QString error;
     const std::vector<ScenarioStep> steps = DemoScenario(1);
     ASSERT_TRUE(ScenarioFrames(steps, &frames, &error)) << error.toStdString();
-    std::set<int> functions;
-    bool overload = false, negative = false;
-    std::set<double> dcVolts;
+    // Every display decodes to its text; the values of each function in order, and the overloads.
+    std::vector<std::pair<int, std::vector<double>>> runs;
+    std::map<int, long long> framesOf;
+    int overloads = 0;
     std::size_t at = 0;
     for (const ScenarioStep& step : steps) {
         ASSERT_GE(step.frames, 1);
@@ -33,22 +38,48 @@ TEST(DemoScenario, EveryDisplayEncodesAndDecodesToItsText) {
         ASSERT_TRUE(CheckFrame(frame)) << step.text;
         const Reading r = DecodeFrame(frame);
         EXPECT_EQ(r.functionCode, step.functionCode) << step.text;
-        functions.insert(r.functionCode);
+        framesOf[r.functionCode] += step.frames;
+        if (runs.empty() || runs.back().first != r.functionCode)
+            runs.push_back({r.functionCode, {}});
         if (IsOverload(r.value)) {
-            overload = true;
+            ++overloads;
             continue;
         }
         EXPECT_DOUBLE_EQ(r.value, std::strtod(step.text.c_str(), nullptr)) << step.text;
-        negative = negative || r.value < 0;
-        if (r.functionCode == 1)
-            dcVolts.insert(r.value);
+        runs.back().second.push_back(r.value);
     }
     EXPECT_EQ(at, frames.size());
-    for (int code : {1, 2, 3, 6, 12, 18, 20, 23, 26, 27})
-        EXPECT_TRUE(functions.count(code)) << "function " << code << " missing";
-    EXPECT_TRUE(overload);
-    EXPECT_TRUE(negative);
-    EXPECT_GT(dcVolts.size(), 8u) << "DC volts do not drift";
+    EXPECT_EQ(overloads, 1);
+
+    const struct {
+        int functionCode;
+        double drift; // from the first minute's mean to the last minute's, at least
+        double step;  // the largest change between two displays but for the spikes
+    } expected[] = {{kDcVolt, 0.08, 0.01}, {kKiloOhm, 0.06, 0.015}, {kAcVolt, -1.0, 2.0}};
+    ASSERT_EQ(runs.size(), std::size(expected));
+    constexpr long long kFramesPerMinute = 60 * 2400 / 200; // 20 bytes of 10 bits each
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const auto& [code, values] = runs[i];
+        SCOPED_TRACE(code);
+        EXPECT_EQ(code, expected[i].functionCode);
+        EXPECT_GE(framesOf[code], 2 * kFramesPerMinute) << "a few minutes per function";
+        const std::size_t minute = values.size() / 3;
+        const auto mean = [&](std::size_t from) {
+            return std::accumulate(values.begin() + static_cast<std::ptrdiff_t>(from),
+                                   values.begin() + static_cast<std::ptrdiff_t>(from + minute), 0.0) /
+                   static_cast<double>(minute);
+        };
+        if (expected[i].drift > 0) {
+            EXPECT_GT(mean(values.size() - minute) - mean(0), expected[i].drift) << "the value drifts";
+        }
+        int jumps = 0;
+        std::set<double> distinct(values.begin(), values.end());
+        for (std::size_t k = 1; k < values.size(); ++k)
+            jumps += std::abs(values[k] - values[k - 1]) > expected[i].step ? 1 : 0;
+        EXPECT_GE(jumps, 2) << "no spike";
+        EXPECT_LE(jumps, 12) << "more than an occasional spike";
+        EXPECT_GT(distinct.size(), 20u) << "no noise";
+    }
     // The same seed gives the same scenario; another seed other values.
     std::vector<Frame> again, other;
     ASSERT_TRUE(ScenarioFrames(DemoScenario(1), &again, &error));
