@@ -47,14 +47,15 @@ struct Measurement {
     double overloadAt;         // the probes lifted off for a few seconds at t (negative: never)
 };
 
-// A NiMH cell on its charger: a quick rise, then a slow approach to full charge.
+// A lithium cell on its charger, from empty (2.5 V) towards full (4.2 V): a quick rise, then a
+// slow approach. Large enough on the 6 V range for the graph to show the trend at once.
 double ChargingCell(double t) {
-    return 1.250 + 0.170 * (1.0 - std::exp(-3.0 * t));
+    return 2.500 + 1.700 * (1.0 - std::exp(-3.0 * t));
 }
 
-// A 4.7 kOhm resistor warming in the air of a power supply: its resistance creeps up.
+// A 4.7 kOhm thermistor (NTC) warming up in the hand: its resistance falls.
 double WarmingResistor(double t) {
-    return 4.700 + 0.120 * (1.0 - std::exp(-2.5 * t));
+    return 4.700 - 1.800 * (1.0 - std::exp(-2.5 * t));
 }
 
 // The mains, wandering a few volts around 230 V with the load on the grid.
@@ -63,9 +64,9 @@ double Mains(double t) {
 }
 
 constexpr Measurement kMeasurements[] = {
-    {kDcVolt, 3, 3, ChargingCell, 0.002, 0.060, -1.0},
-    {kKiloOhm, 3, 3, WarmingResistor, 0.003, 0.150, 0.8},
-    {kAcVolt, 1, 3, Mains, 0.4, 9.0, -1.0},
+    {kDcVolt, 3, 3, ChargingCell, 0.004, 0.500, -1.0},
+    {kKiloOhm, 3, 3, WarmingResistor, 0.006, 0.600, 0.8},
+    {kAcVolt, 1, 3, Mains, 0.4, 25.0, -1.0},
 };
 
 // Every this many displays one of them is a spike (a contact bounce, a switching surge).

@@ -16,8 +16,8 @@ struct ScenarioStep {
     int frames = 1;       // how many frames in a row show it
 };
 
-// The demo: three minutes each of a cell charging (DC volts), a resistor warming up (kilohms,
-// with the probes lifted off for a few seconds: overload) and the mains (AC volts), each value
+// The demo: three minutes each of a lithium cell charging (DC volts), a thermistor warming up
+// (kilohms, with the probes lifted off for a few seconds: overload) and the mains (AC volts), each value
 // drifting slowly with a little noise and the occasional spike. Deterministic for a seed.
 std::vector<ScenarioStep> DemoScenario(unsigned seed = 1);
 
