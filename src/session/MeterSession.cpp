@@ -208,9 +208,9 @@ void MeterSession::ArmDispatchTimer() {
 void MeterSession::OnLinkChanged(LinkEvent event, int error) {
     switch (event) {
     case LinkEvent::Silent:
-        silenceNotice_ = QStringLiteral("No data from %1 \u2014 check: meter on, its serial output enabled, "
-                                        "the right port")
-                             .arg(runPort_);
+        silenceNotice_ =
+            QStringLiteral("No data from %1 \u2014 check: meter on, serial output enabled, right port")
+                .arg(runPort_);
         emit linkNotice(silenceNotice_);
         break;
     case LinkEvent::Heard:
