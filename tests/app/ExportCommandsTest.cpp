@@ -55,31 +55,24 @@ TEST(ExportCommands, SaveDialogsOpenWhereTheLastSaveWentInThisRun) {
     CommandLine options;
     options.journal = false;
     ASSERT_TRUE(app.InitInstance(options));
-    MainWindow* frame = app.Window();
     QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("a")) && QDir(dir.path()).mkpath(QStringLiteral("b")));
-    const struct {
-        int command;
-        QString chosen; // empty: the dialog is cancelled
-    } saves[] = {
-        {kCmdSaveText, dir.filePath(QStringLiteral("a/table"))},
-        {kCmdExportGraph, dir.filePath(QStringLiteral("b/graph.bmp"))},
-        {kCmdSaveExcel, QString()},
-        {kCmdSaveText, QString()},
-    };
+    const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
+    ASSERT_TRUE(QDir().mkdir(a) && QDir().mkdir(b));
+    // Each command with what the user chooses (nothing: cancelled), and where its dialog opened.
+    const std::pair<int, QString> saves[] = {{kCmdSaveText, a + QStringLiteral("/table")},
+                                             {kCmdExportGraph, b + QStringLiteral("/graph.bmp")},
+                                             {kCmdSaveExcel, QString()},
+                                             {kCmdSaveText, QString()}};
     QStringList openedIn;
-    for (const auto& save : saves) {
+    for (const auto& [command, chosen] : saves) {
         ModalWatcher watcher;
-        if (!save.chosen.isEmpty())
-            watcher.onFileDialog = zelvox::testing::ChoosePath(save.chosen);
-        frame->Command(save.command)->trigger();
+        if (!chosen.isEmpty())
+            watcher.onFileDialog = zelvox::testing::ChoosePath(chosen);
+        app.Window()->Command(command)->trigger();
         ASSERT_EQ(watcher.dialogs.size(), 1u);
         openedIn << watcher.dialogs[0].directory;
     }
-    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("a/table.txt"))));
-    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("b/graph.bmp"))));
-    const QString b = QDir(dir.filePath(QStringLiteral("b"))).absolutePath();
-    EXPECT_EQ(openedIn, QStringList({QDir::currentPath(),
-                                     QDir(dir.filePath(QStringLiteral("a"))).absolutePath(), b, b}))
-        << "a cancelled dialog leaves the folder as it was";
+    EXPECT_TRUE(QFile::exists(a + QStringLiteral("/table.txt")) &&
+                QFile::exists(b + QStringLiteral("/graph.bmp")));
+    EXPECT_EQ(openedIn, QStringList({QDir::currentPath(), a, b, b}));
 }
