@@ -28,7 +28,7 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kPausedPoll{10};   // how often an idle worker looks at `paused` again
-constexpr milliseconds kRetryDelay{10};   // between reads of a port that reports errors
+constexpr milliseconds kRetryDelay{10};   // after a read that was cancelled but not by STOP
 constexpr milliseconds kFramePause{5};    // after each accepted frame
 constexpr milliseconds kStartSettle{100}; // START waits this long before reporting success
 constexpr std::size_t kMaxQueued = 4096;  // frames held for a UI thread that does not drain them
