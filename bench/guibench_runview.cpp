@@ -1,0 +1,180 @@
+// The Run View on a long run (offscreen platform), printing its figures:
+//   - a journal of ROWS readings (default 10,000,000: 23 days at 5 a second, with stops,
+//     function changes, overloads and single-reading spikes) read into the window: the time to
+//     the first picture and to the whole run drawn, and the memory per reading (the index's own
+//     count and the growth of the process's resident memory);
+//   - frames in a 1600 x 900 plot at zoom levels from the whole run down to single readings,
+//     panning at each: the 99th percentile and the longest frame per level;
+//   - live: the work each new reading costs (index, then one frame of a following view) with 10
+//     readings in the run and with 10,000,000.
+//
+//   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
+#include "journal/JournalLoader.h"
+#include "panes/RunPlot.h"
+#include "panes/RunViewWindow.h"
+#include "runview/RunIndex.h"
+#include "support/RunJournal.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <string>
+#include <vector>
+
+using namespace zelvox;
+
+namespace {
+
+double ResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
+}
+
+// CPU seconds this process has used, all threads.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+double FrameMs(const RunPlot& plot, QImage& image) {
+    QElapsedTimer t;
+    t.start();
+    QPainter p(&image);
+    plot.Render(p, image.rect());
+    p.end();
+    return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
+
+// The nanoseconds one more reading costs an index that holds `held` readings.
+double AppendNs(std::int64_t held) {
+    RunIndex index;
+    const std::int64_t start = 1796726526000;
+    for (std::int64_t i = 0; i < held; ++i)
+        index.Append(start + i * 200, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+    // The next readings, each timed alone; the mean of many single appends.
+    constexpr int kTimed = 2000;
+    double total = 0;
+    for (int k = 0; k < kTimed; ++k) {
+        const std::int64_t i = held + k;
+        const auto t0 = std::chrono::steady_clock::now();
+        index.Append(start + i * 200, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+        total += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+    }
+    return total / kTimed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::int64_t rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000;
+    QTemporaryDir dir;
+    const QString path = argc > 2 ? QString::fromLocal8Bit(argv[2]) : dir.filePath(QStringLiteral("run.csv"));
+    if (!QFileInfo::exists(path)) {
+        QElapsedTimer t;
+        t.start();
+        testing::WriteRunJournal(path.toStdString(), rows, 1'000'000);
+        std::printf("wrote %lld readings (%.0f MB) in %.1f s\n", static_cast<long long>(rows),
+                    static_cast<double>(QFileInfo(path).size()) / 1e6, static_cast<double>(t.elapsed()) / 1e3);
+    }
+
+    // The journal reader alone, for comparison: the floor of the time to the whole run.
+    {
+        QElapsedTimer t;
+        t.start();
+        const JournalReport r = ReadJournal(path, [](std::vector<JournalRow>&&) {});
+        std::printf("journal reader alone: %lld rows in %lld ms\n", static_cast<long long>(r.rows),
+                    static_cast<long long>(t.elapsed()));
+    }
+
+    // Open: first picture, whole run drawn, memory.
+    malloc_trim(0);
+    const double rssBefore = ResidentMiB();
+    RunViewWindow window;
+    window.resize(1600 + 100, 900 + 200);
+    window.show();
+    QElapsedTimer open;
+    open.start();
+    const double cpuBefore = CpuSeconds();
+    window.Open({path});
+    double firstPicture = -1;
+    while (window.IsReading()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (firstPicture < 0 && window.Index().Size() > 0) {
+            window.Plot().repaint();
+            firstPicture = static_cast<double>(open.nsecsElapsed()) / 1e6;
+        }
+    }
+    QApplication::processEvents();
+    window.Plot().repaint();
+    const double whole = static_cast<double>(open.nsecsElapsed()) / 1e6;
+    malloc_trim(0);
+    const double rssAfter = ResidentMiB();
+    const RunIndex& index = window.Index();
+    const double n = static_cast<double>(index.Size());
+    std::printf("open %lld readings: first picture %.0f ms, whole run drawn %.0f ms (CPU %.1f s, both threads)\n",
+                static_cast<long long>(index.Size()), firstPicture, whole, CpuSeconds() - cpuBefore);
+    std::printf("memory: index %.2f bytes/reading; resident growth %.2f bytes/reading (%.0f MiB)\n",
+                static_cast<double>(index.MemoryBytes()) / n, (rssAfter - rssBefore) * 1048576.0 / n,
+                rssAfter - rssBefore);
+    std::printf("segments %zu, lanes %zu\n", index.Segments().size(), index.Lanes().size());
+
+    // Frames in 1600 x 900, panning at each zoom level.
+    RunPlot& plot = window.Plot();
+    plot.resize(1600, 900);
+    QImage image(1600, 900, QImage::Format_RGB32);
+    const double first = static_cast<double>(index.Store().Time(0));
+    const double last = static_cast<double>(index.Store().Time(index.Size() - 1));
+    std::vector<double> all;
+    std::printf("%14s %8s %8s %8s\n", "span", "p50 ms", "p99 ms", "max ms");
+    for (double span = last - first; span >= 400; span /= 4) {
+        std::vector<double> frames;
+        for (int k = 0; k < 60; ++k) {
+            // Across the whole run, landing on stops, function changes and spikes alike.
+            const double from = first + (last - first - span) * (k / 59.0);
+            plot.ShowSpan(from, from + span);
+            frames.push_back(FrameMs(plot, image));
+        }
+        all.insert(all.end(), frames.begin(), frames.end());
+        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, Percentile(frames, 0.5), Percentile(frames, 0.99),
+                    *std::max_element(frames.begin(), frames.end()));
+    }
+    std::printf("all frames: p99 %.2f ms, max %.2f ms (%zu frames)\n", Percentile(all, 0.99),
+                *std::max_element(all.begin(), all.end()), all.size());
+
+    // Live: one reading's work, with 10 readings in the run and with 10 M.
+    for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
+        std::printf("live: append with %lld readings held: %.0f ns\n", static_cast<long long>(held), AppendNs(held));
+    // A following view draws one frame per reading: the last minutes of the run.
+    std::vector<double> follow;
+    for (int k = 0; k < 50; ++k) {
+        plot.ShowSpan(last - 600'000 - k * 200, last - k * 200);
+        follow.push_back(FrameMs(plot, image));
+    }
+    const double frame = Percentile(follow, 0.5);
+    std::printf("live: a following frame (10 minutes shown, 1600x900) %.2f ms; at 120 readings a minute "
+                "that is %.3f %% of a core while the window shows, the index alone %.5f %%\n",
+                frame, frame * 2 / 10, AppendNs(10'000'000) * 2 / 1e7);
+    return 0;
+}
