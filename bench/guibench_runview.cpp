@@ -27,8 +27,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <malloc.h>
-#include <sys/resource.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace zelvox;
@@ -54,7 +54,8 @@ double CpuSeconds() {
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+    return v.empty() ? 0
+                     : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 double FrameMs(const RunPlot& plot, QImage& image) {
@@ -96,7 +97,8 @@ int main(int argc, char** argv) {
         t.start();
         testing::WriteRunJournal(path.toStdString(), rows, 1'000'000);
         std::printf("wrote %lld readings (%.0f MB) in %.1f s\n", static_cast<long long>(rows),
-                    static_cast<double>(QFileInfo(path).size()) / 1e6, static_cast<double>(t.elapsed()) / 1e3);
+                    static_cast<double>(QFileInfo(path).size()) / 1e6,
+                    static_cast<double>(t.elapsed()) / 1e3);
     }
 
     // The journal reader alone, for comparison: the floor of the time to the whole run.
@@ -133,8 +135,9 @@ int main(int argc, char** argv) {
     const double rssAfter = ResidentMiB();
     const RunIndex& index = window.Index();
     const double n = static_cast<double>(index.Size());
-    std::printf("open %lld readings: first picture %.0f ms, whole run drawn %.0f ms (CPU %.1f s, both threads)\n",
-                static_cast<long long>(index.Size()), firstPicture, whole, CpuSeconds() - cpuBefore);
+    std::printf(
+        "open %lld readings: first picture %.0f ms, whole run drawn %.0f ms (CPU %.1f s, both threads)\n",
+        static_cast<long long>(index.Size()), firstPicture, whole, CpuSeconds() - cpuBefore);
     std::printf("memory: index %.2f bytes/reading; resident growth %.2f bytes/reading (%.0f MiB)\n",
                 static_cast<double>(index.MemoryBytes()) / n, (rssAfter - rssBefore) * 1048576.0 / n,
                 rssAfter - rssBefore);
@@ -157,15 +160,16 @@ int main(int argc, char** argv) {
             frames.push_back(FrameMs(plot, image));
         }
         all.insert(all.end(), frames.begin(), frames.end());
-        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, Percentile(frames, 0.5), Percentile(frames, 0.99),
-                    *std::max_element(frames.begin(), frames.end()));
+        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, Percentile(frames, 0.5),
+                    Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
     }
     std::printf("all frames: p99 %.2f ms, max %.2f ms (%zu frames)\n", Percentile(all, 0.99),
                 *std::max_element(all.begin(), all.end()), all.size());
 
     // Live: one reading's work, with 10 readings in the run and with 10 M.
     for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
-        std::printf("live: append with %lld readings held: %.0f ns\n", static_cast<long long>(held), AppendNs(held));
+        std::printf("live: append with %lld readings held: %.0f ns\n", static_cast<long long>(held),
+                    AppendNs(held));
     // A following view draws one frame per reading: the last minutes of the run.
     std::vector<double> follow;
     for (int k = 0; k < 50; ++k) {

@@ -74,11 +74,13 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
     layout->addWidget(readout_);
     setCentralWidget(central);
     hover_ = new QLabel(this);
+    hover_->setObjectName(QStringLiteral("RunHover"));
     progress_ = new QLabel(this);
     statusBar()->addWidget(hover_, 1);
     statusBar()->addPermanentWidget(progress_);
     growth_ = new QTimer(this);
     growth_->setSingleShot(true);
+    // Live readings show within a frame; a file being read redraws a few times a second.
     growth_->setInterval(30);
     connect(growth_, &QTimer::timeout, this, [this] {
         plot_->DataGrew();
@@ -144,7 +146,7 @@ void RunViewWindow::AddRows(const std::vector<JournalRow>& rows, qint64 run) {
 
 void RunViewWindow::ScheduleGrowth() {
     if (!growth_->isActive())
-        growth_->start();
+        growth_->start(feed_ ? 250 : 30);
 }
 
 void RunViewWindow::Open(const QStringList& paths) {

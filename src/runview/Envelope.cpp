@@ -59,7 +59,7 @@ std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, co
         for (std::int64_t at = std::max(seg->begin, first); at < end;) {
             const std::int64_t x = scale.Column(store.Time(at));
             const std::int64_t next = PastColumn(store, scale, x, at, end);
-            const RangeSummary s = store.Summarise(at, next);
+            const RangeSummary s = store.Extent(at, next);
             if (lane.empty() || lane.back().x != x) {
                 EnvelopeColumn c;
                 c.x = x;

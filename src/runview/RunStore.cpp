@@ -51,6 +51,17 @@ void RangeSummary::AppendValue(double v) {
     last = v;
 }
 
+void RunStore::NodeBlocks::PushBack(const Node& n) {
+    if ((size_ & ((1 << kBits) - 1)) == 0)
+        blocks_.push_back(std::make_unique<Node[]>(std::size_t{1} << kBits));
+    blocks_.back()[static_cast<std::size_t>(size_ & ((1 << kBits) - 1))] = n;
+    ++size_;
+}
+
+std::size_t RunStore::NodeBlocks::Bytes() const {
+    return blocks_.capacity() * sizeof(blocks_[0]) + blocks_.size() * (sizeof(Node) << kBits);
+}
+
 RunStore::RunStore() = default;
 RunStore::~RunStore() = default;
 
@@ -121,15 +132,22 @@ void RunStore::CloseNodes(std::int64_t end) {
         const std::int64_t begin = end - span;
         RangeSummary s;
         for (std::int64_t at = begin; at < end; at += childSpan) {
-            const RangeSummary child =
-                k == 0 ? Single(at) : FromNode(levels_[k - 1][static_cast<std::size_t>(at / childSpan)]);
+            const RangeSummary child = k == 0 ? Single(at) : FromNode(levels_[k - 1][at / childSpan]);
             s.Append(child, at > begin ? PairArea(at) : 0.0);
         }
-        levels_[k].push_back(ToNode(s));
+        levels_[k].PushBack(ToNode(s));
     }
 }
 
 RangeSummary RunStore::Summarise(std::int64_t begin, std::int64_t end) const {
+    return Sum<true>(begin, end);
+}
+
+RangeSummary RunStore::Extent(std::int64_t begin, std::int64_t end) const {
+    return Sum<false>(begin, end);
+}
+
+template <bool kFull> RangeSummary RunStore::Sum(std::int64_t begin, std::int64_t end) const {
     RangeSummary s;
     begin = std::max<std::int64_t>(begin, 0);
     end = std::min(end, size_);
@@ -144,9 +162,32 @@ RangeSummary RunStore::Summarise(std::int64_t begin, std::int64_t end) const {
             span = next;
             ++level;
         }
-        const RangeSummary piece =
-            level < 0 ? Single(at) : FromNode(levels_[level][static_cast<std::size_t>(at / span)]);
-        s.Append(piece, at > begin ? PairArea(at) : 0.0);
+        if constexpr (kFull) {
+            const RangeSummary piece = level < 0 ? Single(at) : FromNode(levels_[level][at / span]);
+            s.Append(piece, at > begin ? PairArea(at) : 0.0);
+        } else if (level < 0) {
+            const double v = Value(at);
+            if (IsOverload(v)) {
+                ++(v > 0 ? s.overHigh : s.overLow);
+            } else {
+                s.min = s.count ? std::min(s.min, v) : v;
+                s.max = s.count ? std::max(s.max, v) : v;
+                s.first = s.count ? s.first : v;
+                s.last = v;
+                ++s.count;
+            }
+        } else {
+            const Node& n = levels_[level][at / span];
+            s.overHigh += n.overHigh;
+            s.overLow += n.overLow;
+            if (n.count > 0) {
+                s.min = s.count ? std::min(s.min, n.min) : n.min;
+                s.max = s.count ? std::max(s.max, n.max) : n.max;
+                s.first = s.count ? s.first : n.first;
+                s.last = n.last;
+                s.count += n.count;
+            }
+        }
         at += span;
     }
     return s;
@@ -156,8 +197,7 @@ std::size_t RunStore::MemoryBytes() const {
     std::size_t bytes =
         sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(ChunkData);
     for (const auto& level : levels_)
-        // A deque keeps its nodes in blocks of 512 bytes, and a map of pointers to them.
-        bytes += (level.size() * sizeof(Node) / 512 + 1) * (512 + sizeof(void*));
+        bytes += level.Bytes();
     return bytes;
 }
 

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -59,6 +58,9 @@ public:
 
     // The summary of readings [begin, end).
     RangeSummary Summarise(std::int64_t begin, std::int64_t end) const;
+    // Only what a picture needs of readings [begin, end): count, min, max, first, last and the
+    // overloads (mean, deviations and integral left at 0). Cheaper than Summarise.
+    RangeSummary Extent(std::int64_t begin, std::int64_t end) const;
     // The integral of the pair (i - 1, i): zero across a segment start or an overload.
     double PairArea(std::int64_t i) const;
 
@@ -80,6 +82,23 @@ private:
         std::array<std::uint8_t, kChunkSize> mark;
     };
 
+    // Nodes in blocks of a power of two: found with a shift, never moved when more come.
+    class NodeBlocks {
+    public:
+        static constexpr int kBits = 12;
+        const Node& operator[](std::int64_t i) const {
+            return blocks_[static_cast<std::size_t>(i >> kBits)]
+                          [static_cast<std::size_t>(i & ((1 << kBits) - 1))];
+        }
+        void PushBack(const Node& n);
+        std::size_t Bytes() const;
+
+    private:
+        std::vector<std::unique_ptr<Node[]>> blocks_;
+        std::int64_t size_ = 0;
+    };
+
+    template <bool kFull> RangeSummary Sum(std::int64_t begin, std::int64_t end) const;
     const ChunkData& Chunk(std::int64_t i) const {
         return *chunks_[static_cast<std::size_t>(i >> kChunkBits)];
     }
@@ -90,7 +109,7 @@ private:
     void CloseNodes(std::int64_t end);
 
     std::vector<std::unique_ptr<ChunkData>> chunks_;
-    std::array<std::deque<Node>, kLevels> levels_; // levels_[k] nodes cover kFanOut^(k+1) readings
+    std::array<NodeBlocks, kLevels> levels_; // levels_[k] nodes cover kFanOut^(k+1) readings
     std::int64_t size_ = 0;
 };
 

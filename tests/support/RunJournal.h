@@ -20,7 +20,7 @@ struct RunJournalFacts {
     double spikeValue = 0;
 };
 
-// Writes rows readings to path; every spikeEvery-th reading (from spikeEvery/2) is a spike.
+// Writes rows readings to path; every spikeEvery-th reading (from spikeEvery/2 + 777) is a spike.
 inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t rows, std::int64_t spikeEvery,
                                        std::int64_t startMs = 1796726526000, int utcOffset = 3600) {
     RunJournalFacts facts;
@@ -30,12 +30,13 @@ inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t row
         return facts;
     std::string out = CsvHeader();
     std::int64_t ms = startMs, index = 1;
-    facts.firstMs = ms;
     for (std::int64_t i = 0; i < rows; ++i) {
         // A stop of five minutes every 100,000 readings (about five and a half hours).
         if (i > 0 && i % 100'000 == 0)
             ms += 300'000;
         ms += 200 + (i * 7919) % 9; // a little jitter, no gaps
+        if (i == 0)
+            facts.firstMs = ms;
         // A tenth of each stretch of 100,000 readings measures a current.
         const bool current = i % 100'000 >= 90'000;
         Reading r;
@@ -48,7 +49,7 @@ inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t row
                 : std::round((5 + 0.5 * std::sin(phase) + 0.01 * static_cast<double>(i % 13)) * 1000) / 1000;
         if (i % 250'000 >= 1000 && i % 250'000 < 1020)
             r.value = (i % 2) ? kOverload : -kOverload; // an open input: "0L", "-0L"
-        if (spikeEvery > 0 && i % spikeEvery == spikeEvery / 2 && !current) {
+        if (spikeEvery > 0 && i % spikeEvery == spikeEvery / 2 + 777 && !current) {
             r.value = facts.spikeValue;
             facts.spikeMs.push_back(ms);
         }
