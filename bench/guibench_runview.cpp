@@ -9,6 +9,7 @@
 //     readings in the run and with 10,000,000.
 //
 //   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
+//   guibench_runview live               (the live figures alone)
 #include "journal/JournalLoader.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
@@ -21,6 +22,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -85,10 +87,61 @@ double AppendNs(std::int64_t held) {
     return total / kTimed;
 }
 
+// A live Run View, shown in 1600 x 900, following readings at 120 a minute (sent faster here,
+// one every 40 ms of wall time, each handled before the next): the CPU time per reading of the
+// whole program's thread (index, timers, readout, repaint), with `held` readings already in.
+double LiveCpuUsPerReading(std::int64_t held, bool followSpan) {
+    auto index = std::make_shared<RunIndex>();
+    const std::int64_t start = 1796726526000;
+    std::int64_t i = 0;
+    const auto add = [&] {
+        index->Append(start + i * 500, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+        ++i;
+    };
+    while (i < held)
+        add();
+    RunViewWindow view(index);
+    view.resize(1600 + 40, 900 + 200);
+    view.Plot().resize(1600, 900);
+    view.show();
+    QApplication::processEvents();
+    if (followSpan) {
+        // Ten minutes in sight, following the newest.
+        view.Plot().ShowSpan(static_cast<double>(start + (i - 1200) * 500),
+                             static_cast<double>(start + i * 500));
+        QTest::keyClick(&view.Plot(), Qt::Key_End);
+    }
+    QTest::qWait(100);
+    constexpr int kReadings = 150;
+    const double cpu0 = CpuSeconds();
+    for (int k = 0; k < kReadings; ++k) {
+        add();
+        view.Grew();
+        QTest::qWait(40);
+    }
+    return (CpuSeconds() - cpu0) / kReadings * 1e6;
+}
+
+// The same window left idle over the same time: the floor of qWait's own wake-ups.
+double IdleCpuUsPer40Ms() {
+    QTest::qWait(50);
+    const double cpu0 = CpuSeconds();
+    for (int k = 0; k < 150; ++k)
+        QTest::qWait(40);
+    return (CpuSeconds() - cpu0) / 150 * 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "live") {
+        const double idle = IdleCpuUsPer40Ms();
+        for (bool span : {false, true})
+            std::printf("live window (%s) with 10 readings: %.0f us CPU per reading\n",
+                        span ? "following 10 minutes" : "whole run", LiveCpuUsPerReading(10, span) - idle);
+        return 0;
+    }
     const std::int64_t rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000;
     QTemporaryDir dir;
     const QString path = argc > 2 ? QString::fromLocal8Bit(argv[2]) : dir.filePath(QStringLiteral("run.csv"));
@@ -170,15 +223,18 @@ int main(int argc, char** argv) {
     for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
         std::printf("live: append with %lld readings held: %.0f ns\n", static_cast<long long>(held),
                     AppendNs(held));
-    // A following view draws one frame per reading: the last minutes of the run.
-    std::vector<double> follow;
-    for (int k = 0; k < 50; ++k) {
-        plot.ShowSpan(last - 600'000 - k * 200, last - k * 200);
-        follow.push_back(FrameMs(plot, image));
-    }
-    const double frame = Percentile(follow, 0.5);
-    std::printf("live: a following frame (10 minutes shown, 1600x900) %.2f ms; at 120 readings a minute "
-                "that is %.3f %% of a core while the window shows, the index alone %.5f %%\n",
-                frame, frame * 2 / 10, AppendNs(10'000'000) * 2 / 1e7);
+    // The window showing and following: all the work of a reading, less the idle floor.
+    const double idle = IdleCpuUsPer40Ms();
+    for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
+        for (bool span : {false, true}) {
+            const double us = LiveCpuUsPerReading(held, span) - idle;
+            std::printf(
+                "live window (%s) with %lld readings: %.0f us CPU per reading = %.4f %% of a core at 120 "
+                "readings a minute\n",
+                span ? "following 10 minutes" : "whole run", static_cast<long long>(held), us,
+                us * 2 / 1e6 * 100);
+        }
+    std::printf("live index alone: %.5f %% of a core at 120 readings a minute\n",
+                AppendNs(10'000'000) * 2 / 1e9 * 100);
     return 0;
 }

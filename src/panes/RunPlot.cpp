@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
@@ -68,25 +69,57 @@ void RunPlot::ShowSpan(double fromMs, double toMs) {
 }
 
 void RunPlot::FitAll() {
+    FitAllWithRoom(0.005); // the last reading inside the last column, not on its edge
+}
+
+void RunPlot::FitAllWithRoom(double room) {
     fitAll_ = true;
     const auto [from, to] = RunSpan();
-    // The last reading inside the last column, not on the edge.
-    ShowSpan(from, to + std::max((to - from) / 200, 1.0));
+    ShowSpan(from, to + std::max((to - from) * room, 1.0));
 }
 
 void RunPlot::ScrollToEnd() {
     const double width = view_.msPerColumn * std::max(1, PlotRect().width());
     const double end = RunSpan().second;
-    SetView(end - width * 0.95, view_.msPerColumn);
+    SetView(end - width * 0.75, view_.msPerColumn);
 }
 
 void RunPlot::DataGrew() {
-    if (fitAll_)
-        FitAll();
-    else if (follow_)
+    // Live, the view moves only when the newest reading reaches the right edge: whole run in
+    // sight, it is fitted again with a quarter of room; following, it scrolls by a quarter.
+    const double columns = std::max(1, PlotRect().width());
+    const double x = index_.Size() > 0 ? view_.X(index_.Store().Time(index_.Size() - 1)) : 0;
+    const bool inside = x >= 0 && x < columns - 2;
+    if (fitAll_ && !(live_ && inside))
+        FitAllWithRoom(live_ ? 0.25 : 0.005);
+    else if (!fitAll_ && follow_ && !inside)
         ScrollToEnd();
     else
+        UpdateNewest();
+}
+
+void RunPlot::UpdateNewest() {
+    const std::int64_t size = index_.Size();
+    if (size == 0 || shownSize_ == 0 || shownSize_ > size || size - shownSize_ > 64) {
         update();
+        return;
+    }
+    // Any new reading outside its lane's drawn extent changes the value axis: all of it then.
+    const RunStore& s = index_.Store();
+    for (std::int64_t i = shownSize_; i < size; ++i) {
+        const auto lane = static_cast<std::size_t>(index_.SegmentOf(i).lane);
+        const double v = s.Value(i);
+        if (lane >= shownExtents_.size() || (!valueFixed_ && !IsOverload(v) &&
+                                             (v < shownExtents_[lane].low || v > shownExtents_[lane].high))) {
+            update();
+            return;
+        }
+    }
+    const double from = view_.X(s.Time(std::max<std::int64_t>(shownSize_ - 1, 0)));
+    const double to = view_.X(s.Time(size - 1));
+    const int left = PlotRect().left() + static_cast<int>(std::floor(from)) - 2;
+    update(QRect(left, 0, static_cast<int>(std::ceil(to - from)) + 5, height()));
+    shownSize_ = size; // the strip asked for draws them
 }
 
 void RunPlot::SetFollowLive(bool on) {
@@ -169,16 +202,25 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
     return Range{r.low - pad, r.high + pad};
 }
 
-void RunPlot::Render(QPainter& p, const QRect& area) const {
-    p.fillRect(area, Qt::white);
+void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     const QRect plot = area.adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
+    const auto lanes = LaneRects(plot);
+    // Only a picture on the widget itself keeps the ranges for later strips.
+    const bool own = area == rect();
+    const bool partial = own && dirty.isValid() && !dirty.contains(area) &&
+                         shownRanges_.size() == lanes.size() && index_.Lanes().size() <= lanes.size() &&
+                         shownSize_ > 0;
+    const QRect redraw = partial ? dirty : area;
+    const auto inRedraw = [&](const QRect& r) { return r.intersects(redraw); };
+    p.fillRect(redraw, Qt::white);
     if (plot.width() < 2 || plot.height() < 2)
         return;
     // The same instants across the plot, whatever the device's width.
     const double ownWidth = std::max(1, PlotRect().width());
     const TimeScale scale{view_.startMs, view_.msPerColumn * ownWidth / plot.width()};
-    const auto envelopes = LaneEnvelopes(index_, scale, plot.width());
-    const auto lanes = LaneRects(plot);
+    const std::int64_t firstColumn = std::max(0, redraw.left() - plot.left() - 1);
+    const std::int64_t lastColumn = std::min(plot.width(), redraw.right() - plot.left() + 1);
+    const auto envelopes = LaneEnvelopes(index_, scale, lastColumn, firstColumn);
     const QFontMetrics fm(p.font());
 
     // Time ticks and their labels, the date under the time where it changes.
@@ -191,18 +233,29 @@ void RunPlot::Render(QPainter& p, const QRect& area) const {
         p.drawLine(x, plot.top(), x, plot.bottom());
         p.setPen(Qt::black);
         p.drawLine(x, plot.bottom(), x, plot.bottom() + 4);
+        if (!inRedraw(QRect(x - 80, plot.bottom(), 200, kBottomMargin)))
+            continue;
         const QString top = QString::fromStdString(t.time.empty() ? t.date : t.time);
         p.drawText(x - fm.horizontalAdvance(top) / 2, plot.bottom() + 6 + fm.ascent(), top);
         if (!t.date.empty() && !t.time.empty())
             p.drawText(x + 2, plot.bottom() + 6 + fm.height() + fm.ascent(), QString::fromStdString(t.date));
     }
 
-    shownRanges_.assign(lanes.size(), Range{});
+    std::vector<Range> ranges(lanes.size()), extents(lanes.size(), Range{0, -1});
+    if (partial)
+        ranges = shownRanges_;
     for (std::size_t l = 0; l < index_.Lanes().size() && l < lanes.size(); ++l) {
         const QRect lane = lanes[l];
         const auto& columns = envelopes[l];
-        const Range range = LaneRange(l, columns);
-        shownRanges_[l] = range;
+        if (!partial) {
+            ranges[l] = LaneRange(l, columns);
+            for (const EnvelopeColumn& c : columns)
+                if (c.count > 0)
+                    extents[l] = extents[l].low > extents[l].high ? Range{c.min, c.max}
+                                                                  : Range{std::min(extents[l].low, c.min),
+                                                                          std::max(extents[l].high, c.max)};
+        }
+        const Range range = ranges[l];
         const double span = range.high - range.low;
         const auto y = [&](double v) { return lane.bottom() - (v - range.low) / span * (lane.height() - 1); };
         const std::uint8_t function = index_.Lanes()[l].function;
@@ -217,12 +270,15 @@ void RunPlot::Render(QPainter& p, const QRect& area) const {
             p.setPen(kGrid);
             p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
             p.setPen(Qt::black);
+            if (partial)
+                continue;
             const QString text =
                 QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', 7) + QLatin1Char(' ') + unit;
             p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
         }
         p.setPen(QColor(90, 90, 90));
-        p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3, Label(functionLabels[function]));
+        if (inRedraw(QRect(lane.left(), lane.top(), 160, fm.height() + 4)))
+            p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3, Label(functionLabels[function]));
 
         // The envelope: each column from min to max, joined to the reading before it.
         p.save();
@@ -251,6 +307,12 @@ void RunPlot::Render(QPainter& p, const QRect& area) const {
         p.restore();
     }
 
+    if (own && !partial) {
+        shownRanges_ = ranges;
+        shownExtents_ = extents;
+        shownSize_ = index_.Size();
+    }
+
     // The cursors, and the band being drawn.
     for (int which = 0; which < 2; ++which) {
         if (!cursors_[which])
@@ -268,11 +330,11 @@ void RunPlot::Render(QPainter& p, const QRect& area) const {
     }
 }
 
-void RunPlot::paintEvent(QPaintEvent*) {
+void RunPlot::paintEvent(QPaintEvent* event) {
     QElapsedTimer timer;
     timer.start();
     QPainter p(this);
-    Render(p, rect());
+    Render(p, rect(), event->rect());
     lastFrameMs_ = static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 

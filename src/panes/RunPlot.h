@@ -41,8 +41,11 @@ public:
     std::pair<std::int64_t, std::int64_t> StatisticsSpan() const;
     // The plot area within the widget.
     QRect PlotRect() const;
-    // Draws the picture on any paint device (the window, an image, SVG, a printer).
-    void Render(QPainter& p, const QRect& area) const;
+    // Draws the picture on any paint device (the window, an image, SVG, a printer). With dirty
+    // set, only what lies in it is drawn again, on the value ranges of the last whole picture.
+    void Render(QPainter& p, const QRect& area, const QRect& dirty = QRect()) const;
+    // A live run: the whole-run view keeps room for what comes next.
+    void SetLive(bool live) { live_ = live; }
     // Milliseconds the last frame took to draw.
     double LastFrameMs() const { return lastFrameMs_; }
 
@@ -74,6 +77,9 @@ private:
     void PanBy(double columns);
     void UserMoved(); // the user took the view: no more following or fitting
     void ScrollToEnd();
+    void FitAllWithRoom(double room);
+    // Repaints only the columns a new reading touches when it changes no range.
+    void UpdateNewest();
     std::pair<double, double> RunSpan() const;
     std::vector<QRect> LaneRects(const QRect& plot) const;
     Range LaneRange(std::size_t lane, const std::vector<EnvelopeColumn>& columns) const;
@@ -85,7 +91,10 @@ private:
     bool follow_ = true;
     bool fitAll_ = true;
     bool valueFixed_ = false;
+    bool live_ = false;
     mutable std::vector<Range> shownRanges_;
+    mutable std::vector<Range> shownExtents_; // the readings' own min and max of each lane
+    mutable std::int64_t shownSize_ = 0;      // readings in the index at the last whole picture
     std::vector<Range> fixedRanges_;
     std::optional<std::int64_t> cursors_[2];
     Drag drag_ = Drag::kNone;

@@ -58,18 +58,23 @@ QString Duration(std::int64_t ms) {
 } // namespace
 
 RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
-    : QMainWindow(parent), index_(index ? std::move(index) : std::make_shared<RunIndex>()) {
+    : QMainWindow(parent), index_(index ? index : std::make_shared<RunIndex>()) {
+    const bool live = index != nullptr; // someone else appends to it
     setWindowTitle(QStringLiteral("Run View - Zelvox"));
     setObjectName(QStringLiteral("RunView"));
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
     plot_ = new RunPlot(*index_, central);
+    plot_->SetLive(live);
     plot_->setObjectName(QStringLiteral("RunPlot"));
     readout_ = new QLabel(central);
     readout_->setObjectName(QStringLiteral("RunReadout"));
-    readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     readout_->setFont(QFont(QStringLiteral("DejaVu Sans Mono"), 9));
+    // A new text each reading costs no new layout of the window: its size follows the lines only.
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    readout_->setTextFormat(Qt::PlainText);
     layout->addWidget(plot_, 1);
     layout->addWidget(readout_);
     setCentralWidget(central);
@@ -224,6 +229,9 @@ void RunViewWindow::UpdateReadout() {
             line += QStringLiteral("  overloads: 0L %1, -0L %2").arg(st.overHigh).arg(st.overLow);
         lines << line;
     }
+    const int height = QFontMetrics(readout_->font()).lineSpacing() * static_cast<int>(lines.size()) + 4;
+    if (readout_->height() != height)
+        readout_->setFixedHeight(height);
     readout_->setText(lines.join(QLatin1Char('\n')));
 }
 

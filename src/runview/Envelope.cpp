@@ -42,10 +42,10 @@ std::int64_t AtColumn(const RunStore& store, const TimeScale& scale, std::int64_
 } // namespace
 
 std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, const TimeScale& scale,
-                                                       std::int64_t columns) {
+                                                       std::int64_t columns, std::int64_t firstColumn) {
     const RunStore& store = index.Store();
     std::vector<std::vector<EnvelopeColumn>> lanes(index.Lanes().size());
-    const std::int64_t first = AtColumn(store, scale, 0, 0, store.Size());
+    const std::int64_t first = AtColumn(store, scale, firstColumn, 0, store.Size());
     const std::int64_t last = AtColumn(store, scale, columns + 1, first, store.Size());
     if (first >= last)
         return lanes;

@@ -38,9 +38,9 @@ struct EnvelopeColumn {
     bool operator==(const EnvelopeColumn&) const = default;
 };
 
-// The columns 0..columns (the last one half off the right edge, for the line that leaves it) of
-// every lane, only those that hold readings, in order.
+// The columns firstColumn..columns (the last one half off the right edge, for the line that
+// leaves it) of every lane, only those that hold readings, in order.
 std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, const TimeScale& scale,
-                                                       std::int64_t columns);
+                                                       std::int64_t columns, std::int64_t firstColumn = 0);
 
 } // namespace zelvox

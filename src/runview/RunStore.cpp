@@ -53,7 +53,7 @@ void RangeSummary::AppendValue(double v) {
 
 void RunStore::NodeBlocks::PushBack(const Node& n) {
     if ((size_ & ((1 << kBits) - 1)) == 0)
-        blocks_.push_back(std::make_unique<Node[]>(std::size_t{1} << kBits));
+        blocks_.push_back(std::make_unique_for_overwrite<Node[]>(std::size_t{1} << kBits));
     blocks_.back()[static_cast<std::size_t>(size_ & ((1 << kBits) - 1))] = n;
     ++size_;
 }
@@ -68,7 +68,7 @@ RunStore::~RunStore() = default;
 void RunStore::Append(std::int64_t ms, double value, std::uint8_t pointPosition, bool startsSegment) {
     const std::size_t slot = Slot(size_);
     if (slot == 0)
-        chunks_.push_back(std::make_unique<ChunkData>());
+        chunks_.push_back(std::make_unique_for_overwrite<ChunkData>());
     ChunkData& c = *chunks_.back();
     c.ms[slot] = ms;
     c.value[slot] = value;
