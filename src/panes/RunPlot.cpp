@@ -455,7 +455,7 @@ void RunPlot::Hover(const QPoint& at) {
         emit hoverChanged(QString());
         return;
     }
-    const double ms = view_.Ms(at.x() - plot.left());
+    const double ms = view_.Ms(at.x() - plot.left() + 0.5); // the middle of the pointer's column
     std::int64_t i = index_.LowerBound(static_cast<std::int64_t>(std::ceil(ms)));
     const RunStore& s = index_.Store();
     if (i == s.Size() ||

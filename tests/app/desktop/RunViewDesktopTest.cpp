@@ -66,7 +66,7 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     view.showMaximized();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     view.Open({path});
-    QTRY_VERIFY_WITH_TIMEOUT(!view.IsReading(), 40000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 40000));
     ASSERT_EQ(view.Index().Size(), 1'000'000);
     QTest::qWait(400);
     EXPECT_GT(view.width(), QGuiApplication::primaryScreen()->availableGeometry().width() * 3 / 4);
@@ -105,7 +105,9 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     // Pointing at it: the hover readout names the reading.
     auto* hover = view.findChild<QLabel*>(QStringLiteral("RunHover"));
     QTest::mouseMove(&plot, QPoint(PlotX(plot, spike), area.center().y()));
-    QTRY_VERIFY_WITH_TIMEOUT(hover && hover->text().contains(QStringLiteral("47.500 V")), 3000);
+    ASSERT_NE(hover, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hover->text().contains(QStringLiteral("47.500 V")); }, 3000))
+        << hover->text().toStdString();
     EXPECT_TRUE(hover->text().contains(QStringLiteral("Index 500778"))) << hover->text().toStdString();
 
     // Cursors: double clicks 15 readings on either side.
@@ -165,20 +167,19 @@ TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
     // A double click on the trend graph opens it.
     QTest::mouseDClick(window->TrendPane(), Qt::LeftButton, {}, window->TrendPane()->rect().center());
     RunViewWindow* view = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((view = qobject_cast<RunViewWindow*>(QApplication::activeWindow())) ||
-                                 [&] {
-                                     for (QWidget* w : QApplication::topLevelWidgets())
-                                         if ((view = qobject_cast<RunViewWindow*>(w)) && w->isVisible())
-                                             return true;
-                                     return false;
-                                 }(),
-                             3000);
+    const auto shownRunView = [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if ((view = qobject_cast<RunViewWindow*>(w)) && w->isVisible())
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(shownRunView, 3000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
     EXPECT_NE(view->window(), window->window());
     const std::int64_t before = view->Index().Size();
     EXPECT_GE(before, 1);
     // It follows: the newest reading stays in sight as more come.
-    QTRY_VERIFY_WITH_TIMEOUT(view->Index().Size() >= before + 3, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->Index().Size() >= before + 3; }, 5000));
     QTest::qWait(100);
     RunPlot& plot = view->Plot();
     EXPECT_TRUE(plot.FollowLive());
@@ -199,7 +200,7 @@ TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
     QPointer<RunViewWindow> watch(view);
     window->Session().Stop();
     window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.isNull(), 3000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 3000));
 }
 
 } // namespace
