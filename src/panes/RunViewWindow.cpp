@@ -81,6 +81,7 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
     hover_ = new QLabel(this);
     hover_->setObjectName(QStringLiteral("RunHover"));
     progress_ = new QLabel(this);
+    progress_->setObjectName(QStringLiteral("RunProgress"));
     statusBar()->addWidget(hover_, 1);
     statusBar()->addPermanentWidget(progress_);
     growth_ = new QTimer(this);
