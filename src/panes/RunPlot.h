@@ -46,6 +46,7 @@ public:
     void Render(QPainter& p, const QRect& area, const QRect& dirty = QRect()) const;
     // A live run: the whole-run view keeps room for what comes next.
     void SetLive(bool live) { live_ = live; }
+    bool Live() const { return live_; }
     // Milliseconds the last frame took to draw.
     double LastFrameMs() const { return lastFrameMs_; }
 

@@ -86,12 +86,11 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
     statusBar()->addPermanentWidget(progress_);
     growth_ = new QTimer(this);
     growth_->setSingleShot(true);
-    // Live readings show within a frame; a file being read redraws a few times a second.
+    // A live run's picture and figures are brought up to date once a second (the meter's
+    // readings come at most twice a second; the main window shows each at once), a file being
+    // read a few times a second.
     growth_->setInterval(30);
-    connect(growth_, &QTimer::timeout, this, [this] {
-        plot_->DataGrew();
-        UpdateReadout();
-    });
+    connect(growth_, &QTimer::timeout, this, &RunViewWindow::BringUpToDate);
     connect(plot_, &RunPlot::hoverChanged, hover_, &QLabel::setText);
     connect(plot_, &RunPlot::viewChanged, this, &RunViewWindow::UpdateReadout);
     connect(plot_, &RunPlot::cursorsChanged, this, &RunViewWindow::UpdateReadout);
@@ -150,9 +149,14 @@ void RunViewWindow::AddRows(const std::vector<JournalRow>& rows, qint64 run) {
     ScheduleGrowth();
 }
 
+void RunViewWindow::BringUpToDate() {
+    plot_->DataGrew();
+    UpdateReadout();
+}
+
 void RunViewWindow::ScheduleGrowth() {
     if (!growth_->isActive())
-        growth_->start(feed_ ? 250 : 30);
+        growth_->start(feed_ ? 250 : plot_->Live() ? 1000 : 30);
 }
 
 void RunViewWindow::Open(const QStringList& paths) {

@@ -32,6 +32,8 @@ public:
     static void Record(RunIndex& index, const DispatchedReading& d);
     // The index grew: the picture follows at the next frame.
     void Grew();
+    // Brings the picture and the readout up to date with the index (what the growth timer does).
+    void BringUpToDate();
     // Reads journal files and folders in the background.
     void Open(const QStringList& paths);
 
