@@ -125,6 +125,7 @@ void MainWindow::BuildMenus() {
         {"&File", nullptr, 0},
         {"&File", "E&xit", kCmdExit},
         {"SET", "PORT SET", kCmdPortSet},
+        {"VIEW", "Run View", kCmdRunView},
         {"HELP", "HelpTopic", kCmdHelpTopic},
     };
     menuBar()->setNativeMenuBar(false); // the menu bar is part of the fixed layout
@@ -142,6 +143,8 @@ void MainWindow::BuildMenus() {
         }
         QAction* action = menu->addAction(QLatin1String(item.label));
         action->setObjectName(QString::number(item.id));
+        if (item.id == kCmdRunView)
+            action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
         if (item.id == kCmdExit)
             action->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
     }

@@ -30,6 +30,7 @@ enum CommandId {
     kCmdSaveText = 32773,
     kCmdExportGraph = 32774,
     kCmdHelpTopic = 32775,
+    kCmdRunView = 32776,
     kCmdExit = 57665,
 };
 

@@ -7,6 +7,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "link/PortDiscovery.h"
+#include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
 #include "publish/Outbox.h"
 #include "publish/Publisher.h"
@@ -85,6 +86,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                    valueOf(i, QLatin1String("--load"), options.load)) {
             if (!options.error.isEmpty())
                 return options;
+        } else if (arg == QLatin1String("--view")) {
+            while (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1Char('-')))
+                options.view << arguments[++i];
+            if (options.view.isEmpty()) {
+                options.error = QStringLiteral("--view needs a journal file or folder");
+                return options;
+            }
         } else if (arg == QLatin1String("--demo")) {
             options.demo = true;
         } else if (arg == QLatin1String("--version")) {
@@ -125,7 +133,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     else if (options.publishing.Requested() && !options.journal)
         options.error =
             QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
-    if (options.demo && !options.port.isEmpty())
+    if (!options.view.isEmpty() && (options.demo || !options.port.isEmpty() || !options.load.isEmpty() ||
+                                    options.publishing.Requested()))
+        options.error = QStringLiteral("--view opens only the Run View: it cannot go with --demo, --port, "
+                                       "--load or --mqtt");
+    else if (options.demo && !options.port.isEmpty())
         options.error = QStringLiteral("--demo and --port cannot be used together");
     else if (!options.journal && !options.journalDir.isEmpty())
         options.error = QStringLiteral("--no-journal and --journal-dir cannot be used together");
@@ -135,6 +147,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 QString CommandLineHelp() {
     return QStringLiteral(
         "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
+        "       zelvox --view PATH...\n"
         "Desktop companion of the Zelvox multimeter.\n\n"
         "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
         "                     it as the port, so that START works at once\n"
@@ -145,6 +158,9 @@ QString CommandLineHelp() {
         "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
         "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
         "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+        "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
+        "                     its own) of the journal files or folders of journals PATH: the\n"
+        "                     whole run with a time axis, zoom, cursors and span statistics\n"
         "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
         "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
         "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
@@ -167,6 +183,7 @@ QString CommandLineHelp() {
 ZelvoxApplication::ZelvoxApplication() = default;
 
 ZelvoxApplication::~ZelvoxApplication() {
+    delete runView_;
     delete window_;
     window_ = nullptr;
     if (demoMeter_)
@@ -199,6 +216,18 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     connect(window_->Command(kCmdExportGraph), &QAction::triggered, this, &ZelvoxApplication::OnExportGraph);
     connect(window_->Command(kCmdHelpTopic), &QAction::triggered, this, &ZelvoxApplication::OnHelpTopic);
     connect(window_->Command(kCmdExit), &QAction::triggered, this, &ZelvoxApplication::OnExit);
+    connect(window_->Command(kCmdRunView), &QAction::triggered, this, &ZelvoxApplication::OnRunView);
+    if (window_->TrendPane())
+        connect(window_->TrendPane(), &TrendGraph::runViewRequested, this, &ZelvoxApplication::OnRunView);
+    // The live run is indexed reading by reading from the start, so the Run View shows all of it.
+    liveRun_ = std::make_shared<RunIndex>();
+    connect(&window_->Session(), &MeterSession::readingRecorded, window_, [this](const DispatchedReading& d) {
+        RunViewWindow::Record(*liveRun_, d);
+        if (runView_)
+            runView_->Grew();
+    });
+    // The live Run View goes with the main window.
+    connect(window_, &QObject::destroyed, this, [this] { delete runView_; });
     window_->show();
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
@@ -362,6 +391,16 @@ void ZelvoxApplication::OnHelpTopic() {
     const QString path = HelpFilePath();
     if (QFileInfo::exists(path))
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void ZelvoxApplication::OnRunView() {
+    if (!runView_) {
+        runView_ = new RunViewWindow(liveRun_);
+        runView_->setWindowTitle(QStringLiteral("Live - Run View - Zelvox"));
+    }
+    runView_->show();
+    runView_->raise();
+    runView_->activateWindow();
 }
 
 void ZelvoxApplication::OnExit() {

@@ -6,6 +6,7 @@
 #include "publish/PublishingOptions.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -14,6 +15,8 @@ namespace zelvox {
 
 class Journal;
 class MainWindow;
+class RunIndex;
+class RunViewWindow;
 class SimulatedMeter;
 
 struct CommandLine {
@@ -25,6 +28,7 @@ struct CommandLine {
     QString journalDir;           // the journal's folder instead of the default one
     QString load;                 // a journal whose rows fill the table at start-up
     PublishingOptions publishing; // --mqtt URL and its companions
+    QStringList view;             // --view PATH...: only the Run View of these journals
     QString error;                // set when the arguments could not be understood
 };
 
@@ -56,6 +60,7 @@ public slots:
     void OnExportGraph();
     void OnHelpTopic();
     void OnExit();
+    void OnRunView();
 
 public:
     // The help file: Zelvox.chm in the current working directory.
@@ -78,6 +83,9 @@ private:
     std::unique_ptr<SimulatedMeter> demoMeter_;
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<PublisherOptions> publishTo_;
+    // The live run, indexed from the start whether or not the Run View is open.
+    std::shared_ptr<RunIndex> liveRun_;
+    QPointer<RunViewWindow> runView_;
     std::unique_ptr<Publisher> publisher_;
 };
 

@@ -2,6 +2,7 @@
 #include "app/SignalShutdown.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/StandardStreams.h"
+#include "panes/RunViewWindow.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -47,6 +48,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ZELVOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zelvox"));
     zelvox::SignalShutdown signalShutdown; // SIGINT, SIGTERM, SIGHUP close it as the close box does
+
+    if (!options.view.isEmpty()) {
+        // Only the Run View: no main window, no port, no journal of its own.
+        zelvox::RunViewWindow view;
+        view.show();
+        view.Open(options.view);
+        return app.exec();
+    }
 
     zelvox::ZelvoxApplication zelvoxApp;
     if (options.publishing.Requested())

@@ -75,10 +75,13 @@ public:
 signals:
     // The status bar hint of the control under the mouse; empty when the mouse leaves it.
     void hintChanged(const QString& hint);
+    // A double click on the graph: the user wants the whole run (the Run View).
+    void runViewRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent*) override { emit runViewRequested(); }
 
 private:
     const MeterSession* session_;

@@ -59,15 +59,22 @@ TEST(CommandLine, Options) {
     EXPECT_EQ(o.publishing.passwordFile, "/etc/pw");
     EXPECT_TRUE(o.publishing.discovery);
     EXPECT_EQ(o.journalDir, "/tmp/j"); // the program's own folder option, not the logger's
+    // Only the Run View, of files and folders.
+    o = ParseCommandLine({"zelvox", "--view", "/tmp/a.csv", "/var/log/zelvox", "-style", "fusion"});
+    EXPECT_TRUE(o.error.isEmpty()) << o.error.toStdString();
+    EXPECT_EQ(o.view, (QStringList{"/tmp/a.csv", "/var/log/zelvox"}));
     for (const QStringList& bad :
-         {QStringList{"zelvox", "--load"}, QStringList{"zelvox", "--journal-dir="},
+         {QStringList{"zelvox", "--view"}, QStringList{"zelvox", "--view", "a.csv", "--demo"},
+          QStringList{"zelvox", "--port", "ttyUSB0", "--view", "a.csv"},
+          QStringList{"zelvox", "--load", "a.csv", "--view", "b.csv"}, QStringList{"zelvox", "--load"},
+          QStringList{"zelvox", "--journal-dir="},
           QStringList{"zelvox", "--no-journal", "--journal-dir", "/tmp"}, QStringList{"zelvox", "--mqtt"},
           QStringList{"zelvox", "--mqtt-cafile", "ca.pem"},
           QStringList{"zelvox", "--mqtt", "mqtt://broker/lab", "--no-journal"}})
         EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(' ').toStdString();
     EXPECT_TRUE(CommandLineHelp().contains("--demo"));
-    for (const char* option :
-         {"--no-journal", "--journal-dir DIR", "--load FILE", "--mqtt URL", "--mqtt-password-file FILE"})
+    for (const char* option : {"--no-journal", "--journal-dir DIR", "--load FILE", "--view PATH...",
+                               "--mqtt URL", "--mqtt-password-file FILE"})
         EXPECT_TRUE(CommandLineHelp().contains(QLatin1String(option))) << option;
     EXPECT_TRUE(CommandLineHelp().contains("--port NAME"));
     EXPECT_TRUE(ParseCommandLine({"zelvox", "--version"}).version);

@@ -121,22 +121,26 @@ TEST(MainWindow, MenuBarHoldsTheCommandsInOrder) {
     Settings settings;
     MainWindow frame(settings);
     const QList<QAction*> menus = frame.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "SET");
-    EXPECT_EQ(menus[2]->text(), "HELP");
+    EXPECT_EQ(menus[2]->text(), "VIEW");
+    EXPECT_EQ(menus[3]->text(), "HELP");
 
     QStringList file;
     for (QAction* a : menus[0]->menu()->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->text());
     EXPECT_EQ(file, (QStringList{"SAVE EXCEL FILE", "SAVE TEXT FILE", "Export Graph", "-", "E&xit"}));
     EXPECT_EQ(menus[1]->menu()->actions().value(0)->text(), "PORT SET");
-    EXPECT_EQ(menus[2]->menu()->actions().value(0)->text(), "HelpTopic");
+    EXPECT_EQ(menus[2]->menu()->actions().value(0)->text(), "Run View");
+    EXPECT_EQ(menus[2]->menu()->actions().value(0)->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+    EXPECT_EQ(menus[3]->menu()->actions().value(0)->text(), "HelpTopic");
 
     const std::pair<int, const char*> ids[] = {
         {kCmdSaveExcel, "SAVE EXCEL FILE"}, {kCmdSaveText, "SAVE TEXT FILE"},
         {kCmdExportGraph, "Export Graph"},  {kCmdExit, "E&xit"},
-        {kCmdPortSet, "PORT SET"},          {kCmdHelpTopic, "HelpTopic"}};
+        {kCmdPortSet, "PORT SET"},          {kCmdHelpTopic, "HelpTopic"},
+        {kCmdRunView, "Run View"}};
     for (const auto& [id, label] : ids) {
         QAction* action = frame.Command(id);
         ASSERT_NE(action, nullptr) << label;

@@ -1,0 +1,242 @@
+// The Run View on a long run (offscreen platform), printing its figures:
+//   - a journal of ROWS readings (default 10,000,000: 23 days at 5 a second, with stops,
+//     function changes, overloads and single-reading spikes) read into the window: the time to
+//     the first picture and to the whole run drawn, and the memory per reading (the index's own
+//     count and the growth of the process's resident memory);
+//   - frames in a 1600 x 900 plot at zoom levels from the whole run down to single readings,
+//     panning at each: the 99th percentile and the longest frame per level;
+//   - live: the work each new reading costs (index, then one frame of a following view) with 10
+//     readings in the run and with 10,000,000.
+//
+//   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
+//   guibench_runview live               (the live figures alone)
+#include "journal/JournalLoader.h"
+#include "panes/RunPlot.h"
+#include "panes/RunViewWindow.h"
+#include "runview/RunIndex.h"
+#include "support/RunJournal.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <malloc.h>
+#include <string>
+#include <sys/resource.h>
+#include <time.h>
+#include <vector>
+
+using namespace zelvox;
+
+namespace {
+
+double ResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
+}
+
+// CPU seconds this process has used, all threads.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0
+                     : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+double FrameMs(const RunPlot& plot, QImage& image) {
+    QElapsedTimer t;
+    t.start();
+    QPainter p(&image);
+    plot.Render(p, image.rect());
+    p.end();
+    return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
+
+// The nanoseconds one more reading costs an index that holds `held` readings.
+double AppendNs(std::int64_t held) {
+    RunIndex index;
+    const std::int64_t start = 1796726526000;
+    for (std::int64_t i = 0; i < held; ++i)
+        index.Append(start + i * 200, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+    // The next readings, each timed alone; the mean of many single appends.
+    constexpr int kTimed = 2000;
+    double total = 0;
+    for (int k = 0; k < kTimed; ++k) {
+        const std::int64_t i = held + k;
+        const auto t0 = std::chrono::steady_clock::now();
+        index.Append(start + i * 200, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+        total += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+    }
+    return total / kTimed;
+}
+
+// The CPU time of this thread, in microseconds.
+double ThreadCpuUs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// A live Run View, shown in 1600 x 900, brought up to date after each new reading as its timer
+// does (once a second in the program, that is every second reading at 120 a minute): the UI
+// thread's CPU time for the reading's append, the picture and the readout, with `held`
+// readings already in.
+double LiveUpdateUs(std::int64_t held, bool followSpan) {
+    auto index = std::make_shared<RunIndex>();
+    const std::int64_t start = 1796726526000;
+    std::int64_t i = 0;
+    const auto add = [&] {
+        index->Append(start + i * 500, 3600, Reading{5.0 + (i % 13) * 0.001, 1, 1}, i + 1, 0);
+        ++i;
+    };
+    while (i < held)
+        add();
+    RunViewWindow view(index);
+    view.resize(1600 + 40, 900 + 200);
+    view.Plot().resize(1600, 900);
+    view.show();
+    QApplication::processEvents();
+    if (followSpan) {
+        // Ten minutes in sight, following the newest.
+        view.Plot().ShowSpan(static_cast<double>(start + (i - 1200) * 500),
+                             static_cast<double>(start + i * 500));
+        QTest::keyClick(&view.Plot(), Qt::Key_End);
+    }
+    QTest::qWait(100);
+    constexpr int kReadings = 200;
+    std::vector<double> costs;
+    for (int k = 0; k < kReadings; ++k) {
+        const double t0 = ThreadCpuUs();
+        add();
+        view.BringUpToDate();
+        QApplication::processEvents(); // the repaint it asked for
+        costs.push_back(ThreadCpuUs() - t0);
+        QTest::qWait(5);
+    }
+    double sum = 0;
+    for (double c : costs)
+        sum += c;
+    return sum / kReadings;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "live") {
+        for (bool span : {false, true})
+            std::printf("live update (%s) with 10 readings: %.0f us\n",
+                        span ? "following 10 minutes" : "whole run", LiveUpdateUs(10, span));
+        return 0;
+    }
+    const std::int64_t rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000;
+    QTemporaryDir dir;
+    const QString path = argc > 2 ? QString::fromLocal8Bit(argv[2]) : dir.filePath(QStringLiteral("run.csv"));
+    if (!QFileInfo::exists(path)) {
+        QElapsedTimer t;
+        t.start();
+        testing::WriteRunJournal(path.toStdString(), rows, 1'000'000);
+        std::printf("wrote %lld readings (%.0f MB) in %.1f s\n", static_cast<long long>(rows),
+                    static_cast<double>(QFileInfo(path).size()) / 1e6,
+                    static_cast<double>(t.elapsed()) / 1e3);
+    }
+
+    // The journal reader alone, for comparison: the floor of the time to the whole run.
+    {
+        QElapsedTimer t;
+        t.start();
+        const JournalReport r = ReadJournal(path, [](std::vector<JournalRow>&&) {});
+        std::printf("journal reader alone: %lld rows in %lld ms\n", static_cast<long long>(r.rows),
+                    static_cast<long long>(t.elapsed()));
+    }
+
+    // Open: first picture, whole run drawn, memory.
+    malloc_trim(0);
+    const double rssBefore = ResidentMiB();
+    RunViewWindow window;
+    window.resize(1600 + 100, 900 + 200);
+    window.show();
+    QElapsedTimer open;
+    open.start();
+    const double cpuBefore = CpuSeconds();
+    window.Open({path});
+    double firstPicture = -1;
+    while (window.IsReading()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (firstPicture < 0 && window.Index().Size() > 0) {
+            window.Plot().repaint();
+            firstPicture = static_cast<double>(open.nsecsElapsed()) / 1e6;
+        }
+    }
+    QApplication::processEvents();
+    window.Plot().repaint();
+    const double whole = static_cast<double>(open.nsecsElapsed()) / 1e6;
+    malloc_trim(0);
+    const double rssAfter = ResidentMiB();
+    const RunIndex& index = window.Index();
+    const double n = static_cast<double>(index.Size());
+    std::printf(
+        "open %lld readings: first picture %.0f ms, whole run drawn %.0f ms (CPU %.1f s, both threads)\n",
+        static_cast<long long>(index.Size()), firstPicture, whole, CpuSeconds() - cpuBefore);
+    std::printf("memory: index %.2f bytes/reading; resident growth %.2f bytes/reading (%.0f MiB)\n",
+                static_cast<double>(index.MemoryBytes()) / n, (rssAfter - rssBefore) * 1048576.0 / n,
+                rssAfter - rssBefore);
+    std::printf("segments %zu, lanes %zu\n", index.Segments().size(), index.Lanes().size());
+
+    // Frames in 1600 x 900, panning at each zoom level.
+    RunPlot& plot = window.Plot();
+    plot.resize(1600, 900);
+    QImage image(1600, 900, QImage::Format_RGB32);
+    const double first = static_cast<double>(index.Store().Time(0));
+    const double last = static_cast<double>(index.Store().Time(index.Size() - 1));
+    std::vector<double> all;
+    std::printf("%14s %8s %8s %8s\n", "span", "p50 ms", "p99 ms", "max ms");
+    for (double span = last - first; span >= 400; span /= 4) {
+        std::vector<double> frames;
+        for (int k = 0; k < 60; ++k) {
+            // Across the whole run, landing on stops, function changes and spikes alike.
+            const double from = first + (last - first - span) * (k / 59.0);
+            plot.ShowSpan(from, from + span);
+            frames.push_back(FrameMs(plot, image));
+        }
+        all.insert(all.end(), frames.begin(), frames.end());
+        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, Percentile(frames, 0.5),
+                    Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
+    }
+    std::printf("all frames: p99 %.2f ms, max %.2f ms (%zu frames)\n", Percentile(all, 0.99),
+                *std::max_element(all.begin(), all.end()), all.size());
+
+    // Live: one reading's work, with 10 readings in the run and with 10 M.
+    for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
+        std::printf("live: append with %lld readings held: %.0f ns\n", static_cast<long long>(held),
+                    AppendNs(held));
+    // The window showing and following: one update's work; the program updates once a second.
+    for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
+        for (bool span : {false, true}) {
+            const double us = LiveUpdateUs(held, span);
+            std::printf("live update (%s) with %lld readings: %.0f us; once a second = %.4f %% of a core\n",
+                        span ? "following 10 minutes" : "whole run", static_cast<long long>(held), us,
+                        us / 1e4);
+        }
+    std::printf("live index alone: %.5f %% of a core at 120 readings a minute\n",
+                AppendNs(10'000'000) * 2 / 1e9 * 100);
+    return 0;
+}

@@ -1,0 +1,478 @@
+#include "panes/RunPlot.h"
+
+#include "decode/Format.h"
+#include "decode/Labels.h"
+#include "runview/TimeTicks.h"
+
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace zelvox {
+
+namespace {
+
+constexpr int kLeftMargin = 84, kRightMargin = 14, kTopMargin = 8, kBottomMargin = 40, kLaneGap = 12;
+constexpr double kTickSpacing = 110; // columns between time labels at least
+constexpr double kShortestMsPerColumn = 0.01;
+constexpr int kCursorGrip = 5;
+const QColor kTrace(20, 60, 150), kOverloadMark(200, 0, 0), kGrid(225, 228, 235);
+const QColor kCursorColours[2] = {QColor(0, 150, 70), QColor(210, 110, 0)};
+
+QString Label(std::u16string_view s) {
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+double NiceStep(double raw) {
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double f : {1.0, 2.0, 5.0})
+        if (f * magnitude >= raw)
+            return f * magnitude;
+    return 10 * magnitude;
+}
+
+} // namespace
+
+RunPlot::RunPlot(const RunIndex& index, QWidget* parent) : QWidget(parent), index_(index) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setMinimumSize(320, 200);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QRect RunPlot::PlotRect() const {
+    return rect().adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
+}
+
+std::pair<double, double> RunPlot::RunSpan() const {
+    if (index_.Size() == 0)
+        return {0, 1000};
+    const RunStore& s = index_.Store();
+    return {static_cast<double>(s.Time(0)), static_cast<double>(s.Time(s.Size() - 1))};
+}
+
+void RunPlot::SetView(double startMs, double msPerColumn) {
+    view_.startMs = startMs;
+    view_.msPerColumn = std::max(msPerColumn, kShortestMsPerColumn);
+    update();
+    emit viewChanged();
+}
+
+void RunPlot::ShowSpan(double fromMs, double toMs) {
+    const double columns = std::max(1, PlotRect().width());
+    SetView(fromMs, std::max(toMs - fromMs, 1.0) / columns);
+}
+
+void RunPlot::FitAll() {
+    FitAllWithRoom(0.005); // the last reading inside the last column, not on its edge
+}
+
+void RunPlot::FitAllWithRoom(double room) {
+    fitAll_ = true;
+    const auto [from, to] = RunSpan();
+    ShowSpan(from, to + std::max((to - from) * room, 1.0));
+}
+
+void RunPlot::ScrollToEnd() {
+    const double width = view_.msPerColumn * std::max(1, PlotRect().width());
+    const double end = RunSpan().second;
+    SetView(end - width * 0.75, view_.msPerColumn);
+}
+
+void RunPlot::DataGrew() {
+    // Live, the view moves only when the newest reading reaches the right edge: whole run in
+    // sight, it is fitted again with a quarter of room; following, it scrolls by a quarter.
+    const double columns = std::max(1, PlotRect().width());
+    const double x = index_.Size() > 0 ? view_.X(index_.Store().Time(index_.Size() - 1)) : 0;
+    const bool inside = x >= 0 && x < columns - 2;
+    if (fitAll_ && !(live_ && inside))
+        FitAllWithRoom(live_ ? 0.25 : 0.005);
+    else if (!fitAll_ && follow_ && !inside)
+        ScrollToEnd();
+    else
+        UpdateNewest();
+}
+
+void RunPlot::UpdateNewest() {
+    const std::int64_t size = index_.Size();
+    if (size == 0 || shownSize_ == 0 || shownSize_ > size || size - shownSize_ > 64) {
+        update();
+        return;
+    }
+    // Any new reading outside its lane's drawn extent changes the value axis: all of it then.
+    const RunStore& s = index_.Store();
+    for (std::int64_t i = shownSize_; i < size; ++i) {
+        const auto lane = static_cast<std::size_t>(index_.SegmentOf(i).lane);
+        const double v = s.Value(i);
+        if (lane >= shownExtents_.size() || (!valueFixed_ && !IsOverload(v) &&
+                                             (v < shownExtents_[lane].low || v > shownExtents_[lane].high))) {
+            update();
+            return;
+        }
+    }
+    const double from = view_.X(s.Time(std::max<std::int64_t>(shownSize_ - 1, 0)));
+    const double to = view_.X(s.Time(size - 1));
+    const int left = PlotRect().left() + static_cast<int>(std::floor(from)) - 2;
+    update(QRect(left, 0, static_cast<int>(std::ceil(to - from)) + 5, height()));
+    shownSize_ = size; // the strip asked for draws them
+}
+
+void RunPlot::SetFollowLive(bool on) {
+    if (on == follow_)
+        return;
+    follow_ = on;
+    if (on && !fitAll_)
+        ScrollToEnd();
+    emit followChanged(on);
+}
+
+void RunPlot::UserMoved() {
+    fitAll_ = false;
+    SetFollowLive(false);
+}
+
+void RunPlot::SetValueAxisFixed(bool fixed) {
+    valueFixed_ = fixed;
+    fixedRanges_ = fixed ? shownRanges_ : std::vector<Range>{};
+    update();
+}
+
+void RunPlot::ClearCursors() {
+    cursors_[0].reset();
+    cursors_[1].reset();
+    update();
+    emit cursorsChanged();
+}
+
+void RunPlot::SetCursor(int which, std::int64_t ms) {
+    cursors_[which] = ms;
+    update();
+    emit cursorsChanged();
+}
+
+std::pair<std::int64_t, std::int64_t> RunPlot::StatisticsSpan() const {
+    if (cursors_[0] && cursors_[1])
+        return std::minmax(*cursors_[0], *cursors_[1]);
+    const double columns = std::max(1, PlotRect().width());
+    return {static_cast<std::int64_t>(std::ceil(view_.startMs)),
+            static_cast<std::int64_t>(std::ceil(view_.Ms(columns))) - 1};
+}
+
+void RunPlot::ZoomAround(double x, double factor) {
+    const double ms = view_.Ms(x);
+    const double perColumn = std::max(view_.msPerColumn * factor, kShortestMsPerColumn);
+    UserMoved();
+    SetView(ms - x * perColumn, perColumn);
+}
+
+void RunPlot::PanBy(double columns) {
+    UserMoved();
+    SetView(view_.startMs + columns * view_.msPerColumn, view_.msPerColumn);
+}
+
+std::vector<QRect> RunPlot::LaneRects(const QRect& plot) const {
+    const int lanes = std::max<int>(1, static_cast<int>(index_.Lanes().size()));
+    const int height = (plot.height() - (lanes - 1) * kLaneGap) / lanes;
+    std::vector<QRect> rects;
+    for (int l = 0; l < lanes; ++l)
+        rects.emplace_back(plot.left(), plot.top() + l * (height + kLaneGap), plot.width(), height);
+    return rects;
+}
+
+RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeColumn>& columns) const {
+    if (valueFixed_ && lane < fixedRanges_.size())
+        return fixedRanges_[lane];
+    bool any = false;
+    Range r;
+    for (const EnvelopeColumn& c : columns) {
+        if (c.count == 0)
+            continue;
+        r.low = any ? std::min(r.low, c.min) : c.min;
+        r.high = any ? std::max(r.high, c.max) : c.max;
+        any = true;
+    }
+    if (!any)
+        return Range{-1, 1};
+    const double pad = r.high > r.low ? (r.high - r.low) * 0.06 : std::max(std::abs(r.high) * 0.01, 0.001);
+    return Range{r.low - pad, r.high + pad};
+}
+
+void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
+    const QRect plot = area.adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
+    const auto lanes = LaneRects(plot);
+    // Only a picture on the widget itself keeps the ranges for later strips.
+    const bool own = area == rect();
+    const bool partial = own && dirty.isValid() && !dirty.contains(area) &&
+                         shownRanges_.size() == lanes.size() && index_.Lanes().size() <= lanes.size() &&
+                         shownSize_ > 0;
+    const QRect redraw = partial ? dirty : area;
+    const auto inRedraw = [&](const QRect& r) { return r.intersects(redraw); };
+    p.fillRect(redraw, Qt::white);
+    if (plot.width() < 2 || plot.height() < 2)
+        return;
+    // The same instants across the plot, whatever the device's width.
+    const double ownWidth = std::max(1, PlotRect().width());
+    const TimeScale scale{view_.startMs, view_.msPerColumn * ownWidth / plot.width()};
+    const std::int64_t firstColumn = std::max(0, redraw.left() - plot.left() - 1);
+    const std::int64_t lastColumn = std::min(plot.width(), redraw.right() - plot.left() + 1);
+    const auto envelopes = LaneEnvelopes(index_, scale, lastColumn, firstColumn);
+    const QFontMetrics fm(p.font());
+
+    // Time ticks and their labels, the date under the time where it changes.
+    const std::int64_t step = TimeTickStep(scale.msPerColumn, kTickSpacing);
+    const auto ticks = TimeTicks(static_cast<std::int64_t>(std::ceil(scale.startMs)),
+                                 static_cast<std::int64_t>(scale.Ms(plot.width())), step, index_.Offsets());
+    for (const TimeTick& t : ticks) {
+        const int x = plot.left() + static_cast<int>(std::floor(scale.X(t.ms)));
+        p.setPen(kGrid);
+        p.drawLine(x, plot.top(), x, plot.bottom());
+        p.setPen(Qt::black);
+        p.drawLine(x, plot.bottom(), x, plot.bottom() + 4);
+        if (!inRedraw(QRect(x - 80, plot.bottom(), 200, kBottomMargin)))
+            continue;
+        const QString top = QString::fromStdString(t.time.empty() ? t.date : t.time);
+        p.drawText(x - fm.horizontalAdvance(top) / 2, plot.bottom() + 6 + fm.ascent(), top);
+        if (!t.date.empty() && !t.time.empty())
+            p.drawText(x + 2, plot.bottom() + 6 + fm.height() + fm.ascent(), QString::fromStdString(t.date));
+    }
+
+    std::vector<Range> ranges(lanes.size()), extents(lanes.size(), Range{0, -1});
+    if (partial)
+        ranges = shownRanges_;
+    for (std::size_t l = 0; l < index_.Lanes().size() && l < lanes.size(); ++l) {
+        const QRect lane = lanes[l];
+        const auto& columns = envelopes[l];
+        if (!partial) {
+            ranges[l] = LaneRange(l, columns);
+            for (const EnvelopeColumn& c : columns)
+                if (c.count > 0)
+                    extents[l] = extents[l].low > extents[l].high ? Range{c.min, c.max}
+                                                                  : Range{std::min(extents[l].low, c.min),
+                                                                          std::max(extents[l].high, c.max)};
+        }
+        const Range range = ranges[l];
+        const double span = range.high - range.low;
+        const auto y = [&](double v) { return lane.bottom() - (v - range.low) / span * (lane.height() - 1); };
+        const std::uint8_t function = index_.Lanes()[l].function;
+        const QString unit = Label(unitLabels[function]);
+
+        // Value grid and labels, in the lane's unit.
+        p.setPen(QColor(190, 195, 205));
+        p.drawRect(lane.adjusted(0, 0, -1, -1));
+        const double valueStep = NiceStep(span / std::max(1.0, lane.height() / 36.0));
+        for (double v = std::ceil(range.low / valueStep) * valueStep; v <= range.high; v += valueStep) {
+            const int yy = static_cast<int>(std::round(y(v)));
+            p.setPen(kGrid);
+            p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
+            p.setPen(Qt::black);
+            if (partial)
+                continue;
+            const QString text =
+                QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', 7) + QLatin1Char(' ') + unit;
+            p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
+        }
+        p.setPen(QColor(90, 90, 90));
+        if (inRedraw(QRect(lane.left(), lane.top(), 160, fm.height() + 4)))
+            p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3, Label(functionLabels[function]));
+
+        // The envelope: each column from min to max, joined to the reading before it.
+        p.save();
+        p.setClipRect(lane);
+        std::vector<QLineF> lines;
+        lines.reserve(columns.size() * 2);
+        std::vector<QLineF> marks;
+        for (const EnvelopeColumn& c : columns) {
+            const double x = plot.left() + static_cast<double>(c.x) + 0.5;
+            if (c.count > 0) {
+                lines.emplace_back(x, y(c.min), x, y(c.max));
+                if (c.joinsPrevious)
+                    lines.emplace_back(plot.left() + std::floor(scale.X(c.previousMs)) + 0.5,
+                                       y(c.previousValue), x, y(c.first));
+            }
+            // Overloads: marks at the lane's edge, "0L" above, "-0L" below.
+            if (c.overHigh > 0)
+                marks.emplace_back(x, lane.top(), x, lane.top() + 7);
+            if (c.overLow > 0)
+                marks.emplace_back(x, lane.bottom() - 7, x, lane.bottom());
+        }
+        p.setPen(QPen(kTrace, 1));
+        p.drawLines(lines.data(), static_cast<int>(lines.size()));
+        p.setPen(QPen(kOverloadMark, 1));
+        p.drawLines(marks.data(), static_cast<int>(marks.size()));
+        p.restore();
+    }
+
+    if (own && !partial) {
+        shownRanges_ = ranges;
+        shownExtents_ = extents;
+        shownSize_ = index_.Size();
+    }
+
+    // The cursors, and the band being drawn.
+    for (int which = 0; which < 2; ++which) {
+        if (!cursors_[which])
+            continue;
+        const int x = plot.left() + static_cast<int>(std::floor(scale.X(*cursors_[which])));
+        if (x < plot.left() || x > plot.right())
+            continue;
+        p.setPen(QPen(kCursorColours[which], 1, Qt::DashLine));
+        p.drawLine(x, plot.top(), x, plot.bottom());
+        p.drawText(x + 3, plot.top() + fm.ascent(), which == 0 ? QStringLiteral("A") : QStringLiteral("B"));
+    }
+    if (drag_ == Drag::kBand && area == rect()) {
+        const QRect band = QRect(pressAt_, bandTo_).normalized();
+        p.fillRect(QRect(band.left(), plot.top(), band.width(), plot.height()), QColor(40, 90, 200, 50));
+    }
+}
+
+void RunPlot::paintEvent(QPaintEvent* event) {
+    QElapsedTimer timer;
+    timer.start();
+    QPainter p(this);
+    Render(p, rect(), event->rect());
+    lastFrameMs_ = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void RunPlot::resizeEvent(QResizeEvent*) {
+    if (fitAll_)
+        FitAll();
+}
+
+void RunPlot::wheelEvent(QWheelEvent* event) {
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps != 0)
+        ZoomAround(event->position().x() - PlotRect().left(), std::pow(0.8, steps));
+    event->accept();
+}
+
+int RunPlot::CursorNear(int x) const {
+    for (int which = 0; which < 2; ++which)
+        if (cursors_[which] &&
+            std::abs(PlotRect().left() + std::floor(view_.X(*cursors_[which])) - x) <= kCursorGrip)
+            return which;
+    return -1;
+}
+
+void RunPlot::mousePressEvent(QMouseEvent* event) {
+    pressAt_ = bandTo_ = event->position().toPoint();
+    pressView_ = view_;
+    const bool band = event->button() == Qt::RightButton ||
+                      (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier));
+    if (band) {
+        drag_ = Drag::kBand;
+    } else if (event->button() == Qt::LeftButton) {
+        dragCursor_ = CursorNear(pressAt_.x());
+        drag_ = dragCursor_ >= 0 ? Drag::kCursor : Drag::kPan;
+    }
+}
+
+void RunPlot::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    switch (drag_) {
+    case Drag::kPan:
+        if (at != pressAt_) {
+            UserMoved();
+            SetView(pressView_.startMs - (at.x() - pressAt_.x()) * pressView_.msPerColumn,
+                    pressView_.msPerColumn);
+        }
+        break;
+    case Drag::kBand:
+        bandTo_ = at;
+        update();
+        break;
+    case Drag::kCursor:
+        SetCursor(dragCursor_, static_cast<std::int64_t>(std::llround(view_.Ms(at.x() - PlotRect().left()))));
+        break;
+    case Drag::kNone:
+        setCursor(CursorNear(at.x()) >= 0 ? Qt::SizeHorCursor : Qt::CrossCursor);
+        break;
+    }
+    Hover(at);
+}
+
+void RunPlot::mouseReleaseEvent(QMouseEvent* event) {
+    if (drag_ == Drag::kBand) {
+        const int left = std::min(pressAt_.x(), event->position().toPoint().x()) - PlotRect().left();
+        const int right = std::max(pressAt_.x(), event->position().toPoint().x()) - PlotRect().left();
+        drag_ = Drag::kNone;
+        if (right - left >= 3) {
+            UserMoved();
+            ShowSpan(view_.Ms(left), view_.Ms(right));
+        }
+        update();
+    }
+    drag_ = Drag::kNone;
+}
+
+// A double click places cursor A, then B, then moves the nearer of the two.
+void RunPlot::mouseDoubleClickEvent(QMouseEvent* event) {
+    const std::int64_t ms =
+        static_cast<std::int64_t>(std::llround(view_.Ms(event->position().x() - PlotRect().left())));
+    int which = !cursors_[0] ? 0 : !cursors_[1] ? 1 : -1;
+    if (which < 0)
+        which = std::abs(*cursors_[0] - ms) <= std::abs(*cursors_[1] - ms) ? 0 : 1;
+    SetCursor(which, ms);
+}
+
+void RunPlot::keyPressEvent(QKeyEvent* event) {
+    const double columns = std::max(1, PlotRect().width());
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomAround(columns / 2, 0.5);
+        break;
+    case Qt::Key_Minus:
+        ZoomAround(columns / 2, 2.0);
+        break;
+    case Qt::Key_Left:
+        PanBy(-columns / 8);
+        break;
+    case Qt::Key_Right:
+        PanBy(columns / 8);
+        break;
+    case Qt::Key_Home:
+        UserMoved();
+        SetView(RunSpan().first - columns * view_.msPerColumn * 0.02, view_.msPerColumn);
+        break;
+    case Qt::Key_End:
+        fitAll_ = false;
+        follow_ = false;
+        SetFollowLive(true);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void RunPlot::Hover(const QPoint& at) {
+    const QRect plot = PlotRect();
+    if (index_.Size() == 0 || !plot.contains(at)) {
+        emit hoverChanged(QString());
+        return;
+    }
+    const double ms = view_.Ms(at.x() - plot.left() + 0.5); // the middle of the pointer's column
+    std::int64_t i = index_.LowerBound(static_cast<std::int64_t>(std::ceil(ms)));
+    const RunStore& s = index_.Store();
+    if (i == s.Size() ||
+        (i > 0 && ms - static_cast<double>(s.Time(i - 1)) < static_cast<double>(s.Time(i)) - ms))
+        --i;
+    const std::uint8_t function = index_.SegmentOf(i).function;
+    const double v = s.Value(i);
+    const QString value = Label(FormatTableValue(v, s.PointPosition(i)));
+    emit hoverChanged(
+        QStringLiteral("%1   %2 %3   Index %4")
+            .arg(QString::fromStdString(FormatLocalTime(s.Time(i), index_.Offsets().At(s.Time(i)))), value,
+                 Label(unitLabels[function]))
+            .arg(index_.IndexOf(i)));
+}
+
+void RunPlot::leaveEvent(QEvent*) {
+    emit hoverChanged(QString());
+}
+
+} // namespace zelvox

@@ -1,0 +1,108 @@
+// The Run View's plot: the lanes of a run on one time axis, drawn from the envelopes its index
+// hands over (never reading by reading), with the time ticks below, two cursors, a hover
+// readout, and the navigation: wheel zoom around the pointer, drag to pan, rubber-band zoom
+// (right button, or Ctrl with the left), keys (+, -, arrows, Home, End).
+#pragma once
+
+#include "runview/Envelope.h"
+#include "runview/RunIndex.h"
+
+#include <QWidget>
+#include <optional>
+#include <utility>
+
+class QPainter;
+
+namespace zelvox {
+
+class RunPlot : public QWidget {
+    Q_OBJECT
+public:
+    explicit RunPlot(const RunIndex& index, QWidget* parent = nullptr);
+
+    // The index grew (live, or a file read further): follows, or fits, as the user left it.
+    void DataGrew();
+
+    void FitAll();
+    void SetFollowLive(bool on);
+    bool FollowLive() const { return follow_; }
+    // Fixes each lane's value range as now shown, or lets it fit the visible span again.
+    void SetValueAxisFixed(bool fixed);
+    void ClearCursors();
+    // The view: its first instant and milliseconds per pixel column.
+    TimeScale View() const { return view_; }
+    void SetView(double startMs, double msPerColumn);
+    // Zooms to the instants [fromMs, toMs].
+    void ShowSpan(double fromMs, double toMs);
+    // The cursors' instants (each may be absent); SetCursor places one.
+    std::optional<std::int64_t> Cursor(int which) const { return cursors_[which]; }
+    void SetCursor(int which, std::int64_t ms);
+    // The span the statistics are of: between the cursors, else the visible one.
+    std::pair<std::int64_t, std::int64_t> StatisticsSpan() const;
+    // The plot area within the widget.
+    QRect PlotRect() const;
+    // Draws the picture on any paint device (the window, an image, SVG, a printer). With dirty
+    // set, only what lies in it is drawn again, on the value ranges of the last whole picture.
+    void Render(QPainter& p, const QRect& area, const QRect& dirty = QRect()) const;
+    // A live run: the whole-run view keeps room for what comes next.
+    void SetLive(bool live) { live_ = live; }
+    bool Live() const { return live_; }
+    // Milliseconds the last frame took to draw.
+    double LastFrameMs() const { return lastFrameMs_; }
+
+signals:
+    void viewChanged();
+    void cursorsChanged();
+    void followChanged(bool on);
+    // The reading nearest the pointer, as a line of text; empty when the pointer leaves.
+    void hoverChanged(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Range {
+        double low = 0, high = 1;
+    };
+    enum class Drag { kNone, kPan, kBand, kCursor };
+
+    void ZoomAround(double x, double factor);
+    void PanBy(double columns);
+    void UserMoved(); // the user took the view: no more following or fitting
+    void ScrollToEnd();
+    void FitAllWithRoom(double room);
+    // Repaints only the columns a new reading touches when it changes no range.
+    void UpdateNewest();
+    std::pair<double, double> RunSpan() const;
+    std::vector<QRect> LaneRects(const QRect& plot) const;
+    Range LaneRange(std::size_t lane, const std::vector<EnvelopeColumn>& columns) const;
+    int CursorNear(int x) const;
+    void Hover(const QPoint& at);
+
+    const RunIndex& index_;
+    TimeScale view_;
+    bool follow_ = true;
+    bool fitAll_ = true;
+    bool valueFixed_ = false;
+    bool live_ = false;
+    mutable std::vector<Range> shownRanges_;
+    mutable std::vector<Range> shownExtents_; // the readings' own min and max of each lane
+    mutable std::int64_t shownSize_ = 0;      // readings in the index at the last whole picture
+    std::vector<Range> fixedRanges_;
+    std::optional<std::int64_t> cursors_[2];
+    Drag drag_ = Drag::kNone;
+    int dragCursor_ = 0;
+    QPoint pressAt_, bandTo_;
+    TimeScale pressView_;
+    double lastFrameMs_ = 0;
+};
+
+} // namespace zelvox

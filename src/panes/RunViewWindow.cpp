@@ -1,0 +1,345 @@
+#include "panes/RunViewWindow.h"
+
+#include "decode/Format.h"
+#include "decode/Labels.h"
+#include "journal/JournalLoader.h"
+#include "panes/RunJournalFeed.h"
+#include "panes/RunPlot.h"
+#include "record/ReadingRecord.h"
+#include "runview/SpanStatistics.h"
+#include "runview/TimeTicks.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QStatusBar>
+#include <QSvgGenerator>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace zelvox {
+
+namespace {
+
+QString Label(std::u16string_view s) {
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString Number(double v) {
+    return QString::number(v, 'g', 8);
+}
+
+// "3 d 04:05:06.789", "04:05.250", "0.020 s"
+QString Duration(std::int64_t ms) {
+    const bool negative = ms < 0;
+    ms = std::abs(ms);
+    const std::int64_t days = ms / 86400000, h = ms / 3600000 % 24, m = ms / 60000 % 60;
+    const double s = static_cast<double>(ms % 60000) / 1000;
+    QString text;
+    if (ms < 60000)
+        text = QStringLiteral("%1 s").arg(s, 0, 'f', 3);
+    else
+        text = QStringLiteral("%1:%2:%3")
+                   .arg(h, 2, 10, QLatin1Char('0'))
+                   .arg(m, 2, 10, QLatin1Char('0'))
+                   .arg(s, 6, 'f', 3, QLatin1Char('0'));
+    if (days > 0)
+        text = QStringLiteral("%1 d ").arg(days) + text;
+    return negative ? QLatin1Char('-') + text : text;
+}
+
+} // namespace
+
+RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
+    : QMainWindow(parent), index_(index ? index : std::make_shared<RunIndex>()) {
+    const bool live = index != nullptr; // someone else appends to it
+    setWindowTitle(QStringLiteral("Run View - Zelvox"));
+    setObjectName(QStringLiteral("RunView"));
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    plot_ = new RunPlot(*index_, central);
+    plot_->SetLive(live);
+    plot_->setObjectName(QStringLiteral("RunPlot"));
+    readout_ = new QLabel(central);
+    readout_->setObjectName(QStringLiteral("RunReadout"));
+    readout_->setFont(QFont(QStringLiteral("DejaVu Sans Mono"), 9));
+    // A new text each reading costs no new layout of the window: its size follows the lines only.
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    readout_->setTextFormat(Qt::PlainText);
+    layout->addWidget(plot_, 1);
+    layout->addWidget(readout_);
+    setCentralWidget(central);
+    hover_ = new QLabel(this);
+    hover_->setObjectName(QStringLiteral("RunHover"));
+    progress_ = new QLabel(this);
+    progress_->setObjectName(QStringLiteral("RunProgress"));
+    statusBar()->addWidget(hover_, 1);
+    statusBar()->addPermanentWidget(progress_);
+    growth_ = new QTimer(this);
+    growth_->setSingleShot(true);
+    // A live run's picture and figures are brought up to date once a second (the meter's
+    // readings come at most twice a second; the main window shows each at once), a file being
+    // read a few times a second.
+    growth_->setInterval(30);
+    connect(growth_, &QTimer::timeout, this, &RunViewWindow::BringUpToDate);
+    connect(plot_, &RunPlot::hoverChanged, hover_, &QLabel::setText);
+    connect(plot_, &RunPlot::viewChanged, this, &RunViewWindow::UpdateReadout);
+    connect(plot_, &RunPlot::cursorsChanged, this, &RunViewWindow::UpdateReadout);
+    BuildMenus();
+    connect(plot_, &RunPlot::followChanged, follow_, &QAction::setChecked);
+    resize(1000, 640);
+    UpdateReadout();
+}
+
+RunViewWindow::~RunViewWindow() {
+    delete feed_; // stops the reading before the index goes
+}
+
+void RunViewWindow::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("Open Journals..."), QKeySequence::Open, this,
+                    &RunViewWindow::OnOpenFiles);
+    file->addAction(QStringLiteral("Open Folder..."), this, &RunViewWindow::OnOpenFolder);
+    file->addSeparator();
+    file->addAction(QStringLiteral("Save Span as CSV..."), QKeySequence::Save, this,
+                    &RunViewWindow::OnSaveSpan);
+    file->addAction(QStringLiteral("Save Picture..."), this, &RunViewWindow::OnSavePicture);
+    file->addAction(QStringLiteral("Print..."), QKeySequence::Print, this, &RunViewWindow::OnPrint);
+    file->addSeparator();
+    file->addAction(QStringLiteral("Close"), QKeySequence::Close, this, &QWidget::close);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QToolBar* bar = addToolBar(QStringLiteral("View"));
+    bar->setMovable(false);
+    QAction* fit = view->addAction(QStringLiteral("Fit all"), plot_, &RunPlot::FitAll);
+    fit->setShortcut(Qt::Key_F);
+    follow_ = view->addAction(QStringLiteral("Follow live"));
+    follow_->setCheckable(true);
+    follow_->setChecked(plot_->FollowLive());
+    connect(follow_, &QAction::toggled, plot_, &RunPlot::SetFollowLive);
+    fixValues_ = view->addAction(QStringLiteral("Fix value axis"));
+    fixValues_->setCheckable(true);
+    connect(fixValues_, &QAction::toggled, plot_, &RunPlot::SetValueAxisFixed);
+    QAction* clear = view->addAction(QStringLiteral("Clear cursors"), plot_, &RunPlot::ClearCursors);
+    for (QAction* a : {fit, follow_, fixValues_, clear})
+        bar->addAction(a);
+}
+
+void RunViewWindow::Record(RunIndex& index, const DispatchedReading& d) {
+    index.Append(d.at.EpochMs(), static_cast<int>(d.at.utcOffset.count()), d.reading, d.index, d.run);
+}
+
+void RunViewWindow::Grew() {
+    ScheduleGrowth();
+}
+
+void RunViewWindow::AddRows(const std::vector<JournalRow>& rows, qint64 run) {
+    for (const JournalRow& r : rows)
+        index_->Append(r.at.EpochMs(), static_cast<int>(r.at.utcOffset.count()), r.reading,
+                       static_cast<std::int64_t>(r.index), run);
+    ScheduleGrowth();
+}
+
+void RunViewWindow::BringUpToDate() {
+    plot_->DataGrew();
+    UpdateReadout();
+}
+
+void RunViewWindow::ScheduleGrowth() {
+    if (!growth_->isActive())
+        growth_->start(feed_ ? 250 : plot_->Live() ? 1000 : 30);
+}
+
+void RunViewWindow::Open(const QStringList& paths) {
+    if (index_->Size() > 0 || feed_) {
+        // A window shows one run or one set of journals: others open beside it.
+        auto* other = new RunViewWindow();
+        other->setAttribute(Qt::WA_DeleteOnClose);
+        other->show();
+        other->Open(paths);
+        return;
+    }
+    auto* feed = new RunJournalFeed(paths, this);
+    feed_ = feed;
+    connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
+    connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
+    connect(feed, &RunJournalFeed::finished, this, [this, feed](const QString& report) {
+        progress_->setText(report);
+        feed->deleteLater();
+        ScheduleGrowth();
+    });
+    const QStringList files = RunJournalFeed::JournalFiles(paths);
+    setWindowTitle(
+        QStringLiteral("%1 - Run View - Zelvox")
+            .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 journals").arg(files.size())));
+    feed->Start();
+}
+
+QString RunViewWindow::ReadoutText() const {
+    return readout_->text();
+}
+
+void RunViewWindow::UpdateReadout() {
+    QStringList lines;
+    const RunStore& s = index_->Store();
+    const auto describe = [&](int which) {
+        const auto at = plot_->Cursor(which);
+        if (!at)
+            return QString();
+        QString text = QStringLiteral("%1 %2")
+                           .arg(which == 0 ? QLatin1Char('A') : QLatin1Char('B'))
+                           .arg(QString::fromStdString(FormatLocalTime(*at, index_->Offsets().At(*at))));
+        if (s.Size() > 0) {
+            std::int64_t i = index_->LowerBound(*at);
+            if (i == s.Size() || (i > 0 && *at - s.Time(i - 1) < s.Time(i) - *at))
+                --i;
+            text += QStringLiteral("  %1 %2").arg(Label(FormatTableValue(s.Value(i), s.PointPosition(i))),
+                                                  Label(unitLabels[index_->SegmentOf(i).function]));
+        }
+        return text;
+    };
+    QString cursors = describe(0);
+    if (plot_->Cursor(1))
+        cursors += (cursors.isEmpty() ? QString() : QStringLiteral("    ")) + describe(1);
+    if (plot_->Cursor(0) && plot_->Cursor(1))
+        cursors += QStringLiteral("    \u0394t %1").arg(Duration(*plot_->Cursor(1) - *plot_->Cursor(0)));
+    const auto [from, to] = plot_->StatisticsSpan();
+    const bool between = plot_->Cursor(0) && plot_->Cursor(1);
+    lines << (cursors.isEmpty() ? QStringLiteral("No cursors (double-click to place A and B)") : cursors);
+    lines << QStringLiteral("%1 span: %2 .. %3  (%4)")
+                 .arg(between ? QStringLiteral("Cursor") : QStringLiteral("Visible"),
+                      QString::fromStdString(FormatLocalTime(from, index_->Offsets().At(from))),
+                      QString::fromStdString(FormatLocalTime(to, index_->Offsets().At(to))),
+                      Duration(to - from));
+    for (const LaneStatistics& st : SpanStatistics(*index_, from, to)) {
+        const QString unit = Label(unitLabels[st.function]);
+        QString line = QStringLiteral("%1: count %2").arg(Label(functionLabels[st.function])).arg(st.count);
+        if (st.count > 0)
+            line += QStringLiteral("  min %1  max %2  mean %3  \u03C3 %4  p-p %5 %6")
+                        .arg(Number(st.min), Number(st.max), Number(st.mean), Number(st.stdDev),
+                             Number(st.peakToPeak), unit);
+        if (st.hasCharge)
+            line += QStringLiteral("  charge %1 %2")
+                        .arg(Number(st.charge), QString::fromStdString(ChargeUnit(st.function)));
+        if (st.overHigh + st.overLow > 0)
+            line += QStringLiteral("  overloads: 0L %1, -0L %2").arg(st.overHigh).arg(st.overLow);
+        lines << line;
+    }
+    const int height = QFontMetrics(readout_->font()).lineSpacing() * static_cast<int>(lines.size()) + 4;
+    if (readout_->height() != height)
+        readout_->setFixedHeight(height);
+    readout_->setText(lines.join(QLatin1Char('\n')));
+}
+
+bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
+    const auto [from, to] = plot_->StatisticsSpan();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *why = file.errorString();
+        return false;
+    }
+    const RunStore& s = index_->Store();
+    std::string text = CsvHeader();
+    const std::int64_t first = index_->LowerBound(from), last = index_->LowerBound(to + 1, first, s.Size());
+    for (std::int64_t i = first; i < last; ++i) {
+        const RunSegment& seg = index_->SegmentOf(i);
+        const DispatchedReading d = MakeDispatchedReading(
+            static_cast<int>(seg.run), static_cast<int>(seg.firstIndex + (i - seg.begin)),
+            WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
+            Reading{s.Value(i), s.PointPosition(i), seg.function});
+        text += CsvLine(d);
+        if (text.size() > (1 << 20)) {
+            file.write(text.data(), static_cast<qint64>(text.size()));
+            text.clear();
+        }
+    }
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    if (!file.commit()) {
+        *why = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool RunViewWindow::SavePng(const QString& path) const {
+    QImage image(plot_->size(), QImage::Format_RGB32);
+    QPainter p(&image);
+    plot_->Render(p, image.rect());
+    p.end();
+    return image.save(path, "PNG");
+}
+
+bool RunViewWindow::SaveSvg(const QString& path) const {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(plot_->size());
+    svg.setViewBox(plot_->rect());
+    svg.setTitle(windowTitle());
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    plot_->Render(p, plot_->rect());
+    return p.end();
+}
+
+void RunViewWindow::OnOpenFiles() {
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, QStringLiteral("Open Journals"), QString(), QStringLiteral("Journals (*.csv);;All files (*)"));
+    if (!files.isEmpty())
+        Open(files);
+}
+
+void RunViewWindow::OnOpenFolder() {
+    const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Open Folder of Journals"));
+    if (!dir.isEmpty())
+        Open({dir});
+}
+
+void RunViewWindow::OnSaveSpan() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Span as CSV"), QString(),
+                                                      QStringLiteral("CSV (*.csv)"));
+    QString why;
+    if (!path.isEmpty() && !SaveSpanCsv(path, &why))
+        QMessageBox::warning(this, QStringLiteral("Zelvox"),
+                             QStringLiteral("Cannot save %1: %2").arg(path, why));
+}
+
+void RunViewWindow::OnSavePicture() {
+    QString filter;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"), QString(),
+                                                QStringLiteral("PNG (*.png);;SVG (*.svg)"), &filter);
+    if (path.isEmpty())
+        return;
+    const bool svg =
+        path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive) || filter.startsWith(QLatin1String("SVG"));
+    if (!path.contains(QLatin1Char('.')))
+        path += svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+    if (!(svg ? SaveSvg(path) : SavePng(path)))
+        QMessageBox::warning(this, QStringLiteral("Zelvox"), QStringLiteral("Cannot save %1").arg(path));
+}
+
+void RunViewWindow::OnPrint() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QPainter p(&printer);
+    // The plot as on screen, scaled to the page.
+    const QRect page = p.viewport();
+    const QSize size = plot_->size().scaled(page.size(), Qt::KeepAspectRatio);
+    p.setViewport(page.x(), page.y(), size.width(), size.height());
+    p.setWindow(plot_->rect());
+    plot_->Render(p, plot_->rect());
+}
+
+} // namespace zelvox

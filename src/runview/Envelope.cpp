@@ -1,0 +1,94 @@
+#include "runview/Envelope.h"
+
+#include <algorithm>
+
+namespace zelvox {
+
+namespace {
+
+// The first reading in [begin, end) whose column is past x (readings are in time order).
+std::int64_t PastColumn(const RunStore& store, const TimeScale& scale, std::int64_t x, std::int64_t begin,
+                        std::int64_t end) {
+    // Galloping first: zoomed in, the next column starts a reading or two further on.
+    std::int64_t step = 1, low = begin;
+    while (low + step < end && scale.Column(store.Time(low + step)) <= x) {
+        low += step;
+        step *= 2;
+    }
+    std::int64_t high = std::min(end, low + step);
+    while (low < high) {
+        const std::int64_t mid = low + (high - low) / 2;
+        if (scale.Column(store.Time(mid)) <= x)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+// The first reading in [begin, end) whose column is at least x.
+std::int64_t AtColumn(const RunStore& store, const TimeScale& scale, std::int64_t x, std::int64_t begin,
+                      std::int64_t end) {
+    while (begin < end) {
+        const std::int64_t mid = begin + (end - begin) / 2;
+        if (scale.Column(store.Time(mid)) < x)
+            begin = mid + 1;
+        else
+            end = mid;
+    }
+    return begin;
+}
+
+} // namespace
+
+std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, const TimeScale& scale,
+                                                       std::int64_t columns, std::int64_t firstColumn) {
+    const RunStore& store = index.Store();
+    std::vector<std::vector<EnvelopeColumn>> lanes(index.Lanes().size());
+    const std::int64_t first = AtColumn(store, scale, firstColumn, 0, store.Size());
+    const std::int64_t last = AtColumn(store, scale, columns + 1, first, store.Size());
+    if (first >= last)
+        return lanes;
+    const auto& segments = index.Segments();
+    // The segments that hold readings [first, last), in time order: each adds to its lane.
+    auto seg = std::upper_bound(segments.begin(), segments.end(), first,
+                                [](std::int64_t v, const RunSegment& s) { return v < s.begin; });
+    for (--seg; seg != segments.end() && seg->begin < last; ++seg) {
+        std::vector<EnvelopeColumn>& lane = lanes[static_cast<std::size_t>(seg->lane)];
+        const std::int64_t end = std::min(seg->end, last);
+        for (std::int64_t at = std::max(seg->begin, first); at < end;) {
+            const std::int64_t x = scale.Column(store.Time(at));
+            const std::int64_t next = PastColumn(store, scale, x, at, end);
+            const RangeSummary s = store.Extent(at, next);
+            if (lane.empty() || lane.back().x != x) {
+                EnvelopeColumn c;
+                c.x = x;
+                if (at > seg->begin && !IsOverload(store.Value(at)) && !IsOverload(store.Value(at - 1))) {
+                    c.joinsPrevious = true;
+                    c.previousMs = store.Time(at - 1);
+                    c.previousValue = store.Value(at - 1);
+                }
+                lane.push_back(c);
+            }
+            EnvelopeColumn& c = lane.back();
+            if (s.count > 0) {
+                if (c.count == 0) {
+                    c.min = s.min;
+                    c.max = s.max;
+                    c.first = s.first;
+                } else {
+                    c.min = std::min(c.min, s.min);
+                    c.max = std::max(c.max, s.max);
+                }
+                c.last = s.last;
+                c.count += s.count;
+            }
+            c.overHigh += s.overHigh;
+            c.overLow += s.overLow;
+            at = next;
+        }
+    }
+    return lanes;
+}
+
+} // namespace zelvox

@@ -1,0 +1,34 @@
+// The statistics of a span of time, lane by lane: count, min, max, mean, standard deviation,
+// peak-to-peak and, for the current functions, the charge. Overloads are counted apart and never
+// enter a figure. Summed up from the run's pyramid, so any span costs the same little work.
+#pragma once
+
+#include "runview/RunIndex.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelvox {
+
+struct LaneStatistics {
+    int lane = 0;
+    std::uint8_t function = 0;
+    std::int64_t count = 0; // readings with a value
+    std::int64_t overHigh = 0, overLow = 0;
+    double min = 0, max = 0, mean = 0;
+    double stdDev = 0; // population standard deviation
+    double peakToPeak = 0;
+    bool hasCharge = false;
+    double charge = 0; // in the unit's hours (A·h, mA·h, uA·h), over the span's segments
+};
+
+// True for the functions that measure a current.
+bool IsCurrentFunction(std::uint8_t functionCode);
+// "A·h", "mA·h", "uA·h" for the current functions, else empty (UTF-8).
+std::string ChargeUnit(std::uint8_t functionCode);
+
+// The readings with instants in [fromMs, toMs], of every lane that has one there.
+std::vector<LaneStatistics> SpanStatistics(const RunIndex& index, std::int64_t fromMs, std::int64_t toMs);
+
+} // namespace zelvox

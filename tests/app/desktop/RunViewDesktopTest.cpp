@@ -1,0 +1,205 @@
+// The Run View on a desktop (Xvfb and openbox, DesktopMain.cpp): a journal of a million rows
+// viewed alone as `zelvox --view` does, zoomed to its one spike with the mouse, cursors placed
+// and the statistics read; and the live run of the demo meter followed beside the main window.
+#include "app/MainWindow.h"
+#include "app/ZelvoxApplication.h"
+#include "journal/JournalLoader.h"
+#include "panes/RunPlot.h"
+#include "panes/RunViewWindow.h"
+#include "panes/TrendGraph.h"
+#include "runview/Envelope.h"
+#include "session/MeterSession.h"
+#include "support/RunJournal.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace zelvox;
+
+namespace {
+
+QImage ScreenPixels(QWidget* w) {
+    const QPoint at = w->mapToGlobal(QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, at.x(), at.y(), w->width(), w->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// The rows of column x (in the plot widget) that are drawn dark (the trace), within [top, bottom].
+int DarkRows(const QImage& image, int x, int top, int bottom) {
+    int dark = 0;
+    for (int y = top; y <= bottom; ++y)
+        dark += qGray(image.pixel(x, y)) < 140 && qBlue(image.pixel(x, y)) > qRed(image.pixel(x, y));
+    return dark;
+}
+
+int PlotX(const RunPlot& plot, std::int64_t ms) {
+    return plot.PlotRect().left() + static_cast<int>(plot.View().Column(ms));
+}
+
+// "max 47.5" -> 47.5 from the readout line of the lane that starts with label.
+double Figure(const QString& readout, const QString& label, const QString& name) {
+    for (const QString& line : readout.split(QLatin1Char('\n')))
+        if (line.startsWith(label)) {
+            const int at = line.indexOf(name + QLatin1Char(' '));
+            return at < 0 ? NAN : line.mid(at + name.size() + 1).section(QLatin1Char(' '), 0, 0).toDouble();
+        }
+    return NAN;
+}
+
+TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    const auto facts = zelvox::testing::WriteRunJournal(path.toStdString(), 1'000'000, 1'000'000);
+    ASSERT_EQ(facts.spikeMs.size(), 1u);
+    const std::int64_t spike = facts.spikeMs[0];
+
+    // As `zelvox --view PATH` opens it: the Run View alone, maximised on the desktop.
+    RunViewWindow view;
+    view.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.Open({path});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 40000));
+    ASSERT_EQ(view.Index().Size(), 1'000'000);
+    QTest::qWait(400);
+    EXPECT_GT(view.width(), QGuiApplication::primaryScreen()->availableGeometry().width() * 3 / 4);
+    RunPlot& plot = view.Plot();
+
+    // The whole run: the one spike in a million reaches the top of the DCV lane, and only there.
+    const QRect area = plot.PlotRect();
+    const int lanes = static_cast<int>(view.Index().Lanes().size());
+    ASSERT_EQ(lanes, 2); // DCV and DCA mA
+    const int upper = area.top() + (area.height() / lanes) / 4;
+    QImage shown = ScreenPixels(&plot);
+    const int spikeX = PlotX(plot, spike);
+    EXPECT_GT(DarkRows(shown, spikeX, area.top() + 4, upper), 5) << spikeX;
+    for (int dx : {-12, -6, 6, 12})
+        EXPECT_EQ(DarkRows(shown, spikeX + dx, area.top() + 4, upper), 0) << dx;
+
+    // Zoom to it with the mouse: bands drawn with the right button around it, then the wheel.
+    for (int round = 0; round < 2; ++round) {
+        const int x = PlotX(plot, spike);
+        const int y = area.center().y();
+        QTest::mousePress(&plot, Qt::RightButton, {}, QPoint(x - 20, y));
+        QTest::mouseMove(&plot, QPoint(x, y));
+        QTest::mouseMove(&plot, QPoint(x + 20, y));
+        QTest::mouseRelease(&plot, Qt::RightButton, {}, QPoint(x + 20, y));
+    }
+    for (int notch = 0; notch < 4; ++notch) {
+        const QPointF at(PlotX(plot, spike), area.center().y());
+        QWheelEvent wheel(at, plot.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&plot, &wheel);
+    }
+    const double shownMs = plot.View().msPerColumn * area.width();
+    EXPECT_LT(shownMs, 600'000) << "ten minutes or less around the spike";
+    EXPECT_FALSE(plot.FollowLive()) << "zooming takes the view";
+
+    // Pointing at it: the hover readout names the reading.
+    auto* hover = view.findChild<QLabel*>(QStringLiteral("RunHover"));
+    QTest::mouseMove(&plot, QPoint(PlotX(plot, spike), area.center().y()));
+    ASSERT_NE(hover, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hover->text().contains(QStringLiteral("47.500 V")); }, 3000))
+        << hover->text().toStdString();
+    EXPECT_TRUE(hover->text().contains(QStringLiteral("Index 500778"))) << hover->text().toStdString();
+
+    // Cursors: double clicks 15 readings on either side.
+    const int a = PlotX(plot, spike - 3000), b = PlotX(plot, spike + 3000);
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(a, area.center().y()));
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(b, area.center().y()));
+    ASSERT_TRUE(plot.Cursor(0) && plot.Cursor(1));
+    QTest::qWait(200);
+    const QString readout = view.ReadoutText();
+    EXPECT_TRUE(readout.contains(QStringLiteral("Cursor span"))) << readout.toStdString();
+    EXPECT_TRUE(readout.contains(QStringLiteral("\u0394t"))) << readout.toStdString();
+    // The same readings counted straight from the index's instants.
+    std::int64_t count = 0;
+    double sum = 0;
+    const RunStore& store = view.Index().Store();
+    for (std::int64_t i = 0; i < store.Size(); ++i)
+        if (store.Time(i) >= *plot.Cursor(0) && store.Time(i) <= *plot.Cursor(1)) {
+            ++count;
+            sum += store.Value(i);
+        }
+    EXPECT_GE(count, 28);
+    EXPECT_EQ(Figure(readout, QStringLiteral("DCV V"), QStringLiteral("count")), count);
+    EXPECT_EQ(Figure(readout, QStringLiteral("DCV V"), QStringLiteral("max")), 47.5);
+    EXPECT_NEAR(Figure(readout, QStringLiteral("DCV V"), QStringLiteral("mean")), sum / count, 1e-6);
+
+    // The picture goes out as SVG and PNG, the span's rows as CSV in the journal's format.
+    const QString svg = dir.filePath(QStringLiteral("span.svg")),
+                  png = dir.filePath(QStringLiteral("span.png"));
+    ASSERT_TRUE(view.SaveSvg(svg));
+    ASSERT_TRUE(view.SavePng(png));
+    EXPECT_TRUE(QSvgRenderer(svg).isValid());
+    EXPECT_EQ(QImage(png).size(), plot.size());
+    QString why;
+    ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
+    const LoadedJournal back = LoadJournal(dir.filePath(QStringLiteral("span.csv")));
+    EXPECT_EQ(back.rows.size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(back.damaged, 0);
+
+    // Fit all brings the whole run back.
+    plot.FitAll();
+    EXPECT_LE(plot.View().startMs, static_cast<double>(facts.firstMs));
+    EXPECT_GE(plot.View().Ms(area.width()), static_cast<double>(facts.lastMs));
+}
+
+TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.demo = true;
+    options.journal = false;
+    ASSERT_TRUE(app.InitInstance(options));
+    MainWindow* window = app.Window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_EQ(window->Session().Start().status, StartStatus::Started);
+    // Readings before the Run View opens are in it too.
+    QTest::qWait(1200);
+
+    // A double click on the trend graph opens it.
+    QTest::mouseDClick(window->TrendPane(), Qt::LeftButton, {}, window->TrendPane()->rect().center());
+    RunViewWindow* view = nullptr;
+    const auto shownRunView = [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if ((view = qobject_cast<RunViewWindow*>(w)) && w->isVisible())
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(shownRunView, 3000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    EXPECT_NE(view->window(), window->window());
+    const std::int64_t before = view->Index().Size();
+    EXPECT_GE(before, 1);
+    // It follows: the newest reading comes into sight within a second, as more come.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->Index().Size() >= before + 3; }, 5000));
+    RunPlot& plot = view->Plot();
+    EXPECT_TRUE(plot.FollowLive());
+    const RunStore& store = view->Index().Store();
+    const std::int64_t newest = store.Time(store.Size() - 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return plot.View().Column(newest) < plot.PlotRect().width(); }, 1500));
+    EXPECT_GE(plot.View().Column(newest), 0);
+    // Panning away stops following; End takes it up again.
+    QTest::keyClick(&plot, Qt::Key_Left);
+    EXPECT_FALSE(plot.FollowLive());
+    QTest::keyClick(&plot, Qt::Key_End);
+    EXPECT_TRUE(plot.FollowLive());
+    const QString readout = view->ReadoutText();
+    EXPECT_TRUE(readout.contains(QStringLiteral("count"))) << readout.toStdString();
+    // The menu command shows the same window, and it goes with the main window.
+    window->Command(kCmdRunView)->trigger();
+    EXPECT_EQ(QApplication::activeWindow(), view);
+    QPointer<RunViewWindow> watch(view);
+    window->Session().Stop();
+    window->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 3000));
+}
+
+} // namespace

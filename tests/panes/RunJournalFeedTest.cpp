@@ -1,0 +1,75 @@
+// The Run View reading a folder of journals and a path that is no journal: the runs one after
+// another on one time axis, and one report of what was left out.
+#include "panes/RunJournalFeed.h"
+#include "panes/RunViewWindow.h"
+#include "record/ReadingRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace zelvox {
+namespace {
+
+constexpr std::int64_t kStart = 1796726526000;
+
+// A journal of `rows` DCV readings from startMs, one every 500 ms; then `tail` as it is.
+void WriteJournal(const QString& path, std::int64_t startMs, int rows, const std::string& tail = {}) {
+    std::string text = CsvHeader();
+    for (int i = 0; i < rows; ++i)
+        text += CsvLine(MakeDispatchedReading(0, i + 1, WallTimeAt(startMs + i * 500, 3600),
+                                              Reading{1.0 + i * 0.001, 1, 1}));
+    text += tail;
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasLeftOut) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("recordings"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    // Named by their first rows' moments: read in that order whatever order they were written in.
+    WriteJournal(folder + QStringLiteral("/2026-12-08T12-00-00.csv"), kStart + 3600000, 3,
+                 "garbage,7,x,DCV V,??,1\r\n" +
+                     CsvLine(MakeDispatchedReading(0, 4, WallTimeAt(kStart + 3600000 + 1500, 3600),
+                                                   Reading{2.0, 1, 1})) +
+                     "2026-12-08T13:00:02.000+01:00,5,2.0");
+    WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), kStart, 5);
+    WriteJournal(folder + QStringLiteral("/notes.txt"), kStart, 2); // not a journal by its name
+    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("old.csv")));     // a folder is not one either
+    const QString fifo = dir.filePath(QStringLiteral("pipe.csv"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    EXPECT_EQ(RunJournalFeed::JournalFiles({folder, fifo}).size(), 3);
+    RunViewWindow view;
+    view.Open({folder, fifo});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 10000));
+
+    const RunIndex& index = view.Index();
+    ASSERT_EQ(index.Size(), 5 + 4);
+    std::vector<std::int64_t> runs, firsts;
+    for (const RunSegment& s : index.Segments()) {
+        runs.push_back(s.run);
+        firsts.push_back(s.firstIndex);
+    }
+    EXPECT_EQ(runs, (std::vector<std::int64_t>{0, 1}));
+    EXPECT_EQ(firsts, (std::vector<std::int64_t>{1, 1}));
+    EXPECT_EQ(index.Store().Time(5), kStart + 3600000);
+    EXPECT_EQ(index.IndexOf(8), 4);
+
+    const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();
+    EXPECT_TRUE(report.startsWith(QStringLiteral("Read 9 rows from 3 files; "))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("1 damaged row skipped (line 5)"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("the last line was cut short"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("Cannot load ") + fifo)) << report.toStdString();
+    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))
+        << view.windowTitle().toStdString();
+}
+
+} // namespace
+} // namespace zelvox

@@ -1,0 +1,95 @@
+// The Run View's plot, headless: what each key and the wheel do to the view and to following.
+#include "panes/RunPlot.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+namespace zelvox {
+namespace {
+
+constexpr std::int64_t kStart = 1796726526000;
+
+TEST(RunPlot, KeysAndWheelMoveTheViewAndFollowingStopsAndResumesAsAScrollLockDoes) {
+    RunIndex index;
+    for (int i = 0; i < 10000; ++i)
+        index.Append(kStart + i * 500, 3600, Reading{1.0 + (i % 50) * 0.01, 1, 1}, i + 1, 0);
+    const double first = kStart, last = kStart + 9999.0 * 500;
+
+    RunPlot plot(index);
+    plot.resize(1000, 500);
+    plot.SetLive(true);
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    const double columns = plot.PlotRect().width();
+    const auto span = [&] { return plot.View().msPerColumn * columns; };
+    const auto middle = [&] { return plot.View().Ms(columns / 2); };
+
+    // Fitted to the whole run at first, following.
+    EXPECT_DOUBLE_EQ(plot.View().startMs, first);
+    EXPECT_GE(plot.View().Ms(columns), last);
+    EXPECT_TRUE(plot.FollowLive());
+
+    const struct {
+        int key;
+        double spanFactor; // the span after / before
+        bool keepsMiddle;
+        double shiftColumns; // the start moves by this many columns (when the span is kept)
+        bool follows;
+    } keys[] = {
+        {Qt::Key_Plus, 0.5, true, 0, false},
+        {Qt::Key_Plus, 0.5, true, 0, false},
+        {Qt::Key_Minus, 2.0, true, 0, false},
+        {Qt::Key_Left, 1.0, false, -columns / 8, false},
+        {Qt::Key_Right, 1.0, false, columns / 8, false},
+    };
+    for (const auto& k : keys) {
+        const double spanBefore = span(), middleBefore = middle(), startBefore = plot.View().startMs;
+        QTest::keyClick(&plot, static_cast<Qt::Key>(k.key));
+        EXPECT_NEAR(span() / spanBefore, k.spanFactor, 1e-9) << k.key;
+        if (k.keepsMiddle)
+            EXPECT_NEAR(middle(), middleBefore, 1e-3 * spanBefore) << k.key;
+        else
+            EXPECT_NEAR(plot.View().startMs - startBefore, k.shiftColumns * plot.View().msPerColumn, 1e-6)
+                << k.key;
+        EXPECT_EQ(plot.FollowLive(), k.follows) << k.key;
+    }
+
+    // End follows again, the newest reading in sight; new readings are followed.
+    QTest::keyClick(&plot, Qt::Key_End);
+    EXPECT_TRUE(plot.FollowLive());
+    EXPECT_NEAR(plot.View().X(static_cast<std::int64_t>(last)), columns * 0.75, 1);
+    for (int i = 10000; i < 10000 + static_cast<int>(columns); ++i)
+        index.Append(kStart + i * 500, 3600, Reading{1.0, 1, 1}, i + 1, 0);
+    plot.DataGrew();
+    const double newest = kStart + (9999.0 + columns) * 500;
+    EXPECT_LT(plot.View().X(static_cast<std::int64_t>(newest)), columns);
+    EXPECT_GT(plot.View().X(static_cast<std::int64_t>(newest)), 0);
+
+    // Home: the run's start at the left edge, and no more following.
+    QTest::keyClick(&plot, Qt::Key_Home);
+    EXPECT_LT(plot.View().startMs, first);
+    EXPECT_GT(plot.View().X(static_cast<std::int64_t>(first)), 0);
+    EXPECT_FALSE(plot.FollowLive());
+
+    // The wheel zooms around the pointer: the instant under it stays there.
+    const QPointF at(plot.PlotRect().left() + 300, 200);
+    const double under = plot.View().Ms(300);
+    const double spanBefore = span();
+    QWheelEvent wheel(at, plot.mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&plot, &wheel);
+    EXPECT_NEAR(plot.View().Ms(300), under, 1e-6 * spanBefore);
+    EXPECT_NEAR(span() / spanBefore, 0.64, 1e-9);
+
+    // Cursors: the span of the statistics is between them, else the visible one.
+    plot.SetCursor(1, kStart + 2000);
+    plot.SetCursor(0, kStart + 9000);
+    EXPECT_EQ(plot.StatisticsSpan(), (std::pair<std::int64_t, std::int64_t>{kStart + 2000, kStart + 9000}));
+    plot.ClearCursors();
+    EXPECT_NEAR(static_cast<double>(plot.StatisticsSpan().second - plot.StatisticsSpan().first), span(), 2);
+}
+
+} // namespace
+} // namespace zelvox

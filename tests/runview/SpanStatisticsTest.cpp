@@ -1,0 +1,115 @@
+#include "runview/SpanStatistics.h"
+#include "runview/RunMaker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace zelvox {
+namespace {
+
+// The same figures straight from the readings, in long double, two passes.
+std::vector<LaneStatistics> Direct(const RunIndex& index, std::int64_t from, std::int64_t to) {
+    const RunStore& store = index.Store();
+    const std::size_t lanes = index.Lanes().size();
+    std::vector<std::vector<std::int64_t>> members(lanes);
+    for (std::int64_t i = 0; i < store.Size(); ++i)
+        if (store.Time(i) >= from && store.Time(i) <= to)
+            members[static_cast<std::size_t>(index.SegmentOf(i).lane)].push_back(i);
+    std::vector<LaneStatistics> out;
+    for (std::size_t l = 0; l < lanes; ++l) {
+        if (members[l].empty())
+            continue;
+        LaneStatistics s;
+        s.lane = static_cast<int>(l);
+        s.function = index.Lanes()[l].function;
+        long double sum = 0, area = 0;
+        for (std::int64_t i : members[l]) {
+            const double v = store.Value(i);
+            if (IsOverload(v)) {
+                ++(v > 0 ? s.overHigh : s.overLow);
+                continue;
+            }
+            s.min = s.count ? std::min(s.min, v) : v;
+            s.max = s.count ? std::max(s.max, v) : v;
+            ++s.count;
+            sum += v;
+            // The pair before it, when both lie in the span, in one segment, with values.
+            if (i > 0 && store.Time(i - 1) >= from && !store.StartsSegment(i) &&
+                !IsOverload(store.Value(i - 1)))
+                area += (static_cast<long double>(store.Value(i - 1)) + v) / 2 *
+                        static_cast<long double>(store.Time(i) - store.Time(i - 1));
+        }
+        long double m2 = 0;
+        const long double mean = s.count ? sum / s.count : 0;
+        for (std::int64_t i : members[l])
+            if (!IsOverload(store.Value(i)))
+                m2 += (store.Value(i) - mean) * (store.Value(i) - mean);
+        s.mean = static_cast<double>(mean);
+        s.stdDev = s.count ? static_cast<double>(std::sqrt(m2 / s.count)) : 0;
+        s.peakToPeak = s.max - s.min;
+        s.hasCharge = IsCurrentFunction(s.function);
+        s.charge = s.hasCharge ? static_cast<double>(area / 3.6e6L) : 0;
+        out.push_back(s);
+    }
+    return out;
+}
+
+void ExpectSame(const std::vector<LaneStatistics>& got, const std::vector<LaneStatistics>& want,
+                double relative, const std::string& where) {
+    ASSERT_EQ(got.size(), want.size()) << where;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const LaneStatistics &g = got[i], &w = want[i];
+        EXPECT_EQ(g.lane, w.lane) << where;
+        EXPECT_EQ(g.count, w.count) << where;
+        EXPECT_EQ(g.overHigh, w.overHigh) << where;
+        EXPECT_EQ(g.overLow, w.overLow) << where;
+        EXPECT_EQ(g.min, w.min) << where;
+        EXPECT_EQ(g.max, w.max) << where;
+        EXPECT_EQ(g.hasCharge, w.hasCharge) << where;
+        EXPECT_NEAR(g.mean, w.mean, std::abs(w.mean) * relative + 1e-12) << where;
+        EXPECT_NEAR(g.stdDev, w.stdDev, w.stdDev * relative + 1e-12) << where;
+        EXPECT_NEAR(g.charge, w.charge, std::abs(w.charge) * relative + 1e-12) << where;
+    }
+}
+
+TEST(SpanStatistics, EqualDirectFiguresOverSpansWithOverloadsGapsAndFunctionChanges) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        RunIndex index;
+        const testing::MadeRun run = testing::MakeRandomRun(index, seed, 30000);
+        const std::int64_t length = run.endMs - run.startMs;
+        const struct {
+            double from, to;
+        } spans[] = {{0, 1}, {0.1, 0.2}, {0.5, 0.5001}, {0.33, 0.9}, {-1, 0.01}, {0.999, 2}, {0.4, 0.4}};
+        for (const auto& s : spans) {
+            const auto from = run.startMs + static_cast<std::int64_t>(s.from * static_cast<double>(length));
+            const auto to = run.startMs + static_cast<std::int64_t>(s.to * static_cast<double>(length));
+            ExpectSame(SpanStatistics(index, from, to), Direct(index, from, to), 1e-9,
+                       "seed " + std::to_string(seed) + " span " + std::to_string(s.from));
+        }
+    }
+}
+
+TEST(SpanStatistics, AMillionReadingsNear1000Point001KeepTheirDeviation) {
+    RunIndex index;
+    const std::int64_t start = 1796726526123;
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 1'000'000; ++i) {
+        const double v = 1000.001 + static_cast<int>(random() % 5 - 2) * 0.001;
+        index.Append(start + i * 500, 0, Reading{v, 3, kDcMilliampere}, i + 1, 0);
+    }
+    const auto got = SpanStatistics(index, start, INT64_MAX);
+    const auto want = Direct(index, start, INT64_MAX);
+    ExpectSame(got, want, 1e-9, "whole");
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_GT(got[0].stdDev, 0.001);
+    // About a milliampere for 500,000 s: 138.9 mA·h.
+    EXPECT_NEAR(got[0].charge, 1000.001 * 499'999.5 / 3600, 0.1);
+    EXPECT_EQ(ChargeUnit(got[0].function), "mA\u00B7h");
+    // A span inside it, beginning and ending between the pyramid's nodes.
+    ExpectSame(SpanStatistics(index, start + 12'345 * 500, start + 876'543 * 500),
+               Direct(index, start + 12'345 * 500, start + 876'543 * 500), 1e-9, "inner");
+}
+
+} // namespace
+} // namespace zelvox
