@@ -8,7 +8,7 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "support/Pty.h"
@@ -70,13 +70,19 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     const QString path = dir.filePath(journals[0]);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto records = ParseCsv(file.readAll().toStdString());
+    std::vector<JournalRow> records;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        JournalRow row;
+        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row)
+            records.push_back(row);
+    }
     file.close();
-    ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()) + 1);
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()));
     for (int i = 0; i < shown.size(); ++i) {
-        const auto& f = records[static_cast<std::size_t>(i) + 1];
-        EXPECT_EQ(QString::fromStdString(f[1] + "|" + f[2] + "|" + f[3] + "|" + f[4]), shown[i]);
-        EXPECT_EQ(f[5], "-1.234");
+        const JournalRow& r = records[static_cast<std::size_t>(i)];
+        const TableTexts t = MakeTableTexts(r.index, r.reading, r.at);
+        EXPECT_EQ(QString::fromStdString(t.index + "|" + t.value + "|" + t.type + "|" + t.time), shown[i]);
+        EXPECT_EQ(r.reading.value, -1.234);
     }
 
     // A gap and a larger Index behind the run: the table shows the file's indices.
