@@ -1,7 +1,7 @@
 #include "publish/Publisher.h"
 
 #include "decode/Labels.h"
-#include "publish/Outbox.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
 #include <algorithm>

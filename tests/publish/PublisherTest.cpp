@@ -3,8 +3,8 @@
 // journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
 // password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
 #include "publish/Publisher.h"
-#include "publish/Outbox.h"
 #include "publish/PublishTestSupport.h"
+#include "record/JournalFolder.h"
 #include "support/Broker.h"
 #include "support/JournalLines.h"
 
