@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "zelvox: %s\n\n%s", qPrintable(options.error),
-                     qPrintable(zelvox::CommandLineHelp()));
+        // The reason is the last line, after a one-line pointer to the whole usage.
+        std::fprintf(stderr, "zelvox: see zelvox --help\nzelvox: %s\n", qPrintable(options.error));
         return 2;
     }
     if (options.version) {
