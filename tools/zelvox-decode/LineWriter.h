@@ -3,6 +3,7 @@
 
 #include "record/RowCodec.h"
 
+#include <cstdint>
 #include <fcntl.h>
 #include <functional>
 #include <string>
@@ -63,7 +64,7 @@ private:
 
     RecordFormat format_;
     bool wroteAny_ = false;
-    int index_ = 0;
+    std::int64_t index_ = 0; // the Index of the next line, as the table would give it
     bool headerDone_ = false;
     int error_ = 0;
 };
