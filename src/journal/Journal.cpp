@@ -274,8 +274,7 @@ void Journal::SyncThreadBody() {
         lock.unlock();
 
         QString why;
-        if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why))
-        {
+        if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why)) {
             {
                 std::lock_guard faultLock(mutex_);
                 syncFault_ = why;
