@@ -9,14 +9,15 @@
 #include "link/PortDiscovery.h"
 #include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
-#include "publish/Outbox.h"
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 #include "record/ReadingRecord.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
 #include "sim/SimulatedMeter.h"
 
 #include <QAction>
+#include <QCommandLineParser>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -26,115 +27,67 @@
 
 namespace zelvox {
 
-namespace {
-
-// The options QGuiApplication and QApplication take from the command line, with one or two
-// leading dashes; the first group is followed by a value.
-const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
-                                           "platformtheme",   "plugin",
-                                           "qwindowgeometry", "geometry",
-                                           "qwindowtitle",    "title",
-                                           "qwindowicon",     "icon",
-                                           "display",         "name",
-                                           "style",           "stylesheet",
-                                           "session",         "qmljsdebugger"};
-const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
-
-// 2 when arguments[i] is a Qt option with its value, 1 for a Qt flag (or an option written
-// "-style=NAME"), 0 when it is not Qt's.
-int QtOptionLength(const QStringList& arguments, int i) {
-    QString arg = arguments[i];
-    if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") || arg == QLatin1String("--"))
-        return 0;
-    arg.remove(0, arg.startsWith(QLatin1String("--")) ? 2 : 1);
-    for (const char* name : kQtOptionsWithValue) {
-        if (arg == QLatin1String(name))
-            return i + 1 < arguments.size() ? 2 : 0;
-        if (arg.startsWith(QLatin1String(name) + QLatin1Char('=')))
-            return 1;
-    }
-    for (const char* name : kQtFlags)
-        if (arg == QLatin1String(name))
-            return 1;
-    return 0;
-}
-
-} // namespace
-
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine options;
-    // An option with a value, as "--name VALUE" or "--name=VALUE"; false when it is not this one.
-    const auto valueOf = [&](int& i, QLatin1String name, QString& value) {
-        const QString& arg = arguments[i];
-        if (arg == name && i + 1 < arguments.size())
-            value = arguments[++i];
-        else if (arg.startsWith(name + QLatin1Char('=')))
-            value = arg.mid(name.size() + 1);
-        else if (arg != name)
-            return false;
-        if (value.isEmpty() && options.error.isEmpty())
-            options.error = QStringLiteral("%1 needs a value").arg(name);
-        return true;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const auto withValue = [](const char* name) {
+        return QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     };
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (const int qtOption = QtOptionLength(arguments, i); qtOption > 0) {
-            i += qtOption - 1;
-        } else if (arg == QLatin1String("--no-journal")) {
-            options.journal = false;
-        } else if (valueOf(i, QLatin1String("--journal-dir"), options.journalDir) ||
-                   valueOf(i, QLatin1String("--load"), options.load)) {
-            if (!options.error.isEmpty())
-                return options;
-        } else if (arg == QLatin1String("--view")) {
-            while (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1Char('-')))
-                options.view << arguments[++i];
-            if (options.view.isEmpty()) {
-                options.error = QStringLiteral("--view needs a journal file or folder");
-                return options;
-            }
-        } else if (arg == QLatin1String("--demo")) {
-            options.demo = true;
-        } else if (arg == QLatin1String("--version")) {
-            options.version = true;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--port")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                options.error = QStringLiteral("--port needs a port name");
-                return options;
-            }
-            options.port = arguments[++i];
-        } else if (arg.startsWith(QLatin1String("--port="))) {
-            options.port = arg.mid(7);
-            if (options.port.isEmpty()) {
-                options.error = QStringLiteral("--port needs a port name");
-                return options;
-            }
-        } else {
-            std::vector<std::string> args;
-            for (const QString& a : arguments)
-                args.push_back(a.toStdString());
-            std::size_t at = static_cast<std::size_t>(i);
-            std::string why;
-            const int took =
-                TakePublishingOption(args, at, options.publishing, &why, /*takeJournalDir=*/false);
-            i = static_cast<int>(at);
-            if (took < 0)
-                options.error = QString::fromStdString(why);
-            else if (took == 0)
-                options.error = QStringLiteral("unknown argument: %1").arg(arg);
-            if (took <= 0)
-                return options;
-        }
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version")), demo(QStringLiteral("demo")),
+        noJournal(QStringLiteral("no-journal")), discovery(QStringLiteral("mqtt-discovery")),
+        view(QStringLiteral("view"));
+    const QCommandLineOption port = withValue("port"), journalDir = withValue("journal-dir"),
+                             load = withValue("load"), mqtt = withValue("mqtt"),
+                             passwordFile = withValue("mqtt-password-file"),
+                             caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
+                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id");
+    parser.addOptions({help, version, demo, noJournal, discovery, view, port, journalDir, load, mqtt,
+                       passwordFile, caFile, certFile, keyFile, clientId});
+    if (!parser.parse(arguments)) {
+        options.error = parser.errorText();
+        // Qt's own options (-platform NAME, -style NAME, -reverse...) are QApplication's: once it
+        // has taken them, what is left is read again.
+        options.otherOptions = !parser.unknownOptionNames().isEmpty();
+        return options;
     }
-    if (options.publishing.AnyCompanion() && !options.publishing.Requested())
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.demo = parser.isSet(demo);
+    options.journal = !parser.isSet(noJournal);
+    options.port = parser.value(port);
+    options.journalDir = parser.value(journalDir);
+    options.load = parser.value(load);
+    PublishingOptions& p = options.publishing;
+    p.url = parser.value(mqtt).toStdString();
+    p.passwordFile = parser.value(passwordFile).toStdString();
+    p.caFile = parser.value(caFile).toStdString();
+    p.certFile = parser.value(certFile).toStdString();
+    p.keyFile = parser.value(keyFile).toStdString();
+    p.clientId = parser.value(clientId).toStdString();
+    p.discovery = parser.isSet(discovery);
+    for (const QCommandLineOption* o :
+         {&port, &journalDir, &load, &mqtt, &passwordFile, &caFile, &certFile, &keyFile, &clientId})
+        if (parser.isSet(*o) && parser.value(*o).isEmpty())
+            options.error = QStringLiteral("--%1 needs a value").arg(o->names().first());
+    if (parser.isSet(view)) {
+        // --view PATH...: every argument that is not an option is a journal file or folder.
+        options.view = parser.positionalArguments();
+        if (options.view.isEmpty())
+            options.error = QStringLiteral("--view needs a journal file or folder");
+    } else if (!parser.positionalArguments().isEmpty()) {
+        options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
+    }
+    if (!options.error.isEmpty())
+        return options;
+    if (p.AnyCompanion() && !p.Requested())
         options.error = QStringLiteral("the --mqtt-... options need --mqtt");
-    else if (options.publishing.Requested() && !options.journal)
+    else if (p.Requested() && !options.journal)
         options.error =
             QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
-    if (!options.view.isEmpty() && (options.demo || !options.port.isEmpty() || !options.load.isEmpty() ||
-                                    options.publishing.Requested()))
+    else if (!options.view.isEmpty() &&
+             (options.demo || !options.port.isEmpty() || !options.load.isEmpty() || p.Requested()))
         options.error = QStringLiteral("--view opens only the Run View: it cannot go with --demo, --port, "
                                        "--load or --mqtt");
     else if (options.demo && !options.port.isEmpty())
@@ -228,6 +181,11 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     });
     // The live Run View goes with the main window.
     connect(window_, &QObject::destroyed, this, [this] { delete runView_; });
+    MainWindow* window = window_;
+    QObject::connect(&window_->Session(), &MeterSession::tableFull, window_, [window] {
+        window->PostNotice(
+            QStringLiteral("The table holds the largest Index a row can have: RESET to record more"));
+    });
     window_->show();
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
@@ -235,16 +193,18 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
     if (options.journal) {
         const QString dir = options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir;
-        StartJournal(dir, options.load);
-        if (publishTo_)
+        if (StartJournal(dir, options.load) && publishTo_)
             StartPublisher(dir);
+        else if (publishTo_)
+            window_->PostNotice(
+                QStringLiteral("Publishing off: the publisher sends from the journal, which is off"));
     }
     if (!options.load.isEmpty())
         LoadJournalRows(options.load);
     return true;
 }
 
-void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading) {
+bool ZelvoxApplication::StartJournal(const QString& dir, const QString& loading) {
     journal_ = std::make_unique<Journal>(dir);
     Journal* journal = journal_.get();
     MainWindow* window = window_;
@@ -252,22 +212,16 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
         window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
     });
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
-    const JournalStartup startup =
-        journal->Start(Journal::kKeepFiles, Journal::kKeepBytes, [loaded](const QString& path) {
-            // The file being loaded, and one whose rows a broker has not acknowledged yet.
-            return (!loaded.isEmpty() && QFileInfo(path).canonicalFilePath() == loaded) ||
-                   JournalHasUnsentTail(path.toStdString());
-        });
-    if (!startup.interrupted.isEmpty()) {
-        QString text = QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first());
-        if (startup.interrupted.size() > 1)
-            text += QStringLiteral(" (and %1 more)").arg(startup.interrupted.size() - 1);
-        window->PostNotice(text);
-    }
-    if (startup.pruned > 0)
-        window->PostNotice(startup.pruned == 1
-                               ? QStringLiteral("Removed 1 old journal")
-                               : QStringLiteral("Removed %1 old journals").arg(startup.pruned));
+    PruneRules rules;
+    // The file being loaded stays; so do rows the broker this run publishes to has not had.
+    rules.keep = [loaded](const std::string& path) {
+        return !loaded.isEmpty() && QFileInfo(QString::fromStdString(path)).canonicalFilePath() == loaded;
+    };
+    if (publishTo_)
+        rules.publishingTo = publishTo_->target.Name();
+    const JournalStartup startup = journal->Start(rules);
+    for (const QString& notice : startup.Notices())
+        window->PostNotice(notice);
 
     // Every dispatched reading, right after its table row.
     MeterSession& session = window->Session();
@@ -276,6 +230,7 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
     QObject::connect(&session, &MeterSession::stopped, journal, &Journal::Sync);
     // Closing the window ends the run cleanly: its rows are on disk before the program goes.
     QObject::connect(window, &QObject::destroyed, journal, &Journal::Close);
+    return startup.ok;
 }
 
 void ZelvoxApplication::PublishTo(const PublisherOptions& options) {
@@ -327,27 +282,28 @@ void ZelvoxApplication::LoadJournalRows(const QString& path) {
     auto* load = new JournalLoad(path, window_);
     MainWindow* window = window_;
     MeterSession& session = window->Session();
-    session.BeginLoad();
-    QObject::connect(load, &JournalLoad::rowsRead, window, [&session](const std::vector<JournalRow>& rows) {
-        std::vector<ReadingsModel::LoadedRow> table;
-        table.reserve(rows.size());
-        for (const JournalRow& row : rows)
-            table.push_back({row.reading, row.at, row.index});
-        session.AddLoadedRows(table);
-    });
+    // New readings take Indices after the file's: none is handed out twice.
+    session.BeginLoad(LargestIndexInTail(path));
+    QObject::connect(load, &JournalLoad::rowsRead, window,
+                     [&session](const std::vector<JournalRow>& rows) { session.AddLoadedRows(rows); });
     QObject::connect(load, &JournalLoad::progress, window, [window, path](int percent) {
         window->SetStatusText(kProgressPane, QStringLiteral("Loading %1: %2%").arg(path).arg(percent));
     });
     // RESET empties the table: the rest of the file is not wanted.
     QObject::connect(&session, &MeterSession::dataReset, load, &JournalLoad::Cancel);
     QObject::connect(load, &JournalLoad::finished, window, [window, load, path](const JournalReport& report) {
-        window->Session().EndLoad();
+        const std::int64_t leftOut = window->Session().EndLoad();
         if (report.cancelled) {
             window->PostNotice(QStringLiteral("Load of %1 stopped by RESET").arg(path));
         } else {
             if (report.ok)
-                ForgetInterrupted(path);
-            window->PostNotice(report.Summary(path));
+                ForgetInterrupted(QFileInfo(path).absoluteFilePath().toStdString());
+            QString text = report.Summary(path);
+            if (leftOut > 0)
+                text +=
+                    QStringLiteral("; %1 of them left out: readings taken during the load have their Index")
+                        .arg(leftOut);
+            window->PostNotice(text);
         }
         load->deleteLater();
     });
@@ -367,14 +323,26 @@ ProgressText ZelvoxApplication::ExportProgress() const {
     return [window](const QString& text) { window->SetStatusText(kProgressPane, text); };
 }
 
+void ZelvoxApplication::SayExportDuringLoad(const QString& command) {
+    if (window_->Session().Loading())
+        window_->PostNotice(QStringLiteral("%1: a journal is still loading; the file holds only the rows "
+                                           "loaded so far (%2 rows in the table)")
+                                .arg(command)
+                                .arg(window_->Session().Readings().Count()));
+}
+
 void ZelvoxApplication::OnSaveExcelFile() {
-    if (window_)
-        SaveExcelFileCommand(window_->Session(), ExportProgress(), window_);
+    if (!window_)
+        return;
+    SayExportDuringLoad(QStringLiteral("SAVE EXCEL FILE"));
+    SaveExcelFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnSaveTextFile() {
-    if (window_)
-        SaveTextFileCommand(window_->Session(), ExportProgress(), window_);
+    if (!window_)
+        return;
+    SayExportDuringLoad(QStringLiteral("SAVE TEXT FILE"));
+    SaveTextFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnExportGraph() {

@@ -30,11 +30,12 @@ struct CommandLine {
     PublishingOptions publishing; // --mqtt URL and its companions
     QStringList view;             // --view PATH...: only the Run View of these journals
     QString error;                // set when the arguments could not be understood
+    bool otherOptions = false;    // with error: options not ours, which may be Qt's
 };
 
-// Reads the program's own options from the whole command line (program name first) and passes
-// over Qt's (-platform NAME, -style NAME, -reverse...), which QApplication takes itself. Needs no
-// application object, so --help, --version and mistakes are answered without a display.
+// Reads the program's options from a command line (program name first). Needs no application
+// object, so --help, --version and mistakes are answered without a display; a command line with
+// options not ours is read again once QApplication has taken Qt's (-platform NAME, -reverse...).
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 
@@ -69,12 +70,15 @@ public:
 private:
     // The exports' progress texts go to the status bar's fourth pane.
     ProgressText ExportProgress() const;
+    // An export while a journal loads holds only the rows loaded so far: said before it starts.
+    void SayExportDuringLoad(const QString& command);
     // Reads the journal at `path` into the table on a worker thread, the window answering
     // meanwhile; progress and the outcome go to the status bar. Closing the window or RESET
     // ends it.
     void LoadJournalRows(const QString& path);
     // The readings journal follows the session's dispatched readings; pruning spares `loading`.
-    void StartJournal(const QString& dir, const QString& loading);
+    // False when the journal is off from the start (its notice is posted).
+    bool StartJournal(const QString& dir, const QString& loading);
     // The publisher sends the journal's rows to the broker; its state goes to the status bar.
     void StartPublisher(const QString& journalDir);
 

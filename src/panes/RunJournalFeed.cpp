@@ -1,6 +1,7 @@
 #include "panes/RunJournalFeed.h"
 
-#include <QDir>
+#include "record/JournalFolder.h"
+
 #include <QFileInfo>
 
 namespace zelvox {
@@ -17,9 +18,10 @@ QStringList RunJournalFeed::JournalFiles(const QStringList& paths) {
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
-            const QDir dir(path);
-            for (const QString& name : dir.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name))
-                files << dir.filePath(name);
+            // The folder's journals, oldest first: one run after another on one time axis.
+            const std::vector<std::string> newestFirst = JournalsNewestFirst(path.toStdString());
+            for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it)
+                files << QString::fromStdString(*it);
         } else {
             files << path; // the reader says why anything else cannot be read
         }

@@ -2,7 +2,8 @@
 // spares what the user still needs.
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
+#include "support/JournalLines.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,7 +73,13 @@ std::vector<Case> HostileFiles() {
                          if (i == 10)
                              row.replace(row.find("DCV V"), 5, "\"DC\r\nV V\"");
                      }),
-                     98, 1, 12, false, 1});
+                     98, 2, 12, false, 1});
+    cases.push_back({"every row quoted, one quote unclosed", Journal99([](int i, std::string& row) {
+                         row = testing::AllQuoted(row.substr(0, row.size() - 2)) + "\r\n";
+                         if (i == 4)
+                             row.erase(row.find("\","), 1); // the instant's closing quote
+                     }),
+                     98, 1, 6, false, 1});
     cases.push_back({"block of zero bytes", Journal99([](int i, std::string& row) {
                          if (i == 40)
                              row = std::string(8192, '\0') + "\r\n" + row;
@@ -159,6 +166,31 @@ TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
         }
         EXPECT_EQ(report.largestIndex, c.gaps == 95 ? 3 + 95 * 7 : (c.rows > 0 ? 98 : -1));
     }
+    // The codec's table: its rows load, each damaged line (and one of 70,000 bytes) costs itself.
+    const QString tablePath = tmp.filePath(QStringLiteral("table.csv"));
+    QFile table(tablePath);
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write(QByteArray::fromStdString(testing::JournalOfTable()));
+    table.close();
+    std::vector<JournalRow> rows;
+    bool inTime = false;
+    const JournalReport report = ReadInTime(tablePath, &rows, &inTime);
+    ASSERT_TRUE(inTime);
+    std::vector<std::int64_t> indices, wanted;
+    std::int64_t damaged = 1;
+    for (const testing::JournalLine& l : testing::JournalLineTable()) {
+        damaged += l.kind == LineKind::Damaged;
+        if (l.kind == LineKind::Row)
+            wanted.push_back(l.index);
+    }
+    wanted.push_back(9);
+    for (const JournalRow& row : rows)
+        indices.push_back(row.index);
+    EXPECT_EQ(indices, wanted);
+    EXPECT_EQ(report.rows, static_cast<std::int64_t>(wanted.size()));
+    EXPECT_EQ(report.damaged, damaged);
+    EXPECT_FALSE(report.cutLastLine);
+
     // Not regular files: refused at once, never waited on.
     ASSERT_EQ(::mkfifo(QFile::encodeName(tmp.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
     const std::pair<QString, const char*> refused[] = {
@@ -195,10 +227,13 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     // 51 journals: the oldest is the one being loaded.
     for (int i = 0; i < 51; ++i)
         ASSERT_NO_FATAL_FAILURE(WriteJournalFile(path(i), 100));
-    const KeepJournal loading = [&](const QString& p) { return p == path(0); };
-    EXPECT_EQ(PruneJournals(dir, 50, 1 << 30, loading), 0) << "50 others fit";
+    PruneRules rules;
+    rules.keepBytes = 1 << 30;
+    rules.keep = [&](const std::string& p) { return p == path(0).toStdString(); };
+    EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 0) << "50 others fit";
     EXPECT_TRUE(QFile::exists(path(0)));
-    EXPECT_EQ(PruneJournals(dir, 49, 1 << 30, loading), 1);
+    rules.keepFiles = 49;
+    EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 1);
     EXPECT_FALSE(QFile::exists(path(1)));
     EXPECT_TRUE(QFile::exists(path(0)));
 
@@ -210,23 +245,30 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     QFile(dir + QStringLiteral("/.") + Name(5) + QStringLiteral(".open")).open(QIODevice::WriteOnly);
     const auto startUp = [&] {
         Journal journal(dir);
-        return journal.Start(50, 5000);
+        PruneRules budget;
+        budget.keepBytes = 5000;
+        return journal.Start(budget);
     };
     JournalStartup startup = startUp();
-    EXPECT_EQ(startup.interrupted, QStringList{path(5)});
-    EXPECT_EQ(startup.pruned, 4) << "9, 8, 7, 6 and 4 fit the budget";
+    EXPECT_EQ(
+        startup.Notices(),
+        (QStringList{QStringLiteral("Interrupted recording: %1 (6,000 bytes), kept until loaded with --load")
+                         .arg(path(5)),
+                     QStringLiteral("Removed 4 old journals")}))
+        << "9, 8, 7, 6 and 4 fit the budget";
     EXPECT_TRUE(QFile::exists(path(5)));
     EXPECT_TRUE(QFile::exists(path(4)));
     EXPECT_FALSE(QFile::exists(path(3)));
     // Not loaded yet: named and kept again.
     startup = startUp();
-    EXPECT_EQ(startup.interrupted, QStringList{path(5)});
-    EXPECT_EQ(startup.pruned, 0);
+    ASSERT_EQ(startup.interrupted.size(), 1u);
+    EXPECT_EQ(startup.interrupted[0].path, path(5).toStdString());
+    EXPECT_EQ(startup.pruned.removed, 0);
     // Loaded: an ordinary journal, over the budget, so it and the older one go.
-    ForgetInterrupted(path(5));
+    ForgetInterrupted(path(5).toStdString());
     startup = startUp();
-    EXPECT_TRUE(startup.interrupted.isEmpty());
-    EXPECT_EQ(startup.pruned, 2);
+    EXPECT_TRUE(startup.interrupted.empty());
+    EXPECT_EQ(startup.pruned.removed, 2);
     EXPECT_FALSE(QFile::exists(path(5)));
     EXPECT_EQ(QDir(dir).entryList({QStringLiteral("*.csv")}, QDir::Files).size(), 4);
 }

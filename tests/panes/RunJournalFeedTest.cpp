@@ -64,7 +64,7 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
 
     const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();
     EXPECT_TRUE(report.startsWith(QStringLiteral("Read 9 rows from 3 files; "))) << report.toStdString();
-    EXPECT_TRUE(report.contains(QStringLiteral("1 damaged row skipped (line 5)"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("1 damaged line skipped (line 5)"))) << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("the last line was cut short"))) << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("Cannot load ") + fifo)) << report.toStdString();
     EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))

@@ -1,10 +1,9 @@
-// Journal rows read back as broker messages, the outbox sidecars, and which journals still have
-// rows to send.
-#include "publish/Outbox.h"
+// The outbox sidecars, and which journals still have rows to send.
 #include "decode/Reading.h"
 #include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
-#include "record/ReadingRecord.h"
+#include "record/JournalFolder.h"
+#include "record/RowCodec.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,35 +13,6 @@
 
 namespace zelvox {
 namespace {
-
-TEST(Outbox, EachJournalRowBecomesTheJsonLineOfItsReadingWithRunAndIndex) {
-    const Reading readings[] = {
-        {1.234, 1, 1},  {-0.5, 2, 6},   {kOverload, 2, 12}, {-kOverload, 1, 11}, {-0.0, 3, 23},
-        {12345, 0, 17}, {1e-05, 1, 14}, {7, 0, 0},          {0.25, 2, 22},
-    };
-    const WallTime at = WallTimeAt(1765190526123);
-    int index = 1;
-    for (const Reading& r : readings) {
-        std::string line = CsvLine(MakeDispatchedReading(1, index, at, r));
-        line.resize(line.size() - 2); // the CRLF
-        std::string message, function;
-        ASSERT_TRUE(ReadingMessage(line, "2026-12-08T10-42-06", message, &function)) << line;
-        std::string expected = JsonLine(at, r);
-        expected.resize(expected.size() - 2); // "}\n"
-        expected += ",\"run\":\"2026-12-08T10-42-06\",\"index\":" + std::to_string(index) + "}";
-        EXPECT_EQ(message, expected) << line;
-        EXPECT_EQ(FunctionCodeOfLabel(function), r.functionCode) << line;
-        ++index;
-    }
-    std::string message;
-    for (const char* notARow :
-         {"DateTime,Index,Value,Type,Time,Number", "2026-12-08T10:42:06.123+01:00,1,1.0",
-          "2026-12-08T10:42:06.123+01:00,x1,1.234,DCV V,10:42:06:123,1.234",
-          "2026-12-08T10:42:06.123+01:00,1,1.234,DCV V,10:42:06:123,1.2.3",
-          "2026-12-08T10:42:06.123+01:00,1,12,DCV V,10:42:06:123,",
-          "2026-12-08T10:42:06.123+01:00,1,\"1.2\"3,DCV V,10:42:06:123,1.2"})
-        EXPECT_FALSE(ReadingMessage(notARow, "r", message)) << notARow;
-}
 
 TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
     QTemporaryDir tmp;
@@ -55,6 +25,7 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
         testing::WriteJournal(dir + "/" + n + ".csv", 3);
     const auto offsets = testing::WriteJournal(dir + "/2026-12-09T08-00-00.csv", 3);
     testing::WriteJournal(dir + "/2026-12-01T08-00-00.csv", 0); // a header only
+    testing::WriteJournal(dir + "/notes.csv", 3);               // rows, but not a journal's name
 
     const auto mark = [&](const std::string& name, std::uint64_t rows, std::uint64_t offset,
                           const std::string& t) {
@@ -83,15 +54,19 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
     EXPECT_EQ(names_(false), "2026-12-08T10-42-06_2 ");
     EXPECT_EQ(names_(true), "2026-12-07T23-00-00 2026-12-08T10-42-06_2 2026-12-08T10-42-06_10 ");
 
-    // Pruning down to nothing spares the journals with unsent rows; a deleted journal's sidecar
-    // goes with it.
-    const int deleted = PruneJournals(
-        tmp.path(), 0, 0, [](const QString& path) { return JournalHasUnsentTail(path.toStdString()); });
-    EXPECT_EQ(deleted, 4);
+    // Pruning down to nothing spares only the journal with rows for the broker this run
+    // publishes to; the rows another broker never had are said as they go, with the sidecars.
+    PruneRules rules;
+    rules.keepFiles = 0;
+    rules.publishingTo = target;
+    const PruneResult pruned = PruneJournals(dir, rules);
+    EXPECT_EQ(
+        DescribePrune(pruned),
+        "Removed 4 old journals; removed 1 journal with 3 readings never sent to mqtt://other:1883/lab");
     EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name),
-              (QStringList{"2026-12-08T10-42-06.csv", "2026-12-08T10-42-06_2.csv"}));
+              (QStringList{"2026-12-08T10-42-06_2.csv", "notes.csv"}));
     EXPECT_FALSE(
-        QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-09T08-00-00.csv"))));
+        QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-08T10-42-06.csv"))));
 }
 
 } // namespace
