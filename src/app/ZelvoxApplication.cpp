@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -102,6 +103,7 @@ QString CommandLineHelp() {
         "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
         "       zelvox --view PATH...\n"
         "Desktop companion of the Zelvox multimeter.\n\n"
+        "Options:\n"
         "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
         "                     it as the port, so that START works at once\n"
         "  --port NAME        choose the serial port NAME at start-up: a name under /dev such as\n"
@@ -350,15 +352,29 @@ void ZelvoxApplication::OnExportGraph() {
         window_->TrendPane()->ExportGraph();
 }
 
-QString ZelvoxApplication::HelpFilePath() {
-    return QDir::current().absoluteFilePath(QStringLiteral("Zelvox.chm"));
+QString ZelvoxApplication::InstalledDataDir() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QStringLiteral(ZELVOX_DATA_FROM_BINDIR));
+}
+
+QString ZelvoxApplication::HelpFilePath(const QString& dataDir) {
+    const QString name = QStringLiteral("Zelvox.chm");
+    for (const QString& dir : {QDir::currentPath(), dataDir}) {
+        const QString path = QDir(dir).absoluteFilePath(name);
+        if (!dir.isEmpty() && QFileInfo::exists(path))
+            return path;
+    }
+    return {};
 }
 
 void ZelvoxApplication::OnHelpTopic() {
-    // Opened with the desktop's default handler; a missing file is not reported.
+    // Opened with the desktop's default handler; a missing file is not reported, a file that
+    // no program could be started for is.
     const QString path = HelpFilePath();
-    if (QFileInfo::exists(path))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!path.isEmpty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        QMessageBox::warning(window_, QStringLiteral("Zelvox"),
+                             QStringLiteral("No program was found to show the help file %1.")
+                                 .arg(QDir::toNativeSeparators(path)));
 }
 
 void ZelvoxApplication::OnRunView() {

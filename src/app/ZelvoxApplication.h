@@ -64,8 +64,11 @@ public slots:
     void OnRunView();
 
 public:
-    // The help file: Zelvox.chm in the current working directory.
-    static QString HelpFilePath();
+    // The help file Zelvox.chm: in the current working directory, else in `dataDir` (the
+    // installed data folder by default); empty when neither holds it.
+    static QString HelpFilePath(const QString& dataDir = InstalledDataDir());
+    // The installed program's data folder, BINDIR/../share/zelvox from the running program.
+    static QString InstalledDataDir();
 
 private:
     // The exports' progress texts go to the status bar's fourth pane.

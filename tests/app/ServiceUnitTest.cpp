@@ -1,6 +1,7 @@
 // The installed logger service names the installed program, reads its settings where the
-// example is installed and appends to the folder that its tmpfiles.d rule makes: for the
-// package's prefix /usr (system folders) and for any other prefix (everything under it).
+// example is installed and appends to the folder that its tmpfiles.d rule makes and its
+// logrotate rule rotates: for the package's prefix /usr (system folders) and for any other
+// prefix (everything under it).
 #include "app/StagedInstall.h"
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@ struct Layout {
     const char* prefix;
     const char* unitDir;
     const char* confDir;
+    const char* logrotateDir;
 };
 
 void PrintTo(const Layout& layout, std::ostream* out) {
@@ -41,7 +43,7 @@ TEST_P(ServiceUnit, NamesTheInstalledProgramSettingsAndLogFolder) {
     QTemporaryDir stage;
     ASSERT_TRUE(stage.isValid());
     const QString failed =
-        zelvox::testing::InstallStaged(stage.path(), QStringLiteral("service"), QLatin1String(layout.prefix));
+        zelvox::testing::InstallStaged(stage.path(), QStringLiteral("logger"), QLatin1String(layout.prefix));
     ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
 
     const QString prefix = QLatin1String(layout.prefix);
@@ -65,13 +67,19 @@ TEST_P(ServiceUnit, NamesTheInstalledProgramSettingsAndLogFolder) {
         QRegularExpression(QStringLiteral("^d ") + QRegularExpression::escape(logDir) + QStringLiteral(" "),
                            QRegularExpression::MultilineOption)))
         << rule.toStdString();
+    const QString rotation =
+        ReadAll(stage.path() + QLatin1String(layout.logrotateDir) + QStringLiteral("/zelvox-decode"));
+    EXPECT_TRUE(rotation.contains(QRegularExpression(
+        QStringLiteral("^") + QRegularExpression::escape(logDir) + QStringLiteral("/\\*\\.log \\{$"),
+        QRegularExpression::MultilineOption)))
+        << rotation.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Prefixes, ServiceUnit,
-    ::testing::Values(Layout{"Package", "/usr", "/lib/systemd/system", "/etc/zelvox"},
+    ::testing::Values(Layout{"Package", "/usr", "/lib/systemd/system", "/etc/zelvox", "/etc/logrotate.d"},
                       Layout{"Other", "/opt/zelvox-check", "/opt/zelvox-check/lib/systemd/system",
-                             "/opt/zelvox-check/etc/zelvox"}),
+                             "/opt/zelvox-check/etc/zelvox", "/opt/zelvox-check/etc/logrotate.d"}),
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -21,7 +21,7 @@ const char* const kPublishingUsage =
     "                 into a journal first and is sent from there, so none is lost\n"
     "                 while the broker is away or after this program is killed\n"
     "  --mqtt-password-file FILE  the password (first line of FILE); without it,\n"
-    "                 the environment variable ZELVOX_MQTT_PASSWORD\n"
+    "                             the environment variable ZELVOX_MQTT_PASSWORD\n"
     "  --mqtt-cafile FILE         the CA that signed the broker's certificate\n"
     "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
     "  --mqtt-client-id ID        default zelvox-HOST-PORT\n"

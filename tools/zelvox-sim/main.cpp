@@ -21,6 +21,7 @@ void Usage(std::FILE* out) {
                "Creates a pseudo-terminal, prints the path of its serial side (/dev/pts/N) on one\n"
                "line and streams meter frames into it at 2400 baud 8N1 until SIGINT, SIGTERM,\n"
                "SIGHUP or SIGQUIT, which end it cleanly (status 0, the --link removed).\n\n"
+               "Options:\n"
                "  --link PATH       also make PATH a symbolic link to the port while running\n"
                "  --displays FILE   play the displays in FILE instead of the demo; one per line:\n"
                "                    <function code 0..27> <display> [frames], e.g. \"1 -1.234 12\"\n"
