@@ -7,6 +7,7 @@
 #include "panes/ReadingsTable.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
+#include "support/EventLoop.h"
 
 #include <QAction>
 #include <QDir>
@@ -26,7 +27,7 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
     MainWindow* frame = app.Window();
     frame->PanelPane()->findChild<QPushButton*>(ControlName(kStartButton))->click();
     ASSERT_TRUE(frame->Session().IsRunning());
-    QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() >= 2, 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return frame->TablePane()->RowCount() >= 2; }, 5000));
 
     QTemporaryDir dir;
     const struct {
@@ -45,7 +46,7 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
     }
     // The workers were paused only while saving: readings keep coming.
     const int rows = frame->TablePane()->RowCount();
-    QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() > rows, 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return frame->TablePane()->RowCount() > rows; }, 5000));
     frame->PanelPane()->findChild<QPushButton*>(ControlName(kStopButton))->click();
     EXPECT_FALSE(frame->Session().IsRunning());
 }

@@ -11,6 +11,7 @@
 #include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
+#include "support/EventLoop.h"
 #include "support/Pty.h"
 
 #include <QCoreApplication>
@@ -64,7 +65,7 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
         window->PanelPane()->findChild<QPushButton*>(QString::number(kStopButton))->click();
         shown = TableRows(window);
         window->close();
-        QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 3000);
+        ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return window.isNull(); }, 3000));
     }
     const QStringList journals = QDir(dir.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
     ASSERT_EQ(journals.size(), 1);
@@ -99,7 +100,7 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     ZelvoxApplication app;
     ASSERT_TRUE(app.InitInstance(options));
     MainWindow* window = app.Window();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Session().Loading(), 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return !window->Session().Loading(); }, 5000));
     QStringList rows = TableRows(window);
     ASSERT_EQ(rows.size(), shown.size() + 1);
     rows.removeLast();
@@ -151,7 +152,7 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
     ZelvoxApplication app;
     ASSERT_TRUE(app.InitInstance(options));
     MainWindow* window = app.Window();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Session().Loading(), 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return !window->Session().Loading(); }, 5000));
     // Every notice is kept, in order, however fast they came.
     const QStringList notices = window->Notices();
     ASSERT_EQ(notices.size(), 3) << notices.join(QLatin1Char('\n')).toStdString();
@@ -163,7 +164,8 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
         << "50 besides the loaded and the interrupted";
     EXPECT_EQ(notices[2], QStringLiteral("Loaded 0 rows from %1").arg(options.load));
     EXPECT_EQ(window->StatusText(kProgressPane), notices[0]) << "the first still holds the pane";
-    QTRY_COMPARE_WITH_TIMEOUT(window->StatusText(kProgressPane), notices[1], 2 * MainWindow::kNoticeMs);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return window->StatusText(kProgressPane) == notices[1]; },
+                                           2 * MainWindow::kNoticeMs));
     EXPECT_TRUE(QFile::exists(options.load));
 }
 
@@ -192,7 +194,7 @@ TEST(AppJournal, ReadingsTakenDuringAMillionRowLoadTakeIndicesNoRowHas) {
         ++dispatched;
         QTest::qWait(5);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!session.Loading(), 30000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return !session.Loading(); }, 30000));
     ASSERT_GT(dispatched, 0) << "the load ended before a reading was taken";
     const ReadingsModel& table = session.Readings();
     ASSERT_EQ(table.Count(), 1000000 + dispatched);

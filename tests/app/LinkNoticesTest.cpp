@@ -5,6 +5,7 @@
 #include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
+#include "support/EventLoop.h"
 #include "support/Pty.h"
 
 #include <QDir>
@@ -42,7 +43,7 @@ TEST(LinkNotices, ASilentPortIsSaidAndAnUnpluggedOneReopenedWhileTheRunGoesOnInT
     click(kStartButton);
     const QString silent =
         QStringLiteral("No data from %1 \u2014 check: meter on, serial output enabled").arg(link);
-    QTRY_VERIFY_WITH_TIMEOUT(pane().startsWith(silent), 6000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return pane().startsWith(silent); }, 6000));
     EXPECT_GE(clock.elapsed(), 4900);
     EXPECT_EQ(window->Session().MirroredFrame(), Frame{});
     ASSERT_TRUE(feedUntilRows(3));
@@ -51,7 +52,8 @@ TEST(LinkNotices, ASilentPortIsSaidAndAnUnpluggedOneReopenedWhileTheRunGoesOnInT
     // Pulled out, and plugged in again: another device behind the same name.
     const QString unplugged = link + QStringLiteral(" unplugged");
     pty->CloseMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(window->Notices().filter(unplugged).size(), 1, 1000);
+    ASSERT_TRUE(
+        zelvox::testing::WaitUntil([&] { return window->Notices().filter(unplugged).size() == 1; }, 1000));
     pty = std::make_unique<zelvox::testing::Pty>();
     ASSERT_TRUE(QFile::remove(link) && QFile::link(pty->SlavePath(), link));
     ASSERT_TRUE(feedUntilRows(window->Session().Readings().Count() + 3));
@@ -59,7 +61,8 @@ TEST(LinkNotices, ASilentPortIsSaidAndAnUnpluggedOneReopenedWhileTheRunGoesOnInT
 
     // Out again: STOP during the outage is immediate and takes the notice back.
     pty->CloseMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(window->Notices().filter(unplugged).size(), 2, 1000);
+    ASSERT_TRUE(
+        zelvox::testing::WaitUntil([&] { return window->Notices().filter(unplugged).size() == 2; }, 1000));
     clock.restart();
     click(kStopButton);
     EXPECT_LT(clock.elapsed(), 300);
@@ -67,7 +70,7 @@ TEST(LinkNotices, ASilentPortIsSaidAndAnUnpluggedOneReopenedWhileTheRunGoesOnInT
     EXPECT_FALSE(pane().startsWith(unplugged));
     const std::size_t shown = static_cast<std::size_t>(window->Session().Readings().Count());
     window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 3000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return window.isNull(); }, 3000));
 
     // One journal, its Index running on across both outages.
     const QDir journals(options.journalDir);

@@ -8,6 +8,7 @@
 #include "panes/ReadingsTable.h"
 #include "panes/ScreenMetrics.h"
 #include "panes/TrendGraph.h"
+#include "support/EventLoop.h"
 
 #include <QAction>
 #include <QLabel>
@@ -160,7 +161,7 @@ TEST(MainWindow, StatusBarPanesAndClock) {
     EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
 
     EXPECT_TRUE(frame.StatusText(kClockPane).isEmpty()) << "the clock shows nothing before its first tick";
-    QTRY_VERIFY_WITH_TIMEOUT(!frame.StatusText(kClockPane).isEmpty(), 2500);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return !frame.StatusText(kClockPane).isEmpty(); }, 2500));
     static const QRegularExpression clock(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
     EXPECT_TRUE(clock.match(frame.StatusText(kClockPane)).hasMatch())
         << frame.StatusText(kClockPane).toStdString();

@@ -8,6 +8,7 @@
 #include "panes/ReadingsTable.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
+#include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
 #include "support/Pty.h"
 
@@ -103,7 +104,7 @@ TEST(App, ClosingWhileRunningEndsAcquisitionWithoutQuestion) {
             frame->Command(kCmdExit)->trigger();
         else
             Button(frame, kExitButton)->click();
-        QTRY_VERIFY_WITH_TIMEOUT(frame.isNull(), 3000);
+        ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return frame.isNull(); }, 3000));
         EXPECT_LT(t.elapsed(), 1500);
         EXPECT_EQ(app.Window(), nullptr);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no question is asked";
@@ -142,6 +143,6 @@ TEST(App, DemoMeterIsTheChosenPortAndStreams) {
     EXPECT_EQ(app.Window()->StatusText(kPortPane), port + ",2400,N,8,1");
     Button(app.Window(), kStartButton)->click();
     ASSERT_TRUE(app.Window()->Session().IsRunning());
-    QTRY_VERIFY_WITH_TIMEOUT(app.Window()->TablePane()->RowCount() >= 2, 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return app.Window()->TablePane()->RowCount() >= 2; }, 5000));
     Button(app.Window(), kStopButton)->click();
 }

@@ -2,6 +2,7 @@
 // and modal boxes get their turn.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -18,6 +19,9 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
         QEventLoop loop;
         QTimer::singleShot(2, &loop, &QEventLoop::quit);
         loop.exec();
+        // Objects deleted later from outside any event loop (a window closed by the test) go
+        // now, as they would in the program's own loop.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
 }

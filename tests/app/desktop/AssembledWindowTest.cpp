@@ -14,6 +14,7 @@
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
 #include "support/Broker.h"
+#include "support/EventLoop.h"
 #include "support/Pty.h"
 
 #include <QApplication>
@@ -81,7 +82,7 @@ int ExpectedWidth() {
 // Shown, framed by the window manager and painted.
 void WaitFramed(QWidget* window) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    QTRY_VERIFY_WITH_TIMEOUT(ManagerFrame(window) != OnScreen(window), 5000);
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return ManagerFrame(window) != OnScreen(window); }, 5000));
     QTest::qWait(300);
 }
 
@@ -317,7 +318,7 @@ TEST(AssembledWindow, MenusAnswerWhileALargeJournalLoads) {
                 answeredMs.push_back(posted.elapsed());
             },
             Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(up, 5000);
+        ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return up; }, 5000));
         clicksDuringLoad += loading && window->Session().Loading();
         QApplication::activePopupWidget()->close();
         QTest::qWait(50);
