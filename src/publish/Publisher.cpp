@@ -1,6 +1,7 @@
 #include "publish/Publisher.h"
 
 #include "decode/Labels.h"
+#include "publish/Discovery.h"
 #include "publish/Outbox.h"
 
 #include <algorithm>
@@ -27,72 +28,21 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
+// A connection that ends within kTakeoverMs of being made, kTakeoverCount times in a row, has
+// been taken over by another client with our id.
+constexpr int kTakeoverMs = 3000;
+constexpr int kTakeoverCount = 3;
+
 // The library is set up once per process and never torn down (other publishers may live on).
 void InitLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-std::string ConnackText(int rc) {
-    switch (rc) {
-    case 1:
-        return "the broker does not speak MQTT 3.1.1";
-    case 2:
-        return "the broker refused the client id";
-    case 4:
-        return "the broker refused the user name or password";
-    case 5:
-        return "the broker refused the connection: not authorised (user name or password?)";
-    default:
-        return std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
-    }
-}
-
-std::string LoopErrorText(int rc, int savedErrno) {
-    if (rc == MOSQ_ERR_ERRNO)
-        return std::strerror(savedErrno);
-    if (rc == MOSQ_ERR_TLS)
-        return "TLS handshake failed (is the CA certificate the broker's?)";
-    if (rc == MOSQ_ERR_CONN_LOST)
-        return "connection lost";
-    return mosquitto_strerror(rc);
-}
-
-void AppendJson(std::string& out, std::string_view s) {
-    out += '"';
-    for (const char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    out += '"';
-}
-
 } // namespace
 
-std::string DescribeStatus(const PublisherStatus& s) {
-    std::string text;
-    switch (s.state) {
-    case BrokerState::Connecting:
-        text = "connecting to the broker";
-        break;
-    case BrokerState::Online:
-        text = "broker online";
-        break;
-    case BrokerState::Waiting:
-        text = "broker unreachable";
-        break;
-    case BrokerState::Refused:
-        text = "broker refused us";
-        break;
-    case BrokerState::Stopped:
-        text = "publisher stopped";
-        break;
-    }
-    if (!s.detail.empty())
-        text += " (" + s.detail + ")";
-    text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
-    return text;
+std::string PublishedRunId(const std::string& clientId, const std::string& journalPath) {
+    return clientId + "/" + RunIdOf(journalPath);
 }
 
 struct Publisher::Impl {
@@ -135,21 +85,35 @@ struct Publisher::Impl {
     std::vector<int> acks;             // mids the broker acknowledged
     bool acksUrgent = false;           // the window is half full: wake the outbox for each batch
     bool connected = false;
-    int connections = 0;       // successful connections so far: discovery goes again on each
+    int connections = 0; // successful connections so far: discovery goes again on each
+    // The connection whose CONNACK the library has handled in full: the rows the previous one
+    // left unacknowledged are queued again on it, and new rows may follow them.
+    int readyConnection = 0;
     bool discoveryDue = false; // Home Assistant came online
     bool refused = false;
     std::string linkDetail;
-    int retryMs = 0;
+    std::string dropReason; // why the outbox dropped the connection (it is made again)
     bool stopping = false;
     Clock::time_point stopDeadline{};
     bool quit = false;
     std::atomic<bool> quitLink{false};
     PublisherStatus status;
 
+    // Link thread only.
+    Clock::time_point connectedAt{};
+    int retryMs = 0;
+    int shortLived = 0; // connections in a row the broker closed right after they were made
+
     // Outbox thread only.
     std::deque<std::unique_ptr<File>> files;
     std::deque<InFlight> inflight;
     std::uint64_t frontSeq = 0; // sequence number of inflight.front()
+    // Rows before this sequence number were in flight when the connection was last made: the
+    // library sends them again after the connect callback, and nothing new goes out before
+    // they are acknowledged, so a run reaches the broker in index order.
+    std::uint64_t fenceSeq = 0;
+    int seenConnections = 0;
+    Clock::time_point frontSince{}; // since when inflight.front() waits for its acknowledgement
     std::unordered_map<int, std::uint64_t> seqOfMid;
     std::set<int> functionsSeen;
     int discoveryConnection = 0;
@@ -157,6 +121,12 @@ struct Publisher::Impl {
     Clock::time_point nextSync{}, nextCounters{};
     std::string message, function;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
+
+    std::string Server() const {
+        const bool v6 = options.target.host.find(':') != std::string::npos;
+        return (v6 ? "[" + options.target.host + "]" : options.target.host) + ":" +
+               std::to_string(options.target.port);
+    }
 
     // ---- libmosquitto callbacks, on the link thread ----
     static void OnConnect(mosquitto*, void* self, int rc) { static_cast<Impl*>(self)->Connected(rc); }
@@ -186,6 +156,7 @@ struct Publisher::Impl {
         impl->outboxWake.notify_one();
     }
 
+    // Called by libmosquitto before it sends again what the last connection left unacknowledged.
     void Connected(int rc) {
         std::lock_guard lock(mutex);
         if (rc != 0) {
@@ -195,9 +166,10 @@ struct Publisher::Impl {
             return;
         }
         connected = true;
+        connectedAt = Clock::now();
         ++connections;
-        linkDetail.clear();
-        retryMs = options.firstRetryMs;
+        if (shortLived < kTakeoverCount)
+            linkDetail.clear();
         const std::string status = options.target.StatusTopic();
         mosquitto_publish(mosq, nullptr, status.c_str(), 6, "online", 1, true);
         if (options.discovery)
@@ -205,17 +177,48 @@ struct Publisher::Impl {
         outboxWake.notify_one();
     }
 
-    bool IsConnected() {
+    // True while connected. The library answers a CONNACK by calling the connect callback and
+    // then queueing again what the last connection left unacknowledged; once the loop that
+    // handled it has returned, the connection is ready for new rows.
+    bool MarkReady() {
         std::lock_guard lock(mutex);
+        if (connected && readyConnection != connections) {
+            readyConnection = connections;
+            outboxWake.notify_one();
+        }
         return connected;
+    }
+
+    bool Ready() const { return connected && readyConnection == connections; }
+
+    // When a TLS handshake fails: tries it again without checking the host name. If it then
+    // passes, the CA is right and the certificate names another host.
+    bool HostNameIsTheProblem() {
+        const MqttTarget& t = options.target;
+        mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
+        if (!probe)
+            return false;
+        mosquitto_int_option(probe, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        bool mismatch = false;
+        if (mosquitto_tls_set(probe, t.caFile.empty() ? nullptr : t.caFile.c_str(),
+                              t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
+                              t.certFile.empty() ? nullptr : t.certFile.c_str(),
+                              t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr) == MOSQ_ERR_SUCCESS &&
+            mosquitto_tls_insecure_set(probe, true) == MOSQ_ERR_SUCCESS)
+            mismatch = mosquitto_connect(probe, t.host.c_str(), t.port, options.keepAliveSeconds) ==
+                       MOSQ_ERR_SUCCESS;
+        mosquitto_destroy(probe);
+        return mismatch;
     }
 
     // ---- the link thread ----
     void LinkBody() {
         bool first = true;
+        bool tlsChecked = false, tlsMismatch = false;
         std::unique_lock lock(mutex);
         retryMs = options.firstRetryMs;
         while (!quit && !refused) {
+            const int before = connections;
             lock.unlock();
             int rc = first ? mosquitto_connect_async(mosq, options.target.host.c_str(), options.target.port,
                                                      options.keepAliveSeconds)
@@ -223,27 +226,65 @@ struct Publisher::Impl {
             int savedErrno = errno;
             if (rc != MOSQ_ERR_INVAL)
                 first = false;
+            const Clock::time_point tried = Clock::now();
+            bool silent = false;
             if (rc == MOSQ_ERR_SUCCESS) {
                 // Until the broker has answered, look often: the library does not always ask to
                 // hear when a pending connection completes. Then sleep until the socket, a
                 // publish, the disconnect at the end or the keep-alive wakes the loop.
                 const int idleMs = options.keepAliveSeconds * 1000;
                 while (!quitLink.load()) {
-                    rc = mosquitto_loop(mosq, IsConnected() ? idleMs : 20, 1);
+                    const bool up = MarkReady();
+                    if (!up && Clock::now() - tried > std::chrono::milliseconds(options.answerTimeoutMs)) {
+                        silent = true; // a server that takes the connection and says nothing
+                        mosquitto_disconnect(mosq);
+                        break;
+                    }
+                    errno = 0;
+                    rc = mosquitto_loop(mosq, up ? idleMs : 20, 1);
                     if (rc != MOSQ_ERR_SUCCESS)
                         break;
                 }
                 savedErrno = errno;
             }
             lock.lock();
+            const bool answered = connections != before;
             connected = false;
             if (quit || refused)
                 break;
-            if (linkDetail.empty() || rc != MOSQ_ERR_CONN_REFUSED)
-                linkDetail = LoopErrorText(rc, savedErrno);
+            // A connection the broker closes as soon as it is made, again and again: another
+            // client took over our session with the same id.
+            if (answered && rc != MOSQ_ERR_SUCCESS && dropReason.empty() &&
+                Clock::now() - connectedAt < std::chrono::milliseconds(kTakeoverMs))
+                ++shortLived;
+            else if (answered)
+                shortLived = 0;
+            if (silent) {
+                linkDetail = NoAnswerText(Server(), options.answerTimeoutMs / 1000);
+            } else if (!dropReason.empty()) {
+                linkDetail = dropReason;
+            } else if (shortLived >= kTakeoverCount) {
+                linkDetail = TakeoverText(options.clientId);
+            } else if (linkDetail.empty() || rc != MOSQ_ERR_CONN_REFUSED) {
+                linkDetail = LinkErrorText(rc, savedErrno, answered, Server());
+                if (rc == MOSQ_ERR_TLS && !tlsChecked) {
+                    lock.unlock();
+                    tlsMismatch = HostNameIsTheProblem();
+                    lock.lock();
+                    tlsChecked = true;
+                }
+                if (rc == MOSQ_ERR_TLS && tlsMismatch)
+                    linkDetail = HostNameMismatchText(options.target.host);
+            }
+            dropReason.clear();
             outboxWake.notify_one();
+            // A connection that lasted starts the pauses over; a taken-over one backs off
+            // further than the usual longest pause.
+            if (answered && shortLived == 0)
+                retryMs = options.firstRetryMs;
             linkWake.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return quit; });
-            retryMs = std::min(retryMs * 2, options.maxRetryMs);
+            const int ceiling = shortLived >= kTakeoverCount ? options.maxRetryMs * 4 : options.maxRetryMs;
+            retryMs = std::min(retryMs * 2, ceiling);
         }
         outboxWake.notify_one();
     }
@@ -259,7 +300,7 @@ struct Publisher::Impl {
             Scan(*files.back()); // the rows appended to the previous run before it ended
         auto file = std::make_unique<File>();
         file->path = path;
-        file->run = RunIdOf(path);
+        file->run = PublishedRunId(options.clientId, path);
         file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (file->fd < 0)
             return;
@@ -340,6 +381,8 @@ struct Publisher::Impl {
     }
 
     void Track(int mid, File* file, std::uint64_t endOffset, bool acked) {
+        if (inflight.empty())
+            frontSince = Clock::now();
         if (!acked)
             seqOfMid[mid] = frontSeq + inflight.size();
         inflight.push_back({mid, file, endOffset, acked});
@@ -348,6 +391,8 @@ struct Publisher::Impl {
     // Sends rows until the window is full, oldest journal first, each in index order.
     // False when the library refused a message (the connection is going down).
     bool FillWindow() {
+        if (frontSeq < fenceSeq)
+            return true; // what the last connection left unacknowledged is being sent again
         const std::size_t window = static_cast<std::size_t>(std::max(1, options.window));
         const std::string topic = options.target.ReadingTopic();
         for (const auto& f : files) {
@@ -375,9 +420,16 @@ struct Publisher::Impl {
                         f->dirty = true;
                     } else if (ReadingMessage(line, f->run, message, &function)) {
                         int mid = 0;
-                        const int rc =
-                            mosquitto_publish(mosq, &mid, topic.c_str(), static_cast<int>(message.size()),
-                                              message.data(), 1, false);
+                        int rc = MOSQ_ERR_NO_CONN;
+                        {
+                            // Checked and published under the lock: no reconnect can come between,
+                            // so a new row never goes out before the library's resends.
+                            std::lock_guard lock(mutex);
+                            if (Ready() && connections == seenConnections)
+                                rc = mosquitto_publish(mosq, &mid, topic.c_str(),
+                                                       static_cast<int>(message.size()), message.data(), 1,
+                                                       false);
+                        }
                         if (rc != MOSQ_ERR_SUCCESS) {
                             f->readOffset += static_cast<std::uint64_t>(p - begin);
                             return false;
@@ -417,6 +469,7 @@ struct Publisher::Impl {
                 ++acknowledged;
             inflight.pop_front();
             ++frontSeq;
+            frontSince = Clock::now();
         }
         // Journals before the current one are done once read and acknowledged to their end.
         while (files.size() > 1 && files.front()->readOffset >= files.front()->scanned &&
@@ -433,34 +486,22 @@ struct Publisher::Impl {
         }
     }
 
+    // The rows in flight get no acknowledgement: the connection is made again, and the library
+    // sends them again after the connect callback.
+    void DropConnection(const std::string& why) {
+        {
+            std::lock_guard lock(mutex);
+            dropReason = why;
+        }
+        frontSince = Clock::now();
+        mosquitto_disconnect(mosq);
+    }
+
     void PublishDiscovery(int code) {
         if (code < 0)
             return;
-        const std::string label = ToUtf8(functionLabels[static_cast<std::size_t>(code)]);
-        const std::string unit = ToUtf8(unitLabels[static_cast<std::size_t>(code)]);
-        const std::string object = "f" + std::to_string(code);
-        const std::string topic = "homeassistant/sensor/" + options.clientId + "/" + object + "/config";
-        std::string config = "{\"name\":";
-        AppendJson(config, label);
-        config += ",\"unique_id\":";
-        AppendJson(config, options.clientId + "_" + object);
-        config += ",\"state_topic\":";
-        AppendJson(config, options.target.ReadingTopic());
-        config += ",\"value_template\":";
-        AppendJson(config, "{% if value_json.function == '" + label +
-                               "' %}{{ value_json.value }}{% else %}{{ this.state }}{% endif %}");
-        if (!unit.empty()) {
-            config += ",\"unit_of_measurement\":";
-            AppendJson(config, unit);
-        }
-        config += ",\"state_class\":\"measurement\",\"availability_topic\":";
-        AppendJson(config, options.target.StatusTopic());
-        config += ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\",\"device\":{"
-                  "\"identifiers\":[";
-        AppendJson(config, options.clientId);
-        config += "],\"name\":";
-        AppendJson(config, "Zelvox " + options.clientId);
-        config += ",\"manufacturer\":\"Zelvox\"}}";
+        const std::string topic = DiscoveryTopic(options.clientId, code);
+        const std::string config = DiscoveryConfig(options.target, options.clientId, code);
         mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(config.size()), config.data(), 1,
                           true);
     }
@@ -494,7 +535,8 @@ struct Publisher::Impl {
             appended.clear();
             std::vector<int> acked = std::move(acks);
             acks.clear();
-            const bool online = connected;
+            const bool online = Ready();
+            const int connectionsNow = connections;
             const bool isRefused = refused;
             const std::string detail = linkDetail;
             const bool discoveryNow =
@@ -519,8 +561,16 @@ struct Publisher::Impl {
             if (discoveryNow)
                 for (const int code : functionsSeen)
                     PublishDiscovery(code);
+            if (online && seenConnections != connectionsNow) {
+                seenConnections = connectionsNow;
+                fenceSeq = frontSeq + inflight.size();
+                frontSince = Clock::now();
+            }
             if (online && !isStopping)
                 FillWindow();
+            if (online && !inflight.empty() &&
+                Clock::now() - frontSince > std::chrono::milliseconds(options.ackTimeoutMs))
+                DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
             SyncMarks(false);
             const BrokerState state = online                               ? BrokerState::Online
                                       : isRefused                          ? BrokerState::Refused
@@ -532,10 +582,11 @@ struct Publisher::Impl {
                 break;
 
             lock.lock();
-            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window));
+            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
+                         frontSeq < fenceSeq;
             const auto ready = [&] {
                 return !appended.empty() || (!acks.empty() && (acksUrgent || stopping)) ||
-                       connected != online || refused != isRefused || linkDetail != detail ||
+                       Ready() != online || refused != isRefused || linkDetail != detail ||
                        stopping != isStopping || discoveryDue;
             };
             if (isStopping)
@@ -653,17 +704,24 @@ PublisherStatus Publisher::Status() const {
     return impl_->status;
 }
 
+void Publisher::RequestStop(std::chrono::milliseconds grace) {
+    Impl& d = *impl_;
+    if (!d.started)
+        return;
+    std::lock_guard lock(d.mutex);
+    if (d.stopping)
+        return;
+    d.stopping = true;
+    d.stopDeadline = Clock::now() + grace;
+    d.outboxWake.notify_one();
+}
+
 void Publisher::Stop(std::chrono::milliseconds grace) {
     Impl& d = *impl_;
     if (!d.started || d.stopped)
         return;
+    RequestStop(grace);
     d.stopped = true;
-    {
-        std::lock_guard lock(d.mutex);
-        d.stopping = true;
-        d.stopDeadline = Clock::now() + grace;
-        d.outboxWake.notify_one();
-    }
     d.outboxThread.join();
     d.linkThread.join();
 }

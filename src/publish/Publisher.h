@@ -13,6 +13,7 @@
 #pragma once
 
 #include "publish/MqttTarget.h"
+#include "publish/PublisherStatus.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,26 +22,6 @@
 #include <string>
 
 namespace zelvox {
-
-enum class BrokerState {
-    Connecting, // the first connection is being made
-    Online,     // connected; rows go out
-    Waiting,    // the broker cannot be reached; tries again after a pause
-    Refused,    // the broker refused the credentials or the client id: no more tries
-    Stopped,
-};
-
-struct PublisherStatus {
-    BrokerState state = BrokerState::Connecting;
-    std::string detail;             // why the broker is not reached (Waiting, Refused)
-    std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
-    std::uint64_t acknowledged = 0; // rows acknowledged since Start
-    bool operator==(const PublisherStatus&) const = default;
-};
-
-// "broker online, 0 readings waiting", "broker unreachable (Connection refused), 12 readings
-// waiting": one line for standard error or the status bar.
-std::string DescribeStatus(const PublisherStatus& status);
 
 struct PublisherOptions {
     MqttTarget target;
@@ -52,7 +33,14 @@ struct PublisherOptions {
     int window = 256;       // messages in flight at most
     int firstRetryMs = 500; // the pause before the first reconnect, doubled up to maxRetryMs
     int maxRetryMs = 8000;
+    int answerTimeoutMs = 10000; // a broker that has not answered a connection by then is left
+    int ackTimeoutMs = 20000;    // a row unacknowledged for so long: the connection is made again
 };
+
+// The "run" of the messages of the journal at journalPath: the client id (one per meter and
+// host) and the journal's name, "zelvox-bench3-ttyUSB0/2026-12-08T10-42-06", so that (run, index)
+// names one reading across every meter publishing under lab/+/reading.
+std::string PublishedRunId(const std::string& clientId, const std::string& journalPath);
 
 class Publisher {
 public:
@@ -74,6 +62,10 @@ public:
     void Appended(const std::string& journalPath);
 
     PublisherStatus Status() const;
+
+    // Asks both threads to end as Stop does, without waiting for them: for a caller that must
+    // not block (the window closing). Stop, or the destructor, joins them later.
+    void RequestStop(std::chrono::milliseconds grace);
 
     // Stops sending, waits up to grace for the messages in flight, syncs the sidecars, says
     // "offline" and disconnects. Later calls do nothing.

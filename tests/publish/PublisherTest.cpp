@@ -11,8 +11,11 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <thread>
 
 namespace zelvox {
 namespace {
@@ -124,6 +127,43 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
         EXPECT_EQ(mark.ackedRows, j == first ? 50u : 100u);
         EXPECT_FALSE(JournalHasUnsentTail(j));
     }
+}
+
+TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInIndexOrder) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    Publisher p(Options(broker.Port()));
+    ASSERT_TRUE(p.Start(&why)) << why;
+
+    // Bursts of rows all the while; each kill finds rows in flight.
+    const std::string run = Journal("2026-12-08T12-00-00.csv");
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        int next = 1;
+        while (writing.load()) {
+            testing::WriteJournal(run, 8, next);
+            next += 8;
+            p.Appended(run);
+            QThread::msleep(15);
+        }
+    });
+    for (int kill = 0; kill < 10; ++kill) {
+        // Long enough for the subscriber to be back and the broker to have saved its queue.
+        QThread::msleep(2200);
+        broker.Stop(SIGKILL);
+        QThread::msleep(300);
+        ASSERT_TRUE(broker.Start(&why)) << why;
+    }
+    writing.store(false);
+    writer.join();
+    ASSERT_TRUE(AllArrived(sub, 20000))
+        << CountDelivery(journals, sub.Messages()).Describe() << "; " << DescribeStatus(p.Status());
+    const testing::Delivery d = CountDelivery(journals, sub.Messages());
+    std::cout << "broker killed 10 times during bursts: " << d.Describe() << "\n";
+    EXPECT_TRUE(d.Exact()) << d.Describe();
 }
 
 } // namespace

@@ -64,6 +64,9 @@ bool Broker::Start(std::string* why) {
                                     "persistence true\n"
                                     "persistence_location %2\n"
                                     "autosave_interval 1\n"
+                                    // A subscriber away for a second would otherwise miss all
+                                    // but the first 1000 readings queued for it.
+                                    "max_queued_messages 0\n"
                                     "log_dest stdout\n")
                          .arg(port_)
                          .arg(persistence);
@@ -201,7 +204,9 @@ Delivery CountDelivery(const QString& journalDir, const std::vector<std::string>
     std::pair<std::string, long long> last;
     for (const std::string& m : messages) {
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(m)).object();
-        const std::pair<std::string, long long> key{o.value(QStringLiteral("run")).toString().toStdString(),
+        // The run is the publisher's client id and the journal's name.
+        const QString run = o.value(QStringLiteral("run")).toString();
+        const std::pair<std::string, long long> key{run.section(QLatin1Char('/'), -1).toStdString(),
                                                     o.value(QStringLiteral("index")).toInteger(-1)};
         if (!seen.insert(key).second) {
             ++d.duplicates;
