@@ -35,11 +35,15 @@ int main(int argc, char** argv) {
     if (options.publishing.Requested()) {
         // A bad URL, an unreadable password or certificate file: said at once, before a window.
         std::string error;
-        const std::string port = options.port.isEmpty() ? std::string("desktop") : options.port.toStdString();
-        if (!zelvox::MakePublisherOptions(options.publishing, port, &publishing, &error)) {
+        std::string warning;
+        // Without --port: an id of this running instance's own.
+        if (!zelvox::MakePublisherOptions(options.publishing, options.port.toStdString(), &publishing, &error,
+                                          &warning)) {
             std::fprintf(stderr, "zelvox: %s\n", error.c_str());
             return 2;
         }
+        if (!warning.empty())
+            std::fprintf(stderr, "zelvox: warning: %s\n", warning.c_str());
     }
 
     QApplication app(argc, argv);

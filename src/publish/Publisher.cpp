@@ -233,9 +233,15 @@ struct Publisher::Impl {
                 // hear when a pending connection completes. Then sleep until the socket, a
                 // publish, the disconnect at the end or the keep-alive wakes the loop.
                 const int idleMs = options.keepAliveSeconds * 1000;
+                bool wasUp = false;
                 while (!quitLink.load()) {
                     const bool up = MarkReady();
-                    if (!up && Clock::now() - tried > std::chrono::milliseconds(options.answerTimeoutMs)) {
+                    if (up) {
+                        wasUp = true;
+                    } else if (wasUp) {
+                        rc = MOSQ_ERR_CONN_LOST; // ended by the broker or by DropConnection
+                        break;
+                    } else if (Clock::now() - tried > std::chrono::milliseconds(options.answerTimeoutMs)) {
                         silent = true; // a server that takes the connection and says nothing
                         mosquitto_disconnect(mosq);
                         break;

@@ -46,14 +46,17 @@ std::string ConnackText(int rc) {
 }
 
 std::string LinkErrorText(int rc, int savedErrno, bool answered, const std::string& server) {
+    // The server closed the connection (end of file) before any CONNACK.
+    const bool closed = rc == MOSQ_ERR_CONN_LOST || (rc == MOSQ_ERR_ERRNO && savedErrno == 0);
+    if (closed && !answered)
+        return server + " closed the connection without answering (is it an MQTT broker?)";
     switch (rc) {
     case MOSQ_ERR_ERRNO:
         return savedErrno != 0 ? std::strerror(savedErrno) : "connection lost";
     case MOSQ_ERR_TLS:
         return "TLS handshake failed (is the CA certificate the broker's?)";
     case MOSQ_ERR_CONN_LOST:
-        return answered ? "connection lost"
-                        : server + " closed the connection without answering (is it an MQTT broker?)";
+        return "connection lost";
     case MOSQ_ERR_PROTOCOL:
     case MOSQ_ERR_MALFORMED_PACKET:
         return server + " does not speak MQTT";

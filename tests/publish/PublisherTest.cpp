@@ -11,11 +11,15 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
+#include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace zelvox {
 namespace {
@@ -164,6 +168,114 @@ TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInInd
     const testing::Delivery d = CountDelivery(journals, sub.Messages());
     std::cout << "broker killed 10 times during bursts: " << d.Describe() << "\n";
     EXPECT_TRUE(d.Exact()) << d.Describe();
+}
+
+// A TCP server on a free loopback port that is no MQTT broker: silent (takes connections and
+// never answers) or speaking HTTP to whoever connects.
+class NotABroker {
+public:
+    explicit NotABroker(bool speaks) : port_(testing::FreeLoopbackPort()) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<std::uint16_t>(port_));
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd_, 16);
+        if (speaks)
+            thread_ = std::thread([this] {
+                for (;;) {
+                    const int c = ::accept(fd_, nullptr, nullptr);
+                    if (c < 0)
+                        return;
+                    const std::string reply =
+                        "HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\n\r\n" + std::string(200, 'x');
+                    [[maybe_unused]] const ssize_t n = ::write(c, reply.data(), reply.size());
+                    clients_.push_back(c); // kept open: the client must make sense of what it got
+                }
+            });
+    }
+    ~NotABroker() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        for (const int c : clients_)
+            ::close(c);
+        ::close(fd_);
+    }
+    int Port() const { return port_; }
+
+private:
+    int port_, fd_;
+    std::thread thread_;
+    std::vector<int> clients_;
+};
+
+TEST_F(PublisherTest, EachFaultOnTheWayToTheBrokerIsSaidInItsOwnWords) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    NotABroker silent(false), http(true);
+    struct Case {
+        const char* what;
+        int port;
+        const char* clientId;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"a server that never answers", silent.Port(), "zelvox-test-a",
+         "no answer from the broker at 127.0.0.1:"},
+        {"an HTTP server", http.Port(), "zelvox-test-b", "does not speak MQTT"},
+        // Two publishers with one id: the broker closes each as the other connects.
+        {"a taken-over id", broker.Port(), "zelvox-test-twin", "another client uses the id zelvox-test-twin"},
+    };
+    for (const Case& c : cases) {
+        PublisherOptions o = Options(c.port);
+        o.clientId = c.clientId;
+        o.answerTimeoutMs = 1000;
+        Publisher p(o), twin(o);
+        ASSERT_TRUE(p.Start(&why)) << why;
+        if (c.port == broker.Port()) {
+            ASSERT_TRUE(twin.Start(&why)) << why;
+        }
+        EXPECT_TRUE(WaitForStatus(
+            p, [&](const auto& s) { return s.detail.find(c.said) != std::string::npos; }, 10000))
+            << c.what << ": " << DescribeStatus(p.Status());
+    }
+}
+
+TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceItWakes) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    PublisherOptions o = Options(broker.Port());
+    o.ackTimeoutMs = 1000;
+    o.answerTimeoutMs = 1000;
+    Publisher p(o);
+    ASSERT_TRUE(p.Start(&why)) << why;
+    const std::string run = Journal("2026-12-08T13-00-00.csv");
+    int next = 1;
+    AppendLive(p, run, next, 20);
+    ASSERT_TRUE(AllArrived(sub, 10000));
+
+    // A broker that holds the connection and answers nothing (stopped, not gone).
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
+    AppendLive(p, run, next, 20);
+    EXPECT_TRUE(WaitForStatus(
+        p, [](const auto& s) { return s.detail.find("acknowledged nothing for 1 s") != std::string::npos; },
+        5000))
+        << DescribeStatus(p.Status());
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
+    AppendLive(p, run, next, 20);
+    ASSERT_TRUE(AllArrived(sub, 15000)) << CountDelivery(journals, sub.Messages()).Describe();
+    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
+    EXPECT_TRUE(WaitForStatus(
+        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
+        << DescribeStatus(p.Status());
 }
 
 } // namespace

@@ -32,6 +32,8 @@ public:
     // Ends it with signal (SIGTERM: it saves its state; SIGKILL: it does not) and waits.
     void Stop(int signal);
     int Port() const { return port_; }
+    // The process id (to stop it with SIGSTOP: a broker that holds connections and answers none).
+    qint64 Pid() const { return process_.processId(); }
 
 private:
     QString dir_;

@@ -38,8 +38,11 @@ DecodePublishing::~DecodePublishing() {
 bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
                              std::function<void()> onFatal, std::string* error) {
     PublisherOptions p;
-    if (!MakePublisherOptions(o, portName, &p, error))
+    std::string warning;
+    if (!MakePublisherOptions(o, portName, &p, error, &warning))
         return false;
+    if (!warning.empty())
+        std::fprintf(stderr, "zelvox-decode: warning: %s\n", warning.c_str());
     QString dir = QString::fromStdString(o.journalDir);
     // A service of systemd's with a StateDirectory= keeps its journal there.
     const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
