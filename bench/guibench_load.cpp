@@ -8,7 +8,7 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "journal/JournalLoader.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
 

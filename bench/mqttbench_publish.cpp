@@ -5,7 +5,7 @@
 //   mqttbench_publish [ROWS] [SECONDS_AT_120]      (defaults 1000000 and 30)
 #include "publish/Outbox.h"
 #include "publish/Publisher.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 #include "support/Broker.h"
 
 #include <QCoreApplication>

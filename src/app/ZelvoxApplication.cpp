@@ -199,6 +199,11 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     connect(window_->Command(kCmdExportGraph), &QAction::triggered, this, &ZelvoxApplication::OnExportGraph);
     connect(window_->Command(kCmdHelpTopic), &QAction::triggered, this, &ZelvoxApplication::OnHelpTopic);
     connect(window_->Command(kCmdExit), &QAction::triggered, this, &ZelvoxApplication::OnExit);
+    MainWindow* window = window_;
+    QObject::connect(&window_->Session(), &MeterSession::tableFull, window_, [window] {
+        window->PostNotice(
+            QStringLiteral("The table holds the largest Index a row can have: RESET to record more"));
+    });
     window_->show();
     window_->setWindowTitle(QStringLiteral("Zelvox"));
 
@@ -298,27 +303,28 @@ void ZelvoxApplication::LoadJournalRows(const QString& path) {
     auto* load = new JournalLoad(path, window_);
     MainWindow* window = window_;
     MeterSession& session = window->Session();
-    session.BeginLoad();
-    QObject::connect(load, &JournalLoad::rowsRead, window, [&session](const std::vector<JournalRow>& rows) {
-        std::vector<ReadingsModel::LoadedRow> table;
-        table.reserve(rows.size());
-        for (const JournalRow& row : rows)
-            table.push_back({row.reading, row.at, row.index});
-        session.AddLoadedRows(table);
-    });
+    // New readings take Indices after the file's: none is handed out twice.
+    session.BeginLoad(LargestIndexInTail(path));
+    QObject::connect(load, &JournalLoad::rowsRead, window,
+                     [&session](const std::vector<JournalRow>& rows) { session.AddLoadedRows(rows); });
     QObject::connect(load, &JournalLoad::progress, window, [window, path](int percent) {
         window->SetStatusText(kProgressPane, QStringLiteral("Loading %1: %2%").arg(path).arg(percent));
     });
     // RESET empties the table: the rest of the file is not wanted.
     QObject::connect(&session, &MeterSession::dataReset, load, &JournalLoad::Cancel);
     QObject::connect(load, &JournalLoad::finished, window, [window, load, path](const JournalReport& report) {
-        window->Session().EndLoad();
+        const std::int64_t leftOut = window->Session().EndLoad();
         if (report.cancelled) {
             window->PostNotice(QStringLiteral("Load of %1 stopped by RESET").arg(path));
         } else {
             if (report.ok)
                 ForgetInterrupted(path);
-            window->PostNotice(report.Summary(path));
+            QString text = report.Summary(path);
+            if (leftOut > 0)
+                text +=
+                    QStringLiteral("; %1 of them left out: readings taken during the load have their Index")
+                        .arg(leftOut);
+            window->PostNotice(text);
         }
         load->deleteLater();
     });
@@ -338,14 +344,26 @@ ProgressText ZelvoxApplication::ExportProgress() const {
     return [window](const QString& text) { window->SetStatusText(kProgressPane, text); };
 }
 
+void ZelvoxApplication::SayExportDuringLoad(const QString& command) {
+    if (window_->Session().Loading())
+        window_->PostNotice(QStringLiteral("%1: a journal is still loading; the file holds only the rows "
+                                           "loaded so far (%2 rows in the table)")
+                                .arg(command)
+                                .arg(window_->Session().Readings().Count()));
+}
+
 void ZelvoxApplication::OnSaveExcelFile() {
-    if (window_)
-        SaveExcelFileCommand(window_->Session(), ExportProgress(), window_);
+    if (!window_)
+        return;
+    SayExportDuringLoad(QStringLiteral("SAVE EXCEL FILE"));
+    SaveExcelFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnSaveTextFile() {
-    if (window_)
-        SaveTextFileCommand(window_->Session(), ExportProgress(), window_);
+    if (!window_)
+        return;
+    SayExportDuringLoad(QStringLiteral("SAVE TEXT FILE"));
+    SaveTextFileCommand(window_->Session(), ExportProgress(), window_);
 }
 
 void ZelvoxApplication::OnExportGraph() {

@@ -64,6 +64,8 @@ public:
 private:
     // The exports' progress texts go to the status bar's fourth pane.
     ProgressText ExportProgress() const;
+    // An export while a journal loads holds only the rows loaded so far: said before it starts.
+    void SayExportDuringLoad(const QString& command);
     // Reads the journal at `path` into the table on a worker thread, the window answering
     // meanwhile; progress and the outcome go to the status bar. Closing the window or RESET
     // ends it.

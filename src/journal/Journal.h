@@ -18,7 +18,7 @@
 #pragma once
 
 #include "decode/Reading.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <QObject>
 #include <QString>

@@ -1,14 +1,11 @@
 // Reads a journal back into table rows, for `zelvox --load FILE`.
 //
 // The file is read in pieces of bounded size, so memory follows the rows kept and not the size
-// of the file or of its longest line. Fields are read as RFC 4180 has them (quoted commas,
-// quotes and line breaks); a row is taken only when the table would show exactly the texts the
-// file holds. A damaged row costs that row alone: an unclosed quote ends at the next line that
-// starts a row, and a line longer than any row can be is passed over in pieces.
+// of the file or of its longest line. Each line is read by the row codec (record/RowCodec.h),
+// as every reader of a journal reads it: a damaged line costs that line alone.
 #pragma once
 
-#include "decode/Reading.h"
-#include "decode/WallClock.h"
+#include "record/RowCodec.h"
 
 #include <QObject>
 #include <QString>
@@ -23,21 +20,13 @@
 
 namespace zelvox {
 
-// One row of a journal: the reading, the moment of its dispatch (from which the table makes the
-// same Value, Type and Time texts again) and its Index.
-struct JournalRow {
-    Reading reading;
-    WallTime at;
-    int index = 0;
-};
-
 // What a load found, besides the rows.
 struct JournalReport {
     bool ok = false;
     bool cancelled = false;
     QString error; // why the file could not be read (ok false)
     std::int64_t rows = 0;
-    std::int64_t damaged = 0; // rows left out because they were damaged
+    std::int64_t damaged = 0; // lines left out because they were damaged
     std::int64_t firstDamagedLine = 0;
     bool cutLastLine = false;   // the last line had no line end (a power cut) and was left out
     std::int64_t indexGaps = 0; // places where the Index does not go on by one
@@ -66,6 +55,10 @@ inline constexpr std::size_t kJournalBatchRows = 8192;
 // read between pieces.
 JournalReport ReadJournal(const QString& path, const JournalSink& sink, const JournalProgress& progress = {},
                           const std::atomic<bool>* cancel = nullptr);
+
+// The largest Index among the rows of the journal's last 64 KiB, or -1. A journal is written in
+// Index order, so this is the largest Index of the file, found before the load reads it.
+std::int64_t LargestIndexInTail(const QString& path);
 
 // The whole journal at once (tools and tests).
 LoadedJournal LoadJournal(const QString& path);

@@ -1,12 +1,6 @@
 #include "publish/Outbox.h"
 
-#include "decode/Labels.h"
-#include "decode/Reading.h"
-#include "record/ReadingRecord.h"
-
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,22 +23,6 @@ std::string FolderOf(const std::string& path) {
 std::string NameOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The unit that goes with each function label the table shows.
-const std::map<std::string, std::string, std::less<>>& UnitsByLabel() {
-    static const auto units = [] {
-        std::map<std::string, std::string, std::less<>> m;
-        for (int i = 0; i < kFunctionCount; ++i)
-            m.emplace(ToUtf8(functionLabels[i]), ToUtf8(unitLabels[i]));
-        return m;
-    }();
-    return units;
-}
-
-bool AllDigits(std::string_view s) {
-    return !s.empty() && s.size() < 19 &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Journal names sort by start time, then by the _N suffix of runs started in the same second.
@@ -154,68 +132,6 @@ std::string RunIdOf(const std::string& journalPath) {
     if (name.size() > 4 && name.ends_with(".csv"))
         name.resize(name.size() - 4);
     return name;
-}
-
-bool ReadingMessage(std::string_view csvLine, std::string_view run, std::string& message,
-                    std::string* function) {
-    thread_local std::vector<std::string> fields;
-    if (!ParseCsvLine(csvLine, fields) || fields.size() != 6 || !AllDigits(fields[1]))
-        return false;
-    const std::string& time = fields[0];
-    const std::string& text = fields[2];
-    const std::string& label = fields[3];
-    const std::string& number = fields[5];
-    if (time.size() < 19 || time[4] != '-' || time[10] != 'T')
-        return false;
-
-    message.clear();
-    message += "{\"time\":";
-    AppendJsonString(message, time);
-    message += ",\"value\":";
-    int overload = 0;
-    if (number.empty()) {
-        if (text == "0L")
-            overload = 1;
-        else if (text == "-0L")
-            overload = -1;
-        else
-            return false;
-        message += "null";
-    } else {
-        double v = 0;
-        const auto r = std::from_chars(number.data(), number.data() + number.size(), v);
-        if (r.ec != std::errc() || r.ptr != number.data() + number.size())
-            return false;
-        // JSON has no NaN or infinity.
-        message += std::isfinite(v) ? FormatFullPrecision(v) : std::string("null");
-    }
-    message += ",\"overload\":";
-    message += overload == 0 ? "0" : (overload > 0 ? "1" : "-1");
-    message += ",\"text\":";
-    AppendJsonString(message, text);
-    message += ",\"function\":";
-    AppendJsonString(message, label);
-    message += ",\"unit\":";
-    const auto& units = UnitsByLabel();
-    const auto unit = units.find(label);
-    AppendJsonString(message, unit == units.end() ? std::string_view() : std::string_view(unit->second));
-    message += ",\"run\":";
-    AppendJsonString(message, run);
-    message += ",\"index\":";
-    // Without leading zeros, as a JSON number must be.
-    std::size_t first = fields[1].find_first_not_of('0');
-    message += first == std::string::npos ? std::string_view("0") : std::string_view(fields[1]).substr(first);
-    message += '}';
-    if (function)
-        *function = label;
-    return true;
-}
-
-int FunctionCodeOfLabel(std::string_view label) {
-    for (int i = 0; i < kFunctionCount; ++i)
-        if (ToUtf8(functionLabels[i]) == label)
-            return i;
-    return -1;
 }
 
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,

@@ -40,16 +40,6 @@ bool JournalHasUnsentTail(const std::string& journalPath);
 // The run id of a journal: its file name without the folder and ".csv".
 std::string RunIdOf(const std::string& journalPath);
 
-// One journal row (a CSV line without its line end) as the message published for it: the
-// fields of the logger's jsonl lines followed by "run" and "index". False for a line that is not
-// a journal row (the header, a damaged line).
-// *function, when given, receives the row's function label.
-bool ReadingMessage(std::string_view csvLine, std::string_view run, std::string& message,
-                    std::string* function = nullptr);
-
-// The function code whose label the table shows as label, or -1.
-int FunctionCodeOfLabel(std::string_view label);
-
 // The journals in dir that have rows still to send to target, oldest first: those whose sidecar
 // names target and has an unsent tail, and, with adoptUnmarked, journals with no sidecar at all.
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,

@@ -3,6 +3,7 @@
 #include "decode/Labels.h"
 #include "publish/Discovery.h"
 #include "publish/Outbox.h"
+#include "record/RowCodec.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +40,19 @@ void InitLibrary() {
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+// Just after the line feed that ends the line running on at `from`, or 0 when the file has none.
+std::uint64_t LineEndFrom(int fd, std::uint64_t from, std::vector<char>& buffer) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(from));
+        if (n <= 0)
+            return 0;
+        const void* nl = std::memchr(buffer.data(), '\n', static_cast<std::size_t>(n));
+        if (nl)
+            return from + static_cast<std::uint64_t>(static_cast<const char*>(nl) - buffer.data()) + 1;
+        from += static_cast<std::uint64_t>(n);
+    }
+}
+
 } // namespace
 
 std::string PublishedRunId(const std::string& clientId, const std::string& journalPath) {
@@ -53,6 +67,7 @@ struct Publisher::Impl {
         OutboxMark mark;
         std::uint64_t readOffset = 0; // the next row to send
         std::uint64_t scanned = 0;    // just after the last complete line seen
+        std::uint64_t searched = 0;   // bytes looked through for line ends
         std::uint64_t lines = 0;      // complete lines seen, the header included
         bool dirty = false;           // mark changed since the last sync
         ~File() {
@@ -119,7 +134,8 @@ struct Publisher::Impl {
     int discoveryConnection = 0;
     std::uint64_t acknowledged = 0;
     Clock::time_point nextSync{}, nextCounters{};
-    std::string message, function;
+    std::string message;
+    JournalRow row;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
 
     std::string Server() const {
@@ -319,7 +335,7 @@ struct Publisher::Impl {
         file->readOffset = file->mark.ackedOffset;
         if (file->readOffset > 0) {
             // Count what is already acknowledged as seen; only what follows is scanned.
-            file->scanned = file->readOffset;
+            file->scanned = file->searched = file->readOffset;
             file->lines = file->mark.ackedRows + 1;
         }
         if (!known) {
@@ -338,23 +354,20 @@ struct Publisher::Impl {
         files.push_back(std::move(file));
     }
 
-    // Counts the complete lines appended since the last look.
+    // Counts the complete lines appended since the last look, however long they are.
     void Scan(File& file) {
         for (;;) {
             const ssize_t n =
-                ::pread(file.fd, buffer.data(), buffer.size(), static_cast<off_t>(file.scanned));
+                ::pread(file.fd, buffer.data(), buffer.size(), static_cast<off_t>(file.searched));
             if (n <= 0)
                 return;
             const char* begin = buffer.data();
-            const char* last = nullptr;
             for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', begin + n - p)));
                  ++p) {
                 ++file.lines;
-                last = p;
+                file.scanned = file.searched + static_cast<std::uint64_t>(p - begin + 1);
             }
-            if (!last)
-                return; // a row still being written
-            file.scanned += static_cast<std::uint64_t>(last - begin + 1);
+            file.searched += static_cast<std::uint64_t>(n);
         }
     }
 
@@ -424,7 +437,8 @@ struct Publisher::Impl {
                         // The header: nothing to send, and nothing before it to wait for.
                         f->mark.ackedOffset = lineEnd;
                         f->dirty = true;
-                    } else if (ReadingMessage(line, f->run, message, &function)) {
+                    } else if (ReadJournalLine(line, row) == LineKind::Row) {
+                        BrokerMessage(row, f->run, message);
                         int mid = 0;
                         int rc = MOSQ_ERR_NO_CONN;
                         {
@@ -441,15 +455,23 @@ struct Publisher::Impl {
                             return false;
                         }
                         Track(mid, f.get(), lineEnd, false);
-                        if (options.discovery && functionsSeen.insert(FunctionCodeOfLabel(function)).second)
-                            PublishDiscovery(FunctionCodeOfLabel(function));
+                        const int code = row.reading.functionCode;
+                        if (options.discovery && functionsSeen.insert(code).second)
+                            PublishDiscovery(code);
                     } else {
-                        Track(-1, f.get(), lineEnd, true); // a damaged row: passed over, in its place
+                        Track(-1, f.get(), lineEnd, true); // a damaged line: passed over, in its place
                     }
                     p = nl + 1;
                 }
-                if (p == begin)
-                    return true; // a line longer than a chunk is no journal row: the file stops here
+                if (p == begin) {
+                    // A line longer than a whole chunk is no row: passed over like any damage.
+                    const std::uint64_t lineEnd = LineEndFrom(f->fd, f->readOffset, buffer);
+                    if (lineEnd == 0)
+                        return true;
+                    Track(-1, f.get(), lineEnd, true);
+                    f->readOffset = lineEnd;
+                    continue;
+                }
                 f->readOffset += static_cast<std::uint64_t>(p - begin);
             }
             if (f->readOffset < f->scanned)

@@ -10,43 +10,6 @@
 
 namespace zelvox {
 
-namespace {
-
-// Appends s as a CSV field, quoted only when it has to be.
-void AppendCsvField(std::string& out, std::string_view s) {
-    if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += s;
-        return;
-    }
-    out += '"';
-    for (char c : s) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-} // namespace
-
-void AppendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += c; // UTF-8 passes through
-        }
-    }
-    out += '"';
-}
-
 std::string FormatIsoDateTime(const WallTime& t) {
     const WallTime::Fields f = t.LocalFields();
     const int offsetMinutes = static_cast<int>(t.utcOffset.count() / 60);
@@ -93,7 +56,7 @@ bool ParseIsoDateTime(std::string_view s, WallTime& t) {
     return true;
 }
 
-TableTexts MakeTableTexts(int index, const Reading& r, const WallTime& t) {
+TableTexts MakeTableTexts(std::int64_t index, const Reading& r, const WallTime& t) {
     TableTexts texts;
     texts.index = std::to_string(index);
     texts.value = ToUtf8(FormatTableValue(r.value, r.pointPosition));
@@ -109,145 +72,8 @@ std::string FormatFullPrecision(double v) {
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
 }
 
-const std::string& CsvHeader() {
-    static const std::string header = "DateTime,Index,Value,Type,Time,Number\r\n";
-    return header;
-}
-
-DispatchedReading MakeDispatchedReading(int run, int index, const WallTime& at, const Reading& r) {
+DispatchedReading MakeDispatchedReading(int run, std::int64_t index, const WallTime& at, const Reading& r) {
     return {run, index, at, r, MakeTableTexts(index, r, at)};
-}
-
-std::string CsvLine(const DispatchedReading& d) {
-    const TableTexts& texts = d.texts;
-    const Reading& r = d.reading;
-    std::string line;
-    line.reserve(96);
-    line += FormatIsoDateTime(d.at);
-    for (const std::string* field : {&texts.index, &texts.value, &texts.type, &texts.time}) {
-        line += ',';
-        AppendCsvField(line, *field);
-    }
-    line += ',';
-    if (!IsOverload(r.value))
-        line += FormatFullPrecision(r.value);
-    line += "\r\n";
-    return line;
-}
-
-std::string JsonLine(const WallTime& at, const Reading& r) {
-    std::string line;
-    line.reserve(128);
-    line += "{\"time\":\"";
-    line += FormatIsoDateTime(at);
-    line += "\",\"value\":";
-    const bool overload = IsOverload(r.value);
-    const std::string number = overload ? std::string() : FormatFullPrecision(r.value);
-    // JSON has no NaN or infinity; the decoder never makes them, but a value must stay valid JSON.
-    const bool finite = !number.empty() && number.find_first_of("ni") == std::string::npos;
-    line += finite ? number : "null";
-    line += ",\"overload\":";
-    line += !overload ? "0" : (r.value > 0 ? "1" : "-1");
-    line += ",\"text\":";
-    AppendJsonString(line, ToUtf8(FormatTableValue(r.value, r.pointPosition)));
-    line += ",\"function\":";
-    AppendJsonString(line, r.functionCode < kFunctionCount ? ToUtf8(functionLabels[r.functionCode]) : "");
-    line += ",\"unit\":";
-    AppendJsonString(line, r.functionCode < kFunctionCount ? ToUtf8(unitLabels[r.functionCode]) : "");
-    line += "}\n";
-    return line;
-}
-
-namespace {
-
-// Reads one record starting at pos. Returns false when the record is malformed; *complete is
-// false when the text ended before the record's line end.
-bool ReadRecord(std::string_view text, std::size_t& pos, std::vector<std::string>& fields, bool* complete) {
-    fields.clear();
-    fields.emplace_back();
-    bool ok = true;
-    const std::size_t n = text.size();
-    while (pos < n) {
-        char c = text[pos];
-        if (c == '"' && fields.back().empty()) {
-            // Quoted field: runs to the lone quote that closes it.
-            ++pos;
-            bool closed = false;
-            while (pos < n) {
-                c = text[pos++];
-                if (c == '"') {
-                    if (pos < n && text[pos] == '"') {
-                        fields.back() += '"';
-                        ++pos;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                fields.back() += c;
-            }
-            if (!closed) {
-                *complete = false;
-                return false;
-            }
-            if (pos < n && text[pos] != ',' && text[pos] != '\r' && text[pos] != '\n')
-                ok = false; // text after the closing quote
-            continue;
-        }
-        ++pos;
-        if (c == ',') {
-            fields.emplace_back();
-        } else if (c == '\n') {
-            *complete = true;
-            return ok;
-        } else if (c == '\r' && pos < n && text[pos] == '\n') {
-            ++pos;
-            *complete = true;
-            return ok;
-        } else {
-            if (c == '\0' || c == '"' || c == '\r')
-                ok = false; // a zero-filled block after a power cut, or a quote inside a bare field
-            fields.back() += c;
-        }
-    }
-    *complete = false;
-    return ok;
-}
-
-} // namespace
-
-bool ParseCsvLine(std::string_view line, std::vector<std::string>& fields) {
-    std::size_t pos = 0;
-    bool complete = false;
-    const bool ok = ReadRecord(line, pos, fields, &complete);
-    // A line break before the end means more than one line; an open quote leaves complete false
-    // and ok false.
-    (void)complete;
-    return ok && pos == line.size();
-}
-
-std::vector<std::vector<std::string>> ParseCsv(std::string_view text, bool* torn, int* malformed) {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> fields;
-    std::size_t pos = 0;
-    if (torn)
-        *torn = false;
-    if (malformed)
-        *malformed = 0;
-    while (pos < text.size()) {
-        bool complete = false;
-        const bool ok = ReadRecord(text, pos, fields, &complete);
-        if (!complete) {
-            if (torn)
-                *torn = true;
-            break;
-        }
-        if (ok)
-            records.push_back(fields);
-        else if (malformed)
-            ++*malformed;
-    }
-    return records;
 }
 
 bool WriteAll(int fd, std::string_view s, int* error) {

@@ -86,18 +86,24 @@ void MeterSession::DispatchReading(const Reading& reading) {
     const MaxMinTexts texts = stats_.UpdateMaxMin(reading, *history_);
     emit runCounted(texts.newRun);
     emit maxMinUpdated(texts);
-    emit readingRecorded(MakeDispatchedReading(run_, readings_->NextIndex(), WallTimeNow(), reading));
-    if (loading_)
-        ++dispatchedDuringLoad_;
+    if (readings_->Full()) {
+        emit tableFull();
+    } else {
+        if (loading_ && dispatchedDuringLoad_++ == 0)
+            firstIndexDuringLoad_ = readings_->NextIndex();
+        emit readingRecorded(MakeDispatchedReading(run_, readings_->NextIndex(), WallTimeNow(), reading));
+    }
     emit readingDispatched(reading);
     history_->readingPending = 0;
     dispatchTimer_->stop();
 }
 
-void MeterSession::BeginLoad() {
+void MeterSession::BeginLoad(std::int64_t largestIndex) {
     loading_ = true;
     loadPosition_ = readings_->Count();
     dispatchedDuringLoad_ = 0;
+    loadedLeftOut_ = 0;
+    readings_->ReserveIndices(largestIndex);
     loadedTail_.clear();
     loadedTailNext_ = 0;
 }
@@ -105,9 +111,20 @@ void MeterSession::BeginLoad() {
 void MeterSession::AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows) {
     if (!loading_)
         return;
-    readings_->InsertRows(loadPosition_, rows);
-    loadPosition_ += static_cast<int>(rows.size());
-    for (const ReadingsModel::LoadedRow& row : rows) {
+    std::vector<ReadingsModel::LoadedRow> kept;
+    const std::vector<ReadingsModel::LoadedRow>* put = &rows;
+    if (dispatchedDuringLoad_ > 0) {
+        // Rows past the file's tail as it was when the load began (the file grew, or its Index
+        // goes back and forth): those whose Index a new reading has already are left out.
+        for (const ReadingsModel::LoadedRow& row : rows)
+            if (row.index < firstIndexDuringLoad_)
+                kept.push_back(row);
+        loadedLeftOut_ += static_cast<std::int64_t>(rows.size() - kept.size());
+        put = &kept;
+    }
+    readings_->InsertRows(loadPosition_, *put);
+    loadPosition_ += static_cast<int>(put->size());
+    for (const ReadingsModel::LoadedRow& row : *put) {
         if (loadedTail_.size() < ReadingHistory::kCapacity) {
             loadedTail_.push_back(row);
         } else {
@@ -117,16 +134,17 @@ void MeterSession::AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& ro
     }
 }
 
-void MeterSession::EndLoad() {
+std::int64_t MeterSession::EndLoad() {
     if (!loading_)
-        return;
+        return 0;
     loading_ = false;
+    readings_->ReserveIndices(-1);
     std::vector<ReadingsModel::LoadedRow> rows = std::move(loadedTail_);
     loadedTail_ = {};
     std::rotate(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(loadedTailNext_), rows.end());
     // Readings dispatched during the load are newer: the graph, the gauge and MAX/MIN keep them.
     if (rows.empty() || dispatchedDuringLoad_ > 0 || history_->Count() > 0)
-        return;
+        return loadedLeftOut_;
 
     std::vector<double> values(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -171,6 +189,7 @@ void MeterSession::EndLoad() {
     emit runCounted(true);
     emit runCounted(false);
     emit readingsLoaded(rows.back().reading);
+    return loadedLeftOut_;
 }
 
 WorkerPause MeterSession::PauseWorkers() {

@@ -81,9 +81,12 @@ public:
     // history takes the last kCapacity of them and MAX/MIN those of the last run, as though they
     // had just been dispatched: `maxMinUpdated`, then `readingsLoaded` with the last one. RESET
     // ends a load (the rows still to come are not wanted).
-    void BeginLoad();
+    // largestIndex: the largest Index the file is known to hold (its tail's), so that readings
+    // dispatched during the load take Indices after it. A loaded row whose Index a reading
+    // dispatched during the load already has is left out; EndLoad says how many were.
+    void BeginLoad(std::int64_t largestIndex = -1);
     void AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows);
-    void EndLoad();
+    std::int64_t EndLoad();
     bool Loading() const { return loading_; }
 
     // For the exports: the workers idle until the guard goes.
@@ -125,6 +128,8 @@ signals:
     void dataReset();
     // A load has filled the history: the graph's and the gauge's turn, with its last reading.
     void readingsLoaded(const zelvox::Reading& last);
+    // A reading was not recorded: the table holds the largest Index a row can keep.
+    void tableFull();
 
 private:
     void MirrorFrame(const Frame& frame);
@@ -146,6 +151,8 @@ private:
     bool loading_ = false;
     int loadPosition_ = 0;
     int dispatchedDuringLoad_ = 0;
+    std::int64_t firstIndexDuringLoad_ = 0; // the first Index handed out during the load
+    std::int64_t loadedLeftOut_ = 0;        // loaded rows whose Index was taken already
     std::vector<ReadingsModel::LoadedRow> loadedTail_;
     std::size_t loadedTailNext_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "decode/Format.h"
 #include "decode/Labels.h"
-#include "record/ReadingRecord.h"
 
 #include <algorithm>
 
@@ -14,14 +13,14 @@ QString FromU16(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
-ReadingsModel::Row MakeRow(const Reading& reading, const WallTime& at, int index) {
+ReadingsModel::Row MakeRow(const Reading& reading, const WallTime& at, std::int64_t index) {
     ReadingsModel::Row r{};
     r.value = reading.value;
     r.epochMs = at.EpochMs();
-    r.utcOffsetMinutes = static_cast<std::int16_t>(at.utcOffset.count() / 60);
+    r.utcOffsetMinutes = at.utcOffset.count() / 60;
     r.functionCode = reading.functionCode < kFunctionCount ? reading.functionCode : 255u;
     r.pointPosition = std::min<std::uint8_t>(reading.pointPosition, 3);
-    r.index = static_cast<std::uint32_t>(std::clamp(index, 0, ReadingsModel::kMaxIndex));
+    r.index = static_cast<std::uint64_t>(std::clamp<std::int64_t>(index, 0, ReadingsModel::kMaxIndex));
     return r;
 }
 
@@ -50,7 +49,7 @@ void ReadingsModel::Put(const Row& r) {
     if ((row >> kBlockShift) == static_cast<int>(blocks_.size()))
         blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockRows));
     blocks_[row >> kBlockShift][row & (kBlockRows - 1)] = r;
-    largestIndex_ = std::max(largestIndex_, static_cast<int>(r.index));
+    largestIndex_ = std::max(largestIndex_, static_cast<std::int64_t>(r.index));
     ++count_;
 }
 
@@ -73,8 +72,8 @@ void ReadingsModel::InsertRows(int position, const std::vector<LoadedRow>& rows)
     endInsertRows();
 }
 
-int ReadingsModel::IndexAt(int row) const {
-    return row >= 0 && row < count_ ? static_cast<int>(At(row).index) : -1;
+std::int64_t ReadingsModel::IndexAt(int row) const {
+    return row >= 0 && row < count_ ? static_cast<std::int64_t>(At(row).index) : -1;
 }
 
 void ReadingsModel::Clear() {
@@ -83,6 +82,7 @@ void ReadingsModel::Clear() {
     blocks_.shrink_to_fit();
     count_ = 0;
     largestIndex_ = -1;
+    reserved_ = -1;
     endResetModel();
 }
 
@@ -92,7 +92,7 @@ QString ReadingsModel::CellText(int row, int column) const {
     const Row& r = At(row);
     switch (column) {
     case 0:
-        return QString::number(r.index);
+        return QString::number(static_cast<qulonglong>(r.index));
     case 1:
         return FromU16(FormatTableValue(r.value, static_cast<std::uint8_t>(r.pointPosition)));
     case 2:

@@ -1,20 +1,21 @@
 // The rows of the readings table, kept compact (24 bytes a row) and turned into texts only
-// when a cell is shown or read back. Each row keeps its Index: a dispatched reading takes the
-// one after the largest in the table, a row read back from a journal the one it had there.
+// when a cell is shown or read back. Each row keeps its Index (64 bits, up to the largest a
+// journal row may carry): a dispatched reading takes the one after the largest in the table, a
+// row read back from a journal the one it had there.
 #pragma once
 
 #include "decode/Reading.h"
 #include "decode/WallClock.h"
+#include "record/RowCodec.h"
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace zelvox {
-
-struct DispatchedReading;
 
 class ReadingsModel : public QAbstractTableModel {
     Q_OBJECT
@@ -22,23 +23,19 @@ public:
     static constexpr int kColumns = 4;
 
     // The largest Index a row can keep.
-    static constexpr int kMaxIndex = (1 << 30) - 1;
+    static constexpr std::int64_t kMaxIndex = kMaxRowIndex;
 
     struct Row {
         double value;
-        std::int64_t epochMs; // the moment of the reading
-        std::uint32_t index : 30;
-        std::uint32_t pointPosition : 2;
-        std::int16_t utcOffsetMinutes; // the local zone's offset then
-        std::uint8_t functionCode;     // 255 for any code without a label
+        std::int64_t epochMs : 48;          // the moment of the reading (8900 years around 1970)
+        std::int64_t utcOffsetMinutes : 16; // the local zone's offset then
+        std::uint64_t index : 53;
+        std::uint64_t pointPosition : 2;
+        std::uint64_t functionCode : 8; // 255 for any code without a label
     };
 
     // A row read back from a journal, with the Index it had there.
-    struct LoadedRow {
-        Reading reading;
-        WallTime at;
-        int index = 0;
-    };
+    using LoadedRow = JournalRow;
 
     explicit ReadingsModel(QObject* parent = nullptr);
     ~ReadingsModel() override;
@@ -56,9 +53,14 @@ public:
 
     int Count() const { return count_; }
     // The Index shown in the row; -1 outside the table.
-    int IndexAt(int row) const;
-    // The Index the next dispatched reading takes: one past the largest in the table.
-    int NextIndex() const { return largestIndex_ + 1; }
+    std::int64_t IndexAt(int row) const;
+    // The Index the next dispatched reading takes: one past the largest in the table, or past
+    // `reserved` while rows up to it are still to come (a journal being loaded).
+    std::int64_t NextIndex() const { return std::max(largestIndex_, reserved_) + 1; }
+    // Indices up to `largest` are taken by rows that are still to come; none is handed out.
+    void ReserveIndices(std::int64_t largest) { reserved_ = largest; }
+    // The table holds the largest Index a row can keep: no reading can be added after it.
+    bool Full() const { return NextIndex() > kMaxIndex; }
     // The text of one cell; empty outside the table.
     QString CellText(int row, int column) const;
 
@@ -80,7 +82,8 @@ private:
 
     std::vector<std::unique_ptr<Row[]>> blocks_;
     int count_ = 0;
-    int largestIndex_ = -1;
+    std::int64_t largestIndex_ = -1;
+    std::int64_t reserved_ = -1;
 };
 
 } // namespace zelvox

@@ -8,11 +8,12 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "support/Pty.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -21,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace zelvox;
 
@@ -70,13 +73,19 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     const QString path = dir.filePath(journals[0]);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto records = ParseCsv(file.readAll().toStdString());
+    std::vector<JournalRow> records;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        JournalRow row;
+        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row)
+            records.push_back(row);
+    }
     file.close();
-    ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()) + 1);
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()));
     for (int i = 0; i < shown.size(); ++i) {
-        const auto& f = records[static_cast<std::size_t>(i) + 1];
-        EXPECT_EQ(QString::fromStdString(f[1] + "|" + f[2] + "|" + f[3] + "|" + f[4]), shown[i]);
-        EXPECT_EQ(f[5], "-1.234");
+        const JournalRow& r = records[static_cast<std::size_t>(i)];
+        const TableTexts t = MakeTableTexts(r.index, r.reading, r.at);
+        EXPECT_EQ(QString::fromStdString(t.index + "|" + t.value + "|" + t.type + "|" + t.time), shown[i]);
+        EXPECT_EQ(r.reading.value, -1.234);
     }
 
     // A gap and a larger Index behind the run: the table shows the file's indices.
@@ -151,4 +160,56 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
     EXPECT_EQ(window->StatusText(kProgressPane), notices[0]) << "the first still holds the pane";
     QTRY_COMPARE_WITH_TIMEOUT(window->StatusText(kProgressPane), notices[1], 2 * MainWindow::kNoticeMs);
     EXPECT_TRUE(QFile::exists(options.load));
+}
+
+TEST(AppJournal, ReadingsTakenDuringAMillionRowLoadTakeIndicesNoRowHas) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("2026-12-08T10-00-00.csv"));
+    {
+        std::string text = CsvHeader();
+        text.reserve(std::size_t(80) << 20);
+        const Reading r{1.234, 1, 1};
+        for (int i = 0; i < 1000000; ++i)
+            text += CsvLine(MakeDispatchedReading(1, i, WallTimeAt(1796726526123 + i * 500ll), r));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    }
+    CommandLine options;
+    options.journalDir = dir.filePath(QStringLiteral("journal"));
+    options.load = path;
+    ZelvoxApplication app;
+    ASSERT_TRUE(app.InitInstance(options));
+    MeterSession& session = app.Window()->Session();
+    int dispatched = 0;
+    while (session.Loading() && dispatched < 200) {
+        session.DispatchReading(Reading{-5.5, 3, 2});
+        ++dispatched;
+        QTest::qWait(5);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!session.Loading(), 30000);
+    ASSERT_GT(dispatched, 0) << "the load ended before a reading was taken";
+    const ReadingsModel& table = session.Readings();
+    ASSERT_EQ(table.Count(), 1000000 + dispatched);
+    std::vector<std::int64_t> indices;
+    for (int row = 0; row < table.Count(); ++row)
+        indices.push_back(table.IndexAt(row));
+    std::sort(indices.begin(), indices.end());
+    EXPECT_EQ(std::adjacent_find(indices.begin(), indices.end()), indices.end()) << "an Index twice";
+
+    // The new journal holds the readings taken during the load, with the table's Indices.
+    app.Window()->close();
+    QCoreApplication::processEvents();
+    const QStringList journals = QDir(options.journalDir).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    ASSERT_EQ(journals.size(), 1);
+    QFile file(options.journalDir + QLatin1Char('/') + journals[0]);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    std::int64_t expected = 1000000;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        JournalRow row;
+        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row) {
+            EXPECT_EQ(row.index, expected++);
+        }
+    }
+    EXPECT_EQ(expected, 1000000 + dispatched);
 }

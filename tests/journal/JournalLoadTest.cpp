@@ -2,7 +2,8 @@
 // spares what the user still needs.
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
+#include "support/JournalLines.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,7 +73,13 @@ std::vector<Case> HostileFiles() {
                          if (i == 10)
                              row.replace(row.find("DCV V"), 5, "\"DC\r\nV V\"");
                      }),
-                     98, 1, 12, false, 1});
+                     98, 2, 12, false, 1});
+    cases.push_back({"every row quoted, one quote unclosed", Journal99([](int i, std::string& row) {
+                         row = testing::AllQuoted(row.substr(0, row.size() - 2)) + "\r\n";
+                         if (i == 4)
+                             row.erase(row.find("\","), 1); // the instant's closing quote
+                     }),
+                     98, 1, 6, false, 1});
     cases.push_back({"block of zero bytes", Journal99([](int i, std::string& row) {
                          if (i == 40)
                              row = std::string(8192, '\0') + "\r\n" + row;
@@ -159,6 +166,31 @@ TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
         }
         EXPECT_EQ(report.largestIndex, c.gaps == 95 ? 3 + 95 * 7 : (c.rows > 0 ? 98 : -1));
     }
+    // The codec's table: its rows load, each damaged line (and one of 70,000 bytes) costs itself.
+    const QString tablePath = tmp.filePath(QStringLiteral("table.csv"));
+    QFile table(tablePath);
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write(QByteArray::fromStdString(testing::JournalOfTable()));
+    table.close();
+    std::vector<JournalRow> rows;
+    bool inTime = false;
+    const JournalReport report = ReadInTime(tablePath, &rows, &inTime);
+    ASSERT_TRUE(inTime);
+    std::vector<std::int64_t> indices, wanted;
+    std::int64_t damaged = 1;
+    for (const testing::JournalLine& l : testing::JournalLineTable()) {
+        damaged += l.kind == LineKind::Damaged;
+        if (l.kind == LineKind::Row)
+            wanted.push_back(l.index);
+    }
+    wanted.push_back(9);
+    for (const JournalRow& row : rows)
+        indices.push_back(row.index);
+    EXPECT_EQ(indices, wanted);
+    EXPECT_EQ(report.rows, static_cast<std::int64_t>(wanted.size()));
+    EXPECT_EQ(report.damaged, damaged);
+    EXPECT_FALSE(report.cutLastLine);
+
     // Not regular files: refused at once, never waited on.
     ASSERT_EQ(::mkfifo(QFile::encodeName(tmp.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
     const std::pair<QString, const char*> refused[] = {

@@ -1,10 +1,9 @@
-// Journal rows read back as broker messages, the outbox sidecars, and which journals still have
-// rows to send.
+// The outbox sidecars, and which journals still have rows to send.
 #include "publish/Outbox.h"
 #include "decode/Reading.h"
 #include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,35 +13,6 @@
 
 namespace zelvox {
 namespace {
-
-TEST(Outbox, EachJournalRowBecomesTheJsonLineOfItsReadingWithRunAndIndex) {
-    const Reading readings[] = {
-        {1.234, 1, 1},  {-0.5, 2, 6},   {kOverload, 2, 12}, {-kOverload, 1, 11}, {-0.0, 3, 23},
-        {12345, 0, 17}, {1e-05, 1, 14}, {7, 0, 0},          {0.25, 2, 22},
-    };
-    const WallTime at = WallTimeAt(1765190526123);
-    int index = 1;
-    for (const Reading& r : readings) {
-        std::string line = CsvLine(MakeDispatchedReading(1, index, at, r));
-        line.resize(line.size() - 2); // the CRLF
-        std::string message, function;
-        ASSERT_TRUE(ReadingMessage(line, "2026-12-08T10-42-06", message, &function)) << line;
-        std::string expected = JsonLine(at, r);
-        expected.resize(expected.size() - 2); // "}\n"
-        expected += ",\"run\":\"2026-12-08T10-42-06\",\"index\":" + std::to_string(index) + "}";
-        EXPECT_EQ(message, expected) << line;
-        EXPECT_EQ(FunctionCodeOfLabel(function), r.functionCode) << line;
-        ++index;
-    }
-    std::string message;
-    for (const char* notARow :
-         {"DateTime,Index,Value,Type,Time,Number", "2026-12-08T10:42:06.123+01:00,1,1.0",
-          "2026-12-08T10:42:06.123+01:00,x1,1.234,DCV V,10:42:06:123,1.234",
-          "2026-12-08T10:42:06.123+01:00,1,1.234,DCV V,10:42:06:123,1.2.3",
-          "2026-12-08T10:42:06.123+01:00,1,12,DCV V,10:42:06:123,",
-          "2026-12-08T10:42:06.123+01:00,1,\"1.2\"3,DCV V,10:42:06:123,1.2"})
-        EXPECT_FALSE(ReadingMessage(notARow, "r", message)) << notARow;
-}
 
 TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
     QTemporaryDir tmp;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "decode/Reading.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <cstdint>
 #include <fstream>

@@ -2,18 +2,21 @@
 // is killed, and is not there at first, counted at a persistent QoS 1 subscriber against the
 // journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
 // password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
-#include "publish/Publisher.h"
 #include "publish/Outbox.h"
 #include "publish/PublishTestSupport.h"
+#include "publish/Publisher.h"
 #include "support/Broker.h"
+#include "support/JournalLines.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <netinet/in.h>
@@ -276,6 +279,52 @@ TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceI
     EXPECT_TRUE(WaitForStatus(
         p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
         << DescribeStatus(p.Status());
+}
+
+TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEveryRowAfterThem) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    const std::string path = Journal("2026-12-08T10-00-00.csv");
+    std::ofstream(path, std::ios::binary) << testing::JournalOfTable();
+    std::vector<std::string> wanted;
+    for (const testing::JournalLine& l : testing::JournalLineTable())
+        if (l.kind == LineKind::Row) {
+            JournalRow row;
+            ReadJournalLine(l.line, row);
+            wanted.emplace_back();
+            BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), wanted.back());
+        }
+    std::string last;
+    JournalRow row;
+    ReadJournalLine(testing::GoodLine(9), row);
+    BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), last);
+    wanted.push_back(last);
+
+    // Before the broker has it, every row waits, the ones after the long line too.
+    PublisherOptions options = Options(broker.Port());
+    options.adoptUnmarked = true;
+    options.firstRetryMs = 60000;
+    broker.Stop(SIGTERM);
+    {
+        Publisher p(options);
+        ASSERT_TRUE(p.Start(&why)) << why;
+        ASSERT_TRUE(WaitForStatus(
+            p, [](const auto& s) { return s.state == BrokerState::Waiting; }, 5000));
+        const std::string text = testing::JournalOfTable();
+        const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+        EXPECT_EQ(p.Status().backlog, lines - 1) << DescribeStatus(p.Status());
+    }
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Publisher p(Options(broker.Port()));
+    ASSERT_TRUE(p.Start(&why)) << why;
+    ASSERT_TRUE(sub.WaitFor([&](const auto& m) { return m.size() >= wanted.size(); }, 10000));
+    ASSERT_TRUE(WaitForStatus(
+        p, [](const auto& s) { return s.backlog == 0; }, 5000))
+        << DescribeStatus(p.Status());
+    EXPECT_EQ(sub.Messages(), wanted);
 }
 
 } // namespace

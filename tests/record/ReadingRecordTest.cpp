@@ -1,4 +1,5 @@
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
+#include "support/JournalLines.h"
 
 #include <gtest/gtest.h>
 
@@ -75,12 +76,6 @@ TEST(ReadingRecord, CsvRowsHoldTheTableTextsAndTheFullValue) {
     dispatched.texts = odd;
     const std::string line = CsvLine(dispatched);
     EXPECT_NE(line.find(",\"a,b\",\"say \"\"hi\"\"\",\"x\ny\","), std::string::npos) << line;
-    bool torn = true;
-    const auto records = ParseCsv(line, &torn);
-    EXPECT_FALSE(torn);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0], (std::vector<std::string>{"2026-12-08T11:42:06.123+01:00", "1", "a,b", "say \"hi\"",
-                                                    "x\ny", "-123.4"}));
 }
 
 TEST(ReadingRecord, FullPrecisionReadsBackExactly) {
@@ -111,25 +106,25 @@ TEST(ReadingRecord, JsonLinesNameTheOverloadAndEscapeTexts) {
         << "a function code outside the table";
 }
 
-TEST(ReadingRecord, ParserSkipsATornLastLineAndDamagedLines) {
-    std::vector<std::string> fields;
-    EXPECT_TRUE(ParseCsvLine("a,\"b,c\",", fields));
-    EXPECT_EQ(fields, (std::vector<std::string>{"a", "b,c", ""}));
-    EXPECT_FALSE(ParseCsvLine("a,\"b,c", fields)) << "open quote";
-    EXPECT_FALSE(ParseCsvLine("a,\"b\"c", fields)) << "text after the closing quote";
-    EXPECT_FALSE(ParseCsvLine("a\nb", fields)) << "two lines";
-
-    const std::string text = CsvHeader() + "1,2\r\n" + std::string("3,\0\0\0\r\n", 7) + "4,5\n" + "6,7";
-    bool torn = false;
-    int malformed = 0;
-    const auto records = ParseCsv(text, &torn, &malformed);
-    EXPECT_TRUE(torn);
-    EXPECT_EQ(malformed, 1) << "a zero-filled line";
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1], (std::vector<std::string>{"1", "2"}));
-    EXPECT_EQ(records[2], (std::vector<std::string>{"4", "5"}));
-    ParseCsv("1,\"open", &torn);
-    EXPECT_TRUE(torn);
+TEST(ReadingRecord, TheCodecTakesARowOnlyWhenEveryFieldChecks) {
+    for (const testing::JournalLine& c : testing::JournalLineTable()) {
+        SCOPED_TRACE(c.name);
+        JournalRow row;
+        ASSERT_EQ(ReadJournalLine(c.line, row), c.kind) << c.line;
+        if (c.kind != LineKind::Row)
+            continue;
+        EXPECT_EQ(row.index, c.index);
+        // What is read back is written again byte for byte, and published with its run and Index.
+        std::string again = CsvLine(MakeDispatchedReading(1, row.index, row.at, row.reading));
+        again.resize(again.size() - 2);
+        EXPECT_EQ(again, testing::GoodLine(c.index, row.reading));
+        std::string message;
+        BrokerMessage(row, "run\"1\n", message);
+        std::string json = JsonLine(row.at, row.reading);
+        json.resize(json.size() - 2);
+        EXPECT_EQ(message, json + ",\"run\":\"run\\\"1\\u000a\",\"index\":" + std::to_string(c.index) + "}");
+        EXPECT_EQ(FunctionCodeOfLabel(MakeTableTexts(0, row.reading, row.at).type), row.reading.functionCode);
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "support/Broker.h"
 
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -192,11 +192,13 @@ Delivery CountDelivery(const QString& journalDir, const std::vector<std::string>
             continue;
         const QByteArray text = file.readAll();
         const std::string run = name.chopped(4).toStdString();
-        const auto records =
-            ParseCsv(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
-        for (std::size_t i = 1; i < records.size(); ++i)
-            if (records[i].size() == 6)
-                rows[{run, std::stoll(records[i][1])}] = {records[i][0], records[i][2]};
+        const std::string_view all(text.constData(), static_cast<std::size_t>(text.size()));
+        for (std::size_t at = 0, nl; (nl = all.find('\n', at)) != std::string_view::npos; at = nl + 1) {
+            JournalRow row;
+            if (ReadJournalLine(all.substr(at, nl - at), row) == LineKind::Row)
+                rows[{run, row.index}] = {FormatIsoDateTime(row.at),
+                                          MakeTableTexts(row.index, row.reading, row.at).value};
+        }
     }
     Delivery d;
     d.journalRows = static_cast<int>(rows.size());

@@ -2,7 +2,7 @@
 // --rate, a meter unplugged and plugged back, the ending signals, and readings carried through
 // a real MQTT broker (mosquitto) by mosquitto_pub.
 #include "decode/FrameEncoder.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -160,20 +160,18 @@ TEST_F(DecodeLogger, CsvAndJsonLinesSayWhatTheTextOutputSays) {
         const double value = t[0].toDouble();
         const bool overload = t[4].endsWith("0L");
 
-        std::vector<std::string> c;
-        ASSERT_TRUE(ParseCsvLine(csv[i + 1].chopped(1).toStdString(), c)); // without the CR
-        ASSERT_EQ(c.size(), 6u);
-        const QDateTime at = QDateTime::fromString(QString::fromStdString(c[0]), Qt::ISODateWithMs);
-        ASSERT_TRUE(at.isValid());
-        EXPECT_LT(std::abs(at.msecsTo(QDateTime::currentDateTime())), 10000);
-        EXPECT_EQ(c[1], std::to_string(i));
-        EXPECT_EQ(c[2], t[4].toStdString());
-        EXPECT_EQ(c[3], t[3].toStdString());
-        EXPECT_EQ(QString::fromStdString(c[4]), at.time().toString(QStringLiteral("HH:mm:ss:zzz")));
-        if (overload)
-            EXPECT_EQ(c[5], "");
-        else
-            EXPECT_EQ(std::strtod(c[5].c_str(), nullptr), value);
+        // Every line the logger writes is a journal row the loader would take.
+        JournalRow row;
+        ASSERT_EQ(ReadJournalLine(csv[i + 1].toStdString(), row), LineKind::Row);
+        EXPECT_LT(std::abs(row.at.EpochMs() - QDateTime::currentMSecsSinceEpoch()), 10000);
+        EXPECT_EQ(row.index, i);
+        const TableTexts c = MakeTableTexts(row.index, row.reading, row.at);
+        EXPECT_EQ(c.value, t[4].toStdString());
+        EXPECT_EQ(c.type, t[3].toStdString());
+        EXPECT_EQ(IsOverload(row.reading.value), overload);
+        if (!overload) {
+            EXPECT_EQ(row.reading.value, value);
+        }
 
         const QJsonObject o = QJsonDocument::fromJson(jsonl[i]).object();
         EXPECT_EQ(o.value(QStringLiteral("text")).toString().toStdString(), t[4].toStdString());
@@ -265,10 +263,11 @@ TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {
     ASSERT_GE(lines.size(), before + 6);
     EXPECT_TRUE(errorText().contains("is back")) << errorText().toStdString();
     for (int i = 1; i < lines.size(); ++i) {
-        std::vector<std::string> fields;
-        ASSERT_TRUE(ParseCsvLine(lines[i].chopped(1).toStdString(), fields)) << lines[i].toStdString();
-        EXPECT_EQ(fields[1], std::to_string(i - 1)) << "Index runs on across the unplug";
-        EXPECT_TRUE(kSent.count({QString::fromStdString(fields[2]), QString::fromStdString(fields[3])}));
+        JournalRow row;
+        ASSERT_EQ(ReadJournalLine(lines[i].toStdString(), row), LineKind::Row) << lines[i].toStdString();
+        EXPECT_EQ(row.index, i - 1) << "Index runs on across the unplug";
+        const TableTexts texts = MakeTableTexts(row.index, row.reading, row.at);
+        EXPECT_TRUE(kSent.count({QString::fromStdString(texts.value), QString::fromStdString(texts.type)}));
     }
 
     // Every ending signal: status 0, the last line complete, the port left free for others.

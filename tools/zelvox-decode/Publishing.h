@@ -4,7 +4,7 @@
 
 #include "decode/Reading.h"
 #include "publish/PublishingOptions.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <functional>
 #include <memory>

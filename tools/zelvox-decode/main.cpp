@@ -17,7 +17,7 @@
 #include "link/SerialPort.h"
 #include "link/Settings.h"
 #include "link/StopSignals.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <QString>
 #include <algorithm>

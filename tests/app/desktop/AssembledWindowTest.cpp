@@ -9,7 +9,7 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"

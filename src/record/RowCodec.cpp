@@ -1,0 +1,273 @@
+#include "record/RowCodec.h"
+
+#include "decode/Labels.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace zelvox {
+
+namespace {
+
+constexpr std::size_t kFields = 6;
+constexpr std::array<std::string_view, kFields> kFieldNames = {"DateTime", "Index", "Value",
+                                                               "Type",     "Time",  "Number"};
+
+// Appends s as a CSV field, quoted only when it has to be.
+void AppendCsvField(std::string& out, std::string_view s) {
+    if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// The six fields of a line, unquoted. Bare fields are views into the line; quoted ones are
+// unquoted into `scratch`, which is sized up front so that no view into it ever moves.
+struct Fields {
+    std::array<std::string_view, kFields> at{};
+    std::string scratch;
+};
+
+// False when the line does not split into exactly six well-formed fields: an unclosed quote,
+// text after a closing quote, a quote inside a bare field, a line break or a zero byte.
+bool SplitFields(std::string_view line, Fields& f) {
+    f.scratch.clear();
+    f.scratch.reserve(line.size());
+    std::size_t count = 0;
+    std::size_t pos = 0;
+    for (;;) {
+        if (count == kFields)
+            return false;
+        if (pos < line.size() && line[pos] == '"') {
+            const std::size_t begin = f.scratch.size();
+            for (++pos;; ++pos) {
+                if (pos >= line.size())
+                    return false;
+                const char c = line[pos];
+                if (c == '"') {
+                    if (pos + 1 < line.size() && line[pos + 1] == '"') {
+                        f.scratch += '"';
+                        ++pos;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                if (c == '\r' || c == '\n' || c == '\0')
+                    return false;
+                f.scratch += c;
+            }
+            if (pos < line.size() && line[pos] != ',')
+                return false;
+            f.at[count++] = std::string_view(f.scratch).substr(begin);
+        } else {
+            const std::size_t begin = pos;
+            while (pos < line.size() && line[pos] != ',') {
+                const char c = line[pos];
+                if (c == '"' || c == '\r' || c == '\n' || c == '\0')
+                    return false;
+                ++pos;
+            }
+            f.at[count++] = line.substr(begin, pos - begin);
+        }
+        if (pos >= line.size())
+            return count == kFields;
+        ++pos; // the comma
+    }
+}
+
+// An Index: decimal digits without a sign or leading zeros, at most kMaxRowIndex.
+bool ParseIndex(std::string_view s, std::int64_t& index) {
+    if (s.empty() || s.size() > 16 || (s.size() > 1 && s[0] == '0'))
+        return false;
+    std::int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v > kMaxRowIndex)
+        return false;
+    index = v;
+    return true;
+}
+
+// The reading behind a Value text and its full-precision Number: the point position follows from
+// the decimals shown ("1.234", three: position 1). The Number must be finite and within what the
+// meter can show; an overload has none.
+bool ParseReading(std::string_view text, std::string_view number, Reading& r) {
+    if (text == "0L" || text == "-0L") {
+        r.value = text[0] == '-' ? -kOverload : kOverload;
+        r.pointPosition = 0;
+        return number.empty();
+    }
+    const std::size_t dot = text.find('.');
+    const std::size_t decimals = dot == std::string_view::npos ? 0 : text.size() - dot - 1;
+    if (decimals > 3 || text.empty() || number.empty())
+        return false;
+    r.pointPosition = static_cast<std::uint8_t>(decimals == 0 ? 0 : 4 - decimals);
+    const auto res = std::from_chars(number.data(), number.data() + number.size(), r.value);
+    return res.ec == std::errc() && res.ptr == number.data() + number.size() && std::isfinite(r.value) &&
+           std::fabs(r.value) < kOverload;
+}
+
+// The table's Value text for r is exactly `text`.
+bool ShownAs(const Reading& r, std::string_view text) {
+    const std::u16string shown = FormatTableValue(r.value, r.pointPosition);
+    if (shown.size() != text.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (shown[i] != static_cast<unsigned char>(text[i]))
+            return false;
+    return true;
+}
+
+std::array<std::string, kFunctionCount>
+InUtf8(const std::array<std::u16string_view, kFunctionCount>& labels) {
+    std::array<std::string, kFunctionCount> utf8;
+    for (std::size_t fc = 0; fc < kFunctionCount; ++fc)
+        utf8[fc] = ToUtf8(labels[fc]);
+    return utf8;
+}
+
+const std::array<std::string, kFunctionCount>& FunctionLabelsUtf8() {
+    static const auto labels = InUtf8(functionLabels);
+    return labels;
+}
+
+std::string_view FunctionLabel(int code) {
+    return code >= 0 && code < kFunctionCount ? std::string_view(FunctionLabelsUtf8()[code])
+                                              : std::string_view();
+}
+
+std::string_view UnitLabel(int code) {
+    static const auto labels = InUtf8(unitLabels);
+    return code >= 0 && code < kFunctionCount ? std::string_view(labels[code]) : std::string_view();
+}
+
+// The JSON fields every reading carries, from "{" to the unit, without the closing brace.
+void AppendReadingJson(std::string& out, const WallTime& at, const Reading& r) {
+    out += "{\"time\":\"";
+    out += FormatIsoDateTime(at);
+    out += "\",\"value\":";
+    const bool overload = IsOverload(r.value);
+    // JSON has no NaN or infinity; the decoder never makes them, but a value must stay valid JSON.
+    out += overload || !std::isfinite(r.value) ? std::string("null") : FormatFullPrecision(r.value);
+    out += ",\"overload\":";
+    out += !overload ? "0" : (r.value > 0 ? "1" : "-1");
+    out += ",\"text\":";
+    AppendJsonString(out, ToUtf8(FormatTableValue(r.value, r.pointPosition)));
+    out += ",\"function\":";
+    AppendJsonString(out, FunctionLabel(r.functionCode));
+    out += ",\"unit\":";
+    AppendJsonString(out, UnitLabel(r.functionCode));
+}
+
+} // namespace
+
+const std::string& CsvHeader() {
+    static const std::string header = "DateTime,Index,Value,Type,Time,Number\r\n";
+    return header;
+}
+
+std::string CsvLine(const DispatchedReading& d) {
+    const TableTexts& texts = d.texts;
+    const Reading& r = d.reading;
+    std::string line;
+    line.reserve(96);
+    line += FormatIsoDateTime(d.at);
+    for (const std::string* field : {&texts.index, &texts.value, &texts.type, &texts.time}) {
+        line += ',';
+        AppendCsvField(line, *field);
+    }
+    line += ',';
+    if (!IsOverload(r.value))
+        line += FormatFullPrecision(r.value);
+    line += "\r\n";
+    return line;
+}
+
+int FunctionCodeOfLabel(std::string_view label) {
+    const auto& labels = FunctionLabelsUtf8();
+    for (std::size_t fc = 0; fc < labels.size(); ++fc)
+        if (labels[fc] == label)
+            return static_cast<int>(fc);
+    return -1;
+}
+
+LineKind ReadJournalLine(std::string_view line, JournalRow& row) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (line.empty())
+        return LineKind::Blank;
+    if (line.size() > kMaxRowBytes)
+        return LineKind::Damaged;
+    thread_local Fields f;
+    const bool bom = line.starts_with("\xEF\xBB\xBF");
+    if (!SplitFields(bom ? line.substr(3) : line, f))
+        return LineKind::Damaged;
+    if (f.at == kFieldNames)
+        return LineKind::Header;
+    if (bom)
+        return LineKind::Damaged;
+    JournalRow r;
+    if (!ParseIndex(f.at[1], r.index) || !ParseReading(f.at[2], f.at[5], r.reading) ||
+        !ParseIsoDateTime(f.at[0], r.at))
+        return LineKind::Damaged;
+    const int code = FunctionCodeOfLabel(f.at[3]);
+    if (code < 0)
+        return LineKind::Damaged;
+    r.reading.functionCode = static_cast<std::uint8_t>(code);
+    // The texts the table will show must be the ones in the file.
+    if (!ShownAs(r.reading, f.at[2]) || ToUtf8(FormatTime(r.at)) != f.at[4])
+        return LineKind::Damaged;
+    row = r;
+    return LineKind::Row;
+}
+
+void AppendJsonString(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += c; // UTF-8 passes through
+        }
+    }
+    out += '"';
+}
+
+std::string JsonLine(const WallTime& at, const Reading& r) {
+    std::string line;
+    line.reserve(128);
+    AppendReadingJson(line, at, r);
+    line += "}\n";
+    return line;
+}
+
+void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message) {
+    message.clear();
+    AppendReadingJson(message, row.at, row.reading);
+    message += ",\"run\":";
+    AppendJsonString(message, run);
+    message += ",\"index\":";
+    message += std::to_string(row.index);
+    message += '}';
+}
+
+} // namespace zelvox

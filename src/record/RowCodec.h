@@ -1,0 +1,79 @@
+// The journal row codec: the one place where a reading becomes a journal line and a journal line
+// becomes a reading again, and where both become the JSON that leaves the program.
+//
+//   DispatchedReading ─CsvLine─▶ journal line ─ReadJournalLine─▶ JournalRow ─BrokerMessage─▶ JSON
+//
+// Every reader of a journal (the loader, the publisher's outbox, the tools) reads its lines with
+// ReadJournalLine and nothing else, so every reader takes the same rows and passes over the same
+// damage. A line is one row: the writer never puts a line break inside a field, so a line break
+// inside quotes, an unclosed quote or a line longer than kMaxRowBytes costs that line alone.
+//
+// A line is taken as a row only when every field checks: an instant as FormatIsoDateTime writes
+// it, an Index of digits within kMaxRowIndex, a Value text the table would show for the Number
+// (or an overload's text and no Number), a finite Number the meter can show, a Type label the
+// decoder knows, and the table's Time text of the instant.
+//
+// CSV follows RFC 4180: UTF-8, CRLF line ends, a header line, fields quoted when they hold a
+// comma or a quote (no text of a row holds a line break). Columns:
+//
+//   DateTime   local date and time, ISO 8601 with milliseconds and UTC offset
+//   Index, Value, Type, Time
+//              the readings table's four texts, exactly as the table shows them
+//   Number     the value at full precision (shortest text that reads back to the same double),
+//              empty for an overload
+#pragma once
+
+#include "record/ReadingRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zelvox {
+
+// No row the journal writes comes near this; a longer line is damage (or not a journal at all).
+inline constexpr std::size_t kMaxRowBytes = 512;
+// The largest Index a row may carry: every Index up to it is a JSON number any consumer reads
+// exactly (2^53 - 1), and far more readings than any run can hold.
+inline constexpr std::int64_t kMaxRowIndex = (std::int64_t(1) << 53) - 1;
+
+// One checked row of a journal: its reading, the moment of its dispatch (from which the table
+// makes the same Value, Type and Time texts again) and its Index.
+struct JournalRow {
+    Reading reading;
+    WallTime at;
+    std::int64_t index = 0;
+};
+
+// The CSV header line, CRLF included.
+const std::string& CsvHeader();
+// One CSV row, CRLF included.
+std::string CsvLine(const DispatchedReading& d);
+
+enum class LineKind {
+    Row,     // a reading: row holds it
+    Header,  // the journal's header line (a byte order mark before it allowed)
+    Blank,   // an empty line
+    Damaged, // anything else
+};
+
+// Reads one journal line, without its line feed (a carriage return before it is allowed).
+LineKind ReadJournalLine(std::string_view line, JournalRow& row);
+
+// The function code whose label the table shows as label, or -1.
+int FunctionCodeOfLabel(std::string_view label);
+
+// One JSON object and a line feed:
+// {"time":"...","value":1.234,"overload":0,"text":"1.234","function":"DCV V","unit":"V"}
+// value is null and overload is 1 or -1 (the sign shown) for an overload.
+std::string JsonLine(const WallTime& at, const Reading& r);
+
+// The message published for a journal row: the fields of JsonLine followed by "run" (the
+// journal's run id) and "index", without a line end.
+void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message);
+
+// Appends s to out as a JSON string (quoted, escaped, control characters as \u00XX); UTF-8
+// passes through.
+void AppendJsonString(std::string& out, std::string_view s);
+
+} // namespace zelvox
