@@ -1,7 +1,7 @@
 #include "publish/Discovery.h"
 
 #include "decode/Labels.h"
-#include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <array>
 
