@@ -3,8 +3,8 @@
 // appends a row every 500 ms (120 a minute).
 //
 //   mqttbench_publish [ROWS] [SECONDS_AT_120]      (defaults 1000000 and 30)
-#include "publish/Outbox.h"
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 #include "support/Broker.h"
 

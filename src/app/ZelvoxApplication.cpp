@@ -8,8 +8,8 @@
 #include "journal/JournalLoader.h"
 #include "link/PortDiscovery.h"
 #include "panes/TrendGraph.h"
-#include "publish/Outbox.h"
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 #include "record/ReadingRecord.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -213,16 +213,18 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
     if (options.journal) {
         const QString dir = options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir;
-        StartJournal(dir, options.load);
-        if (publishTo_)
+        if (StartJournal(dir, options.load) && publishTo_)
             StartPublisher(dir);
+        else if (publishTo_)
+            window_->PostNotice(
+                QStringLiteral("Publishing off: the publisher sends from the journal, which is off"));
     }
     if (!options.load.isEmpty())
         LoadJournalRows(options.load);
     return true;
 }
 
-void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading) {
+bool ZelvoxApplication::StartJournal(const QString& dir, const QString& loading) {
     journal_ = std::make_unique<Journal>(dir);
     Journal* journal = journal_.get();
     MainWindow* window = window_;
@@ -230,22 +232,16 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
         window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
     });
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
-    const JournalStartup startup =
-        journal->Start(Journal::kKeepFiles, Journal::kKeepBytes, [loaded](const QString& path) {
-            // The file being loaded, and one whose rows a broker has not acknowledged yet.
-            return (!loaded.isEmpty() && QFileInfo(path).canonicalFilePath() == loaded) ||
-                   JournalHasUnsentTail(path.toStdString());
-        });
-    if (!startup.interrupted.isEmpty()) {
-        QString text = QStringLiteral("Interrupted recording: %1").arg(startup.interrupted.first());
-        if (startup.interrupted.size() > 1)
-            text += QStringLiteral(" (and %1 more)").arg(startup.interrupted.size() - 1);
-        window->PostNotice(text);
-    }
-    if (startup.pruned > 0)
-        window->PostNotice(startup.pruned == 1
-                               ? QStringLiteral("Removed 1 old journal")
-                               : QStringLiteral("Removed %1 old journals").arg(startup.pruned));
+    PruneRules rules;
+    // The file being loaded stays; so do rows the broker this run publishes to has not had.
+    rules.keep = [loaded](const std::string& path) {
+        return !loaded.isEmpty() && QFileInfo(QString::fromStdString(path)).canonicalFilePath() == loaded;
+    };
+    if (publishTo_)
+        rules.publishingTo = publishTo_->target.Name();
+    const JournalStartup startup = journal->Start(rules);
+    for (const QString& notice : startup.Notices())
+        window->PostNotice(notice);
 
     // Every dispatched reading, right after its table row.
     MeterSession& session = window->Session();
@@ -254,6 +250,7 @@ void ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
     QObject::connect(&session, &MeterSession::stopped, journal, &Journal::Sync);
     // Closing the window ends the run cleanly: its rows are on disk before the program goes.
     QObject::connect(window, &QObject::destroyed, journal, &Journal::Close);
+    return startup.ok;
 }
 
 void ZelvoxApplication::PublishTo(const PublisherOptions& options) {
@@ -335,7 +332,7 @@ void ZelvoxApplication::LoadJournalRows(const QString& path) {
             window->PostNotice(QStringLiteral("Load of %1 stopped by RESET").arg(path));
         } else {
             if (report.ok)
-                ForgetInterrupted(path);
+                ForgetInterrupted(QFileInfo(path).absoluteFilePath().toStdString());
             QString text = report.Summary(path);
             if (leftOut > 0)
                 text +=

@@ -71,7 +71,8 @@ private:
     // ends it.
     void LoadJournalRows(const QString& path);
     // The readings journal follows the session's dispatched readings; pruning spares `loading`.
-    void StartJournal(const QString& dir, const QString& loading);
+    // False when the journal is off from the start (its notice is posted).
+    bool StartJournal(const QString& dir, const QString& loading);
     // The publisher sends the journal's rows to the broker; its state goes to the status bar.
     void StartPublisher(const QString& journalDir);
 

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -26,55 +25,31 @@ QByteArray Native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-// ".NAME.csv.open" while the run goes on; ".NAME.csv.interrupted" once an interrupted run is named.
-QString MarkerPath(const QString& journalPath, QLatin1String suffix = QLatin1String(".open")) {
-    const int slash = static_cast<int>(journalPath.lastIndexOf(QLatin1Char('/')));
-    return journalPath.left(slash + 1) + QLatin1Char('.') + journalPath.mid(slash + 1) + suffix;
-}
-
-const QLatin1String kNamedSuffix(".interrupted");
-
-// Journal names: the start time, with _2, _3... when runs start within the same second.
-bool IsJournalName(const QString& name) {
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d(_\\d+)?\\.csv$"));
-    return pattern.match(name).hasMatch();
-}
-
-// Newest first: by start time, then by the _N suffix.
-QStringList JournalNamesNewestFirst(const QString& dir) {
-    QStringList names;
-    for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::NoSort))
-        if (IsJournalName(name))
-            names << name;
-    const auto key = [](const QString& name) {
-        const QString stem = name.chopped(4);
-        const qsizetype under = stem.indexOf(QLatin1Char('_'));
-        return std::make_pair(stem.left(under < 0 ? stem.size() : under),
-                              under < 0 ? 1 : stem.mid(under + 1).toInt());
-    };
-    std::sort(names.begin(), names.end(),
-              [&](const QString& a, const QString& b) { return key(a) > key(b); });
-    return names;
-}
-
-// True when another live program holds the journal open (each writer keeps an flock on it).
-bool HeldByAnotherProgram(const QString& path) {
-    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
+std::string Std(const QString& path) {
+    return path.toStdString();
 }
 
 } // namespace
 
 QString DefaultJournalDir() {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (!QDir::isAbsolutePath(home) || QDir(home).isRoot())
+            return {};
+        base = home + QStringLiteral("/.local/state");
+    }
     return base + QStringLiteral("/zelvox/recordings");
+}
+
+QStringList JournalStartup::Notices() const {
+    QStringList notices;
+    for (const InterruptedRun& run : interrupted)
+        notices << QStringLiteral("Interrupted recording: %1 (%2), kept until loaded with --load")
+                       .arg(QString::fromStdString(run.path), QString::fromStdString(FormatBytes(run.bytes)));
+    if (const std::string removed = DescribePrune(pruned); !removed.empty())
+        notices << QString::fromStdString(removed);
+    return notices;
 }
 
 struct Journal::File {
@@ -100,16 +75,26 @@ Journal::~Journal() {
     Close();
 }
 
-JournalStartup Journal::Start(int keepFiles, qint64 keepBytes, const KeepJournal& keep) {
+JournalStartup Journal::Start(const PruneRules& rules) {
     JournalStartup result;
-    if (!QDir().mkpath(dir_) || !QFileInfo(dir_).isDir()) {
-        result.error = QStringLiteral("cannot make the folder %1").arg(dir_);
+    if (dir_.isEmpty()) {
+        result.error = QStringLiteral("no folder for it (neither XDG_STATE_HOME nor HOME is set)");
         TurnOff(result.error);
         return result;
     }
-    // Interrupted runs are named first: pruning spares them.
-    result.interrupted = TakeInterruptedJournals(dir_);
-    result.pruned = PruneJournals(dir_, keepFiles, keepBytes, keep);
+    QDir().mkpath(dir_);
+    // Interrupted runs are named first, even in a folder we cannot write: pruning spares them.
+    result.interrupted = TakeInterruptedJournals(Std(dir_));
+    if (!QFileInfo(dir_).isDir()) {
+        result.error = QStringLiteral("cannot make the folder %1").arg(dir_);
+    } else if (::access(Native(dir_).constData(), W_OK | X_OK) != 0) {
+        result.error = QStringLiteral("%1: %2").arg(dir_, SystemError(errno));
+    }
+    if (!result.error.isEmpty()) {
+        TurnOff(result.error);
+        return result;
+    }
+    result.pruned = PruneJournals(Std(dir_), rules);
     result.ok = true;
     return result;
 }
@@ -120,9 +105,8 @@ QString Journal::CurrentFile() const {
 
 bool Journal::OpenFile(const WallTime& at, QString* why) {
     auto file = std::make_shared<File>();
-    const QString stem = dir_ + QLatin1Char('/') + QString::fromStdString(FormatFileStamp(at));
     for (int n = 1; n < 1000 && file->fd < 0; ++n) {
-        file->path = n == 1 ? stem + QStringLiteral(".csv") : stem + QStringLiteral("_%1.csv").arg(n);
+        file->path = dir_ + QLatin1Char('/') + QString::fromStdString(JournalFileName(at, n));
         file->fd =
             ::open(Native(file->path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
         if (file->fd < 0 && errno != EEXIST) {
@@ -142,7 +126,7 @@ bool Journal::OpenFile(const WallTime& at, QString* why) {
         return false;
     }
     file->size = static_cast<off_t>(CsvHeader().size());
-    file->marker = MarkerPath(file->path);
+    file->marker = QString::fromStdString(OpenMarkerPath(Std(file->path)));
     const int marker =
         ::open(Native(file->marker).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (marker >= 0)
@@ -292,72 +276,6 @@ void Journal::SyncThreadBody() {
         if (quit && retired_.empty())
             return;
     }
-}
-
-int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes, const KeepJournal& keep) {
-    int kept = 0, deleted = 0;
-    qint64 bytes = 0;
-    bool full = false; // once one journal is over a limit, every older one goes too
-    for (const QString& name : JournalNamesNewestFirst(dir)) {
-        const QString path = dir + QLatin1Char('/') + name;
-        if (QFileInfo::exists(MarkerPath(path)) || QFileInfo::exists(MarkerPath(path, kNamedSuffix)) ||
-            HeldByAnotherProgram(path) || (keep && keep(path)))
-            continue;
-        const qint64 size = QFileInfo(path).size();
-        full = full || kept >= keepFiles || bytes + size > keepBytes;
-        if (!full) {
-            ++kept;
-            bytes += size;
-            continue;
-        }
-        if (QFile::remove(path)) {
-            // What other programs kept beside it (a publisher's sidecar) goes with it.
-            QFile::remove(MarkerPath(path, QLatin1String(".mqtt")));
-            ++deleted;
-        }
-    }
-    return deleted;
-}
-
-QStringList TakeInterruptedJournals(const QString& dir) {
-    const QDir folder(dir);
-    bool found = false;
-    for (const QString& marker :
-         folder.entryList({QStringLiteral(".*.csv.open")}, QDir::Files | QDir::Hidden)) {
-        const QString name = marker.mid(1).chopped(5);
-        const QString path = dir + QLatin1Char('/') + name;
-        if (!QFileInfo::exists(path)) {
-            QFile::remove(dir + QLatin1Char('/') + marker);
-            continue;
-        }
-        if (!IsJournalName(name) || HeldByAnotherProgram(path))
-            continue;
-        if (!found) {
-            // A newer interrupted run: the ones named before go back to the ordinary rules.
-            for (const QString& old :
-                 folder.entryList({QLatin1String(".*.csv") + kNamedSuffix}, QDir::Files | QDir::Hidden))
-                QFile::remove(dir + QLatin1Char('/') + old);
-            found = true;
-        }
-        QFile::remove(MarkerPath(path, kNamedSuffix));
-        QFile::rename(dir + QLatin1Char('/') + marker, MarkerPath(path, kNamedSuffix));
-    }
-    QStringList newestFirst;
-    for (const QString& name : JournalNamesNewestFirst(dir)) {
-        const QString path = dir + QLatin1Char('/') + name;
-        if (QFileInfo::exists(MarkerPath(path, kNamedSuffix)))
-            newestFirst << path;
-    }
-    // Markers whose journal has gone.
-    for (const QString& marker :
-         folder.entryList({QLatin1String(".*.csv") + kNamedSuffix}, QDir::Files | QDir::Hidden))
-        if (!QFileInfo::exists(dir + QLatin1Char('/') + marker.mid(1).chopped(kNamedSuffix.size())))
-            QFile::remove(dir + QLatin1Char('/') + marker);
-    return newestFirst;
-}
-
-void ForgetInterrupted(const QString& path) {
-    QFile::remove(MarkerPath(QFileInfo(path).absoluteFilePath(), kNamedSuffix));
 }
 
 } // namespace zelvox

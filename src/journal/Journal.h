@@ -7,10 +7,9 @@
 // dispatched. A sync thread makes the data durable with fdatasync at most once a second, at
 // STOP (Sync) and at the end (Close); the UI thread never waits for it.
 //
-// While a file is open, a hidden marker ".NAME.csv.open" lies beside it; a clean end of the run
-// removes it. A marker found at start-up whose file no live program holds (every open journal
-// is flock'ed) names an interrupted run; it becomes ".NAME.csv.interrupted", which keeps the
-// file from pruning until the user loads it or a later start-up finds a newer interrupted run.
+// The folder's names, markers, sidecars and pruning follow record/JournalFolder.h: while a file
+// is open its ".open" marker lies beside it, and a clean end of the run removes it; a run found
+// interrupted at start-up is named then, and at every start-up after, until the user loads it.
 //
 // Faults (folder not writable, disk full, file too large, file removed, I/O errors) turn the
 // journal off for the rest of the session with one turnedOff(why) signal; the caller's readings
@@ -18,6 +17,7 @@
 #pragma once
 
 #include "decode/Reading.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
 #include <QObject>
@@ -33,33 +33,31 @@
 
 namespace zelvox {
 
-// $XDG_STATE_HOME/zelvox/recordings, or ~/.local/state/zelvox/recordings without it.
+// $XDG_STATE_HOME/zelvox/recordings, or ~/.local/state/zelvox/recordings without it; empty
+// when neither is set (no journal then: never one under /).
 QString DefaultJournalDir();
-
-// Journals a caller needs (one being loaded, one not yet sent elsewhere): pruning spares them.
-using KeepJournal = std::function<bool(const QString& path)>;
 
 struct JournalStartup {
     bool ok = false;
-    QString error;           // why the folder cannot be used (ok false)
-    QStringList interrupted; // journals of runs that did not end cleanly, newest first
-    int pruned = 0;          // old journals deleted
+    QString error;                           // why the folder cannot be used (ok false)
+    std::vector<InterruptedRun> interrupted; // runs that did not end cleanly, newest first
+    PruneResult pruned;                      // old journals removed
+
+    // The start-up's notices, one a line: the interrupted runs named and what pruning removed
+    // (why the journal is off comes by turnedOff).
+    QStringList Notices() const;
 };
 
 class Journal : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kKeepFiles = 50;
-    static constexpr qint64 kKeepBytes = 500ll * 1024 * 1024;
-
     explicit Journal(const QString& dir, QObject* parent = nullptr);
     ~Journal() override; // Close()
 
-    // Makes the folder, finds interrupted runs and prunes old journals, sparing those and the
-    // ones `keep` names. Call once, before the first Append. When the folder cannot be made the
-    // journal is off (and turnedOff is sent).
-    JournalStartup Start(int keepFiles = kKeepFiles, qint64 keepBytes = kKeepBytes,
-                         const KeepJournal& keep = {});
+    // Makes the folder, names interrupted runs (a read-only folder too) and prunes old journals
+    // by the rules. Call once, before the first Append. When the folder cannot be written the
+    // journal is off at once (and turnedOff is sent).
+    JournalStartup Start(const PruneRules& rules = {});
 
     // One dispatched reading (a table row). The first row of a run opens a new file. Never
     // waits for the disk.
@@ -105,19 +103,5 @@ private:
     bool quit_ = false;
     std::thread syncThread_;
 };
-
-// Deletes the oldest journals in dir beyond the newest keepFiles or beyond keepBytes in all.
-// Never deleted, and not counted against the limits: journals a live program has open, runs
-// not ended cleanly (interrupted ones included) and those `keep` names. Returns how many were
-// deleted.
-int PruneJournals(const QString& dir, int keepFiles, qint64 keepBytes, const KeepJournal& keep = {});
-
-// The journals in dir whose run did not end cleanly (and that no live program holds), newest
-// first. Runs found interrupted now are marked as named; when there are any, the ones named at
-// earlier start-ups are released to pruning. Otherwise those are returned again.
-QStringList TakeInterruptedJournals(const QString& dir);
-
-// The user has loaded the journal at path: an interrupted run there needs keeping no longer.
-void ForgetInterrupted(const QString& path);
 
 } // namespace zelvox

@@ -2,7 +2,7 @@
 
 #include "decode/Labels.h"
 #include "publish/Discovery.h"
-#include "publish/Outbox.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 //
 // Two threads of its own: the link thread runs libmosquitto's network loop (connect, keep-alive,
 // reconnect with back-off), the outbox thread reads journal rows back, publishes them with a
-// bounded number in flight, and records in each journal's sidecar (publish/Outbox.h) how far
+// bounded number in flight, and records in each journal's sidecar (record/JournalFolder.h) how far
 // the broker has acknowledged it. The caller only says that a row was appended; it never waits
 // for the network or the disk.
 //

@@ -153,7 +153,10 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
     // Every notice is kept, in order, however fast they came.
     const QStringList notices = window->Notices();
     ASSERT_EQ(notices.size(), 3) << notices.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(notices[0], QStringLiteral("Interrupted recording: %1").arg(dir.filePath(name(55))));
+    EXPECT_EQ(notices[0].toStdString(),
+              QStringLiteral("Interrupted recording: %1 (39 bytes), kept until loaded with --load")
+                  .arg(dir.filePath(name(55)))
+                  .toStdString());
     EXPECT_EQ(notices[1], QStringLiteral("Removed 4 old journals"))
         << "50 besides the loaded and the interrupted";
     EXPECT_EQ(notices[2], QStringLiteral("Loaded 0 rows from %1").arg(options.load));

@@ -227,10 +227,13 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     // 51 journals: the oldest is the one being loaded.
     for (int i = 0; i < 51; ++i)
         ASSERT_NO_FATAL_FAILURE(WriteJournalFile(path(i), 100));
-    const KeepJournal loading = [&](const QString& p) { return p == path(0); };
-    EXPECT_EQ(PruneJournals(dir, 50, 1 << 30, loading), 0) << "50 others fit";
+    PruneRules rules;
+    rules.keepBytes = 1 << 30;
+    rules.keep = [&](const std::string& p) { return p == path(0).toStdString(); };
+    EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 0) << "50 others fit";
     EXPECT_TRUE(QFile::exists(path(0)));
-    EXPECT_EQ(PruneJournals(dir, 49, 1 << 30, loading), 1);
+    rules.keepFiles = 49;
+    EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 1);
     EXPECT_FALSE(QFile::exists(path(1)));
     EXPECT_TRUE(QFile::exists(path(0)));
 
@@ -242,23 +245,30 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     QFile(dir + QStringLiteral("/.") + Name(5) + QStringLiteral(".open")).open(QIODevice::WriteOnly);
     const auto startUp = [&] {
         Journal journal(dir);
-        return journal.Start(50, 5000);
+        PruneRules budget;
+        budget.keepBytes = 5000;
+        return journal.Start(budget);
     };
     JournalStartup startup = startUp();
-    EXPECT_EQ(startup.interrupted, QStringList{path(5)});
-    EXPECT_EQ(startup.pruned, 4) << "9, 8, 7, 6 and 4 fit the budget";
+    EXPECT_EQ(
+        startup.Notices(),
+        (QStringList{QStringLiteral("Interrupted recording: %1 (6,000 bytes), kept until loaded with --load")
+                         .arg(path(5)),
+                     QStringLiteral("Removed 4 old journals")}))
+        << "9, 8, 7, 6 and 4 fit the budget";
     EXPECT_TRUE(QFile::exists(path(5)));
     EXPECT_TRUE(QFile::exists(path(4)));
     EXPECT_FALSE(QFile::exists(path(3)));
     // Not loaded yet: named and kept again.
     startup = startUp();
-    EXPECT_EQ(startup.interrupted, QStringList{path(5)});
-    EXPECT_EQ(startup.pruned, 0);
+    ASSERT_EQ(startup.interrupted.size(), 1u);
+    EXPECT_EQ(startup.interrupted[0].path, path(5).toStdString());
+    EXPECT_EQ(startup.pruned.removed, 0);
     // Loaded: an ordinary journal, over the budget, so it and the older one go.
-    ForgetInterrupted(path(5));
+    ForgetInterrupted(path(5).toStdString());
     startup = startUp();
-    EXPECT_TRUE(startup.interrupted.isEmpty());
-    EXPECT_EQ(startup.pruned, 2);
+    EXPECT_TRUE(startup.interrupted.empty());
+    EXPECT_EQ(startup.pruned.removed, 2);
     EXPECT_FALSE(QFile::exists(path(5)));
     EXPECT_EQ(QDir(dir).entryList({QStringLiteral("*.csv")}, QDir::Files).size(), 4);
 }

@@ -167,9 +167,12 @@ TEST_F(JournalTest, EveryRowDispatchedBeforeSigkillIsInTheJournal) {
 }
 
 TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
-    // A folder we may not write to.
+    // A folder we may not write to, holding an interrupted run: both said at start-up.
     {
         ASSERT_TRUE(QDir().mkpath(dir));
+        const QString interrupted = dir + QStringLiteral("/2026-12-08T10-00-00.csv");
+        QFile(interrupted).open(QIODevice::WriteOnly);
+        QFile(dir + QStringLiteral("/.2026-12-08T10-00-00.csv.open")).open(QIODevice::WriteOnly);
         ASSERT_TRUE(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                                           QFileDevice::ExeOther));
@@ -179,13 +182,35 @@ TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
         StartDriver(meter.pty().SlavePath(),
                     ::geteuid() == 0 ? QStringList{QStringLiteral("--uid"), QStringLiteral("65534")}
                                      : QStringList{});
+        for (int i = 0; i < 50 && !err.contains("off: "); ++i) {
+            driver.waitForReadyRead(100);
+            err += driver.readAllStandardError();
+        }
+        EXPECT_TRUE(err.contains(("interrupted: " + interrupted).toLocal8Bit())) << err.toStdString();
+        EXPECT_TRUE(err.contains("off: ")) << "before the first reading";
         meter.Send(50);
         ASSERT_EQ(Printed(50).size(), 50);
         HangUpAndWait(meter);
         EXPECT_EQ(err.count("off: "), 1) << err.toStdString();
         EXPECT_TRUE(err.contains("Permission denied")) << err.toStdString();
-        EXPECT_TRUE(Journals(dir).isEmpty());
+        EXPECT_EQ(Journals(dir), QStringList{QStringLiteral("2026-12-08T10-00-00.csv")});
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QDir(dir).removeRecursively();
+    }
+    // Without HOME (and XDG_STATE_HOME) there is no folder for the journal: off, never under /.
+    {
+        const QByteArray home = qgetenv("HOME"), state = qgetenv("XDG_STATE_HOME");
+        qunsetenv("HOME");
+        qunsetenv("XDG_STATE_HOME");
+        const QString defaultDir = DefaultJournalDir();
+        Journal journal(defaultDir);
+        const JournalStartup startup = journal.Start();
+        qputenv("HOME", home);
+        if (!state.isEmpty())
+            qputenv("XDG_STATE_HOME", state);
+        EXPECT_TRUE(defaultDir.isEmpty()) << defaultDir.toStdString();
+        EXPECT_FALSE(startup.ok);
+        EXPECT_TRUE(startup.error.contains(QStringLiteral("HOME"))) << startup.error.toStdString();
     }
     // A full disk: the file may not grow past 4 KiB.
     {
@@ -280,6 +305,20 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     EXPECT_FALSE(LoadJournal(notJournal).ok);
 }
 
+int Prune(const QString& dir, int files, std::uint64_t bytes) {
+    PruneRules rules;
+    rules.keepFiles = files;
+    rules.keepBytes = bytes;
+    return PruneJournals(dir.toStdString(), rules).removed;
+}
+
+QStringList Interrupted(const QString& dir) {
+    QStringList paths;
+    for (const InterruptedRun& run : TakeInterruptedJournals(dir.toStdString()))
+        paths << QString::fromStdString(run.path);
+    return paths;
+}
+
 TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     ASSERT_TRUE(QDir().mkpath(dir));
     // 60 journals a minute apart, 1 KiB each, and one file that is not a journal.
@@ -299,21 +338,21 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     const int held = ::open(QFile::encodeName(dir + QLatin1Char('/') + name(3)).constData(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
-    EXPECT_EQ(PruneJournals(dir, 50, 1ll << 30), 11); // 62 journals: the 12 oldest go, but not the held one
+    EXPECT_EQ(Prune(dir, 50, 1ll << 30), 11); // 62 journals: the 12 oldest go, but not the held one
     QStringList left = Journals(dir);
     EXPECT_EQ(left.size(), 51);
     EXPECT_TRUE(left.contains(name(3)));
     EXPECT_FALSE(left.contains(name(11)));
     EXPECT_TRUE(left.contains(name(12)));
     // By size: both empty ones and the newest ten (and the held one).
-    EXPECT_EQ(PruneJournals(dir, 50, 10 * 1024 + 100), 38);
+    EXPECT_EQ(Prune(dir, 50, 10 * 1024 + 100), 38);
     left = Journals(dir);
     EXPECT_EQ(left.size(), 13);
     EXPECT_TRUE(left.contains(name(50)));
     EXPECT_FALSE(left.contains(name(49)));
     EXPECT_TRUE(left.contains(name(3)));
     EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/notes.txt")));
-    EXPECT_EQ(PruneJournals(dir, 1, 1ll << 30), 11) << "keeps the newest (and the held)";
+    EXPECT_EQ(Prune(dir, 1, 1ll << 30), 11) << "keeps the newest (and the held)";
     EXPECT_EQ(Journals(dir), (QStringList{name(3), QStringLiteral("2026-12-08T11-00-00_2.csv")}));
 
     // Markers: one beside a journal no one holds (interrupted), one beside the held journal, one
@@ -322,13 +361,18 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
                                   QStringLiteral(".2026-12-08T09-00-00.csv.open")})
         QFile(dir + QLatin1Char('/') + marker).open(QIODevice::WriteOnly);
     const QString newest = dir + QStringLiteral("/2026-12-08T11-00-00_2.csv");
-    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{newest});
-    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{newest}) << "kept until loaded";
+    EXPECT_EQ(Interrupted(dir), QStringList{newest});
+    EXPECT_EQ(Interrupted(dir), QStringList{newest}) << "kept until loaded";
     ::close(held);
-    // A newer start-up finds another interrupted run: the one named before is let go.
-    EXPECT_EQ(TakeInterruptedJournals(dir), QStringList{dir + QLatin1Char('/') + name(3)});
-    ForgetInterrupted(dir + QLatin1Char('/') + name(3));
-    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty()) << "loaded";
+    // A later start-up finds another interrupted run: every one is named, newest first, until
+    // each is loaded.
+    const QString older = dir + QLatin1Char('/') + name(3);
+    EXPECT_EQ(Interrupted(dir), (QStringList{newest, older}));
+    EXPECT_EQ(Prune(dir, 0, 0), 0) << "interrupted runs are never pruned";
+    ForgetInterrupted(older.toStdString());
+    EXPECT_EQ(Interrupted(dir), QStringList{newest});
+    ForgetInterrupted(newest.toStdString());
+    EXPECT_TRUE(Interrupted(dir).isEmpty()) << "loaded";
 
     // A clean run leaves no marker; RESET starts a new file.
     {
@@ -343,7 +387,7 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
         EXPECT_EQ(first, stamp + QStringLiteral(".csv"));
         EXPECT_EQ(journal.CurrentFile(), stamp + QStringLiteral("_2.csv"));
     }
-    EXPECT_TRUE(TakeInterruptedJournals(dir).isEmpty());
+    EXPECT_TRUE(Interrupted(dir).isEmpty());
     EXPECT_TRUE(QDir(dir).entryList({QStringLiteral(".*.csv.*")}, QDir::Files | QDir::Hidden).isEmpty());
 }
 

@@ -1,8 +1,8 @@
 // The outbox sidecars, and which journals still have rows to send.
-#include "publish/Outbox.h"
 #include "decode/Reading.h"
 #include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
 #include <QDir>
@@ -25,6 +25,7 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
         testing::WriteJournal(dir + "/" + n + ".csv", 3);
     const auto offsets = testing::WriteJournal(dir + "/2026-12-09T08-00-00.csv", 3);
     testing::WriteJournal(dir + "/2026-12-01T08-00-00.csv", 0); // a header only
+    testing::WriteJournal(dir + "/notes.csv", 3);               // rows, but not a journal's name
 
     const auto mark = [&](const std::string& name, std::uint64_t rows, std::uint64_t offset,
                           const std::string& t) {
@@ -53,15 +54,19 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
     EXPECT_EQ(names_(false), "2026-12-08T10-42-06_2 ");
     EXPECT_EQ(names_(true), "2026-12-07T23-00-00 2026-12-08T10-42-06_2 2026-12-08T10-42-06_10 ");
 
-    // Pruning down to nothing spares the journals with unsent rows; a deleted journal's sidecar
-    // goes with it.
-    const int deleted = PruneJournals(
-        tmp.path(), 0, 0, [](const QString& path) { return JournalHasUnsentTail(path.toStdString()); });
-    EXPECT_EQ(deleted, 4);
+    // Pruning down to nothing spares only the journal with rows for the broker this run
+    // publishes to; the rows another broker never had are said as they go, with the sidecars.
+    PruneRules rules;
+    rules.keepFiles = 0;
+    rules.publishingTo = target;
+    const PruneResult pruned = PruneJournals(dir, rules);
+    EXPECT_EQ(
+        DescribePrune(pruned),
+        "Removed 4 old journals; removed 1 journal with 3 readings never sent to mqtt://other:1883/lab");
     EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name),
-              (QStringList{"2026-12-08T10-42-06.csv", "2026-12-08T10-42-06_2.csv"}));
+              (QStringList{"2026-12-08T10-42-06_2.csv", "notes.csv"}));
     EXPECT_FALSE(
-        QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-09T08-00-00.csv"))));
+        QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-08T10-42-06.csv"))));
 }
 
 } // namespace

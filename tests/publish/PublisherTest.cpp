@@ -2,9 +2,9 @@
 // is killed, and is not there at first, counted at a persistent QoS 1 subscriber against the
 // journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
 // password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
-#include "publish/Outbox.h"
 #include "publish/PublishTestSupport.h"
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 #include "support/Broker.h"
 #include "support/JournalLines.h"
 

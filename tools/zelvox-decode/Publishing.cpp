@@ -1,8 +1,8 @@
 #include "Publishing.h"
 
 #include "journal/Journal.h"
-#include "publish/Outbox.h"
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,11 +65,13 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         std::fprintf(stderr, "zelvox-decode: journal off, nothing more is published: %s\n",
                      why.toLocal8Bit().constData());
     });
-    // Old journals are pruned as the program's are, but one with rows the broker has not
-    // acknowledged stays.
-    const JournalStartup startup =
-        journal_->Start(Journal::kKeepFiles, Journal::kKeepBytes,
-                        [](const QString& path) { return JournalHasUnsentTail(path.toStdString()); });
+    // Old journals are pruned as the program's are, but one with rows for this broker stays.
+    PruneRules rules;
+    rules.publishingTo = p.target.Name();
+    rules.adoptUnmarked = true;
+    const JournalStartup startup = journal_->Start(rules);
+    for (const QString& notice : startup.Notices())
+        std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
     if (!startup.ok) {
         *error = "cannot keep the journal: " + startup.error.toStdString();
         return false;

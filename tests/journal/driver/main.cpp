@@ -52,8 +52,8 @@ int main(int argc, char** argv) {
     QObject::connect(&journal, &Journal::turnedOff, [](const QString& why) {
         std::fprintf(stderr, "off: %s\n", why.toLocal8Bit().constData());
     });
-    for (const QString& path : journal.Start().interrupted)
-        std::fprintf(stderr, "interrupted: %s\n", path.toLocal8Bit().constData());
+    for (const InterruptedRun& run : journal.Start().interrupted)
+        std::fprintf(stderr, "interrupted: %s\n", run.path.c_str());
 
     Framer framer;
     framer.Reset();

@@ -1,0 +1,117 @@
+// The journal folder's rules, in one place for every program and thread that uses the folder:
+// the journal writer, the publisher's outbox, the loader and the tools.
+//
+// Names: one file per run, named by the moment of its first row, "2026-12-08T10-42-06.csv", with
+// "_2", "_3"... for runs started within the same second. Only such names are journals; they
+// order by the moment, then by the suffix as a number.
+//
+// Beside each journal, hidden files of the same name:
+//   .NAME.csv.open         while its run goes on (removed when the run ends cleanly)
+//   .NAME.csv.interrupted  a run that did not end cleanly, named to the user at start-up and
+//                          kept until the user loads it
+//   .NAME.csv.mqtt         the publisher's sidecar: which broker the rows go to and how far the
+//                          broker has acknowledged them
+//
+//     zelvox outbox 1
+//     mqtt://broker:1883/lab/bench3
+//     <acknowledged rows> <byte offset just after the last acknowledged row>
+//
+// The sidecar's counters have a fixed width, so each update rewrites the same bytes in place.
+//
+// Pruning keeps the newest journals within a number of files and of bytes. Never removed, and
+// not counted: journals a live program holds open (each writer flocks its journal), runs still
+// open or interrupted, journals with rows still to send to the broker this run publishes to,
+// and those the caller keeps. Rows a broker that is not published to any more never received
+// count like any other, and their removal is said.
+#pragma once
+
+#include "decode/WallClock.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelvox {
+
+// "STAMP.csv" for the first run started in that second, "STAMP_n.csv" for the n-th.
+std::string JournalFileName(const WallTime& start, int n);
+// True for a name JournalFileName makes.
+bool IsJournalName(std::string_view name);
+// The journals in dir, newest first, as paths.
+std::vector<std::string> JournalsNewestFirst(const std::string& dir);
+
+std::string OpenMarkerPath(const std::string& journalPath);
+std::string InterruptedMarkerPath(const std::string& journalPath);
+std::string OutboxSidecarPath(const std::string& journalPath);
+// The run id of a journal: its file name without the folder and ".csv".
+std::string RunIdOf(const std::string& journalPath);
+
+// True when another live program holds the journal open.
+bool HeldByAnotherProgram(const std::string& journalPath);
+
+struct OutboxMark {
+    std::string target;            // MqttTarget::Name()
+    std::uint64_t ackedRows = 0;   // lines after the header the broker has acknowledged
+    std::uint64_t ackedOffset = 0; // 0 before the first row: the header is still to be skipped
+};
+
+// The sidecar's whole text for mark.
+std::string FormatOutboxMark(const OutboxMark& mark);
+// Reads a sidecar. False when it is missing or not one of ours.
+bool ReadOutboxMark(const std::string& sidecarPath, OutboxMark& mark);
+
+// The complete lines of the journal after its acknowledged part (after the header, when no
+// sidecar names target); 0 when it has no sidecar and adoptUnmarked is false, or the sidecar
+// names another broker and target is not empty. Counting stops at `enough`.
+std::uint64_t UnsentRows(const std::string& journalPath, const std::string& target, bool adoptUnmarked,
+                         std::uint64_t enough = UINT64_MAX);
+// True when a sidecar names any broker and complete rows follow what it acknowledged.
+bool JournalHasUnsentTail(const std::string& journalPath);
+
+// The journals in dir that have rows still to send to target, oldest first: those whose sidecar
+// names target and has an unsent tail, and, with adoptUnmarked, journals with no sidecar at all.
+std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
+                                        bool adoptUnmarked);
+
+struct InterruptedRun {
+    std::string path;
+    std::uint64_t bytes = 0;
+};
+
+// The journals in dir whose run did not end cleanly (and that no live program holds), newest
+// first. Runs found interrupted now are marked as named, when the folder lets us; every one
+// stays named until ForgetInterrupted.
+std::vector<InterruptedRun> TakeInterruptedJournals(const std::string& dir);
+// The user has loaded the journal at path: an interrupted run there needs keeping no longer.
+void ForgetInterrupted(const std::string& journalPath);
+
+struct PruneRules {
+    int keepFiles = 50;
+    std::uint64_t keepBytes = 500ull * 1024 * 1024;
+    std::string publishingTo;   // the broker this run publishes to (MqttTarget::Name()), or empty
+    bool adoptUnmarked = false; // with publishingTo: journals without a sidecar are for it too
+    std::function<bool(const std::string& path)> keep; // journals the caller needs (one loading)
+};
+
+struct PruneResult {
+    int removed = 0;
+    std::uint64_t removedBytes = 0;
+    int removedUnsent = 0;                  // removed journals that held rows a broker never acknowledged
+    std::uint64_t unsentRows = 0;           // those rows
+    std::vector<std::string> unsentTargets; // the brokers they were for
+};
+
+// Removes the oldest journals beyond the rules (with their sidecars).
+PruneResult PruneJournals(const std::string& dir, const PruneRules& rules);
+// "Removed 2 old journals" or "Removed 3 journals with 1,204 readings never sent to
+// mqtt://host:1883/lab"; empty when nothing was removed.
+std::string DescribePrune(const PruneResult& result);
+
+// 1,204: a count with thousands separated.
+std::string FormatCount(std::uint64_t n);
+// "600 MB", "12 KB", "512 bytes".
+std::string FormatBytes(std::uint64_t n);
+
+} // namespace zelvox
