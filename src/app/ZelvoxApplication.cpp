@@ -277,11 +277,18 @@ void ZelvoxApplication::StartPublisher(const QString& journalDir) {
         window_->SetStatusText(kProgressPane, *latest);
         latest->clear();
     };
-    publisher_->OnStatus([this, latest, show](const PublisherStatus& status) {
+    publisher_->OnStatus([this, latest, show, said = std::string()](const PublisherStatus& status) mutable {
         const QString text = QString::fromStdString(DescribeStatus(status));
+        // What the publisher says once (a sidecar it could not trust) becomes a notice.
+        QString notice;
+        if (status.notice != said && !status.notice.empty())
+            notice = QString::fromStdString(status.notice);
+        said = status.notice;
         QMetaObject::invokeMethod(
             this,
-            [latest, show, text] {
+            [this, latest, show, text, notice] {
+                if (!notice.isEmpty() && window_)
+                    window_->PostNotice(QStringLiteral("Publishing: %1").arg(notice));
                 *latest = text;
                 (*show)();
             },

@@ -135,6 +135,7 @@ struct Publisher::Impl {
     std::uint64_t acknowledged = 0;
     Clock::time_point nextSync{}, nextCounters{};
     std::string message;
+    std::string notice; // the latest thing said once about a journal
     JournalRow row;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
 
@@ -324,14 +325,34 @@ struct Publisher::Impl {
         file->path = path;
         file->run = PublishedRunId(options.clientId, path);
         file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (file->fd < 0)
+        const std::string run = RunIdOf(path);
+        if (file->fd < 0) {
+            // Tried again with the journal's next row, or at the next start.
+            notice = "cannot open the journal " + run + " to send it: " + std::strerror(errno);
             return;
+        }
         const std::string sidecarPath = OutboxSidecarPath(path);
-        const bool known =
-            ReadOutboxMark(sidecarPath, file->mark) && file->mark.target == options.target.Name();
+        bool known = ReadOutboxMark(sidecarPath, file->mark);
+        std::string distrust;
+        if (!known) {
+            if (::access(sidecarPath.c_str(), F_OK) == 0)
+                distrust = "its sidecar cannot be read";
+        } else if (file->mark.target != options.target.Name()) {
+            distrust = "its sidecar names " + file->mark.target;
+            known = false;
+        } else if (!MarkFits(file->fd, file->mark.ackedOffset)) {
+            distrust = "its sidecar counts more than the journal holds";
+            known = false;
+        }
+        // Repeats are dropped by (run, index); a lost row is not found again.
+        if (!distrust.empty())
+            notice = "journal " + run + ": " + distrust + "; sending it again from the start";
         if (!known)
             file->mark = OutboxMark{options.target.Name(), 0, 0};
         file->sidecar = ::open(sidecarPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (file->sidecar < 0)
+            notice = "cannot keep the sidecar of journal " + run + " (" + std::strerror(errno) +
+                     "): its rows go again after a restart";
         file->readOffset = file->mark.ackedOffset;
         if (file->readOffset > 0) {
             // Count what is already acknowledged as seen; only what follows is scanned.
@@ -352,6 +373,14 @@ struct Publisher::Impl {
         }
         Scan(*file);
         files.push_back(std::move(file));
+    }
+
+    // True when offset is 0 or ends a line of the journal: a mark the journal can hold.
+    static bool MarkFits(int fd, std::uint64_t offset) {
+        if (offset == 0)
+            return true;
+        char last = 0;
+        return ::pread(fd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
     }
 
     // Counts the complete lines appended since the last look, however long they are.
@@ -537,11 +566,11 @@ struct Publisher::Impl {
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
     void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, Backlog(), acknowledged};
+        PublisherStatus s{state, detail, Backlog(), acknowledged, notice};
         bool changed;
         {
             std::lock_guard lock(mutex);
-            changed = s.state != status.state || s.detail != status.detail;
+            changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice;
             const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged;
             if (!changed && !force && (!counters || justSent || Clock::now() < nextCounters))
                 return;

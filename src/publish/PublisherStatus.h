@@ -20,6 +20,7 @@ struct PublisherStatus {
     std::string detail;             // why the broker is not reached (Waiting, Refused)
     std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
     std::uint64_t acknowledged = 0; // rows acknowledged since Start
+    std::string notice;             // the latest thing said once (a sidecar not trusted), or empty
     bool operator==(const PublisherStatus&) const = default;
 };
 

@@ -2,8 +2,8 @@
 // is killed, and is not there at first, counted at a persistent QoS 1 subscriber against the
 // journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
 // password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
-#include "publish/PublishTestSupport.h"
 #include "publish/Publisher.h"
+#include "publish/PublishTestSupport.h"
 #include "record/JournalFolder.h"
 #include "support/Broker.h"
 #include "support/JournalLines.h"
@@ -325,6 +325,40 @@ TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEv
         p, [](const auto& s) { return s.backlog == 0; }, 5000))
         << DescribeStatus(p.Status());
     EXPECT_EQ(sub.Messages(), wanted);
+}
+
+TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStartAndSaysSo) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    const PublisherOptions options = Options(broker.Port());
+    struct Case {
+        const char* name;
+        std::string sidecar;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"2026-12-08T14-00-00.csv", FormatOutboxMark({options.target.Name(), 99, 99999}),
+         "its sidecar counts more than the journal holds"},
+        {"2026-12-08T14-00-01.csv", "not a sidecar\n", "its sidecar cannot be read"},
+        {"2026-12-08T14-00-02.csv", FormatOutboxMark({"mqtt://elsewhere:1883/lab", 3, 0}),
+         "its sidecar names mqtt://elsewhere:1883/lab"},
+    };
+    Publisher p(options);
+    ASSERT_TRUE(p.Start(&why)) << why;
+    for (const Case& c : cases) {
+        const std::string path = Journal(c.name);
+        testing::WriteJournal(path, 10);
+        std::ofstream(OutboxSidecarPath(path)) << c.sidecar;
+        p.Appended(path);
+        EXPECT_TRUE(WaitForStatus(
+            p, [&](const auto& s) { return s.notice.find(c.said) != std::string::npos; }, 5000))
+            << c.name << ": " << p.Status().notice;
+    }
+    ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
+    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
 }
 
 } // namespace

@@ -78,10 +78,13 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     }
     publisher_ = std::make_unique<Publisher>(p);
     publisher_->OnStatus([this, last = PublisherStatus{}, onFatal](const PublisherStatus& s) mutable {
+        if (s.notice != last.notice && !s.notice.empty())
+            std::fprintf(stderr, "zelvox-decode: %s\n", s.notice.c_str());
         // The state, not every change of the counters.
-        if (s.state == last.state && s.detail == last.detail)
-            return;
+        const bool same = s.state == last.state && s.detail == last.detail;
         last = s;
+        if (same)
+            return;
         std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
         if (s.state == BrokerState::Refused) {
             {
