@@ -2,6 +2,7 @@
 
 #include "decode/Labels.h"
 #include "publish/Discovery.h"
+#include "publish/MqttLink.h"
 #include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
@@ -28,17 +29,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
-
-// A connection that ends within kTakeoverMs of being made, kTakeoverCount times in a row, has
-// been taken over by another client with our id.
-constexpr int kTakeoverMs = 3000;
-constexpr int kTakeoverCount = 3;
-
-// The library is set up once per process and never torn down (other publishers may live on).
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
-}
 
 // Just after the line feed that ends the line running on at `from`, or 0 when the file has none.
 std::uint64_t LineEndFrom(int fd, std::uint64_t from, std::vector<char>& buffer) {
@@ -88,36 +78,18 @@ struct Publisher::Impl {
     explicit Impl(PublisherOptions o) : options(std::move(o)) {}
 
     PublisherOptions options;
-    mosquitto* mosq = nullptr;
     std::function<void(const PublisherStatus&)> onStatus;
-    std::thread linkThread, outboxThread;
+    std::thread outboxThread;
     bool started = false, stopped = false;
 
     // Shared between the caller, the link thread and the outbox thread.
     mutable std::mutex mutex;
-    std::condition_variable outboxWake, linkWake;
+    std::condition_variable outboxWake;
     std::vector<std::string> appended; // journal paths, in the order their rows were appended
-    std::vector<int> acks;             // mids the broker acknowledged
-    bool acksUrgent = false;           // the window is half full: wake the outbox for each batch
-    bool connected = false;
-    int connections = 0; // successful connections so far: discovery goes again on each
-    // The connection whose CONNACK the library has handled in full: the rows the previous one
-    // left unacknowledged are queued again on it, and new rows may follow them.
-    int readyConnection = 0;
-    bool discoveryDue = false; // Home Assistant came online
-    bool refused = false;
-    std::string linkDetail;
-    std::string dropReason; // why the outbox dropped the connection (it is made again)
-    bool stopping = false;
+    LinkState link;
     Clock::time_point stopDeadline{};
-    bool quit = false;
-    std::atomic<bool> quitLink{false};
     PublisherStatus status;
-
-    // Link thread only.
-    Clock::time_point connectedAt{};
-    int retryMs = 0;
-    int shortLived = 0; // connections in a row the broker closed right after they were made
+    MqttLink mqtt{options, mutex, outboxWake, link};
 
     // Outbox thread only.
     std::deque<std::unique_ptr<File>> files;
@@ -138,179 +110,6 @@ struct Publisher::Impl {
     std::string notice; // the latest thing said once about a journal
     JournalRow row;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
-
-    std::string Server() const {
-        const bool v6 = options.target.host.find(':') != std::string::npos;
-        return (v6 ? "[" + options.target.host + "]" : options.target.host) + ":" +
-               std::to_string(options.target.port);
-    }
-
-    // ---- libmosquitto callbacks, on the link thread ----
-    static void OnConnect(mosquitto*, void* self, int rc) { static_cast<Impl*>(self)->Connected(rc); }
-    static void OnDisconnect(mosquitto*, void* self, int) {
-        auto* impl = static_cast<Impl*>(self);
-        std::lock_guard lock(impl->mutex);
-        impl->connected = false;
-        impl->outboxWake.notify_one();
-    }
-    static void OnPublish(mosquitto*, void* self, int mid) {
-        auto* impl = static_cast<Impl*>(self);
-        std::lock_guard lock(impl->mutex);
-        impl->acks.push_back(mid);
-        // A trickle of acknowledgements waits for the outbox's next look (a new row, or its
-        // once-a-second round); only a filling window or the end needs them at once.
-        if (impl->acks.size() == 1 && (impl->acksUrgent || impl->stopping))
-            impl->outboxWake.notify_one();
-    }
-    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
-        auto* impl = static_cast<Impl*>(self);
-        const std::string_view payload(static_cast<const char*>(m->payload),
-                                       static_cast<std::size_t>(m->payloadlen));
-        if (payload != "online")
-            return;
-        std::lock_guard lock(impl->mutex);
-        impl->discoveryDue = true;
-        impl->outboxWake.notify_one();
-    }
-
-    // Called by libmosquitto before it sends again what the last connection left unacknowledged.
-    void Connected(int rc) {
-        std::lock_guard lock(mutex);
-        if (rc != 0) {
-            linkDetail = ConnackText(rc);
-            // A wrong password or client id does not get better by trying again.
-            refused = rc != 3;
-            return;
-        }
-        connected = true;
-        connectedAt = Clock::now();
-        ++connections;
-        if (shortLived < kTakeoverCount)
-            linkDetail.clear();
-        const std::string status = options.target.StatusTopic();
-        mosquitto_publish(mosq, nullptr, status.c_str(), 6, "online", 1, true);
-        if (options.discovery)
-            mosquitto_subscribe(mosq, nullptr, "homeassistant/status", 1);
-        outboxWake.notify_one();
-    }
-
-    // True while connected. The library answers a CONNACK by calling the connect callback and
-    // then queueing again what the last connection left unacknowledged; once the loop that
-    // handled it has returned, the connection is ready for new rows.
-    bool MarkReady() {
-        std::lock_guard lock(mutex);
-        if (connected && readyConnection != connections) {
-            readyConnection = connections;
-            outboxWake.notify_one();
-        }
-        return connected;
-    }
-
-    bool Ready() const { return connected && readyConnection == connections; }
-
-    // When a TLS handshake fails: tries it again without checking the host name. If it then
-    // passes, the CA is right and the certificate names another host.
-    bool HostNameIsTheProblem() {
-        const MqttTarget& t = options.target;
-        mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
-        if (!probe)
-            return false;
-        mosquitto_int_option(probe, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-        bool mismatch = false;
-        if (mosquitto_tls_set(probe, t.caFile.empty() ? nullptr : t.caFile.c_str(),
-                              t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                              t.certFile.empty() ? nullptr : t.certFile.c_str(),
-                              t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr) == MOSQ_ERR_SUCCESS &&
-            mosquitto_tls_insecure_set(probe, true) == MOSQ_ERR_SUCCESS)
-            mismatch = mosquitto_connect(probe, t.host.c_str(), t.port, options.keepAliveSeconds) ==
-                       MOSQ_ERR_SUCCESS;
-        mosquitto_destroy(probe);
-        return mismatch;
-    }
-
-    // ---- the link thread ----
-    void LinkBody() {
-        bool first = true;
-        bool tlsChecked = false, tlsMismatch = false;
-        std::unique_lock lock(mutex);
-        retryMs = options.firstRetryMs;
-        while (!quit && !refused) {
-            const int before = connections;
-            lock.unlock();
-            int rc = first ? mosquitto_connect_async(mosq, options.target.host.c_str(), options.target.port,
-                                                     options.keepAliveSeconds)
-                           : mosquitto_reconnect_async(mosq);
-            int savedErrno = errno;
-            if (rc != MOSQ_ERR_INVAL)
-                first = false;
-            const Clock::time_point tried = Clock::now();
-            bool silent = false;
-            if (rc == MOSQ_ERR_SUCCESS) {
-                // Until the broker has answered, look often: the library does not always ask to
-                // hear when a pending connection completes. Then sleep until the socket, a
-                // publish, the disconnect at the end or the keep-alive wakes the loop.
-                const int idleMs = options.keepAliveSeconds * 1000;
-                bool wasUp = false;
-                while (!quitLink.load()) {
-                    const bool up = MarkReady();
-                    if (up) {
-                        wasUp = true;
-                    } else if (wasUp) {
-                        rc = MOSQ_ERR_CONN_LOST; // ended by the broker or by DropConnection
-                        break;
-                    } else if (Clock::now() - tried > std::chrono::milliseconds(options.answerTimeoutMs)) {
-                        silent = true; // a server that takes the connection and says nothing
-                        mosquitto_disconnect(mosq);
-                        break;
-                    }
-                    errno = 0;
-                    rc = mosquitto_loop(mosq, up ? idleMs : 20, 1);
-                    if (rc != MOSQ_ERR_SUCCESS)
-                        break;
-                }
-                savedErrno = errno;
-            }
-            lock.lock();
-            const bool answered = connections != before;
-            connected = false;
-            if (quit || refused)
-                break;
-            // A connection the broker closes as soon as it is made, again and again: another
-            // client took over our session with the same id.
-            if (answered && rc != MOSQ_ERR_SUCCESS && dropReason.empty() &&
-                Clock::now() - connectedAt < std::chrono::milliseconds(kTakeoverMs))
-                ++shortLived;
-            else if (answered)
-                shortLived = 0;
-            if (silent) {
-                linkDetail = NoAnswerText(Server(), options.answerTimeoutMs / 1000);
-            } else if (!dropReason.empty()) {
-                linkDetail = dropReason;
-            } else if (shortLived >= kTakeoverCount) {
-                linkDetail = TakeoverText(options.clientId);
-            } else if (linkDetail.empty() || rc != MOSQ_ERR_CONN_REFUSED) {
-                linkDetail = LinkErrorText(rc, savedErrno, answered, Server());
-                if (rc == MOSQ_ERR_TLS && !tlsChecked) {
-                    lock.unlock();
-                    tlsMismatch = HostNameIsTheProblem();
-                    lock.lock();
-                    tlsChecked = true;
-                }
-                if (rc == MOSQ_ERR_TLS && tlsMismatch)
-                    linkDetail = HostNameMismatchText(options.target.host);
-            }
-            dropReason.clear();
-            outboxWake.notify_one();
-            // A connection that lasted starts the pauses over; a taken-over one backs off
-            // further than the usual longest pause.
-            if (answered && shortLived == 0)
-                retryMs = options.firstRetryMs;
-            linkWake.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return quit; });
-            const int ceiling = shortLived >= kTakeoverCount ? options.maxRetryMs * 4 : options.maxRetryMs;
-            retryMs = std::min(retryMs * 2, ceiling);
-        }
-        outboxWake.notify_one();
-    }
 
     // ---- the outbox thread ----
 
@@ -474,10 +273,8 @@ struct Publisher::Impl {
                             // Checked and published under the lock: no reconnect can come between,
                             // so a new row never goes out before the library's resends.
                             std::lock_guard lock(mutex);
-                            if (Ready() && connections == seenConnections)
-                                rc = mosquitto_publish(mosq, &mid, topic.c_str(),
-                                                       static_cast<int>(message.size()), message.data(), 1,
-                                                       false);
+                            if (link.Ready() && link.connections == seenConnections)
+                                rc = mqtt.Publish(topic, message, false, &mid);
                         }
                         if (rc != MOSQ_ERR_SUCCESS) {
                             f->readOffset += static_cast<std::uint64_t>(p - begin);
@@ -546,12 +343,8 @@ struct Publisher::Impl {
     // The rows in flight get no acknowledgement: the connection is made again, and the library
     // sends them again after the connect callback.
     void DropConnection(const std::string& why) {
-        {
-            std::lock_guard lock(mutex);
-            dropReason = why;
-        }
         frontSince = Clock::now();
-        mosquitto_disconnect(mosq);
+        mqtt.Drop(why);
     }
 
     void PublishDiscovery(int code) {
@@ -559,8 +352,7 @@ struct Publisher::Impl {
             return;
         const std::string topic = DiscoveryTopic(options.clientId, code);
         const std::string config = DiscoveryConfig(options.target, options.clientId, code);
-        mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(config.size()), config.data(), 1,
-                          true);
+        mqtt.Publish(topic, config, true);
     }
 
     // justSent: rows went out in this round and their acknowledgements are on the way; the
@@ -590,18 +382,18 @@ struct Publisher::Impl {
         for (;;) {
             std::vector<std::string> paths = std::move(appended);
             appended.clear();
-            std::vector<int> acked = std::move(acks);
-            acks.clear();
-            const bool online = Ready();
-            const int connectionsNow = connections;
-            const bool isRefused = refused;
-            const std::string detail = linkDetail;
+            std::vector<int> acked = std::move(link.acks);
+            link.acks.clear();
+            const bool online = link.Ready();
+            const int connectionsNow = link.connections;
+            const bool isRefused = link.refused;
+            const std::string detail = link.detail;
             const bool discoveryNow =
-                options.discovery && online && (discoveryDue || connections != discoveryConnection);
-            discoveryDue = false;
+                options.discovery && online && (link.discoveryDue || link.connections != discoveryConnection);
+            link.discoveryDue = false;
             if (discoveryNow)
-                discoveryConnection = connections;
-            const bool isStopping = stopping;
+                discoveryConnection = link.connections;
+            const bool isStopping = link.stopping;
             const Clock::time_point deadline = stopDeadline;
             lock.unlock();
 
@@ -629,26 +421,26 @@ struct Publisher::Impl {
                 Clock::now() - frontSince > std::chrono::milliseconds(options.ackTimeoutMs))
                 DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
             SyncMarks(false);
-            const BrokerState state = online                               ? BrokerState::Online
-                                      : isRefused                          ? BrokerState::Refused
-                                      : connections == 0 && detail.empty() ? BrokerState::Connecting
-                                                                           : BrokerState::Waiting;
+            const BrokerState state = online                                  ? BrokerState::Online
+                                      : isRefused                             ? BrokerState::Refused
+                                      : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
+                                                                              : BrokerState::Waiting;
             Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty());
 
             if (isStopping && (inflight.empty() || !online || Clock::now() >= deadline))
                 break;
 
             lock.lock();
-            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
-                         frontSeq < fenceSeq;
+            link.acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
+                              frontSeq < fenceSeq;
             const auto ready = [&] {
-                return !appended.empty() || (!acks.empty() && (acksUrgent || stopping)) ||
-                       Ready() != online || refused != isRefused || linkDetail != detail ||
-                       stopping != isStopping || discoveryDue;
+                return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
+                       link.Ready() != online || link.refused != isRefused || link.detail != detail ||
+                       link.stopping != isStopping || link.discoveryDue;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
-            else if (!inflight.empty() || !acks.empty() ||
+            else if (!inflight.empty() || !link.acks.empty() ||
                      std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
                      Backlog() != status.backlog)
                 outboxWake.wait_for(lock, std::chrono::seconds(1), ready);
@@ -658,26 +450,23 @@ struct Publisher::Impl {
 
         SyncMarks(true);
         lock.lock();
-        const bool online = connected;
+        const bool online = link.connected;
         lock.unlock();
         if (online) {
             // A clean end says so itself; the last will is for the others.
             const std::string topic = options.target.StatusTopic();
             int mid = 0;
-            if (mosquitto_publish(mosq, &mid, topic.c_str(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+            if (mqtt.Publish(topic, "offline", true, &mid) == MOSQ_ERR_SUCCESS) {
                 lock.lock();
                 outboxWake.wait_for(lock, std::chrono::milliseconds(500), [&] {
-                    return !connected || std::find(acks.begin(), acks.end(), mid) != acks.end();
+                    return !link.connected ||
+                           std::find(link.acks.begin(), link.acks.end(), mid) != link.acks.end();
                 });
                 lock.unlock();
             }
         }
-        mosquitto_disconnect(mosq);
-        lock.lock();
-        quit = true;
-        quitLink.store(true);
-        linkWake.notify_one();
-        lock.unlock();
+        mqtt.Disconnect();
+        mqtt.Finish();
         Report(BrokerState::Stopped, {}, true);
     }
 };
@@ -686,8 +475,6 @@ Publisher::Publisher(PublisherOptions options) : impl_(std::make_unique<Impl>(st
 
 Publisher::~Publisher() {
     Stop();
-    if (impl_->mosq)
-        mosquitto_destroy(impl_->mosq);
 }
 
 void Publisher::OnStatus(std::function<void(const PublisherStatus&)> callback) {
@@ -698,51 +485,20 @@ bool Publisher::Start(std::string* error) {
     Impl& d = *impl_;
     if (d.started)
         return true;
-    InitLibrary();
-    const auto fail = [&](const std::string& text) {
+    if (d.options.clientId.empty() || d.options.clientId.size() > 65535) {
         if (error)
-            *error = text;
+            *error = "the MQTT client id must not be empty";
         return false;
-    };
-    if (d.options.clientId.empty() || d.options.clientId.size() > 65535)
-        return fail("the MQTT client id must not be empty");
-    d.mosq = mosquitto_new(d.options.clientId.c_str(), false, &d);
-    if (!d.mosq)
-        return fail(std::string("cannot make an MQTT client: ") + std::strerror(errno));
-    mosquitto_int_option(d.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_threaded_set(d.mosq, true);
-    // The journal holds the backlog: the library never holds more than the window.
-    mosquitto_max_inflight_messages_set(d.mosq, static_cast<unsigned>(d.options.window + 64));
-    const MqttTarget& t = d.options.target;
-    if (!t.user.empty() &&
-        mosquitto_username_pw_set(d.mosq, t.user.c_str(),
-                                  t.password.empty() ? nullptr : t.password.c_str()) != MOSQ_ERR_SUCCESS)
-        return fail("the MQTT user name cannot be used");
-    const std::string status = t.StatusTopic();
-    if (mosquitto_will_set(d.mosq, status.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
-        return fail("the topic prefix '" + t.prefix + "' cannot be used");
-    if (t.tls) {
-        const int rc = mosquitto_tls_set(d.mosq, t.caFile.empty() ? nullptr : t.caFile.c_str(),
-                                         t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                                         t.certFile.empty() ? nullptr : t.certFile.c_str(),
-                                         t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr);
-        if (rc != MOSQ_ERR_SUCCESS)
-            return fail(std::string("cannot use the TLS certificates: ") + mosquitto_strerror(rc));
     }
-    mosquitto_connect_callback_set(d.mosq, &Impl::OnConnect);
-    mosquitto_disconnect_callback_set(d.mosq, &Impl::OnDisconnect);
-    mosquitto_publish_callback_set(d.mosq, &Impl::OnPublish);
-    mosquitto_message_callback_set(d.mosq, &Impl::OnMessage);
+    if (!d.mqtt.Create(error))
+        return false;
     d.started = true;
     // Named for top, perf and the benchmarks' per-thread figures.
     d.outboxThread = std::thread([&d] {
         ::pthread_setname_np(::pthread_self(), "zelvox-outbox");
         d.OutboxBody();
     });
-    d.linkThread = std::thread([&d] {
-        ::pthread_setname_np(::pthread_self(), "zelvox-mqtt");
-        d.LinkBody();
-    });
+    d.mqtt.Start();
     return true;
 }
 
@@ -766,9 +522,9 @@ void Publisher::RequestStop(std::chrono::milliseconds grace) {
     if (!d.started)
         return;
     std::lock_guard lock(d.mutex);
-    if (d.stopping)
+    if (d.link.stopping)
         return;
-    d.stopping = true;
+    d.link.stopping = true;
     d.stopDeadline = Clock::now() + grace;
     d.outboxWake.notify_one();
 }
@@ -780,7 +536,7 @@ void Publisher::Stop(std::chrono::milliseconds grace) {
     RequestStop(grace);
     d.stopped = true;
     d.outboxThread.join();
-    d.linkThread.join();
+    d.mqtt.Finish();
 }
 
 } // namespace zelvox
