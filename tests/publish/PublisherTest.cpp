@@ -142,7 +142,10 @@ TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInInd
     ASSERT_TRUE(broker.Start(&why)) << why;
     Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
-    Publisher p(Options(broker.Port()));
+    // The default window: after a kill up to 256 rows wait to be sent again.
+    PublisherOptions options = Options(broker.Port());
+    options.window = 256;
+    Publisher p(options);
     ASSERT_TRUE(p.Start(&why)) << why;
 
     // Bursts of rows all the while; each kill finds rows in flight.
@@ -151,10 +154,10 @@ TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInInd
     std::thread writer([&] {
         int next = 1;
         while (writing.load()) {
-            testing::WriteJournal(run, 8, next);
-            next += 8;
+            testing::WriteJournal(run, 48, next);
+            next += 48;
             p.Appended(run);
-            QThread::msleep(15);
+            QThread::msleep(40);
         }
     });
     for (int kill = 0; kill < 10; ++kill) {
