@@ -68,6 +68,10 @@ bool Broker::Start(std::string* why) {
                                     // A subscriber away for a second would otherwise miss all
                                     // but the first 1000 readings queued for it.
                                     "max_queued_messages 0\n"
+                                    // Each reading goes to the subscriber as it comes, not
+                                    // after the first 20 in flight are acknowledged: a killed
+                                    // broker then has little it acknowledged but did not pass on.
+                                    "max_inflight_messages 0\n"
                                     "log_dest stdout\n")
                          .arg(port_)
                          .arg(persistence);
