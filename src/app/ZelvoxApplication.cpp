@@ -16,6 +16,7 @@
 #include "sim/SimulatedMeter.h"
 
 #include <QAction>
+#include <QCommandLineParser>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -27,107 +28,57 @@
 
 namespace zelvox {
 
-namespace {
-
-// The options QGuiApplication and QApplication take from the command line, with one or two
-// leading dashes; the first group is followed by a value.
-const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
-                                           "platformtheme",   "plugin",
-                                           "qwindowgeometry", "geometry",
-                                           "qwindowtitle",    "title",
-                                           "qwindowicon",     "icon",
-                                           "display",         "name",
-                                           "style",           "stylesheet",
-                                           "session",         "qmljsdebugger"};
-const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
-
-// 2 when arguments[i] is a Qt option with its value, 1 for a Qt flag (or an option written
-// "-style=NAME"), 0 when it is not Qt's.
-int QtOptionLength(const QStringList& arguments, int i) {
-    QString arg = arguments[i];
-    if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") || arg == QLatin1String("--"))
-        return 0;
-    arg.remove(0, arg.startsWith(QLatin1String("--")) ? 2 : 1);
-    for (const char* name : kQtOptionsWithValue) {
-        if (arg == QLatin1String(name))
-            return i + 1 < arguments.size() ? 2 : 0;
-        if (arg.startsWith(QLatin1String(name) + QLatin1Char('=')))
-            return 1;
-    }
-    for (const char* name : kQtFlags)
-        if (arg == QLatin1String(name))
-            return 1;
-    return 0;
-}
-
-} // namespace
-
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine options;
-    // An option with a value, as "--name VALUE" or "--name=VALUE"; false when it is not this one.
-    const auto valueOf = [&](int& i, QLatin1String name, QString& value) {
-        const QString& arg = arguments[i];
-        if (arg == name && i + 1 < arguments.size())
-            value = arguments[++i];
-        else if (arg.startsWith(name + QLatin1Char('=')))
-            value = arg.mid(name.size() + 1);
-        else if (arg != name)
-            return false;
-        if (value.isEmpty() && options.error.isEmpty())
-            options.error = QStringLiteral("%1 needs a value").arg(name);
-        return true;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const auto withValue = [](const char* name) {
+        return QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     };
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (const int qtOption = QtOptionLength(arguments, i); qtOption > 0) {
-            i += qtOption - 1;
-        } else if (arg == QLatin1String("--no-journal")) {
-            options.journal = false;
-        } else if (valueOf(i, QLatin1String("--journal-dir"), options.journalDir) ||
-                   valueOf(i, QLatin1String("--load"), options.load)) {
-            if (!options.error.isEmpty())
-                return options;
-        } else if (arg == QLatin1String("--demo")) {
-            options.demo = true;
-        } else if (arg == QLatin1String("--version")) {
-            options.version = true;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--port")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                options.error = QStringLiteral("--port needs a port name");
-                return options;
-            }
-            options.port = arguments[++i];
-        } else if (arg.startsWith(QLatin1String("--port="))) {
-            options.port = arg.mid(7);
-            if (options.port.isEmpty()) {
-                options.error = QStringLiteral("--port needs a port name");
-                return options;
-            }
-        } else {
-            std::vector<std::string> args;
-            for (const QString& a : arguments)
-                args.push_back(a.toStdString());
-            std::size_t at = static_cast<std::size_t>(i);
-            std::string why;
-            const int took =
-                TakePublishingOption(args, at, options.publishing, &why, /*takeJournalDir=*/false);
-            i = static_cast<int>(at);
-            if (took < 0)
-                options.error = QString::fromStdString(why);
-            else if (took == 0)
-                options.error = QStringLiteral("unknown argument: %1").arg(arg);
-            if (took <= 0)
-                return options;
-        }
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version")), demo(QStringLiteral("demo")),
+        noJournal(QStringLiteral("no-journal")), discovery(QStringLiteral("mqtt-discovery"));
+    const QCommandLineOption port = withValue("port"), journalDir = withValue("journal-dir"),
+                             load = withValue("load"), mqtt = withValue("mqtt"),
+                             passwordFile = withValue("mqtt-password-file"),
+                             caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
+                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id");
+    parser.addOptions({help, version, demo, noJournal, discovery, port, journalDir, load, mqtt, passwordFile,
+                       caFile, certFile, keyFile, clientId});
+    if (!parser.parse(arguments)) {
+        options.error = parser.errorText();
+        // Qt's own options (-platform NAME, -style NAME, -reverse...) are QApplication's: once it
+        // has taken them, what is left is read again.
+        options.otherOptions = !parser.unknownOptionNames().isEmpty();
+        return options;
     }
-    if (options.publishing.AnyCompanion() && !options.publishing.Requested())
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.demo = parser.isSet(demo);
+    options.journal = !parser.isSet(noJournal);
+    options.port = parser.value(port);
+    options.journalDir = parser.value(journalDir);
+    options.load = parser.value(load);
+    PublishingOptions& p = options.publishing;
+    p.url = parser.value(mqtt).toStdString();
+    p.passwordFile = parser.value(passwordFile).toStdString();
+    p.caFile = parser.value(caFile).toStdString();
+    p.certFile = parser.value(certFile).toStdString();
+    p.keyFile = parser.value(keyFile).toStdString();
+    p.clientId = parser.value(clientId).toStdString();
+    p.discovery = parser.isSet(discovery);
+    for (const QCommandLineOption* o :
+         {&port, &journalDir, &load, &mqtt, &passwordFile, &caFile, &certFile, &keyFile, &clientId})
+        if (parser.isSet(*o) && parser.value(*o).isEmpty())
+            options.error = QStringLiteral("--%1 needs a value").arg(o->names().first());
+    if (!parser.positionalArguments().isEmpty())
+        options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
+    else if (p.AnyCompanion() && !p.Requested())
         options.error = QStringLiteral("the --mqtt-... options need --mqtt");
-    else if (options.publishing.Requested() && !options.journal)
+    else if (p.Requested() && !options.journal)
         options.error =
             QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
-    if (options.demo && !options.port.isEmpty())
+    else if (options.demo && !options.port.isEmpty())
         options.error = QStringLiteral("--demo and --port cannot be used together");
     else if (!options.journal && !options.journalDir.isEmpty())
         options.error = QStringLiteral("--no-journal and --journal-dir cannot be used together");

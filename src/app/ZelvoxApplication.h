@@ -26,11 +26,12 @@ struct CommandLine {
     QString load;                 // a journal whose rows fill the table at start-up
     PublishingOptions publishing; // --mqtt URL and its companions
     QString error;                // set when the arguments could not be understood
+    bool otherOptions = false;    // with error: options not ours, which may be Qt's
 };
 
-// Reads the program's own options from the whole command line (program name first) and passes
-// over Qt's (-platform NAME, -style NAME, -reverse...), which QApplication takes itself. Needs no
-// application object, so --help, --version and mistakes are answered without a display.
+// Reads the program's options from a command line (program name first). Needs no application
+// object, so --help, --version and mistakes are answered without a display; a command line with
+// options not ours is read again once QApplication has taken Qt's (-platform NAME, -reverse...).
 CommandLine ParseCommandLine(const QStringList& arguments);
 QString CommandLineHelp();
 

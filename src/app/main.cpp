@@ -4,11 +4,66 @@
 #include "decode/StandardStreams.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 
 #ifdef ZELVOX_PAINT_COUNTS
 #include "PaintCounter.h" // the benchmarks' build of the program counts repaints per pane
 #endif
+
+namespace {
+
+// Answers --help, --version and a wrong command line; -1 when the program is to run.
+int Answered(const zelvox::CommandLine& options) {
+    if (options.help) {
+        std::fputs(qPrintable(zelvox::CommandLineHelp()), stdout);
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        // The reason is the last line, after a one-line pointer to the whole usage.
+        std::fprintf(stderr, "zelvox: see zelvox --help\nzelvox: %s\n", qPrintable(options.error));
+        return 2;
+    }
+    if (options.version) {
+        std::printf("zelvox %s\n", ZELVOX_VERSION);
+        return 0;
+    }
+    return -1;
+}
+
+// The broker's options checked: a bad URL, an unreadable password or certificate file is said
+// at once, before a window (status 2); -1 when they can work (or none are given).
+int PublishingChecked(const zelvox::CommandLine& options, zelvox::PublisherOptions* publishing) {
+    if (!options.publishing.Requested())
+        return -1;
+    std::string error, warning;
+    // Without --port: an id of this running instance's own.
+    if (zelvox::MakePublisherOptions(options.publishing, options.port.toStdString(), publishing, &error,
+                                     &warning)) {
+        if (!warning.empty())
+            std::fprintf(stderr, "zelvox: warning: %s\n", warning.c_str());
+        return -1;
+    }
+    std::fprintf(stderr, "zelvox: %s\n", error.c_str());
+    return 2;
+}
+
+// True when QApplication can start: a display to reach, or a platform named.
+bool CanStartApplication(const QStringList& arguments) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (qEnvironmentVariableIsSet(name))
+            return true;
+    return std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
+        return a.startsWith(QLatin1String("-platform")) || a.startsWith(QLatin1String("--platform"));
+    });
+}
+
+int AnsweredOrChecked(const zelvox::CommandLine& options, zelvox::PublisherOptions* publishing) {
+    const int status = Answered(options);
+    return status >= 0 ? status : PublishingChecked(options, publishing);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     zelvox::OpenStandardStreams();
@@ -16,37 +71,23 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const zelvox::CommandLine options = zelvox::ParseCommandLine(arguments);
-    if (options.help) {
-        std::fputs(qPrintable(zelvox::CommandLineHelp()), stdout);
-        return 0;
-    }
-    if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "zelvox: %s\n\n%s", qPrintable(options.error),
-                     qPrintable(zelvox::CommandLineHelp()));
-        return 2;
-    }
-    if (options.version) {
-        std::printf("zelvox %s\n", ZELVOX_VERSION);
-        return 0;
-    }
-
+    zelvox::CommandLine options = zelvox::ParseCommandLine(arguments);
     zelvox::PublisherOptions publishing;
-    if (options.publishing.Requested()) {
-        // A bad URL, an unreadable password or certificate file: said at once, before a window.
-        std::string error;
-        std::string warning;
-        // Without --port: an id of this running instance's own.
-        if (!zelvox::MakePublisherOptions(options.publishing, options.port.toStdString(), &publishing, &error,
-                                          &warning)) {
-            std::fprintf(stderr, "zelvox: %s\n", error.c_str());
-            return 2;
-        }
-        if (!warning.empty())
-            std::fprintf(stderr, "zelvox: warning: %s\n", warning.c_str());
+    // Options not ours, with no display to start QApplication on: they are mistakes.
+    if (options.otherOptions && !CanStartApplication(arguments))
+        options.otherOptions = false;
+    if (!options.otherOptions) {
+        if (const int status = AnsweredOrChecked(options, &publishing); status >= 0)
+            return status;
     }
 
     QApplication app(argc, argv);
+    if (options.otherOptions) {
+        // QApplication has taken Qt's options; anything else left is a mistake.
+        options = zelvox::ParseCommandLine(QCoreApplication::arguments());
+        if (const int status = AnsweredOrChecked(options, &publishing); status >= 0)
+            return status;
+    }
     QApplication::setApplicationName(QStringLiteral("Zelvox"));
     QApplication::setApplicationVersion(QStringLiteral(ZELVOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zelvox"));

@@ -142,6 +142,16 @@ void Journal::Append(const DispatchedReading& dispatched) {
     if (off_ || closed_)
         return;
     QString why;
+    {
+        // A fault the sync thread found: said with this row at the latest, so that a program
+        // without an event loop hears of it too.
+        std::lock_guard lock(mutex_);
+        why = syncFault_;
+    }
+    if (!why.isEmpty()) {
+        TurnOff(why);
+        return;
+    }
     if (!current_ && !OpenFile(dispatched.at, &why)) {
         TurnOff(why);
         return;
@@ -264,9 +274,14 @@ void Journal::SyncThreadBody() {
         lock.unlock();
 
         QString why;
-        if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why))
+        if (open && open->dirty.exchange(false, std::memory_order_acquire) && !SyncFile(*open, &why)) {
+            {
+                std::lock_guard faultLock(mutex_);
+                syncFault_ = why;
+            }
             QMetaObject::invokeMethod(
                 this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
+        }
         for (const auto& file : retired)
             EndFile(*file);
         open.reset();

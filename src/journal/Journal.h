@@ -100,6 +100,7 @@ private:
     std::shared_ptr<File> syncFile_;             // the open run's file, synced when dirty
     std::vector<std::shared_ptr<File>> retired_; // ended runs, to sync and mark clean
     bool syncNow_ = false;
+    QString syncFault_; // a fault the sync thread found, for the next Append
     bool quit_ = false;
     std::thread syncThread_;
 };

@@ -260,6 +260,42 @@ std::string JsonLine(const WallTime& at, const Reading& r) {
     return line;
 }
 
+bool ParseRecordFormat(std::string_view name, RecordFormat& format) {
+    if (name == "text")
+        format = RecordFormat::Text;
+    else if (name == "csv")
+        format = RecordFormat::Csv;
+    else if (name == "jsonl")
+        format = RecordFormat::Jsonl;
+    else
+        return false;
+    return true;
+}
+
+std::string TextLine(const Reading& r) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g\t%u\t%u\t", r.value, unsigned(r.pointPosition),
+                  unsigned(r.functionCode));
+    std::string line = buf;
+    line += FunctionLabel(r.functionCode);
+    line += '\t';
+    line += ToUtf8(FormatTableValue(r.value, r.pointPosition));
+    line += '\n';
+    return line;
+}
+
+std::string RecordLine(RecordFormat format, const DispatchedReading& d) {
+    switch (format) {
+    case RecordFormat::Text:
+        return TextLine(d.reading);
+    case RecordFormat::Csv:
+        return CsvLine(d);
+    case RecordFormat::Jsonl:
+        return JsonLine(d.at, d.reading);
+    }
+    return {};
+}
+
 void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message) {
     message.clear();
     AppendReadingJson(message, row.at, row.reading);

@@ -68,6 +68,16 @@ int FunctionCodeOfLabel(std::string_view label);
 // value is null and overload is 1 or -1 (the sign shown) for an overload.
 std::string JsonLine(const WallTime& at, const Reading& r);
 
+// The line formats of the headless logger: text, csv (the journal's rows) and jsonl.
+enum class RecordFormat { Text, Csv, Jsonl };
+// "text", "csv" or "jsonl"; false for any other name.
+bool ParseRecordFormat(std::string_view name, RecordFormat& format);
+// value (%.17g, to compare bit for bit), point position, function code, function label and the
+// table's Value text, tab-separated, and a line feed.
+std::string TextLine(const Reading& r);
+// The line of d in format (the CSV header is not part of it).
+std::string RecordLine(RecordFormat format, const DispatchedReading& d);
+
 // The message published for a journal row: the fields of JsonLine followed by "run" (the
 // journal's run id) and "index", without a line end.
 void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message);

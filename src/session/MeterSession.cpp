@@ -72,6 +72,7 @@ void MeterSession::Reset() {
     history_->Reset();
     readings_->Clear();
     ++run_;
+    fullSaid_ = false;
     loading_ = false;
     loadedTail_.clear();
     emit dataReset();
@@ -87,7 +88,9 @@ void MeterSession::DispatchReading(const Reading& reading) {
     emit runCounted(texts.newRun);
     emit maxMinUpdated(texts);
     if (readings_->Full()) {
-        emit tableFull();
+        if (!fullSaid_)
+            emit tableFull();
+        fullSaid_ = true;
     } else {
         if (loading_ && dispatchedDuringLoad_++ == 0)
             firstIndexDuringLoad_ = readings_->NextIndex();

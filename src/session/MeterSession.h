@@ -128,7 +128,8 @@ signals:
     void dataReset();
     // A load has filled the history: the graph's and the gauge's turn, with its last reading.
     void readingsLoaded(const zelvox::Reading& last);
-    // A reading was not recorded: the table holds the largest Index a row can keep.
+    // A reading was not recorded: the table holds the largest Index a row can keep. Once until
+    // RESET.
     void tableFull();
 
 private:
@@ -142,6 +143,7 @@ private:
     ReadingsModel* readings_ = nullptr; // child object
     QTimer* dispatchTimer_ = nullptr;   // child object
     int run_ = 1;                       // the run of the table: one more at each RESET
+    bool fullSaid_ = false;             // tableFull was emitted since the last RESET
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;

@@ -9,6 +9,8 @@ namespace zelvox {
 
 namespace {
 
+static_assert(sizeof(ReadingsModel::Row) == 24, "a table row stays 24 bytes with its 64-bit Index");
+
 QString FromU16(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }

@@ -86,3 +86,24 @@ TEST(MeterSession, ResetEmptiesHistoryThenTableThenPanesWhilePaused) {
 }
 
 } // namespace
+
+TEST(MeterSession, ATableHoldingTheLargestIndexRecordsNoMoreAndSaysSoOnce) {
+    SessionHub hub;
+    StepLog log(hub.session);
+    int full = 0;
+    QObject::connect(&hub.session, &MeterSession::tableFull, [&] { ++full; });
+    hub.session.BeginLoad(kMaxRowIndex);
+    hub.session.AddLoadedRows({JournalRow{Reading{2.5, 1, kDcVolt}, WallTimeAt(0), kMaxRowIndex}});
+    EXPECT_EQ(hub.session.EndLoad(), 0);
+    log.lines.clear();
+    Dispatch(hub.session, Reading{1.5, 1, kDcVolt});
+    Dispatch(hub.session, Reading{0.5, 1, kDcVolt});
+    EXPECT_EQ(full, 1);
+    EXPECT_EQ(hub.session.Readings().Count(), 1);
+    EXPECT_EQ(hub.session.Readings().IndexAt(0), kMaxRowIndex);
+    // The loaded 2.5 stays MAX; the gauge and the graph still follow the meter.
+    EXPECT_EQ(log.lines,
+              QStringList(
+                  {QStringLiteral("MAX/MIN rows=1 max=0"), QStringLiteral("reading 1.5 rows=1 pending=1"),
+                   QStringLiteral("MAX/MIN rows=1 max=0"), QStringLiteral("reading 0.5 rows=1 pending=1")}));
+}

@@ -90,17 +90,40 @@ TEST_F(DecodeTool, FailsOnUnreadableInput) {
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.out, "");
 
-    // Standard input closed: an error, not a read of whatever took descriptor 0 (timeout ends
-    // a hang with 124).
-    std::FILE* p = ::popen(("timeout 10 " + kTool + " - <&- 2>&1").c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string said;
-    char buf[512];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-        said.append(buf, n);
-    const int status = ::pclose(p);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
-    EXPECT_EQ(said, "zelvox-decode: standard input is closed\n");
+    // Hostile command lines and outputs: status 2, the reason on the last line, at most a
+    // one-line pointer to --help before it (timeout ends a hang with 124).
+    const struct {
+        std::string shell; // arguments and redirections
+        const char* lastLine;
+    } cases[] = {
+        {"- <&-", "zelvox-decode: standard input is closed"},
+        {path_ + " >&-", "zelvox-decode: standard output is closed"},
+        {"--format csv " + path_ + " >/dev/full",
+         "zelvox-decode: cannot write output: No space left on device"},
+        {"--bogus " + path_, "zelvox-decode: Unknown option 'bogus'."},
+        {"--rate", "zelvox-decode: Missing value after '--rate'."},
+        {"--format xml " + path_, "zelvox-decode: unknown format 'xml' (text, csv or jsonl)"},
+        {"--rate 0 --port ttyS0", "zelvox-decode: --rate takes 1 to 120 readings per minute"},
+        {"--port '' ", "zelvox-decode: --port needs a value"},
+        {path_ + " " + path_, "zelvox-decode: more than one input given"},
+        {"--mqtt-discovery --port ttyS0",
+         "zelvox-decode: the --mqtt-... and --journal-dir options need --mqtt"},
+        {"", "zelvox-decode: no input given"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shell);
+        std::FILE* p = ::popen(("timeout 10 " + kTool + " 2>&1 " + c.shell).c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        std::string said;
+        char buf[512];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            said.append(buf, n);
+        const int status = ::pclose(p);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+        EXPECT_TRUE(said == std::string(c.lastLine) + "\n" ||
+                    said == "zelvox-decode: see zelvox-decode --help\n" + std::string(c.lastLine) + "\n")
+            << said;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -99,6 +100,36 @@ TEST_F(PublishingLogger, EveryReadingArrivesAfterTheBrokerStopsForTwentySeconds)
     const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
     EXPECT_TRUE(err.contains(QLatin1String("broker unreachable"))) << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("broker online"))) << err.toStdString();
+}
+
+TEST_F(PublishingLogger, AJournalRemovedUnderTheLoggerIsSaidAtOnceAndANewOneTakesOver) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    StartDecode(broker.Port());
+    QStringList journals;
+    for (int i = 0; i < 100 && journals.isEmpty(); ++i, Sleep(50))
+        journals = QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    ASSERT_EQ(journals.size(), 1);
+    Sleep(1500);
+    ASSERT_TRUE(QFile::remove(journal + QLatin1Char('/') + journals[0]));
+    QString err;
+    for (int i = 0; i < 50 && !err.contains(QLatin1String("going on in")); ++i) {
+        decode.waitForReadyRead(100);
+        err += QString::fromLocal8Bit(decode.readAllStandardError());
+    }
+    EXPECT_TRUE(err.contains(QLatin1String("journal off: ")) && err.contains(QLatin1String("was removed")))
+        << err.toStdString();
+    ASSERT_TRUE(err.contains(QLatin1String("going on in")))
+        << "within 5 s, while running: " << err.toStdString();
+    Sleep(2000);
+    // The rows of the new journal reach the broker (those of the removed file went before).
+    ASSERT_EQ(QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files).size(), 1);
+    sub.WaitFor([&](const auto& m) { return CountDelivery(journal, m).missing == 0; }, 10000);
+    EXPECT_EQ(CountDelivery(journal, sub.Messages()).missing, 0);
+    StopDecode();
 }
 
 TEST_F(PublishingLogger, AKilledBrokerAndAKilledLoggerLoseNothingAndTheOldTailComesFirst) {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <unistd.h>
@@ -48,7 +49,7 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
     if (dir.isEmpty() && QDir::isAbsolutePath(stateDirectory))
         dir = stateDirectory;
-    if (dir.isEmpty()) {
+    if (dir.isEmpty() && !DefaultJournalDir().isEmpty()) {
         // A folder per port: the journals there are all for publishing.
         std::string port = portName.starts_with("/dev/") ? portName.substr(5) : portName;
         for (char& c : port)
@@ -60,20 +61,12 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     p.journalDir = dir.toStdString();
     p.adoptUnmarked = true;
 
-    journal_ = std::make_unique<Journal>(dir);
-    QObject::connect(journal_.get(), &Journal::turnedOff, [](const QString& why) {
-        std::fprintf(stderr, "zelvox-decode: journal off, nothing more is published: %s\n",
-                     why.toLocal8Bit().constData());
-    });
-    // Old journals are pruned as the program's are, but one with rows for this broker stays.
-    PruneRules rules;
-    rules.publishingTo = p.target.Name();
-    rules.adoptUnmarked = true;
-    const JournalStartup startup = journal_->Start(rules);
-    for (const QString& notice : startup.Notices())
-        std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
-    if (!startup.ok) {
-        *error = "cannot keep the journal: " + startup.error.toStdString();
+    dir_ = dir;
+    rules_.publishingTo = p.target.Name();
+    rules_.adoptUnmarked = true;
+    std::string why;
+    if (!OpenJournal(true, &why)) {
+        *error = "cannot keep the journal: " + why;
         return false;
     }
     publisher_ = std::make_unique<Publisher>(p);
@@ -100,10 +93,47 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     return publisher_->Start(error);
 }
 
+bool DecodePublishing::OpenJournal(bool first, std::string* why) {
+    auto journal = std::make_unique<Journal>(dir_);
+    // Said at once, on this thread: a fault found by the sync thread comes with the next row.
+    QObject::connect(journal.get(), &Journal::turnedOff, [this](const QString& reason) {
+        std::fprintf(stderr, "zelvox-decode: journal off: %s\n", reason.toLocal8Bit().constData());
+        journalOff_ = true;
+        // A new journal is tried with the next row, then every kJournalRetry while it fails.
+        retryAt_ = std::chrono::steady_clock::now() + (reopening_ ? kJournalRetry : std::chrono::seconds(0));
+    });
+    journalOff_ = false;
+    // Old journals are pruned as the program's are, but one with rows for this broker stays.
+    const JournalStartup startup = journal->Start(rules_);
+    if (first)
+        for (const QString& notice : startup.Notices())
+            std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
+    if (!startup.ok) {
+        *why = startup.error.toStdString();
+        return false;
+    }
+    journal_ = std::move(journal);
+    return true;
+}
+
 void DecodePublishing::Record(const DispatchedReading& dispatched) {
     if (!journal_)
         return;
     journal_->Append(dispatched);
+    if (journalOff_ && std::chrono::steady_clock::now() >= retryAt_) {
+        // The logger goes on in a new journal (the old file removed, a disk with room again);
+        // the rows already written are still sent from the old one.
+        std::string why;
+        reopening_ = true;
+        if (OpenJournal(false, &why)) {
+            journal_->Append(dispatched);
+            if (!journalOff_) {
+                reopening_ = false;
+                std::fprintf(stderr, "zelvox-decode: journal: going on in %s\n",
+                             journal_->CurrentFile().toLocal8Bit().constData());
+            }
+        }
+    }
     const QString file = journal_->CurrentFile();
     if (publisher_ && !file.isEmpty())
         publisher_->Appended(file.toStdString());

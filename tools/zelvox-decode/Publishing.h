@@ -4,7 +4,11 @@
 
 #include "decode/Reading.h"
 #include "publish/PublishingOptions.h"
+#include "record/JournalFolder.h"
 #include "record/RowCodec.h"
+
+#include <QString>
+#include <chrono>
 
 #include <functional>
 #include <memory>
@@ -37,6 +41,16 @@ public:
     std::string Refusal() const;
 
 private:
+    static constexpr std::chrono::seconds kJournalRetry{10};
+
+    // A new journal in the folder; the first one also names interrupted runs and prunes.
+    bool OpenJournal(bool first, std::string* why);
+
+    QString dir_;
+    PruneRules rules_;
+    bool journalOff_ = false;
+    bool reopening_ = false; // the journal was turned off and a new one is being tried
+    std::chrono::steady_clock::time_point retryAt_{};
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
     mutable std::mutex mutex_;
