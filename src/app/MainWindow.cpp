@@ -79,6 +79,9 @@ MainWindow::MainWindow(Settings& settings, int screenWidth, QWidget* parent)
     noticeHold_->setSingleShot(true);
     noticeHold_->setInterval(kNoticeMs);
     connect(noticeHold_, &QTimer::timeout, this, &MainWindow::ShowNextNotice);
+    // A silent or lost port is said in the progress pane.
+    connect(session_.get(), &MeterSession::linkNotice, this, &MainWindow::PostNotice);
+    connect(session_.get(), &MeterSession::linkNoticeWithdrawn, this, &MainWindow::WithdrawNotice);
     CentreOnScreen();
 }
 
@@ -232,9 +235,24 @@ void MainWindow::PostNotice(const QString& text) {
         ShowNextNotice();
 }
 
+void MainWindow::WithdrawNotice(const QString& text) {
+    noticeQueue_.removeAll(text);
+    QLabel* label = statusPanes_[kProgressPane];
+    if (label->text() != text)
+        return;
+    noticeHold_->stop();
+    if (noticeQueue_.isEmpty() && waitingProgress_.isEmpty()) {
+        label->setText(coveredText_);
+        label->repaint();
+        return;
+    }
+    ShowNextNotice();
+}
+
 void MainWindow::ShowNextNotice() {
     QLabel* label = statusPanes_[kProgressPane];
     if (!noticeQueue_.isEmpty()) {
+        coveredText_ = label->text();
         label->setText(noticeQueue_.takeFirst());
         noticeHold_->start();
         // A progress text from before the notice is out of date by now.

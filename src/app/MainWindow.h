@@ -61,6 +61,9 @@ public:
     // load's report): each one holds the pane for kNoticeMs before the next takes its place,
     // and the pane's tooltip keeps the latest ones.
     void PostNotice(const QString& text);
+    // A notice that is no longer true leaves the queue, or the pane (which then shows the
+    // progress text it covered); the tooltip keeps it.
+    void WithdrawNotice(const QString& text);
     QStringList Notices() const { return notices_; }
     static constexpr int kNoticeMs = 4000;
     QString StatusText(int pane) const;
@@ -105,6 +108,7 @@ private:
     QStringList notices_;     // the latest notices, oldest first
     QStringList noticeQueue_; // notices not shown yet
     QString waitingProgress_; // the progress text that came while a notice held the pane
+    QString coveredText_;     // what the pane showed before the notice it shows now
 };
 
 } // namespace zelvox

@@ -5,8 +5,12 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QToolTip>
 
 namespace zelvox {
 
@@ -31,6 +35,10 @@ constexpr ControlPlace kFlashPlace{kFlashButton, 128, 10, 62, 16};
 constexpr ControlPlace kGroupPlace{kNoId, 11, 31, 234, 34};
 constexpr ControlPlace kSliderPlace{kRateSlider, 17, 44, 218, 14};
 constexpr ControlPlace kOkPlace{kDialogOk, 257, 38, 50, 14};
+
+// The rate's label: padding around its text, and its distance from the group's right edge.
+constexpr int kRateLabelPadding = 6;
+constexpr int kRateLabelInset = 8;
 
 constexpr int kMinRate = 1;
 constexpr int kMaxRate = kMaxSamplingRate;
@@ -83,6 +91,18 @@ PortSettingsDialog::PortSettingsDialog(Settings& settings, QWidget* parent, Port
     rateSlider_->setTickPosition(QSlider::NoTicks);
     rateSlider_->setRange(kMinRate, kMaxRate);
     rateSlider_->setValue(settings_.samplingRate);
+
+    // The rate shown on the group's top edge, right-aligned, over the frame line as the title
+    // is; wide enough for the widest rate.
+    rateLabel_ = new QLabel(this);
+    rateLabel_->setObjectName(QStringLiteral("rateText"));
+    rateLabel_->setAutoFillBackground(true);
+    rateLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const QRect group = samplingGroup_->geometry();
+    const QFontMetrics metrics(rateLabel_->font());
+    const int labelWidth = metrics.horizontalAdvance(RateText(kMaxRate)) + kRateLabelPadding;
+    rateLabel_->setGeometry(group.right() - kRateLabelInset - labelWidth + 1, group.top(), labelWidth,
+                            metrics.height());
     OnRateChanged(rateSlider_->value());
 
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
@@ -90,6 +110,7 @@ PortSettingsDialog::PortSettingsDialog(Settings& settings, QWidget* parent, Port
     okButton_->setDefault(true);
 
     connect(rateSlider_, &QSlider::valueChanged, this, &PortSettingsDialog::OnRateChanged);
+    connect(rateSlider_, &QSlider::sliderPressed, this, &PortSettingsDialog::ShowRateTip);
     connect(flashButton_, &QPushButton::clicked, this, &PortSettingsDialog::OnFlashPort);
     connect(okButton_, &QPushButton::clicked, this, &PortSettingsDialog::OnOk);
 
@@ -105,13 +126,40 @@ void PortSettingsDialog::FillPortList() {
     portList_->setCurrentIndex(-1);
 }
 
-// The slider keeps its text as its window title (the slider does not draw it); the tooltip
-// shows it to the user while the slider moves.
+// The slider keeps its text as its window title (which a slider does not draw); the user sees
+// it beside the group's title, in the slider's tooltip, and under the thumb while it moves.
 void PortSettingsDialog::OnRateChanged(int rate) {
     const QString text = RateText(rate);
     rateSlider_->setWindowTitle(text);
     rateSlider_->setAccessibleName(text);
     rateSlider_->setToolTip(text);
+    rateLabel_->setText(text);
+    if (isVisible())
+        ShowRateTip();
+}
+
+QRect PortSettingsDialog::RateThumb() const {
+    // The option QSlider gives its style when it paints.
+    QStyleOptionSlider option;
+    option.initFrom(rateSlider_);
+    option.orientation = rateSlider_->orientation();
+    option.minimum = rateSlider_->minimum();
+    option.maximum = rateSlider_->maximum();
+    option.sliderPosition = rateSlider_->sliderPosition();
+    option.sliderValue = rateSlider_->value();
+    option.singleStep = rateSlider_->singleStep();
+    option.pageStep = rateSlider_->pageStep();
+    option.tickPosition = rateSlider_->tickPosition();
+    option.upsideDown = rateSlider_->invertedAppearance() != (option.direction == Qt::RightToLeft);
+    option.subControls = QStyle::SC_SliderHandle;
+    return rateSlider_->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle,
+                                                rateSlider_);
+}
+
+void PortSettingsDialog::ShowRateTip() {
+    const QRect thumb = RateThumb();
+    const QPoint under(thumb.center().x(), thumb.bottom());
+    QToolTip::showText(rateSlider_->mapToGlobal(under), RateText(rateSlider_->sliderPosition()), rateSlider_);
 }
 
 void PortSettingsDialog::OnFlashPort() {

@@ -12,6 +12,7 @@ class QComboBox;
 class QPushButton;
 class QSlider;
 class QGroupBox;
+class QLabel;
 
 namespace zelvox {
 
@@ -31,6 +32,10 @@ public:
     QComboBox* PortList() const { return portList_; }
     QPushButton* FlashButton() const { return flashButton_; }
     QSlider* RateSlider() const { return rateSlider_; }
+    // The rate as the user chooses it, on the group's frame beside its title.
+    QLabel* RateLabel() const { return rateLabel_; }
+    // Where the slider's thumb is, in the slider's coordinates, as its style draws it.
+    QRect RateThumb() const;
     QPushButton* OkButton() const { return okButton_; }
 
     void OnFlashPort();
@@ -42,6 +47,8 @@ public:
 private:
     void FillPortList();
     void OnRateChanged(int rate);
+    // The rate in a tooltip under the slider's thumb, following it as it moves.
+    void ShowRateTip();
 
     Settings& settings_;
     PortLister lister_;
@@ -49,6 +56,7 @@ private:
     QPushButton* flashButton_ = nullptr;
     QGroupBox* samplingGroup_ = nullptr;
     QSlider* rateSlider_ = nullptr;
+    QLabel* rateLabel_ = nullptr;
     QPushButton* okButton_ = nullptr;
 };
 

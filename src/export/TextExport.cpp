@@ -1,5 +1,6 @@
 #include "export/TextExport.h"
 
+#include "dialogs/SaveFileDialog.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
 
@@ -97,8 +98,7 @@ void SaveTextFile(MeterSession& session, const ProgressText& progress, QWidget* 
 
 void SaveTextFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {
     const QString chosen =
-        QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("TXT(*.txt)"), nullptr,
-                                     QFileDialog::DontConfirmOverwrite);
+        GetSaveFileName(parent, QStringLiteral("TXT(*.txt)"), QFileDialog::DontConfirmOverwrite);
     SaveTextFile(session, progress, parent, chosen);
 }
 

@@ -1,5 +1,6 @@
 #include "export/WorkbookExport.h"
 
+#include "dialogs/SaveFileDialog.h"
 #include "export/SpreadsheetAutomation.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -101,8 +102,7 @@ void SaveExcelFile(MeterSession& session, const ProgressText& progress, QWidget*
 
 void SaveExcelFileCommand(MeterSession& session, const ProgressText& progress, QWidget* parent) {
     const QString chosen =
-        QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("EXCEL(*.xls)"), nullptr,
-                                     QFileDialog::DontConfirmOverwrite);
+        GetSaveFileName(parent, QStringLiteral("EXCEL(*.xls)"), QFileDialog::DontConfirmOverwrite);
     SaveExcelFile(session, progress, parent, chosen);
 }
 

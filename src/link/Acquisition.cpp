@@ -25,18 +25,36 @@ namespace zelvox {
 namespace {
 
 using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kPausedPoll{10};   // how often an idle worker looks at `paused` again
-constexpr milliseconds kRetryDelay{10};   // between reads of a port that reports errors
+constexpr milliseconds kRetryDelay{10};   // after a read that was cancelled but not by STOP
 constexpr milliseconds kFramePause{5};    // after each accepted frame
 constexpr milliseconds kStartSettle{100}; // START waits this long before reporting success
 constexpr std::size_t kMaxQueued = 4096;  // frames held for a UI thread that does not drain them
 
 // One hand-off from a worker to the UI thread.
 struct UiEvent {
-    bool dispatch = false; // a dispatch request, else a frame for the segment mirror
-    Frame frame{};
+    enum Kind { kFrame, kDispatch, kLink };
+    Kind kind = kFrame;
+    Frame frame{};                     // kFrame: for the segment mirror
+    LinkEvent link = LinkEvent::Heard; // kLink
+    int error = 0;                     // kLink: the failed read's errno
 };
+
+UiEvent DispatchEvent() {
+    UiEvent event;
+    event.kind = UiEvent::kDispatch;
+    return event;
+}
+
+UiEvent LinkUiEvent(LinkEvent link, int error = 0) {
+    UiEvent event;
+    event.kind = UiEvent::kLink;
+    event.link = link;
+    event.error = error;
+    return event;
+}
 
 } // namespace
 
@@ -64,6 +82,7 @@ struct Acquisition::Impl {
     std::thread reader;
     std::thread sampler;
     std::atomic<int> run{0};
+    QString portName; // set by START before the workers run; the reader reopens it
     int samplingRate = kMaxSamplingRate;
     WorkerStarter startWorker;
 
@@ -79,6 +98,10 @@ struct Acquisition::Impl {
     Framer framer;
     // The last frame handed to the UI thread; none before the first frame of a run.
     std::optional<Frame> lastHandedOver;
+    // When the reader last accepted a frame (or began to listen), and whether it has said
+    // that the line is silent. Reader thread only.
+    Clock::time_point heardAt{};
+    bool silent = false;
     // Readings the reader has stored in the history; the sampling thread waits for it to move.
     std::atomic<std::uint64_t> storedCount{0};
 
@@ -104,6 +127,11 @@ struct Acquisition::Impl {
         port->Cancel();
     }
 
+    bool StopRequested() {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        return stopping;
+    }
+
     void Notify() {
         { std::lock_guard<std::mutex> lock(wakeMutex); }
         wake.notify_all();
@@ -116,6 +144,8 @@ struct Acquisition::Impl {
     }
 
     void ReaderBody();
+    void LimitReadToSilence();
+    bool Reopen(int error);
     void SamplerBody();
     void OnFrame(const Frame& frame);
     void Post(const UiEvent& event);
@@ -127,6 +157,7 @@ void Acquisition::Impl::ReaderBody() {
     std::uint8_t buffer[kFrameSize];
     while (run.load() != 0) {
         if (q->paused.load() != 0) {
+            heardAt = Clock::now(); // the line is not listened to: its silence does not count
             if (!Pause(kPausedPoll))
                 break;
             continue;
@@ -136,6 +167,7 @@ void Acquisition::Impl::ReaderBody() {
         // for a whole frame, which (starting at a start byte) is exactly the next frame, so
         // that it arrives in one read instead of a start byte and then the rest.
         const std::size_t wanted = framer.Synchronised() ? framer.BytesWanted() : kFrameSize;
+        LimitReadToSilence();
         const ReadResult result = port->Read(buffer, wanted);
         // A pause that began during the read holds these bytes back until it ends: nothing is
         // decoded or stored while paused.
@@ -146,15 +178,62 @@ void Acquisition::Impl::ReaderBody() {
             break;
         if (result.count > 0)
             framer.Feed(buffer, result.count, [this](const Frame& frame) { OnFrame(frame); });
-        if (result.status == ReadStatus::Failed || result.status == ReadStatus::Cancelled) {
-            // An unplugged adapter fails every read at once: retry at a gentle pace until STOP.
+        if (result.status == ReadStatus::Failed) {
+            // The device went away (an unplugged adapter hangs up or fails every read at
+            // once): let go of it, so that it can come back under its name, and reopen it.
+            if (!Reopen(result.error))
+                break;
+        } else if (result.status == ReadStatus::Cancelled) {
             if (!Pause(kRetryDelay))
                 break;
         }
     }
 }
 
+// A read on a line that has not been heard from yet ends in time to say that it is silent.
+void Acquisition::Impl::LimitReadToSilence() {
+    ReadTimeouts timeouts;
+    if (!silent) {
+        const auto left = std::chrono::ceil<milliseconds>(heardAt + kSilenceLimit - Clock::now());
+        if (left.count() <= 0) {
+            silent = true;
+            Post(LinkUiEvent(LinkEvent::Silent));
+        } else {
+            timeouts.totalConstantMs =
+                static_cast<int>(std::min<long long>(timeouts.totalConstantMs, left.count()));
+        }
+    }
+    port->SetTimeouts(timeouts);
+}
+
+// Closes the failed port, says so, and opens it again every kReopenEvery. True when it is back,
+// false when STOP came first.
+bool Acquisition::Impl::Reopen(int error) {
+    port->Close();
+    framer.Reset();
+    silent = false;
+    Post(LinkUiEvent(LinkEvent::Lost, error));
+    for (;;) {
+        if (!Pause(kReopenEvery))
+            return false;
+        if (!port->Open(portName, nullptr))
+            continue;
+        // Opening clears a cancel that STOP may have sent meanwhile; STOP raised `stopping`
+        // first, so it is seen here.
+        if (StopRequested())
+            return false;
+        heardAt = Clock::now();
+        Post(LinkUiEvent(LinkEvent::Back));
+        return true;
+    }
+}
+
 void Acquisition::Impl::OnFrame(const Frame& frame) {
+    heardAt = Clock::now();
+    if (silent) {
+        silent = false;
+        Post(LinkUiEvent(LinkEvent::Heard));
+    }
     const Reading decoded = DecodeFrame(frame);
     {
         std::lock_guard<std::mutex> lock(readingMutex);
@@ -166,7 +245,9 @@ void Acquisition::Impl::OnFrame(const Frame& frame) {
     // (an accepted frame's start byte and checksum follow from its display bytes).
     if (!lastHandedOver || *lastHandedOver != frame) {
         lastHandedOver = frame;
-        Post(UiEvent{false, frame});
+        UiEvent event;
+        event.frame = frame;
+        Post(event);
     }
     if (q->history_.StoreReading(decoded)) {
         storedCount.fetch_add(1);
@@ -208,7 +289,7 @@ void Acquisition::Impl::SamplerBody() {
         // least a period apart. A dispatch that is late is asked for again after each further
         // period; one that came leaves the wait to the next stored reading.
         const std::uint64_t stored = storedCount.load();
-        Post(UiEvent{true, {}});
+        Post(DispatchEvent());
         std::unique_lock<std::mutex> lock(wakeMutex);
         while (!stopping && storedCount.load() == stored) {
             if (!pending()) {
@@ -220,7 +301,7 @@ void Acquisition::Impl::SamplerBody() {
             if (paused())
                 break; // back to the top: a full period after the pause ends
             if (pending())
-                Post(UiEvent{true, {}});
+                Post(DispatchEvent());
         }
         if (stopping)
             break;
@@ -253,10 +334,17 @@ void Acquisition::Impl::Deliver() {
             event = queue.front();
             queue.pop_front();
         }
-        if (event.dispatch)
+        switch (event.kind) {
+        case UiEvent::kDispatch:
             emit q->dispatchRequested();
-        else
+            break;
+        case UiEvent::kFrame:
             emit q->frameAccepted(event.frame);
+            break;
+        case UiEvent::kLink:
+            emit q->linkChanged(event.link, event.error);
+            break;
+        }
     }
 }
 
@@ -266,6 +354,7 @@ Acquisition::Acquisition(ReadingHistory& history, WorkerStarter startWorker, QOb
     : QObject(parent), history_(history), impl_(std::make_unique<Impl>(this)) {
     impl_->startWorker = std::move(startWorker);
     qRegisterMetaType<zelvox::Frame>("zelvox::Frame");
+    qRegisterMetaType<zelvox::LinkEvent>("zelvox::LinkEvent");
 }
 
 Acquisition::~Acquisition() {
@@ -285,8 +374,11 @@ Acquisition::StartResult Acquisition::StartAcquisition(const QString& portName, 
         result.errorCode = error.code;
         return result;
     }
+    impl_->portName = portName;
     impl_->framer.Reset();
     impl_->lastHandedOver.reset();
+    impl_->heardAt = Clock::now();
+    impl_->silent = false;
     history_.readingPending.store(0);
     impl_->samplingRate = std::clamp(samplingRate, kMinSamplingRate, kMaxSamplingRate);
     {

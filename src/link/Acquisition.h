@@ -7,11 +7,13 @@
 #include "decode/Frame.h"
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
+#include "link/LinkEvent.h"
 #include "link/StartResult.h"
 
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -29,6 +31,11 @@ public:
     explicit Acquisition(ReadingHistory& history, QObject* parent = nullptr);
     Acquisition(ReadingHistory& history, WorkerStarter startWorker, QObject* parent = nullptr);
     ~Acquisition() override; // stops and joins both workers
+
+    // A running link that has accepted no frame for this long says so (LinkEvent::Silent).
+    static constexpr std::chrono::milliseconds kSilenceLimit{5000};
+    // A lost port is tried again this often.
+    static constexpr std::chrono::milliseconds kReopenEvery{1000};
 
     using StartStatus = zelvox::StartStatus;
     using StartResult = zelvox::StartResult;
@@ -62,6 +69,10 @@ signals:
     // after each further period while it is still pending. The next period begins when the
     // dispatch has cleared the mark and a newer reading has been stored.
     void dispatchRequested();
+    // The link fell silent, was heard again, lost its port or has it back, in the order the
+    // reader saw it among the frames. `error` is the failed read's errno for Lost (0 when the
+    // device hung up), else 0.
+    void linkChanged(zelvox::LinkEvent event, int error);
 
 private:
     struct Impl;

@@ -8,6 +8,7 @@
 #include "link/SerialPort.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -265,7 +266,8 @@ public:
     void HoldOff(std::chrono::milliseconds pause) override { holdUntil_ = Clock::now() + pause; }
 
 private:
-    int fd_ = -1;
+    // Atomic: the reader reopens a lost port while the UI thread may ask IsOpen.
+    std::atomic<int> fd_{-1};
     bool exclusive_ = false; // we put the device in exclusive mode
     int cancelFd_ = -1;
     ReadTimeouts timeouts_;

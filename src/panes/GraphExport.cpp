@@ -1,5 +1,6 @@
 #include "panes/GraphExport.h"
 
+#include "dialogs/SaveFileDialog.h"
 #include "panes/TrendGraph.h"
 
 #include <QFileDialog>
@@ -130,10 +131,23 @@ bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
     return true;
 }
 
+QString PrintGraphFailure(TrendGraph& pane, QPrinter& printer) {
+    // Without a printer Qt falls back to a PDF file, which needs a name to begin.
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    if (toFile && printer.outputFileName().isEmpty())
+        return QStringLiteral("No printer is installed: add one in the system's printer settings, "
+                              "then print again.");
+    if (PrintGraphOn(pane, printer))
+        return {};
+    if (toFile)
+        return QStringLiteral("%1 could not be written.").arg(printer.outputFileName());
+    return QStringLiteral("The printer %1 did not take the job.").arg(printer.printerName());
+}
+
 void TrendGraph::ExportGraph() {
     // Captured before the dialog opens, so the dialog is never part of the picture.
     const QImage picture = CaptureGraph(*this);
-    const QString path = QFileDialog::getSaveFileName(this, QString(), QString(), QStringLiteral("*.bmp"));
+    const QString path = GetSaveFileName(this, QStringLiteral("*.bmp"));
     if (path.isEmpty())
         return;
     WriteGraphFile(picture, path, this);
@@ -169,7 +183,12 @@ void TrendGraph::PrintGraph() {
     dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    PrintGraphOn(*this, printer);
+    const QString failure = PrintGraphFailure(*this, printer);
+    if (failure.isEmpty())
+        return;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Zelvox"),
+                    QStringLiteral("print graph error\n%1").arg(failure), QMessageBox::Ok, this);
+    box.exec();
 }
 
 void TrendGraph::PrintPage(QPainter& printer, const QRect& pageRect) {

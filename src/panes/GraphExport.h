@@ -30,6 +30,10 @@ bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent)
 // the job could not be started or finished (it is then aborted).
 bool PrintGraphOn(TrendGraph& pane, QPrinter& printer);
 
+// Prints as PrintGraphOn does and says why nothing was printed: no printer installed, a
+// printer that refused the job, a file that could not be written. Empty when printed.
+QString PrintGraphFailure(TrendGraph& pane, QPrinter& printer);
+
 // The print dialog's page-number choices ("Pages from", "to", "Pages"), by object name; the
 // graph's print dialog keeps them disabled.
 inline constexpr const char* kPageRangeControls[] = {"printRange", "from", "to", "pagesRadioButton",

@@ -1,6 +1,7 @@
 #include "session/MeterSession.h"
 
 #include "decode/Format.h"
+#include "decode/FrameEncoder.h"
 #include "decode/Labels.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
@@ -9,6 +10,9 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace zelvox {
 
@@ -38,6 +42,7 @@ MeterSession::MeterSession(const Settings& settings, QObject* parent)
     // sent them.
     connect(acquisition_.get(), &Acquisition::frameAccepted, this, &MeterSession::MirrorFrame);
     connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &MeterSession::ArmDispatchTimer);
+    connect(acquisition_.get(), &Acquisition::linkChanged, this, &MeterSession::OnLinkChanged);
 }
 
 MeterSession::~MeterSession() {
@@ -53,12 +58,16 @@ StartResult MeterSession::Start() {
     // Frames reach MirrorFrame through this thread's queue, so none is mirrored before the
     // display is dark and the mirror says so.
     mirrored_.fill(0);
+    runPort_ = settings_.portName;
     emit started();
     return result;
 }
 
 void MeterSession::Stop() {
     acquisition_->StopAcquisition();
+    // The run is over: what was said about its link is no longer true.
+    WithdrawLinkNotice(silenceNotice_);
+    WithdrawLinkNotice(lostNotice_);
     emit stopped();
 }
 
@@ -191,6 +200,13 @@ std::int64_t MeterSession::EndLoad() {
     // The graph's pages start again and count the loaded run.
     emit runCounted(true);
     emit runCounted(false);
+    // The LCD shows the display of the last loaded reading, unless a live display is coming.
+    if (!IsRunning()) {
+        const Reading& last = rows.back().reading;
+        const std::u16string text = FormatTableValue(last.value, last.pointPosition);
+        if (const auto frame = EncodeReading(std::string(text.begin(), text.end()), last.functionCode))
+            MirrorFrame(*frame);
+    }
     emit readingsLoaded(rows.back().reading);
     return loadedLeftOut_;
 }
@@ -209,6 +225,41 @@ bool MeterSession::DispatchArmed() const {
 
 void MeterSession::ArmDispatchTimer() {
     dispatchTimer_->start(); // arming again replaces the previous arming
+}
+
+void MeterSession::OnLinkChanged(LinkEvent event, int error) {
+    switch (event) {
+    case LinkEvent::Silent:
+        silenceNotice_ =
+            QStringLiteral("No data from %1 \u2014 check: meter on, serial output enabled, right port")
+                .arg(runPort_);
+        emit linkNotice(silenceNotice_);
+        break;
+    case LinkEvent::Heard:
+        WithdrawLinkNotice(silenceNotice_);
+        break;
+    case LinkEvent::Lost:
+        WithdrawLinkNotice(silenceNotice_);
+        // A device that went away hangs up (end of file) or fails with EIO, ENODEV or ENXIO.
+        if (error == 0 || error == EIO || error == ENODEV || error == ENXIO)
+            lostNotice_ = QStringLiteral("%1 unplugged \u2014 reopening it every second").arg(runPort_);
+        else
+            lostNotice_ = QStringLiteral("%1 failed (%2) \u2014 reopening it every second")
+                              .arg(runPort_, QString::fromLocal8Bit(std::strerror(error)));
+        emit linkNotice(lostNotice_);
+        break;
+    case LinkEvent::Back:
+        // The notice of the loss stays until its time is up: the user sees both.
+        lostNotice_.clear();
+        emit linkNotice(QStringLiteral("%1 is back").arg(runPort_));
+        break;
+    }
+}
+
+void MeterSession::WithdrawLinkNotice(QString& text) {
+    if (text.isEmpty())
+        return;
+    emit linkNoticeWithdrawn(std::exchange(text, QString()));
 }
 
 void MeterSession::MirrorFrame(const Frame& frame) {

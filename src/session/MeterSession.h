@@ -10,6 +10,7 @@
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
 #include "decode/Statistics.h"
+#include "link/LinkEvent.h"
 #include "link/StartResult.h"
 #include "record/ReadingRecord.h"
 #include "session/ReadingsModel.h"
@@ -131,9 +132,15 @@ signals:
     // A reading was not recorded: the table holds the largest Index a row can keep. Once until
     // RESET.
     void tableFull();
+    // What the user must hear about the running link: no data for a while, a port that went
+    // away and came back. A notice is withdrawn when it stops being true (data came, STOP).
+    void linkNotice(const QString& text);
+    void linkNoticeWithdrawn(const QString& text);
 
 private:
     void MirrorFrame(const Frame& frame);
+    void OnLinkChanged(LinkEvent event, int error);
+    void WithdrawLinkNotice(QString& text);
     void ArmDispatchTimer();
 
     const Settings& settings_;
@@ -144,6 +151,9 @@ private:
     QTimer* dispatchTimer_ = nullptr;   // child object
     int run_ = 1;                       // the run of the table: one more at each RESET
     bool fullSaid_ = false;             // tableFull was emitted since the last RESET
+    QString runPort_;                   // the port of the running acquisition
+    QString silenceNotice_;             // the link notices standing, empty when none
+    QString lostNotice_;
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QStringList>
+#include <cmath>
 #include <cstdio>
 
 namespace zelvox {
@@ -13,7 +14,8 @@ namespace {
 
 // A display is refreshed a few times a second; the meter repeats it in every frame between.
 constexpr int kFramesPerDisplay = 5;
-constexpr int kDisplaysPerFunction = 16;
+// About 83 ms a frame at 2400 baud: 144 displays a minute.
+constexpr int kDisplaysPerMinute = 144;
 
 // Small deterministic generator (xorshift32), the same sequence on every platform.
 class Noise {
@@ -31,29 +33,46 @@ private:
     std::uint32_t state_;
 };
 
-struct Walk {
+constexpr double kTwoPi = 6.283185307179586;
+
+// One measurement of the demo: a value that drifts slowly over the minutes it lasts, with a
+// little noise, the occasional spike, and maybe a moment of overload.
+struct Measurement {
     int functionCode;
     int decimals;
-    double start;
-    double end;    // a ramp from start to end
-    double jitter; // plus noise of this size
+    int minutes;
+    double (*drift)(double t); // the value at t, 0..1 of the measurement's time
+    double jitter;             // plus noise of this size
+    double spike;              // a spike of this size, a few times over the measurement
+    double overloadAt;         // the probes lifted off for a few seconds at t (negative: never)
 };
 
-// Function codes: 1 DCV V, 2 DCV mV, 3 ACV V, 6 DCA mA, 12 OHM KΩ, 18 FRE KHz, 20 DUTY,
-// 23 TMP ℃, 26 °, 27 kRPM.
-constexpr Walk kWalks[] = {
-    {1, 3, 1.500, 1.500, 0.004},  // a cell drifting around 1.5 V
-    {1, 2, 3.00, -3.00, 0.02},    // a DC sweep through zero into negative volts
-    {2, 1, 125.0, 131.0, 0.4},    // millivolts
-    {12, 3, 4.700, 4.700, 0.006}, // a 4.7 kΩ resistor
-    {23, 1, 21.0, 85.0, 0.3},     // a temperature ramp
-    {18, 3, 1.000, 1.000, 0.002}, // a 1 kHz signal
-    {20, 1, 25.0, 75.0, 0.2},     // duty cycle
-    {26, 0, 0.0, 345.0, 2.0},     // degrees
-    {27, 2, 1.20, 3.60, 0.01},    // kRPM
-    {3, 1, 230.0, 230.0, 1.5},    // AC mains
-    {6, 2, -12.34, -12.34, 0.05}, // a negative DC current
+// A lithium cell on its charger, from empty (2.5 V) towards full (4.2 V): a quick rise, then a
+// slow approach. Large enough on the 6 V range for the graph to show the trend at once.
+double ChargingCell(double t) {
+    return 2.500 + 1.700 * (1.0 - std::exp(-3.0 * t));
+}
+
+// A 4.7 kOhm thermistor (NTC) warming up in the hand: its resistance falls.
+double WarmingResistor(double t) {
+    return 4.700 - 1.800 * (1.0 - std::exp(-2.5 * t));
+}
+
+// The mains, wandering a few volts around 230 V with the load on the grid.
+double Mains(double t) {
+    return 230.0 + 2.5 * std::sin(kTwoPi * 1.3 * t) + 1.2 * std::sin(kTwoPi * 3.7 * t + 1.0);
+}
+
+constexpr Measurement kMeasurements[] = {
+    {kDcVolt, 3, 3, ChargingCell, 0.004, 0.500, -1.0},
+    {kKiloOhm, 3, 3, WarmingResistor, 0.006, 0.600, 0.8},
+    {kAcVolt, 1, 3, Mains, 0.4, 25.0, -1.0},
 };
+
+// Every this many displays one of them is a spike (a contact bounce, a switching surge).
+constexpr int kSpikeEvery = 170;
+// How long an overload lasts, in displays (about 4 s).
+constexpr int kOverloadDisplays = 10;
 
 } // namespace
 
@@ -69,18 +88,22 @@ std::string DisplayText(double value, int decimals) {
 std::vector<ScenarioStep> DemoScenario(unsigned seed) {
     Noise noise(seed);
     std::vector<ScenarioStep> steps;
-    const auto add = [&](const Walk& walk) {
-        for (int i = 0; i < kDisplaysPerFunction; ++i) {
-            const double t = static_cast<double>(i) / (kDisplaysPerFunction - 1);
-            const double value = walk.start + (walk.end - walk.start) * t + walk.jitter * noise.Next();
-            steps.push_back({DisplayText(value, walk.decimals), walk.functionCode, kFramesPerDisplay});
-        }
-    };
-    for (const Walk& walk : kWalks) {
-        add(walk);
-        if (walk.functionCode == kKiloOhm) {
-            // The probes lifted off the resistor: an open input reads overload.
-            steps.push_back({"OL", 12, kFramesPerDisplay * kDisplaysPerFunction / 2});
+    for (const Measurement& m : kMeasurements) {
+        const int displays = m.minutes * kDisplaysPerMinute;
+        const int overloadFrom = m.overloadAt < 0 ? displays : static_cast<int>(m.overloadAt * displays);
+        for (int i = 0; i < displays; ++i) {
+            if (i == overloadFrom) {
+                // The probes lifted off: an open input reads overload.
+                steps.push_back({"OL", m.functionCode, kFramesPerDisplay * kOverloadDisplays});
+                i += kOverloadDisplays - 1;
+                continue;
+            }
+            const double t = static_cast<double>(i) / displays;
+            double value = m.drift(t) + m.jitter * noise.Next();
+            // The first spike comes a little over a minute in; the sign follows the noise.
+            if (i % kSpikeEvery == kSpikeEvery - 1)
+                value += m.spike * (noise.Next() < 0 ? -1.0 : 1.0);
+            steps.push_back({DisplayText(value, m.decimals), m.functionCode, kFramesPerDisplay});
         }
     }
     return steps;

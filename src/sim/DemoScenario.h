@@ -16,9 +16,9 @@ struct ScenarioStep {
     int frames = 1;       // how many frames in a row show it
 };
 
-// The demo: DC volts drifting around 1.5 V, a DC sweep through zero into negative volts,
-// millivolts, kilohms, an open input ("OL"), a temperature ramp, kilohertz, duty cycle,
-// degrees, kRPM, AC mains volts and a negative DC current. Deterministic for a seed.
+// The demo: three minutes each of a lithium cell charging (DC volts), a thermistor warming up
+// (kilohms, with the probes lifted off for a few seconds: overload) and the mains (AC volts), each value
+// drifting slowly with a little noise and the occasional spike. Deterministic for a seed.
 std::vector<ScenarioStep> DemoScenario(unsigned seed = 1);
 
 // A displays file: one display per line, "<function code> <text> [frames]"; blank lines and

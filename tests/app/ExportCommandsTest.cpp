@@ -9,6 +9,8 @@
 #include "session/MeterSession.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -46,4 +48,31 @@ TEST(ExportCommands, FailedSavesShowTheirFailureTextAndAcquisitionGoesOn) {
     QTRY_VERIFY_WITH_TIMEOUT(frame->TablePane()->RowCount() > rows, 5000);
     frame->PanelPane()->findChild<QPushButton*>(ControlName(kStopButton))->click();
     EXPECT_FALSE(frame->Session().IsRunning());
+}
+
+TEST(ExportCommands, SaveDialogsOpenWhereTheLastSaveWentInThisRun) {
+    ZelvoxApplication app;
+    CommandLine options;
+    options.journal = false;
+    ASSERT_TRUE(app.InitInstance(options));
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
+    ASSERT_TRUE(QDir().mkdir(a) && QDir().mkdir(b));
+    // Each command with what the user chooses (nothing: cancelled), and where its dialog opened.
+    const std::pair<int, QString> saves[] = {{kCmdSaveText, a + QStringLiteral("/table")},
+                                             {kCmdExportGraph, b + QStringLiteral("/graph.bmp")},
+                                             {kCmdSaveExcel, QString()},
+                                             {kCmdSaveText, QString()}};
+    QStringList openedIn;
+    for (const auto& [command, chosen] : saves) {
+        ModalWatcher watcher;
+        if (!chosen.isEmpty())
+            watcher.onFileDialog = zelvox::testing::ChoosePath(chosen);
+        app.Window()->Command(command)->trigger();
+        ASSERT_EQ(watcher.dialogs.size(), 1u);
+        openedIn << watcher.dialogs[0].directory;
+    }
+    EXPECT_TRUE(QFile::exists(a + QStringLiteral("/table.txt")) &&
+                QFile::exists(b + QStringLiteral("/graph.bmp")));
+    EXPECT_EQ(openedIn, QStringList({QDir::currentPath(), a, b, b}));
 }

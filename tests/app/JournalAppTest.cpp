@@ -115,6 +115,8 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     EXPECT_EQ(window->Session().History().RunStart(), shown.size()) << "a new function starts a run";
     EXPECT_EQ(window->TrendPane()->PageCount(), 1);
     EXPECT_EQ(window->GaugePane()->gaugeValue(), -12.5);
+    EXPECT_EQ(window->Session().MirroredFrame(), *EncodeReading("-12.5", 23))
+        << "the LCD shows the last reading";
     auto* maxField = window->PanelPane()->findChild<QLineEdit*>(QString::number(kMaxValueField));
     ASSERT_NE(maxField, nullptr);
     EXPECT_TRUE(maxField->text().startsWith(QStringLiteral("-12.5"))) << maxField->text().toStdString();

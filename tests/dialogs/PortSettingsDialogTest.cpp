@@ -3,11 +3,18 @@
 #include "dialogs/ModalProbe.h"
 #include "res/ControlIds.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
+#include <QToolTip>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace zelvox {
 namespace {
@@ -85,6 +92,48 @@ TEST(PortSettingsDialog, SliderTextFollowsThePosition) {
     EXPECT_EQ(dialog.RateSlider()->windowTitle(), QStringLiteral("Sampling Rate:   5/Minute"));
     EXPECT_EQ(dialog.RateSlider()->accessibleName(), QStringLiteral("Sampling Rate:   5/Minute"));
     EXPECT_EQ(dialog.RateSlider()->toolTip(), QStringLiteral("Sampling Rate:   5/Minute"));
+}
+
+QWidget* ToolTipWindow() {
+    for (QWidget* w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String("qtooltip_label") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+TEST(PortSettingsDialog, TheRateIsShownWhileChosenAndMouseAndKeysReachEveryRate) {
+    Settings settings;
+    settings.samplingRate = 1;
+    PortSettingsDialog dialog(settings, nullptr, Fixed(kThreePorts));
+    dialog.show();
+    QSlider* slider = dialog.RateSlider();
+    std::set<int> reached;
+    std::vector<int> tipX; // where the tooltip showed each new rate (shown beside the group too)
+    QObject::connect(slider, &QSlider::valueChanged, [&](int rate) {
+        reached.insert(rate);
+        const QString text = PortSettingsDialog::RateText(rate);
+        QWidget* tip = ToolTipWindow();
+        tipX.push_back(tip && QToolTip::text() == text && dialog.RateLabel()->text() == text ? tip->x() : -1);
+    });
+    const QPoint grip = dialog.RateThumb().center();
+    const auto mouse = [&](QEvent::Type type, int x) {
+        QMouseEvent event(type, QPoint(x, grip.y()), slider->mapToGlobal(QPoint(x, grip.y())), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(slider, &event);
+    };
+    mouse(QEvent::MouseButtonPress, grip.x());
+    for (int x = grip.x(); x <= slider->width(); ++x) // the thumb dragged pixel by pixel
+        mouse(QEvent::MouseMove, x);
+    mouse(QEvent::MouseButtonRelease, slider->width());
+    EXPECT_EQ(reached.size(), 119u) << "the mouse skipped rates";
+    EXPECT_GT(tipX.back() - tipX.front(), slider->width() * 3 / 4) << "the tooltip follows the thumb";
+    QTest::keyClick(slider, Qt::Key_Home);
+    for (int i = 1; i < 60; ++i)
+        QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_EQ(reached.size(), 120u) << "the keys skipped rates";
+    EXPECT_EQ(std::count(tipX.begin(), tipX.end(), -1), 0) << "a rate was not shown";
+    dialog.OkButton()->click();
+    EXPECT_EQ(settings.samplingRate, 60);
 }
 
 TEST(PortSettingsDialog, OkTakesSelectionNameAndRate) {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QRegularExpression>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -240,6 +241,29 @@ TEST_F(GraphFixture, PrintDialogOffersNoSelectionPagesOrFile) {
     EXPECT_FALSE(seen.toFile);
     EXPECT_GE(seen.rangeControls, 3) << "the dialog's controls were found";
     EXPECT_TRUE(seen.enabled.isEmpty()) << seen.enabled.join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(GraphFixture, PrintingFailuresAreSaidAndACancelledDialogIsNot) {
+    QPrinter toFile;
+    toFile.setOutputFileName(zelvox::testing::UncreatablePath(dir, QStringLiteral("graph.pdf")));
+    EXPECT_EQ(PrintGraphFailure(*graph, toFile),
+              toFile.outputFileName() + QStringLiteral(" could not be written."));
+    if (!QPrinterInfo::availablePrinterNames().isEmpty()) {
+        GTEST_SKIP() << "a printer is installed here: the job would be printed";
+    }
+    for (const bool print : {false, true}) {
+        ModalWatcher watcher;
+        watcher.onOtherModal = [&](QWidget* w) {
+            qobject_cast<QDialog*>(w)->done(print ? QDialog::Accepted : QDialog::Rejected);
+        };
+        graph->PrintGraph();
+        EXPECT_EQ(watcher.others, 1);
+        ASSERT_EQ(watcher.boxes.size(), print ? 1u : 0u);
+        if (print) {
+            EXPECT_TRUE(watcher.boxes[0].text.startsWith(
+                QStringLiteral("print graph error\nNo printer is installed")));
+        }
+    }
 }
 
 } // namespace

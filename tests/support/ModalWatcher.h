@@ -27,6 +27,7 @@ public:
         QStringList nameFilters;
         bool confirmsOverwrite;
         QFileDialog::AcceptMode mode;
+        QString directory; // where it opened
     };
     std::vector<Box> boxes;
     std::vector<FileDialog> dialogs;
@@ -66,7 +67,7 @@ private:
                     continue;
                 dialogs.push_back({dialog->nameFilters(),
                                    !dialog->testOption(QFileDialog::DontConfirmOverwrite),
-                                   dialog->acceptMode()});
+                                   dialog->acceptMode(), dialog->directory().absolutePath()});
                 // Answered from the event loop, not from this timer: accepting may open a nested
                 // question, and a timer does not fire again while its own handler runs.
                 fileDialogBusy_ = true;
