@@ -25,6 +25,8 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
+#include <memory>
 
 namespace zelvox {
 
@@ -243,6 +245,39 @@ void ZelvoxApplication::StartPublisher(const QString& journalDir) {
     PublisherOptions options = *publishTo_;
     options.journalDir = journalDir.toStdString();
     publisher_ = std::make_unique<Publisher>(options);
+    // The broker's state and backlog, pushed by the publisher's thread as they change and shown
+    // in the progress pane on this one when no export is under way (an export pauses the
+    // workers and holds the pane; the latest state is shown once it is done).
+    auto latest = std::make_shared<QString>();
+    auto show = std::make_shared<std::function<void()>>();
+    *show = [this, latest, weak = std::weak_ptr<std::function<void()>>(show)] {
+        if (!window_ || latest->isEmpty())
+            return;
+        if (window_->Session().Paused()) {
+            if (const auto again = weak.lock())
+                QTimer::singleShot(1000, this, *again);
+            return;
+        }
+        window_->SetStatusText(kProgressPane, *latest);
+        latest->clear();
+    };
+    publisher_->OnStatus([this, latest, show, said = std::string()](const PublisherStatus& status) mutable {
+        const QString text = QString::fromStdString(DescribeStatus(status));
+        // What the publisher says once (a sidecar it could not trust) becomes a notice.
+        QString notice;
+        if (status.notice != said && !status.notice.empty())
+            notice = QString::fromStdString(status.notice);
+        said = status.notice;
+        QMetaObject::invokeMethod(
+            this,
+            [this, latest, show, text, notice] {
+                if (!notice.isEmpty() && window_)
+                    window_->PostNotice(QStringLiteral("Publishing: %1").arg(notice));
+                *latest = text;
+                (*show)();
+            },
+            Qt::QueuedConnection);
+    });
     std::string error;
     MainWindow* window = window_;
     if (!publisher_->Start(&error)) {
@@ -259,23 +294,12 @@ void ZelvoxApplication::StartPublisher(const QString& journalDir) {
         if (!file.isEmpty())
             publisher->Appended(file.toStdString());
     });
-    // The broker's state and backlog, in the progress pane when they change and no export is
-    // under way (an export pauses the workers); a notice holding the pane keeps it first.
-    auto* poll = new QTimer(window);
-    poll->setInterval(1000);
-    QObject::connect(poll, &QTimer::timeout, window,
-                     [window, publisher, &session, shown = QString()]() mutable {
-                         const QString text = QString::fromStdString(DescribeStatus(publisher->Status()));
-                         if (text == shown || session.Paused())
-                             return;
-                         shown = text;
-                         window->SetStatusText(kProgressPane, text);
-                     });
-    poll->start();
-    // Closing the window: the journal ends its run first, then the rows in flight get out.
+    // Closing the window: the journal ends its run first, then the publisher is asked to end
+    // without this thread waiting for it (a stuck broker must not hold the window); it is
+    // joined when the program ends, and what it could not send stays in the journal.
     QObject::connect(window, &QObject::destroyed, this, [this] {
         if (publisher_)
-            publisher_->Stop();
+            publisher_->RequestStop(std::chrono::seconds(1));
     });
 }
 

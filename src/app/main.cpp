@@ -37,10 +37,14 @@ int Answered(const zelvox::CommandLine& options) {
 int PublishingChecked(const zelvox::CommandLine& options, zelvox::PublisherOptions* publishing) {
     if (!options.publishing.Requested())
         return -1;
-    std::string error;
-    const std::string port = options.port.isEmpty() ? std::string("desktop") : options.port.toStdString();
-    if (zelvox::MakePublisherOptions(options.publishing, port, publishing, &error))
+    std::string error, warning;
+    // Without --port: an id of this running instance's own.
+    if (zelvox::MakePublisherOptions(options.publishing, options.port.toStdString(), publishing, &error,
+                                     &warning)) {
+        if (!warning.empty())
+            std::fprintf(stderr, "zelvox: warning: %s\n", warning.c_str());
         return -1;
+    }
     std::fprintf(stderr, "zelvox: %s\n", error.c_str());
     return 2;
 }

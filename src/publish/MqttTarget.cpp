@@ -1,9 +1,13 @@
 #include "publish/MqttTarget.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zelvox {
@@ -117,11 +121,21 @@ bool ParseMqttUrl(std::string_view url, MqttTarget& target, std::string* error) 
     return true;
 }
 
-bool CompleteMqttTarget(MqttTarget& target, const std::string& passwordFile, std::string* error) {
+bool CompleteMqttTarget(MqttTarget& target, const std::string& passwordFile, std::string* error,
+                        std::string* warning) {
     if (!passwordFile.empty()) {
         std::ifstream in(passwordFile);
         if (!in)
             return Fail(error, "cannot read the password file " + passwordFile + ": " + std::strerror(errno));
+        // As ssh does for a private key: a secret others may read is said.
+        struct stat st {};
+        if (warning && ::stat(passwordFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+            *warning = "the password file " + passwordFile + " can be read by " +
+                       ((st.st_mode & 007) != 0 ? "other users" : "its group") + " (mode " + mode +
+                       "): chmod 600 " + passwordFile;
+        }
         std::getline(in, target.password);
         if (!target.password.empty() && target.password.back() == '\r')
             target.password.pop_back();
@@ -144,21 +158,52 @@ bool CompleteMqttTarget(MqttTarget& target, const std::string& passwordFile, std
     return true;
 }
 
-std::string DefaultMqttClientId(std::string_view hostName, std::string_view portName) {
-    if (const std::size_t slash = portName.rfind('/'); slash != std::string_view::npos)
-        portName = portName.substr(slash + 1);
-    std::string id = "zelvox-";
-    id += hostName;
-    id += '-';
-    id += portName;
-    for (std::size_t i = 7; i < id.size(); ++i) {
-        const char c = id[i];
-        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                          c == '-' || c == '_';
-        if (!keep)
-            id[i] = '_';
+namespace {
+
+bool IdCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+std::string IdText(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (!IdCharacter(c))
+            c = '_';
+    return out;
+}
+
+// FNV-1a, 32 bits: the same path gives the same id on every start.
+std::string PathHash(std::string_view path) {
+    std::uint32_t h = 2166136261u;
+    for (const char c : path) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
     }
-    return id;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", h);
+    return text;
+}
+
+} // namespace
+
+std::string DefaultMqttClientId(std::string_view hostName, std::string_view portName) {
+    constexpr std::size_t kLongest = 64;
+    std::string id = "zelvox-" + IdText(hostName) + "-";
+    std::string_view port = portName;
+    if (port.starts_with("/dev/"))
+        port.remove_prefix(5);
+    // A plain device name (ttyUSB0, or /dev/ttyUSB0) stays readable as it is; any other path is
+    // named by its last part and a hash of the whole path, so that a/meter and b/meter differ.
+    const bool plain = !port.empty() && std::all_of(port.begin(), port.end(), IdCharacter);
+    if (plain && id.size() + port.size() <= kLongest)
+        return id + std::string(port);
+    std::string_view last = port;
+    if (const std::size_t slash = last.rfind('/'); slash != std::string_view::npos)
+        last = last.substr(slash + 1);
+    id += IdText(last);
+    if (id.size() > kLongest - 9)
+        id.resize(kLongest - 9);
+    return id + "-" + PathHash(portName);
 }
 
 } // namespace zelvox

@@ -38,10 +38,14 @@ bool ParseMqttUrl(std::string_view url, MqttTarget& target, std::string* error);
 // Fills target.password from passwordFile (its first line) when one is given, else from
 // $ZELVOX_MQTT_PASSWORD when it is set. Checks that the TLS files can be read and go with the
 // scheme. False with *error for an unreadable file or options that do not fit together.
-bool CompleteMqttTarget(MqttTarget& target, const std::string& passwordFile, std::string* error);
+// *warning, when given, says that the password file can be read by its group or others.
+bool CompleteMqttTarget(MqttTarget& target, const std::string& passwordFile, std::string* error,
+                        std::string* warning = nullptr);
 
-// A client id that stays the same for one meter on one machine: zelvox-HOST-PORT, e.g.
-// zelvox-bench3-ttyUSB0 (characters other than letters, digits, '-' and '_' become '_').
+// A client id that stays the same for one meter on one machine and differs between meters:
+// zelvox-HOST-ttyUSB0 for a device name; for any other port path (a/meter, a symbolic link
+// under /dev/serial/by-id) its last part and a hash of the whole path, zelvox-HOST-meter-1f2e3d4c.
+// Characters other than letters, digits, '-' and '_' become '_'; the id stays within 64 bytes.
 std::string DefaultMqttClientId(std::string_view hostName, std::string_view portName);
 
 } // namespace zelvox

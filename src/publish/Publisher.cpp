@@ -1,6 +1,8 @@
 #include "publish/Publisher.h"
 
 #include "decode/Labels.h"
+#include "publish/Discovery.h"
+#include "publish/MqttLink.h"
 #include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
@@ -28,37 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-// The library is set up once per process and never torn down (other publishers may live on).
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
-}
-
-std::string ConnackText(int rc) {
-    switch (rc) {
-    case 1:
-        return "the broker does not speak MQTT 3.1.1";
-    case 2:
-        return "the broker refused the client id";
-    case 4:
-        return "the broker refused the user name or password";
-    case 5:
-        return "the broker refused the connection: not authorised (user name or password?)";
-    default:
-        return std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
-    }
-}
-
-std::string LoopErrorText(int rc, int savedErrno) {
-    if (rc == MOSQ_ERR_ERRNO)
-        return std::strerror(savedErrno);
-    if (rc == MOSQ_ERR_TLS)
-        return "TLS handshake failed (is the CA certificate the broker's?)";
-    if (rc == MOSQ_ERR_CONN_LOST)
-        return "connection lost";
-    return mosquitto_strerror(rc);
-}
-
 // Just after the line feed that ends the line running on at `from`, or 0 when the file has none.
 std::uint64_t LineEndFrom(int fd, std::uint64_t from, std::vector<char>& buffer) {
     for (;;) {
@@ -74,29 +45,8 @@ std::uint64_t LineEndFrom(int fd, std::uint64_t from, std::vector<char>& buffer)
 
 } // namespace
 
-std::string DescribeStatus(const PublisherStatus& s) {
-    std::string text;
-    switch (s.state) {
-    case BrokerState::Connecting:
-        text = "connecting to the broker";
-        break;
-    case BrokerState::Online:
-        text = "broker online";
-        break;
-    case BrokerState::Waiting:
-        text = "broker unreachable";
-        break;
-    case BrokerState::Refused:
-        text = "broker refused us";
-        break;
-    case BrokerState::Stopped:
-        text = "publisher stopped";
-        break;
-    }
-    if (!s.detail.empty())
-        text += " (" + s.detail + ")";
-    text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
-    return text;
+std::string PublishedRunId(const std::string& clientId, const std::string& journalPath) {
+    return clientId + "/" + RunIdOf(journalPath);
 }
 
 struct Publisher::Impl {
@@ -128,131 +78,38 @@ struct Publisher::Impl {
     explicit Impl(PublisherOptions o) : options(std::move(o)) {}
 
     PublisherOptions options;
-    mosquitto* mosq = nullptr;
     std::function<void(const PublisherStatus&)> onStatus;
-    std::thread linkThread, outboxThread;
+    std::thread outboxThread;
     bool started = false, stopped = false;
 
     // Shared between the caller, the link thread and the outbox thread.
     mutable std::mutex mutex;
-    std::condition_variable outboxWake, linkWake;
+    std::condition_variable outboxWake;
     std::vector<std::string> appended; // journal paths, in the order their rows were appended
-    std::vector<int> acks;             // mids the broker acknowledged
-    bool acksUrgent = false;           // the window is half full: wake the outbox for each batch
-    bool connected = false;
-    int connections = 0;       // successful connections so far: discovery goes again on each
-    bool discoveryDue = false; // Home Assistant came online
-    bool refused = false;
-    std::string linkDetail;
-    int retryMs = 0;
-    bool stopping = false;
+    LinkState link;
     Clock::time_point stopDeadline{};
-    bool quit = false;
-    std::atomic<bool> quitLink{false};
     PublisherStatus status;
+    MqttLink mqtt{options, mutex, outboxWake, link};
 
     // Outbox thread only.
     std::deque<std::unique_ptr<File>> files;
     std::deque<InFlight> inflight;
     std::uint64_t frontSeq = 0; // sequence number of inflight.front()
+    // Rows before this sequence number were in flight when the connection was last made: the
+    // library sends them again after the connect callback, and nothing new goes out before
+    // they are acknowledged, so a run reaches the broker in index order.
+    std::uint64_t fenceSeq = 0;
+    int seenConnections = 0;
+    Clock::time_point frontSince{}; // since when inflight.front() waits for its acknowledgement
     std::unordered_map<int, std::uint64_t> seqOfMid;
     std::set<int> functionsSeen;
     int discoveryConnection = 0;
     std::uint64_t acknowledged = 0;
     Clock::time_point nextSync{}, nextCounters{};
     std::string message;
+    std::string notice; // the latest thing said once about a journal
     JournalRow row;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
-
-    // ---- libmosquitto callbacks, on the link thread ----
-    static void OnConnect(mosquitto*, void* self, int rc) { static_cast<Impl*>(self)->Connected(rc); }
-    static void OnDisconnect(mosquitto*, void* self, int) {
-        auto* impl = static_cast<Impl*>(self);
-        std::lock_guard lock(impl->mutex);
-        impl->connected = false;
-        impl->outboxWake.notify_one();
-    }
-    static void OnPublish(mosquitto*, void* self, int mid) {
-        auto* impl = static_cast<Impl*>(self);
-        std::lock_guard lock(impl->mutex);
-        impl->acks.push_back(mid);
-        // A trickle of acknowledgements waits for the outbox's next look (a new row, or its
-        // once-a-second round); only a filling window or the end needs them at once.
-        if (impl->acks.size() == 1 && (impl->acksUrgent || impl->stopping))
-            impl->outboxWake.notify_one();
-    }
-    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
-        auto* impl = static_cast<Impl*>(self);
-        const std::string_view payload(static_cast<const char*>(m->payload),
-                                       static_cast<std::size_t>(m->payloadlen));
-        if (payload != "online")
-            return;
-        std::lock_guard lock(impl->mutex);
-        impl->discoveryDue = true;
-        impl->outboxWake.notify_one();
-    }
-
-    void Connected(int rc) {
-        std::lock_guard lock(mutex);
-        if (rc != 0) {
-            linkDetail = ConnackText(rc);
-            // A wrong password or client id does not get better by trying again.
-            refused = rc != 3;
-            return;
-        }
-        connected = true;
-        ++connections;
-        linkDetail.clear();
-        retryMs = options.firstRetryMs;
-        const std::string status = options.target.StatusTopic();
-        mosquitto_publish(mosq, nullptr, status.c_str(), 6, "online", 1, true);
-        if (options.discovery)
-            mosquitto_subscribe(mosq, nullptr, "homeassistant/status", 1);
-        outboxWake.notify_one();
-    }
-
-    bool IsConnected() {
-        std::lock_guard lock(mutex);
-        return connected;
-    }
-
-    // ---- the link thread ----
-    void LinkBody() {
-        bool first = true;
-        std::unique_lock lock(mutex);
-        retryMs = options.firstRetryMs;
-        while (!quit && !refused) {
-            lock.unlock();
-            int rc = first ? mosquitto_connect_async(mosq, options.target.host.c_str(), options.target.port,
-                                                     options.keepAliveSeconds)
-                           : mosquitto_reconnect_async(mosq);
-            int savedErrno = errno;
-            if (rc != MOSQ_ERR_INVAL)
-                first = false;
-            if (rc == MOSQ_ERR_SUCCESS) {
-                // Until the broker has answered, look often: the library does not always ask to
-                // hear when a pending connection completes. Then sleep until the socket, a
-                // publish, the disconnect at the end or the keep-alive wakes the loop.
-                const int idleMs = options.keepAliveSeconds * 1000;
-                while (!quitLink.load()) {
-                    rc = mosquitto_loop(mosq, IsConnected() ? idleMs : 20, 1);
-                    if (rc != MOSQ_ERR_SUCCESS)
-                        break;
-                }
-                savedErrno = errno;
-            }
-            lock.lock();
-            connected = false;
-            if (quit || refused)
-                break;
-            if (linkDetail.empty() || rc != MOSQ_ERR_CONN_REFUSED)
-                linkDetail = LoopErrorText(rc, savedErrno);
-            outboxWake.notify_one();
-            linkWake.wait_for(lock, std::chrono::milliseconds(retryMs), [&] { return quit; });
-            retryMs = std::min(retryMs * 2, options.maxRetryMs);
-        }
-        outboxWake.notify_one();
-    }
 
     // ---- the outbox thread ----
 
@@ -265,16 +122,36 @@ struct Publisher::Impl {
             Scan(*files.back()); // the rows appended to the previous run before it ended
         auto file = std::make_unique<File>();
         file->path = path;
-        file->run = RunIdOf(path);
+        file->run = PublishedRunId(options.clientId, path);
         file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (file->fd < 0)
+        const std::string run = RunIdOf(path);
+        if (file->fd < 0) {
+            // Tried again with the journal's next row, or at the next start.
+            notice = "cannot open the journal " + run + " to send it: " + std::strerror(errno);
             return;
+        }
         const std::string sidecarPath = OutboxSidecarPath(path);
-        const bool known =
-            ReadOutboxMark(sidecarPath, file->mark) && file->mark.target == options.target.Name();
+        bool known = ReadOutboxMark(sidecarPath, file->mark);
+        std::string distrust;
+        if (!known) {
+            if (::access(sidecarPath.c_str(), F_OK) == 0)
+                distrust = "its sidecar cannot be read";
+        } else if (file->mark.target != options.target.Name()) {
+            distrust = "its sidecar names " + file->mark.target;
+            known = false;
+        } else if (!MarkFits(file->fd, file->mark.ackedOffset)) {
+            distrust = "its sidecar counts more than the journal holds";
+            known = false;
+        }
+        // Repeats are dropped by (run, index); a lost row is not found again.
+        if (!distrust.empty())
+            notice = "journal " + run + ": " + distrust + "; sending it again from the start";
         if (!known)
             file->mark = OutboxMark{options.target.Name(), 0, 0};
         file->sidecar = ::open(sidecarPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (file->sidecar < 0)
+            notice = "cannot keep the sidecar of journal " + run + " (" + std::strerror(errno) +
+                     "): its rows go again after a restart";
         file->readOffset = file->mark.ackedOffset;
         if (file->readOffset > 0) {
             // Count what is already acknowledged as seen; only what follows is scanned.
@@ -295,6 +172,14 @@ struct Publisher::Impl {
         }
         Scan(*file);
         files.push_back(std::move(file));
+    }
+
+    // True when offset is 0 or ends a line of the journal: a mark the journal can hold.
+    static bool MarkFits(int fd, std::uint64_t offset) {
+        if (offset == 0)
+            return true;
+        char last = 0;
+        return ::pread(fd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
     }
 
     // Counts the complete lines appended since the last look, however long they are.
@@ -343,6 +228,8 @@ struct Publisher::Impl {
     }
 
     void Track(int mid, File* file, std::uint64_t endOffset, bool acked) {
+        if (inflight.empty())
+            frontSince = Clock::now();
         if (!acked)
             seqOfMid[mid] = frontSeq + inflight.size();
         inflight.push_back({mid, file, endOffset, acked});
@@ -351,6 +238,8 @@ struct Publisher::Impl {
     // Sends rows until the window is full, oldest journal first, each in index order.
     // False when the library refused a message (the connection is going down).
     bool FillWindow() {
+        if (frontSeq < fenceSeq)
+            return true; // what the last connection left unacknowledged is being sent again
         const std::size_t window = static_cast<std::size_t>(std::max(1, options.window));
         const std::string topic = options.target.ReadingTopic();
         for (const auto& f : files) {
@@ -379,9 +268,14 @@ struct Publisher::Impl {
                     } else if (ReadJournalLine(line, row) == LineKind::Row) {
                         BrokerMessage(row, f->run, message);
                         int mid = 0;
-                        const int rc =
-                            mosquitto_publish(mosq, &mid, topic.c_str(), static_cast<int>(message.size()),
-                                              message.data(), 1, false);
+                        int rc = MOSQ_ERR_NO_CONN;
+                        {
+                            // Checked and published under the lock: no reconnect can come between,
+                            // so a new row never goes out before the library's resends.
+                            std::lock_guard lock(mutex);
+                            if (link.Ready() && link.connections == seenConnections)
+                                rc = mqtt.Publish(topic, message, false, &mid);
+                        }
                         if (rc != MOSQ_ERR_SUCCESS) {
                             f->readOffset += static_cast<std::uint64_t>(p - begin);
                             return false;
@@ -429,6 +323,7 @@ struct Publisher::Impl {
                 ++acknowledged;
             inflight.pop_front();
             ++frontSeq;
+            frontSince = Clock::now();
         }
         // Journals before the current one are done once read and acknowledged to their end.
         while (files.size() > 1 && files.front()->readOffset >= files.front()->scanned &&
@@ -445,46 +340,29 @@ struct Publisher::Impl {
         }
     }
 
+    // The rows in flight get no acknowledgement: the connection is made again, and the library
+    // sends them again after the connect callback.
+    void DropConnection(const std::string& why) {
+        frontSince = Clock::now();
+        mqtt.Drop(why);
+    }
+
     void PublishDiscovery(int code) {
         if (code < 0)
             return;
-        const std::string label = ToUtf8(functionLabels[static_cast<std::size_t>(code)]);
-        const std::string unit = ToUtf8(unitLabels[static_cast<std::size_t>(code)]);
-        const std::string object = "f" + std::to_string(code);
-        const std::string topic = "homeassistant/sensor/" + options.clientId + "/" + object + "/config";
-        std::string config = "{\"name\":";
-        AppendJsonString(config, label);
-        config += ",\"unique_id\":";
-        AppendJsonString(config, options.clientId + "_" + object);
-        config += ",\"state_topic\":";
-        AppendJsonString(config, options.target.ReadingTopic());
-        config += ",\"value_template\":";
-        AppendJsonString(config, "{% if value_json.function == '" + label +
-                                     "' %}{{ value_json.value }}{% else %}{{ this.state }}{% endif %}");
-        if (!unit.empty()) {
-            config += ",\"unit_of_measurement\":";
-            AppendJsonString(config, unit);
-        }
-        config += ",\"state_class\":\"measurement\",\"availability_topic\":";
-        AppendJsonString(config, options.target.StatusTopic());
-        config += ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\",\"device\":{"
-                  "\"identifiers\":[";
-        AppendJsonString(config, options.clientId);
-        config += "],\"name\":";
-        AppendJsonString(config, "Zelvox " + options.clientId);
-        config += ",\"manufacturer\":\"Zelvox\"}}";
-        mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(config.size()), config.data(), 1,
-                          true);
+        const std::string topic = DiscoveryTopic(options.clientId, code);
+        const std::string config = DiscoveryConfig(options.target, options.clientId, code);
+        mqtt.Publish(topic, config, true);
     }
 
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
     void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, Backlog(), acknowledged};
+        PublisherStatus s{state, detail, Backlog(), acknowledged, notice};
         bool changed;
         {
             std::lock_guard lock(mutex);
-            changed = s.state != status.state || s.detail != status.detail;
+            changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice;
             const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged;
             if (!changed && !force && (!counters || justSent || Clock::now() < nextCounters))
                 return;
@@ -504,17 +382,18 @@ struct Publisher::Impl {
         for (;;) {
             std::vector<std::string> paths = std::move(appended);
             appended.clear();
-            std::vector<int> acked = std::move(acks);
-            acks.clear();
-            const bool online = connected;
-            const bool isRefused = refused;
-            const std::string detail = linkDetail;
+            std::vector<int> acked = std::move(link.acks);
+            link.acks.clear();
+            const bool online = link.Ready();
+            const int connectionsNow = link.connections;
+            const bool isRefused = link.refused;
+            const std::string detail = link.detail;
             const bool discoveryNow =
-                options.discovery && online && (discoveryDue || connections != discoveryConnection);
-            discoveryDue = false;
+                options.discovery && online && (link.discoveryDue || link.connections != discoveryConnection);
+            link.discoveryDue = false;
             if (discoveryNow)
-                discoveryConnection = connections;
-            const bool isStopping = stopping;
+                discoveryConnection = link.connections;
+            const bool isStopping = link.stopping;
             const Clock::time_point deadline = stopDeadline;
             lock.unlock();
 
@@ -531,28 +410,37 @@ struct Publisher::Impl {
             if (discoveryNow)
                 for (const int code : functionsSeen)
                     PublishDiscovery(code);
+            if (online && seenConnections != connectionsNow) {
+                seenConnections = connectionsNow;
+                fenceSeq = frontSeq + inflight.size();
+                frontSince = Clock::now();
+            }
             if (online && !isStopping)
                 FillWindow();
+            if (online && !inflight.empty() &&
+                Clock::now() - frontSince > std::chrono::milliseconds(options.ackTimeoutMs))
+                DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
             SyncMarks(false);
-            const BrokerState state = online                               ? BrokerState::Online
-                                      : isRefused                          ? BrokerState::Refused
-                                      : connections == 0 && detail.empty() ? BrokerState::Connecting
-                                                                           : BrokerState::Waiting;
+            const BrokerState state = online                                  ? BrokerState::Online
+                                      : isRefused                             ? BrokerState::Refused
+                                      : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
+                                                                              : BrokerState::Waiting;
             Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty());
 
             if (isStopping && (inflight.empty() || !online || Clock::now() >= deadline))
                 break;
 
             lock.lock();
-            acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window));
+            link.acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
+                              frontSeq < fenceSeq;
             const auto ready = [&] {
-                return !appended.empty() || (!acks.empty() && (acksUrgent || stopping)) ||
-                       connected != online || refused != isRefused || linkDetail != detail ||
-                       stopping != isStopping || discoveryDue;
+                return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
+                       link.Ready() != online || link.refused != isRefused || link.detail != detail ||
+                       link.stopping != isStopping || link.discoveryDue;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
-            else if (!inflight.empty() || !acks.empty() ||
+            else if (!inflight.empty() || !link.acks.empty() ||
                      std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
                      Backlog() != status.backlog)
                 outboxWake.wait_for(lock, std::chrono::seconds(1), ready);
@@ -562,26 +450,23 @@ struct Publisher::Impl {
 
         SyncMarks(true);
         lock.lock();
-        const bool online = connected;
+        const bool online = link.connected;
         lock.unlock();
         if (online) {
             // A clean end says so itself; the last will is for the others.
             const std::string topic = options.target.StatusTopic();
             int mid = 0;
-            if (mosquitto_publish(mosq, &mid, topic.c_str(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+            if (mqtt.Publish(topic, "offline", true, &mid) == MOSQ_ERR_SUCCESS) {
                 lock.lock();
                 outboxWake.wait_for(lock, std::chrono::milliseconds(500), [&] {
-                    return !connected || std::find(acks.begin(), acks.end(), mid) != acks.end();
+                    return !link.connected ||
+                           std::find(link.acks.begin(), link.acks.end(), mid) != link.acks.end();
                 });
                 lock.unlock();
             }
         }
-        mosquitto_disconnect(mosq);
-        lock.lock();
-        quit = true;
-        quitLink.store(true);
-        linkWake.notify_one();
-        lock.unlock();
+        mqtt.Disconnect();
+        mqtt.Finish();
         Report(BrokerState::Stopped, {}, true);
     }
 };
@@ -590,8 +475,6 @@ Publisher::Publisher(PublisherOptions options) : impl_(std::make_unique<Impl>(st
 
 Publisher::~Publisher() {
     Stop();
-    if (impl_->mosq)
-        mosquitto_destroy(impl_->mosq);
 }
 
 void Publisher::OnStatus(std::function<void(const PublisherStatus&)> callback) {
@@ -602,51 +485,20 @@ bool Publisher::Start(std::string* error) {
     Impl& d = *impl_;
     if (d.started)
         return true;
-    InitLibrary();
-    const auto fail = [&](const std::string& text) {
+    if (d.options.clientId.empty() || d.options.clientId.size() > 65535) {
         if (error)
-            *error = text;
+            *error = "the MQTT client id must not be empty";
         return false;
-    };
-    if (d.options.clientId.empty() || d.options.clientId.size() > 65535)
-        return fail("the MQTT client id must not be empty");
-    d.mosq = mosquitto_new(d.options.clientId.c_str(), false, &d);
-    if (!d.mosq)
-        return fail(std::string("cannot make an MQTT client: ") + std::strerror(errno));
-    mosquitto_int_option(d.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_threaded_set(d.mosq, true);
-    // The journal holds the backlog: the library never holds more than the window.
-    mosquitto_max_inflight_messages_set(d.mosq, static_cast<unsigned>(d.options.window + 64));
-    const MqttTarget& t = d.options.target;
-    if (!t.user.empty() &&
-        mosquitto_username_pw_set(d.mosq, t.user.c_str(),
-                                  t.password.empty() ? nullptr : t.password.c_str()) != MOSQ_ERR_SUCCESS)
-        return fail("the MQTT user name cannot be used");
-    const std::string status = t.StatusTopic();
-    if (mosquitto_will_set(d.mosq, status.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
-        return fail("the topic prefix '" + t.prefix + "' cannot be used");
-    if (t.tls) {
-        const int rc = mosquitto_tls_set(d.mosq, t.caFile.empty() ? nullptr : t.caFile.c_str(),
-                                         t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                                         t.certFile.empty() ? nullptr : t.certFile.c_str(),
-                                         t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr);
-        if (rc != MOSQ_ERR_SUCCESS)
-            return fail(std::string("cannot use the TLS certificates: ") + mosquitto_strerror(rc));
     }
-    mosquitto_connect_callback_set(d.mosq, &Impl::OnConnect);
-    mosquitto_disconnect_callback_set(d.mosq, &Impl::OnDisconnect);
-    mosquitto_publish_callback_set(d.mosq, &Impl::OnPublish);
-    mosquitto_message_callback_set(d.mosq, &Impl::OnMessage);
+    if (!d.mqtt.Create(error))
+        return false;
     d.started = true;
     // Named for top, perf and the benchmarks' per-thread figures.
     d.outboxThread = std::thread([&d] {
         ::pthread_setname_np(::pthread_self(), "zelvox-outbox");
         d.OutboxBody();
     });
-    d.linkThread = std::thread([&d] {
-        ::pthread_setname_np(::pthread_self(), "zelvox-mqtt");
-        d.LinkBody();
-    });
+    d.mqtt.Start();
     return true;
 }
 
@@ -665,19 +517,26 @@ PublisherStatus Publisher::Status() const {
     return impl_->status;
 }
 
+void Publisher::RequestStop(std::chrono::milliseconds grace) {
+    Impl& d = *impl_;
+    if (!d.started)
+        return;
+    std::lock_guard lock(d.mutex);
+    if (d.link.stopping)
+        return;
+    d.link.stopping = true;
+    d.stopDeadline = Clock::now() + grace;
+    d.outboxWake.notify_one();
+}
+
 void Publisher::Stop(std::chrono::milliseconds grace) {
     Impl& d = *impl_;
     if (!d.started || d.stopped)
         return;
+    RequestStop(grace);
     d.stopped = true;
-    {
-        std::lock_guard lock(d.mutex);
-        d.stopping = true;
-        d.stopDeadline = Clock::now() + grace;
-        d.outboxWake.notify_one();
-    }
     d.outboxThread.join();
-    d.linkThread.join();
+    d.mqtt.Finish();
 }
 
 } // namespace zelvox

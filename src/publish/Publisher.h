@@ -1,10 +1,12 @@
 // The MQTT publisher: sends every row of the readings journal to a broker at QoS 1, from the
 // journal itself, so that neither a broker outage nor a crash of this program loses a reading.
 //
-// Two threads of its own: the link thread runs libmosquitto's network loop (connect, keep-alive,
-// reconnect with back-off), the outbox thread reads journal rows back, publishes them with a
-// bounded number in flight, and records in each journal's sidecar (record/JournalFolder.h) how far
-// the broker has acknowledged it. The caller only says that a row was appended; it never waits
+// Two threads of its own: the link thread (publish/MqttLink.h) runs libmosquitto's network loop
+// (connect, keep-alive, reconnect with back-off), the outbox thread reads journal rows back,
+// publishes them in order with a bounded number in flight (after a reconnect, nothing new before
+// what was unacknowledged has been sent again and acknowledged; a row unacknowledged for
+// ackTimeoutMs makes the connection again), and records in each journal's sidecar
+// (record/JournalFolder.h) how far the broker has acknowledged it. The caller only says that a row was appended; it never waits
 // for the network or the disk.
 //
 // Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
@@ -13,6 +15,7 @@
 #pragma once
 
 #include "publish/MqttTarget.h"
+#include "publish/PublisherStatus.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,26 +24,6 @@
 #include <string>
 
 namespace zelvox {
-
-enum class BrokerState {
-    Connecting, // the first connection is being made
-    Online,     // connected; rows go out
-    Waiting,    // the broker cannot be reached; tries again after a pause
-    Refused,    // the broker refused the credentials or the client id: no more tries
-    Stopped,
-};
-
-struct PublisherStatus {
-    BrokerState state = BrokerState::Connecting;
-    std::string detail;             // why the broker is not reached (Waiting, Refused)
-    std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
-    std::uint64_t acknowledged = 0; // rows acknowledged since Start
-    bool operator==(const PublisherStatus&) const = default;
-};
-
-// "broker online, 0 readings waiting", "broker unreachable (Connection refused), 12 readings
-// waiting": one line for standard error or the status bar.
-std::string DescribeStatus(const PublisherStatus& status);
 
 struct PublisherOptions {
     MqttTarget target;
@@ -52,7 +35,14 @@ struct PublisherOptions {
     int window = 256;       // messages in flight at most
     int firstRetryMs = 500; // the pause before the first reconnect, doubled up to maxRetryMs
     int maxRetryMs = 8000;
+    int answerTimeoutMs = 10000; // a broker that has not answered a connection by then is left
+    int ackTimeoutMs = 20000;    // a row unacknowledged for so long: the connection is made again
 };
+
+// The "run" of the messages of the journal at journalPath: the client id (one per meter and
+// host) and the journal's name, "zelvox-bench3-ttyUSB0/2026-12-08T10-42-06", so that (run, index)
+// names one reading across every meter publishing under lab/+/reading.
+std::string PublishedRunId(const std::string& clientId, const std::string& journalPath);
 
 class Publisher {
 public:
@@ -74,6 +64,10 @@ public:
     void Appended(const std::string& journalPath);
 
     PublisherStatus Status() const;
+
+    // Asks both threads to end as Stop does, without waiting for them: for a caller that must
+    // not block (the window closing). Stop, or the destructor, joins them later.
+    void RequestStop(std::chrono::milliseconds grace);
 
     // Stops sending, waits up to grace for the messages in flight, syncs the sidecars, says
     // "offline" and disconnects. Later calls do nothing.

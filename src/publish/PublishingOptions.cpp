@@ -1,5 +1,8 @@
 #include "publish/PublishingOptions.h"
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace zelvox {
@@ -29,16 +32,54 @@ int TakePublishingOption(const std::vector<std::string>& args, std::size_t& i, P
     return 1;
 }
 
+namespace {
+
+// The desktop program without a port: one name per running instance. Instance N holds a lock
+// on zelvox-mqtt-desktop-N.lock in the runtime folder for as long as it runs (the descriptor is
+// kept open on purpose); the first free N is taken, so a second window gets desktop-2.
+std::string DesktopInstanceName() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string stem = runtime && *runtime
+                                 ? std::string(runtime) + "/zelvox-mqtt-desktop-"
+                                 : "/tmp/zelvox-mqtt-desktop-" + std::to_string(::getuid()) + "-";
+    for (int n = 1; n < 100; ++n) {
+        const std::string path = stem + std::to_string(n) + ".lock";
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            break;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return n == 1 ? std::string("desktop") : "desktop-" + std::to_string(n);
+        ::close(fd);
+    }
+    return "desktop-" + std::to_string(::getpid());
+}
+
+} // namespace
+
 bool MakePublisherOptions(const PublishingOptions& o, const std::string& portName, PublisherOptions* p,
-                          std::string* error) {
+                          std::string* error, std::string* warning) {
     p->target.caFile = o.caFile;
     p->target.certFile = o.certFile;
     p->target.keyFile = o.keyFile;
-    if (!ParseMqttUrl(o.url, p->target, error) || !CompleteMqttTarget(p->target, o.passwordFile, error))
+    if (!ParseMqttUrl(o.url, p->target, error) ||
+        !CompleteMqttTarget(p->target, o.passwordFile, error, warning))
         return false;
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    p->clientId = o.clientId.empty() ? DefaultMqttClientId(host, portName) : o.clientId;
+    if (!o.clientId.empty()) {
+        p->clientId = o.clientId;
+    } else if (portName.empty()) {
+        p->clientId = DefaultMqttClientId(host, DesktopInstanceName());
+    } else {
+        // A relative path names a different port from another folder: the id hashes it whole.
+        std::string path = portName;
+        if (path.find('/') != std::string::npos && !path.starts_with('/')) {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd))
+                path = std::string(cwd) + "/" + path;
+        }
+        p->clientId = DefaultMqttClientId(host, path);
+    }
     p->discovery = o.discovery;
     return true;
 }

@@ -28,8 +28,10 @@ int TakePublishingOption(const std::vector<std::string>& args, std::size_t& i, P
 
 // The publisher's options from the command line's: the broker URL checked, the password read
 // (its file, or ZELVOX_MQTT_PASSWORD), the TLS files checked, the client id made from this
-// host and portName unless given. False with *error when any of it cannot work.
+// host and portName unless given (an empty portName: the desktop program without a port, one
+// id per running instance). False with *error when any of it cannot work; *warning, when
+// given, receives what works but should be mended (a password file others can read).
 bool MakePublisherOptions(const PublishingOptions& options, const std::string& portName,
-                          PublisherOptions* out, std::string* error);
+                          PublisherOptions* out, std::string* error, std::string* warning = nullptr);
 
 } // namespace zelvox

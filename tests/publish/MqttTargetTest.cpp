@@ -1,10 +1,13 @@
 // The --mqtt URL and its companion options: what is taken, and what each mistake is told.
 #include "publish/MqttTarget.h"
+#include "publish/PublishingOptions.h"
 
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
 
 namespace zelvox {
 namespace {
@@ -99,7 +102,60 @@ TEST(MqttUrl, PasswordComesFromTheFileOrTheEnvironmentAndTlsFilesMustBeReadable)
     EXPECT_EQ(complete("mqtts://h/p", "", certOnly, &error), "!");
     EXPECT_NE(error.find("needs its key"), std::string::npos) << error;
 
-    EXPECT_EQ(DefaultMqttClientId("bench 3.lab", "/dev/ttyUSB0"), "zelvox-bench_3_lab-ttyUSB0");
+    // A password file others may read works, and is said.
+    const std::pair<int, const char*> modes[] = {{0644, "can be read by other users (mode 0644): chmod 600"},
+                                                 {0640, "can be read by its group"},
+                                                 {0600, ""}};
+    for (const auto& [mode, said] : modes) {
+        ASSERT_EQ(::chmod(file.c_str(), static_cast<mode_t>(mode)), 0);
+        MqttTarget t;
+        std::string warning;
+        ASSERT_TRUE(ParseMqttUrl("mqtt://ana@h/p", t, &error) &&
+                    CompleteMqttTarget(t, file, &error, &warning));
+        if (*said)
+            EXPECT_NE(warning.find(said), std::string::npos) << mode << ": " << warning;
+        else
+            EXPECT_EQ(warning, "") << mode;
+    }
+}
+
+TEST(MqttClientId, OneIdPerMeterAndHostAndOnePerDesktopInstanceWithoutAPort) {
+    const std::pair<const char*, const char*> same[] = {
+        {"/dev/ttyUSB0", "zelvox-bench_3_lab-ttyUSB0"},
+        {"ttyUSB0", "zelvox-bench_3_lab-ttyUSB0"},
+    };
+    for (const auto& [port, id] : same)
+        EXPECT_EQ(DefaultMqttClientId("bench 3.lab", port), id) << port;
+    // Paths that share their last part, or differ only in what the id cannot hold, differ.
+    const char* distinct[] = {
+        "/srv/a/meter",
+        "/srv/b/meter",
+        "/srv/a_meter",
+        "/dev/serial/by-id/usb-x:1.0",
+        "/dev/serial/by-id/usb-x_1.0",
+        "/very/long/path/to/a/symbolic/link/naming/a/bench/meter/with/a/long/name/ttyUSB0"};
+    std::set<std::string> ids;
+    for (const char* port : distinct) {
+        const std::string id = DefaultMqttClientId("bench3", port);
+        EXPECT_LE(id.size(), 64u) << id;
+        EXPECT_TRUE(id.starts_with("zelvox-bench3-")) << id;
+        EXPECT_TRUE(ids.insert(id).second) << port << " -> " << id;
+    }
+    EXPECT_NE(DefaultMqttClientId("bench3", "/srv/a/meter").find("-meter-"), std::string::npos);
+
+    // Two windows without --port in the same session: each its own id.
+    QTemporaryDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
+    PublishingOptions options;
+    options.url = "mqtt://h/lab";
+    PublisherOptions first, second;
+    std::string error;
+    ASSERT_TRUE(MakePublisherOptions(options, "", &first, &error)) << error;
+    ASSERT_TRUE(MakePublisherOptions(options, "", &second, &error)) << error;
+    EXPECT_TRUE(first.clientId.ends_with("-desktop")) << first.clientId;
+    EXPECT_TRUE(second.clientId.ends_with("-desktop-2")) << second.clientId;
+    EXPECT_NE(PublishedRunId(first.clientId, "/j/2026-12-08T10-42-06.csv"),
+              PublishedRunId(second.clientId, "/j/2026-12-08T10-42-06.csv"));
 }
 
 } // namespace

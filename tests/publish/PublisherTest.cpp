@@ -13,9 +13,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace zelvox {
 namespace {
@@ -129,6 +135,166 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
     }
 }
 
+TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInIndexOrder) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    QThread::msleep(1500); // the broker has saved the subscriber's session: a kill keeps it
+    // The default window: after a kill up to 256 rows wait to be sent again.
+    PublisherOptions options = Options(broker.Port());
+    options.window = 256;
+    Publisher p(options);
+    ASSERT_TRUE(p.Start(&why)) << why;
+
+    // Bursts of rows; each kill finds a burst in flight. Before it, the subscriber has every
+    // earlier row: a killed broker loses what it acknowledged but had neither saved nor passed
+    // on, and that loss would be the broker's, not the publisher's.
+    const std::string run = Journal("2026-12-08T12-00-00.csv");
+    int next = 1;
+    const auto burst = [&] {
+        testing::WriteJournal(run, 32, next);
+        next += 32;
+        p.Appended(run);
+    };
+    for (int kill = 0; kill < 10; ++kill) {
+        for (int i = 0; i < 15; ++i) {
+            burst();
+            QThread::msleep(40);
+        }
+        // The last row written has arrived (rows arrive in order: that is what is counted).
+        const std::string last = "\"index\":" + std::to_string(next - 1) + "}";
+        sub.WaitFor(
+            [&](const auto& m) {
+                return std::any_of(m.rbegin(), m.rend(),
+                                   [&](const std::string& s) { return s.ends_with(last); });
+            },
+            10000);
+        // Frozen, then killed: the burst is on its way and not one row of it acknowledged.
+        ::kill(broker.Pid(), SIGSTOP);
+        burst();
+        QThread::msleep(50);
+        broker.Stop(SIGKILL);
+        burst();
+        QThread::msleep(300);
+        ASSERT_TRUE(broker.Start(&why)) << why;
+    }
+    ASSERT_TRUE(AllArrived(sub, 20000))
+        << CountDelivery(journals, sub.Messages()).Describe() << "; " << DescribeStatus(p.Status());
+    const testing::Delivery d = CountDelivery(journals, sub.Messages());
+    EXPECT_TRUE(d.Exact()) << d.Describe();
+    std::cout << "broker killed 10 times during bursts: " << d.Describe() << "\n";
+}
+
+// A TCP server on a free loopback port that is no MQTT broker: silent (takes connections and
+// never answers) or speaking HTTP to whoever connects.
+class NotABroker {
+public:
+    explicit NotABroker(bool speaks) : port_(testing::FreeLoopbackPort()) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<std::uint16_t>(port_));
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd_, 16);
+        if (speaks)
+            thread_ = std::thread([this] {
+                for (;;) {
+                    const int c = ::accept(fd_, nullptr, nullptr);
+                    if (c < 0)
+                        return;
+                    const std::string reply =
+                        "HTTP/1.1 400 Bad Request\r\nContent-Type: text/html\r\n\r\n" + std::string(200, 'x');
+                    [[maybe_unused]] const ssize_t n = ::write(c, reply.data(), reply.size());
+                    clients_.push_back(c); // kept open: the client must make sense of what it got
+                }
+            });
+    }
+    ~NotABroker() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        for (const int c : clients_)
+            ::close(c);
+        ::close(fd_);
+    }
+    int Port() const { return port_; }
+
+private:
+    int port_, fd_;
+    std::thread thread_;
+    std::vector<int> clients_;
+};
+
+TEST_F(PublisherTest, EachFaultOnTheWayToTheBrokerIsSaidInItsOwnWords) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    NotABroker silent(false), http(true);
+    struct Case {
+        const char* what;
+        int port;
+        const char* clientId;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"a server that never answers", silent.Port(), "zelvox-test-a",
+         "no answer from the broker at 127.0.0.1:"},
+        {"an HTTP server", http.Port(), "zelvox-test-b", "does not speak MQTT"},
+        // Two publishers with one id: the broker closes each as the other connects.
+        {"a taken-over id", broker.Port(), "zelvox-test-twin", "another client uses the id zelvox-test-twin"},
+    };
+    for (const Case& c : cases) {
+        PublisherOptions o = Options(c.port);
+        o.clientId = c.clientId;
+        o.answerTimeoutMs = 1000;
+        Publisher p(o), twin(o);
+        ASSERT_TRUE(p.Start(&why)) << why;
+        if (c.port == broker.Port()) {
+            ASSERT_TRUE(twin.Start(&why)) << why;
+        }
+        EXPECT_TRUE(WaitForStatus(
+            p, [&](const auto& s) { return s.detail.find(c.said) != std::string::npos; }, 10000))
+            << c.what << ": " << DescribeStatus(p.Status());
+    }
+}
+
+TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceItWakes) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    PublisherOptions o = Options(broker.Port());
+    o.ackTimeoutMs = 1000;
+    o.answerTimeoutMs = 1000;
+    Publisher p(o);
+    ASSERT_TRUE(p.Start(&why)) << why;
+    const std::string run = Journal("2026-12-08T13-00-00.csv");
+    int next = 1;
+    AppendLive(p, run, next, 20);
+    ASSERT_TRUE(AllArrived(sub, 10000));
+
+    // A broker that holds the connection and answers nothing (stopped, not gone).
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
+    AppendLive(p, run, next, 20);
+    EXPECT_TRUE(WaitForStatus(
+        p, [](const auto& s) { return s.detail.find("acknowledged nothing for 1 s") != std::string::npos; },
+        5000))
+        << DescribeStatus(p.Status());
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
+    AppendLive(p, run, next, 20);
+    ASSERT_TRUE(AllArrived(sub, 15000)) << CountDelivery(journals, sub.Messages()).Describe();
+    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
+    EXPECT_TRUE(WaitForStatus(
+        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
+        << DescribeStatus(p.Status());
+}
+
 TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEveryRowAfterThem) {
     Broker broker(tmp.path());
     std::string why;
@@ -143,12 +309,12 @@ TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEv
             JournalRow row;
             ReadJournalLine(l.line, row);
             wanted.emplace_back();
-            BrokerMessage(row, "2026-12-08T10-00-00", wanted.back());
+            BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), wanted.back());
         }
     std::string last;
     JournalRow row;
     ReadJournalLine(testing::GoodLine(9), row);
-    BrokerMessage(row, "2026-12-08T10-00-00", last);
+    BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), last);
     wanted.push_back(last);
 
     // Before the broker has it, every row waits, the ones after the long line too.
@@ -173,6 +339,40 @@ TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEv
         p, [](const auto& s) { return s.backlog == 0; }, 5000))
         << DescribeStatus(p.Status());
     EXPECT_EQ(sub.Messages(), wanted);
+}
+
+TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStartAndSaysSo) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    const PublisherOptions options = Options(broker.Port());
+    struct Case {
+        const char* name;
+        std::string sidecar;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"2026-12-08T14-00-00.csv", FormatOutboxMark({options.target.Name(), 99, 99999}),
+         "its sidecar counts more than the journal holds"},
+        {"2026-12-08T14-00-01.csv", "not a sidecar\n", "its sidecar cannot be read"},
+        {"2026-12-08T14-00-02.csv", FormatOutboxMark({"mqtt://elsewhere:1883/lab", 3, 0}),
+         "its sidecar names mqtt://elsewhere:1883/lab"},
+    };
+    Publisher p(options);
+    ASSERT_TRUE(p.Start(&why)) << why;
+    for (const Case& c : cases) {
+        const std::string path = Journal(c.name);
+        testing::WriteJournal(path, 10);
+        std::ofstream(OutboxSidecarPath(path)) << c.sidecar;
+        p.Appended(path);
+        EXPECT_TRUE(WaitForStatus(
+            p, [&](const auto& s) { return s.notice.find(c.said) != std::string::npos; }, 5000))
+            << c.name << ": " << p.Status().notice;
+    }
+    ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
+    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
 }
 
 } // namespace

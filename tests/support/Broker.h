@@ -4,12 +4,12 @@
 // journals it came from.
 #pragma once
 
-#include <QProcess>
 #include <QString>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct mosquitto;
@@ -32,12 +32,14 @@ public:
     // Ends it with signal (SIGTERM: it saves its state; SIGKILL: it does not) and waits.
     void Stop(int signal);
     int Port() const { return port_; }
+    // The process id (to stop it with SIGSTOP: a broker that holds connections and answers none).
+    pid_t Pid() const { return pid_; }
 
 private:
     QString dir_;
     Options options_;
     int port_ = 0;
-    QProcess process_;
+    pid_t pid_ = 0; // the running mosquitto, or 0
 };
 
 // A free TCP port on 127.0.0.1 (bound once and let go).

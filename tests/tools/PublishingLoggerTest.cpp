@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -229,6 +230,21 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     EXPECT_EQ(decode.exitCode(), 2);
     EXPECT_TRUE(decode.readAllStandardError().contains("refused")) << "the logger says why";
 
+    // The certificate names 127.0.0.1, not localhost: said as such, not as a wrong CA.
+    decode.start(Tool("zelvox-decode"),
+                 QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
+                             QStringLiteral("mqtts://localhost:%1/lab/bench").arg(broker.Port()),
+                             QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere"))} +
+                     tls);
+    QByteArray said;
+    for (QDeadlineTimer deadline(10000);
+         !said.contains("is not for the host name localhost") && !deadline.hasExpired();)
+        if (decode.waitForReadyRead(200))
+            said += decode.readAllStandardError();
+    EXPECT_TRUE(said.contains("the broker's certificate is not for the host name localhost"))
+        << said.toStdString();
+    StopDecode();
+
     // The right password, from the environment this time, over TLS.
     Subscriber sub(broker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
     sub.Login("ana", "right");
@@ -241,6 +257,58 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     ExpectEveryRowOnce(sub, 10000, "over TLS");
     StopDecode();
     EXPECT_TRUE(decode.readAllStandardError().contains("broker online"));
+}
+
+TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) {
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/+/reading");
+    ASSERT_TRUE(sub.Start());
+    QProcess sim2;
+    sim2.start(Tool("zelvox-sim"), {});
+    ASSERT_TRUE(sim2.waitForStarted() && sim2.waitForReadyRead(5000));
+    const QString port2 = QString::fromLocal8Bit(sim2.readLine()).trimmed();
+
+    // a/meter and b/meter: the same last part, two meters.
+    QProcess loggers[2];
+    QString journals[2], ids[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString folder = tmp.filePath(QString(QLatin1Char('a' + i)));
+        QDir().mkpath(folder);
+        ASSERT_TRUE(QFile::link(i == 0 ? port : port2, folder + QStringLiteral("/meter")));
+        journals[i] = tmp.filePath(QStringLiteral("journal-%1").arg(i));
+        loggers[i].setStandardOutputFile(QProcess::nullDevice());
+        loggers[i].start(Tool("zelvox-decode"),
+                         {QStringLiteral("--port"), folder + QStringLiteral("/meter"),
+                          QStringLiteral("--rate"), QStringLiteral("120"), QStringLiteral("--mqtt"),
+                          QStringLiteral("mqtt://127.0.0.1:%1/lab/bench").arg(broker.Port()),
+                          QStringLiteral("--journal-dir"), journals[i]});
+        ASSERT_TRUE(loggers[i].waitForStarted());
+    }
+    Sleep(5000);
+    for (QProcess& logger : loggers) {
+        ::kill(static_cast<pid_t>(logger.processId()), SIGTERM);
+        ASSERT_TRUE(logger.waitForFinished(10000));
+    }
+    ::kill(static_cast<pid_t>(sim2.processId()), SIGTERM);
+    sim2.waitForFinished(5000);
+
+    const std::vector<std::string> messages = sub.Messages();
+    for (int i = 0; i < 2; ++i) {
+        const QString err = QString::fromLocal8Bit(loggers[i].readAllStandardError());
+        EXPECT_FALSE(err.contains(QLatin1String("another client uses the id"))) << err.toStdString();
+        ids[i] = QRegularExpression(QStringLiteral(" as (\\S+), journal")).match(err).captured(1);
+        ASSERT_FALSE(ids[i].isEmpty()) << err.toStdString();
+        // This meter's messages, by the id its runs carry: every row of its journal, in order.
+        std::vector<std::string> own;
+        for (const std::string& m : messages)
+            if (m.find("\"run\":\"" + ids[i].toStdString() + "/") != std::string::npos)
+                own.push_back(m);
+        const testing::Delivery d = CountDelivery(journals[i], own);
+        EXPECT_TRUE(d.Exact()) << ids[i].toStdString() << ": " << d.Describe();
+    }
+    EXPECT_NE(ids[0], ids[1]);
 }
 
 } // namespace

@@ -39,8 +39,11 @@ DecodePublishing::~DecodePublishing() {
 bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
                              std::function<void()> onFatal, std::string* error) {
     PublisherOptions p;
-    if (!MakePublisherOptions(o, portName, &p, error))
+    std::string warning;
+    if (!MakePublisherOptions(o, portName, &p, error, &warning))
         return false;
+    if (!warning.empty())
+        std::fprintf(stderr, "zelvox-decode: warning: %s\n", warning.c_str());
     QString dir = QString::fromStdString(o.journalDir);
     // A service of systemd's with a StateDirectory= keeps its journal there.
     const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
@@ -68,10 +71,13 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     }
     publisher_ = std::make_unique<Publisher>(p);
     publisher_->OnStatus([this, last = PublisherStatus{}, onFatal](const PublisherStatus& s) mutable {
+        if (s.notice != last.notice && !s.notice.empty())
+            std::fprintf(stderr, "zelvox-decode: %s\n", s.notice.c_str());
         // The state, not every change of the counters.
-        if (s.state == last.state && s.detail == last.detail)
-            return;
+        const bool same = s.state == last.state && s.detail == last.detail;
         last = s;
+        if (same)
+            return;
         std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
         if (s.state == BrokerState::Refused) {
             {

@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -32,6 +33,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -371,4 +373,27 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
     for (int i = 0; i < 30 && !pane->text().startsWith(QLatin1String("broker online")); ++i)
         QTest::qWait(100);
     EXPECT_TRUE(pane->text().startsWith(QLatin1String("broker online"))) << pane->text().toStdString();
+    // The waiting count comes to the truth by itself: nothing waits once all is acknowledged.
+    for (int i = 0; i < 30 && !pane->text().endsWith(QLatin1String(" 0 readings waiting")); ++i)
+        QTest::qWait(100);
+    EXPECT_EQ(pane->text(), QStringLiteral("broker online, 0 readings waiting"));
+
+    // A broker that holds the connection and answers nothing does not hold the window: it
+    // closes at once, and the rows it did not take stay in the journal.
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
+    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    const int before = rows.Count();
+    for (int round = 0; round < 60 && rows.Count() < before + 2; ++round) {
+        ASSERT_TRUE(program.meter.Write(*EncodeReading("2.500", 1)));
+        QTest::qWait(100);
+    }
+    QPointer<MainWindow> window = program.window;
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    while (window && closing.elapsed() < 5000)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_LT(closing.elapsed(), 500) << "the window waited for the publisher";
+    ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
 }

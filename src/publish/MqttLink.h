@@ -1,0 +1,90 @@
+// The publisher's link to the broker: one libmosquitto client with a persistent session, and the
+// thread that runs its network loop: connect, keep-alive, reconnect with back-off. It says what
+// went wrong in its own words (a server that never answers, one that speaks another protocol,
+// a certificate for another host, another client taking the id over) and tells the outbox when
+// a connection is ready for new rows: only after the library has queued again what the last
+// connection left unacknowledged, so that rows reach the broker in the order they were sent.
+#pragma once
+
+#include "publish/Publisher.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace zelvox {
+
+// What the link tells the outbox, guarded by the mutex the two share.
+struct LinkState {
+    bool connected = false;
+    int connections = 0; // successful connections so far
+    // The connection whose CONNACK the library has handled in full: the rows the previous one
+    // left unacknowledged are queued again on it, and new rows may follow them.
+    int readyConnection = 0;
+    bool refused = false;      // credentials or id refused: no more tries
+    std::string detail;        // why the broker is not reached
+    std::string dropReason;    // why the outbox dropped the connection (it is made again)
+    std::vector<int> acks;     // mids the broker acknowledged
+    bool acksUrgent = false;   // wake the outbox for each batch of acknowledgements
+    bool discoveryDue = false; // Home Assistant came online
+    bool stopping = false;     // the outbox is ending: acknowledgements are wanted at once
+    bool quit = false;
+    bool Ready() const { return connected && readyConnection == connections; }
+};
+
+class MqttLink {
+public:
+    // The state is guarded by mutex; wake is notified whenever it changes.
+    MqttLink(const PublisherOptions& options, std::mutex& mutex, std::condition_variable& wake,
+             LinkState& state);
+    ~MqttLink();
+    MqttLink(const MqttLink&) = delete;
+    MqttLink& operator=(const MqttLink&) = delete;
+
+    // Makes the client (id, credentials, will, TLS). False with *error when it cannot work.
+    bool Create(std::string* error);
+    void Start();
+    // Publishes at QoS 1; a libmosquitto result. Rows are published with the mutex held and
+    // state.Ready() checked, so that no reconnect comes between the check and the publish.
+    int Publish(const std::string& topic, std::string_view payload, bool retain, int* mid = nullptr);
+    // Ends the connection; it is made again, and `why` is what the state says meanwhile.
+    void Drop(const std::string& why);
+    void Disconnect();
+    // Ends the link thread (after Disconnect) and waits for it.
+    void Finish();
+
+private:
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnDisconnect(mosquitto*, void* self, int);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
+    void Connected(int rc);
+    bool MarkReady();
+    bool HostNameIsTheProblem();
+    std::string Server() const;
+    void Body();
+
+    const PublisherOptions& options_;
+    std::mutex& mutex_;
+    std::condition_variable& wake_;
+    LinkState& state_;
+    mosquitto* mosq_ = nullptr;
+    std::thread thread_;
+    std::condition_variable pause_; // the pause between tries, cut short by Finish
+    std::atomic<bool> quitLoop_{false};
+
+    // Link thread only.
+    std::chrono::steady_clock::time_point connectedAt_{};
+    int retryMs_ = 0;
+    int shortLived_ = 0; // connections in a row the broker closed right after they were made
+};
+
+} // namespace zelvox

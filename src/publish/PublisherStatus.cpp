@@ -1,0 +1,87 @@
+#include "publish/PublisherStatus.h"
+
+#include <cstring>
+#include <mosquitto.h>
+
+namespace zelvox {
+
+std::string DescribeStatus(const PublisherStatus& s) {
+    std::string text;
+    switch (s.state) {
+    case BrokerState::Connecting:
+        text = "connecting to the broker";
+        break;
+    case BrokerState::Online:
+        text = "broker online";
+        break;
+    case BrokerState::Waiting:
+        text = "broker unreachable";
+        break;
+    case BrokerState::Refused:
+        text = "broker refused us";
+        break;
+    case BrokerState::Stopped:
+        text = "publisher stopped";
+        break;
+    }
+    if (!s.detail.empty())
+        text += " (" + s.detail + ")";
+    text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
+    return text;
+}
+
+std::string ConnackText(int rc) {
+    switch (rc) {
+    case 1:
+        return "the broker does not speak MQTT 3.1.1";
+    case 2:
+        return "the broker refused the client id";
+    case 4:
+        return "the broker refused the user name or password";
+    case 5:
+        return "the broker refused the connection: not authorised (user name or password?)";
+    default:
+        return std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+    }
+}
+
+std::string LinkErrorText(int rc, int savedErrno, bool answered, const std::string& server) {
+    // The server closed the connection (end of file) before any CONNACK.
+    const bool closed = rc == MOSQ_ERR_CONN_LOST || (rc == MOSQ_ERR_ERRNO && savedErrno == 0);
+    if (closed && !answered)
+        return server + " closed the connection without answering (is it an MQTT broker?)";
+    switch (rc) {
+    case MOSQ_ERR_ERRNO:
+        return savedErrno != 0 ? std::strerror(savedErrno) : "connection lost";
+    case MOSQ_ERR_TLS:
+        return "TLS handshake failed (is the CA certificate the broker's?)";
+    case MOSQ_ERR_CONN_LOST:
+        return "connection lost";
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_MALFORMED_PACKET:
+        return server + " does not speak MQTT";
+    case MOSQ_ERR_KEEPALIVE:
+        return "the broker stopped answering";
+    default:
+        return mosquitto_strerror(rc);
+    }
+}
+
+std::string NoAnswerText(const std::string& server, int seconds) {
+    return "no answer from the broker at " + server + " in " + std::to_string(seconds) + " s";
+}
+
+std::string NoAcknowledgementText(int seconds) {
+    return "the broker acknowledged nothing for " + std::to_string(seconds) + " s; connecting again";
+}
+
+std::string TakeoverText(const std::string& clientId) {
+    return "another client uses the id " + clientId +
+           ": the broker closes this connection as soon as it is made";
+}
+
+std::string HostNameMismatchText(const std::string& host) {
+    return "the broker's certificate is not for the host name " + host;
+}
+
+} // namespace zelvox

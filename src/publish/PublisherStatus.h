@@ -1,0 +1,44 @@
+// What the publisher says about itself: its state and counters, and the texts that tell a
+// person what happened on the way to the broker.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelvox {
+
+enum class BrokerState {
+    Connecting, // the first connection is being made
+    Online,     // connected; rows go out
+    Waiting,    // the broker cannot be reached; tries again after a pause
+    Refused,    // the broker refused the credentials or the client id: no more tries
+    Stopped,
+};
+
+struct PublisherStatus {
+    BrokerState state = BrokerState::Connecting;
+    std::string detail;             // why the broker is not reached (Waiting, Refused)
+    std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
+    std::uint64_t acknowledged = 0; // rows acknowledged since Start
+    std::string notice;             // the latest thing said once (a sidecar not trusted), or empty
+    bool operator==(const PublisherStatus&) const = default;
+};
+
+// "broker online, 0 readings waiting", "broker unreachable (Connection refused), 12 readings
+// waiting": one line for standard error or the status bar.
+std::string DescribeStatus(const PublisherStatus& status);
+
+// Why the broker refused a connection, from its CONNACK return code.
+std::string ConnackText(int rc);
+
+// Why a connection attempt or a connection ended, from libmosquitto's result (rc) and errno.
+// answered: the broker had answered the connection (CONNACK); server: "HOST:PORT".
+std::string LinkErrorText(int rc, int savedErrno, bool answered, const std::string& server);
+
+// The texts of what the publisher itself decided about the link.
+std::string NoAnswerText(const std::string& server, int seconds);
+std::string NoAcknowledgementText(int seconds);
+std::string TakeoverText(const std::string& clientId);
+std::string HostNameMismatchText(const std::string& host);
+
+} // namespace zelvox
