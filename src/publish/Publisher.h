@@ -6,8 +6,8 @@
 // publishes them in order with a bounded number in flight (after a reconnect, nothing new before
 // what was unacknowledged has been sent again and acknowledged; a row unacknowledged for
 // ackTimeoutMs makes the connection again), and records in each journal's sidecar
-// (record/JournalFolder.h) how far the broker has acknowledged it. The caller only says that a row was appended; it never waits
-// for the network or the disk.
+// (record/JournalFolder.h) how far the broker has acknowledged it. The caller only says that a row was
+// appended; it never waits for the network or the disk.
 //
 // Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
 // (retained "online", and "offline" as the last will and at a clean stop), and with discovery
