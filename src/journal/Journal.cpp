@@ -214,6 +214,16 @@ void Journal::Close() {
         syncThread_.join(); // the thread ends every retired file before it leaves
 }
 
+void Journal::TakeSyncFault() {
+    QString why;
+    {
+        std::lock_guard lock(mutex_);
+        why = syncFault_;
+    }
+    if (!why.isEmpty())
+        TurnOff(why);
+}
+
 void Journal::TurnOff(const QString& why) {
     if (off_)
         return;
@@ -279,8 +289,9 @@ void Journal::SyncThreadBody() {
                 std::lock_guard faultLock(mutex_);
                 syncFault_ = why;
             }
-            QMetaObject::invokeMethod(
-                this, [this, why] { TurnOff(why); }, Qt::QueuedConnection);
+            // A call by name: the event holds nothing this thread touches again, so the UI
+            // thread owns it alone (the fault itself is read under the lock).
+            QMetaObject::invokeMethod(this, "TakeSyncFault", Qt::QueuedConnection);
         }
         for (const auto& file : retired)
             EndFile(*file);

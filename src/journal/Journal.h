@@ -78,6 +78,10 @@ signals:
     // Sent once, on this object's thread, when a fault has turned the journal off.
     void turnedOff(const QString& why);
 
+private slots:
+    // On this object's thread: turns the journal off for the fault the sync thread found.
+    void TakeSyncFault();
+
 private:
     struct File;
 

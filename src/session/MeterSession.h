@@ -106,9 +106,6 @@ public:
     const Frame& MirroredFrame() const { return mirrored_; }
     bool DispatchArmed() const;
 
-    // The link behind the session, for tests of the hand-over between workers and session.
-    Acquisition& acquisition() { return *acquisition_; }
-
 signals:
     void started();
     void stopped();

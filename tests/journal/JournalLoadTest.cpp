@@ -112,9 +112,11 @@ std::vector<Case> HostileFiles() {
 }
 
 // Runs the read on its own thread so that a read that never ends fails the case, not the run.
+// The thread outlives the wait and gets a copy of the path that shares nothing with the
+// caller's strings.
 JournalReport ReadInTime(const QString& path, std::vector<JournalRow>* rows, bool* inTime) {
-    auto task = std::make_shared<std::packaged_task<JournalReport()>>([path, rows] {
-        return ReadJournal(path, [rows](std::vector<JournalRow>&& batch) {
+    auto task = std::make_shared<std::packaged_task<JournalReport()>>([file = path.toStdString(), rows] {
+        return ReadJournal(QString::fromStdString(file), [rows](std::vector<JournalRow>&& batch) {
             rows->insert(rows->end(), batch.begin(), batch.end());
         });
     });

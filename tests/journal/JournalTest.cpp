@@ -5,11 +5,11 @@
 #include "export/TextExport.h"
 #include "journal/JournalLoader.h"
 #include "session/ReadingsModel.h"
+#include "support/Child.h"
 #include "support/Pty.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
@@ -91,24 +91,17 @@ protected:
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.filePath(QStringLiteral("recordings"));
     }
-    void TearDown() override {
-        if (driver.state() != QProcess::NotRunning) {
-            driver.kill();
-            driver.waitForFinished(3000);
-        }
-    }
     void StartDriver(const QString& device, const QStringList& extra = {}) {
-        driver.start(kDriver, QStringList{dir, device} + extra);
-        ASSERT_TRUE(driver.waitForStarted());
+        ASSERT_TRUE(driver.Start(kDriver, QStringList{dir, device} + extra));
     }
     // Complete lines the driver has printed, waiting until there are at least n.
     QList<QByteArray> Printed(int n, int timeoutMs = 10000) {
         QDeadlineTimer deadline(timeoutMs);
-        while (out.count('\n') < n && !deadline.hasExpired() && driver.state() == QProcess::Running) {
-            driver.waitForReadyRead(100);
-            out += driver.readAllStandardOutput();
+        while (out.count('\n') < n && !deadline.hasExpired() && driver.Running()) {
+            driver.WaitForOutput(100);
+            out += driver.TakeOut();
         }
-        out += driver.readAllStandardOutput();
+        out += driver.TakeOut();
         QList<QByteArray> lines = out.split('\n');
         lines.removeLast();
         return lines;
@@ -116,15 +109,15 @@ protected:
     // Ends the meter and waits for the driver, which ends its journal cleanly.
     void HangUpAndWait(FastMeter& meter) {
         meter.HangUp();
-        ASSERT_TRUE(driver.waitForFinished(5000));
-        EXPECT_EQ(driver.exitCode(), 0);
-        out += driver.readAllStandardOutput();
-        err += driver.readAllStandardError();
+        ASSERT_TRUE(driver.WaitForFinished(5000));
+        out += driver.TakeOut();
+        err += driver.TakeErr();
+        EXPECT_EQ(driver.ExitCode(), 0) << err.toStdString();
     }
 
     QTemporaryDir tmp;
     QString dir;
-    QProcess driver;
+    zelvox::testing::Child driver; // killed, if still running, when the case ends
     QByteArray out, err;
 };
 
@@ -141,11 +134,11 @@ TEST_F(JournalTest, EveryRowDispatchedBeforeSigkillIsInTheJournal) {
         meter.StartStreaming();
         const int target = 1000 + static_cast<int>(rng() % 700);
         ASSERT_GE(Printed(target).size(), target);
-        ::kill(static_cast<pid_t>(driver.processId()), SIGKILL);
-        ASSERT_TRUE(driver.waitForFinished(3000));
+        ::kill(driver.Pid(), SIGKILL);
+        ASSERT_TRUE(driver.WaitForFinished(3000));
         meter.StopStreaming();
         const QList<QByteArray> dispatched = Printed(0);
-        err = driver.readAllStandardError();
+        err = driver.TakeErr();
 
         QStringList journals = Journals(dir);
         for (const QString& name : before)
@@ -182,9 +175,9 @@ TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
         StartDriver(meter.pty().SlavePath(),
                     ::geteuid() == 0 ? QStringList{QStringLiteral("--uid"), QStringLiteral("65534")}
                                      : QStringList{});
-        for (int i = 0; i < 50 && !err.contains("off: "); ++i) {
-            driver.waitForReadyRead(100);
-            err += driver.readAllStandardError();
+        for (int i = 0; i < 50 && !(err.contains("off: ") && err.contains("interrupted: ")); ++i) {
+            driver.WaitForOutput(100);
+            err += driver.TakeErr();
         }
         EXPECT_TRUE(err.contains(("interrupted: " + interrupted).toLocal8Bit())) << err.toStdString();
         EXPECT_TRUE(err.contains("off: ")) << "before the first reading";
@@ -250,8 +243,8 @@ TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
             meter.Send(1);
             ++sent;
             QThread::msleep(100);
-            driver.waitForReadyRead(10);
-            err += driver.readAllStandardError();
+            driver.WaitForOutput(10);
+            err += driver.TakeErr();
         }
         meter.Send(20);
         sent += 20;

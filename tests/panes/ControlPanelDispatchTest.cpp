@@ -3,12 +3,12 @@
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
-#include "link/Acquisition.h"
 #include "res/ControlIds.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTimer>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -169,12 +169,15 @@ TEST(PanelDispatch, WorksWithNoOtherPanes) {
 }
 
 TEST(PanelDispatch, ArmingAgainReplacesTheEarlierArming) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
     FullRig f;
-    std::thread sampler([&] {
-        for (int i = 0; i < 3; ++i)
-            emit f.hub.session.acquisition().dispatchRequested();
-    });
-    sampler.join();
+    f.Start(pty);
+    const auto frame = EncodeReading("5", kDcVolt);
+    ASSERT_TRUE(frame && pty.Write(*frame));
+    // The UI thread takes no events for three sampling periods: the sampling thread, seeing
+    // the reading still pending, asks for its dispatch at each of them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
     ASSERT_TRUE(WaitUntil([&] { return f.table->RowCount() > 0; }, 2000));
     zelvox::testing::SpinFor(60); // time for more ticks, if the timer kept running
     EXPECT_EQ(f.table->RowCount(), 1);

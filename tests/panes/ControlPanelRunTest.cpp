@@ -3,7 +3,6 @@
 #include "ControlPanelSupport.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
-#include "link/Acquisition.h"
 #include "panes/SegmentLayout.h"
 #include "panes/SegmentPicture.h"
 #include "res/ControlIds.h"
@@ -130,7 +129,10 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     const auto frame = EncodeReading("43.21", kDcVolt);
     ASSERT_TRUE(pty.Write(*frame));
     // Stop as soon as the reader has taken the frame, whether or not the display has it yet.
-    ASSERT_TRUE(WaitUntil([&] { return rig.session().acquisition().CurrentReading().value == 43.21; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const ReadingHistory& history = rig.session().History();
+        return history.Count() == 1 && history.Value(0) == 43.21;
+    }));
     rig.panel->OnStop();
     EXPECT_TRUE(rig.Child<QPushButton>(kStartButton)->isEnabled());
     EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
@@ -167,18 +169,21 @@ TEST(PanelRun, StartOnAMissingDeviceSaysSoAndStaysIdle) {
     Frame allSet;
     allSet.fill(0xFF);
     EXPECT_EQ(rig.session().MirroredFrame(), allSet);
-    EXPECT_FALSE(rig.session().acquisition().IsRunning());
+    EXPECT_FALSE(rig.session().IsRunning());
 
     // A second START with a device that exists works.
     zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
     StartOn(rig, pty);
-    EXPECT_TRUE(rig.session().acquisition().IsRunning());
+    EXPECT_TRUE(rig.session().IsRunning());
     rig.panel->OnStop();
 }
 
-TEST(PanelRun, FramesPostedFromAnotherThreadAreMirroredInOrder) {
+TEST(PanelRun, FramesFromTheReaderAreMirroredInOrder) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
     PanelRig rig;
+    StartOn(rig, pty);
     // Each frame lights a single, different picture: only in-order handling ends with the last
     // one lit and all the others dark again.
     std::vector<Frame> frames;
@@ -187,11 +192,9 @@ TEST(PanelRun, FramesPostedFromAnotherThreadAreMirroredInOrder) {
         nibbles[static_cast<std::size_t>(s / 4)] = static_cast<std::uint8_t>(8 >> (s % 4));
         frames.push_back(FrameOfNibbles(nibbles));
     }
-    std::thread poster([&] {
-        for (const Frame& f : frames)
-            emit rig.session().acquisition().frameAccepted(f);
-    });
-    poster.join();
+    // All at once: the reader hands them over while the UI thread is busy here.
+    for (const Frame& f : frames)
+        ASSERT_TRUE(pty.Write(f));
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, frames.back()); }));
     for (int s = 0; s < kSegmentCount; ++s)
         EXPECT_EQ(Shown(rig, s), s == kSegmentCount - 1) << s;
