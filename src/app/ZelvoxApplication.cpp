@@ -103,7 +103,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 QString CommandLineHelp() {
     return QStringLiteral(
         "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
-        "       zelvox --view PATH...\n"
+        "  or:  zelvox --view PATH...\n"
         "Desktop companion of the Zelvox multimeter.\n\n"
         "Options:\n"
         "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
