@@ -42,6 +42,13 @@ QString DefaultJournalDir() {
     return base + QStringLiteral("/zelvox/recordings");
 }
 
+QString JournalOffReason(const QString& why) {
+    for (const int full : {ENOSPC, EDQUOT})
+        if (why.endsWith(SystemError(full)))
+            return QStringLiteral("disk full");
+    return why;
+}
+
 QStringList JournalStartup::Notices() const {
     QStringList notices;
     for (const InterruptedRun& run : interrupted)

@@ -37,6 +37,9 @@ namespace zelvox {
 // when neither is set (no journal then: never one under /).
 QString DefaultJournalDir();
 
+// The short reason for a turnedOff why: "disk full" for a full disk or quota, else why itself.
+QString JournalOffReason(const QString& why);
+
 struct JournalStartup {
     bool ok = false;
     QString error;                           // why the folder cannot be used (ok false)
