@@ -197,6 +197,16 @@ void Journal::RetireCurrent() {
     wake_.notify_one();
 }
 
+void Journal::Resume() {
+    if (!off_ || closed_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        syncFault_.clear();
+    }
+    off_ = false;
+}
+
 void Journal::NewRun() {
     RetireCurrent();
 }

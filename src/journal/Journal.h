@@ -73,6 +73,11 @@ public:
     // nothing; Append after Close is ignored.
     void Close();
 
+    // After turnedOff: tries again, the next row opening a new file (a disk with room again);
+    // turnedOff comes again when that fails too.
+    void Resume();
+    bool IsOff() const { return off_; }
+
     QString Dir() const { return dir_; }
     // The file of the current run; empty before its first row and after NewRun or Close.
     QString CurrentFile() const;
