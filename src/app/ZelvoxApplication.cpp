@@ -212,8 +212,10 @@ bool ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
     journal_ = std::make_unique<Journal>(dir);
     Journal* journal = journal_.get();
     MainWindow* window = window_;
-    QObject::connect(journal, &Journal::turnedOff, window, [window](const QString& why) {
-        window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
+    QObject::connect(journal, &Journal::turnedOff, window, [this, window](const QString& why) {
+        // A new file that fails again while publishing is not said again: the status says it.
+        if (!journalRetrying_)
+            window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
     });
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
     PruneRules rules;
@@ -286,14 +288,36 @@ void ZelvoxApplication::StartPublisher(const QString& journalDir) {
         return;
     }
     // After the journal has the row: the publisher sends it from there, on its own threads.
+    // While the journal is off (a full disk) the row goes to the publisher's memory queue, and
+    // a new journal file is tried with the next row, then every kJournalRetry.
     Publisher* publisher = publisher_.get();
     Journal* journal = journal_.get();
     MeterSession& session = window->Session();
-    QObject::connect(&session, &MeterSession::readingRecorded, window, [publisher, journal] {
-        const QString file = journal->CurrentFile();
-        if (!file.isEmpty())
-            publisher->Appended(file.toStdString());
+    QObject::connect(journal, &Journal::turnedOff, this, [publisher](const QString& why) {
+        publisher->JournalState(JournalOffReason(why).toStdString());
     });
+    QObject::connect(&session, &MeterSession::readingRecorded, window,
+                     [this, publisher, journal](const DispatchedReading& dispatched) {
+                         if (journal->IsOff() && std::chrono::steady_clock::now() >= journalRetryAt_) {
+                             journalRetryAt_ = std::chrono::steady_clock::now() + kJournalRetry;
+                             journalRetrying_ = true;
+                             journal->Resume();
+                             journal->Append(dispatched);
+                             journalRetrying_ = false;
+                             if (!journal->IsOff()) {
+                                 publisher->JournalState({});
+                                 window_->PostNotice(
+                                     QStringLiteral("Journal: going on in %1").arg(journal->CurrentFile()));
+                             }
+                         }
+                         if (journal->IsOff()) {
+                             publisher->Held(dispatched);
+                             return;
+                         }
+                         const QString file = journal->CurrentFile();
+                         if (!file.isEmpty())
+                             publisher->Appended(file.toStdString());
+                     });
     // Closing the window: the journal ends its run first, then the publisher is asked to end
     // without this thread waiting for it (a stuck broker must not hold the window); it is
     // joined when the program ends, and what it could not send stays in the journal.

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 
 namespace zelvox {
@@ -94,6 +95,10 @@ private:
     std::shared_ptr<RunIndex> liveRun_;
     QPointer<RunViewWindow> runView_;
     std::unique_ptr<Publisher> publisher_;
+    // While publishing, a journal turned off is tried again (a new file) this often.
+    static constexpr std::chrono::seconds kJournalRetry{10};
+    std::chrono::steady_clock::time_point journalRetryAt_{};
+    bool journalRetrying_ = false;
 };
 
 } // namespace zelvox

@@ -42,6 +42,13 @@ QString DefaultJournalDir() {
     return base + QStringLiteral("/zelvox/recordings");
 }
 
+QString JournalOffReason(const QString& why) {
+    for (const int full : {ENOSPC, EDQUOT})
+        if (why.endsWith(SystemError(full)))
+            return QStringLiteral("disk full");
+    return why;
+}
+
 QStringList JournalStartup::Notices() const {
     QStringList notices;
     for (const InterruptedRun& run : interrupted)
@@ -188,6 +195,16 @@ void Journal::RetireCurrent() {
     current_.reset();
     syncFile_.reset();
     wake_.notify_one();
+}
+
+void Journal::Resume() {
+    if (!off_ || closed_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        syncFault_.clear();
+    }
+    off_ = false;
 }
 
 void Journal::NewRun() {

@@ -37,6 +37,9 @@ namespace zelvox {
 // when neither is set (no journal then: never one under /).
 QString DefaultJournalDir();
 
+// The short reason for a turnedOff why: "disk full" for a full disk or quota, else why itself.
+QString JournalOffReason(const QString& why);
+
 struct JournalStartup {
     bool ok = false;
     QString error;                           // why the folder cannot be used (ok false)
@@ -69,6 +72,11 @@ public:
     // The end: syncs and ends the current file cleanly, waiting for the disk. Later calls do
     // nothing; Append after Close is ignored.
     void Close();
+
+    // After turnedOff: tries again, the next row opening a new file (a disk with room again);
+    // turnedOff comes again when that fails too.
+    void Resume();
+    bool IsOff() const { return off_; }
 
     QString Dir() const { return dir_; }
     // The file of the current run; empty before its first row and after NewRun or Close.

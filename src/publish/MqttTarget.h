@@ -29,6 +29,7 @@ struct MqttTarget {
     std::string Name() const;
     std::string ReadingTopic() const { return prefix + "/reading"; }
     std::string StatusTopic() const { return prefix + "/status"; }
+    std::string JournalTopic() const { return prefix + "/journal"; }
 };
 
 // Parses url into target (scheme, user, host, port, prefix). False with *error saying what is

@@ -30,18 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-// Just after the line feed that ends the line running on at `from`, or 0 when the file has none.
-std::uint64_t LineEndFrom(int fd, std::uint64_t from, std::vector<char>& buffer) {
-    for (;;) {
-        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(from));
-        if (n <= 0)
-            return 0;
-        const void* nl = std::memchr(buffer.data(), '\n', static_cast<std::size_t>(n));
-        if (nl)
-            return from + static_cast<std::uint64_t>(static_cast<const char*>(nl) - buffer.data()) + 1;
-        from += static_cast<std::uint64_t>(n);
-    }
-}
+// Memory held for rows the journal could not take is given back in steps of this size.
+constexpr std::size_t kHeldTrim = 1 << 20;
 
 } // namespace
 
@@ -50,10 +40,14 @@ std::string PublishedRunId(const std::string& clientId, const std::string& journ
 }
 
 struct Publisher::Impl {
-    // One journal on its way to the broker (outbox thread only).
+    // One journal on its way to the broker, or rows held in memory while the journal is off
+    // (path empty, no sidecar). Outbox thread only.
     struct File {
         std::string path, run;
         int fd = -1, sidecar = -1;
+        bool memory = false;
+        std::string bytes;      // memory: the rows from offset base on, as a journal holds them
+        std::uint64_t base = 0; // memory: the offset of bytes[0]
         OutboxMark mark;
         std::uint64_t readOffset = 0; // the next row to send
         std::uint64_t scanned = 0;    // just after the last complete line seen
@@ -67,6 +61,21 @@ struct Publisher::Impl {
                 ::close(sidecar);
         }
         std::uint64_t Rows() const { return lines > 0 ? lines - 1 : 0; }
+        ssize_t Read(char* to, std::size_t size, std::uint64_t offset) const {
+            if (!memory)
+                return ::pread(fd, to, size, static_cast<off_t>(offset));
+            if (offset < base || offset - base >= bytes.size())
+                return 0;
+            const std::size_t n = std::min<std::size_t>(size, bytes.size() - (offset - base));
+            std::memcpy(to, bytes.data() + (offset - base), n);
+            return static_cast<ssize_t>(n);
+        }
+    };
+    // What the caller handed over, in order: a journal with new rows, or rows held in memory.
+    struct Handed {
+        std::string path;  // empty: held rows
+        std::string bytes; // held rows: their journal lines
+        std::string run;   // held rows: their run when no journal came before them
     };
     struct InFlight {
         int mid;
@@ -85,7 +94,10 @@ struct Publisher::Impl {
     // Shared between the caller, the link thread and the outbox thread.
     mutable std::mutex mutex;
     std::condition_variable outboxWake;
-    std::vector<std::string> appended; // journal paths, in the order their rows were appended
+    std::vector<Handed> appended;  // in the order the rows were appended
+    std::uint64_t held = 0;        // rows held in memory that the broker has not acknowledged
+    std::uint64_t heldDropped = 0; // rows lost because the memory queue was full
+    std::string journalOff;        // why the journal is off; empty while it is on
     LinkState link;
     Clock::time_point stopDeadline{};
     PublisherStatus status;
@@ -110,6 +122,41 @@ struct Publisher::Impl {
     std::string notice; // the latest thing said once about a journal
     JournalRow row;
     std::vector<char> buffer = std::vector<char>(kReadChunk);
+    std::string lastRun;     // the run of the newest journal adopted
+    bool heldOpen = false;   // held rows go on in files.back()
+    std::string journalSaid; // the journal state last published (retained)
+    int journalSaidConnection = 0;
+
+    // Just after the line feed that ends the line running on at `from`, or 0 when there is none.
+    std::uint64_t LineEndFrom(const File& file, std::uint64_t from) {
+        for (;;) {
+            const ssize_t n = file.Read(buffer.data(), buffer.size(), from);
+            if (n <= 0)
+                return 0;
+            const void* nl = std::memchr(buffer.data(), '\n', static_cast<std::size_t>(n));
+            if (nl)
+                return from + static_cast<std::uint64_t>(static_cast<const char*>(nl) - buffer.data()) + 1;
+            from += static_cast<std::uint64_t>(n);
+        }
+    }
+
+    // Rows held in memory: they go on the last memory source, or start one after the journals.
+    void AdoptHeld(Handed& h) {
+        if (!heldOpen || files.empty() || !files.back()->memory) {
+            if (!files.empty())
+                Scan(*files.back());
+            auto file = std::make_unique<File>();
+            file->memory = true;
+            // The rows continue the run of the journal that was turned off.
+            file->run = lastRun.empty() ? h.run : lastRun;
+            file->mark = OutboxMark{options.target.Name(), 0, 0};
+            file->bytes = CsvHeader();
+            files.push_back(std::move(file));
+            heldOpen = true;
+        }
+        files.back()->bytes += h.bytes;
+        Scan(*files.back());
+    }
 
     // ---- the outbox thread ----
 
@@ -123,6 +170,7 @@ struct Publisher::Impl {
         auto file = std::make_unique<File>();
         file->path = path;
         file->run = PublishedRunId(options.clientId, path);
+        lastRun = file->run;
         file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         const std::string run = RunIdOf(path);
         if (file->fd < 0) {
@@ -185,8 +233,7 @@ struct Publisher::Impl {
     // Counts the complete lines appended since the last look, however long they are.
     void Scan(File& file) {
         for (;;) {
-            const ssize_t n =
-                ::pread(file.fd, buffer.data(), buffer.size(), static_cast<off_t>(file.searched));
+            const ssize_t n = file.Read(buffer.data(), buffer.size(), file.searched);
             if (n <= 0)
                 return;
             const char* begin = buffer.data();
@@ -246,7 +293,7 @@ struct Publisher::Impl {
             while (inflight.size() < window && f->readOffset < f->scanned) {
                 const std::size_t want = static_cast<std::size_t>(
                     std::min<std::uint64_t>(buffer.size(), f->scanned - f->readOffset));
-                const ssize_t n = ::pread(f->fd, buffer.data(), want, static_cast<off_t>(f->readOffset));
+                const ssize_t n = f->Read(buffer.data(), want, f->readOffset);
                 if (n <= 0)
                     return true;
                 const char* begin = buffer.data();
@@ -291,7 +338,7 @@ struct Publisher::Impl {
                 }
                 if (p == begin) {
                     // A line longer than a whole chunk is no row: passed over like any damage.
-                    const std::uint64_t lineEnd = LineEndFrom(f->fd, f->readOffset, buffer);
+                    const std::uint64_t lineEnd = LineEndFrom(*f, f->readOffset);
                     if (lineEnd == 0)
                         return true;
                     Track(-1, f.get(), lineEnd, true);
@@ -307,6 +354,7 @@ struct Publisher::Impl {
     }
 
     void ApplyAcks(const std::vector<int>& mids) {
+        std::uint64_t heldAcked = 0;
         for (const int mid : mids) {
             const auto it = seqOfMid.find(mid);
             if (it == seqOfMid.end())
@@ -321,6 +369,8 @@ struct Publisher::Impl {
             f.dirty = true;
             if (inflight.front().mid >= 0)
                 ++acknowledged;
+            if (f.memory)
+                ++heldAcked;
             inflight.pop_front();
             ++frontSeq;
             frontSince = Clock::now();
@@ -337,6 +387,15 @@ struct Publisher::Impl {
                 ::fdatasync(files.front()->sidecar);
             }
             files.pop_front();
+        }
+        for (const auto& f : files)
+            if (f->memory && f->mark.ackedOffset - f->base >= kHeldTrim) {
+                f->bytes.erase(0, f->mark.ackedOffset - f->base);
+                f->base = f->mark.ackedOffset;
+            }
+        if (heldAcked > 0) {
+            std::lock_guard lock(mutex);
+            held -= std::min(held, heldAcked);
         }
     }
 
@@ -358,12 +417,17 @@ struct Publisher::Impl {
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
     void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, Backlog(), acknowledged, notice};
+        PublisherStatus s{state, detail, Backlog(), acknowledged, notice, {}, 0, 0};
         bool changed;
         {
             std::lock_guard lock(mutex);
-            changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice;
-            const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged;
+            s.journalOff = journalOff;
+            s.inMemory = held;
+            s.memoryDropped = heldDropped;
+            changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice ||
+                      s.journalOff != status.journalOff || s.memoryDropped != status.memoryDropped;
+            const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged ||
+                                  s.inMemory != status.inMemory;
             if (!changed && !force && (!counters || justSent || Clock::now() < nextCounters))
                 return;
             status = s;
@@ -380,7 +444,7 @@ struct Publisher::Impl {
         Report(BrokerState::Connecting, {}, true);
         std::unique_lock lock(mutex);
         for (;;) {
-            std::vector<std::string> paths = std::move(appended);
+            std::vector<Handed> paths = std::move(appended);
             appended.clear();
             std::vector<int> acked = std::move(link.acks);
             link.acks.clear();
@@ -394,16 +458,24 @@ struct Publisher::Impl {
             if (discoveryNow)
                 discoveryConnection = link.connections;
             const bool isStopping = link.stopping;
+            const std::string journalOffNow = journalOff;
+            const std::string journalNow = journalOff.empty() ? "on" : "off (" + journalOff + ")";
             const Clock::time_point deadline = stopDeadline;
             lock.unlock();
 
             std::string last;
-            for (const std::string& path : paths) {
-                if (path == last)
+            for (Handed& h : paths) {
+                if (h.path.empty()) {
+                    AdoptHeld(h);
+                    last.clear();
                     continue;
-                last = path;
-                Adopt(path);
-                if (!files.empty() && files.back()->path == path)
+                }
+                if (h.path == last)
+                    continue;
+                last = h.path;
+                heldOpen = false;
+                Adopt(h.path);
+                if (!files.empty() && files.back()->path == h.path)
                     Scan(*files.back());
             }
             ApplyAcks(acked);
@@ -414,6 +486,13 @@ struct Publisher::Impl {
                 seenConnections = connectionsNow;
                 fenceSeq = frontSeq + inflight.size();
                 frontSince = Clock::now();
+            }
+            if (online && (journalNow != journalSaid || journalSaidConnection != connectionsNow)) {
+                // Retained beside the status: whether the readings are kept on disk.
+                if (mqtt.Publish(options.target.JournalTopic(), journalNow, true) == MOSQ_ERR_SUCCESS) {
+                    journalSaid = journalNow;
+                    journalSaidConnection = connectionsNow;
+                }
             }
             if (online && !isStopping)
                 FillWindow();
@@ -436,7 +515,7 @@ struct Publisher::Impl {
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
                        link.Ready() != online || link.refused != isRefused || link.detail != detail ||
-                       link.stopping != isStopping || link.discoveryDue;
+                       link.stopping != isStopping || link.discoveryDue || journalOff != journalOffNow;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
@@ -506,8 +585,35 @@ void Publisher::Appended(const std::string& journalPath) {
     Impl& d = *impl_;
     std::lock_guard lock(d.mutex);
     // A path already waiting at the end gets its new rows with the scan that is coming anyway.
-    if (d.appended.empty() || d.appended.back() != journalPath) {
-        d.appended.push_back(journalPath);
+    if (d.appended.empty() || d.appended.back().path != journalPath) {
+        d.appended.push_back({journalPath, {}, {}});
+        d.outboxWake.notify_one();
+    }
+}
+
+bool Publisher::Held(const DispatchedReading& dispatched) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (d.held >= kHeldRows) {
+        ++d.heldDropped;
+        return false;
+    }
+    ++d.held;
+    if (d.appended.empty() || !d.appended.back().path.empty()) {
+        Impl::Handed h;
+        h.run = PublishedRunId(d.options.clientId, JournalFileName(dispatched.at, 1));
+        d.appended.push_back(std::move(h));
+        d.outboxWake.notify_one();
+    }
+    d.appended.back().bytes += CsvLine(dispatched);
+    return true;
+}
+
+void Publisher::JournalState(const std::string& off) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    if (d.journalOff != off) {
+        d.journalOff = off;
         d.outboxWake.notify_one();
     }
 }

@@ -10,12 +10,14 @@
 // appended; it never waits for the network or the disk.
 //
 // Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
-// (retained "online", and "offline" as the last will and at a clean stop), and with discovery
+// (retained "online", and "offline" as the last will and at a clean stop), PREFIX/journal
+// (retained "on", or "off (disk full)" while rows are held in memory only), and with discovery
 // homeassistant/sensor/<client id>/f<function code>/config (retained, one per function seen).
 #pragma once
 
 #include "publish/MqttTarget.h"
 #include "publish/PublisherStatus.h"
+#include "record/ReadingRecord.h"
 
 #include <chrono>
 #include <cstdint>
@@ -62,6 +64,18 @@ public:
     // A row has been appended to the journal at journalPath (the current run's file; a new
     // path means a new run). Cheap and never blocking; call it from any thread.
     void Appended(const std::string& journalPath);
+
+    // A row the journal could not take (it is off: a full disk): held in memory and sent in its
+    // place, after the rows the journal already had, up to kHeldRows not yet acknowledged.
+    // False when the queue is full and the row is lost (counted in the status).
+    bool Held(const DispatchedReading& dispatched);
+    // The journal turned off (off says why, "disk full"), or on again (empty). Said in the
+    // status and, retained, on PREFIX/journal ("on", "off (disk full)").
+    void JournalState(const std::string& off);
+
+    // Rows held in memory at most: a day's worth at one reading a second fits, and in the
+    // worst case (about 150 bytes a row) it stays near 15 MB.
+    static constexpr std::uint64_t kHeldRows = 100000;
 
     PublisherStatus Status() const;
 

@@ -27,6 +27,11 @@ std::string DescribeStatus(const PublisherStatus& s) {
     if (!s.detail.empty())
         text += " (" + s.detail + ")";
     text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
+    if (!s.journalOff.empty())
+        text += "; journal off (" + s.journalOff + "): " + std::to_string(s.inMemory) +
+                (s.inMemory == 1 ? " reading only in memory" : " readings only in memory");
+    if (s.memoryDropped > 0)
+        text += "; " + std::to_string(s.memoryDropped) + " readings lost: the memory queue was full";
     return text;
 }
 

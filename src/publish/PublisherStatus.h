@@ -17,10 +17,13 @@ enum class BrokerState {
 
 struct PublisherStatus {
     BrokerState state = BrokerState::Connecting;
-    std::string detail;             // why the broker is not reached (Waiting, Refused)
-    std::uint64_t backlog = 0;      // journal rows the broker has not acknowledged yet
-    std::uint64_t acknowledged = 0; // rows acknowledged since Start
-    std::string notice;             // the latest thing said once (a sidecar not trusted), or empty
+    std::string detail;              // why the broker is not reached (Waiting, Refused)
+    std::uint64_t backlog = 0;       // journal rows the broker has not acknowledged yet
+    std::uint64_t acknowledged = 0;  // rows acknowledged since Start
+    std::string notice;              // the latest thing said once (a sidecar not trusted), or empty
+    std::string journalOff;          // why the journal is off ("disk full"); empty while it is on
+    std::uint64_t inMemory = 0;      // rows held only in memory, not yet acknowledged
+    std::uint64_t memoryDropped = 0; // rows lost because the memory queue was full
     bool operator==(const PublisherStatus&) const = default;
 };
 

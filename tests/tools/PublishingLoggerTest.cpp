@@ -7,15 +7,18 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <set>
 
 namespace zelvox {
 namespace {
@@ -51,7 +54,7 @@ protected:
     // scheme: mqtt:// or mqtts://, with a user name when it needs one.
     void StartDecode(int brokerPort, const QStringList& extra = {}, const char* scheme = "mqtt://") {
         decode.setProcessChannelMode(QProcess::SeparateChannels);
-        decode.setStandardOutputFile(QProcess::nullDevice());
+        decode.setStandardOutputFile(lines.isEmpty() ? QProcess::nullDevice() : lines);
         decode.start(
             Tool("zelvox-decode"),
             QStringList{QStringLiteral("--port"), port, QStringLiteral("--rate"), QStringLiteral("120"),
@@ -78,6 +81,7 @@ protected:
 
     QTemporaryDir tmp;
     QString journal, port;
+    QString lines; // the logger's standard output, when a case keeps it
     QProcess sim, decode;
 };
 
@@ -309,6 +313,88 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
         EXPECT_TRUE(d.Exact()) << ids[i].toStdString() << ": " << d.Describe();
     }
     EXPECT_NE(ids[0], ids[1]);
+}
+
+// The journal on a small tmpfs filled up under the logger: the readings go on to the broker
+// from memory, the status and the retained PREFIX/journal say so, and once space is back the
+// logger goes on in a new journal. Every line the logger wrote reaches the broker, in order.
+TEST_F(PublishingLogger, AFullDiskHoldsTheReadingsInMemoryUntilTheJournalIsBack) {
+    ASSERT_TRUE(QDir().mkpath(journal));
+    if (QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=1m"), QStringLiteral("tmpfs"), journal}) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount in this container)";
+    struct Unmount {
+        QString at;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), at}); }
+    } unmount{journal};
+    Broker broker(tmp.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
+    ASSERT_TRUE(sub.Start());
+    lines = tmp.filePath(QStringLiteral("lines.jsonl"));
+    StartDecode(broker.Port(), {QStringLiteral("--format"), QStringLiteral("jsonl")});
+    Sleep(2000);
+
+    QElapsedTimer full;
+    full.start();
+    QFile filler(journal + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QString err;
+    const auto readErr = [&](const char* until, int ms) {
+        for (QDeadlineTimer deadline(ms); !err.contains(QLatin1String(until)) && !deadline.hasExpired();) {
+            decode.waitForReadyRead(200); // standard output goes to a file: this only paces the loop
+            err += QString::fromLocal8Bit(decode.readAllStandardError());
+        }
+        return err.contains(QLatin1String(until));
+    };
+    // The journal's last page still takes up to 4 KiB of rows (half a minute at most).
+    ASSERT_TRUE(readErr("only in memory", 40000)) << err.toStdString();
+    EXPECT_TRUE(err.contains(QLatin1String("journal off (disk full): "))) << err.toStdString();
+    Subscriber state(broker.Port(), "lab-journal", "lab/bench/journal");
+    ASSERT_TRUE(state.Start());
+    EXPECT_TRUE(
+        state.WaitFor([](const auto& m) { return !m.empty() && m.back() == "off (disk full)"; }, 5000));
+    // Freed 15 s after the disk filled, and with some readings in memory.
+    Sleep(std::max(5000, 15000 - static_cast<int>(full.elapsed())));
+
+    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    ASSERT_TRUE(readErr("going on in", 15000))
+        << "within 15 s of the space coming back: " << err.toStdString();
+    EXPECT_TRUE(state.WaitFor([](const auto& m) { return m.back() == "on"; }, 5000));
+    Sleep(2000);
+    StopDecode();
+
+    // Every index the logger wrote, received (repeats dropped), first arrivals in order.
+    QFile out(lines);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    // The logger's n-th line is the reading of index n.
+    std::set<qint64> written;
+    for (qint64 n = 0; !out.atEnd(); ++n)
+        if (out.readLine().startsWith('{'))
+            written.insert(n);
+    const QRegularExpression indexOf(QStringLiteral("\"index\":(\\d+)"));
+    std::set<qint64> received;
+    int outOfOrder = 0;
+    qint64 last = -1;
+    sub.WaitFor([&](const auto& m) { return m.size() >= written.size(); }, 10000);
+    for (const std::string& m : sub.Messages()) {
+        const qint64 index = indexOf.match(QString::fromStdString(m)).captured(1).toLongLong();
+        if (received.insert(index).second) {
+            outOfOrder += index < last;
+            last = index;
+        }
+    }
+    std::cout << "full disk: " << written.size() << " lines written, " << received.size()
+              << " distinct received, " << outOfOrder << " out of order\n";
+    EXPECT_GT(written.size(), 30u);
+    EXPECT_EQ(received, written);
+    EXPECT_EQ(outOfOrder, 0);
 }
 
 } // namespace

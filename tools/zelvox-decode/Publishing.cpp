@@ -74,7 +74,9 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         if (s.notice != last.notice && !s.notice.empty())
             std::fprintf(stderr, "zelvox-decode: %s\n", s.notice.c_str());
         // The state, not every change of the counters.
-        const bool same = s.state == last.state && s.detail == last.detail;
+        const bool same = s.state == last.state && s.detail == last.detail &&
+                          s.journalOff == last.journalOff &&
+                          (s.memoryDropped > 0) == (last.memoryDropped > 0);
         last = s;
         if (same)
             return;
@@ -99,6 +101,8 @@ bool DecodePublishing::OpenJournal(bool first, std::string* why) {
     QObject::connect(journal.get(), &Journal::turnedOff, [this](const QString& reason) {
         std::fprintf(stderr, "zelvox-decode: journal off: %s\n", reason.toLocal8Bit().constData());
         journalOff_ = true;
+        if (publisher_)
+            publisher_->JournalState(JournalOffReason(reason).toStdString());
         // A new journal is tried with the next row, then every kJournalRetry while it fails.
         retryAt_ = std::chrono::steady_clock::now() + (reopening_ ? kJournalRetry : std::chrono::seconds(0));
     });
@@ -119,7 +123,8 @@ bool DecodePublishing::OpenJournal(bool first, std::string* why) {
 void DecodePublishing::Record(const DispatchedReading& dispatched) {
     if (!journal_)
         return;
-    journal_->Append(dispatched);
+    if (!journalOff_)
+        journal_->Append(dispatched);
     if (journalOff_ && std::chrono::steady_clock::now() >= retryAt_) {
         // The logger goes on in a new journal (the old file removed, a disk with room again);
         // the rows already written are still sent from the old one.
@@ -129,13 +134,29 @@ void DecodePublishing::Record(const DispatchedReading& dispatched) {
             journal_->Append(dispatched);
             if (!journalOff_) {
                 reopening_ = false;
+                if (publisher_)
+                    publisher_->JournalState({});
                 std::fprintf(stderr, "zelvox-decode: journal: going on in %s\n",
                              journal_->CurrentFile().toLocal8Bit().constData());
             }
         }
     }
+    if (!publisher_)
+        return;
+    if (journalOff_) {
+        // Not in any journal: sent from memory, after what the journals hold.
+        if (!publisher_->Held(dispatched) && !heldFullSaid_) {
+            heldFullSaid_ = true;
+            std::fprintf(stderr,
+                         "zelvox-decode: %llu readings held in memory: later ones are lost until the "
+                         "journal is back\n",
+                         static_cast<unsigned long long>(Publisher::kHeldRows));
+        }
+        return;
+    }
+    heldFullSaid_ = false;
     const QString file = journal_->CurrentFile();
-    if (publisher_ && !file.isEmpty())
+    if (!file.isEmpty())
         publisher_->Appended(file.toStdString());
 }
 

@@ -49,7 +49,8 @@ private:
     QString dir_;
     PruneRules rules_;
     bool journalOff_ = false;
-    bool reopening_ = false; // the journal was turned off and a new one is being tried
+    bool reopening_ = false;
+    bool heldFullSaid_ = false; // the journal was turned off and a new one is being tried
     std::chrono::steady_clock::time_point retryAt_{};
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;

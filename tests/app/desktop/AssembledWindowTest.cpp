@@ -19,11 +19,13 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -35,7 +37,10 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <set>
 #include <xcb/xcb.h>
 
 using namespace zelvox;
@@ -396,4 +401,78 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
     EXPECT_TRUE(window.isNull());
     EXPECT_LT(closing.elapsed(), 500) << "the window waited for the publisher";
     ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
+}
+
+// The journal on a small tmpfs filled up under the window: the rows go on to the broker from
+// memory and pane 3 says so; once space is back a new journal takes over. Every row of the
+// table reaches the broker.
+TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBroker) {
+    QTemporaryDir dir;
+    const QString journal = dir.filePath(QStringLiteral("journal"));
+    ASSERT_TRUE(QDir().mkpath(journal));
+    if (QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), journal}) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount in this container)";
+    struct Unmount {
+        QString at;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), at}); }
+    } unmount{journal};
+    zelvox::testing::Broker broker(dir.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    zelvox::testing::Subscriber sink(broker.Port(), "desktop-sink", "lab/desk/reading");
+    ASSERT_TRUE(sink.Start());
+    Program program;
+    CommandLine options;
+    options.journalDir = journal;
+    options.publishing.url = "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/lab/desk";
+    PublisherOptions publishing;
+    ASSERT_TRUE(MakePublisherOptions(options.publishing, "desktop-test", &publishing, &why)) << why;
+    program.app.PublishTo(publishing);
+    ASSERT_NO_FATAL_FAILURE(program.Start(options));
+    // Full before the first row: the run starts in memory.
+    QFile filler(journal + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    const ReadingsModel& rows = program.window->Session().Readings();
+    QLabel* pane = program.window->StatusPane(kProgressPane);
+    const auto readUntil = [&](const std::function<bool()>& done, int rounds) {
+        for (int round = 0; round < rounds && !done(); ++round) {
+            ASSERT_TRUE(program.meter.Write(*EncodeReading(round % 2 ? "1.250" : "-3.50", 1)));
+            QTest::qWait(100);
+        }
+    };
+    readUntil([&] { return pane->text().contains(QLatin1String("only in memory")); }, 100);
+    EXPECT_TRUE(pane->text().contains(QLatin1String("journal off (disk full): ")))
+        << pane->text().toStdString();
+    const int off = rows.Count();
+    readUntil([&] { return rows.Count() >= off + 10; }, 100);
+
+    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    readUntil([&] { return !pane->text().contains(QLatin1String("journal off")); }, 300);
+    EXPECT_FALSE(pane->text().contains(QLatin1String("journal off"))) << pane->text().toStdString();
+    readUntil([&] { return false; }, 5);
+    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
+
+    // Every Index of the table, received (repeats dropped).
+    std::set<std::string> indexes;
+    for (int i = 0; i < rows.Count(); ++i)
+        indexes.insert(rows.CellText(i, 0).toStdString());
+    const auto received = [](const std::vector<std::string>& messages) {
+        std::set<std::string> got;
+        for (const std::string& m : messages)
+            if (const auto at = m.find("\"index\":"); at != std::string::npos)
+                got.insert(m.substr(at + 8, m.find_first_of(",}", at + 8) - at - 8));
+        return got;
+    };
+    sink.WaitFor([&](const auto& m) { return received(m) == indexes; }, 10000);
+    std::cout << "window, full disk: " << rows.Count() << " rows, " << received(sink.Messages()).size()
+              << " distinct received, " << off << " held in memory when the pane said so\n";
+    EXPECT_EQ(received(sink.Messages()), indexes);
+    EXPECT_EQ(QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files).size(), 1);
 }
