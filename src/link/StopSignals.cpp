@@ -72,8 +72,16 @@ StopSignals::StopSignals(std::initializer_list<int> caught, bool secondEndsAtOnc
 }
 
 StopSignals::~StopSignals() {
+    // After a stop signal the process is ending: the same signal often comes again (timeout(1)
+    // and service managers signal the process and then its whole group), and with the previous
+    // (default) action back it would kill the process between here and its exit, turning an
+    // orderly end into a death by signal. Such repeats are ignored from now on.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    const bool ending = gSignal != 0;
     for (std::size_t i = 0; i < gCount; ++i)
-        ::sigaction(gCaught[i], &gPrevious[i], nullptr);
+        ::sigaction(gCaught[i], ending ? &ignore : &gPrevious[i], nullptr);
     gCount = 0;
     gPort = nullptr;
     const int fd = gWakeFd;
