@@ -17,11 +17,13 @@ std::u16string Widen(const char* s, std::size_t n) {
     return std::u16string(s, s + n);
 }
 
-// Two or three zero-padded digits of a clock field (fields are never negative in practice).
+// A clock field zero-padded to width digits (fields are never negative in practice).
 void AppendPadded(std::u16string& out, int v, int width) {
     char buf[16];
-    const int n = std::snprintf(buf, sizeof buf, "%0*d", width, v);
-    out.append(buf, buf + n);
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    for (auto n = r.ptr - buf; n < width; ++n)
+        out += u'0';
+    out.append(buf, r.ptr);
 }
 
 // The value truncated toward zero to a 32-bit integer. Values beyond the range clamp to its
@@ -38,35 +40,52 @@ std::int32_t TruncateToInt32(double value) {
 
 } // namespace
 
-std::u16string FormatValue(double value, std::uint8_t pointPosition) {
+namespace {
+
+std::string_view FormatValueChars(double value, std::uint8_t pointPosition, ValueChars& buf) {
     // std::to_chars never consults the locale, so the separator is always '.'.
-    char buf[400]; // wide enough for any double in fixed notation with 3 decimals
+    char* const begin = buf.data();
+    char* const end = begin + buf.size();
     std::to_chars_result r;
     switch (pointPosition) {
     case 1:
-        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
+        r = std::to_chars(begin, end, value, std::chars_format::fixed, 3);
         break;
     case 2:
-        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 2);
+        r = std::to_chars(begin, end, value, std::chars_format::fixed, 2);
         break;
     case 3:
-        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 1);
+        r = std::to_chars(begin, end, value, std::chars_format::fixed, 1);
         break;
     default:
-        r = std::to_chars(buf, buf + sizeof buf, TruncateToInt32(value));
+        r = std::to_chars(begin, end, TruncateToInt32(value));
         break;
     }
     if (r.ec != std::errc())
-        return u"";
-    return Widen(buf, static_cast<std::size_t>(r.ptr - buf));
+        return {};
+    return std::string_view(begin, static_cast<std::size_t>(r.ptr - begin));
+}
+
+} // namespace
+
+std::u16string FormatValue(double value, std::uint8_t pointPosition) {
+    ValueChars buf; // wide enough for any double in fixed notation with 3 decimals
+    const std::string_view text = FormatValueChars(value, pointPosition, buf);
+    return Widen(text.data(), text.size());
+}
+
+std::string_view FormatTableValueChars(double value, std::uint8_t pointPosition, ValueChars& buf) {
+    if (value == kOverload)
+        return "0L";
+    if (value == -kOverload)
+        return "-0L";
+    return FormatValueChars(value, pointPosition, buf);
 }
 
 std::u16string FormatTableValue(double value, std::uint8_t pointPosition) {
-    if (value == kOverload)
-        return u"0L";
-    if (value == -kOverload)
-        return u"-0L";
-    return FormatValue(value, pointPosition);
+    ValueChars buf;
+    const std::string_view text = FormatTableValueChars(value, pointPosition, buf);
+    return Widen(text.data(), text.size());
 }
 
 std::u16string FormatTime(const WallTime& at) {

@@ -3,14 +3,22 @@
 
 #include "decode/WallClock.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zelvox {
 
 // By pointPosition: 1 "%.3f", 2 "%.2f", 3 "%.1f", otherwise "%d" of the value truncated
 // toward zero (to a 32-bit integer). The decimal separator is always '.', whatever the locale.
 std::u16string FormatValue(double value, std::uint8_t pointPosition);
+
+// Room for any text FormatValue can make.
+using ValueChars = std::array<char, 400>;
+// FormatTableValue's text in ASCII, written into buf: for readers that compare many texts
+// and should not allocate one each time.
+std::string_view FormatTableValueChars(double value, std::uint8_t pointPosition, ValueChars& buf);
 
 // The readings table's Value text: "0L" for exactly +999999.0, "-0L" for -999999.0,
 // otherwise FormatValue.

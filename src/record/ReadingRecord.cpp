@@ -35,8 +35,13 @@ bool ParseIsoDateTime(std::string_view s, WallTime& t) {
         s[19] != '.' || (s[23] != '+' && s[23] != '-') || s[26] != ':')
         return false;
     const auto field = [&](std::size_t at, std::size_t n, int& v) {
-        const auto r = std::from_chars(s.data() + at, s.data() + at + n, v);
-        return r.ec == std::errc() && r.ptr == s.data() + at + n && s[at] != '-' && s[at] != '+';
+        v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            v = v * 10 + (s[i] - '0');
+        }
+        return true;
     };
     int year, month, day, hour, minute, second, ms, offH, offM;
     if (!field(0, 4, year) || !field(5, 2, month) || !field(8, 2, day) || !field(11, 2, hour) ||

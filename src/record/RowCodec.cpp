@@ -122,13 +122,15 @@ bool ParseReading(std::string_view text, std::string_view number, Reading& r) {
 
 // The table's Value text for r is exactly `text`.
 bool ShownAs(const Reading& r, std::string_view text) {
-    const std::u16string shown = FormatTableValue(r.value, r.pointPosition);
-    if (shown.size() != text.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (shown[i] != static_cast<unsigned char>(text[i]))
-            return false;
-    return true;
+    ValueChars buf;
+    return FormatTableValueChars(r.value, r.pointPosition, buf) == text;
+}
+
+// The Time text is the local time of day of the DateTime beside it, HH:MM:SS:mmm: the same
+// digits, as ParseIsoDateTime has checked them.
+bool TimeOfDayOf(std::string_view dateTime, std::string_view time) {
+    return time.size() == 12 && time.substr(0, 8) == dateTime.substr(11, 8) && time[8] == ':' &&
+           time.substr(9, 3) == dateTime.substr(20, 3);
 }
 
 std::array<std::string, kFunctionCount>
@@ -228,7 +230,7 @@ LineKind ReadJournalLine(std::string_view line, JournalRow& row) {
         return LineKind::Damaged;
     r.reading.functionCode = static_cast<std::uint8_t>(code);
     // The texts the table will show must be the ones in the file.
-    if (!ShownAs(r.reading, f.at[2]) || ToUtf8(FormatTime(r.at)) != f.at[4])
+    if (!ShownAs(r.reading, f.at[2]) || !TimeOfDayOf(f.at[0], f.at[4]))
         return LineKind::Damaged;
     row = r;
     return LineKind::Row;
