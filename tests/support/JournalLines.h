@@ -72,6 +72,8 @@ inline std::vector<JournalLine> JournalLineTable() {
         {"an overload with a Number", GoodLine(7, {kOverload, 0, 12}) + "1", LineKind::Damaged},
         {"a Type no function has", WithField(good, 3, "DCV W"), LineKind::Damaged},
         {"a Time of another moment", WithField(good, 4, "11:42:06:124"), LineKind::Damaged},
+        {"a sign inside the instant", WithField(good, 0, good.substr(0, 5) + "+2" + good.substr(7, 22)),
+         LineKind::Damaged},
         {"an instant without its offset", WithField(good, 0, "2026-12-08T11:42:06.623"), LineKind::Damaged},
         {"an unclosed quote", WithField(good, 1, "\"1"), LineKind::Damaged},
         {"text after a closing quote", WithField(good, 3, "\"DCV V\"x"), LineKind::Damaged},
