@@ -115,7 +115,7 @@ bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent)
     return written;
 }
 
-bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
+bool PrintPageOn(QPrinter& printer, const PagePainter& paint) {
     printer.setDocName(QStringLiteral("Zelvox"));
     printer.setFromTo(1, 1);
     QPainter painter;
@@ -123,7 +123,7 @@ bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
         printer.abort();
         return false;
     }
-    pane.PrintPage(painter, QRect(0, 0, printer.width(), printer.height()));
+    paint(painter, QRect(0, 0, printer.width(), printer.height()));
     if (!painter.end()) {
         printer.abort();
         return false;
@@ -131,17 +131,33 @@ bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
     return true;
 }
 
-QString PrintGraphFailure(TrendGraph& pane, QPrinter& printer) {
+QString PrintPageFailure(QPrinter& printer, const PagePainter& paint) {
     // Without a printer Qt falls back to a PDF file, which needs a name to begin.
     const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
     if (toFile && printer.outputFileName().isEmpty())
         return QStringLiteral("No printer is installed: add one in the system's printer settings, "
                               "then print again.");
-    if (PrintGraphOn(pane, printer))
+    if (PrintPageOn(printer, paint))
         return {};
     if (toFile)
         return QStringLiteral("%1 could not be written.").arg(printer.outputFileName());
     return QStringLiteral("The printer %1 did not take the job.").arg(printer.printerName());
+}
+
+namespace {
+
+PagePainter GraphPage(TrendGraph& pane) {
+    return [&pane](QPainter& painter, const QRect& page) { pane.PrintPage(painter, page); };
+}
+
+} // namespace
+
+bool PrintGraphOn(TrendGraph& pane, QPrinter& printer) {
+    return PrintPageOn(printer, GraphPage(pane));
+}
+
+QString PrintGraphFailure(TrendGraph& pane, QPrinter& printer) {
+    return PrintPageFailure(printer, GraphPage(pane));
 }
 
 void TrendGraph::ExportGraph() {

@@ -5,8 +5,11 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <functional>
 
+class QPainter;
 class QPrinter;
+class QRect;
 class QWidget;
 
 namespace zelvox {
@@ -26,12 +29,19 @@ QByteArray GraphBitmapFile(const QImage& picture);
 // an error box naming the path and the system's reason and returns false.
 bool WriteGraphFile(const QImage& picture, const QString& path, QWidget* parent);
 
-// One page, job name "Zelvox": the plot image stretched over the printable area. False when
-// the job could not be started or finished (it is then aborted).
-bool PrintGraphOn(TrendGraph& pane, QPrinter& printer);
+// Paints one page into the printable area `page`.
+using PagePainter = std::function<void(QPainter& painter, const QRect& page)>;
 
-// Prints as PrintGraphOn does and says why nothing was printed: no printer installed, a
+// One page, job name "Zelvox", painted by paint. False when the job could not be started or
+// finished (it is then aborted).
+bool PrintPageOn(QPrinter& printer, const PagePainter& paint);
+
+// Prints as PrintPageOn does and says why nothing was printed: no printer installed, a
 // printer that refused the job, a file that could not be written. Empty when printed.
+QString PrintPageFailure(QPrinter& printer, const PagePainter& paint);
+
+// The trend graph's page: the plot image stretched over the printable area.
+bool PrintGraphOn(TrendGraph& pane, QPrinter& printer);
 QString PrintGraphFailure(TrendGraph& pane, QPrinter& printer);
 
 // The print dialog's page-number choices ("Pages from", "to", "Pages"), by object name; the

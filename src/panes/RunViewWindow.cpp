@@ -3,6 +3,7 @@
 #include "decode/Format.h"
 #include "decode/Labels.h"
 #include "journal/JournalLoader.h"
+#include "panes/GraphExport.h"
 #include "panes/RunJournalFeed.h"
 #include "panes/RunPlot.h"
 #include "record/ReadingRecord.h"
@@ -327,19 +328,25 @@ void RunViewWindow::OnSavePicture() {
         QMessageBox::warning(this, QStringLiteral("Zelvox"), QStringLiteral("Cannot save %1").arg(path));
 }
 
+void RunViewWindow::PrintPage(QPainter& p, const QRect& page) const {
+    // The plot as on screen, scaled to the page.
+    const QSize size = plot_->size().scaled(page.size(), Qt::KeepAspectRatio);
+    p.setViewport(page.x(), page.y(), size.width(), size.height());
+    p.setWindow(plot_->rect());
+    plot_->Render(p, plot_->rect());
+}
+
 void RunViewWindow::OnPrint() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    QPainter p(&printer);
-    // The plot as on screen, scaled to the page.
-    const QRect page = p.viewport();
-    const QSize size = plot_->size().scaled(page.size(), Qt::KeepAspectRatio);
-    p.setViewport(page.x(), page.y(), size.width(), size.height());
-    p.setWindow(plot_->rect());
-    plot_->Render(p, plot_->rect());
+    const QString failure =
+        PrintPageFailure(printer, [this](QPainter& p, const QRect& page) { PrintPage(p, page); });
+    if (!failure.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Zelvox"),
+                             QStringLiteral("Cannot print the run\n%1").arg(failure));
 }
 
 } // namespace zelvox

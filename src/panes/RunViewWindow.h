@@ -12,6 +12,8 @@
 
 class QAction;
 class QLabel;
+class QPainter;
+class QRect;
 class QTimer;
 
 namespace zelvox {
@@ -50,6 +52,8 @@ public:
     bool SaveSpanCsv(const QString& path, QString* why) const;
     bool SavePng(const QString& path) const;
     bool SaveSvg(const QString& path) const;
+    // The plot as on screen, scaled into a printer's page.
+    void PrintPage(QPainter& painter, const QRect& page) const;
 
 private slots:
     void OnOpenFiles();

@@ -1,7 +1,10 @@
 // What a widget shows, as the tests read it: a grab in 32-bit RGB and the colours the panes use.
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QWidget>
 
 namespace zelvox::testing {
@@ -12,6 +15,20 @@ inline QImage Grab(QWidget& widget) {
 
 inline QRgb Pixel(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFF;
+}
+
+// The pages of the PDF file at path (-1 when it is no PDF).
+inline int PdfPageCount(const QString& path) {
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (!bytes.startsWith("%PDF"))
+        return -1;
+    int count = 0;
+    for (auto it = QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))
+                       .globalMatch(QString::fromLatin1(bytes));
+         it.hasNext(); it.next())
+        ++count;
+    return count;
 }
 
 constexpr QRgb kRed = 0xFF0000;

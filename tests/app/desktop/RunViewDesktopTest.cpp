@@ -4,16 +4,19 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "journal/JournalLoader.h"
+#include "panes/GraphExport.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
 #include "runview/Envelope.h"
 #include "session/MeterSession.h"
+#include "support/Pictures.h"
 #include "support/RunJournal.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QPrinter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
@@ -140,6 +143,12 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     ASSERT_TRUE(view.SavePng(png));
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
     EXPECT_EQ(QImage(png).size(), plot.size());
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("span.pdf")));
+    EXPECT_EQ(PrintPageFailure(printer, [&](QPainter& p, const QRect& page) { view.PrintPage(p, page); }),
+              QString());
+    EXPECT_EQ(zelvox::testing::PdfPageCount(printer.outputFileName()), 1);
     QString why;
     ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
     const LoadedJournal back = LoadJournal(dir.filePath(QStringLiteral("span.csv")));
