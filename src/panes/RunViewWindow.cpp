@@ -253,10 +253,10 @@ bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
     const std::int64_t first = index_->LowerBound(from), last = index_->LowerBound(to + 1, first, s.Size());
     for (std::int64_t i = first; i < last; ++i) {
         const RunSegment& seg = index_->SegmentOf(i);
-        const DispatchedReading d = MakeDispatchedReading(
-            static_cast<int>(seg.run), static_cast<int>(seg.firstIndex + (i - seg.begin)),
-            WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
-            Reading{s.Value(i), s.PointPosition(i), seg.function});
+        const DispatchedReading d =
+            MakeDispatchedReading(static_cast<int>(seg.run), seg.firstIndex + (i - seg.begin),
+                                  WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
+                                  Reading{s.Value(i), s.PointPosition(i), seg.function});
         text += CsvLine(d);
         if (text.size() > (1 << 20)) {
             file.write(text.data(), static_cast<qint64>(text.size()));

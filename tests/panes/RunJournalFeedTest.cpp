@@ -1,6 +1,8 @@
 // The Run View reading a folder of journals and a path that is no journal: the runs one after
 // another on one time axis, and one report of what was left out.
 #include "panes/RunJournalFeed.h"
+#include "journal/JournalLoader.h"
+#include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
 #include "record/ReadingRecord.h"
 
@@ -17,11 +19,16 @@ namespace {
 
 constexpr std::int64_t kStart = 1796726526000;
 
-// A journal of `rows` DCV readings from startMs, one every 500 ms; then `tail` as it is.
-void WriteJournal(const QString& path, std::int64_t startMs, int rows, const std::string& tail = {}) {
+// An Index past what 32 bits hold: a run that went on for decades at the fastest rate.
+constexpr std::int64_t kLateIndex = 5'000'000'000;
+
+// A journal of `rows` DCV readings from startMs, one every 500 ms, Indices from firstIndex; then
+// `tail` as it is.
+void WriteJournal(const QString& path, std::int64_t startMs, int rows, const std::string& tail = {},
+                  std::int64_t firstIndex = 1) {
     std::string text = CsvHeader();
     for (int i = 0; i < rows; ++i)
-        text += CsvLine(MakeDispatchedReading(0, i + 1, WallTimeAt(startMs + i * 500, 3600),
+        text += CsvLine(MakeDispatchedReading(0, firstIndex + i, WallTimeAt(startMs + i * 500, 3600),
                                               Reading{1.0 + i * 0.001, 1, 1}));
     text += tail;
     QFile f(path);
@@ -39,7 +46,7 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
                      CsvLine(MakeDispatchedReading(0, 4, WallTimeAt(kStart + 3600000 + 1500, 3600),
                                                    Reading{2.0, 1, 1})) +
                      "2026-12-08T13:00:02.000+01:00,5,2.0");
-    WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), kStart, 5);
+    WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), kStart, 5, {}, kLateIndex);
     WriteJournal(folder + QStringLiteral("/notes.txt"), kStart, 2); // not a journal by its name
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("old.csv")));     // a folder is not one either
     const QString fifo = dir.filePath(QStringLiteral("pipe.csv"));
@@ -58,7 +65,7 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
         firsts.push_back(s.firstIndex);
     }
     EXPECT_EQ(runs, (std::vector<std::int64_t>{0, 1}));
-    EXPECT_EQ(firsts, (std::vector<std::int64_t>{1, 1}));
+    EXPECT_EQ(firsts, (std::vector<std::int64_t>{kLateIndex, 1}));
     EXPECT_EQ(index.Store().Time(5), kStart + 3600000);
     EXPECT_EQ(index.IndexOf(8), 4);
 
@@ -69,6 +76,16 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     EXPECT_TRUE(report.contains(QStringLiteral("Cannot load ") + fifo)) << report.toStdString();
     EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))
         << view.windowTitle().toStdString();
+
+    // The whole run saved as CSV reads back as it was read, its Indices whole.
+    view.Plot().FitAll();
+    const QString span = dir.filePath(QStringLiteral("span.csv"));
+    QString why;
+    ASSERT_TRUE(view.SaveSpanCsv(span, &why)) << why.toStdString();
+    const LoadedJournal back = LoadJournal(span);
+    ASSERT_EQ(back.rows.size(), 9u);
+    EXPECT_EQ(back.rows[4].index, kLateIndex + 4);
+    EXPECT_EQ(back.rows[5].index, 1);
 }
 
 } // namespace
