@@ -142,9 +142,11 @@ double LiveUpdateUs(std::int64_t held, bool followSpan) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc > 1 && std::string(argv[1]) == "live") {
-        for (bool span : {false, true})
-            std::printf("live update (%s) with 10 readings: %.0f us\n",
-                        span ? "following 10 minutes" : "whole run", LiveUpdateUs(10, span));
+        for (std::int64_t held : {std::int64_t{10}, std::int64_t{10'000'000}})
+            for (bool span : {false, true})
+                std::printf("live update (%s) with %lld readings: %.0f us\n",
+                            span ? "following 10 minutes" : "whole run", static_cast<long long>(held),
+                            LiveUpdateUs(held, span));
         return 0;
     }
     const std::int64_t rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000;

@@ -4,6 +4,7 @@
 #include "decode/Labels.h"
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
+#include "panes/ReadoutLines.h"
 #include "panes/RunJournalFeed.h"
 #include "panes/RunPlot.h"
 #include "record/ReadingRecord.h"
@@ -69,13 +70,9 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
     plot_ = new RunPlot(*index_, central);
     plot_->SetLive(live);
     plot_->setObjectName(QStringLiteral("RunPlot"));
-    readout_ = new QLabel(central);
+    readout_ = new ReadoutLines(central);
     readout_->setObjectName(QStringLiteral("RunReadout"));
     readout_->setFont(QFont(QStringLiteral("DejaVu Sans Mono"), 9));
-    // A new text each reading costs no new layout of the window: its size follows the lines only.
-    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    readout_->setTextFormat(Qt::PlainText);
     layout->addWidget(plot_, 1);
     layout->addWidget(readout_);
     setCentralWidget(central);
@@ -186,7 +183,7 @@ void RunViewWindow::Open(const QStringList& paths) {
 }
 
 QString RunViewWindow::ReadoutText() const {
-    return readout_->text();
+    return readout_->Text();
 }
 
 void RunViewWindow::UpdateReadout() {
@@ -235,10 +232,7 @@ void RunViewWindow::UpdateReadout() {
             line += QStringLiteral("  overloads: 0L %1, -0L %2").arg(st.overHigh).arg(st.overLow);
         lines << line;
     }
-    const int height = QFontMetrics(readout_->font()).lineSpacing() * static_cast<int>(lines.size()) + 4;
-    if (readout_->height() != height)
-        readout_->setFixedHeight(height);
-    readout_->setText(lines.join(QLatin1Char('\n')));
+    readout_->SetLines(lines);
 }
 
 bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {

@@ -19,6 +19,7 @@ class QTimer;
 namespace zelvox {
 
 class RunJournalFeed;
+class ReadoutLines;
 class RunPlot;
 struct DispatchedReading;
 struct JournalRow;
@@ -69,7 +70,7 @@ private:
 
     std::shared_ptr<RunIndex> index_;
     RunPlot* plot_ = nullptr;
-    QLabel* readout_ = nullptr;
+    ReadoutLines* readout_ = nullptr;
     QLabel* hover_ = nullptr;
     QLabel* progress_ = nullptr;
     QAction* follow_ = nullptr;
