@@ -123,6 +123,7 @@ void RunViewWindow::BuildMenus() {
     follow_ = view->addAction(QStringLiteral("Follow live"));
     follow_->setCheckable(true);
     follow_->setChecked(plot_->FollowLive());
+    follow_->setEnabled(plot_->Live()); // journals read from files do not grow
     connect(follow_, &QAction::toggled, plot_, &RunPlot::SetFollowLive);
     fixValues_ = view->addAction(QStringLiteral("Fix value axis"));
     fixValues_->setCheckable(true);
