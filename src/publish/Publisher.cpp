@@ -160,8 +160,9 @@ struct Publisher::Impl {
 
     // ---- the outbox thread ----
 
-    // Opens a journal for sending and its sidecar (made when there is none).
-    void Adopt(const std::string& path) {
+    // Opens a journal for sending and its sidecar (made when there is none). atStart: a journal
+    // found in the folder at start-up, not one this run is writing.
+    void Adopt(const std::string& path, bool atStart = false) {
         for (const auto& f : files)
             if (f->path == path)
                 return;
@@ -175,31 +176,44 @@ struct Publisher::Impl {
         const std::string run = RunIdOf(path);
         if (file->fd < 0) {
             // Tried again with the journal's next row, or at the next start.
-            notice = "cannot open the journal " + run + " to send it: " + std::strerror(errno);
+            Say("cannot open the journal " + run + " to send it: " + std::strerror(errno));
             return;
         }
-        const std::string sidecarPath = OutboxSidecarPath(path);
-        bool known = ReadOutboxMark(sidecarPath, file->mark);
+        const std::string target = options.target.Name();
+        const std::string recorded = RecordedJournalTarget(path);
+        if (recorded.empty())
+            RecordJournalTarget(file->fd, target); // its rows are for this broker from now on
+        const SidecarState sidecar = ReadSidecar(path, target, file->mark);
         std::string distrust;
-        if (!known) {
-            if (::access(sidecarPath.c_str(), F_OK) == 0)
-                distrust = "its sidecar cannot be read";
-        } else if (file->mark.target != options.target.Name()) {
+        switch (sidecar) {
+        case SidecarState::Fits:
+            break;
+        case SidecarState::Missing:
+            // A new journal has none yet; one made for this broker in an earlier run lost it.
+            if (atStart && recorded == target)
+                distrust = "its sidecar is missing";
+            break;
+        case SidecarState::Unreadable:
+            distrust = "its sidecar cannot be read";
+            break;
+        case SidecarState::OtherBroker:
             distrust = "its sidecar names " + file->mark.target;
-            known = false;
-        } else if (!MarkFits(file->fd, file->mark.ackedOffset)) {
+            break;
+        case SidecarState::TooLarge:
             distrust = "its sidecar counts more than the journal holds";
-            known = false;
+            break;
         }
+        const bool known = sidecar == SidecarState::Fits;
         // Repeats are dropped by (run, index); a lost row is not found again.
         if (!distrust.empty())
-            notice = "journal " + run + ": " + distrust + "; sending it again from the start";
+            Say("journal " + run + ": " + distrust + "; sending it again from the start");
         if (!known)
-            file->mark = OutboxMark{options.target.Name(), 0, 0};
+            file->mark = OutboxMark{target, 0, 0};
+        const std::string sidecarPath = OutboxSidecarPath(path);
         file->sidecar = ::open(sidecarPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (file->sidecar < 0)
-            notice = "cannot keep the sidecar of journal " + run + " (" + std::strerror(errno) +
-                     "): its rows go again after a restart";
+            Say("cannot keep the sidecar of journal " + run + " (" + std::strerror(errno) +
+                "): its rows go again after a restart");
         file->readOffset = file->mark.ackedOffset;
         if (file->readOffset > 0) {
             // Count what is already acknowledged as seen; only what follows is scanned.
@@ -222,12 +236,20 @@ struct Publisher::Impl {
         files.push_back(std::move(file));
     }
 
-    // True when offset is 0 or ends a line of the journal: a mark the journal can hold.
-    static bool MarkFits(int fd, std::uint64_t offset) {
-        if (offset == 0)
-            return true;
-        char last = 0;
-        return ::pread(fd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
+    // Says text once, in the status's notice, at once: several journals may each have
+    // something to say in one round.
+    void Say(std::string text) {
+        if (text == notice)
+            return;
+        notice = std::move(text);
+        BrokerState state;
+        std::string detail;
+        {
+            std::lock_guard lock(mutex);
+            state = status.state;
+            detail = status.detail;
+        }
+        Report(state, detail, true);
     }
 
     // Counts the complete lines appended since the last look, however long they are.
@@ -440,7 +462,7 @@ struct Publisher::Impl {
     void OutboxBody() {
         for (const std::string& path :
              JournalsToSend(options.journalDir, options.target.Name(), options.adoptUnmarked))
-            Adopt(path);
+            Adopt(path, true);
         Report(BrokerState::Connecting, {}, true);
         std::unique_lock lock(mutex);
         for (;;) {
