@@ -59,8 +59,8 @@ public:
 
     // Makes the folder, names interrupted runs (a read-only folder too) and prunes old journals
     // by the rules. Each journal made after it is recorded for rules.publishingTo, when that is
-    // set (record/JournalFolder.h). Call once, before the first Append. When the folder cannot be written the
-    // journal is off at once (and turnedOff is sent).
+    // set (record/JournalFolder.h). Call once, before the first Append. When the folder cannot
+    // be written the journal is off at once (and turnedOff is sent).
     JournalStartup Start(const PruneRules& rules = {});
 
     // One dispatched reading (a table row). The first row of a run opens a new file. Never

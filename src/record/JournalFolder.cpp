@@ -97,6 +97,14 @@ std::uint64_t LinesAfter(const std::string& path, std::uint64_t offset, std::uin
     return lines;
 }
 
+// True when offset is 0 or ends a line of the journal open at fd: a mark the journal can hold.
+bool OutboxMarkFits(int journalFd, std::uint64_t offset) {
+    if (offset == 0)
+        return true;
+    char last = 0;
+    return ::pread(journalFd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
+}
+
 } // namespace
 
 std::string JournalFileName(const WallTime& start, int n) {
@@ -187,13 +195,6 @@ bool ReadOutboxMark(const std::string& sidecarPath, OutboxMark& mark) {
     mark.ackedRows = rows;
     mark.ackedOffset = offset;
     return true;
-}
-
-bool OutboxMarkFits(int journalFd, std::uint64_t offset) {
-    if (offset == 0)
-        return true;
-    char last = 0;
-    return ::pread(journalFd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
 }
 
 SidecarState ReadSidecar(const std::string& journalPath, const std::string& target, OutboxMark& mark) {

@@ -79,11 +79,10 @@ bool ReadOutboxMark(const std::string& sidecarPath, OutboxMark& mark);
 // Reads the sidecar of the journal at journalPath and checks it against the journal and
 // target (any broker when target is empty). mark is read for Fits, OtherBroker and TooLarge.
 SidecarState ReadSidecar(const std::string& journalPath, const std::string& target, OutboxMark& mark);
-// True when offset is 0 or ends a line of the journal open at fd: a mark the journal can hold.
-bool OutboxMarkFits(int journalFd, std::uint64_t offset);
 
-// Records target as the broker of the journal open at fd (a new journal, made while publishing
-// to it). False where the file system keeps no user attributes: nothing is recorded then.
+// Records target as the broker of the journal open at fd (made while publishing to it, or taken
+// up by the publisher). False where the file system keeps no user attributes: nothing is
+// recorded then.
 bool RecordJournalTarget(int journalFd, const std::string& target);
 // The broker recorded on the journal at journalPath, or empty.
 std::string RecordedJournalTarget(const std::string& journalPath);
