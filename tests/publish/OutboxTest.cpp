@@ -78,9 +78,8 @@ TEST(Outbox, TheCursorSendsNothingNewAfterAReconnectBeforeEveryResendIsAcknowled
     QTemporaryDir tmp;
     const std::string path = tmp.path().toStdString() + "/2026-12-08T10-42-06.csv";
     std::string text = CsvHeader();
-    const WallTime start = WallTimeAt(1765190526000);
     for (int i = 1; i <= 6; ++i) {
-        text += CsvLine(MakeDispatchedReading(1, i, WallTimeAt(start.EpochMs() + i), testing::RowReading(i)));
+        text += CsvLine(MakeDispatchedReading(1, i, WallTimeAt(1765190526000 + i), testing::RowReading(i)));
         if (i == 3)
             text += "a damaged line\n";
     }
@@ -101,11 +100,9 @@ TEST(Outbox, TheCursorSendsNothingNewAfterAReconnectBeforeEveryResendIsAcknowled
     EXPECT_EQ(sent, (std::vector<std::int64_t>{1, 2, 3}));
     outbox.Reconnected(); // rows 1 to 3 go again by the library
     outbox.Acknowledge({2, 3});
-    EXPECT_TRUE(outbox.Resending());
     outbox.Fill(8, send); // room in the window, but row 1 is not acknowledged yet
     EXPECT_EQ(sent.size(), 3u);
     outbox.Acknowledge({1});
-    EXPECT_FALSE(outbox.Resending());
     outbox.Fill(8, send);
     EXPECT_EQ(sent, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(outbox.Acknowledge({4, 5, 6}), 0u); // no row held in memory among them
