@@ -1,6 +1,4 @@
-// The outbox sidecars, which journals still have rows to send, and the outbox cursor.
-#include "publish/Outbox.h"
-
+// The outbox sidecars, and which journals still have rows to send.
 #include "decode/Reading.h"
 #include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
@@ -69,50 +67,6 @@ TEST(Outbox, SidecarsSayWhichJournalsStillHaveRowsToSendOldestFirst) {
               (QStringList{"2026-12-08T10-42-06_2.csv", "notes.csv"}));
     EXPECT_FALSE(
         QFileInfo::exists(QString::fromStdString(OutboxSidecarPath(dir + "/2026-12-08T10-42-06.csv"))));
-}
-
-// The cursor on its own: rows handed out in order up to the window, a damaged line passed over
-// in its place, nothing new after a reconnect until every row then in flight is acknowledged,
-// and the sidecar holding how far the broker acknowledged.
-TEST(Outbox, TheCursorSendsNothingNewAfterAReconnectBeforeEveryResendIsAcknowledged) {
-    QTemporaryDir tmp;
-    const std::string path = tmp.path().toStdString() + "/2026-12-08T10-42-06.csv";
-    std::string text = CsvHeader();
-    for (int i = 1; i <= 6; ++i) {
-        text += CsvLine(MakeDispatchedReading(1, i, WallTimeAt(1765190526000 + i), testing::RowReading(i)));
-        if (i == 3)
-            text += "a damaged line\n";
-    }
-    std::ofstream(path, std::ios::binary) << text;
-    Outbox outbox("mqtt://127.0.0.1:1883/lab", "zelvox-test",
-                  [](const std::string& said) { ADD_FAILURE() << said; });
-    outbox.Adopt(path);
-    EXPECT_EQ(outbox.Backlog(), 7u);
-    std::vector<std::int64_t> sent;
-    int mids = 0;
-    const auto send = [&](const JournalRow& row, const std::string& run, int* mid) {
-        EXPECT_EQ(run, "zelvox-test/2026-12-08T10-42-06");
-        sent.push_back(row.index);
-        *mid = ++mids;
-        return true;
-    };
-    ASSERT_TRUE(outbox.Fill(3, send));
-    EXPECT_EQ(sent, (std::vector<std::int64_t>{1, 2, 3}));
-    outbox.Reconnected(); // rows 1 to 3 go again by the library
-    outbox.Acknowledge({2, 3});
-    outbox.Fill(8, send); // room in the window, but row 1 is not acknowledged yet
-    EXPECT_EQ(sent.size(), 3u);
-    outbox.Acknowledge({1});
-    outbox.Fill(8, send);
-    EXPECT_EQ(sent, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(outbox.Acknowledge({4, 5, 6}), 0u); // no row held in memory among them
-    EXPECT_EQ(outbox.Backlog(), 0u);
-    EXPECT_EQ(outbox.Acknowledged(), 6u);
-    outbox.SyncMarks(true);
-    OutboxMark mark;
-    ASSERT_TRUE(ReadOutboxMark(OutboxSidecarPath(path), mark));
-    EXPECT_EQ(mark.ackedRows, 7u); // the damaged line counted in its place
-    EXPECT_EQ(mark.ackedOffset, text.size());
 }
 
 } // namespace
