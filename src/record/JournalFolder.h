@@ -93,7 +93,8 @@ std::string RecordedJournalTarget(const std::string& journalPath);
 // (a sidecar for another broker when target is not empty). Counting stops at `enough`.
 std::uint64_t UnsentRows(const std::string& journalPath, const std::string& target, bool adoptUnmarked,
                          std::uint64_t enough = UINT64_MAX);
-// True when a sidecar names any broker and complete rows follow what it acknowledged.
+// True when a sidecar names any broker and complete rows follow what it acknowledged, or it
+// counts more than the journal holds.
 bool JournalHasUnsentTail(const std::string& journalPath);
 
 // The journals in dir that have rows still to send to target (UnsentRows), oldest first.
