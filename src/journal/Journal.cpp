@@ -84,6 +84,7 @@ Journal::~Journal() {
 
 JournalStartup Journal::Start(const PruneRules& rules) {
     JournalStartup result;
+    publishingTo_ = rules.publishingTo;
     if (dir_.isEmpty()) {
         result.error = QStringLiteral("no folder for it (neither XDG_STATE_HOME nor HOME is set)");
         TurnOff(result.error);
@@ -126,6 +127,10 @@ bool Journal::OpenFile(const WallTime& at, QString* why) {
         return false;
     }
     ::flock(file->fd, LOCK_EX | LOCK_NB);
+    // Its rows are for the broker, whatever becomes of the publisher's sidecar. A file system
+    // without user attributes keeps no record: the sidecar alone counts there.
+    if (!publishingTo_.empty())
+        RecordJournalTarget(file->fd, publishingTo_);
     int error = 0;
     if (!WriteAll(file->fd, CsvHeader(), &error)) {
         *why = QStringLiteral("%1: %2").arg(file->path, SystemError(error));

@@ -58,8 +58,9 @@ public:
     ~Journal() override; // Close()
 
     // Makes the folder, names interrupted runs (a read-only folder too) and prunes old journals
-    // by the rules. Call once, before the first Append. When the folder cannot be written the
-    // journal is off at once (and turnedOff is sent).
+    // by the rules. Each journal made after it is recorded for rules.publishingTo, when that is
+    // set (record/JournalFolder.h). Call once, before the first Append. When the folder cannot
+    // be written the journal is off at once (and turnedOff is sent).
     JournalStartup Start(const PruneRules& rules = {});
 
     // One dispatched reading (a table row). The first row of a run opens a new file. Never
@@ -102,6 +103,7 @@ private:
     static void EndFile(File& file);
 
     QString dir_;
+    std::string publishingTo_; // the broker each new journal is recorded for, or empty
     bool off_ = false;
     bool closed_ = false;
     std::shared_ptr<File> current_;

@@ -3,23 +3,17 @@
 #include "decode/Labels.h"
 #include "publish/Discovery.h"
 #include "publish/MqttLink.h"
+#include "publish/Outbox.h"
 #include "record/JournalFolder.h"
 #include "record/RowCodec.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <fcntl.h>
 #include <mosquitto.h>
 #include <mutex>
 #include <pthread.h>
 #include <set>
 #include <thread>
-#include <unistd.h>
-#include <unordered_map>
 #include <vector>
 
 namespace zelvox {
@@ -28,11 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kReadChunk = 64 * 1024;
-
-// Memory held for rows the journal could not take is given back in steps of this size.
-constexpr std::size_t kHeldTrim = 1 << 20;
-
 } // namespace
 
 std::string PublishedRunId(const std::string& clientId, const std::string& journalPath) {
@@ -40,48 +29,11 @@ std::string PublishedRunId(const std::string& clientId, const std::string& journ
 }
 
 struct Publisher::Impl {
-    // One journal on its way to the broker, or rows held in memory while the journal is off
-    // (path empty, no sidecar). Outbox thread only.
-    struct File {
-        std::string path, run;
-        int fd = -1, sidecar = -1;
-        bool memory = false;
-        std::string bytes;      // memory: the rows from offset base on, as a journal holds them
-        std::uint64_t base = 0; // memory: the offset of bytes[0]
-        OutboxMark mark;
-        std::uint64_t readOffset = 0; // the next row to send
-        std::uint64_t scanned = 0;    // just after the last complete line seen
-        std::uint64_t searched = 0;   // bytes looked through for line ends
-        std::uint64_t lines = 0;      // complete lines seen, the header included
-        bool dirty = false;           // mark changed since the last sync
-        ~File() {
-            if (fd >= 0)
-                ::close(fd);
-            if (sidecar >= 0)
-                ::close(sidecar);
-        }
-        std::uint64_t Rows() const { return lines > 0 ? lines - 1 : 0; }
-        ssize_t Read(char* to, std::size_t size, std::uint64_t offset) const {
-            if (!memory)
-                return ::pread(fd, to, size, static_cast<off_t>(offset));
-            if (offset < base || offset - base >= bytes.size())
-                return 0;
-            const std::size_t n = std::min<std::size_t>(size, bytes.size() - (offset - base));
-            std::memcpy(to, bytes.data() + (offset - base), n);
-            return static_cast<ssize_t>(n);
-        }
-    };
     // What the caller handed over, in order: a journal with new rows, or rows held in memory.
     struct Handed {
         std::string path;  // empty: held rows
         std::string bytes; // held rows: their journal lines
         std::string run;   // held rows: their run when no journal came before them
-    };
-    struct InFlight {
-        int mid;
-        File* file;
-        std::uint64_t endOffset;
-        bool acked;
     };
 
     explicit Impl(PublisherOptions o) : options(std::move(o)) {}
@@ -104,305 +56,55 @@ struct Publisher::Impl {
     MqttLink mqtt{options, mutex, outboxWake, link};
 
     // Outbox thread only.
-    std::deque<std::unique_ptr<File>> files;
-    std::deque<InFlight> inflight;
-    std::uint64_t frontSeq = 0; // sequence number of inflight.front()
-    // Rows before this sequence number were in flight when the connection was last made: the
-    // library sends them again after the connect callback, and nothing new goes out before
-    // they are acknowledged, so a run reaches the broker in index order.
-    std::uint64_t fenceSeq = 0;
+    Outbox outbox{options.target.Name(), options.clientId, [this](const std::string& text) { Say(text); }};
     int seenConnections = 0;
-    Clock::time_point frontSince{}; // since when inflight.front() waits for its acknowledgement
-    std::unordered_map<int, std::uint64_t> seqOfMid;
     std::set<int> functionsSeen;
     int discoveryConnection = 0;
-    std::uint64_t acknowledged = 0;
-    Clock::time_point nextSync{}, nextCounters{};
+    Clock::time_point nextCounters{};
+    std::string readingTopic = options.target.ReadingTopic();
     std::string message;
-    std::string notice; // the latest thing said once about a journal
-    JournalRow row;
-    std::vector<char> buffer = std::vector<char>(kReadChunk);
-    std::string lastRun;     // the run of the newest journal adopted
-    bool heldOpen = false;   // held rows go on in files.back()
+    std::string notice;      // the latest thing said once about a journal
     std::string journalSaid; // the journal state last published (retained)
     int journalSaidConnection = 0;
 
-    // Just after the line feed that ends the line running on at `from`, or 0 when there is none.
-    std::uint64_t LineEndFrom(const File& file, std::uint64_t from) {
-        for (;;) {
-            const ssize_t n = file.Read(buffer.data(), buffer.size(), from);
-            if (n <= 0)
-                return 0;
-            const void* nl = std::memchr(buffer.data(), '\n', static_cast<std::size_t>(n));
-            if (nl)
-                return from + static_cast<std::uint64_t>(static_cast<const char*>(nl) - buffer.data()) + 1;
-            from += static_cast<std::uint64_t>(n);
-        }
-    }
-
-    // Rows held in memory: they go on the last memory source, or start one after the journals.
-    void AdoptHeld(Handed& h) {
-        if (!heldOpen || files.empty() || !files.back()->memory) {
-            if (!files.empty())
-                Scan(*files.back());
-            auto file = std::make_unique<File>();
-            file->memory = true;
-            // The rows continue the run of the journal that was turned off.
-            file->run = lastRun.empty() ? h.run : lastRun;
-            file->mark = OutboxMark{options.target.Name(), 0, 0};
-            file->bytes = CsvHeader();
-            files.push_back(std::move(file));
-            heldOpen = true;
-        }
-        files.back()->bytes += h.bytes;
-        Scan(*files.back());
-    }
-
-    // ---- the outbox thread ----
-
-    // Opens a journal for sending and its sidecar (made when there is none).
-    void Adopt(const std::string& path) {
-        for (const auto& f : files)
-            if (f->path == path)
-                return;
-        if (!files.empty())
-            Scan(*files.back()); // the rows appended to the previous run before it ended
-        auto file = std::make_unique<File>();
-        file->path = path;
-        file->run = PublishedRunId(options.clientId, path);
-        lastRun = file->run;
-        file->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        const std::string run = RunIdOf(path);
-        if (file->fd < 0) {
-            // Tried again with the journal's next row, or at the next start.
-            notice = "cannot open the journal " + run + " to send it: " + std::strerror(errno);
+    // Says text once, in the status's notice, at once: several journals may each have
+    // something to say in one round.
+    void Say(const std::string& text) {
+        if (text == notice)
             return;
-        }
-        const std::string sidecarPath = OutboxSidecarPath(path);
-        bool known = ReadOutboxMark(sidecarPath, file->mark);
-        std::string distrust;
-        if (!known) {
-            if (::access(sidecarPath.c_str(), F_OK) == 0)
-                distrust = "its sidecar cannot be read";
-        } else if (file->mark.target != options.target.Name()) {
-            distrust = "its sidecar names " + file->mark.target;
-            known = false;
-        } else if (!MarkFits(file->fd, file->mark.ackedOffset)) {
-            distrust = "its sidecar counts more than the journal holds";
-            known = false;
-        }
-        // Repeats are dropped by (run, index); a lost row is not found again.
-        if (!distrust.empty())
-            notice = "journal " + run + ": " + distrust + "; sending it again from the start";
-        if (!known)
-            file->mark = OutboxMark{options.target.Name(), 0, 0};
-        file->sidecar = ::open(sidecarPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (file->sidecar < 0)
-            notice = "cannot keep the sidecar of journal " + run + " (" + std::strerror(errno) +
-                     "): its rows go again after a restart";
-        file->readOffset = file->mark.ackedOffset;
-        if (file->readOffset > 0) {
-            // Count what is already acknowledged as seen; only what follows is scanned.
-            file->scanned = file->searched = file->readOffset;
-            file->lines = file->mark.ackedRows + 1;
-        }
-        if (!known) {
-            WriteMark(*file);
-            ::fdatasync(file->sidecar);
-            // The new name must survive a power cut, or the journal would not be resent.
-            const std::string folder = path.substr(0, path.rfind('/') + 1);
-            const int dirFd =
-                ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dirFd >= 0) {
-                ::fsync(dirFd);
-                ::close(dirFd);
-            }
-        }
-        Scan(*file);
-        files.push_back(std::move(file));
-    }
-
-    // True when offset is 0 or ends a line of the journal: a mark the journal can hold.
-    static bool MarkFits(int fd, std::uint64_t offset) {
-        if (offset == 0)
-            return true;
-        char last = 0;
-        return ::pread(fd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
-    }
-
-    // Counts the complete lines appended since the last look, however long they are.
-    void Scan(File& file) {
-        for (;;) {
-            const ssize_t n = file.Read(buffer.data(), buffer.size(), file.searched);
-            if (n <= 0)
-                return;
-            const char* begin = buffer.data();
-            for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', begin + n - p)));
-                 ++p) {
-                ++file.lines;
-                file.scanned = file.searched + static_cast<std::uint64_t>(p - begin + 1);
-            }
-            file.searched += static_cast<std::uint64_t>(n);
-        }
-    }
-
-    void WriteMark(File& file) {
-        if (file.sidecar < 0)
-            return;
-        const std::string text = FormatOutboxMark(file.mark);
-        [[maybe_unused]] const ssize_t n = ::pwrite(file.sidecar, text.data(), text.size(), 0);
-    }
-
-    void SyncMarks(bool force) {
-        const Clock::time_point now = Clock::now();
-        if (!force && now < nextSync)
-            return;
-        nextSync = now + std::chrono::seconds(1);
-        // The marks are written in place and synced once a round, not per acknowledgement.
-        for (const auto& f : files)
-            if (f->dirty) {
-                f->dirty = false;
-                WriteMark(*f);
-                ::fdatasync(f->sidecar);
-            }
-    }
-
-    std::uint64_t Backlog() const {
-        std::uint64_t n = 0;
-        for (const auto& f : files)
-            n += f->Rows() - std::min(f->Rows(), f->mark.ackedRows);
-        return n;
-    }
-
-    void Track(int mid, File* file, std::uint64_t endOffset, bool acked) {
-        if (inflight.empty())
-            frontSince = Clock::now();
-        if (!acked)
-            seqOfMid[mid] = frontSeq + inflight.size();
-        inflight.push_back({mid, file, endOffset, acked});
-    }
-
-    // Sends rows until the window is full, oldest journal first, each in index order.
-    // False when the library refused a message (the connection is going down).
-    bool FillWindow() {
-        if (frontSeq < fenceSeq)
-            return true; // what the last connection left unacknowledged is being sent again
-        const std::size_t window = static_cast<std::size_t>(std::max(1, options.window));
-        const std::string topic = options.target.ReadingTopic();
-        for (const auto& f : files) {
-            while (inflight.size() < window && f->readOffset < f->scanned) {
-                const std::size_t want = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(buffer.size(), f->scanned - f->readOffset));
-                const ssize_t n = f->Read(buffer.data(), want, f->readOffset);
-                if (n <= 0)
-                    return true;
-                const char* begin = buffer.data();
-                const char* end = begin + n;
-                const char* p = begin;
-                while (inflight.size() < window) {
-                    const char* nl =
-                        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-                    if (!nl)
-                        break;
-                    std::string_view line(p, static_cast<std::size_t>(nl - p));
-                    if (line.ends_with('\r'))
-                        line.remove_suffix(1);
-                    const std::uint64_t lineEnd = f->readOffset + static_cast<std::uint64_t>(nl + 1 - begin);
-                    if (f->readOffset + static_cast<std::uint64_t>(p - begin) == 0) {
-                        // The header: nothing to send, and nothing before it to wait for.
-                        f->mark.ackedOffset = lineEnd;
-                        f->dirty = true;
-                    } else if (ReadJournalLine(line, row) == LineKind::Row) {
-                        BrokerMessage(row, f->run, message);
-                        int mid = 0;
-                        int rc = MOSQ_ERR_NO_CONN;
-                        {
-                            // Checked and published under the lock: no reconnect can come between,
-                            // so a new row never goes out before the library's resends.
-                            std::lock_guard lock(mutex);
-                            if (link.Ready() && link.connections == seenConnections)
-                                rc = mqtt.Publish(topic, message, false, &mid);
-                        }
-                        if (rc != MOSQ_ERR_SUCCESS) {
-                            f->readOffset += static_cast<std::uint64_t>(p - begin);
-                            return false;
-                        }
-                        Track(mid, f.get(), lineEnd, false);
-                        const int code = row.reading.functionCode;
-                        if (options.discovery && functionsSeen.insert(code).second)
-                            PublishDiscovery(code);
-                    } else {
-                        Track(-1, f.get(), lineEnd, true); // a damaged line: passed over, in its place
-                    }
-                    p = nl + 1;
-                }
-                if (p == begin) {
-                    // A line longer than a whole chunk is no row: passed over like any damage.
-                    const std::uint64_t lineEnd = LineEndFrom(*f, f->readOffset);
-                    if (lineEnd == 0)
-                        return true;
-                    Track(-1, f.get(), lineEnd, true);
-                    f->readOffset = lineEnd;
-                    continue;
-                }
-                f->readOffset += static_cast<std::uint64_t>(p - begin);
-            }
-            if (f->readOffset < f->scanned)
-                break; // the window is full; later journals wait their turn
-        }
-        return true;
-    }
-
-    void ApplyAcks(const std::vector<int>& mids) {
-        std::uint64_t heldAcked = 0;
-        for (const int mid : mids) {
-            const auto it = seqOfMid.find(mid);
-            if (it == seqOfMid.end())
-                continue; // a status or discovery message
-            inflight[static_cast<std::size_t>(it->second - frontSeq)].acked = true;
-            seqOfMid.erase(it);
-        }
-        while (!inflight.empty() && inflight.front().acked) {
-            File& f = *inflight.front().file;
-            f.mark.ackedOffset = inflight.front().endOffset;
-            ++f.mark.ackedRows;
-            f.dirty = true;
-            if (inflight.front().mid >= 0)
-                ++acknowledged;
-            if (f.memory)
-                ++heldAcked;
-            inflight.pop_front();
-            ++frontSeq;
-            frontSince = Clock::now();
-        }
-        // Journals before the current one are done once read and acknowledged to their end.
-        while (files.size() > 1 && files.front()->readOffset >= files.front()->scanned &&
-               files.front()->mark.ackedOffset >= files.front()->readOffset &&
-               (inflight.empty() || inflight.front().file != files.front().get())) {
-            Scan(*files.front());
-            if (files.front()->readOffset < files.front()->scanned)
-                break;
-            if (files.front()->dirty) {
-                WriteMark(*files.front());
-                ::fdatasync(files.front()->sidecar);
-            }
-            files.pop_front();
-        }
-        for (const auto& f : files)
-            if (f->memory && f->mark.ackedOffset - f->base >= kHeldTrim) {
-                f->bytes.erase(0, f->mark.ackedOffset - f->base);
-                f->base = f->mark.ackedOffset;
-            }
-        if (heldAcked > 0) {
+        notice = text;
+        BrokerState state = BrokerState::Connecting;
+        std::string detail;
+        {
             std::lock_guard lock(mutex);
-            held -= std::min(held, heldAcked);
+            state = status.state;
+            detail = status.detail;
         }
+        Report(state, detail, true);
+    }
+
+    // One row to the broker. Checked and published under the lock: no reconnect can come
+    // between, so a new row never goes out before the library's resends.
+    bool SendRow(const JournalRow& row, const std::string& run, int* mid) {
+        BrokerMessage(row, run, message);
+        int rc = MOSQ_ERR_NO_CONN;
+        {
+            std::lock_guard lock(mutex);
+            if (link.Ready() && link.connections == seenConnections)
+                rc = mqtt.Publish(readingTopic, message, false, mid);
+        }
+        if (rc != MOSQ_ERR_SUCCESS)
+            return false;
+        const int code = row.reading.functionCode;
+        if (options.discovery && functionsSeen.insert(code).second)
+            PublishDiscovery(code);
+        return true;
     }
 
     // The rows in flight get no acknowledgement: the connection is made again, and the library
     // sends them again after the connect callback.
     void DropConnection(const std::string& why) {
-        frontSince = Clock::now();
+        outbox.RestartAckClock();
         mqtt.Drop(why);
     }
 
@@ -417,7 +119,7 @@ struct Publisher::Impl {
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
     void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, Backlog(), acknowledged, notice, {}, 0, 0};
+        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {}, 0, 0};
         bool changed;
         {
             std::lock_guard lock(mutex);
@@ -440,7 +142,7 @@ struct Publisher::Impl {
     void OutboxBody() {
         for (const std::string& path :
              JournalsToSend(options.journalDir, options.target.Name(), options.adoptUnmarked))
-            Adopt(path);
+            outbox.Adopt(path, true);
         Report(BrokerState::Connecting, {}, true);
         std::unique_lock lock(mutex);
         for (;;) {
@@ -466,26 +168,25 @@ struct Publisher::Impl {
             std::string last;
             for (Handed& h : paths) {
                 if (h.path.empty()) {
-                    AdoptHeld(h);
+                    outbox.Hold(h.bytes, h.run);
                     last.clear();
                     continue;
                 }
                 if (h.path == last)
                     continue;
                 last = h.path;
-                heldOpen = false;
-                Adopt(h.path);
-                if (!files.empty() && files.back()->path == h.path)
-                    Scan(*files.back());
+                outbox.Adopt(h.path);
             }
-            ApplyAcks(acked);
+            if (const std::uint64_t heldAcked = outbox.Acknowledge(acked); heldAcked > 0) {
+                std::lock_guard heldLock(mutex);
+                held -= std::min(held, heldAcked);
+            }
             if (discoveryNow)
                 for (const int code : functionsSeen)
                     PublishDiscovery(code);
             if (online && seenConnections != connectionsNow) {
                 seenConnections = connectionsNow;
-                fenceSeq = frontSeq + inflight.size();
-                frontSince = Clock::now();
+                outbox.Reconnected();
             }
             if (online && (journalNow != journalSaid || journalSaidConnection != connectionsNow)) {
                 // Retained beside the status: whether the readings are kept on disk.
@@ -495,23 +196,26 @@ struct Publisher::Impl {
                 }
             }
             if (online && !isStopping)
-                FillWindow();
-            if (online && !inflight.empty() &&
-                Clock::now() - frontSince > std::chrono::milliseconds(options.ackTimeoutMs))
+                outbox.Fill(static_cast<std::size_t>(std::max(1, options.window)),
+                            [this](const JournalRow& row, const std::string& run, int* mid) {
+                                return SendRow(row, run, mid);
+                            });
+            if (online && outbox.AckOverdue(std::chrono::milliseconds(options.ackTimeoutMs)))
                 DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
-            SyncMarks(false);
+            outbox.SyncMarks(false);
             const BrokerState state = online                                  ? BrokerState::Online
                                       : isRefused                             ? BrokerState::Refused
                                       : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
                                                                               : BrokerState::Waiting;
             Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty());
 
-            if (isStopping && (inflight.empty() || !online || Clock::now() >= deadline))
+            if (isStopping && (outbox.InFlight() == 0 || !online || Clock::now() >= deadline))
                 break;
 
             lock.lock();
-            link.acksUrgent = inflight.size() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
-                              frontSeq < fenceSeq;
+            link.acksUrgent =
+                outbox.InFlight() * 2 >= static_cast<std::size_t>(std::max(1, options.window)) ||
+                outbox.Resending();
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
                        link.Ready() != online || link.refused != isRefused || link.detail != detail ||
@@ -519,15 +223,14 @@ struct Publisher::Impl {
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
-            else if (!inflight.empty() || !link.acks.empty() ||
-                     std::any_of(files.begin(), files.end(), [](const auto& f) { return f->dirty; }) ||
-                     Backlog() != status.backlog)
+            else if (outbox.InFlight() > 0 || !link.acks.empty() || outbox.Dirty() ||
+                     outbox.Backlog() != status.backlog)
                 outboxWake.wait_for(lock, std::chrono::seconds(1), ready);
             else
                 outboxWake.wait(lock, ready);
         }
 
-        SyncMarks(true);
+        outbox.SyncMarks(true);
         lock.lock();
         const bool online = link.connected;
         lock.unlock();

@@ -2,12 +2,13 @@
 // journal itself, so that neither a broker outage nor a crash of this program loses a reading.
 //
 // Two threads of its own: the link thread (publish/MqttLink.h) runs libmosquitto's network loop
-// (connect, keep-alive, reconnect with back-off), the outbox thread reads journal rows back,
-// publishes them in order with a bounded number in flight (after a reconnect, nothing new before
-// what was unacknowledged has been sent again and acknowledged; a row unacknowledged for
-// ackTimeoutMs makes the connection again), and records in each journal's sidecar
-// (record/JournalFolder.h) how far the broker has acknowledged it. The caller only says that a row was
-// appended; it never waits for the network or the disk.
+// (connect, keep-alive, reconnect with back-off), the outbox thread reads journal rows back
+// (which row goes next and what is in flight: publish/Outbox.h), publishes them in order with
+// a bounded number in flight (after a reconnect, nothing new before what was unacknowledged has
+// been sent again and acknowledged; a row unacknowledged for ackTimeoutMs makes the connection
+// again), and records in each journal's sidecar (record/JournalFolder.h) how far the broker has
+// acknowledged it. The caller only says that a row was appended; it never waits for the network
+// or the disk.
 //
 // Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
 // (retained "online", and "offline" as the last will and at a clean stop), PREFIX/journal

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 
@@ -19,6 +20,7 @@ namespace zelvox {
 namespace {
 
 constexpr std::string_view kMagic = "zelvox outbox 1\n";
+constexpr const char* kTargetAttribute = "user.zelvox.target";
 // "2026-12-08T10-42-06": every journal name begins with its start moment.
 constexpr std::size_t kStampSize = 19;
 
@@ -93,6 +95,14 @@ std::uint64_t LinesAfter(const std::string& path, std::uint64_t offset, std::uin
     }
     ::close(fd);
     return lines;
+}
+
+// True when offset is 0 or ends a line of the journal open at fd: a mark the journal can hold.
+bool OutboxMarkFits(int journalFd, std::uint64_t offset) {
+    if (offset == 0)
+        return true;
+    char last = 0;
+    return ::pread(journalFd, &last, 1, static_cast<off_t>(offset - 1)) == 1 && last == '\n';
 }
 
 } // namespace
@@ -187,14 +197,46 @@ bool ReadOutboxMark(const std::string& sidecarPath, OutboxMark& mark) {
     return true;
 }
 
+SidecarState ReadSidecar(const std::string& journalPath, const std::string& target, OutboxMark& mark) {
+    const std::string sidecar = OutboxSidecarPath(journalPath);
+    if (!ReadOutboxMark(sidecar, mark))
+        return Exists(sidecar) ? SidecarState::Unreadable : SidecarState::Missing;
+    if (!target.empty() && mark.target != target)
+        return SidecarState::OtherBroker;
+    const int fd = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool fits = fd >= 0 && OutboxMarkFits(fd, mark.ackedOffset);
+    if (fd >= 0)
+        ::close(fd);
+    return fits ? SidecarState::Fits : SidecarState::TooLarge;
+}
+
+bool RecordJournalTarget(int journalFd, const std::string& target) {
+    return ::fsetxattr(journalFd, kTargetAttribute, target.data(), target.size(), 0) == 0;
+}
+
+std::string RecordedJournalTarget(const std::string& journalPath) {
+    char buf[1024];
+    const ssize_t n = ::getxattr(journalPath.c_str(), kTargetAttribute, buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
 std::uint64_t UnsentRows(const std::string& journalPath, const std::string& target, bool adoptUnmarked,
                          std::uint64_t enough) {
     OutboxMark mark;
-    if (!ReadOutboxMark(OutboxSidecarPath(journalPath), mark))
-        return adoptUnmarked ? LinesAfter(journalPath, 0, enough) : 0;
-    if (!target.empty() && mark.target != target)
+    switch (ReadSidecar(journalPath, target, mark)) {
+    case SidecarState::Fits:
+        return LinesAfter(journalPath, mark.ackedOffset, enough);
+    case SidecarState::OtherBroker:
         return 0;
-    return LinesAfter(journalPath, mark.ackedOffset, enough);
+    case SidecarState::TooLarge:
+        // It was for this broker, but where it stopped is not known: everything again.
+        return LinesAfter(journalPath, 0, enough);
+    case SidecarState::Missing:
+    case SidecarState::Unreadable:
+        break;
+    }
+    const bool ours = adoptUnmarked || (!target.empty() && RecordedJournalTarget(journalPath) == target);
+    return ours ? LinesAfter(journalPath, 0, enough) : 0;
 }
 
 bool JournalHasUnsentTail(const std::string& journalPath) {

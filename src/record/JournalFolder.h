@@ -18,6 +18,12 @@
 //
 // The sidecar's counters have a fixed width, so each update rewrites the same bytes in place.
 //
+// A journal made while publishing also carries its broker on the file itself, in the extended
+// attribute user.zelvox.target (the CSV text stays as it is), so that it outlives the sidecar:
+// a journal whose sidecar is then lost, damaged or counts more than the journal holds is sent
+// to that broker again from the start (consumers drop repeats by run and index). Where the file
+// system keeps no user attributes the sidecar alone counts, as for journals made before.
+//
 // Pruning keeps the newest journals within a number of files and of bytes. Never removed, and
 // not counted: journals a live program holds open (each writer flocks its journal), runs still
 // open or interrupted, journals with rows still to send to the broker this run publishes to,
@@ -57,21 +63,41 @@ struct OutboxMark {
     std::uint64_t ackedOffset = 0; // 0 before the first row: the header is still to be skipped
 };
 
+// What a journal's sidecar says for a broker.
+enum class SidecarState {
+    Fits,        // it names the broker and a place the journal holds
+    Missing,     // there is none
+    Unreadable,  // it is not one of ours, or cannot be read
+    OtherBroker, // it names another broker
+    TooLarge,    // it names the broker, but counts more than the journal holds
+};
+
 // The sidecar's whole text for mark.
 std::string FormatOutboxMark(const OutboxMark& mark);
 // Reads a sidecar. False when it is missing or not one of ours.
 bool ReadOutboxMark(const std::string& sidecarPath, OutboxMark& mark);
+// Reads the sidecar of the journal at journalPath and checks it against the journal and
+// target (any broker when target is empty). mark is read for Fits, OtherBroker and TooLarge.
+SidecarState ReadSidecar(const std::string& journalPath, const std::string& target, OutboxMark& mark);
 
-// The complete lines of the journal after its acknowledged part (after the header, when no
-// sidecar names target); 0 when it has no sidecar and adoptUnmarked is false, or the sidecar
-// names another broker and target is not empty. Counting stops at `enough`.
+// Records target as the broker of the journal open at fd (made while publishing to it, or taken
+// up by the publisher). False where the file system keeps no user attributes: nothing is
+// recorded then.
+bool RecordJournalTarget(int journalFd, const std::string& target);
+// The broker recorded on the journal at journalPath, or empty.
+std::string RecordedJournalTarget(const std::string& journalPath);
+
+// The complete lines of the journal after its acknowledged part; all of them (after the header)
+// when its sidecar names target but counts more than the journal holds, or when it has no sidecar
+// it can trust and either adoptUnmarked is set or the journal was recorded for target; else 0
+// (a sidecar for another broker when target is not empty). Counting stops at `enough`.
 std::uint64_t UnsentRows(const std::string& journalPath, const std::string& target, bool adoptUnmarked,
                          std::uint64_t enough = UINT64_MAX);
-// True when a sidecar names any broker and complete rows follow what it acknowledged.
+// True when a sidecar names any broker and complete rows follow what it acknowledged, or it
+// counts more than the journal holds.
 bool JournalHasUnsentTail(const std::string& journalPath);
 
-// The journals in dir that have rows still to send to target, oldest first: those whose sidecar
-// names target and has an unsent tail, and, with adoptUnmarked, journals with no sidecar at all.
+// The journals in dir that have rows still to send to target (UnsentRows), oldest first.
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
                                         bool adoptUnmarked);
 

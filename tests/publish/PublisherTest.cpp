@@ -3,6 +3,7 @@
 // journals, with the publisher's state, backlog and sidecars on the way. (TLS and a refused
 // password are tested through zelvox-decode, tests/tools/PublishingLoggerTest.cpp.)
 #include "publish/Publisher.h"
+#include "journal/Journal.h"
 #include "publish/PublishTestSupport.h"
 #include "record/JournalFolder.h"
 #include "support/Broker.h"
@@ -18,7 +19,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -352,6 +355,10 @@ TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEv
     EXPECT_EQ(sub.Messages(), wanted);
 }
 
+// Each sidecar state, for a journal this run is writing (handed over live) and for one found at
+// start-up that was made while publishing to this broker: by the window (only its own journals)
+// and by the logger (every journal without a sidecar). Each is sent again from the start, and
+// said once.
 TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStartAndSaysSo) {
     Broker broker(tmp.path());
     std::string why;
@@ -359,31 +366,98 @@ TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStar
     Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
     const PublisherOptions options = Options(broker.Port());
+    const std::string target = options.target.Name();
     struct Case {
-        const char* name;
-        std::string sidecar;
+        const char* name;                   // live: the journal's name
+        std::optional<std::string> sidecar; // none: removed
         const char* said;
+        bool live; // handed over while this run writes it; else found at start-up
     };
     const Case cases[] = {
-        {"2026-12-08T14-00-00.csv", FormatOutboxMark({options.target.Name(), 99, 99999}),
-         "its sidecar counts more than the journal holds"},
-        {"2026-12-08T14-00-01.csv", "not a sidecar\n", "its sidecar cannot be read"},
+        {"2026-12-08T14-00-00.csv", FormatOutboxMark({target, 99, 99999}),
+         "its sidecar counts more than the journal holds", true},
+        {"2026-12-08T14-00-01.csv", "not a sidecar\n", "its sidecar cannot be read", true},
         {"2026-12-08T14-00-02.csv", FormatOutboxMark({"mqtt://elsewhere:1883/lab", 3, 0}),
-         "its sidecar names mqtt://elsewhere:1883/lab"},
+         "its sidecar names mqtt://elsewhere:1883/lab", true},
+        {nullptr, std::nullopt, "its sidecar is missing", false},
+        {nullptr, "not a sidecar\n", "its sidecar cannot be read", false},
+        {nullptr, FormatOutboxMark({target, 99, 99999}), "its sidecar counts more than the journal holds",
+         false},
     };
-    Publisher p(options);
-    ASSERT_TRUE(p.Start(&why)) << why;
-    for (const Case& c : cases) {
-        const std::string path = Journal(c.name);
-        testing::WriteJournal(path, 10);
-        std::ofstream(OutboxSidecarPath(path)) << c.sidecar;
-        p.Appended(path);
-        EXPECT_TRUE(WaitForStatus(
-            p, [&](const auto& s) { return s.notice.find(c.said) != std::string::npos; }, 5000))
-            << c.name << ": " << p.Status().notice;
+    {
+        Publisher p(options);
+        ASSERT_TRUE(p.Start(&why)) << why;
+        for (const Case& c : cases) {
+            if (!c.live)
+                continue;
+            const std::string path = Journal(c.name);
+            testing::WriteJournal(path, 10);
+            std::ofstream(OutboxSidecarPath(path)) << *c.sidecar;
+            p.Appended(path);
+            EXPECT_TRUE(WaitForStatus(
+                p, [&](const auto& s) { return s.notice.find(c.said) != std::string::npos; }, 5000))
+                << c.name << ": " << p.Status().notice;
+        }
+        ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
+        EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
     }
-    ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
-    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
+
+    for (const bool logger : {false, true}) {
+        const char* program = logger ? "logger" : "window";
+        const QString dir = tmp.filePath(QString::fromLatin1(program));
+        PruneRules rules;
+        rules.publishingTo = target;
+        std::vector<std::string> expected; // the notice for each journal, said once
+        std::int64_t startMs = 1765206000000;
+        for (const Case& c : cases) {
+            if (c.live)
+                continue;
+            // Written by the journal while publishing to the broker, then its sidecar damaged.
+            zelvox::Journal journal(dir);
+            ASSERT_TRUE(journal.Start(rules).ok);
+            const WallTime start = WallTimeAt(startMs += 60000);
+            for (int i = 1; i <= 10; ++i)
+                journal.Append(
+                    MakeDispatchedReading(1, i, WallTimeAt(start.EpochMs() + i), testing::RowReading(i)));
+            const std::string path = journal.CurrentFile().toStdString();
+            journal.Close();
+            if (RecordedJournalTarget(path) != target)
+                GTEST_SKIP() << "this file system keeps no user attributes: the sidecar alone counts";
+            if (c.sidecar)
+                std::ofstream(OutboxSidecarPath(path)) << *c.sidecar;
+            expected.push_back("journal " + RunIdOf(path) + ": " + c.said +
+                               "; sending it again from the start");
+        }
+        PublisherOptions o = options;
+        o.clientId = std::string("zelvox-test-") + program;
+        o.journalDir = dir.toStdString();
+        o.adoptUnmarked = logger;
+        std::mutex mutex;
+        std::vector<std::string> notices;
+        Publisher p(o);
+        p.OnStatus([&, last = std::string()](const PublisherStatus& s) mutable {
+            std::lock_guard lock(mutex);
+            if (s.notice != last && !s.notice.empty())
+                notices.push_back(s.notice);
+            last = s.notice;
+        });
+        ASSERT_TRUE(p.Start(&why)) << why;
+        const auto own = [&](const std::vector<std::string>& m) {
+            std::vector<std::string> mine;
+            for (const std::string& message : m)
+                if (message.find("\"run\":\"" + o.clientId + "/") != std::string::npos)
+                    mine.push_back(message);
+            return mine;
+        };
+        sub.WaitFor([&](const auto& m) { return CountDelivery(dir, own(m)).missing == 0; }, 10000);
+        const testing::Delivery d = CountDelivery(dir, own(sub.Messages()));
+        EXPECT_TRUE(d.Exact()) << program << ": " << d.Describe();
+        EXPECT_EQ(d.journalRows, 30) << program;
+        p.Stop();
+        std::lock_guard lock(mutex);
+        for (const std::string& text : expected)
+            EXPECT_EQ(std::count(notices.begin(), notices.end(), text), 1) << program << ": " << text;
+    }
 }
 
 } // namespace

@@ -10,13 +10,11 @@
 #include <QThread>
 #include <arpa/inet.h>
 #include <csignal>
-#include <fcntl.h>
 #include <map>
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <set>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zelvox::testing {
@@ -72,9 +70,9 @@ bool Broker::Start(std::string* why) {
                                     // after the first 20 in flight are acknowledged: a killed
                                     // broker then has little it acknowledged but did not pass on.
                                     "max_inflight_messages 0\n"
-                                    "log_dest stdout\n")
+                                    "log_dest file %3\n")
                          .arg(port_)
-                         .arg(persistence);
+                         .arg(persistence, dir_ + QStringLiteral("/mosquitto.log"));
     // Started as root, mosquitto would drop to its own user, who cannot read the test's files.
     if (::geteuid() == 0)
         config += QStringLiteral("user root\n");
@@ -90,61 +88,34 @@ bool Broker::Start(std::string* why) {
         return false;
     file.write(config.toUtf8());
     file.close();
-    // fork and exec, not QProcess: ThreadSanitizer loses track of the test's own locks after
-    // QProcess has started a child, and the publisher's tests run under it.
-    const QByteArray configPath = QFile::encodeName(path);
-    const QByteArray logPath = QFile::encodeName(dir_ + QStringLiteral("/mosquitto.log"));
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (log >= 0) {
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-        }
-        ::execl("/usr/sbin/mosquitto", "mosquitto", "-c", configPath.constData(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid_ < 0) {
-        pid_ = 0;
+    if (!mosquitto_.Start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), path})) {
         if (why)
             *why = "mosquitto did not start: cannot fork";
         return false;
     }
     QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired()) {
+    while (!deadline.hasExpired() && mosquitto_.Running()) {
         if (Accepts(port_))
             return true;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = 0;
-            break;
-        }
         QThread::msleep(20);
     }
     QFile log(dir_ + QStringLiteral("/mosquitto.log"));
     if (why)
         *why = "mosquitto did not take connections (install mosquitto, tools/deps.txt): " +
+               mosquitto_.TakeErr().toStdString() +
                (log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : std::string());
     Stop(SIGKILL);
     return false;
 }
 
 void Broker::Stop(int signal) {
-    if (pid_ <= 0)
+    if (!mosquitto_.Running())
         return;
-    ::kill(pid_, signal);
-    QDeadlineTimer deadline(10000);
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (deadline.hasExpired()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            break;
-        }
-        QThread::msleep(10);
+    ::kill(mosquitto_.Pid(), signal);
+    if (!mosquitto_.WaitForFinished(10000)) {
+        ::kill(mosquitto_.Pid(), SIGKILL);
+        mosquitto_.WaitForFinished(10000);
     }
-    pid_ = 0;
 }
 
 Subscriber::Subscriber(int port, std::string clientId, std::string topic, std::string caFile)

@@ -4,6 +4,8 @@
 // journals it came from.
 #pragma once
 
+#include "support/Child.h"
+
 #include <QString>
 #include <condition_variable>
 #include <functional>
@@ -32,14 +34,15 @@ public:
     // Ends it with signal (SIGTERM: it saves its state; SIGKILL: it does not) and waits.
     void Stop(int signal);
     int Port() const { return port_; }
-    // The process id (to stop it with SIGSTOP: a broker that holds connections and answers none).
-    pid_t Pid() const { return pid_; }
+    // The process id (to stop it with SIGSTOP: a broker that holds connections and answers
+    // none), or 0.
+    pid_t Pid() const { return mosquitto_.Pid(); }
 
 private:
     QString dir_;
     Options options_;
     int port_ = 0;
-    pid_t pid_ = 0; // the running mosquitto, or 0
+    Child mosquitto_; // its log goes to a file: nothing fills the pipes
 };
 
 // A free TCP port on 127.0.0.1 (bound once and let go).

@@ -4,6 +4,7 @@
 // counts what the subscriber got against the logger's journal: after dropping duplicates by
 // (run, index), exactly the journal's rows, in order.
 #include "support/Broker.h"
+#include "support/Tmpfs.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <memory>
 #include <set>
 
 namespace zelvox {
@@ -26,6 +28,7 @@ namespace {
 using testing::Broker;
 using testing::CountDelivery;
 using testing::Subscriber;
+using testing::Tmpfs;
 
 QString Tool(const char* name) {
     return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
@@ -78,41 +81,48 @@ protected:
         EXPECT_TRUE(d.Exact()) << what << ": " << d.Describe();
     }
     static void Sleep(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+    // A broker, and a persistent QoS 1 subscriber to topic on it: how most cases begin.
+    void StartBroker(const char* topic = "lab/bench/reading") {
+        broker = std::make_unique<Broker>(tmp.path());
+        std::string why;
+        ASSERT_TRUE(broker->Start(&why)) << why;
+        sub = std::make_unique<Subscriber>(broker->Port(), "lab-sink", topic);
+        ASSERT_TRUE(sub->Start());
+    }
+    // The broker again, after a stop or a kill.
+    void RestartBroker() {
+        std::string why;
+        ASSERT_TRUE(broker->Start(&why)) << why;
+    }
 
     QTemporaryDir tmp;
     QString journal, port;
     QString lines; // the logger's standard output, when a case keeps it
     QProcess sim, decode;
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<Subscriber> sub;
 };
 
 TEST_F(PublishingLogger, EveryReadingArrivesAfterTheBrokerStopsForTwentySeconds) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
-    ASSERT_TRUE(sub.Start());
-    StartDecode(broker.Port());
+    ASSERT_NO_FATAL_FAILURE(StartBroker());
+    StartDecode(broker->Port());
     Sleep(3000);
-    broker.Stop(SIGTERM);
+    broker->Stop(SIGTERM);
     Sleep(20000);
     ASSERT_EQ(decode.state(), QProcess::Running);
-    ASSERT_TRUE(broker.Start(&why)) << why;
+    ASSERT_NO_FATAL_FAILURE(RestartBroker());
     Sleep(2000);
-    ExpectEveryRowOnce(sub, 15000, "broker stopped for 20 s");
+    ExpectEveryRowOnce(*sub, 15000, "broker stopped for 20 s");
     StopDecode();
-    ExpectEveryRowOnce(sub, 5000, "after the logger's end");
+    ExpectEveryRowOnce(*sub, 5000, "after the logger's end");
     const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
     EXPECT_TRUE(err.contains(QLatin1String("broker unreachable"))) << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("broker online"))) << err.toStdString();
 }
 
 TEST_F(PublishingLogger, AJournalRemovedUnderTheLoggerIsSaidAtOnceAndANewOneTakesOver) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
-    ASSERT_TRUE(sub.Start());
-    StartDecode(broker.Port());
+    ASSERT_NO_FATAL_FAILURE(StartBroker());
+    StartDecode(broker->Port());
     QStringList journals;
     for (int i = 0; i < 100 && journals.isEmpty(); ++i, Sleep(50))
         journals = QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files);
@@ -131,52 +141,44 @@ TEST_F(PublishingLogger, AJournalRemovedUnderTheLoggerIsSaidAtOnceAndANewOneTake
     Sleep(2000);
     // The rows of the new journal reach the broker (those of the removed file went before).
     ASSERT_EQ(QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files).size(), 1);
-    sub.WaitFor([&](const auto& m) { return CountDelivery(journal, m).missing == 0; }, 10000);
-    EXPECT_EQ(CountDelivery(journal, sub.Messages()).missing, 0);
+    sub->WaitFor([&](const auto& m) { return CountDelivery(journal, m).missing == 0; }, 10000);
+    EXPECT_EQ(CountDelivery(journal, sub->Messages()).missing, 0);
     StopDecode();
 }
 
 TEST_F(PublishingLogger, AKilledBrokerAndAKilledLoggerLoseNothingAndTheOldTailComesFirst) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
-    ASSERT_TRUE(sub.Start());
-    StartDecode(broker.Port());
+    ASSERT_NO_FATAL_FAILURE(StartBroker());
+    StartDecode(broker->Port());
     Sleep(3000);
-    broker.Stop(SIGKILL); // autosave_interval 1: at most a second of its state is lost
+    broker->Stop(SIGKILL); // autosave_interval 1: at most a second of its state is lost
     Sleep(2000);
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    ExpectEveryRowOnce(sub, 15000, "broker killed and restarted");
+    ASSERT_NO_FATAL_FAILURE(RestartBroker());
+    ExpectEveryRowOnce(*sub, 15000, "broker killed and restarted");
 
     // Rows pile up while the broker is away; then the logger is killed before it can send them.
-    broker.Stop(SIGTERM);
+    broker->Stop(SIGTERM);
     Sleep(3000);
     decode.kill();
     decode.waitForFinished(5000);
-    ASSERT_TRUE(broker.Start(&why)) << why;
+    ASSERT_NO_FATAL_FAILURE(RestartBroker());
     Sleep(1100); // the next run's journal is named by a later second
-    StartDecode(broker.Port());
+    StartDecode(broker->Port());
     Sleep(3000);
-    ExpectEveryRowOnce(sub, 15000, "logger killed and started again");
+    ExpectEveryRowOnce(*sub, 15000, "logger killed and started again");
     StopDecode();
     EXPECT_EQ(QDir(journal).entryList({QStringLiteral("*.csv")}).size(), 2);
 }
 
 TEST_F(PublishingLogger, TheLoggerWaitsForABrokerThatStartsTenSecondsLater) {
     // The subscriber's session is made first and kept by the broker across its stop.
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
-    ASSERT_TRUE(sub.Start());
-    broker.Stop(SIGTERM);
-    StartDecode(broker.Port());
+    ASSERT_NO_FATAL_FAILURE(StartBroker());
+    broker->Stop(SIGTERM);
+    StartDecode(broker->Port());
     Sleep(10000);
     ASSERT_EQ(decode.state(), QProcess::Running) << decode.readAllStandardError().toStdString();
-    ASSERT_TRUE(broker.Start(&why)) << why;
+    ASSERT_NO_FATAL_FAILURE(RestartBroker());
     Sleep(2000);
-    ExpectEveryRowOnce(sub, 15000, "broker started 10 s after the logger");
+    ExpectEveryRowOnce(*sub, 15000, "broker started 10 s after the logger");
     StopDecode();
 }
 
@@ -201,9 +203,9 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     options.certFile = cert;
     options.keyFile = key;
     options.passwordFile = passwords;
-    Broker broker(tmp.path(), options);
+    Broker tlsBroker(tmp.path(), options);
     std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
+    ASSERT_TRUE(tlsBroker.Start(&why)) << why;
 
     // A bad URL and an unreadable password file are told at once, with status 2.
     for (const QStringList& bad :
@@ -226,7 +228,7 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
     decode.start(Tool("zelvox-decode"),
                  QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
-                             QStringLiteral("mqtts://ana@127.0.0.1:%1/lab/bench").arg(broker.Port()),
+                             QStringLiteral("mqtts://ana@127.0.0.1:%1/lab/bench").arg(tlsBroker.Port()),
                              QStringLiteral("--mqtt-password-file"), wrong, QStringLiteral("--journal-dir"),
                              journal} +
                      tls);
@@ -237,7 +239,7 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     // The certificate names 127.0.0.1, not localhost: said as such, not as a wrong CA.
     decode.start(Tool("zelvox-decode"),
                  QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
-                             QStringLiteral("mqtts://localhost:%1/lab/bench").arg(broker.Port()),
+                             QStringLiteral("mqtts://localhost:%1/lab/bench").arg(tlsBroker.Port()),
                              QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere"))} +
                      tls);
     QByteArray said;
@@ -250,25 +252,21 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     StopDecode();
 
     // The right password, from the environment this time, over TLS.
-    Subscriber sub(broker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
-    sub.Login("ana", "right");
-    ASSERT_TRUE(sub.Start());
+    Subscriber tlsSub(tlsBroker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
+    tlsSub.Login("ana", "right");
+    ASSERT_TRUE(tlsSub.Start());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ZELVOX_MQTT_PASSWORD"), QStringLiteral("right"));
     decode.setProcessEnvironment(env);
-    StartDecode(broker.Port(), tls, "mqtts://ana@");
+    StartDecode(tlsBroker.Port(), tls, "mqtts://ana@");
     Sleep(3000);
-    ExpectEveryRowOnce(sub, 10000, "over TLS");
+    ExpectEveryRowOnce(tlsSub, 10000, "over TLS");
     StopDecode();
     EXPECT_TRUE(decode.readAllStandardError().contains("broker online"));
 }
 
 TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/+/reading");
-    ASSERT_TRUE(sub.Start());
+    ASSERT_NO_FATAL_FAILURE(StartBroker("lab/+/reading"));
     QProcess sim2;
     sim2.start(Tool("zelvox-sim"), {});
     ASSERT_TRUE(sim2.waitForStarted() && sim2.waitForReadyRead(5000));
@@ -286,7 +284,7 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
         loggers[i].start(Tool("zelvox-decode"),
                          {QStringLiteral("--port"), folder + QStringLiteral("/meter"),
                           QStringLiteral("--rate"), QStringLiteral("120"), QStringLiteral("--mqtt"),
-                          QStringLiteral("mqtt://127.0.0.1:%1/lab/bench").arg(broker.Port()),
+                          QStringLiteral("mqtt://127.0.0.1:%1/lab/bench").arg(broker->Port()),
                           QStringLiteral("--journal-dir"), journals[i]});
         ASSERT_TRUE(loggers[i].waitForStarted());
     }
@@ -298,7 +296,7 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
     ::kill(static_cast<pid_t>(sim2.processId()), SIGTERM);
     sim2.waitForFinished(5000);
 
-    const std::vector<std::string> messages = sub.Messages();
+    const std::vector<std::string> messages = sub->Messages();
     for (int i = 0; i < 2; ++i) {
         const QString err = QString::fromLocal8Bit(loggers[i].readAllStandardError());
         EXPECT_FALSE(err.contains(QLatin1String("another client uses the id"))) << err.toStdString();
@@ -319,31 +317,16 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
 // from memory, the status and the retained PREFIX/journal say so, and once space is back the
 // logger goes on in a new journal. Every line the logger wrote reaches the broker, in order.
 TEST_F(PublishingLogger, AFullDiskHoldsTheReadingsInMemoryUntilTheJournalIsBack) {
-    ASSERT_TRUE(QDir().mkpath(journal));
-    if (QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=1m"), QStringLiteral("tmpfs"), journal}) != 0)
+    Tmpfs disk(journal, QStringLiteral("1m"));
+    if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount in this container)";
-    struct Unmount {
-        QString at;
-        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), at}); }
-    } unmount{journal};
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
-    ASSERT_TRUE(sub.Start());
+    ASSERT_NO_FATAL_FAILURE(StartBroker());
     // The disk is full before the logger starts, so its first journal cannot even be made.
     QElapsedTimer full;
     full.start();
-    QFile filler(journal + QStringLiteral("/filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
+    ASSERT_TRUE(disk.Fill());
     lines = tmp.filePath(QStringLiteral("lines.jsonl"));
-    StartDecode(broker.Port(), {QStringLiteral("--format"), QStringLiteral("jsonl")});
+    StartDecode(broker->Port(), {QStringLiteral("--format"), QStringLiteral("jsonl")});
     QString err;
     const auto readErr = [&](const char* until, int ms) {
         for (QDeadlineTimer deadline(ms); !err.contains(QLatin1String(until)) && !deadline.hasExpired();) {
@@ -354,14 +337,14 @@ TEST_F(PublishingLogger, AFullDiskHoldsTheReadingsInMemoryUntilTheJournalIsBack)
     };
     ASSERT_TRUE(readErr("only in memory", 10000)) << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("journal off (disk full): "))) << err.toStdString();
-    Subscriber state(broker.Port(), "lab-journal", "lab/bench/journal");
+    Subscriber state(broker->Port(), "lab-journal", "lab/bench/journal");
     ASSERT_TRUE(state.Start());
     EXPECT_TRUE(
         state.WaitFor([](const auto& m) { return !m.empty() && m.back() == "off (disk full)"; }, 5000));
     // Freed 15 s after the disk filled, and with some readings in memory.
     Sleep(std::max(5000, 15000 - static_cast<int>(full.elapsed())));
 
-    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    ASSERT_TRUE(disk.Free());
     ASSERT_TRUE(readErr("going on in", 15000))
         << "within 15 s of the space coming back: " << err.toStdString();
     EXPECT_TRUE(state.WaitFor([](const auto& m) { return m.back() == "on"; }, 5000));
@@ -380,8 +363,8 @@ TEST_F(PublishingLogger, AFullDiskHoldsTheReadingsInMemoryUntilTheJournalIsBack)
     std::set<qint64> received;
     int outOfOrder = 0;
     qint64 last = -1;
-    sub.WaitFor([&](const auto& m) { return m.size() >= written.size(); }, 10000);
-    for (const std::string& m : sub.Messages()) {
+    sub->WaitFor([&](const auto& m) { return m.size() >= written.size(); }, 10000);
+    for (const std::string& m : sub->Messages()) {
         const qint64 index = indexOf.match(QString::fromStdString(m)).captured(1).toLongLong();
         if (received.insert(index).second) {
             outOfOrder += index < last;

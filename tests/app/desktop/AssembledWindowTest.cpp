@@ -16,6 +16,7 @@
 #include "support/Broker.h"
 #include "support/EventLoop.h"
 #include "support/Pty.h"
+#include "support/Tmpfs.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -25,7 +26,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -409,15 +409,9 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
 TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBroker) {
     QTemporaryDir dir;
     const QString journal = dir.filePath(QStringLiteral("journal"));
-    ASSERT_TRUE(QDir().mkpath(journal));
-    if (QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), journal}) != 0)
+    zelvox::testing::Tmpfs disk(journal, QStringLiteral("64k"));
+    if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount in this container)";
-    struct Unmount {
-        QString at;
-        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), at}); }
-    } unmount{journal};
     zelvox::testing::Broker broker(dir.path());
     std::string why;
     ASSERT_TRUE(broker.Start(&why)) << why;
@@ -432,12 +426,7 @@ TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBr
     program.app.PublishTo(publishing);
     ASSERT_NO_FATAL_FAILURE(program.Start(options));
     // Full before the first row: the run starts in memory.
-    QFile filler(journal + QStringLiteral("/filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
-    filler.close();
+    ASSERT_TRUE(disk.Fill());
     QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
     const ReadingsModel& rows = program.window->Session().Readings();
     QLabel* pane = program.window->StatusPane(kProgressPane);
@@ -453,7 +442,7 @@ TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBr
     const int off = rows.Count();
     readUntil([&] { return rows.Count() >= off + 10; }, 100);
 
-    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    ASSERT_TRUE(disk.Free());
     readUntil([&] { return !pane->text().contains(QLatin1String("journal off")); }, 300);
     EXPECT_FALSE(pane->text().contains(QLatin1String("journal off"))) << pane->text().toStdString();
     readUntil([&] { return false; }, 5);
