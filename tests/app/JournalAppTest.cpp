@@ -12,6 +12,7 @@
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "support/EventLoop.h"
+#include "support/JournalFiles.h"
 #include "support/Pty.h"
 
 #include <QCoreApplication>
@@ -41,6 +42,17 @@ QStringList TableRows(MainWindow* window) {
     return rows;
 }
 
+// START, readings of -1.234 from the meter until the table holds `rows` rows, then STOP.
+bool RecordUntil(MainWindow* window, zelvox::testing::Pty& meter, int rows) {
+    window->PanelPane()->findChild<QPushButton*>(QString::number(kStartButton))->click();
+    for (int i = 0; i < 250 && window->TablePane()->RowCount() < rows; ++i) {
+        meter.Write(*EncodeReading("-1.234", 1));
+        QTest::qWait(20);
+    }
+    window->PanelPane()->findChild<QPushButton*>(QString::number(kStopButton))->click();
+    return window->TablePane()->RowCount() >= rows;
+}
+
 } // namespace
 
 TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
@@ -55,32 +67,16 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
         ZelvoxApplication app;
         ASSERT_TRUE(app.InitInstance(options));
         QPointer<MainWindow> window = app.Window();
-        window->PanelPane()->findChild<QPushButton*>(QString::number(kStartButton))->click();
-        const Frame f = *EncodeReading("-1.234", 1);
-        for (int i = 0; i < 250 && window->TablePane()->RowCount() < 3; ++i) {
-            pty.Write(f);
-            QTest::qWait(20);
-        }
-        ASSERT_GE(window->TablePane()->RowCount(), 3);
-        window->PanelPane()->findChild<QPushButton*>(QString::number(kStopButton))->click();
+        ASSERT_TRUE(RecordUntil(window, pty, 3));
         shown = TableRows(window);
         window->close();
         ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return window.isNull(); }, 3000));
     }
-    const QStringList journals = QDir(dir.path()).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    ASSERT_EQ(journals.size(), 1);
+    const QString path = zelvox::testing::OnlyJournal(dir.path());
+    ASSERT_FALSE(path.isEmpty()) << "not one journal";
     EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral(".*.open")}, QDir::Files | QDir::Hidden).isEmpty())
         << "the run ended cleanly";
-    const QString path = dir.filePath(journals[0]);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    std::vector<JournalRow> records;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        JournalRow row;
-        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row)
-            records.push_back(row);
-    }
-    file.close();
+    const std::vector<JournalRow> records = LoadJournal(path).rows;
     ASSERT_EQ(records.size(), static_cast<std::size_t>(shown.size()));
     for (int i = 0; i < shown.size(); ++i) {
         const JournalRow& r = records[static_cast<std::size_t>(i)];
@@ -90,6 +86,7 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     }
 
     // A gap and a larger Index behind the run: the table shows the file's indices.
+    QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::Append));
     const WallTime at = WallTimeNow();
     const Reading last{-12.5, 3, 23};
@@ -123,15 +120,8 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     EXPECT_TRUE(maxField->text().startsWith(QStringLiteral("-12.5"))) << maxField->text().toStdString();
 
     // New readings go on after the largest Index, in the table and in the new journal.
-    window->PanelPane()->findChild<QPushButton*>(QString::number(kStartButton))->click();
-    const Frame f = *EncodeReading("-1.234", 1);
-    for (int i = 0; i < 250 && window->TablePane()->RowCount() < shown.size() + 2; ++i) {
-        pty.Write(f);
-        QTest::qWait(20);
-    }
-    ASSERT_GE(window->TablePane()->RowCount(), shown.size() + 2);
+    ASSERT_TRUE(RecordUntil(window, pty, static_cast<int>(shown.size()) + 2));
     EXPECT_EQ(window->TablePane()->CellText(shown.size() + 1, 0), QStringLiteral("41"));
-    window->PanelPane()->findChild<QPushButton*>(QString::number(kStopButton))->click();
 }
 
 TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
@@ -172,16 +162,12 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
 TEST(AppJournal, ReadingsTakenDuringAMillionRowLoadTakeIndicesNoRowHas) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("2026-12-08T10-00-00.csv"));
-    {
-        std::string text = CsvHeader();
-        text.reserve(std::size_t(80) << 20);
-        const Reading r{1.234, 1, 1};
-        for (int i = 0; i < 1000000; ++i)
-            text += CsvLine(MakeDispatchedReading(1, i, WallTimeAt(1796726526123 + i * 500ll), r));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.data(), static_cast<qint64>(text.size()));
-    }
+    ASSERT_TRUE(zelvox::testing::WriteJournal(
+        path, 1000000, 1796726526123, 500,
+        [](int) {
+            return Reading{1.234, 1, 1};
+        },
+        0));
     CommandLine options;
     options.journalDir = dir.filePath(QStringLiteral("journal"));
     options.load = path;
@@ -207,16 +193,6 @@ TEST(AppJournal, ReadingsTakenDuringAMillionRowLoadTakeIndicesNoRowHas) {
     // The new journal holds the readings taken during the load, with the table's Indices.
     app.Window()->close();
     QCoreApplication::processEvents();
-    const QStringList journals = QDir(options.journalDir).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    ASSERT_EQ(journals.size(), 1);
-    QFile file(options.journalDir + QLatin1Char('/') + journals[0]);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    std::int64_t expected = 1000000;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        JournalRow row;
-        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row) {
-            EXPECT_EQ(row.index, expected++);
-        }
-    }
-    EXPECT_EQ(expected, 1000000 + dispatched);
+    EXPECT_EQ(zelvox::testing::JournalIndices(zelvox::testing::OnlyJournal(options.journalDir)),
+              zelvox::testing::IndexRun(1000000, dispatched));
 }

@@ -2,14 +2,14 @@
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/FrameEncoder.h"
-#include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "support/EventLoop.h"
+#include "support/JournalFiles.h"
 #include "support/Pty.h"
 
-#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -68,22 +68,11 @@ TEST(LinkNotices, ASilentPortIsSaidAndAnUnpluggedOneReopenedWhileTheRunGoesOnInT
     EXPECT_LT(clock.elapsed(), 300);
     QTest::qWait(2 * MainWindow::kNoticeMs);
     EXPECT_FALSE(pane().startsWith(unplugged));
-    const std::size_t shown = static_cast<std::size_t>(window->Session().Readings().Count());
+    const std::int64_t shown = window->Session().Readings().Count();
     window->close();
     ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return window.isNull(); }, 3000));
 
     // One journal, its Index running on across both outages.
-    const QDir journals(options.journalDir);
-    const QStringList files = journals.entryList({QStringLiteral("*.csv")}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    QFile file(journals.filePath(files[0]));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    std::int64_t next = 0;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        JournalRow row;
-        if (ReadJournalLine(line.toStdString(), row) == LineKind::Row) {
-            EXPECT_EQ(row.index, next++);
-        }
-    }
-    EXPECT_EQ(next, static_cast<std::int64_t>(shown));
+    EXPECT_EQ(zelvox::testing::JournalIndices(zelvox::testing::OnlyJournal(options.journalDir)),
+              zelvox::testing::IndexRun(0, shown));
 }
