@@ -9,12 +9,12 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
-#include "record/RowCodec.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
 #include "support/Broker.h"
 #include "support/EventLoop.h"
+#include "support/JournalFiles.h"
 #include "support/Pty.h"
 #include "support/Tmpfs.h"
 
@@ -22,7 +22,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
@@ -110,6 +109,41 @@ struct Program {
         window = app.Window();
         ASSERT_NE(window, nullptr);
         WaitFramed(window);
+    }
+    void Click(int id) { QTest::mouseClick(Button(window->PanelPane(), id), Qt::LeftButton); }
+    // Readings from the meter, 1.250 and -3.50 in turn, one every 100 ms until done() or rounds.
+    void FeedUntil(const std::function<bool()>& done, int rounds) {
+        for (int round = 0; round < rounds && !done(); ++round) {
+            ASSERT_TRUE(meter.Write(*EncodeReading(round % 2 ? "1.250" : "-3.50", 1)));
+            QTest::qWait(100);
+        }
+    }
+};
+
+// A broker of the test's own, and a subscriber to the window's readings on it.
+struct DeskBroker {
+    zelvox::testing::Broker broker;
+    std::unique_ptr<zelvox::testing::Subscriber> sink;
+    explicit DeskBroker(const QString& dir) : broker(dir) {}
+};
+
+// The program publishing to that broker as "lab/desk"; gone before the broker is.
+struct PublishingProgram : DeskBroker, Program {
+    using DeskBroker::DeskBroker;
+    CommandLine options;
+
+    void Start(const QString& journalDir) {
+        std::string why;
+        ASSERT_TRUE(broker.Start(&why)) << why;
+        sink =
+            std::make_unique<zelvox::testing::Subscriber>(broker.Port(), "desktop-sink", "lab/desk/reading");
+        ASSERT_TRUE(sink->Start());
+        options.journalDir = journalDir;
+        options.publishing.url = "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/lab/desk";
+        PublisherOptions publishing;
+        ASSERT_TRUE(MakePublisherOptions(options.publishing, "desktop-test", &publishing, &why)) << why;
+        app.PublishTo(publishing);
+        ASSERT_NO_FATAL_FAILURE(Program::Start(options));
     }
 };
 
@@ -280,22 +314,12 @@ TEST(AssembledWindow, MenusAnswerWhileALargeJournalLoads) {
     // About 70 MB of journal: long enough to load that the clicks below fall inside the load.
     QTemporaryDir tmp;
     const QString path = tmp.filePath(QStringLiteral("large.csv"));
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        std::string text = CsvHeader();
-        const std::int64_t t0 = WallTimeNow().EpochMs();
-        for (int i = 0; i < 1000000; ++i) {
-            const WallTime at = WallTimeAt(t0 + i * 250);
-            const Reading r{(i % 3000) * 0.01, 1, 1};
-            text += CsvLine(MakeDispatchedReading(1, i, at, r));
-            if (text.size() > (1 << 20)) {
-                file.write(text.data(), static_cast<qint64>(text.size()));
-                text.clear();
-            }
-        }
-        file.write(text.data(), static_cast<qint64>(text.size()));
-    }
+    ASSERT_TRUE(zelvox::testing::WriteJournal(
+        path, 1000000, WallTimeNow().EpochMs(), 250,
+        [](int i) {
+            return Reading{(i % 3000) * 0.01, 1, 1};
+        },
+        0));
     ZelvoxApplication app;
     CommandLine options;
     options.journal = false;
@@ -340,34 +364,21 @@ TEST(AssembledWindow, MenusAnswerWhileALargeJournalLoads) {
 
 TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
     QTemporaryDir dir;
-    zelvox::testing::Broker broker(dir.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    zelvox::testing::Subscriber sink(broker.Port(), "desktop-sink", "lab/desk/reading");
-    ASSERT_TRUE(sink.Start());
+    PublishingProgram program(dir.path());
+    ASSERT_NO_FATAL_FAILURE(program.Start(dir.filePath(QStringLiteral("journal"))));
+    auto& sink = *program.sink;
 
-    Program program;
-    CommandLine options;
-    options.journalDir = dir.filePath(QStringLiteral("journal"));
-    options.publishing.url = "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/lab/desk";
-    PublisherOptions publishing;
-    ASSERT_TRUE(MakePublisherOptions(options.publishing, "desktop-test", &publishing, &why)) << why;
-    program.app.PublishTo(publishing);
-    ASSERT_NO_FATAL_FAILURE(program.Start(options));
-
-    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    program.Click(kStartButton);
     const ReadingsModel& rows = program.window->Session().Readings();
-    for (int round = 0; round < 60 && rows.Count() < 4; ++round) {
-        ASSERT_TRUE(program.meter.Write(*EncodeReading(round % 2 ? "1.250" : "-3.50", 1)));
-        QTest::qWait(100);
-    }
-    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
+    program.FeedUntil([&] { return rows.Count() >= 4; }, 60);
+    program.Click(kStopButton);
     ASSERT_GE(rows.Count(), 4);
 
     // Every row the table shows arrives once, as the journal holds it (run, Index and texts).
     ASSERT_TRUE(
         sink.WaitFor([&](const auto& m) { return static_cast<int>(m.size()) >= rows.Count(); }, 10000));
-    const zelvox::testing::Delivery d = zelvox::testing::CountDelivery(options.journalDir, sink.Messages());
+    const zelvox::testing::Delivery d =
+        zelvox::testing::CountDelivery(program.options.journalDir, sink.Messages());
     EXPECT_TRUE(d.Exact()) << d.Describe();
     EXPECT_EQ(d.delivered, rows.Count());
     const std::string last = sink.Messages().back();
@@ -385,13 +396,10 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
 
     // A broker that holds the connection and answers nothing does not hold the window: it
     // closes at once, and the rows it did not take stay in the journal.
-    ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
-    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    ::kill(static_cast<pid_t>(program.broker.Pid()), SIGSTOP);
+    program.Click(kStartButton);
     const int before = rows.Count();
-    for (int round = 0; round < 60 && rows.Count() < before + 2; ++round) {
-        ASSERT_TRUE(program.meter.Write(*EncodeReading("2.500", 1)));
-        QTest::qWait(100);
-    }
+    program.FeedUntil([&] { return rows.Count() >= before + 2; }, 60);
     QPointer<MainWindow> window = program.window;
     QElapsedTimer closing;
     closing.start();
@@ -400,7 +408,7 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
     EXPECT_LT(closing.elapsed(), 500) << "the window waited for the publisher";
-    ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
+    ::kill(static_cast<pid_t>(program.broker.Pid()), SIGCONT);
 }
 
 // The journal on a small tmpfs filled up under the window: the rows go on to the broker from
@@ -412,41 +420,25 @@ TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBr
     zelvox::testing::Tmpfs disk(journal, QStringLiteral("64k"));
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (not root, or no mount in this container)";
-    zelvox::testing::Broker broker(dir.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    zelvox::testing::Subscriber sink(broker.Port(), "desktop-sink", "lab/desk/reading");
-    ASSERT_TRUE(sink.Start());
-    Program program;
-    CommandLine options;
-    options.journalDir = journal;
-    options.publishing.url = "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + "/lab/desk";
-    PublisherOptions publishing;
-    ASSERT_TRUE(MakePublisherOptions(options.publishing, "desktop-test", &publishing, &why)) << why;
-    program.app.PublishTo(publishing);
-    ASSERT_NO_FATAL_FAILURE(program.Start(options));
+    PublishingProgram program(dir.path());
+    ASSERT_NO_FATAL_FAILURE(program.Start(journal));
+    auto& sink = *program.sink;
     // Full before the first row: the run starts in memory.
     ASSERT_TRUE(disk.Fill());
-    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    program.Click(kStartButton);
     const ReadingsModel& rows = program.window->Session().Readings();
     QLabel* pane = program.window->StatusPane(kProgressPane);
-    const auto readUntil = [&](const std::function<bool()>& done, int rounds) {
-        for (int round = 0; round < rounds && !done(); ++round) {
-            ASSERT_TRUE(program.meter.Write(*EncodeReading(round % 2 ? "1.250" : "-3.50", 1)));
-            QTest::qWait(100);
-        }
-    };
-    readUntil([&] { return pane->text().contains(QLatin1String("only in memory")); }, 100);
+    program.FeedUntil([&] { return pane->text().contains(QLatin1String("only in memory")); }, 100);
     EXPECT_TRUE(pane->text().contains(QLatin1String("journal off (disk full): ")))
         << pane->text().toStdString();
     const int off = rows.Count();
-    readUntil([&] { return rows.Count() >= off + 10; }, 100);
+    program.FeedUntil([&] { return rows.Count() >= off + 10; }, 100);
 
     ASSERT_TRUE(disk.Free());
-    readUntil([&] { return !pane->text().contains(QLatin1String("journal off")); }, 300);
+    program.FeedUntil([&] { return !pane->text().contains(QLatin1String("journal off")); }, 300);
     EXPECT_FALSE(pane->text().contains(QLatin1String("journal off"))) << pane->text().toStdString();
-    readUntil([&] { return false; }, 5);
-    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
+    program.FeedUntil([] { return false; }, 5);
+    program.Click(kStopButton);
 
     // Every Index of the table, received (repeats dropped).
     std::set<std::string> indexes;
