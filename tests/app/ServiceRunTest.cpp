@@ -34,13 +34,16 @@ bool WriteText(const QString& path, const QString& text) {
            file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
-// The logger package installed into a staging folder, its unit read back.
+// The logger package installed into a staging folder, its unit read back; a scratch folder.
 struct StagedLogger {
-    QTemporaryDir stage;
+    QTemporaryDir stage, tmp;
+    const QDir dir{tmp.path()};
     QString error, environment, execStart, root;
 
     StagedLogger() {
-        error = zelvox::testing::InstallStaged(stage.path(), QStringLiteral("logger"), kPrefix);
+        error = tmp.isValid()
+                    ? zelvox::testing::InstallStaged(stage.path(), QStringLiteral("logger"), kPrefix)
+                    : QStringLiteral("no scratch folder");
         root = stage.path() + kPrefix;
         const QString unit = ReadText(root + QStringLiteral("/lib/systemd/system/zelvox-decode@.service"));
         const auto value = [&](const char* key) {
@@ -146,13 +149,10 @@ bool MakeCredentials(const QDir& dir) {
 TEST(ServiceRun, EveryExampleSettingKeepsTheLogCsvAndItsBrokerGetsTheReadings) {
     StagedLogger staged;
     ASSERT_TRUE(staged.error.isEmpty()) << staged.error.toStdString();
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const QDir dir(tmp.path());
+    const QDir& dir = staged.dir;
     QString why;
-    ASSERT_TRUE(MakeCredentials(dir));
-    QDir(tmp.path()).mkdir(QStringLiteral("plain"));
-    QDir(tmp.path()).mkdir(QStringLiteral("tls"));
+    ASSERT_TRUE(MakeCredentials(dir) && dir.mkdir(QStringLiteral("plain")) &&
+                dir.mkdir(QStringLiteral("tls")));
     Broker plain(dir.filePath(QStringLiteral("plain")), {{}, {}, dir.filePath(QStringLiteral("passwords"))});
     Broker tls(dir.filePath(QStringLiteral("tls")),
                {dir.filePath(QStringLiteral("ca.crt")), dir.filePath(QStringLiteral("broker.key")),
@@ -178,13 +178,11 @@ TEST(ServiceRun, EveryExampleSettingKeepsTheLogCsvAndItsBrokerGetsTheReadings) {
         SCOPED_TRACE(QStringLiteral("settings %1").arg(i).toStdString());
         // The example's broker, credential and CA file are this test's.
         QString conf = settings[i];
-        conf.replace(QRegularExpression(QStringLiteral("broker\\.lab:1883")),
-                     QStringLiteral("127.0.0.1:%1").arg(plain.Port()));
-        conf.replace(QRegularExpression(QStringLiteral("broker\\.lab:8883")),
-                     QStringLiteral("127.0.0.1:%1").arg(tls.Port()));
-        conf.replace(QRegularExpression(QStringLiteral("/run/credentials/[^ \"]*")),
-                     dir.filePath(QStringLiteral("password")));
-        conf.replace(QRegularExpression(QStringLiteral("/etc/zelvox/[^ \"]*\\.crt")),
+        conf.replace(QStringLiteral("broker.lab:1883"), QStringLiteral("127.0.0.1:%1").arg(plain.Port()))
+            .replace(QStringLiteral("broker.lab:8883"), QStringLiteral("127.0.0.1:%1").arg(tls.Port()))
+            .replace(QRegularExpression(QStringLiteral("/run/credentials/[^ \"]*")),
+                     dir.filePath(QStringLiteral("password")))
+            .replace(QRegularExpression(QStringLiteral("/etc/zelvox/[^ \"]*\\.crt")),
                      dir.filePath(QStringLiteral("ca.crt")));
         const QString confPath = dir.filePath(QStringLiteral("%1.conf").arg(i));
         ASSERT_TRUE(WriteText(confPath, conf));
@@ -231,9 +229,7 @@ TEST(ServiceRun, EveryExampleSettingKeepsTheLogCsvAndItsBrokerGetsTheReadings) {
 TEST(ServiceRun, ARotatedLogKeepsEveryLine) {
     StagedLogger staged;
     ASSERT_TRUE(staged.error.isEmpty()) << staged.error.toStdString();
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const QDir dir(tmp.path());
+    const QDir& dir = staged.dir;
     ASSERT_TRUE(dir.mkdir(QStringLiteral("log")) && dir.mkdir(QStringLiteral("bin")));
     QString rule = ReadText(staged.root + QStringLiteral("/etc/logrotate.d/zelvox-decode"));
     ASSERT_TRUE(rule.contains(QLatin1String("/var/log/zelvox-decode/*.log"))) << rule.toStdString();
