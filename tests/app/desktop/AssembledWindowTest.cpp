@@ -209,7 +209,7 @@ TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide)
     EXPECT_GT(ink, 20) << "the bottom label is missing";
 
     // A reading, then the meter shows a negative overload: it is drawn on the bottom line.
-    QTest::mouseClick(Button(program.window->PanelPane(), kStartButton), Qt::LeftButton);
+    program.Click(kStartButton);
     const auto reading = EncodeReading("1.000", 1);
     const auto overload = EncodeReading("-0L", 1);
     ASSERT_TRUE(reading && overload);
@@ -222,7 +222,7 @@ TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide)
             drawn = (shot.pixel(x, bottom) & 0xFFFFFF) == 0xFF0000;
     }
     EXPECT_TRUE(drawn) << "no negative overload on the bottom line (row " << bottom << ")";
-    QTest::mouseClick(Button(program.window->PanelPane(), kStopButton), Qt::LeftButton);
+    program.Click(kStopButton);
     QTest::qWait(200);
 
     // The exported bitmap: the pane's outer width, as the window shows it from the plot's origin.
@@ -262,25 +262,21 @@ std::vector<QRect> LayoutOf(MainWindow& window) {
 } // namespace
 
 TEST(AssembledWindow, AnotherStyleKeepsTheLayout) {
-    std::vector<QRect> fusion, windows;
-    {
+    // The layout in each style, the window whole in both.
+    const auto layoutIn = [](const QString& style, std::vector<QRect>& parts) {
+        QApplication::setStyle(QStyleFactory::create(style));
         Settings settings;
         MainWindow window(settings);
         window.show();
         ASSERT_NO_FATAL_FAILURE(WaitFramed(&window));
-        fusion = LayoutOf(window);
-    }
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("windows")));
-    {
-        Settings settings;
-        MainWindow window(settings);
-        window.show();
-        ASSERT_NO_FATAL_FAILURE(WaitFramed(&window));
-        ASSERT_EQ(window.style()->name(), QStringLiteral("windows"));
-        windows = LayoutOf(window);
+        ASSERT_EQ(window.style()->name(), style);
+        parts = LayoutOf(window);
         EXPECT_EQ(ManagerFrame(&window).size(), QSize(ExpectedWidth(), 580));
         EXPECT_GE(window.GaugePane()->height(), 208);
-    }
+    };
+    std::vector<QRect> fusion, windows;
+    layoutIn(QStringLiteral("fusion"), fusion);
+    layoutIn(QStringLiteral("windows"), windows);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("fusion")));
     ASSERT_EQ(fusion.size(), windows.size());
     for (std::size_t i = 0; i < fusion.size(); ++i)
