@@ -130,11 +130,8 @@ TEST(AppJournal, AnInterruptedRunIsNamedWithTheOtherNoticesAndKeptUntilLoaded) {
     const auto name = [](int i) {
         return QStringLiteral("2026-12-08T10-%1-00.csv").arg(i, 2, 10, QLatin1Char('0'));
     };
-    for (int i = 0; i < 56; ++i) {
-        QFile f(dir.filePath(name(i)));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromStdString(CsvHeader()));
-    }
+    for (int i = 0; i < 56; ++i)
+        ASSERT_TRUE(zelvox::testing::WriteJournal(dir.filePath(name(i)), 0, 0, 0, {}));
     QFile(dir.filePath(QLatin1Char('.') + name(55) + QStringLiteral(".open"))).open(QIODevice::WriteOnly);
     CommandLine options;
     options.journalDir = dir.path();
