@@ -382,12 +382,11 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
         << last;
     // The progress pane tells the broker's state once it has settled.
     QLabel* pane = program.window->StatusPane(kProgressPane);
-    for (int i = 0; i < 30 && !pane->text().startsWith(QLatin1String("broker online")); ++i)
-        QTest::qWait(100);
-    EXPECT_TRUE(pane->text().startsWith(QLatin1String("broker online"))) << pane->text().toStdString();
+    using zelvox::testing::WaitUntil;
+    EXPECT_TRUE(WaitUntil([&] { return pane->text().startsWith(QLatin1String("broker online")); }, 3000))
+        << pane->text().toStdString();
     // The waiting count comes to the truth by itself: nothing waits once all is acknowledged.
-    for (int i = 0; i < 30 && !pane->text().endsWith(QLatin1String(" 0 readings waiting")); ++i)
-        QTest::qWait(100);
+    WaitUntil([&] { return pane->text().endsWith(QLatin1String(" 0 readings waiting")); }, 3000);
     EXPECT_EQ(pane->text(), QStringLiteral("broker online, 0 readings waiting"));
 
     // A broker that holds the connection and answers nothing does not hold the window: it
