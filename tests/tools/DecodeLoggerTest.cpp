@@ -47,7 +47,7 @@ protected:
         file.write(kDisplays);
     }
     void TearDown() override {
-        for (QProcess* p : {&decode, &pub, &sub, &sim, &sim2})
+        for (QProcess* p : {&decode, &pub, &sim, &sim2})
             EndProcess(*p, 3000);
     }
     // Starts zelvox-sim playing the displays, with its port also at link; returns the port.
@@ -75,7 +75,7 @@ protected:
 
     QTemporaryDir dir;
     QString displays;
-    QProcess sim, sim2, decode, pub, sub;
+    QProcess sim, sim2, decode, pub;
 };
 
 // Checks one JSON line against the readings the meter sends.
@@ -285,12 +285,9 @@ TEST_F(DecodeLogger, ReadingsReachAnMqttBrokerThroughMosquittoPub) {
     ASSERT_TRUE(broker.Start(&why)) << why;
     const QString host = QStringLiteral("127.0.0.1"), topic = QStringLiteral("lab/bench1/dmm");
     const QString portArg = QString::number(broker.Port());
-    constexpr int kMessages = 8;
-    sub.start(QStringLiteral("mosquitto_sub"),
-              {QStringLiteral("-h"), host, QStringLiteral("-p"), portArg, QStringLiteral("-t"), topic,
-               QStringLiteral("-C"), QString::number(kMessages)});
-    ASSERT_TRUE(sub.waitForStarted());
-    QThread::msleep(300); // the subscription is in place before the first message
+    constexpr std::size_t kMessages = 8;
+    testing::Subscriber sink(broker.Port(), "lab-sink", topic.toStdString());
+    ASSERT_TRUE(sink.Start()); // the subscription is in place before the first message
 
     const QString meter = StartSim(sim, dir.filePath(QStringLiteral("meter")));
     ASSERT_FALSE(meter.isEmpty());
@@ -300,13 +297,13 @@ TEST_F(DecodeLogger, ReadingsReachAnMqttBrokerThroughMosquittoPub) {
     decode.start(Tool("zelvox-decode"), DecodeArgs(meter, "jsonl", "120"));
     ASSERT_TRUE(pub.waitForStarted() && decode.waitForStarted());
 
-    ASSERT_TRUE(sub.waitForFinished(20000)) << "mosquitto_sub did not get " << kMessages << " messages";
-    const QList<QByteArray> messages = sub.readAllStandardOutput().trimmed().split('\n');
-    ASSERT_EQ(messages.size(), kMessages);
+    ASSERT_TRUE(sink.WaitFor([&](const auto& m) { return m.size() >= kMessages; }, 20000))
+        << "the broker did not pass on " << kMessages << " messages";
     std::set<QString> seen;
-    for (const QByteArray& m : messages) {
-        ExpectSentReading(m);
-        seen.insert(QJsonDocument::fromJson(m).object().value(QStringLiteral("text")).toString());
+    for (const std::string& m : sink.Messages()) {
+        const QByteArray line = QByteArray::fromStdString(m);
+        ExpectSentReading(line);
+        seen.insert(QJsonDocument::fromJson(line).object().value(QStringLiteral("text")).toString());
     }
     EXPECT_GE(seen.size(), 2u) << "the meter's displays change every few frames";
 
