@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -114,7 +115,7 @@ std::vector<Case> HostileFiles() {
 // Runs the read on its own thread so that a read that never ends fails the case, not the run.
 // The thread outlives the wait and gets a copy of the path that shares nothing with the
 // caller's strings.
-JournalReport ReadInTime(const QString& path, std::vector<JournalRow>* rows, bool* inTime) {
+std::optional<JournalReport> ReadInTime(const QString& path, std::vector<JournalRow>* rows) {
     auto task = std::make_shared<std::packaged_task<JournalReport()>>([file = path.toStdString(), rows] {
         return ReadJournal(QString::fromStdString(file), [rows](std::vector<JournalRow>&& batch) {
             rows->insert(rows->end(), batch.begin(), batch.end());
@@ -122,8 +123,15 @@ JournalReport ReadInTime(const QString& path, std::vector<JournalRow>* rows, boo
     });
     std::future<JournalReport> done = task->get_future();
     std::thread([task] { (*task)(); }).detach();
-    *inTime = done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    return *inTime ? done.get() : JournalReport{};
+    if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        return std::nullopt;
+    return done.get();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
@@ -131,14 +139,11 @@ TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
     for (const Case& c : HostileFiles()) {
         SCOPED_TRACE(c.name);
         const QString path = tmp.filePath(QString::fromLatin1(c.name) + QStringLiteral(".csv"));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(c.bytes.data(), static_cast<qint64>(c.bytes.size()));
-        file.close();
+        ASSERT_NO_FATAL_FAILURE(WriteFile(path, QByteArray::fromStdString(c.bytes)));
         std::vector<JournalRow> rows;
-        bool inTime = false;
-        const JournalReport report = ReadInTime(path, &rows, &inTime);
-        ASSERT_TRUE(inTime);
+        const std::optional<JournalReport> read = ReadInTime(path, &rows);
+        ASSERT_TRUE(read) << "not read in time";
+        const JournalReport& report = *read;
         const QString summary = report.Summary(path);
         if (c.error) {
             EXPECT_FALSE(report.ok);
@@ -170,14 +175,11 @@ TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
     }
     // The codec's table: its rows load, each damaged line (and one of 70,000 bytes) costs itself.
     const QString tablePath = tmp.filePath(QStringLiteral("table.csv"));
-    QFile table(tablePath);
-    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
-    table.write(QByteArray::fromStdString(testing::JournalOfTable()));
-    table.close();
+    ASSERT_NO_FATAL_FAILURE(WriteFile(tablePath, QByteArray::fromStdString(testing::JournalOfTable())));
     std::vector<JournalRow> rows;
-    bool inTime = false;
-    const JournalReport report = ReadInTime(tablePath, &rows, &inTime);
-    ASSERT_TRUE(inTime);
+    const std::optional<JournalReport> read = ReadInTime(tablePath, &rows);
+    ASSERT_TRUE(read) << "not read in time";
+    const JournalReport& report = *read;
     std::vector<std::int64_t> indices, wanted;
     std::int64_t damaged = 1;
     for (const testing::JournalLine& l : testing::JournalLineTable()) {
@@ -203,18 +205,12 @@ TEST(JournalLoad, HostileFilesLoadWhatTheyCanAndSaySo) {
     for (const auto& [path, why] : refused) {
         SCOPED_TRACE(why);
         std::vector<JournalRow> rows;
-        bool inTime = false;
-        const JournalReport report = ReadInTime(path, &rows, &inTime);
-        ASSERT_TRUE(inTime);
-        EXPECT_FALSE(report.ok);
-        EXPECT_TRUE(report.Summary(path).contains(QLatin1String(why))) << report.Summary(path).toStdString();
+        const std::optional<JournalReport> report = ReadInTime(path, &rows);
+        ASSERT_TRUE(report) << "not read in time";
+        EXPECT_FALSE(report->ok);
+        EXPECT_TRUE(report->Summary(path).contains(QLatin1String(why)))
+            << report->Summary(path).toStdString();
     }
-}
-
-void WriteJournalFile(const QString& path, qint64 bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(bytes, 'x'));
 }
 
 QString Name(int minute) {
@@ -228,7 +224,7 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     const auto path = [&](int minute) { return dir + QLatin1Char('/') + Name(minute); };
     // 51 journals: the oldest is the one being loaded.
     for (int i = 0; i < 51; ++i)
-        ASSERT_NO_FATAL_FAILURE(WriteJournalFile(path(i), 100));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(path(i), QByteArray(100, 'x')));
     PruneRules rules;
     rules.keepBytes = 1 << 30;
     rules.keep = [&](const std::string& p) { return p == path(0).toStdString(); };
@@ -243,7 +239,7 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     QDir(dir).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(dir));
     for (int i = 0; i < 10; ++i)
-        ASSERT_NO_FATAL_FAILURE(WriteJournalFile(path(i), i == 5 ? 6000 : 1000));
+        ASSERT_NO_FATAL_FAILURE(WriteFile(path(i), QByteArray(i == 5 ? 6000 : 1000, 'x')));
     QFile(dir + QStringLiteral("/.") + Name(5) + QStringLiteral(".open")).open(QIODevice::WriteOnly);
     const auto startUp = [&] {
         Journal journal(dir);

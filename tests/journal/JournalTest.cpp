@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <fstream>
 #include <random>
 #include <signal.h>
 #include <sys/file.h>
@@ -166,11 +167,10 @@ TEST_F(JournalTest, FaultsTurnTheJournalOffOnceAndReadingsGoOn) {
         const QString interrupted = dir + QStringLiteral("/2026-12-08T10-00-00.csv");
         QFile(interrupted).open(QIODevice::WriteOnly);
         QFile(dir + QStringLiteral("/.2026-12-08T10-00-00.csv.open")).open(QIODevice::WriteOnly);
-        ASSERT_TRUE(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                          QFileDevice::ExeOther));
-        ASSERT_TRUE(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                                                   QFileDevice::ReadOther | QFileDevice::ExeOther));
+        const auto readable =
+            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        ASSERT_TRUE(QFile::setPermissions(tmp.path(), readable | QFileDevice::WriteOwner));
+        ASSERT_TRUE(QFile::setPermissions(dir, readable));
         FastMeter meter;
         StartDriver(meter.pty().SlavePath(),
                     ::geteuid() == 0 ? QStringList{QStringLiteral("--uid"), QStringLiteral("65534")}
@@ -272,10 +272,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     const QString path = journal.CurrentFile();
     journal.Close();
     // A power cut in the middle of the next row.
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("2026-12-08T10:42:06.123+01:00,500,1.2");
-    file.close();
+    ASSERT_TRUE(std::ofstream(path.toStdString(), std::ios::app) << "2026-12-08T10:42:06.123+01:00,500,1.2");
 
     const LoadedJournal loaded = LoadJournal(path);
     ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
@@ -291,10 +288,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
 
     EXPECT_FALSE(LoadJournal(path + QStringLiteral(".missing")).ok);
     const QString notJournal = tmp.filePath(QStringLiteral("other.csv"));
-    QFile other(notJournal);
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("a,b\r\n1,2\r\n");
-    other.close();
+    ASSERT_TRUE(std::ofstream(notJournal.toStdString()) << "a,b\r\n1,2\r\n");
     EXPECT_FALSE(LoadJournal(notJournal).ok);
 }
 

@@ -33,18 +33,11 @@ QJsonArray Render(const QString& text, const QStringList& values) {
 
 TEST(Discovery, EachFunctionHasHomeAssistantsClassAndUnitAndATemplateThatPassesOverOtherFunctions) {
     // The MQTT sensor's keys used here, and the units Home Assistant takes for each device class.
-    const std::set<QString> schema = {"name",
-                                      "unique_id",
-                                      "object_id",
-                                      "state_topic",
-                                      "value_template",
-                                      "device_class",
-                                      "state_class",
-                                      "unit_of_measurement",
-                                      "availability_topic",
-                                      "payload_available",
-                                      "payload_not_available",
-                                      "device"};
+    const QStringList schema =
+        QStringLiteral(
+            "name unique_id object_id state_topic value_template device_class state_class "
+            "unit_of_measurement availability_topic payload_available payload_not_available device")
+            .split(QLatin1Char(' '));
     const std::map<QString, std::set<QString>> unitsOfClass = {
         {"voltage", {"V", "mV"}},
         {"current", {"A", "mA"}},
@@ -53,9 +46,7 @@ TEST(Discovery, EachFunctionHasHomeAssistantsClassAndUnitAndATemplateThatPassesO
         {"duration", {"d", "h", "min", "s", "ms"}},
     };
     struct Row {
-        const char* label;
-        const char* deviceClass;
-        const char* unit;
+        const char *label, *deviceClass, *unit;
     };
     const Row rows[] = {
         {"DCV mV", "voltage", "mV"},

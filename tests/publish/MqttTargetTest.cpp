@@ -16,11 +16,9 @@ TEST(MqttUrl, TakesEachFormAndRefusesEachMistakeWithAReason) {
     struct Good {
         const char* url;
         bool tls;
-        const char* user;
-        const char* host;
+        const char *user, *host;
         int port;
-        const char* prefix;
-        const char* name;
+        const char *prefix, *name;
     };
     const Good good[] = {
         {"mqtt://broker/lab", false, "", "broker", 1883, "lab", "mqtt://broker:1883/lab"},

@@ -36,4 +36,13 @@ inline std::vector<std::uint64_t> WriteJournal(const std::string& path, int n, i
     return offsets;
 }
 
+// The messages of the runs published under the client id.
+inline std::vector<std::string> MessagesOf(const std::vector<std::string>& messages, const std::string& id) {
+    std::vector<std::string> own;
+    for (const std::string& m : messages)
+        if (m.find("\"run\":\"" + id + "/") != std::string::npos)
+            own.push_back(m);
+    return own;
+}
+
 } // namespace zelvox::testing

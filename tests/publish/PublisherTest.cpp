@@ -50,6 +50,7 @@ protected:
         ASSERT_TRUE(tmp.isValid());
         journals = tmp.filePath(QStringLiteral("journals"));
         QDir().mkpath(journals);
+        ASSERT_TRUE(broker.Start(&why)) << why;
     }
     std::string Journal(const char* name) const { return (journals + QLatin1Char('/') + name).toStdString(); }
     PublisherOptions Options(int port) const {
@@ -71,19 +72,25 @@ protected:
             QThread::msleep(20);
         }
     }
-    bool AllArrived(Subscriber& sub, int timeoutMs) {
+    // What the subscriber got, counted against the journals.
+    testing::Delivery Delivered() const { return CountDelivery(journals, sub.Messages()); }
+    bool AllArrived(int timeoutMs) {
         return sub.WaitFor([&](const auto& m) { return CountDelivery(journals, m).missing == 0; }, timeoutMs);
+    }
+    // Online with nothing left to send.
+    static bool Drained(const Publisher& p, int timeoutMs) {
+        return WaitForStatus(
+            p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, timeoutMs);
     }
 
     QTemporaryDir tmp;
     QString journals;
+    std::string why;
+    Broker broker{tmp.path()};                                      // started for each case
+    Subscriber sub{broker.Port(), "lab-sink", "lab/bench/reading"}; // persistent, QoS 1
 };
 
 TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissingBroker) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
 
     // A first life: 20 rows published, then 30 more written that it never sent (a crash).
@@ -93,7 +100,7 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
         Publisher p(Options(broker.Port()));
         ASSERT_TRUE(p.Start(&why)) << why;
         AppendLive(p, first, nextFirst, 20);
-        ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
+        ASSERT_TRUE(AllArrived(10000)) << Delivered().Describe();
     }
     EXPECT_FALSE(JournalHasUnsentTail(first));
     testing::WriteJournal(first, 30, nextFirst);
@@ -120,15 +127,12 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
     ASSERT_TRUE(broker.Start(&why)) << why;
     AppendLive(p, second, next, 20);
 
-    ASSERT_TRUE(AllArrived(sub, 20000))
-        << CountDelivery(journals, sub.Messages()).Describe() << "; " << DescribeStatus(p.Status());
-    const testing::Delivery d = CountDelivery(journals, sub.Messages());
+    ASSERT_TRUE(AllArrived(20000)) << Delivered().Describe() << "; " << DescribeStatus(p.Status());
+    const testing::Delivery d = Delivered();
     EXPECT_TRUE(d.Exact()) << d.Describe();
     EXPECT_EQ(d.journalRows, 50 + 100);
     std::cout << "after a broker killed with autosave_interval 1: " << d.Describe() << "\n";
-    ASSERT_TRUE(WaitForStatus(
-        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
-        << DescribeStatus(p.Status());
+    ASSERT_TRUE(Drained(p, 5000)) << DescribeStatus(p.Status());
     p.Stop();
     for (const std::string& j : {first, second}) {
         OutboxMark mark;
@@ -139,10 +143,6 @@ TEST_F(PublisherTest, OldTailsFirstThenLiveRowsThroughAStoppedAKilledAndAMissing
 }
 
 TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInIndexOrder) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
     QThread::msleep(1500); // the broker has saved the subscriber's session: a kill keeps it
     // The default window: after a kill up to 256 rows wait to be sent again.
@@ -187,15 +187,13 @@ TEST_F(PublisherTest, ABrokerKilledTenTimesDuringBurstsGetsEveryRowOfTheRunInInd
     // Slowed down by ThreadSanitizer, the subscriber may not have caught up before a kill, and
     // the broker then loses rows it acknowledged but neither saved nor passed on: that loss is
     // the broker's. The order is still checked.
-    ASSERT_TRUE(WaitForStatus(
-        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 20000));
-    AllArrived(sub, 5000);
-    const testing::Delivery d = CountDelivery(journals, sub.Messages());
+    ASSERT_TRUE(Drained(p, 20000));
+    AllArrived(5000);
+    const testing::Delivery d = Delivered();
     EXPECT_EQ(d.outOfOrder + d.invented, 0) << d.Describe();
 #else
-    ASSERT_TRUE(AllArrived(sub, 20000))
-        << CountDelivery(journals, sub.Messages()).Describe() << "; " << DescribeStatus(p.Status());
-    const testing::Delivery d = CountDelivery(journals, sub.Messages());
+    ASSERT_TRUE(AllArrived(20000)) << Delivered().Describe() << "; " << DescribeStatus(p.Status());
+    const testing::Delivery d = Delivered();
     EXPECT_TRUE(d.Exact()) << d.Describe();
 #endif
     std::cout << "broker killed 10 times during bursts: " << d.Describe() << "\n";
@@ -245,9 +243,6 @@ private:
 };
 
 TEST_F(PublisherTest, EachFaultOnTheWayToTheBrokerIsSaidInItsOwnWords) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
     NotABroker silent(false), http(true);
     struct Case {
         const char* what;
@@ -278,10 +273,6 @@ TEST_F(PublisherTest, EachFaultOnTheWayToTheBrokerIsSaidInItsOwnWords) {
 }
 
 TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceItWakes) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
     PublisherOptions o = Options(broker.Port());
     o.ackTimeoutMs = 1000;
@@ -291,7 +282,7 @@ TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceI
     const std::string run = Journal("2026-12-08T13-00-00.csv");
     int next = 1;
     AppendLive(p, run, next, 20);
-    ASSERT_TRUE(AllArrived(sub, 10000));
+    ASSERT_TRUE(AllArrived(10000));
 
     // A broker that holds the connection and answers nothing (stopped, not gone).
     ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
@@ -302,34 +293,25 @@ TEST_F(PublisherTest, ABrokerThatStopsAcknowledgingIsLeftAndEveryRowArrivesOnceI
         << DescribeStatus(p.Status());
     ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
     AppendLive(p, run, next, 20);
-    ASSERT_TRUE(AllArrived(sub, 15000)) << CountDelivery(journals, sub.Messages()).Describe();
-    EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
-    EXPECT_TRUE(WaitForStatus(
-        p, [](const auto& s) { return s.state == BrokerState::Online && s.backlog == 0; }, 5000))
-        << DescribeStatus(p.Status());
+    ASSERT_TRUE(AllArrived(15000)) << Delivered().Describe();
+    EXPECT_TRUE(Delivered().Exact());
+    EXPECT_TRUE(Drained(p, 5000)) << DescribeStatus(p.Status());
 }
 
 TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEveryRowAfterThem) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
     const std::string path = Journal("2026-12-08T10-00-00.csv");
     std::ofstream(path, std::ios::binary) << testing::JournalOfTable();
-    std::vector<std::string> wanted;
+    std::vector<std::string> wanted; // the message of each row, the good line after the table's last
+    const auto want = [&](const std::string& line) {
+        JournalRow row;
+        ReadJournalLine(line, row);
+        BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), wanted.emplace_back());
+    };
     for (const testing::JournalLine& l : testing::JournalLineTable())
-        if (l.kind == LineKind::Row) {
-            JournalRow row;
-            ReadJournalLine(l.line, row);
-            wanted.emplace_back();
-            BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), wanted.back());
-        }
-    std::string last;
-    JournalRow row;
-    ReadJournalLine(testing::GoodLine(9), row);
-    BrokerMessage(row, PublishedRunId("zelvox-test-bench", path), last);
-    wanted.push_back(last);
+        if (l.kind == LineKind::Row)
+            want(l.line);
+    want(testing::GoodLine(9));
 
     // Before the broker has it, every row waits, the ones after the long line too.
     PublisherOptions options = Options(broker.Port());
@@ -360,10 +342,6 @@ TEST_F(PublisherTest, DamagedAndOverlongLinesCostThemselvesAndTheBacklogCountsEv
 // and by the logger (every journal without a sidecar). Each is sent again from the start, and
 // said once.
 TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStartAndSaysSo) {
-    Broker broker(tmp.path());
-    std::string why;
-    ASSERT_TRUE(broker.Start(&why)) << why;
-    Subscriber sub(broker.Port(), "lab-sink", "lab/bench/reading");
     ASSERT_TRUE(sub.Start());
     const PublisherOptions options = Options(broker.Port());
     const std::string target = options.target.Name();
@@ -398,8 +376,8 @@ TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStar
                 p, [&](const auto& s) { return s.notice.find(c.said) != std::string::npos; }, 5000))
                 << c.name << ": " << p.Status().notice;
         }
-        ASSERT_TRUE(AllArrived(sub, 10000)) << CountDelivery(journals, sub.Messages()).Describe();
-        EXPECT_TRUE(CountDelivery(journals, sub.Messages()).Exact());
+        ASSERT_TRUE(AllArrived(10000)) << Delivered().Describe();
+        EXPECT_TRUE(Delivered().Exact());
     }
 
     for (const bool logger : {false, true}) {
@@ -442,13 +420,7 @@ TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStar
             last = s.notice;
         });
         ASSERT_TRUE(p.Start(&why)) << why;
-        const auto own = [&](const std::vector<std::string>& m) {
-            std::vector<std::string> mine;
-            for (const std::string& message : m)
-                if (message.find("\"run\":\"" + o.clientId + "/") != std::string::npos)
-                    mine.push_back(message);
-            return mine;
-        };
+        const auto own = [&](const auto& m) { return testing::MessagesOf(m, o.clientId); };
         sub.WaitFor([&](const auto& m) { return CountDelivery(dir, own(m)).missing == 0; }, 10000);
         const testing::Delivery d = CountDelivery(dir, own(sub.Messages()));
         EXPECT_TRUE(d.Exact()) << program << ": " << d.Describe();

@@ -3,50 +3,29 @@
 // a real MQTT broker (mosquitto) by mosquitto_pub.
 #include "decode/FrameEncoder.h"
 #include "record/RowCodec.h"
+#include "support/Broker.h"
+#include "support/ToolProcess.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <atomic>
-#include <gtest/gtest.h>
-#include <thread>
-
 #include <algorithm>
-#include <arpa/inet.h>
+#include <atomic>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <set>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zelvox {
 namespace {
 
-// Binds port (0: any free one) on 127.0.0.1 or connects to it; returns the port, or 0 on failure.
-quint16 LocalTcp(quint16 port, bool connectToIt) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    const bool ok = connectToIt ? ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0
-                                : ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-                                      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
-    ::close(fd);
-    return ok ? ntohs(addr.sin_port) : 0;
-}
-
-QString Tool(const char* name) {
-    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
-}
+using testing::EndProcess;
+using testing::Tool;
 
 // The displays the simulated meter plays, and what each decodes to.
 constexpr const char* kDisplays = "1 1.234 3\n12 OL 3\n23 -5.0 3\n";
@@ -59,7 +38,7 @@ const std::set<std::pair<QString, QString>> kSent = {
 class DecodeLogger : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+        if (!testing::ToolsBuilt())
             GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
         ASSERT_TRUE(dir.isValid());
         displays = dir.filePath(QStringLiteral("displays.txt"));
@@ -68,23 +47,12 @@ protected:
         file.write(kDisplays);
     }
     void TearDown() override {
-        for (QProcess* p : {&decode, &pub, &sub, &broker, &sim, &sim2})
-            Stop(p);
-    }
-    static void Stop(QProcess* p) {
-        if (p->state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
-            if (!p->waitForFinished(3000))
-                p->kill();
-            p->waitForFinished(1000);
-        }
+        for (QProcess* p : {&decode, &pub, &sim, &sim2})
+            EndProcess(*p, 3000);
     }
     // Starts zelvox-sim playing the displays, with its port also at link; returns the port.
     QString StartSim(QProcess& p, const QString& link) {
-        p.start(Tool("zelvox-sim"), {QStringLiteral("--displays"), displays, QStringLiteral("--link"), link});
-        if (!p.waitForStarted() || !p.waitForReadyRead(5000))
-            return {};
-        return QString::fromLocal8Bit(p.readLine()).trimmed();
+        return testing::StartSim(p, {QStringLiteral("--displays"), displays, QStringLiteral("--link"), link});
     }
     // Reads complete lines from p's output until it holds n of them (or the time runs out).
     static QList<QByteArray> ReadLines(QProcess& p, QByteArray& buffer, int n, int timeoutMs) {
@@ -107,7 +75,7 @@ protected:
 
     QTemporaryDir dir;
     QString displays;
-    QProcess sim, sim2, decode, broker, pub, sub;
+    QProcess sim, sim2, decode, pub;
 };
 
 // Checks one JSON line against the readings the meter sends.
@@ -252,7 +220,7 @@ TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {
     ASSERT_GE(ReadLines(decode, buffer, 4, 5000).size(), 4);
 
     // Unplug: the meter's pty closes and the link goes away for a while.
-    Stop(&sim);
+    EndProcess(sim, 3000);
     QThread::msleep(1500);
     EXPECT_TRUE(errorText().contains("hung up")) << errorText().toStdString();
     EXPECT_EQ(decode.state(), QProcess::Running);
@@ -312,35 +280,14 @@ TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {
 }
 
 TEST_F(DecodeLogger, ReadingsReachAnMqttBrokerThroughMosquittoPub) {
-    const QString mosquitto = QStringLiteral("/usr/sbin/mosquitto");
-    ASSERT_TRUE(QFileInfo(mosquitto).isExecutable())
-        << "install mosquitto and mosquitto-clients (tools/deps.txt)";
-    // A free local port: bound by us for a moment, then handed to the broker.
-    const quint16 brokerPort = LocalTcp(0, false);
-    ASSERT_NE(brokerPort, 0);
-    const QString config = dir.filePath(QStringLiteral("mosquitto.conf"));
-    QFile file(config);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(brokerPort).toUtf8());
-    file.close();
-    broker.start(mosquitto, {QStringLiteral("-c"), config});
-    ASSERT_TRUE(broker.waitForStarted());
-    bool listening = false;
-    for (int i = 0; i < 100 && !listening; ++i) {
-        listening = LocalTcp(brokerPort, true) != 0;
-        if (!listening)
-            QThread::msleep(50);
-    }
-    ASSERT_TRUE(listening) << broker.readAll().toStdString();
-
+    testing::Broker broker(dir.path());
+    std::string why;
+    ASSERT_TRUE(broker.Start(&why)) << why;
     const QString host = QStringLiteral("127.0.0.1"), topic = QStringLiteral("lab/bench1/dmm");
-    const QString portArg = QString::number(brokerPort);
-    constexpr int kMessages = 8;
-    sub.start(QStringLiteral("mosquitto_sub"),
-              {QStringLiteral("-h"), host, QStringLiteral("-p"), portArg, QStringLiteral("-t"), topic,
-               QStringLiteral("-C"), QString::number(kMessages)});
-    ASSERT_TRUE(sub.waitForStarted());
-    QThread::msleep(300); // the subscription is in place before the first message
+    const QString portArg = QString::number(broker.Port());
+    constexpr std::size_t kMessages = 8;
+    testing::Subscriber sink(broker.Port(), "lab-sink", topic.toStdString());
+    ASSERT_TRUE(sink.Start()); // the subscription is in place before the first message
 
     const QString meter = StartSim(sim, dir.filePath(QStringLiteral("meter")));
     ASSERT_FALSE(meter.isEmpty());
@@ -350,13 +297,13 @@ TEST_F(DecodeLogger, ReadingsReachAnMqttBrokerThroughMosquittoPub) {
     decode.start(Tool("zelvox-decode"), DecodeArgs(meter, "jsonl", "120"));
     ASSERT_TRUE(pub.waitForStarted() && decode.waitForStarted());
 
-    ASSERT_TRUE(sub.waitForFinished(20000)) << "mosquitto_sub did not get " << kMessages << " messages";
-    const QList<QByteArray> messages = sub.readAllStandardOutput().trimmed().split('\n');
-    ASSERT_EQ(messages.size(), kMessages);
+    ASSERT_TRUE(sink.WaitFor([&](const auto& m) { return m.size() >= kMessages; }, 20000))
+        << "the broker did not pass on " << kMessages << " messages";
     std::set<QString> seen;
-    for (const QByteArray& m : messages) {
-        ExpectSentReading(m);
-        seen.insert(QJsonDocument::fromJson(m).object().value(QStringLiteral("text")).toString());
+    for (const std::string& m : sink.Messages()) {
+        const QByteArray line = QByteArray::fromStdString(m);
+        ExpectSentReading(line);
+        seen.insert(QJsonDocument::fromJson(line).object().value(QStringLiteral("text")).toString());
     }
     EXPECT_GE(seen.size(), 2u) << "the meter's displays change every few frames";
 

@@ -3,20 +3,20 @@
 // there yet, the logger itself killed and started again, TLS and a refused password. Each case
 // counts what the subscriber got against the logger's journal: after dropping duplicates by
 // (run, index), exactly the journal's rows, in order.
+#include "publish/PublishTestSupport.h"
 #include "support/Broker.h"
 #include "support/Tmpfs.h"
+#include "support/ToolProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
-#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
@@ -29,30 +29,21 @@ using testing::Broker;
 using testing::CountDelivery;
 using testing::Subscriber;
 using testing::Tmpfs;
-
-QString Tool(const char* name) {
-    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
-}
+using testing::Tool;
 
 class PublishingLogger : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+        if (!testing::ToolsBuilt())
             GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
         ASSERT_TRUE(tmp.isValid());
         journal = tmp.filePath(QStringLiteral("journal"));
-        sim.start(Tool("zelvox-sim"), {});
-        ASSERT_TRUE(sim.waitForStarted() && sim.waitForReadyRead(5000));
-        port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        port = testing::StartSim(sim);
+        ASSERT_FALSE(port.isEmpty());
     }
     void TearDown() override {
-        for (QProcess* p : {&decode, &sim})
-            if (p->state() != QProcess::NotRunning) {
-                ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
-                if (!p->waitForFinished(5000))
-                    p->kill();
-                p->waitForFinished(1000);
-            }
+        testing::EndProcess(decode);
+        testing::EndProcess(sim);
     }
     // scheme: mqtt:// or mqtts://, with a user name when it needs one.
     void StartDecode(int brokerPort, const QStringList& extra = {}, const char* scheme = "mqtt://") {
@@ -221,17 +212,10 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     }
 
     const QString wrong = tmp.filePath(QStringLiteral("wrong"));
-    QFile file(wrong);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("wrong\n");
-    file.close();
+    std::ofstream(wrong.toStdString()) << "wrong\n";
     const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
-    decode.start(Tool("zelvox-decode"),
-                 QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
-                             QStringLiteral("mqtts://ana@127.0.0.1:%1/lab/bench").arg(tlsBroker.Port()),
-                             QStringLiteral("--mqtt-password-file"), wrong, QStringLiteral("--journal-dir"),
-                             journal} +
-                     tls);
+    StartDecode(tlsBroker.Port(), QStringList{QStringLiteral("--mqtt-password-file"), wrong} + tls,
+                "mqtts://ana@");
     ASSERT_TRUE(decode.waitForFinished(10000)) << "a refused password must end the logger";
     EXPECT_EQ(decode.exitCode(), 2);
     EXPECT_TRUE(decode.readAllStandardError().contains("refused")) << "the logger says why";
@@ -244,9 +228,10 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
                      tls);
     QByteArray said;
     for (QDeadlineTimer deadline(10000);
-         !said.contains("is not for the host name localhost") && !deadline.hasExpired();)
-        if (decode.waitForReadyRead(200))
-            said += decode.readAllStandardError();
+         !said.contains("is not for the host name localhost") && !deadline.hasExpired();) {
+        decode.waitForReadyRead(200); // standard output goes nowhere: this only paces the loop
+        said += decode.readAllStandardError();
+    }
     EXPECT_TRUE(said.contains("the broker's certificate is not for the host name localhost"))
         << said.toStdString();
     StopDecode();
@@ -268,9 +253,8 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
 TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) {
     ASSERT_NO_FATAL_FAILURE(StartBroker("lab/+/reading"));
     QProcess sim2;
-    sim2.start(Tool("zelvox-sim"), {});
-    ASSERT_TRUE(sim2.waitForStarted() && sim2.waitForReadyRead(5000));
-    const QString port2 = QString::fromLocal8Bit(sim2.readLine()).trimmed();
+    const QString port2 = testing::StartSim(sim2);
+    ASSERT_FALSE(port2.isEmpty());
 
     // a/meter and b/meter: the same last part, two meters.
     QProcess loggers[2];
@@ -293,8 +277,7 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
         ::kill(static_cast<pid_t>(logger.processId()), SIGTERM);
         ASSERT_TRUE(logger.waitForFinished(10000));
     }
-    ::kill(static_cast<pid_t>(sim2.processId()), SIGTERM);
-    sim2.waitForFinished(5000);
+    testing::EndProcess(sim2);
 
     const std::vector<std::string> messages = sub->Messages();
     for (int i = 0; i < 2; ++i) {
@@ -303,11 +286,8 @@ TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) 
         ids[i] = QRegularExpression(QStringLiteral(" as (\\S+), journal")).match(err).captured(1);
         ASSERT_FALSE(ids[i].isEmpty()) << err.toStdString();
         // This meter's messages, by the id its runs carry: every row of its journal, in order.
-        std::vector<std::string> own;
-        for (const std::string& m : messages)
-            if (m.find("\"run\":\"" + ids[i].toStdString() + "/") != std::string::npos)
-                own.push_back(m);
-        const testing::Delivery d = CountDelivery(journals[i], own);
+        const testing::Delivery d =
+            CountDelivery(journals[i], testing::MessagesOf(messages, ids[i].toStdString()));
         EXPECT_TRUE(d.Exact()) << ids[i].toStdString() << ": " << d.Describe();
     }
     EXPECT_NE(ids[0], ids[1]);

@@ -1,41 +1,27 @@
 // The command-line tools end to end: zelvox-sim streams into a pseudo-terminal and
 // zelvox-decode --port reads it live.
+#include "support/ToolProcess.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 namespace {
 
-QString Tool(const char* name) {
-    return QStringLiteral(ZELVOX_BINARY_DIR "/tools/") + QLatin1String(name);
-}
+using zelvox::testing::Tool;
 
 class Tools : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QFileInfo(Tool("zelvox-sim")).isExecutable() || !QFileInfo(Tool("zelvox-decode")).isExecutable())
+        if (!zelvox::testing::ToolsBuilt())
             GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
         ASSERT_TRUE(dir.isValid());
     }
-    // Starts zelvox-sim and returns the port path it prints.
-    QString StartSim(const QStringList& args) {
-        sim.start(Tool("zelvox-sim"), args);
-        if (!sim.waitForStarted() || !sim.waitForReadyRead(5000))
-            return {};
-        return QString::fromLocal8Bit(sim.readLine()).trimmed();
-    }
-    static void Terminate(QProcess& p) {
-        if (p.state() == QProcess::Running)
-            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-        p.waitForFinished(5000);
-    }
+    QString StartSim(const QStringList& args) { return zelvox::testing::StartSim(sim, args); }
     void TearDown() override {
-        Terminate(decode);
-        Terminate(sim);
+        zelvox::testing::EndProcess(decode);
+        zelvox::testing::EndProcess(sim);
     }
 
     QTemporaryDir dir;
