@@ -88,11 +88,14 @@ int main(int argc, char** argv) {
     const Frame a = *EncodeReading("1.234", kDcVolt);
     const Frame b = *EncodeReading("5.678", kDcVolt);
     std::vector<double> latencies;
+    bool mirrored = false;
+    QObject::connect(&frame->Session(), &MeterSession::frameMirrored, [&] { mirrored = true; });
     for (int i = 0; i < 200; ++i) {
         const Frame& f = (i % 2) ? b : a;
         const auto t0 = Clock::now();
+        mirrored = false;
         WriteAll(master, f);
-        while (frame->Session().MirroredFrame() != f) {
+        while (!mirrored) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (Clock::now() - t0 > std::chrono::seconds(2))
                 break;

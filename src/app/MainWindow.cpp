@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/DesktopFrame.h"
+#include "app/LinkNotices.h"
 
 #include "decode/Format.h"
 #include "link/Settings.h"
@@ -80,8 +81,7 @@ MainWindow::MainWindow(Settings& settings, int screenWidth, QWidget* parent)
     noticeHold_->setInterval(kNoticeMs);
     connect(noticeHold_, &QTimer::timeout, this, &MainWindow::ShowNextNotice);
     // A silent or lost port is said in the progress pane.
-    connect(session_.get(), &MeterSession::linkNotice, this, &MainWindow::PostNotice);
-    connect(session_.get(), &MeterSession::linkNoticeWithdrawn, this, &MainWindow::WithdrawNotice);
+    new LinkNotices(*this);
     CentreOnScreen();
 }
 

@@ -16,6 +16,12 @@ MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& his
             texts.newRun = true;
         }
     }
+    return TakeMaxMin(reading, texts.newRun, [now] { return now ? now() : WallTimeNow(); });
+}
+
+MaxMinTexts Statistics::TakeMaxMin(const Reading& reading, bool newRun, const std::function<WallTime()>& at) {
+    MaxMinTexts texts;
+    texts.newRun = newRun;
     const bool overload = IsOverload(reading.value);
     if (texts.newRun)
         maxValue = minValue = overload ? 0.0 : reading.value;
@@ -32,12 +38,12 @@ MaxMinTexts Statistics::UpdateMaxMin(const Reading& reading, ReadingHistory& his
     if (reading.value >= maxValue) {
         maxValue = reading.value;
         texts.maxValueText = valueText();
-        texts.maxTimeText = FormatTime(now ? now() : WallTimeNow());
+        texts.maxTimeText = FormatTime(at());
     }
     if (reading.value <= minValue) {
         minValue = reading.value;
         texts.minValueText = valueText();
-        texts.minTimeText = FormatTime(now ? now() : WallTimeNow());
+        texts.minTimeText = FormatTime(at());
     }
     return texts;
 }

@@ -5,6 +5,7 @@
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,11 @@ public:
     // pages that they start again.
     MaxMinTexts UpdateMaxMin(const Reading& reading, ReadingHistory& history,
                              WallTime (*now)() = &WallTimeNow);
+
+    // MAX/MIN alone, for a reading whose run is known: newRun starts them again from it. `at`
+    // gives the reading's time when MAX or MIN changes. Readings read back from a journal take
+    // this road with their own times.
+    MaxMinTexts TakeMaxMin(const Reading& reading, bool newRun, const std::function<WallTime()>& at);
 };
 
 } // namespace zelvox

@@ -1,48 +1,41 @@
-// Serial acquisition: the open port, the reader thread (framer + decoder + history) and the
-// sampling thread that paces the UI dispatch. Workers never touch widgets: they queue frame
-// copies and dispatch requests for the UI thread, which emits the signals below in that order
-// (both signals are always emitted on the thread the Acquisition lives in).
+// Serial acquisition for the window: the acquisition core (link/AcquisitionCore.h: the port, the
+// reader and the sampling thread) with its hand-offs turned into signals on the thread this
+// object lives in, in the order the workers sent them.
 #pragma once
 
 #include "decode/Frame.h"
 #include "decode/Reading.h"
 #include "decode/ReadingHistory.h"
+#include "link/AcquisitionCore.h"
 #include "link/LinkEvent.h"
 #include "link/StartResult.h"
+#include "link/WorkerPause.h"
 
 #include <QObject>
 #include <QString>
-#include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
-#include <thread>
+
+class QSocketNotifier;
 
 namespace zelvox {
 
 class Acquisition : public QObject {
     Q_OBJECT
 public:
-    // Starts worker 1 (the reader) or 2 (the sampling thread) running `body`; START reports
-    // ThreadFailed when it throws std::system_error, as std::thread does when the system has
-    // no threads left. Tests pass one that fails.
-    using WorkerStarter = std::function<std::thread(int worker, std::function<void()> body)>;
+    using WorkerStarter = AcquisitionCore::WorkerStarter;
+    using StartStatus = zelvox::StartStatus;
+    using StartResult = zelvox::StartResult;
+
+    static constexpr auto kSilenceLimit = AcquisitionCore::kSilenceLimit;
+    static constexpr auto kReopenEvery = AcquisitionCore::kReopenEvery;
 
     explicit Acquisition(ReadingHistory& history, QObject* parent = nullptr);
     Acquisition(ReadingHistory& history, WorkerStarter startWorker, QObject* parent = nullptr);
     ~Acquisition() override; // stops and joins both workers
 
-    // A running link that has accepted no frame for this long says so (LinkEvent::Silent).
-    static constexpr std::chrono::milliseconds kSilenceLimit{5000};
-    // A lost port is tried again this often.
-    static constexpr std::chrono::milliseconds kReopenEvery{1000};
-
-    using StartStatus = zelvox::StartStatus;
-    using StartResult = zelvox::StartResult;
-
     // Opens portName (a short name under /dev such as "ttyUSB0", or an absolute path),
     // configures it (2400 8N1, no flow control, DTR/RTS not raised), starts both workers,
-    // and waits 100 ms. samplingRate is readings per minute (1..120).
+    // and waits 100 ms. samplingRate is readings per minute (1..120). Refused while running.
     StartResult StartAcquisition(const QString& portName, int samplingRate);
 
     // Ends both workers (bounded at any sampling rate), joins them and closes the port.
@@ -50,20 +43,23 @@ public:
     void StopAcquisition();
 
     // True from a successful START to STOP.
-    bool IsRunning() const;
-    bool PortOpen() const;
+    bool IsRunning() const { return core_.IsRunning(); }
 
     // The last accepted frame's reading, read as one unit.
-    Reading CurrentReading() const;
+    Reading CurrentReading() const { return core_.CurrentReading(); }
 
-    ReadingHistory& History() { return history_; }
+    ReadingHistory& History() { return core_.History(); }
 
-    // While non-zero both workers skip their work (RESET, the exports).
-    std::atomic<int> paused{0};
+    // Both workers skip their work while a pause lives (RESET, the exports).
+    WorkerPause PauseWorkers() { return core_.PauseWorkers(); }
+    bool Paused() const { return core_.Paused(); }
+
+    // Runs on the reader thread for every accepted frame (AcquisitionCore::FrameTap).
+    void SetFrameTap(AcquisitionCore::FrameTap tap) { core_.SetFrameTap(std::move(tap)); }
 
 signals:
-    // For the segment mirror on the UI thread, in frame order: the first accepted frame of a
-    // run, then every accepted frame whose display differs from the one handed over before.
+    // For the segment mirror, in frame order: the first accepted frame of a run, then every
+    // accepted frame whose display differs from the one handed over before.
     void frameAccepted(const zelvox::Frame& frame);
     // Arm the 5 ms dispatch timer: a sampling period after a reading was stored, and again
     // after each further period while it is still pending. The next period begins when the
@@ -75,11 +71,13 @@ signals:
     void linkChanged(zelvox::LinkEvent event, int error);
 
 private:
-    struct Impl;
-    ReadingHistory& history_;
-    std::unique_ptr<Impl> impl_;
+    void Deliver();
+
+    AcquisitionCore core_;
+    std::unique_ptr<QSocketNotifier> wake_;
 };
 
 } // namespace zelvox
 
 Q_DECLARE_METATYPE(zelvox::Frame)
+Q_DECLARE_METATYPE(zelvox::LinkEvent)

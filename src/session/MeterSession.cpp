@@ -1,17 +1,12 @@
 #include "session/MeterSession.h"
 
-#include "decode/Format.h"
-#include "decode/FrameEncoder.h"
-#include "decode/Labels.h"
+#include "journal/RecordKeeper.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
 #include "session/ReadingsModel.h"
 
 #include <QThread>
 #include <QTimer>
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace zelvox {
@@ -26,13 +21,13 @@ constexpr int kResetPauseMs = 10;
 MeterSession::MeterSession(const Settings& settings, QObject* parent)
     : QObject(parent), settings_(settings), history_(std::make_unique<ReadingHistory>()),
       readings_(new ReadingsModel(this)), dispatchTimer_(new QTimer(this)),
-      acquisition_(std::make_unique<Acquisition>(*history_)) {
+      acquisition_(std::make_unique<Acquisition>(*history_)), keeper_(new RecordKeeper(this)),
+      merge_(*readings_, *history_, stats_) {
     dispatchTimer_->setObjectName(QStringLiteral("dispatchTimer"));
     dispatchTimer_->setInterval(kDispatchPeriodMs);
     connect(dispatchTimer_, &QTimer::timeout, this, qOverload<>(&MeterSession::DispatchReading));
     // The table row is the first record kept of every dispatched reading.
-    connect(this, &MeterSession::readingRecorded, readings_,
-            qOverload<const DispatchedReading&>(&ReadingsModel::Append));
+    keeper_->KeepTable([this](const DispatchedReading& d) { readings_->Append(d); });
 
     // Until the first START the display shows every segment lit, and the mirror agrees.
     mirrored_.fill(0xFF);
@@ -42,7 +37,7 @@ MeterSession::MeterSession(const Settings& settings, QObject* parent)
     // sent them.
     connect(acquisition_.get(), &Acquisition::frameAccepted, this, &MeterSession::MirrorFrame);
     connect(acquisition_.get(), &Acquisition::dispatchRequested, this, &MeterSession::ArmDispatchTimer);
-    connect(acquisition_.get(), &Acquisition::linkChanged, this, &MeterSession::OnLinkChanged);
+    connect(acquisition_.get(), &Acquisition::linkChanged, this, &MeterSession::linkChanged);
 }
 
 MeterSession::~MeterSession() {
@@ -52,6 +47,11 @@ MeterSession::~MeterSession() {
 }
 
 StartResult MeterSession::Start() {
+    if (IsRunning()) {
+        StartResult refused;
+        refused.status = StartStatus::PortAlreadyOpen;
+        return refused;
+    }
     const StartResult result = acquisition_->StartAcquisition(settings_.portName, settings_.samplingRate);
     if (result.status != StartStatus::Started)
         return result;
@@ -65,9 +65,6 @@ StartResult MeterSession::Start() {
 
 void MeterSession::Stop() {
     acquisition_->StopAcquisition();
-    // The run is over: what was said about its link is no longer true.
-    WithdrawLinkNotice(silenceNotice_);
-    WithdrawLinkNotice(lostNotice_);
     emit stopped();
 }
 
@@ -82,8 +79,7 @@ void MeterSession::Reset() {
     readings_->Clear();
     ++run_;
     fullSaid_ = false;
-    loading_ = false;
-    loadedTail_.clear();
+    merge_.Cancel();
     emit dataReset();
     QThread::msleep(kResetPauseMs);
 }
@@ -101,9 +97,8 @@ void MeterSession::DispatchReading(const Reading& reading) {
             emit tableFull();
         fullSaid_ = true;
     } else {
-        if (loading_ && dispatchedDuringLoad_++ == 0)
-            firstIndexDuringLoad_ = readings_->NextIndex();
-        emit readingRecorded(MakeDispatchedReading(run_, readings_->NextIndex(), WallTimeNow(), reading));
+        merge_.Dispatching();
+        keeper_->Keep(MakeDispatchedReading(run_, readings_->NextIndex(), WallTimeNow(), reading));
     }
     emit readingDispatched(reading);
     history_->readingPending = 0;
@@ -111,155 +106,42 @@ void MeterSession::DispatchReading(const Reading& reading) {
 }
 
 void MeterSession::BeginLoad(std::int64_t largestIndex) {
-    loading_ = true;
-    loadPosition_ = readings_->Count();
-    dispatchedDuringLoad_ = 0;
-    loadedLeftOut_ = 0;
-    readings_->ReserveIndices(largestIndex);
-    loadedTail_.clear();
-    loadedTailNext_ = 0;
+    merge_.Begin(largestIndex);
 }
 
 void MeterSession::AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows) {
-    if (!loading_)
+    if (!merge_.Active())
         return;
-    std::vector<ReadingsModel::LoadedRow> kept;
-    const std::vector<ReadingsModel::LoadedRow>* put = &rows;
-    if (dispatchedDuringLoad_ > 0) {
-        // Rows past the file's tail as it was when the load began (the file grew, or its Index
-        // goes back and forth): those whose Index a new reading has already are left out.
-        for (const ReadingsModel::LoadedRow& row : rows)
-            if (row.index < firstIndexDuringLoad_)
-                kept.push_back(row);
-        loadedLeftOut_ += static_cast<std::int64_t>(rows.size() - kept.size());
-        put = &kept;
-    }
-    readings_->InsertRows(loadPosition_, *put);
-    loadPosition_ += static_cast<int>(put->size());
-    for (const ReadingsModel::LoadedRow& row : *put) {
-        if (loadedTail_.size() < ReadingHistory::kCapacity) {
-            loadedTail_.push_back(row);
-        } else {
-            loadedTail_[loadedTailNext_] = row;
-            loadedTailNext_ = (loadedTailNext_ + 1) % ReadingHistory::kCapacity;
-        }
-    }
+    merge_.Add(rows);
+    // The loaded run is part of the whole run the Run View shows (run 0: before this session's).
+    keeper_->KeepLoaded(rows, 0);
 }
 
 std::int64_t MeterSession::EndLoad() {
-    if (!loading_)
-        return 0;
-    loading_ = false;
-    readings_->ReserveIndices(-1);
-    std::vector<ReadingsModel::LoadedRow> rows = std::move(loadedTail_);
-    loadedTail_ = {};
-    std::rotate(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(loadedTailNext_), rows.end());
-    // Readings dispatched during the load are newer: the graph, the gauge and MAX/MIN keep them.
-    if (rows.empty() || dispatchedDuringLoad_ > 0 || history_->Count() > 0)
-        return loadedLeftOut_;
-
-    std::vector<double> values(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        values[i] = rows[i].reading.value;
-    const std::uint8_t function = rows.back().reading.functionCode;
-    std::size_t runStart = rows.size() - 1;
-    while (runStart > 0 && rows[runStart - 1].reading.functionCode == function)
-        --runStart;
-    history_->Fill(values.data(), static_cast<std::uint16_t>(rows.size()),
-                   static_cast<std::uint16_t>(runStart), function);
-
-    // MAX/MIN of the last run, as its dispatches would have left them, with the rows' times.
-    MaxMinTexts texts;
-    texts.newRun = true;
-    const Reading& first = rows[runStart].reading;
-    stats_.maxValue = stats_.minValue = IsOverload(first.value) ? 0.0 : first.value;
-    const ReadingsModel::LoadedRow* maxRow = nullptr;
-    const ReadingsModel::LoadedRow* minRow = nullptr;
-    for (std::size_t i = runStart; i < rows.size(); ++i) {
-        const Reading& r = rows[i].reading;
-        if (IsOverload(r.value))
-            continue;
-        if (r.value >= stats_.maxValue)
-            stats_.maxValue = r.value, maxRow = &rows[i];
-        if (r.value <= stats_.minValue)
-            stats_.minValue = r.value, minRow = &rows[i];
-    }
-    const std::u16string_view unit = function < kFunctionCount ? unitLabels[function] : std::u16string_view();
-    const auto valueText = [&](const Reading& r) {
-        return FormatValue(r.value, r.pointPosition) + std::u16string(unit);
-    };
-    if (maxRow) {
-        texts.maxValueText = valueText(maxRow->reading);
-        texts.maxTimeText = FormatTime(maxRow->at);
-    }
-    if (minRow) {
-        texts.minValueText = valueText(minRow->reading);
-        texts.minTimeText = FormatTime(minRow->at);
-    }
-    emit maxMinUpdated(texts);
+    const LoadMerge::Outcome outcome = merge_.End();
+    if (!outcome.texts)
+        return outcome.leftOut;
+    emit maxMinUpdated(*outcome.texts);
     // The graph's pages start again and count the loaded run.
     emit runCounted(true);
     emit runCounted(false);
     // The LCD shows the display of the last loaded reading, unless a live display is coming.
-    if (!IsRunning()) {
-        const Reading& last = rows.back().reading;
-        const std::u16string text = FormatTableValue(last.value, last.pointPosition);
-        if (const auto frame = EncodeReading(std::string(text.begin(), text.end()), last.functionCode))
-            MirrorFrame(*frame);
-    }
-    emit readingsLoaded(rows.back().reading);
-    return loadedLeftOut_;
+    if (!IsRunning() && outcome.display)
+        MirrorFrame(*outcome.display);
+    emit readingsLoaded(*outcome.last);
+    return outcome.leftOut;
 }
 
 WorkerPause MeterSession::PauseWorkers() {
-    return WorkerPause(acquisition_->paused);
+    return acquisition_->PauseWorkers();
 }
 
 bool MeterSession::Paused() const {
-    return acquisition_->paused.load() != 0;
-}
-
-bool MeterSession::DispatchArmed() const {
-    return dispatchTimer_->isActive();
+    return acquisition_->Paused();
 }
 
 void MeterSession::ArmDispatchTimer() {
     dispatchTimer_->start(); // arming again replaces the previous arming
-}
-
-void MeterSession::OnLinkChanged(LinkEvent event, int error) {
-    switch (event) {
-    case LinkEvent::Silent:
-        silenceNotice_ =
-            QStringLiteral("No data from %1 \u2014 check: meter on, serial output enabled, right port")
-                .arg(runPort_);
-        emit linkNotice(silenceNotice_);
-        break;
-    case LinkEvent::Heard:
-        WithdrawLinkNotice(silenceNotice_);
-        break;
-    case LinkEvent::Lost:
-        WithdrawLinkNotice(silenceNotice_);
-        // A device that went away hangs up (end of file) or fails with EIO, ENODEV or ENXIO.
-        if (error == 0 || error == EIO || error == ENODEV || error == ENXIO)
-            lostNotice_ = QStringLiteral("%1 unplugged \u2014 reopening it every second").arg(runPort_);
-        else
-            lostNotice_ = QStringLiteral("%1 failed (%2) \u2014 reopening it every second")
-                              .arg(runPort_, QString::fromLocal8Bit(std::strerror(error)));
-        emit linkNotice(lostNotice_);
-        break;
-    case LinkEvent::Back:
-        // The notice of the loss stays until its time is up: the user sees both.
-        lostNotice_.clear();
-        emit linkNotice(QStringLiteral("%1 is back").arg(runPort_));
-        break;
-    }
-}
-
-void MeterSession::WithdrawLinkNotice(QString& text) {
-    if (text.isEmpty())
-        return;
-    emit linkNoticeWithdrawn(std::exchange(text, QString()));
 }
 
 void MeterSession::MirrorFrame(const Frame& frame) {

@@ -12,7 +12,9 @@
 #include "decode/Statistics.h"
 #include "link/LinkEvent.h"
 #include "link/StartResult.h"
+#include "link/WorkerPause.h"
 #include "record/ReadingRecord.h"
+#include "session/LoadMerge.h"
 #include "session/ReadingsModel.h"
 
 #include <QObject>
@@ -26,28 +28,8 @@ namespace zelvox {
 
 class Acquisition;
 class ReadingsModel;
+class RecordKeeper;
 struct Settings;
-
-// Raises the workers' `paused` flag for as long as it lives (or until Release): the reader and
-// the sampling thread idle meanwhile. Taken by RESET and the exports.
-class WorkerPause {
-public:
-    explicit WorkerPause(std::atomic<int>& flag) : flag_(&flag) { flag_->store(1); }
-    WorkerPause(WorkerPause&& other) noexcept : flag_(other.flag_) { other.flag_ = nullptr; }
-    WorkerPause(const WorkerPause&) = delete;
-    WorkerPause& operator=(const WorkerPause&) = delete;
-    WorkerPause& operator=(WorkerPause&&) = delete;
-    ~WorkerPause() { Release(); }
-
-    void Release() {
-        if (flag_)
-            flag_->store(0);
-        flag_ = nullptr;
-    }
-
-private:
-    std::atomic<int>* flag_;
-};
 
 class MeterSession : public QObject {
     Q_OBJECT
@@ -57,7 +39,8 @@ public:
     ~MeterSession() override; // the acquisition ends before the history goes
 
     // START: opens the port and starts the workers. On success the mirror is dark (every
-    // segment off) and `started` has been emitted; on failure nothing changed.
+    // segment off) and `started` has been emitted; on failure nothing changed. Refused while
+    // running, whatever the port's state (between two tries to reopen an unplugged one too).
     StartResult Start();
     // STOP: ends both workers and closes the port, then emits `stopped`. The data stay, and a
     // dispatch already armed still runs.
@@ -72,9 +55,9 @@ public:
     // The dispatch timer's tick: hands out the current reading.
     void DispatchReading();
     // The dispatch of one reading, in this order: the graph's page count (`runCounted`),
-    // MAX/MIN (`maxMinUpdated`), the record of the reading (`readingRecorded`: the table row
-    // first, then the journal and whoever else keeps records), the graph and the gauge
-    // (`readingDispatched`); then the pending mark is cleared and the timer disarmed.
+    // MAX/MIN (`maxMinUpdated`), the record of the reading (the record keeper: the table row
+    // first, then the Run View, the journal and the others, in its order), the graph and the
+    // gauge (`readingDispatched`); then the pending mark is cleared and the timer disarmed.
     void DispatchReading(const Reading& reading);
 
     // Rows read back from a journal. They go into the table in file order, ahead of any reading
@@ -88,7 +71,7 @@ public:
     void BeginLoad(std::int64_t largestIndex = -1);
     void AddLoadedRows(const std::vector<ReadingsModel::LoadedRow>& rows);
     std::int64_t EndLoad();
-    bool Loading() const { return loading_; }
+    bool Loading() const { return merge_.Active(); }
 
     // For the exports: the workers idle until the guard goes.
     WorkerPause PauseWorkers();
@@ -102,9 +85,11 @@ public:
     // read it.
     ReadingsModel& Readings() { return *readings_; }
     const ReadingsModel& Readings() const { return *readings_; }
-    // The meter display as last mirrored (all lit until the first START).
-    const Frame& MirroredFrame() const { return mirrored_; }
-    bool DispatchArmed() const;
+    // Takes every dispatched reading's record (its first consumer is the readings model);
+    // the programs give it the journal, the publisher and the others.
+    RecordKeeper& Keeper() { return *keeper_; }
+    // The port of the running (or last) acquisition.
+    const QString& RunPort() const { return runPort_; }
 
 signals:
     void started();
@@ -116,10 +101,6 @@ signals:
     void runCounted(bool newRun);
     // The MAX/MIN texts that changed.
     void maxMinUpdated(const zelvox::MaxMinTexts& texts);
-    // The dispatched reading as one record, handed to every observer in the order connected:
-    // the readings model (connected first, by the session itself), then the journal and the
-    // other record keepers.
-    void readingRecorded(const zelvox::DispatchedReading& record);
     // After the record: the graph's and the gauge's turn, in the order connected.
     void readingDispatched(const zelvox::Reading& reading);
     // RESET, after the history and the readings are empty: the gauge's and the graph's turn.
@@ -129,15 +110,12 @@ signals:
     // A reading was not recorded: the table holds the largest Index a row can keep. Once until
     // RESET.
     void tableFull();
-    // What the user must hear about the running link: no data for a while, a port that went
-    // away and came back. A notice is withdrawn when it stops being true (data came, STOP).
-    void linkNotice(const QString& text);
-    void linkNoticeWithdrawn(const QString& text);
+    // What the running link says about itself (no data for a while, a port that went away and
+    // came back), in order with the frames; `error` is the failed read's errno for Lost.
+    void linkChanged(zelvox::LinkEvent event, int error);
 
 private:
     void MirrorFrame(const Frame& frame);
-    void OnLinkChanged(LinkEvent event, int error);
-    void WithdrawLinkNotice(QString& text);
     void ArmDispatchTimer();
 
     const Settings& settings_;
@@ -149,21 +127,12 @@ private:
     int run_ = 1;                       // the run of the table: one more at each RESET
     bool fullSaid_ = false;             // tableFull was emitted since the last RESET
     QString runPort_;                   // the port of the running acquisition
-    QString silenceNotice_;             // the link notices standing, empty when none
-    QString lostNotice_;
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
     std::unique_ptr<Acquisition> acquisition_;
 
-    // A load in progress: where its next rows go in the table, and the newest rows so far (a
-    // ring of at most the history's capacity).
-    bool loading_ = false;
-    int loadPosition_ = 0;
-    int dispatchedDuringLoad_ = 0;
-    std::int64_t firstIndexDuringLoad_ = 0; // the first Index handed out during the load
-    std::int64_t loadedLeftOut_ = 0;        // loaded rows whose Index was taken already
-    std::vector<ReadingsModel::LoadedRow> loadedTail_;
-    std::size_t loadedTailNext_ = 0;
+    RecordKeeper* keeper_ = nullptr; // child object
+    LoadMerge merge_;
 };
 
 } // namespace zelvox

@@ -14,6 +14,7 @@
 #include "support/EventLoop.h"
 #include "support/JournalFiles.h"
 #include "support/Pty.h"
+#include "support/ShownDisplay.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -113,7 +114,8 @@ TEST(AppJournal, TableRowsAreJournaledAndLoadBringsThemBack) {
     EXPECT_EQ(window->Session().History().RunStart(), shown.size()) << "a new function starts a run";
     EXPECT_EQ(window->TrendPane()->PageCount(), 1);
     EXPECT_EQ(window->GaugePane()->gaugeValue(), -12.5);
-    EXPECT_EQ(window->Session().MirroredFrame(), *EncodeReading("-12.5", 23))
+    EXPECT_EQ(zelvox::testing::ShownDisplay(*window->PanelPane()),
+              zelvox::testing::DisplayOf(*EncodeReading("-12.5", 23)))
         << "the LCD shows the last reading";
     auto* maxField = window->PanelPane()->findChild<QLineEdit*>(QString::number(kMaxValueField));
     ASSERT_NE(maxField, nullptr);

@@ -4,6 +4,7 @@
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
 #include "res/ControlIds.h"
+#include "support/ShownDisplay.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -118,7 +119,7 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     ASSERT_TRUE(f.Measure(pty, "3.000", kDcVolt));
     const QString fields[4] = {f.Field(kMaxValueField), f.Field(kMaxTimeField), f.Field(kMinValueField),
                                f.Field(kMinTimeField)};
-    const Frame mirror = f.hub.session.MirroredFrame();
+    const auto mirror = zelvox::testing::ShownDisplay(*f.panel);
     ASSERT_GT(f.graph->PageCount(), 0);
 
     f.DispatchTimer()->start(); // as if the sampling thread had just armed it
@@ -139,7 +140,7 @@ TEST(PanelDispatch, ResetEmptiesTheDataAndLeavesDisplayAndFields) {
     EXPECT_EQ(f.hub.stats().minValue, 3.0);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(f.Field(kMaxValueField + i), fields[i]);
-    EXPECT_EQ(f.hub.session.MirroredFrame(), mirror);
+    EXPECT_EQ(zelvox::testing::ShownDisplay(*f.panel), mirror);
 
     // The next reading of the same function starts a new run: MAX and MIN restart from it.
     ASSERT_TRUE(f.Measure(pty, "4.000", kDcVolt));

@@ -7,6 +7,7 @@
 #include "panes/SegmentPicture.h"
 #include "res/ControlIds.h"
 #include "support/ModalWatcher.h"
+#include "support/ShownDisplay.h"
 
 #include <QPushButton>
 #include <atomic>
@@ -18,6 +19,7 @@ namespace {
 
 using namespace zelvox;
 using namespace zelvox::paneltest;
+using namespace zelvox::testing;
 
 bool Shown(const PanelRig& rig, int s) {
     return rig.panel->Segment(s)->IsLit();
@@ -39,7 +41,7 @@ void StartOn(PanelRig& rig, const zelvox::testing::Pty& pty) {
 }
 
 bool Mirrors(const PanelRig& rig, const Frame& f) {
-    return rig.session().MirroredFrame() == f;
+    return ShownDisplay(*rig.panel) == DisplayOf(f);
 }
 
 TEST(PanelRun, StartDarkensEveryPictureAndFramesLightExactlyTheirBits) {
@@ -50,7 +52,7 @@ TEST(PanelRun, StartDarkensEveryPictureAndFramesLightExactlyTheirBits) {
 
     // Dark display, dark mirror, before any frame can be handled.
     EXPECT_EQ(ShownCount(rig), 0);
-    EXPECT_EQ(rig.session().MirroredFrame(), Frame{});
+    EXPECT_EQ(ShownDisplay(*rig.panel), Nibbles{});
     QImage shot = Grab(*rig.panel);
     for (int y = 0; y < 174; ++y)
         for (int x = 0; x < 338; ++x)
@@ -138,14 +140,14 @@ TEST(PanelRun, StopKeepsTheLastPictureAndTheNextStartBeginsDark) {
     EXPECT_FALSE(rig.Child<QPushButton>(kStopButton)->isEnabled());
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *frame); }, 2000));
     WaitUntil([] { return false; }, 50);
-    EXPECT_EQ(rig.session().MirroredFrame(), *frame);
+    EXPECT_EQ(ShownDisplay(*rig.panel), DisplayOf(*frame));
     EXPECT_EQ(ReadDisplay(Grab(*rig.panel)), "43.21");
 
     // START again on the same port: dark, and nothing of the old run lights a segment.
     StartOn(rig, pty);
     WaitUntil([] { return false; }, 100);
     EXPECT_EQ(ShownCount(rig), 0);
-    EXPECT_EQ(rig.session().MirroredFrame(), Frame{});
+    EXPECT_EQ(ShownDisplay(*rig.panel), Nibbles{});
     const auto next = EncodeReading("1", kDcVolt);
     ASSERT_TRUE(pty.Write(*next));
     ASSERT_TRUE(WaitUntil([&] { return Mirrors(rig, *next); }));
@@ -168,7 +170,7 @@ TEST(PanelRun, StartOnAMissingDeviceSaysSoAndStaysIdle) {
     EXPECT_EQ(ShownCount(rig), kSegmentCount); // the display keeps its start-up picture
     Frame allSet;
     allSet.fill(0xFF);
-    EXPECT_EQ(rig.session().MirroredFrame(), allSet);
+    EXPECT_EQ(ShownDisplay(*rig.panel), DisplayOf(allSet));
     EXPECT_FALSE(rig.session().IsRunning());
 
     // A second START with a device that exists works.

@@ -40,7 +40,7 @@ struct StepLog {
             lines << QStringLiteral("table cleared history=%1 paused=%2 armed=%3")
                          .arg(history.Count())
                          .arg(session.Paused())
-                         .arg(session.DispatchArmed());
+                         .arg(session.findChild<QTimer*>(QStringLiteral("dispatchTimer"))->isActive());
         });
         QObject::connect(&session, &MeterSession::dataReset, [&, this] {
             lines << QStringLiteral("panes reset rows=%1 paused=%2").arg(rows.Count()).arg(session.Paused());

@@ -4,6 +4,7 @@
 #include "decode/FrameEncoder.h"
 #include "record/RowCodec.h"
 #include "support/Broker.h"
+#include "support/Pty.h"
 #include "support/ToolProcess.h"
 
 #include <QDateTime>
@@ -204,6 +205,39 @@ TEST_F(DecodeLogger, RateIsPacedLikeTheProgramsSampling) {
     const qint64 median = sorted[sorted.size() / 2];
     EXPECT_GT(median, 505);
     EXPECT_LT(median, 600);
+}
+
+// What the link says of itself, in the logger's words on standard error, as the window says it
+// in its status bar: a line silent for 5 s, data again, a device that went away.
+TEST_F(DecodeLogger, SaysASilentLineAndAnUnpluggedAdapter) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    decode.start(Tool("zelvox-decode"), DecodeArgs(pty.SlavePath(), "csv"));
+    ASSERT_TRUE(decode.waitForStarted());
+    QByteArray err;
+    const struct {
+        const char* said;
+        bool feed;   // frames keep coming
+        bool unplug; // the adapter goes away first
+    } steps[] = {{"no data from ", false, false},
+                 {" again", true, false},
+                 {"hung up (device unplugged?)", false, true}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.said);
+        if (step.unplug)
+            pty.CloseMaster();
+        bool found = false;
+        for (int i = 0; i < 160 && !found; ++i) {
+            decode.waitForReadyRead(50);
+            err += decode.readAllStandardError();
+            found = err.contains(step.said);
+            if (step.feed)
+                pty.Write(*EncodeReading("1.000", 1));
+        }
+        EXPECT_TRUE(found) << err.toStdString();
+    }
+    EXPECT_EQ(err.count("no data from "), 1) << err.toStdString();
+    EXPECT_EQ(decode.state(), QProcess::Running);
 }
 
 TEST_F(DecodeLogger, UnpluggedMeterIsWaitedForAndEachSignalEndsCleanly) {

@@ -94,11 +94,21 @@ TEST_F(Tools, SimulatorEndsCleanlyOnEachSignalThatAsksItTo) {
     }
 }
 
-TEST_F(Tools, DecodeReportsAPortItCannotOpen) {
-    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), dir.filePath(QStringLiteral("ttyUSB9"))});
+TEST_F(Tools, DecodeWaitsForAPortAbsentAtStartOrWithOnceReportsIt) {
+    const QString link = dir.filePath(QStringLiteral("ttyUSB9"));
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--once"), QStringLiteral("--port"), link});
     ASSERT_TRUE(decode.waitForFinished(3000));
     EXPECT_EQ(decode.exitCode(), 1);
     EXPECT_TRUE(decode.readAllStandardError().contains("No such file or directory"));
+
+    // Without --once the adapter is waited for: said once, no exit, its readings once it is there.
+    decode.start(Tool("zelvox-decode"), {QStringLiteral("--port"), link});
+    ASSERT_FALSE(decode.waitForFinished(2500)) << decode.readAllStandardError().toStdString();
+    const QByteArray waiting = decode.readAllStandardError();
+    EXPECT_EQ(waiting.count("waiting for"), 1) << waiting.toStdString();
+    ASSERT_FALSE(StartSim({QStringLiteral("--link"), link}).isEmpty());
+    ASSERT_TRUE(decode.waitForReadyRead(4000)) << "no reading after the port appeared";
+    EXPECT_TRUE(decode.readAllStandardError().contains("is back"));
 }
 
 } // namespace

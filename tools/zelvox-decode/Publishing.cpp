@@ -1,15 +1,13 @@
 #include "Publishing.h"
 
 #include "journal/Journal.h"
+#include "journal/RecordKeeper.h"
 #include "publish/Publisher.h"
 #include "record/JournalFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <chrono>
 #include <cstdio>
-#include <limits>
-#include <unistd.h>
 
 namespace zelvox {
 
@@ -36,7 +34,7 @@ DecodePublishing::~DecodePublishing() {
     Stop();
 }
 
-bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
+bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName, RecordKeeper& keeper,
                              std::function<void()> onFatal, std::string* error) {
     PublisherOptions p;
     std::string warning;
@@ -61,12 +59,17 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     p.journalDir = dir.toStdString();
     p.adoptUnmarked = true;
 
-    dir_ = dir;
-    rules_.publishingTo = p.target.Name();
-    rules_.adoptUnmarked = true;
-    std::string why;
-    if (!OpenJournal(true, &why)) {
-        *error = "cannot keep the journal: " + why;
+    // Old journals are pruned as the program's are, but one with rows for this broker stays.
+    PruneRules rules;
+    rules.publishingTo = p.target.Name();
+    rules.adoptUnmarked = true;
+    journal_ = std::make_unique<Journal>(dir);
+    keeper.KeepJournal(journal_.get());
+    const JournalStartup startup = journal_->Start(rules);
+    for (const QString& notice : startup.Notices())
+        std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
+    if (!startup.ok) {
+        *error = "cannot keep the journal: " + startup.error.toStdString();
         return false;
     }
     publisher_ = std::make_unique<Publisher>(p);
@@ -92,72 +95,10 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     });
     std::fprintf(stderr, "zelvox-decode: publishing to %s as %s, journal in %s\n", p.target.Name().c_str(),
                  p.clientId.c_str(), p.journalDir.c_str());
-    return publisher_->Start(error);
-}
-
-bool DecodePublishing::OpenJournal(bool first, std::string* why) {
-    auto journal = std::make_unique<Journal>(dir_);
-    // Said at once, on this thread: a fault found by the sync thread comes with the next row.
-    QObject::connect(journal.get(), &Journal::turnedOff, [this](const QString& reason) {
-        std::fprintf(stderr, "zelvox-decode: journal off: %s\n", reason.toLocal8Bit().constData());
-        journalOff_ = true;
-        if (publisher_)
-            publisher_->JournalState(JournalOffReason(reason).toStdString());
-        // A new journal is tried with the next row, then every kJournalRetry while it fails.
-        retryAt_ = std::chrono::steady_clock::now() + (reopening_ ? kJournalRetry : std::chrono::seconds(0));
-    });
-    journalOff_ = false;
-    // Old journals are pruned as the program's are, but one with rows for this broker stays.
-    const JournalStartup startup = journal->Start(rules_);
-    if (first)
-        for (const QString& notice : startup.Notices())
-            std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
-    if (!startup.ok) {
-        *why = startup.error.toStdString();
+    if (!publisher_->Start(error))
         return false;
-    }
-    journal_ = std::move(journal);
+    keeper.KeepPublisher(publisher_.get());
     return true;
-}
-
-void DecodePublishing::Record(const DispatchedReading& dispatched) {
-    if (!journal_)
-        return;
-    if (!journalOff_)
-        journal_->Append(dispatched);
-    if (journalOff_ && std::chrono::steady_clock::now() >= retryAt_) {
-        // The logger goes on in a new journal (the old file removed, a disk with room again);
-        // the rows already written are still sent from the old one.
-        std::string why;
-        reopening_ = true;
-        if (OpenJournal(false, &why)) {
-            journal_->Append(dispatched);
-            if (!journalOff_) {
-                reopening_ = false;
-                if (publisher_)
-                    publisher_->JournalState({});
-                std::fprintf(stderr, "zelvox-decode: journal: going on in %s\n",
-                             journal_->CurrentFile().toLocal8Bit().constData());
-            }
-        }
-    }
-    if (!publisher_)
-        return;
-    if (journalOff_) {
-        // Not in any journal: sent from memory, after what the journals hold.
-        if (!publisher_->Held(dispatched) && !heldFullSaid_) {
-            heldFullSaid_ = true;
-            std::fprintf(stderr,
-                         "zelvox-decode: %llu readings held in memory: later ones are lost until the "
-                         "journal is back\n",
-                         static_cast<unsigned long long>(Publisher::kHeldRows));
-        }
-        return;
-    }
-    heldFullSaid_ = false;
-    const QString file = journal_->CurrentFile();
-    if (!file.isEmpty())
-        publisher_->Appended(file.toStdString());
 }
 
 void DecodePublishing::Stop() {

@@ -1,14 +1,9 @@
 // zelvox-decode's --mqtt: every line the logger writes also goes into a readings journal of its
-// own, and from there to an MQTT broker through the publisher (publish/Publisher.h).
+// own, and from there to an MQTT broker through the publisher (publish/Publisher.h); both are
+// handed to the logger's record keeper (journal/RecordKeeper.h), which gives them each record.
 #pragma once
 
-#include "decode/Reading.h"
 #include "publish/PublishingOptions.h"
-#include "record/JournalFolder.h"
-#include "record/RowCodec.h"
-
-#include <QString>
-#include <chrono>
 
 #include <functional>
 #include <memory>
@@ -19,6 +14,7 @@ namespace zelvox {
 
 class Journal;
 class Publisher;
+class RecordKeeper;
 
 // The lines of the usage text for these options.
 extern const char* const kPublishingUsage;
@@ -28,30 +24,18 @@ public:
     DecodePublishing();
     ~DecodePublishing(); // Stop()
 
-    // Checks the options, opens the journal folder (by default one per port) and starts the
-    // publisher, which reports its state on standard error. onFatal runs (on another thread)
-    // when the broker refuses the credentials. False with *error: the command line is wrong.
-    bool Start(const PublishingOptions& options, const std::string& portName, std::function<void()> onFatal,
-               std::string* error);
-    // One line written: the journal gets the row, the publisher is told.
-    void Record(const DispatchedReading& dispatched);
+    // Checks the options, opens the journal folder (by default one per port), starts the
+    // publisher, which reports its state on standard error, and gives both to the keeper.
+    // onFatal runs (on another thread) when the broker refuses the credentials. False with
+    // *error: the command line is wrong.
+    bool Start(const PublishingOptions& options, const std::string& portName, RecordKeeper& keeper,
+               std::function<void()> onFatal, std::string* error);
     // Ends the journal's run cleanly and lets the publisher deliver what is in flight.
     void Stop();
     // Why the broker refused us; empty when it did not.
     std::string Refusal() const;
 
 private:
-    static constexpr std::chrono::seconds kJournalRetry{10};
-
-    // A new journal in the folder; the first one also names interrupted runs and prunes.
-    bool OpenJournal(bool first, std::string* why);
-
-    QString dir_;
-    PruneRules rules_;
-    bool journalOff_ = false;
-    bool reopening_ = false;
-    bool heldFullSaid_ = false; // the journal was turned off and a new one is being tried
-    std::chrono::steady_clock::time_point retryAt_{};
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
     mutable std::mutex mutex_;

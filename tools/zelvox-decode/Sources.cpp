@@ -5,8 +5,9 @@
 #include "Publishing.h"
 #include "decode/Decoder.h"
 #include "decode/Frame.h"
+#include "journal/RecordKeeper.h"
+#include "link/AcquisitionCore.h"
 #include "link/SerialPort.h"
-#include "link/Settings.h"
 #include "link/StopSignals.h"
 
 #include <QString>
@@ -16,14 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 namespace zelvox {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The ending signals (the program's own StopSignals): each stops the work at the next line
 // boundary, the line being written finished first (LineWriter goes on after an interrupted or
@@ -42,49 +42,59 @@ const char* PortPermissionHint() {
            "sudo usermod -aG dialout $USER, then log in again\n";
 }
 
-// Live decoding from a serial port, with the program's pacing when a rate is set: the first
-// reading after an emitted one marks a reading pending; one sampling period later the newest
-// reading is emitted. When the port fails it is reopened every second (or, with --once, the
-// run ends with status 1).
+// Live decoding from a serial port through the acquisition core the window reads with (the same
+// framing, pacing, silence and reopening): one line per dispatched reading, or with no rate one
+// per accepted frame. When the port fails it is reopened every second (or, with --once, the run
+// ends with status 1); a port not there at the start is waited for the same way.
 class LiveLogger {
 public:
     LiveLogger(const DecodeOptions& options, int wakeFd)
-        : options_(options), wakeFd_(wakeFd), portName_(QString::fromLocal8Bit(options.path.c_str())),
-          device_(PortDevicePath(portName_).toLocal8Bit().toStdString()), port_(CreateSerialPort()),
-          out_(options.format) {}
+        : options_(options), wakeFd_(wakeFd),
+          device_(PortDevicePath(QString::fromLocal8Bit(options.path.c_str())).toLocal8Bit().toStdString()),
+          core_(history_), out_(options.format) {
+        // The keeper's notices go to standard error after the program's name.
+        keeper_.OnNotice([](const QString& text) {
+            std::fprintf(stderr, "zelvox-decode: %s\n", text.toLocal8Bit().constData());
+        });
+    }
 
     int Run() {
         if (options_.publishing.Requested()) {
             std::string error;
             // A refused password ends the run the way a signal does, with status 2 after it.
             if (!publishing_.Start(
-                    options_.publishing, device_, [] { StopSignals::RequestStop(); }, &error)) {
+                    options_.publishing, device_, keeper_, [] { StopSignals::RequestStop(); }, &error)) {
                 std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
                 return 2;
             }
-            out_.onLine = [this](const DispatchedReading& d) { publishing_.Record(d); };
         }
-        PortError openError;
-        if (!port_->Open(portName_, &openError)) {
+        out_.onLine = [this](const DispatchedReading& d) { keeper_.Keep(d); };
+        AcquisitionCore::Options link;
+        link.samplingRate = options_.rate;
+        link.mirrorFrames = false;
+        link.waitForPort = !options_.once;
+        const StartResult started = core_.Start(options_.path, link);
+        if (started.status != StartStatus::Started) {
             std::fprintf(stderr, "zelvox-decode: cannot open port %s: %s\n", device_.c_str(),
-                         openError.reason.toLocal8Bit().constData());
-            if (openError.code == EACCES || openError.code == EPERM)
+                         started.status == StartStatus::OpenPortFailed
+                             ? started.reason.toLocal8Bit().constData()
+                             : "no thread for its reader");
+            if (started.errorCode == EACCES || started.errorCode == EPERM)
                 std::fputs(PortPermissionHint(), stderr);
+            publishing_.Stop();
             return 1;
         }
-        StopSignals::CancelOnStop(port_.get());
-        if (Interrupted()) // a signal before the handler could reach the port
-            port_->Cancel();
-        framer_.Reset();
         int status = out_.Start() ? 0 : -1;
         while (status == 0 && !Interrupted()) {
-            if (port_->IsOpen())
-                status = ReadOnce();
-            else
-                status = WaitAndReopen();
+            pollfd fds[2] = {{core_.WakeFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                break;
+            core_.Deliver([&](const AcquisitionCore::Event& event) {
+                if (status == 0)
+                    status = Take(event);
+            });
         }
-        StopSignals::CancelOnStop(nullptr);
-        port_->Close(); // also clears the port's exclusive mode
+        core_.Stop(); // also clears the port's exclusive mode
         publishing_.Stop();
         if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
             std::fprintf(stderr, "zelvox-decode: %s\n", refusal.c_str());
@@ -94,114 +104,60 @@ public:
     }
 
 private:
-    // Milliseconds until the pending reading is due, or -1 when none is pending.
-    long long MsUntilDue() const {
-        if (!pending_)
-            return -1;
-        return std::max<long long>(0,
-                                   std::chrono::ceil<std::chrono::milliseconds>(due_ - Clock::now()).count());
-    }
-
-    // Emits the pending reading when it is due. Returns -1 after an output error.
-    int EmitIfDue() {
-        if (!pending_ || Clock::now() < due_)
+    // One hand-off of the reader's: 0 to go on, 1 to end (--once and the port went away), -1
+    // after an output error.
+    int Take(const AcquisitionCore::Event& event) {
+        const char* port = device_.c_str();
+        switch (event.kind) {
+        case AcquisitionCore::Event::kFrame:
             return 0;
-        pending_ = false;
-        return out_.Emit(current_) ? 0 : -1;
-    }
-
-    void OnReading(const Reading& r) {
-        current_ = r;
-        if (options_.rate == 0) {
-            pending_ = true;
-            due_ = Clock::now();
-        } else if (!pending_) {
-            pending_ = true;
-            due_ = Clock::now() + SamplingPeriod(options_.rate);
+        case AcquisitionCore::Event::kDispatch: {
+            // Paced: the newest reading when its period is up; unpaced: the frame's own.
+            const Reading reading = options_.rate == 0 ? event.reading : core_.CurrentReading();
+            const bool written = out_.Emit(reading);
+            history_.readingPending.store(0);
+            return written ? 0 : -1;
         }
-    }
-
-    int ReadOnce() {
-        // The read waits at most until the pending reading is due (or a second, to keep the
-        // time-outs short enough to notice nothing at all).
-        const long long wait = pending_ ? MsUntilDue() : 1000;
-        if (wait > 0) {
-            const int ms = static_cast<int>(wait);
-            port_->SetTimeouts({ms, ms, 0});
-            std::uint8_t buf[kFrameSize];
-            const ReadResult r = port_->Read(buf, framer_.BytesWanted());
-            framer_.Feed(buf, r.count, [&](const Frame& frame) {
-                OnReading(DecodeFrame(frame));
-                if (options_.rate == 0)
-                    EmitIfDueOrRemember();
-            });
-            if (outputFailed_)
-                return -1;
-            if (r.status == ReadStatus::Failed)
-                return PortLost(r.error);
+        case AcquisitionCore::Event::kLink:
+            break;
         }
-        return EmitIfDue();
-    }
-
-    void EmitIfDueOrRemember() {
-        if (EmitIfDue() < 0)
-            outputFailed_ = true;
-    }
-
-    int PortLost(int error) {
-        // A device that went away ends reads with end of file or, as often, EIO: both are an
-        // unplugged adapter, and are said so.
-        if (error == 0 || error == EIO)
-            std::fprintf(stderr, "zelvox-decode: port %s: hung up (device unplugged?)\n", device_.c_str());
-        else
-            std::fprintf(stderr, "zelvox-decode: port %s: %s\n", device_.c_str(), std::strerror(error));
-        port_->Close();
-        framer_.Reset();
-        if (options_.once)
-            return 1;
-        std::fprintf(stderr, "zelvox-decode: reopening %s every second\n", device_.c_str());
-        nextTry_ = Clock::now() + std::chrono::seconds(1);
-        return 0;
-    }
-
-    // The port is closed: sleep until the next try (or until a pending reading is due), then try.
-    int WaitAndReopen() {
-        long long wait = std::max<long long>(
-            0, std::chrono::ceil<std::chrono::milliseconds>(nextTry_ - Clock::now()).count());
-        if (pending_)
-            wait = std::min(wait, MsUntilDue());
-        if (wait > 0) {
-            pollfd fd{wakeFd_, POLLIN, 0};
-            ::poll(&fd, 1, static_cast<int>(wait));
-        }
-        if (Interrupted())
-            return 0;
-        if (EmitIfDue() < 0)
-            return -1;
-        if (Clock::now() < nextTry_)
-            return 0;
-        nextTry_ = Clock::now() + std::chrono::seconds(1);
-        if (port_->Open(portName_, nullptr)) {
-            std::fprintf(stderr, "zelvox-decode: port %s is back\n", device_.c_str());
-            if (Interrupted())
-                port_->Cancel();
+        switch (event.link) {
+        case LinkEvent::Silent:
+            std::fprintf(stderr,
+                         "zelvox-decode: no data from %s for %lld s \u2014 check: meter on, serial output "
+                         "enabled, right port\n",
+                         port, static_cast<long long>(AcquisitionCore::kSilenceLimit.count() / 1000));
+            break;
+        case LinkEvent::Heard:
+            std::fprintf(stderr, "zelvox-decode: data from %s again\n", port);
+            break;
+        case LinkEvent::Lost:
+            if (IsUnplugged(event.error))
+                std::fprintf(stderr, "zelvox-decode: port %s: hung up (device unplugged?)\n", port);
+            else
+                std::fprintf(stderr, "zelvox-decode: port %s: %s\n", port, std::strerror(event.error));
+            if (options_.once)
+                return 1;
+            std::fprintf(stderr, "zelvox-decode: reopening %s every second\n", port);
+            break;
+        case LinkEvent::Absent:
+            std::fprintf(stderr, "zelvox-decode: waiting for %s to appear (trying every second)\n", port);
+            break;
+        case LinkEvent::Back:
+            std::fprintf(stderr, "zelvox-decode: port %s is back\n", port);
+            break;
         }
         return 0;
     }
 
     const DecodeOptions& options_;
     const int wakeFd_;
-    const QString portName_;
     const std::string device_;
-    std::unique_ptr<SerialPort> port_;
+    ReadingHistory history_; // the pacing's pending mark; the logger keeps no graph
+    AcquisitionCore core_;
+    RecordKeeper keeper_;
     DecodePublishing publishing_;
     LineWriter out_;
-    Framer framer_;
-    Reading current_{};
-    bool pending_ = false;
-    Clock::time_point due_{};
-    Clock::time_point nextTry_{};
-    bool outputFailed_ = false;
 };
 
 } // namespace

@@ -1,0 +1,114 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+
+namespace zelvox {
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    CommandLine options;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const auto withValue = [](const char* name) {
+        return QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+    };
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version")), demo(QStringLiteral("demo")),
+        noJournal(QStringLiteral("no-journal")), discovery(QStringLiteral("mqtt-discovery")),
+        view(QStringLiteral("view"));
+    const QCommandLineOption port = withValue("port"), journalDir = withValue("journal-dir"),
+                             load = withValue("load"), mqtt = withValue("mqtt"),
+                             passwordFile = withValue("mqtt-password-file"),
+                             caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
+                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id");
+    parser.addOptions({help, version, demo, noJournal, discovery, view, port, journalDir, load, mqtt,
+                       passwordFile, caFile, certFile, keyFile, clientId});
+    if (!parser.parse(arguments)) {
+        options.error = parser.errorText();
+        // Qt's own options (-platform NAME, -style NAME, -reverse...) are QApplication's: once it
+        // has taken them, what is left is read again.
+        options.otherOptions = !parser.unknownOptionNames().isEmpty();
+        return options;
+    }
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.demo = parser.isSet(demo);
+    options.journal = !parser.isSet(noJournal);
+    options.port = parser.value(port);
+    options.journalDir = parser.value(journalDir);
+    options.load = parser.value(load);
+    PublishingOptions& p = options.publishing;
+    p.url = parser.value(mqtt).toStdString();
+    p.passwordFile = parser.value(passwordFile).toStdString();
+    p.caFile = parser.value(caFile).toStdString();
+    p.certFile = parser.value(certFile).toStdString();
+    p.keyFile = parser.value(keyFile).toStdString();
+    p.clientId = parser.value(clientId).toStdString();
+    p.discovery = parser.isSet(discovery);
+    for (const QCommandLineOption* o :
+         {&port, &journalDir, &load, &mqtt, &passwordFile, &caFile, &certFile, &keyFile, &clientId})
+        if (parser.isSet(*o) && parser.value(*o).isEmpty())
+            options.error = QStringLiteral("--%1 needs a value").arg(o->names().first());
+    if (parser.isSet(view)) {
+        // --view PATH...: every argument that is not an option is a journal file or folder.
+        options.view = parser.positionalArguments();
+        if (options.view.isEmpty())
+            options.error = QStringLiteral("--view needs a journal file or folder");
+    } else if (!parser.positionalArguments().isEmpty()) {
+        options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
+    }
+    if (!options.error.isEmpty())
+        return options;
+    if (p.AnyCompanion() && !p.Requested())
+        options.error = QStringLiteral("the --mqtt-... options need --mqtt");
+    else if (p.Requested() && !options.journal)
+        options.error =
+            QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
+    else if (!options.view.isEmpty() &&
+             (options.demo || !options.port.isEmpty() || !options.load.isEmpty() || p.Requested()))
+        options.error = QStringLiteral("--view opens only the Run View: it cannot go with --demo, --port, "
+                                       "--load or --mqtt");
+    else if (options.demo && !options.port.isEmpty())
+        options.error = QStringLiteral("--demo and --port cannot be used together");
+    else if (!options.journal && !options.journalDir.isEmpty())
+        options.error = QStringLiteral("--no-journal and --journal-dir cannot be used together");
+    return options;
+}
+
+QString CommandLineHelp() {
+    return QStringLiteral(
+        "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
+        "  or:  zelvox --view PATH...\n"
+        "Desktop companion of the Zelvox multimeter.\n\n"
+        "Options:\n"
+        "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
+        "                     it as the port, so that START works at once\n"
+        "  --port NAME        choose the serial port NAME at start-up: a name under /dev such as\n"
+        "                     ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
+        "  --no-journal       keep no journal of the readings\n"
+        "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
+        "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
+        "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
+        "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+        "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
+        "                     its own) of the journal files or folders of journals PATH: the\n"
+        "                     whole run with a time axis, zoom, cursors and span statistics\n"
+        "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
+        "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
+        "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
+        "                     PREFIX/status (retained online/offline). Readings are sent from\n"
+        "                     the journal, so none is lost while the broker is away or after\n"
+        "                     a crash; status bar pane 3 shows the broker and the backlog\n"
+        "  --mqtt-password-file FILE  the password (first line of FILE); without it, the\n"
+        "                     environment variable ZELVOX_MQTT_PASSWORD (never on the command line)\n"
+        "  --mqtt-cafile FILE the CA that signed the broker's certificate\n"
+        "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
+        "  --mqtt-client-id ID  default zelvox-HOST-PORT (the --port name, or \"desktop\")\n"
+        "  --mqtt-discovery   Home Assistant discovery configs (retained)\n"
+        "  --version          show the program's version\n"
+        "  --help             show this text\n\n"
+        "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
+        "Every reading shown in the table is also written to a journal file (one CSV file per\n"
+        "run of the table, named by its start time), so a crash does not lose the run.\n");
+}
+
+} // namespace zelvox
