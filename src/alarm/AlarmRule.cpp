@@ -1,6 +1,7 @@
 #include "alarm/AlarmRule.h"
 
 #include "decode/FunctionCode.h"
+#include "record/RowCodec.h"
 
 #include <charconv>
 #include <cmath>
@@ -91,7 +92,6 @@ bool LookUpUnit(std::string_view text, Measure& unit) {
     return false;
 }
 
-constexpr std::size_t kMaxName = 64;
 constexpr double kMaxDurationMs = 1000.0 * 3600 * 1000; // 1000 h
 
 struct Scanner {
@@ -309,9 +309,7 @@ bool ParseAlarmRule(std::string_view text, AlarmRule& out, AlarmRuleError* error
         return in.Fail(0, "the rule is empty: NAME: CONDITION [clear LEVEL] [for DURATION]");
     const std::size_t nameAt = in.p;
     while (in.p < text.size() && text[in.p] != ':' && !Scanner::Space(text[in.p])) {
-        const char c = text[in.p];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-              c == '-'))
+        if (!IsAlarmNameChar(text[in.p]))
             return in.Fail(in.p, "a rule's name is letters, digits, '_' and '-'");
         ++in.p;
     }
@@ -321,7 +319,7 @@ bool ParseAlarmRule(std::string_view text, AlarmRule& out, AlarmRuleError* error
         return in.Fail(
             rule.name.empty() ? nameAt : in.p,
             "a rule begins with its name and a colon: NAME: CONDITION [clear LEVEL] [for DURATION]");
-    if (rule.name.size() > kMaxName)
+    if (rule.name.size() > kMaxAlarmName)
         return in.Fail(nameAt, "a rule's name is at most 64 characters");
     ++in.p;
     rule.text = Collapsed(text.substr(in.p));
