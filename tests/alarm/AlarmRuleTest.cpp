@@ -1,4 +1,8 @@
-#include "alarm/AlarmRule.h"
+#include "alarm/AlarmOptions.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -109,6 +113,54 @@ TEST(AlarmRule, FilesTakeOneRuleALineAndNameTheLineThatDoesNotParse) {
     AlarmRuleError one{0, 7, "unknown condition"};
     EXPECT_EQ(DescribeRuleError(one, "high: abve 4.2"),
               "--alarm 'high: abve 4.2': column 7: unknown condition");
+}
+
+TEST(AlarmRule, TheOptionsGiveEveryRuleInTheOrderGivenOrSayWhatIsWrong) {
+    char dir[] = "/tmp/zelvox-alarms-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/alarms", bad = std::string(dir) + "/bad";
+    std::ofstream(file) << "# oven\nhot: above 80 \u00B0C clear 75 \u00B0C for 30s\nquiet: silent for 5s\n";
+    std::ofstream(bad) << "hot: above 80\n\ncold: below\n";
+    const struct {
+        std::vector<std::string> args;
+        const char* got; // the rules' names, or the error
+    } cases[] = {
+        {{"--alarm", "high: above 4.2 V", "--alarms", file, "--alarm", "low: below 3 V", "--alarm-exec", "x"},
+         "high hot quiet low exec=x"},
+        {{"--alarms", bad}, "BAD:3:12: a number is expected"},
+        {{"--alarm", "high: abve 4"},
+         "--alarm 'high: abve 4': column 7: unknown condition \"abve\" (above, "
+         "below, outside, overload, silent, unchanged or unplugged)"},
+        {{"--alarms", file, "--alarm", "hot: overload"}, "two alarm rules are named hot"},
+        {{"--alarm-exec", "notify-send"}, "--alarm-exec needs --alarm or --alarms"},
+        {{"--alarms", std::string(dir) + "/none"}, "--alarms DIR/none: No such file or directory"},
+        {{"--alarm"}, "--alarm needs a value"},
+        {{"--alarm-exec", ""}, "--alarm-exec needs a value"},
+    };
+    for (const auto& c : cases) {
+        AlarmOptions options;
+        std::string error, got;
+        std::vector<AlarmRule> rules;
+        for (std::size_t i = 0; i < c.args.size() && error.empty(); ++i)
+            EXPECT_NE(TakeAlarmOption(c.args, i, options, &error), 0) << c.args[i];
+        if (error.empty() && MakeAlarmRules(options, rules, &error)) {
+            for (const AlarmRule& rule : rules)
+                got += rule.name + " ";
+            got += "exec=" + options.exec;
+        } else {
+            got = error;
+        }
+        for (const auto& [path, name] : {std::pair{bad, "BAD"}, std::pair{std::string(dir), "DIR"}})
+            if (const std::size_t at = got.find(path); at != std::string::npos)
+                got.replace(at, path.size(), name);
+        EXPECT_EQ(got, c.got);
+    }
+    std::vector<std::string> other = {"--rate", "1"};
+    std::size_t i = 0;
+    AlarmOptions options;
+    std::string error;
+    EXPECT_EQ(TakeAlarmOption(other, i, options, &error), 0);
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
