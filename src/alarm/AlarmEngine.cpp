@@ -84,20 +84,19 @@ void AlarmEngine::UpdateNext() {
 }
 
 void AlarmEngine::Due(Time t, int utcOffset, std::int64_t index) {
-    if (t < next_)
-        return;
-    for (std::size_t i = 0; i < rules_.size(); ++i) {
+    // In the order of their deadlines, so that events of several rules come out in time order.
+    while (next_ <= t) {
+        std::size_t i = 0;
+        while (watches_[i].deadline != next_)
+            ++i;
         Watch& w = watches_[i];
-        if (w.deadline > t)
-            continue;
-        const Time at = w.deadline;
         w.deadline = kNoDeadline;
         const AlarmCondition c = rules_[i].condition;
         const bool reading = hasLast_ && c != AlarmCondition::Silent && c != AlarmCondition::Unplugged;
         // Pending, silent and unchanged fire; a firing rule that was clearing ends.
-        Emit(i, w.state != AlarmState::Firing, at, utcOffset, reading, index);
+        Emit(i, w.state != AlarmState::Firing, next_, utcOffset, reading, index);
+        UpdateNext();
     }
-    UpdateNext();
 }
 
 void AlarmEngine::Observe(std::size_t i, bool holds, const WallTime& at, bool hasReading,

@@ -160,8 +160,8 @@ struct Scanner {
         p = q;
         return true;
     }
-    // A unit right after a number ("4.2V") or after a space ("4.2 V"); `words` are what may
-    // follow instead. found is false when there is none.
+    // A unit right after a number ("4.2V") or after a space ("4.2 V"); found is false when
+    // what follows is the end, "clear" or "for".
     bool OptionalUnit(Measure& unit, std::string& text, bool& found) {
         found = false;
         const bool joined = p < s.size() && !Space(s[p]) && !s.substr(p).starts_with("..");
