@@ -9,14 +9,15 @@
 namespace zelvox {
 
 const char* const kAlarmUsage =
-    "  --alarm RULE   watch every accepted frame: RULE is NAME: CONDITION [clear LEVEL]\n"
-    "                 [for DURATION], CONDITION one of above X [UNIT], below X [UNIT],\n"
-    "                 outside LOW..HIGH [UNIT], overload, silent, unchanged or unplugged,\n"
-    "                 DURATION a number with ms, s, min or h (repeatable)\n"
+    "  --alarm RULE   check every accepted frame against RULE (repeatable):\n"
+    "                 NAME: CONDITION [clear LEVEL] [for DURATION], where CONDITION\n"
+    "                 is above X [UNIT], below X [UNIT], outside LOW..HIGH [UNIT],\n"
+    "                 overload, silent, unchanged or unplugged, and DURATION a\n"
+    "                 number with ms, s, min or h\n"
     "  --alarms FILE  the rules in FILE, one a line ('#' starts a comment)\n"
     "  --alarm-exec CMD\n"
-    "                 run CMD through /bin/sh -c for each alarm event (30 s at most), with\n"
-    "                 ZELVOX_ALARM, ZELVOX_ALARM_STATE, ZELVOX_ALARM_VALUE,\n"
+    "                 run CMD through /bin/sh -c for each alarm event (killed after\n"
+    "                 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE, ZELVOX_ALARM_VALUE,\n"
     "                 ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME, ZELVOX_ALARM_RULE and\n"
     "                 ZELVOX_PORT set\n";
 
