@@ -17,9 +17,9 @@ const char* const kAlarmUsage =
     "  --alarms FILE  the rules in FILE, one a line ('#' starts a comment)\n"
     "  --alarm-exec CMD\n"
     "                 run CMD through /bin/sh -c for each alarm event (killed after\n"
-    "                 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE, ZELVOX_ALARM_VALUE,\n"
-    "                 ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME, ZELVOX_ALARM_RULE and\n"
-    "                 ZELVOX_PORT set\n";
+    "                 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE,\n"
+    "                 ZELVOX_ALARM_VALUE, ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME,\n"
+    "                 ZELVOX_ALARM_RULE and ZELVOX_PORT set\n";
 
 int TakeAlarmOption(const std::vector<std::string>& args, std::size_t& i, AlarmOptions& o,
                     std::string* error) {
