@@ -7,7 +7,8 @@
 // Between frames a reading is taken to hold until the next frame says otherwise, so the result
 // does not depend on when the owner's timer runs: before each frame, link event or Check, every
 // deadline up to its instant is taken first (a `for` that ran out, a silence that lasted). The
-// owner waits until NextDeadline() (interruptibly) and then calls Check.
+// owner waits until NextDeadline() (interruptibly) and then calls Check, so that such an event
+// also carries the Index of the row dispatched next after its instant.
 //
 //   above/below/outside, overload: hold on a frame; `for` must hold that long before firing
 //     and the condition must stay away that long before ok (with `clear`, the clear level is
@@ -15,7 +16,8 @@
 //   silent: fires when no frame has come for its duration (counted from Begin); ok at the
 //     next frame.
 //   unchanged: fires when the reading (value, decimal point and function) has stayed the same
-//     for its duration since the frame that showed it; ok at the first frame that differs.
+//     for its duration since the frame that showed it (frames coming or not: the display
+//     shows it still); ok at the first frame that differs.
 //   unplugged: holds from Unplugged to Back, with `for` as above.
 #pragma once
 
