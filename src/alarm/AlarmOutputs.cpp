@@ -169,6 +169,7 @@ void AlarmCommand::Execute(Job& job) {
         ::sigaction(SIGPIPE, &dfl, nullptr);
         if (devNull >= 0)
             ::dup2(devNull, 0);
+        ::dup2(2, 1); // the logger's standard output is its record: nothing else may go there
         ::syscall(SYS_close_range, 3u, ~0u, 0u);
         ::execve("/bin/sh", argv, envp.data());
         ::_exit(127);

@@ -32,7 +32,8 @@ std::vector<std::string> AlarmEnvironment(const AlarmRule& rule, const AlarmEven
 
 // Runs a command through /bin/sh -c for each event, one at a time on a worker thread of its own
 // (zelvox-alarmcmd), in the order of the events, with the program's environment and the
-// variables above; its output goes where the program's goes, its input is /dev/null. The
+// variables above; both its outputs go to the program's standard error (standard output is
+// the logger's record), its input is /dev/null. The
 // caller never waits: Run queues (up to kQueued waiting; more are dropped and said). A command
 // still running after the time-out is killed with its process group. What went wrong (it could
 // not start, ended with a status other than 0 or by a signal, was killed, dropped) is said

@@ -1,13 +1,15 @@
 // The events file of a run (record/JournalFolder.h: EventsFilePath), written the way the journal
 // writes its rows: opened with O_APPEND, one write per row, so that a crash leaves whole rows
-// and at most one torn last line that every reader passes over. The header goes out with the
-// first row of a new file in the same write.
+// and at most one torn last line that every reader passes over (the next row ends it first).
+// The header goes out with the first row of a new file in the same write.
 #pragma once
 
 #include "record/RowCodec.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zelvox {
 
@@ -30,5 +32,10 @@ private:
     std::string path_; // the events file open, or empty
     int fd_ = -1;
 };
+
+// The rows of the events file beside the journal at journalPath, in file order, each line
+// through ReadEventLine; *damaged counts the lines that are not rows (a torn last line, damage).
+// No file: no rows.
+std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged);
 
 } // namespace zelvox

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <unistd.h>
 
 namespace zelvox {
 namespace {
@@ -41,12 +43,18 @@ TEST(AlarmOutputs, EachEventIsOneLineOneRowAndOneCommandWithItsEnvironment) {
     ::setenv("ZELVOX_ALARM", "stale", 1); // the program's own is replaced, not doubled
     std::mutex mutex;
     std::vector<std::string> failures;
+    // Standard output is the logger's record: what a command prints goes to standard error.
+    const int savedOut = ::dup(1), savedErr = ::dup(2);
+    ::fflush(stdout);
+    for (int fd : {1, 2})
+        ::dup2(::open((out + std::to_string(fd)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), fd);
     {
         AlarmCommand command(
             "printf '%s|' \"$ZELVOX_ALARM\" \"$ZELVOX_ALARM_STATE\" \"$ZELVOX_ALARM_VALUE\" "
             "\"$ZELVOX_ALARM_UNIT\" \"$ZELVOX_ALARM_TIME\" \"$ZELVOX_ALARM_RULE\" \"$ZELVOX_PORT\" "
             "\"$(env | grep -c ^ZELVOX_ALARM=)\" >> " +
-                out + "; echo >> " + out + "; case $ZELVOX_ALARM in fail) exit 3;; hang) sleep 30;; esac",
+                out + "; echo >> " + out +
+                "; echo said; case $ZELVOX_ALARM in fail) exit 3;; hang) sleep 30;; esac",
             "/dev/ttyUSB0",
             [&](const std::string& text) {
                 std::lock_guard lock(mutex);
@@ -60,6 +68,13 @@ TEST(AlarmOutputs, EachEventIsOneLineOneRowAndOneCommandWithItsEnvironment) {
         command.Run(hang, Event(true, false, {}));
         command.Stop(std::chrono::seconds(20)); // what is queued runs first
     }
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    std::stringstream said[2];
+    for (int fd : {1, 2})
+        said[fd - 1] << std::ifstream(out + std::to_string(fd)).rdbuf();
+    EXPECT_EQ(said[0].str(), "");
+    EXPECT_EQ(said[1].str(), "said\nsaid\nsaid\nsaid\n");
     ::unsetenv("ZELVOX_ALARM");
     std::ifstream in(out);
     std::stringstream got;
