@@ -199,4 +199,25 @@ void AlarmEngine::End(const WallTime& at, std::int64_t index) {
     UpdateNext();
 }
 
+void AlarmEngine::Add(AlarmRule rule, const WallTime& at) {
+    Watch w;
+    if (rule.condition == AlarmCondition::Silent)
+        w.deadline = at.instant + rule.holdFor;
+    else if (rule.condition == AlarmCondition::Unchanged && hasLast_)
+        w.deadline = at.instant + rule.holdFor;
+    rules_.push_back(std::move(rule));
+    watches_.push_back(w);
+    UpdateNext();
+}
+
+void AlarmEngine::Remove(std::size_t i, const WallTime& at, std::int64_t index) {
+    if (i >= rules_.size())
+        return;
+    if (watches_[i].state == AlarmState::Firing)
+        Emit(i, false, at.instant, static_cast<int>(at.utcOffset.count()), false, index);
+    rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(i));
+    watches_.erase(watches_.begin() + static_cast<std::ptrdiff_t>(i));
+    UpdateNext();
+}
+
 } // namespace zelvox

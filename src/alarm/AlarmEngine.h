@@ -67,6 +67,11 @@ public:
     // A clean end: every firing rule is said as ok at `at`.
     void End(const WallTime& at, std::int64_t index);
 
+    // A rule added for the rest of the run (it starts ok; a silence is counted from `at`), or
+    // removed (said as ok first when it fires). The rules after it move down by one.
+    void Add(AlarmRule rule, const WallTime& at);
+    void Remove(std::size_t rule, const WallTime& at, std::int64_t index);
+
     // The earliest instant at which a rule may change without a frame, or kNoDeadline.
     Time NextDeadline() const { return next_; }
     AlarmState State(std::size_t rule) const { return watches_[rule].state; }

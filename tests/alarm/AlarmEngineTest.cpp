@@ -12,7 +12,7 @@ constexpr std::int64_t kStart = 1796726526000; // 2026-12-08 10:42:06 UTC
 // Plays steps through an engine and writes down what comes out. Each step is its time in ms
 // after the start and one of: a frame ("4.500 V", "0L V", "1.5 k": the decimals give the point
 // position, the unit the function), "check", "unplug", "back", "end" or "next" (the next
-// deadline). The Index told with each step is the step's number. Events read
+// deadline), "add RULE" or "remove N". The Index told with each step is the step's number. Events read
 // "NAME STATE@T [VALUE UNIT] #INDEX".
 std::string Play(const std::vector<const char*>& ruleTexts, const char* steps) {
     std::vector<AlarmRule> rules;
@@ -22,12 +22,15 @@ std::string Play(const std::vector<const char*>& ruleTexts, const char* steps) {
         rules.push_back(rule);
     }
     std::ostringstream out;
+    const AlarmEngine* watching = nullptr;
     AlarmEngine engine(rules, [&](const AlarmEvent& e) {
-        out << rules[e.rule].name << ' ' << AlarmStateText(e.firing) << '@' << e.at.EpochMs() - kStart;
+        out << watching->Rules()[e.rule].name << ' ' << AlarmStateText(e.firing) << '@'
+            << e.at.EpochMs() - kStart;
         if (e.hasReading)
             out << ' ' << AlarmValueText(e) << ' ' << AlarmUnitText(e);
         out << " #" << e.index << ", ";
     });
+    watching = &engine;
     const auto at = [](long ms) { return WallTimeAt(kStart + ms, 3600); };
     engine.Begin(at(0));
     std::istringstream in(steps);
@@ -43,6 +46,12 @@ std::string Play(const std::vector<const char*>& ruleTexts, const char* steps) {
             engine.Unplugged(at(ms), index);
         else if (what == "back")
             engine.Back(at(ms), index);
+        else if (what == "add") {
+            AlarmRule rule;
+            EXPECT_TRUE(ParseAlarmRule(step.substr(step.find("add") + 4), rule, nullptr)) << step;
+            engine.Add(rule, at(ms));
+        } else if (what == "remove")
+            engine.Remove(std::stoul(unit), at(ms), index);
         else if (what == "end")
             engine.End(at(ms), index);
         else if (what == "next")
@@ -124,6 +133,13 @@ TEST(AlarmEngine, FrameSequencesFireAndEndAsTheirRulesSay) {
          "0 0L V, 83 -0L V, 166 3.500 V",
          "band firing@0 0L V #1, ol firing@0 0L V #1, low firing@83 -0L V #2, band ok@166 3.500 V #3, "
          "ol ok@166 3.500 V #3, low ok@166 3.500 V #3, "},
+        {"rules added and removed while it runs",
+         {"high: above 4.2 V"},
+         "0 4.500 V, 100 add quiet: silent for 1s, 200 add stuck: unchanged for 1s, 300 remove 0, 1300 "
+         "check, "
+         "1400 4.500 V",
+         "high firing@0 4.500 V #1, high ok@300 #4, quiet firing@1100 #5, stuck firing@1200 4.500 V #5, "
+         "quiet ok@1400 4.500 V #6, "},
         {"a clean end says each firing rule as ended",
          {"high: above 4.2 V", "hot: above 80 \u00B0C", "quiet: silent for 1s"},
          "0 4.500 V, 500 end, 5000 next",
