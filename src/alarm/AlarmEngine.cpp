@@ -2,6 +2,8 @@
 
 #include "decode/Format.h"
 
+#include <limits>
+
 namespace zelvox {
 
 std::string AlarmValueText(const AlarmEvent& e) {
@@ -26,18 +28,20 @@ bool SameReading(const Reading& a, const Reading& b) {
 // Whether a level rule's condition holds for r: the raising test while ok or pending, the
 // clear level's test while firing.
 bool LevelHolds(const AlarmRule& rule, const Reading& r, bool firing) {
-    const double scale = rule.scale[r.functionCode < kFunctionCount ? r.functionCode : 0];
-    if (scale == 0.0)
+    const AlarmRule::FunctionLimits& l = rule.limits[r.functionCode < kFunctionCount ? r.functionCode : 0];
+    if (!l.applies)
         return false;
-    const double v = r.value * scale;
+    // An overload is beyond any limit, however far out.
+    const double v = !IsOverload(r.value) ? r.value
+                     : r.value > 0        ? std::numeric_limits<double>::infinity()
+                                          : -std::numeric_limits<double>::infinity();
     switch (rule.condition) {
     case AlarmCondition::Above:
-        return firing && rule.hasClear ? v >= rule.clearLow : v > rule.low;
+        return firing && rule.hasClear ? v >= l.clearLow : v > l.low;
     case AlarmCondition::Below:
-        return firing && rule.hasClear ? v <= rule.clearHigh : v < rule.high;
+        return firing && rule.hasClear ? v <= l.clearHigh : v < l.high;
     case AlarmCondition::Outside:
-        return firing && rule.hasClear ? v < rule.clearLow || v > rule.clearHigh
-                                       : v < rule.low || v > rule.high;
+        return firing && rule.hasClear ? v < l.clearLow || v > l.clearHigh : v < l.low || v > l.high;
     case AlarmCondition::Overload:
         return IsOverload(r.value);
     default:

@@ -27,20 +27,20 @@ enum class Quantity : std::uint8_t {
 
 struct Measure {
     Quantity quantity;
-    double scale; // the function's unit in the quantity's base unit
+    int exponent; // the unit is 10^exponent of the quantity's base unit
 };
 
 // What each function measures, by function code.
 constexpr std::array<Measure, kFunctionCount> kMeasures = {{
-    {Quantity::None, 1},       {Quantity::Volt, 1},        {Quantity::Volt, 1e-3},   {Quantity::Volt, 1},
-    {Quantity::Volt, 1e-3},    {Quantity::Ampere, 1},      {Quantity::Ampere, 1e-3}, {Quantity::Ampere, 1e-6},
-    {Quantity::Ampere, 1},     {Quantity::Ampere, 1e-3},   {Quantity::Ampere, 1e-6}, {Quantity::Ohm, 1},
-    {Quantity::Ohm, 1e3},      {Quantity::Ohm, 1e6},       {Quantity::Farad, 1e-9},  {Quantity::Farad, 1e-6},
-    {Quantity::Farad, 1e-3},   {Quantity::Hertz, 1},       {Quantity::Hertz, 1e3},   {Quantity::Hertz, 1e6},
-    {Quantity::Percent, 1},    {Quantity::Volt, 1},        {Quantity::Ohm, 1},       {Quantity::Celsius, 1},
-    {Quantity::Fahrenheit, 1}, {Quantity::Millisecond, 1}, {Quantity::Degree, 1},    {Quantity::Rpm, 1e3},
+    {Quantity::None, 0},       {Quantity::Volt, 0},        {Quantity::Volt, -3},   {Quantity::Volt, 0},
+    {Quantity::Volt, -3},      {Quantity::Ampere, 0},      {Quantity::Ampere, -3}, {Quantity::Ampere, -6},
+    {Quantity::Ampere, 0},     {Quantity::Ampere, -3},     {Quantity::Ampere, -6}, {Quantity::Ohm, 0},
+    {Quantity::Ohm, 3},        {Quantity::Ohm, 6},         {Quantity::Farad, -9},  {Quantity::Farad, -6},
+    {Quantity::Farad, -3},     {Quantity::Hertz, 0},       {Quantity::Hertz, 3},   {Quantity::Hertz, 6},
+    {Quantity::Percent, 0},    {Quantity::Volt, 0},        {Quantity::Ohm, 0},     {Quantity::Celsius, 0},
+    {Quantity::Fahrenheit, 0}, {Quantity::Millisecond, 0}, {Quantity::Degree, 0},  {Quantity::Rpm, 3},
 }};
-static_assert(kMeasures[kDiode].quantity == Quantity::Volt && kMeasures[kKiloRpm].scale == 1e3);
+static_assert(kMeasures[kDiode].quantity == Quantity::Volt && kMeasures[kKiloRpm].exponent == 3);
 
 struct Base {
     std::string_view text;
@@ -70,29 +70,38 @@ constexpr Base kBases[] = {
 
 struct Prefix {
     std::string_view text;
-    double scale;
+    int exponent;
 };
 
-constexpr Prefix kPrefixes[] = {{"n", 1e-9}, {"\u00B5", 1e-6}, {"\u03BC", 1e-6}, {"u", 1e-6},
-                                {"m", 1e-3}, {"k", 1e3},       {"K", 1e3},       {"M", 1e6}};
+constexpr Prefix kPrefixes[] = {{"n", -9}, {"\u00B5", -6}, {"\u03BC", -6}, {"u", -6},
+                                {"m", -3}, {"k", 3},       {"K", 3},       {"M", 6}};
 
 bool LookUpUnit(std::string_view text, Measure& unit) {
     for (const Base& b : kBases)
         if (text == b.text) {
-            unit = {b.quantity, 1};
+            unit = {b.quantity, 0};
             return true;
         }
     for (const Prefix& p : kPrefixes)
         if (text.starts_with(p.text))
             for (const Base& b : kBases)
                 if (b.prefixed && text.substr(p.text.size()) == b.text) {
-                    unit = {b.quantity, p.scale};
+                    unit = {b.quantity, p.exponent};
                     return true;
                 }
     return false;
 }
 
 constexpr double kMaxDurationMs = 1000.0 * 3600 * 1000; // 1000 h
+
+// The decimal text times 10^exponent, rounded once (a reading the meter shows as 4.200 V is then
+// exactly the limit "4200 mV" in volts).
+double Shifted(std::string_view decimal, int exponent) {
+    const std::string text = std::string(decimal) + "e" + std::to_string(exponent);
+    double v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return v;
+}
 
 struct Scanner {
     std::string_view s;
@@ -134,8 +143,9 @@ struct Scanner {
         p += word.size();
         return true;
     }
-    // digits[.digits], an optional sign before; no space is taken after it.
-    bool Number(double& v) {
+    // digits[.digits], an optional sign before, and its text without a '+'; no space is taken
+    // after it.
+    bool Number(double& v, std::string_view* text = nullptr) {
         SkipSpace();
         const std::size_t begin = p;
         std::size_t q = p;
@@ -157,6 +167,8 @@ struct Scanner {
         const auto r = std::from_chars(first, s.data() + q, v);
         if (r.ec != std::errc() || !std::isfinite(v))
             return Fail(begin, "a number is expected");
+        if (text)
+            *text = std::string_view(first, static_cast<std::size_t>(s.data() + q - first));
         p = q;
         return true;
     }
@@ -201,27 +213,34 @@ struct Scanner {
     }
 };
 
-// A level (one number, or LOW..HIGH when band) and its unit.
-bool Level(Scanner& in, bool band, double& low, double& high, Measure& unit, std::string& unitText,
-           bool& hasUnit) {
-    if (!in.Number(low))
+// A level: one number, or LOW..HIGH for a band, as written, and its unit.
+struct Level {
+    std::string_view low, high;
+    Measure unit{Quantity::None, 0};
+    std::string unitText;
+    bool hasUnit = false;
+};
+
+bool ParseLevel(Scanner& in, bool band, Level& level) {
+    double low = 0, high = 0;
+    if (!in.Number(low, &level.low))
         return false;
-    high = low;
+    level.high = level.low;
     if (band) {
         in.SkipSpace();
         if (!in.s.substr(in.p).starts_with(".."))
             return in.Fail(in.p, "\"..\" is expected between the two limits: LOW..HIGH");
         in.p += 2;
         const std::size_t at = in.p;
-        if (!in.Number(high))
+        if (!in.Number(high, &level.high))
             return false;
         if (!(low < high))
             return in.Fail(at, "the high limit must be above the low limit");
     }
-    return in.OptionalUnit(unit, unitText, hasUnit);
+    return in.OptionalUnit(level.unit, level.unitText, level.hasUnit);
 }
 
-bool ParseCondition(Scanner& in, AlarmRule& rule, Measure& unit) {
+bool ParseCondition(Scanner& in, AlarmRule& rule, Level& level) {
     const std::size_t at = (in.SkipSpace(), in.p);
     const std::string_view word = in.PeekWord();
     static constexpr std::pair<std::string_view, AlarmCondition> kConditions[] = {
@@ -244,34 +263,30 @@ bool ParseCondition(Scanner& in, AlarmRule& rule, Measure& unit) {
     const AlarmCondition c = rule.condition;
     if (c != AlarmCondition::Above && c != AlarmCondition::Below && c != AlarmCondition::Outside)
         return true;
-    bool hasUnit = false;
-    if (!Level(in, c == AlarmCondition::Outside, rule.low, rule.high, unit, rule.unit, hasUnit))
+    if (!ParseLevel(in, c == AlarmCondition::Outside, level))
         return false;
-    if (!hasUnit)
-        unit = {Quantity::None, 1};
+    rule.unit = level.unitText;
+    rule.low = Shifted(level.low, 0);
+    rule.high = Shifted(level.high, 0);
     rule.clearLow = rule.low;
     rule.clearHigh = rule.high;
     return true;
 }
 
-bool ParseClear(Scanner& in, AlarmRule& rule, const Measure& unit) {
+// The clear level, in the rule's unit (exponent: its unit's, relative to the rule's).
+bool ParseClear(Scanner& in, AlarmRule& rule, const Level& limits, Level& clear, int& exponent) {
     const std::size_t at = in.p - 5; // "clear", just taken
     const AlarmCondition c = rule.condition;
     if (c != AlarmCondition::Above && c != AlarmCondition::Below && c != AlarmCondition::Outside)
         return in.Fail(at, "clear takes a level only after above, below or outside");
-    double low = 0, high = 0;
-    Measure clearUnit{Quantity::None, 1};
-    std::string text;
-    bool hasUnit = false;
     const std::size_t levelAt = (in.SkipSpace(), in.p);
-    if (!Level(in, c == AlarmCondition::Outside, low, high, clearUnit, text, hasUnit))
+    if (!ParseLevel(in, c == AlarmCondition::Outside, clear))
         return false;
-    if (hasUnit && (rule.unit.empty() || clearUnit.quantity != unit.quantity))
+    if (clear.hasUnit && (!limits.hasUnit || clear.unit.quantity != limits.unit.quantity))
         return in.Fail(levelAt, rule.unit.empty() ? "a rule without a unit takes its clear level without one"
                                                   : "the clear level must be in a unit of " + rule.unit);
-    const double k = hasUnit ? clearUnit.scale / unit.scale : 1.0;
-    low *= k;
-    high *= k;
+    exponent = clear.hasUnit ? clear.unit.exponent - limits.unit.exponent : 0;
+    const double low = Shifted(clear.low, exponent), high = Shifted(clear.high, exponent);
     if (c == AlarmCondition::Above && !(low < rule.low))
         return in.Fail(levelAt, "the clear level of an above rule must be below its limit");
     if (c == AlarmCondition::Below && !(high > rule.high))
@@ -323,10 +338,11 @@ bool ParseAlarmRule(std::string_view text, AlarmRule& out, AlarmRuleError* error
         return in.Fail(nameAt, "a rule's name is at most 64 characters");
     ++in.p;
     rule.text = Collapsed(text.substr(in.p));
-    Measure unit{Quantity::None, 1};
-    if (!ParseCondition(in, rule, unit))
+    Level limits, clear;
+    int clearExponent = 0;
+    if (!ParseCondition(in, rule, limits))
         return false;
-    if (in.TakeWord("clear") && !ParseClear(in, rule, unit))
+    if (in.TakeWord("clear") && !ParseClear(in, rule, limits, clear, clearExponent))
         return false;
     const std::size_t forAt = (in.SkipSpace(), in.p);
     const bool hasFor = in.TakeWord("for");
@@ -337,10 +353,20 @@ bool ParseAlarmRule(std::string_view text, AlarmRule& out, AlarmRuleError* error
     if (!hasFor && (rule.condition == AlarmCondition::Silent || rule.condition == AlarmCondition::Unchanged))
         return in.Fail(forAt, std::string(rule.condition == AlarmCondition::Silent ? "silent" : "unchanged") +
                                   " needs a duration: for 5s");
-    for (std::size_t fc = 0; fc < kFunctionCount; ++fc)
-        rule.scale[fc] = unit.quantity == Quantity::None           ? 1.0
-                         : kMeasures[fc].quantity == unit.quantity ? kMeasures[fc].scale / unit.scale
-                                                                   : 0.0;
+    // Each function's limits in its own unit, converted from the texts as written.
+    for (std::size_t fc = 0; fc < kFunctionCount; ++fc) {
+        AlarmRule::FunctionLimits& f = rule.limits[fc];
+        f.applies = !limits.hasUnit || kMeasures[fc].quantity == limits.unit.quantity;
+        if (!f.applies || limits.low.empty())
+            continue;
+        const int shift = limits.hasUnit ? limits.unit.exponent - kMeasures[fc].exponent : 0;
+        f.low = f.clearLow = Shifted(limits.low, shift);
+        f.high = f.clearHigh = Shifted(limits.high, shift);
+        if (rule.hasClear && rule.condition != AlarmCondition::Below)
+            f.clearLow = Shifted(clear.low, shift + clearExponent);
+        if (rule.hasClear && rule.condition != AlarmCondition::Above)
+            f.clearHigh = Shifted(clear.high, shift + clearExponent);
+    }
     out = std::move(rule);
     return true;
 }

@@ -39,9 +39,14 @@ struct AlarmRule {
     double clearLow = 0, clearHigh = 0;
     bool hasClear = false;
     std::string unit; // as written; empty: every function
-    // A reading's value times scale[functionCode] is in the rule's unit; 0: the rule does not
-    // apply to that function.
-    std::array<double, kFunctionCount> scale{};
+    // By function code: whether the rule applies to its readings, and the four levels above in
+    // that function's unit, so that a reading compares as the meter shows it (4.200 V is not
+    // above 4200 mV).
+    struct FunctionLimits {
+        bool applies = false;
+        double low = 0, high = 0, clearLow = 0, clearHigh = 0;
+    };
+    std::array<FunctionLimits, kFunctionCount> limits{};
     std::chrono::milliseconds holdFor{0}; // `for`, and for silent and unchanged their duration
 };
 

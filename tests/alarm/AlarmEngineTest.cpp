@@ -64,6 +64,7 @@ std::string Play(const std::vector<const char*>& ruleTexts, const char* steps) {
             const std::uint8_t fc = unit == "V"    ? kDcVolt
                                     : unit == "mV" ? kDcMillivolt
                                     : unit == "k"  ? kKiloOhm
+                                    : unit == "R"  ? kOhm
                                     : unit == "C"  ? kCelsius
                                                    : kNoFunction;
             const std::size_t dot = what.find('.');
@@ -87,6 +88,13 @@ TEST(AlarmEngine, FrameSequencesFireAndEndAsTheirRulesSay) {
          "0 4.100 V, 83 4.500 V, 166 4.100 V, 249 4205 mV",
          "high firing@83 4.500 V #2, mv firing@83 4.500 V #2, high ok@166 4.100 V #3, mv ok@166 4.100 V #3, "
          "high firing@249 4205 mV #4, mv firing@249 4205 mV #4, "},
+        {"limits meet readings exactly across prefixes, and an overload is beyond any",
+         {"v: above 0.009 V", "mv: below 1001 mV", "big: above 2 M\u03A9"},
+         "0 9 mV, 83 1.001 V, 166 0L R, 249 9.001 mV",
+         "mv firing@0 9 mV #1, v firing@83 1.001 V #2, mv ok@83 1.001 V #2, v ok@166 0L \u03A9 #3, big "
+         "firing@166 0L \u03A9 #3, v firing@249 9.001 mV "
+         "#4, "
+         "mv firing@249 9.001 mV #4, big ok@249 9.001 mV #4, "},
         {"noise around the limit without clear",
          {"high: above 4.2 V"},
          "0 4.190 V, 83 4.210 V, 166 4.200 V, 249 4.210 V",

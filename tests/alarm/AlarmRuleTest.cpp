@@ -11,7 +11,8 @@ namespace zelvox {
 namespace {
 
 // What a rule became: its name and condition, the limits and clear levels (in the rule's unit),
-// the duration in ms and, with a unit, each function it applies to with its conversion.
+// the duration in ms and, with a unit, each function it applies to with its limit (and clear
+// level) in that function's unit.
 std::string Became(const AlarmRule& r) {
     static const char* const kNames[] = {"above",  "below",     "outside",  "overload",
                                          "silent", "unchanged", "unplugged"};
@@ -22,9 +23,19 @@ std::string Became(const AlarmRule& r) {
     out << " for " << r.holdFor.count() << " [" << r.text << "]";
     if (!r.unit.empty()) {
         out << ' ' << r.unit << ':';
-        for (std::size_t fc = 0; fc < r.scale.size(); ++fc)
-            if (r.scale[fc] != 0)
-                out << ' ' << fc << '=' << r.scale[fc];
+        for (std::size_t fc = 0; fc < r.limits.size(); ++fc) {
+            const AlarmRule::FunctionLimits& l = r.limits[fc];
+            if (!l.applies)
+                continue;
+            const bool above = r.condition == AlarmCondition::Above,
+                       below = r.condition == AlarmCondition::Below;
+            out << ' ' << fc << '=';
+            (above ? out << l.low : below ? out << l.high : out << l.low << ".." << l.high);
+            if (r.hasClear)
+                (above   ? out << '/' << l.clearLow
+                 : below ? out << '/' << l.clearHigh
+                         : out << '/' << l.clearLow << ".." << l.clearHigh);
+        }
     }
     return out.str();
 }
@@ -34,23 +45,23 @@ TEST(AlarmRule, GoodRulesBecomeTheirConditionAndBadOnesSayWhereTheyWentWrong) {
         const char* text;
         const char* became; // or, for a bad rule, "column: message"
     } cases[] = {
-        {"high: above 4.2 V clear 4.15 V",
-         "high above 4.2 4.2 clear 4.15 4.2 for 0 [above 4.2 V clear 4.15 V] V: 1=1 "
-         "2=0.001 3=1 4=0.001 21=1"},
-        {"mv:above 4200mV", "mv above 4200 4200 for 0 [above 4200mV] mV: 1=1000 2=1 3=1000 4=1 21=1000"},
+        {"high: above 4.2 V clear 4.15 V", "high above 4.2 4.2 clear 4.15 4.2 for 0 [above 4.2 V clear 4.15 "
+                                           "V] V: 1=4.2/4.15 2=4200/4150 3=4.2/4.15 4=4200/4150 21=4.2/4.15"},
+        {"mv:above 4200mV", "mv above 4200 4200 for 0 [above 4200mV] mV: 1=4.2 2=4200 3=4.2 4=4200 21=4.2"},
         {"  low :  below   -1.5  for 1.5 min ", "low below -1.5 -1.5 for 90000 [below -1.5 for 1.5 min]"},
         {"band: outside 3..4.2 V clear 3100..4150 mV for 2s",
-         "band outside 3 4.2 clear 3.1 4.15 for 2000 [outside 3..4.2 V clear 3100..4150 mV for 2s] V: 1=1 "
-         "2=0.001 "
-         "3=1 4=0.001 21=1"},
+         "band outside 3 4.2 clear 3.1 4.15 for 2000 [outside 3..4.2 V clear 3100..4150 mV for 2s] V: "
+         "1=3..4.2/3.1..4.15 2=3000..4200/3100..4150 3=3..4.2/3.1..4.15 4=3000..4200/3100..4150 "
+         "21=3..4.2/3.1..4.15"},
         {"r: above 1.5 k\u03A9",
-         "r above 1.5 1.5 for 0 [above 1.5 k\u03A9] k\u03A9: 11=0.001 12=1 13=1000 22=0.001"},
-        {"r2: below 2 KOhm", "r2 below 2 2 for 0 [below 2 KOhm] KOhm: 11=0.001 12=1 13=1000 22=0.001"},
+         "r above 1.5 1.5 for 0 [above 1.5 k\u03A9] k\u03A9: 11=1500 12=1.5 13=0.0015 22=1500"},
+        {"r2: below 2 KOhm", "r2 below 2 2 for 0 [below 2 KOhm] KOhm: 11=2000 12=2 13=0.002 22=2000"},
         {"i: above 50 \u00B5A",
-         "i above 50 50 for 0 [above 50 \u00B5A] \u00B5A: 5=1e+06 6=1000 7=1 8=1e+06 9=1000 10=1"},
-        {"t: above 80 \u00B0C for 10 s", "t above 80 80 for 10000 [above 80 \u00B0C for 10 s] \u00B0C: 23=1"},
-        {"f: below 49.5 Hz", "f below 49.5 49.5 for 0 [below 49.5 Hz] Hz: 17=1 18=1000 19=1e+06"},
-        {"c: above 10 nF", "c above 10 10 for 0 [above 10 nF] nF: 14=1 15=1000 16=1e+06"},
+         "i above 50 50 for 0 [above 50 \u00B5A] \u00B5A: 5=5e-05 6=0.05 7=50 8=5e-05 9=0.05 10=50"},
+        {"t: above 80 \u00B0C for 10 s",
+         "t above 80 80 for 10000 [above 80 \u00B0C for 10 s] \u00B0C: 23=80"},
+        {"f: below 49.5 Hz", "f below 49.5 49.5 for 0 [below 49.5 Hz] Hz: 17=49.5 18=0.0495 19=4.95e-05"},
+        {"c: above 10 nF", "c above 10 10 for 0 [above 10 nF] nF: 14=10 15=0.01 16=1e-05"},
         {"ol: overload", "ol overload 0 0 for 0 [overload]"},
         {"quiet: silent for 5s", "quiet silent 0 0 for 5000 [silent for 5s]"},
         {"stuck: unchanged for 1 h", "stuck unchanged 0 0 for 3600000 [unchanged for 1 h]"},
