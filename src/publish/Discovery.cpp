@@ -4,6 +4,7 @@
 #include "record/RowCodec.h"
 
 #include <array>
+#include <cmath>
 
 namespace zelvox {
 
@@ -54,6 +55,22 @@ std::string DiscoveryTopic(const std::string& clientId, int functionCode) {
     return "homeassistant/sensor/" + clientId + "/f" + std::to_string(functionCode) + "/config";
 }
 
+namespace {
+
+// The availability and device fields every config ends with, from the comma before them.
+void AppendDevice(std::string& config, const MqttTarget& target, const std::string& clientId) {
+    config += ",\"availability_topic\":";
+    AppendJsonString(config, target.StatusTopic());
+    config += ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\",\"device\":{"
+              "\"identifiers\":[";
+    AppendJsonString(config, clientId);
+    config += "],\"name\":";
+    AppendJsonString(config, "Zelvox " + clientId);
+    config += ",\"manufacturer\":\"Zelvox\"}}";
+}
+
+} // namespace
+
 std::string DiscoveryConfig(const MqttTarget& target, const std::string& clientId, int functionCode) {
     const std::string label = ToUtf8(functionLabels[static_cast<std::size_t>(functionCode)]);
     const DiscoveryKind kind = DiscoveryKindOf(functionCode);
@@ -78,14 +95,46 @@ std::string DiscoveryConfig(const MqttTarget& target, const std::string& clientI
         config += ",\"unit_of_measurement\":";
         AppendJsonString(config, kind.unit);
     }
-    config += ",\"state_class\":\"measurement\",\"availability_topic\":";
-    AppendJsonString(config, target.StatusTopic());
-    config += ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\",\"device\":{"
-              "\"identifiers\":[";
-    AppendJsonString(config, clientId);
-    config += "],\"name\":";
-    AppendJsonString(config, "Zelvox " + clientId);
-    config += ",\"manufacturer\":\"Zelvox\"}}";
+    config += ",\"state_class\":\"measurement\"";
+    AppendDevice(config, target, clientId);
+    return config;
+}
+
+std::string AlarmMessage(bool firing, const WallTime& since, const Reading* reading,
+                         std::string_view ruleText) {
+    std::string message = firing ? "{\"state\":\"firing\",\"since\":" : "{\"state\":\"ok\",\"since\":";
+    AppendJsonString(message, FormatIsoDateTime(since));
+    const bool value = reading && !IsOverload(reading->value) && std::isfinite(reading->value);
+    message += ",\"value\":";
+    message += value ? FormatFullPrecision(reading->value) : std::string("null");
+    message += ",\"unit\":";
+    AppendJsonString(message, reading && reading->functionCode < kFunctionCount
+                                  ? ToUtf8(unitLabels[reading->functionCode])
+                                  : std::string());
+    message += ",\"rule\":";
+    AppendJsonString(message, ruleText);
+    message += '}';
+    return message;
+}
+
+std::string AlarmDiscoveryTopic(const std::string& clientId, std::string_view rule) {
+    return "homeassistant/binary_sensor/" + clientId + "/alarm_" + std::string(rule) + "/config";
+}
+
+std::string AlarmDiscoveryConfig(const MqttTarget& target, const std::string& clientId,
+                                 std::string_view rule) {
+    const std::string object = clientId + "_alarm_" + std::string(rule);
+    std::string config = "{\"name\":";
+    AppendJsonString(config, "Alarm " + std::string(rule));
+    config += ",\"unique_id\":";
+    AppendJsonString(config, object);
+    config += ",\"object_id\":";
+    AppendJsonString(config, object);
+    config += ",\"state_topic\":";
+    AppendJsonString(config, target.AlarmTopic(rule));
+    config += ",\"value_template\":\"{{ value_json.state }}\",\"payload_on\":\"firing\",\"payload_off\":"
+              "\"ok\",\"device_class\":\"problem\"";
+    AppendDevice(config, target, clientId);
     return config;
 }
 

@@ -8,6 +8,8 @@
 // own constant for it.
 #pragma once
 
+#include "decode/Reading.h"
+#include "decode/WallClock.h"
 #include "publish/MqttTarget.h"
 
 #include <string>
@@ -27,5 +29,17 @@ std::string DiscoveryTopic(const std::string& clientId, int functionCode);
 
 // The retained config for the sensor of functionCode.
 std::string DiscoveryConfig(const MqttTarget& target, const std::string& clientId, int functionCode);
+
+// An alarm rule's state, retained on PREFIX/alarm/NAME:
+// {"state":"firing","since":"2026-12-10T03:12:07.415+01:00","value":4.5,"unit":"V","rule":"above 4.2 V"}
+// since is the event's instant; value is null (and unit "") without a reading or for an overload.
+std::string AlarmMessage(bool firing, const WallTime& since, const Reading* reading,
+                         std::string_view ruleText);
+
+// Home Assistant's binary sensor of an alarm rule (device class problem, on while it fires),
+// under homeassistant/binary_sensor/<client id>/alarm_<NAME>/config, reading PREFIX/alarm/NAME.
+std::string AlarmDiscoveryTopic(const std::string& clientId, std::string_view rule);
+std::string AlarmDiscoveryConfig(const MqttTarget& target, const std::string& clientId,
+                                 std::string_view rule);
 
 } // namespace zelvox

@@ -30,6 +30,7 @@ struct MqttTarget {
     std::string ReadingTopic() const { return prefix + "/reading"; }
     std::string StatusTopic() const { return prefix + "/status"; }
     std::string JournalTopic() const { return prefix + "/journal"; }
+    std::string AlarmTopic(std::string_view rule) const { return prefix + "/alarm/" + std::string(rule); }
 };
 
 // Parses url into target (scheme, user, host, port, prefix). False with *error saying what is

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <mosquitto.h>
 #include <mutex>
 #include <pthread.h>
@@ -50,6 +51,9 @@ struct Publisher::Impl {
     std::uint64_t held = 0;        // rows held in memory that the broker has not acknowledged
     std::uint64_t heldDropped = 0; // rows lost because the memory queue was full
     std::string journalOff;        // why the journal is off; empty while it is on
+    // Retained messages by topic, and the connection each was last published on (0: not yet).
+    std::map<std::string, std::pair<std::string, int>> retained;
+    bool retainedDue = false;
     LinkState link;
     Clock::time_point stopDeadline{};
     PublisherStatus status;
@@ -163,6 +167,14 @@ struct Publisher::Impl {
             const std::string journalOffNow = journalOff;
             const std::string journalNow = journalOff.empty() ? "on" : "off (" + journalOff + ")";
             const Clock::time_point deadline = stopDeadline;
+            std::vector<std::pair<std::string, std::string>> retainNow;
+            if (online)
+                for (auto& [topic, sent] : retained)
+                    if (sent.second != connectionsNow) {
+                        retainNow.emplace_back(topic, sent.first);
+                        sent.second = connectionsNow; // a failed publish is retried on the next connection
+                    }
+            retainedDue = false;
             lock.unlock();
 
             std::string last;
@@ -195,6 +207,8 @@ struct Publisher::Impl {
                     journalSaidConnection = connectionsNow;
                 }
             }
+            for (const auto& [topic, payload] : retainNow)
+                mqtt.Publish(topic, payload, true);
             if (online && !isStopping)
                 outbox.Fill(static_cast<std::size_t>(std::max(1, options.window)),
                             [this](const JournalRow& row, const std::string& run, int* mid) {
@@ -219,7 +233,8 @@ struct Publisher::Impl {
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
                        link.Ready() != online || link.refused != isRefused || link.detail != detail ||
-                       link.stopping != isStopping || link.discoveryDue || journalOff != journalOffNow;
+                       link.stopping != isStopping || link.discoveryDue || journalOff != journalOffNow ||
+                       retainedDue;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);
@@ -319,6 +334,14 @@ void Publisher::JournalState(const std::string& off) {
         d.journalOff = off;
         d.outboxWake.notify_one();
     }
+}
+
+void Publisher::Retain(const std::string& topic, const std::string& payload) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.mutex);
+    d.retained[topic] = {payload, 0};
+    d.retainedDue = true;
+    d.outboxWake.notify_one();
 }
 
 PublisherStatus Publisher::Status() const {

@@ -13,7 +13,8 @@
 // Topics: PREFIX/reading (one JSON object per row, with "run" and "index"), PREFIX/status
 // (retained "online", and "offline" as the last will and at a clean stop), PREFIX/journal
 // (retained "on", or "off (disk full)" while rows are held in memory only), and with discovery
-// homeassistant/sensor/<client id>/f<function code>/config (retained, one per function seen).
+// homeassistant/sensor/<client id>/f<function code>/config (retained, one per function seen), and
+// whatever the caller asks to be retained (Retain: PREFIX/alarm/NAME and its binary sensor).
 #pragma once
 
 #include "publish/MqttTarget.h"
@@ -73,6 +74,11 @@ public:
     // The journal turned off (off says why, "disk full"), or on again (empty). Said in the
     // status and, retained, on PREFIX/journal ("on", "off (disk full)").
     void JournalState(const std::string& off);
+
+    // A retained message for topic (an alarm's state, its discovery config): the latest payload
+    // of each topic is sent as soon as the broker is reached, and again on every new connection
+    // (a broker that lost its store gets it back). Cheap and never blocking; any thread.
+    void Retain(const std::string& topic, const std::string& payload);
 
     // Rows held in memory at most: a day's worth at one reading a second fits, and in the
     // worst case (about 150 bytes a row) it stays near 15 MB.

@@ -148,6 +148,11 @@ std::string OutboxSidecarPath(const std::string& journalPath) {
     return HiddenBeside(journalPath, ".mqtt");
 }
 
+std::string EventsFilePath(const std::string& journalPath) {
+    const std::string_view path(journalPath);
+    return std::string(path.ends_with(".csv") ? path.substr(0, path.size() - 4) : path) + ".events.csv";
+}
+
 std::string RunIdOf(const std::string& journalPath) {
     std::string name = NameOf(journalPath);
     if (name.size() > 4 && name.ends_with(".csv"))
@@ -310,6 +315,7 @@ PruneResult PruneJournals(const std::string& dir, const PruneRules& rules) {
         if (::unlink(path.c_str()) != 0)
             continue;
         ::unlink(sidecar.c_str());
+        ::unlink(EventsFilePath(path).c_str());
         ++result.removed;
         result.removedBytes += size;
         if (unsent > 0) {

@@ -16,6 +16,9 @@
 //     mqtt://broker:1883/lab/bench3
 //     <acknowledged rows> <byte offset just after the last acknowledged row>
 //
+// and, when alarm rules are watched, NAME.events.csv: the run's alarm events (record/RowCodec.h,
+// EventRow), appended one row a write like the journal's rows, removed with the journal.
+//
 // The sidecar's counters have a fixed width, so each update rewrites the same bytes in place.
 //
 // A journal made while publishing also carries its broker on the file itself, in the extended
@@ -51,6 +54,8 @@ std::vector<std::string> JournalsNewestFirst(const std::string& dir);
 std::string OpenMarkerPath(const std::string& journalPath);
 std::string InterruptedMarkerPath(const std::string& journalPath);
 std::string OutboxSidecarPath(const std::string& journalPath);
+// NAME.events.csv beside the journal NAME.csv (not a journal name, and not hidden).
+std::string EventsFilePath(const std::string& journalPath);
 // The run id of a journal: its file name without the folder and ".csv".
 std::string RunIdOf(const std::string& journalPath);
 

@@ -2,6 +2,7 @@
 
 #include "decode/Labels.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -174,6 +175,36 @@ void AppendReadingJson(std::string& out, const WallTime& at, const Reading& r) {
     AppendJsonString(out, UnitLabel(r.functionCode));
 }
 
+constexpr std::array<std::string_view, kFields> kEventFieldNames = {"DateTime", "Index", "Rule",
+                                                                    "State",    "Value", "Unit"};
+
+std::string_view AlarmStateName(bool firing) {
+    return firing ? "firing" : "ok";
+}
+
+// A Value text the table can show: empty, an overload's, or digits with at most 3 decimals.
+bool IsValueText(std::string_view s) {
+    if (s.empty() || s == "0L" || s == "-0L")
+        return true;
+    if (s.starts_with('-'))
+        s.remove_prefix(1);
+    const std::size_t dot = s.find('.');
+    const std::string_view whole = s.substr(0, dot);
+    const std::string_view decimals = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
+    const auto digits = [](std::string_view d) {
+        return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return !whole.empty() && whole.size() <= 10 && digits(whole) && digits(decimals) &&
+           (dot == std::string_view::npos || (!decimals.empty() && decimals.size() <= 3));
+}
+
+bool IsUnitLabel(std::string_view s) {
+    for (int fc = 0; fc < kFunctionCount; ++fc)
+        if (!UnitLabel(fc).empty() && UnitLabel(fc) == s)
+            return true;
+    return false;
+}
+
 } // namespace
 
 const std::string& CsvHeader() {
@@ -252,6 +283,52 @@ void AppendJsonString(std::string& out, std::string_view s) {
         }
     }
     out += '"';
+}
+
+const std::string& EventsCsvHeader() {
+    static const std::string header = "DateTime,Index,Rule,State,Value,Unit\r\n";
+    return header;
+}
+
+std::string EventCsvLine(const EventRow& row) {
+    std::string line = FormatIsoDateTime(row.at);
+    line += ',';
+    line += std::to_string(row.index);
+    for (std::string_view field : {std::string_view(row.rule), AlarmStateName(row.firing),
+                                   std::string_view(row.value), std::string_view(row.unit)}) {
+        line += ',';
+        AppendCsvField(line, field);
+    }
+    line += "\r\n";
+    return line;
+}
+
+LineKind ReadEventLine(std::string_view line, EventRow& row) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (line.empty())
+        return LineKind::Blank;
+    if (line.size() > kMaxRowBytes)
+        return LineKind::Damaged;
+    thread_local Fields f;
+    const bool bom = line.starts_with("\xEF\xBB\xBF");
+    if (!SplitFields(bom ? line.substr(3) : line, f))
+        return LineKind::Damaged;
+    if (f.at == kEventFieldNames)
+        return LineKind::Header;
+    EventRow r;
+    const std::string_view name = f.at[2], state = f.at[3], value = f.at[4], unit = f.at[5];
+    if (bom || !ParseIsoDateTime(f.at[0], r.at) || !ParseIndex(f.at[1], r.index) || name.empty() ||
+        name.size() > kMaxAlarmName || !std::all_of(name.begin(), name.end(), IsAlarmNameChar) ||
+        (state != "firing" && state != "ok") || !IsValueText(value) || (value.empty() && !unit.empty()) ||
+        (!unit.empty() && !IsUnitLabel(unit)))
+        return LineKind::Damaged;
+    r.rule = name;
+    r.firing = state == "firing";
+    r.value = value;
+    r.unit = unit;
+    row = std::move(r);
+    return LineKind::Row;
 }
 
 std::string JsonLine(const WallTime& at, const Reading& r) {

@@ -82,6 +82,38 @@ std::string RecordLine(RecordFormat format, const DispatchedReading& d);
 // journal's run id) and "index", without a line end.
 void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message);
 
+// One line of an events file, NAME.events.csv beside the journal NAME.csv: an alarm rule that
+// went firing or back to ok. The same CSV rules as the journal's rows; columns:
+//
+//   DateTime   the event's instant, ISO 8601 with milliseconds and UTC offset
+//   Index      the Index of the row that carries it (the row dispatched at or after it)
+//   Rule       the rule's name (letters, digits, '_' and '-')
+//   State      firing or ok
+//   Value      the table's Value text of the reading then, empty without one (silent, unplugged)
+//   Unit       the unit label of that reading, empty without one
+struct EventRow {
+    WallTime at;
+    std::int64_t index = 0;
+    std::string rule;
+    bool firing = false;
+    std::string value, unit;
+};
+
+inline constexpr std::size_t kMaxAlarmName = 64;
+// A character a rule's name may hold.
+constexpr bool IsAlarmNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// The events file's header line, CRLF included.
+const std::string& EventsCsvHeader();
+// One events row, CRLF included.
+std::string EventCsvLine(const EventRow& row);
+// Reads one events line, without its line feed: a Row only when every field checks (an
+// instant, an Index within kMaxRowIndex, a rule's name, a state, a Value text the table can
+// show and a unit label the meter has, or both empty).
+LineKind ReadEventLine(std::string_view line, EventRow& row);
+
 // Appends s to out as a JSON string (quoted, escaped, control characters as \u00XX); UTF-8
 // passes through.
 void AppendJsonString(std::string& out, std::string_view s);

@@ -102,5 +102,47 @@ TEST(Discovery, EachFunctionHasHomeAssistantsClassAndUnitAndATemplateThatPassesO
     }
 }
 
+TEST(Discovery, AnAlarmIsABinarySensorOfProblemsThatReadsTheRulesRetainedState) {
+    MqttTarget target;
+    target.prefix = "lab/bench3";
+    const WallTime since = WallTimeAt(1796868727415, 3600);
+    const Reading high{4.5, 1, 1}, overload{kOverload, 0, 12};
+    const std::string firing = AlarmMessage(true, since, &high, "above 4.2 V");
+    EXPECT_EQ(firing, "{\"state\":\"firing\",\"since\":\"2026-12-10T03:12:07.415+01:00\",\"value\":4.5,"
+                      "\"unit\":\"V\",\"rule\":\"above 4.2 V\"}");
+    const std::string ok = AlarmMessage(false, since, &overload, "outside \"1\"..2");
+    const std::string none = AlarmMessage(false, since, nullptr, "unplugged");
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(ok)).object(),
+              (QJsonObject{{"state", "ok"},
+                           {"since", "2026-12-10T03:12:07.415+01:00"},
+                           {"value", QJsonValue()},
+                           {"unit", "K\u03A9"},
+                           {"rule", "outside \"1\"..2"}}));
+    EXPECT_NE(none.find("\"value\":null,\"unit\":\"\""), std::string::npos) << none;
+
+    EXPECT_EQ(AlarmDiscoveryTopic("zelvox-h-ttyUSB0", "high"),
+              "homeassistant/binary_sensor/zelvox-h-ttyUSB0/alarm_high/config");
+    const QJsonObject config =
+        QJsonDocument::fromJson(
+            QByteArray::fromStdString(AlarmDiscoveryConfig(target, "zelvox-h-ttyUSB0", "high")))
+            .object();
+    const QStringList schema =
+        QStringLiteral("name unique_id object_id state_topic value_template payload_on "
+                       "payload_off device_class availability_topic payload_available "
+                       "payload_not_available device")
+            .split(QLatin1Char(' '));
+    EXPECT_EQ(config.keys().size(), schema.size());
+    for (const QString& key : config.keys())
+        EXPECT_TRUE(schema.contains(key)) << key.toStdString();
+    EXPECT_EQ(config.value(QStringLiteral("device_class")).toString(), QStringLiteral("problem"));
+    EXPECT_EQ(config.value(QStringLiteral("state_topic")).toString(),
+              QStringLiteral("lab/bench3/alarm/high"));
+    // What the template makes of both messages is what the sensor takes as on and off.
+    const QJsonArray rendered = Render(config.value(QStringLiteral("value_template")).toString(),
+                                       {QString::fromStdString(firing), QString::fromStdString(ok)});
+    EXPECT_EQ(rendered, (QJsonArray{config.value(QStringLiteral("payload_on")),
+                                    config.value(QStringLiteral("payload_off"))}));
+}
+
 } // namespace
 } // namespace zelvox

@@ -242,6 +242,24 @@ private:
     std::vector<int> clients_;
 };
 
+TEST_F(PublisherTest, RetainedMessagesKeepTheirLatestPayloadAndAreSentOnceReachable) {
+    broker.Stop(SIGTERM);
+    Publisher p(Options(broker.Port()));
+    ASSERT_TRUE(p.Start(&why)) << why;
+    p.Retain("lab/bench/alarm/high", "firing"); // while the broker is away
+    p.Retain("lab/bench/alarm/low", "firing");
+    p.Retain("lab/bench/alarm/high", "ok");
+    ASSERT_TRUE(broker.Start(&why)) << why;
+    ASSERT_TRUE(Drained(p, 10000)) << DescribeStatus(p.Status());
+    p.Retain("lab/bench/alarm/low", "ok"); // a clean end's last word
+    p.Stop();
+    Subscriber alarms{broker.Port(), "alarm-sink", "lab/bench/alarm/#"};
+    ASSERT_TRUE(alarms.Start());
+    ASSERT_TRUE(alarms.WaitFor([](const auto& m) { return m.size() >= 2; }, 5000));
+    QThread::msleep(300); // nothing more comes: the earlier payloads were replaced
+    EXPECT_EQ(alarms.Messages(), (std::vector<std::string>{"ok", "ok"}));
+}
+
 TEST_F(PublisherTest, EachFaultOnTheWayToTheBrokerIsSaidInItsOwnWords) {
     NotABroker silent(false), http(true);
     struct Case {
