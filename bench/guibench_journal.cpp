@@ -105,7 +105,7 @@ void Load100k(const QString& dir) {
     table.resize(480, 300);
     table.show();
     for (const JournalRow& row : loaded.rows)
-        readings.Append(row.reading, row.at);
+        readings.Append(MakeDispatchedReading(1, readings.NextIndex(), row.at, row.reading));
     QApplication::processEvents();
     const auto shown = Clock::now();
     std::printf("--load of a 100,000-row journal: %zu rows read in %.0f ms, table filled and shown in "

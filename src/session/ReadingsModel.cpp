@@ -32,13 +32,6 @@ ReadingsModel::ReadingsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ReadingsModel::~ReadingsModel() = default;
 
-void ReadingsModel::Append(const Reading& r, const WallTime& at) {
-    const int row = count_;
-    beginInsertRows(QModelIndex(), row, row);
-    Put(MakeRow(r, at, std::min(NextIndex(), kMaxIndex)));
-    endInsertRows();
-}
-
 void ReadingsModel::Append(const DispatchedReading& dispatched) {
     const int row = count_;
     beginInsertRows(QModelIndex(), row, row);

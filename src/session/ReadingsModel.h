@@ -40,10 +40,8 @@ public:
     explicit ReadingsModel(QObject* parent = nullptr);
     ~ReadingsModel() override;
 
-    // Appends one row at the end (one row-insertion notification): the reading r of `at`, with
-    // the next Index.
-    void Append(const Reading& r, const WallTime& at);
-    // The session's dispatched reading: its row, with its Index.
+    // The session's dispatched reading: its row at the end, with its Index (one row-insertion
+    // notification).
     void Append(const DispatchedReading& dispatched);
     // Puts rows in at `position` (0 .. Count()); the rows from there on move down behind them.
     // One row-insertion notification for all.

@@ -266,7 +266,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     for (int i = 0; i < 500; ++i) {
         const Reading& r = readings[i % std::size(readings)];
         const WallTime at = WallTimeAt(start + i * 537);
-        original.Append(r, at);
+        original.Append(MakeDispatchedReading(1, i, at, r));
         journal.Append(MakeDispatchedReading(1, i, at, r));
     }
     const QString path = journal.CurrentFile();
@@ -281,7 +281,7 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     ASSERT_EQ(loaded.rows.size(), 500u);
     ReadingsModel reloaded;
     for (const JournalRow& row : loaded.rows)
-        reloaded.Append(row.reading, row.at);
+        reloaded.Append(MakeDispatchedReading(1, reloaded.NextIndex(), row.at, row.reading));
     const QByteArray text = TableTextBytes(original);
     EXPECT_EQ(TableTextBytes(reloaded), text);
     EXPECT_FALSE(text.isEmpty());

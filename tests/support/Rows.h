@@ -3,6 +3,7 @@
 
 #include "decode/Reading.h"
 #include "decode/WallClock.h"
+#include "record/ReadingRecord.h"
 #include "session/ReadingsModel.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ inline WallTime AtClock(const ClockTime& t) {
 // Appends the reading (value, point position, function code) added at local time `at`.
 inline void AddRow(ReadingsModel& rows, std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                    const ClockTime& at = {}) {
-    rows.Append(Reading{value, pointPosition, functionCode}, AtClock(at));
+    rows.Append(MakeDispatchedReading(1, rows.NextIndex(), AtClock(at), Reading{value, pointPosition, functionCode}));
 }
 
 } // namespace zelvox::testing
