@@ -49,7 +49,8 @@ struct LongTable {
         for (int i = 0; i < rows; ++i) {
             const std::uint8_t function = functions[i % 6];
             const double value = (i % 97 == 0) ? 999999.0 : (i % 2000) * 0.137 - 50.0;
-            readings.Append(MakeDispatchedReading(1, readings.NextIndex(), WallTimeAt(i, 0), Reading{value, std::uint8_t(i % 4), function}));
+            readings.Append(MakeDispatchedReading(1, readings.NextIndex(), WallTimeAt(i, 0),
+                                                  Reading{value, std::uint8_t(i % 4), function}));
         }
     }
     static std::unique_ptr<LongTable>& Instance() {

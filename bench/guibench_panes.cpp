@@ -7,6 +7,7 @@
 #include "panes/NeedleGauge.h"
 #include "panes/ReadingsTable.h"
 #include "panes/TrendGraph.h"
+#include "record/ReadingRecord.h"
 #include "session/ReadingsModel.h"
 #include "support/SessionHub.h"
 
@@ -92,9 +93,9 @@ double ThreadCpuSeconds() {
 // scrolls to it and the window repaints what changed (the queued scroll and the paint both run
 // in the event loop pass after the dispatch).
 void OneReading(ReadingsTable& table, int i) {
-    table.Model().Append(
-        Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)},
-        WallTimeNow());
+    table.Model().Append(MakeDispatchedReading(
+        1, table.Model().NextIndex(), WallTimeNow(),
+        Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)}));
     // Two passes: the first runs the queued scroll, the second the paint it asked for.
     QApplication::processEvents();
     QApplication::processEvents();
@@ -121,8 +122,9 @@ TableFigures TableAt(int rows) {
     const WallTime at = WallTimeNow();
     const auto fillStart = Clock::now();
     for (int i = 0; i < rows; ++i) {
-        table.Model().Append(
-            Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)}, at);
+        table.Model().Append(MakeDispatchedReading(
+            1, table.Model().NextIndex(), at,
+            Reading{i * 0.001, static_cast<std::uint8_t>(1 + i % 3), static_cast<std::uint8_t>(i % 28)}));
         if ((i + 1) % 1000 == 0)
             QApplication::processEvents();
     }

@@ -23,7 +23,8 @@ inline WallTime AtClock(const ClockTime& t) {
 // Appends the reading (value, point position, function code) added at local time `at`.
 inline void AddRow(ReadingsModel& rows, std::uint8_t pointPosition, std::uint8_t functionCode, double value,
                    const ClockTime& at = {}) {
-    rows.Append(MakeDispatchedReading(1, rows.NextIndex(), AtClock(at), Reading{value, pointPosition, functionCode}));
+    rows.Append(
+        MakeDispatchedReading(1, rows.NextIndex(), AtClock(at), Reading{value, pointPosition, functionCode}));
 }
 
 } // namespace zelvox::testing
