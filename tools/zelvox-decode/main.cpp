@@ -36,8 +36,11 @@ constexpr const char* kUsage =
     "  --port NAME    decode live from serial port NAME (ttyUSB0 for /dev/ttyUSB0, or\n"
     "                 an absolute path) at 2400 baud 8N1 until SIGINT, SIGTERM, SIGHUP,\n"
     "                 SIGQUIT or SIGPIPE; when the port goes away (adapter unplugged)\n"
-    "                 it is reopened every second until it is back\n"
-    "  --once         with --port: exit with status 1 when the port goes away\n"
+    "                 it is reopened every second until it is back, and a port not\n"
+    "                 there at the start is waited for the same way; 5 s without a\n"
+    "                 frame are said on standard error\n"
+    "  --once         with --port: exit with status 1 when the port goes away or is\n"
+    "                 not there\n"
     "  --rate N       with --port: N readings per minute (1 to 120), paced like the\n"
     "                 program's sampling; without it, every accepted frame\n"
     "  --format F     text (the default), csv or jsonl, as below\n";
