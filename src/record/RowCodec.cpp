@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace zelvox {
 
@@ -237,19 +238,29 @@ int FunctionCodeOfLabel(std::string_view label) {
     return -1;
 }
 
-LineKind ReadJournalLine(std::string_view line, JournalRow& row) {
+// What every CSV line read here goes through before its fields: a CR dropped, a blank or too long
+// line, a byte order mark, the split, the header. Nothing when the line's fields are to be read.
+static std::optional<LineKind>
+SplitLine(std::string_view line, const std::array<std::string_view, kFields>& header, Fields& f, bool& bom) {
     if (line.ends_with('\r'))
         line.remove_suffix(1);
     if (line.empty())
         return LineKind::Blank;
     if (line.size() > kMaxRowBytes)
         return LineKind::Damaged;
-    thread_local Fields f;
-    const bool bom = line.starts_with("\xEF\xBB\xBF");
+    bom = line.starts_with("\xEF\xBB\xBF");
     if (!SplitFields(bom ? line.substr(3) : line, f))
         return LineKind::Damaged;
-    if (f.at == kFieldNames)
+    if (f.at == header)
         return LineKind::Header;
+    return std::nullopt;
+}
+
+LineKind ReadJournalLine(std::string_view line, JournalRow& row) {
+    thread_local Fields f;
+    bool bom = false;
+    if (const auto kind = SplitLine(line, kFieldNames, f, bom))
+        return *kind;
     if (bom)
         return LineKind::Damaged;
     JournalRow r;
@@ -304,18 +315,10 @@ std::string EventCsvLine(const EventRow& row) {
 }
 
 LineKind ReadEventLine(std::string_view line, EventRow& row) {
-    if (line.ends_with('\r'))
-        line.remove_suffix(1);
-    if (line.empty())
-        return LineKind::Blank;
-    if (line.size() > kMaxRowBytes)
-        return LineKind::Damaged;
     thread_local Fields f;
-    const bool bom = line.starts_with("\xEF\xBB\xBF");
-    if (!SplitFields(bom ? line.substr(3) : line, f))
-        return LineKind::Damaged;
-    if (f.at == kEventFieldNames)
-        return LineKind::Header;
+    bool bom = false;
+    if (const auto kind = SplitLine(line, kEventFieldNames, f, bom))
+        return *kind;
     EventRow r;
     const std::string_view name = f.at[2], state = f.at[3], value = f.at[4], unit = f.at[5];
     if (bom || !ParseIsoDateTime(f.at[0], r.at) || !ParseIndex(f.at[1], r.index) || name.empty() ||
