@@ -3,6 +3,7 @@
 #include "decode/Format.h"
 #include "decode/Labels.h"
 #include "runview/TimeTicks.h"
+#include "runview/ValueAxis.h"
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -26,14 +27,6 @@ const QColor kCursorColours[2] = {QColor(0, 150, 70), QColor(210, 110, 0)};
 
 QString Label(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-double NiceStep(double raw) {
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double f : {1.0, 2.0, 5.0})
-        if (f * magnitude >= raw)
-            return f * magnitude;
-    return 10 * magnitude;
 }
 
 } // namespace
@@ -198,8 +191,8 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
     }
     if (!any)
         return Range{-1, 1};
-    const double pad = r.high > r.low ? (r.high - r.low) * 0.06 : std::max(std::abs(r.high) * 0.01, 0.001);
-    return Range{r.low - pad, r.high + pad};
+    const ValueRange padded = PaddedValueRange(r.low, r.high);
+    return Range{padded.low, padded.high};
 }
 
 void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
@@ -256,24 +249,29 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
                                                                           std::max(extents[l].high, c.max)};
         }
         const Range range = ranges[l];
-        const double span = range.high - range.low;
-        const auto y = [&](double v) { return lane.bottom() - (v - range.low) / span * (lane.height() - 1); };
+        // Halves: the width of a range near the largest double does not overflow.
+        const double half = range.high / 2 - range.low / 2;
+        const auto y = [&](double v) {
+            return lane.bottom() - (v / 2 - range.low / 2) / half * (lane.height() - 1);
+        };
         const std::uint8_t function = index_.Lanes()[l].function;
         const QString unit = Label(unitLabels[function]);
 
         // Value grid and labels, in the lane's unit.
         p.setPen(QColor(190, 195, 205));
         p.drawRect(lane.adjusted(0, 0, -1, -1));
-        const double valueStep = NiceStep(span / std::max(1.0, lane.height() / 36.0));
-        for (double v = std::ceil(range.low / valueStep) * valueStep; v <= range.high; v += valueStep) {
+        const auto grid = ValueGrid(range.low, range.high, std::max(1, lane.height() / 36));
+        const int digits = ValueGridDigits(grid);
+        const double valueStep = grid.size() > 1 ? grid[1] - grid[0] : 0;
+        for (const double v : grid) {
             const int yy = static_cast<int>(std::round(y(v)));
             p.setPen(kGrid);
             p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
             p.setPen(Qt::black);
             if (partial)
                 continue;
-            const QString text =
-                QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', 7) + QLatin1Char(' ') + unit;
+            const QString text = QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', digits) +
+                                 QLatin1Char(' ') + unit;
             p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
         }
         p.setPen(QColor(90, 90, 90));

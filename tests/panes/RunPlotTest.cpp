@@ -1,10 +1,15 @@
 // The Run View's plot, headless: what each key and the wheel do to the view and to following.
 #include "panes/RunPlot.h"
+#include "runview/ValueAxis.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 #include <QWheelEvent>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace zelvox {
 namespace {
@@ -89,6 +94,48 @@ TEST(RunPlot, KeysAndWheelMoveTheViewAndFollowingStopsAndResumesAsAScrollLockDoe
     EXPECT_EQ(plot.StatisticsSpan(), (std::pair<std::int64_t, std::int64_t>{kStart + 2000, kStart + 9000}));
     plot.ClearCursors();
     EXPECT_NEAR(static_cast<double>(plot.StatisticsSpan().second - plot.StatisticsSpan().first), span(), 2);
+}
+
+TEST(RunPlot, AValueAxisAtTheEdgeOfADoublesPrecisionDrawsAFrameOnAFewGridLines) {
+    const double ulp = std::nextafter(0.3, 1.0) - 0.3, big = std::numeric_limits<double>::max();
+    const struct {
+        double a, b;
+    } spans[] = {
+        {0.3, 0.30000000000000004},
+        {0.3, 0.3 + ulp},
+        {1e-300, 2e-300},
+        {0, 1e-300},
+        {-1e300, 1e300},
+        {0, 1e300},
+        {-big, big},
+        {5, 5},
+        {0, 0},
+        {1e-320, 2e-320},
+        {-2.5, 7.25},
+    };
+    for (const auto& s : spans) {
+        const std::string row = std::to_string(s.a) + " .. " + std::to_string(s.b);
+        const ValueRange r = PaddedValueRange(std::min(s.a, s.b), std::max(s.a, s.b));
+        ASSERT_LT(r.low, r.high) << row;
+        ASSERT_TRUE(std::isfinite(r.low) && std::isfinite(r.high)) << row;
+        const std::vector<double> grid = ValueGrid(r.low, r.high, 12);
+        EXPECT_GE(grid.size(), 2u) << row;
+        EXPECT_LE(grid.size(), static_cast<std::size_t>(kMaxValueLines)) << row;
+        EXPECT_TRUE(std::is_sorted(grid.begin(), grid.end())) << row;
+        for (double v : grid)
+            EXPECT_TRUE(v >= r.low && v <= r.high) << row;
+
+        // The frame itself: the grid loop ends, whatever the span.
+        RunIndex index;
+        index.Append(kStart, 3600, Reading{s.a, 3, 1}, 1, 0);
+        index.Append(kStart + 500, 3600, Reading{s.b, 3, 1}, 2, 0);
+        RunPlot plot(index);
+        plot.resize(800, 400);
+        plot.FitAll();
+        QImage image(800, 400, QImage::Format_RGB32);
+        QPainter p(&image);
+        plot.Render(p, image.rect());
+    }
 }
 
 } // namespace
