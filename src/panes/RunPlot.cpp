@@ -45,8 +45,7 @@ QRect RunPlot::PlotRect() const {
 std::pair<double, double> RunPlot::RunSpan() const {
     if (index_.Size() == 0)
         return {0, 1000};
-    const RunStore& s = index_.Store();
-    return {static_cast<double>(s.Time(0)), static_cast<double>(s.Time(s.Size() - 1))};
+    return {static_cast<double>(index_.Time(0)), static_cast<double>(index_.Time(index_.Size() - 1))};
 }
 
 void RunPlot::SetView(double startMs, double msPerColumn) {
@@ -81,7 +80,7 @@ void RunPlot::DataGrew() {
     // Live, the view moves only when the newest reading reaches the right edge: whole run in
     // sight, it is fitted again with a quarter of room; following, it scrolls by a quarter.
     const double columns = std::max(1, PlotRect().width());
-    const double x = index_.Size() > 0 ? view_.X(index_.Store().Time(index_.Size() - 1)) : 0;
+    const double x = index_.Size() > 0 ? view_.X(index_.Time(index_.Size() - 1)) : 0;
     const bool inside = x >= 0 && x < columns - 2;
     if (fitAll_ && !(live_ && inside))
         FitAllWithRoom(live_ ? 0.25 : 0.005);
@@ -98,9 +97,9 @@ void RunPlot::UpdateNewest() {
         return;
     }
     // Any new reading outside its lane's drawn extent changes the value axis: all of it then.
-    const RunStore& s = index_.Store();
+    const RunIndex& s = index_;
     for (std::int64_t i = shownSize_; i < size; ++i) {
-        const auto lane = static_cast<std::size_t>(index_.SegmentOf(i).lane);
+        const auto lane = static_cast<std::size_t>(index_.LaneOf(i));
         const double v = s.Value(i);
         if (lane >= shownExtents_.size() || (!valueFixed_ && !IsOverload(v) &&
                                              (v < shownExtents_[lane].low || v > shownExtents_[lane].high))) {
@@ -169,7 +168,7 @@ void RunPlot::PanBy(double columns) {
 }
 
 std::vector<QRect> RunPlot::LaneRects(const QRect& plot) const {
-    const int lanes = std::max<int>(1, static_cast<int>(index_.Lanes().size()));
+    const int lanes = std::max<int>(1, static_cast<int>(index_.LaneCount()));
     const int height = (plot.height() - (lanes - 1) * kLaneGap) / lanes;
     std::vector<QRect> rects;
     for (int l = 0; l < lanes; ++l)
@@ -201,7 +200,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     // Only a picture on the widget itself keeps the ranges for later strips.
     const bool own = area == rect();
     const bool partial = own && dirty.isValid() && !dirty.contains(area) &&
-                         shownRanges_.size() == lanes.size() && index_.Lanes().size() <= lanes.size() &&
+                         shownRanges_.size() == lanes.size() && index_.LaneCount() <= lanes.size() &&
                          shownSize_ > 0;
     const QRect redraw = partial ? dirty : area;
     const auto inRedraw = [&](const QRect& r) { return r.intersects(redraw); };
@@ -237,7 +236,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     std::vector<Range> ranges(lanes.size()), extents(lanes.size(), Range{0, -1});
     if (partial)
         ranges = shownRanges_;
-    for (std::size_t l = 0; l < index_.Lanes().size() && l < lanes.size(); ++l) {
+    for (std::size_t l = 0; l < index_.LaneCount() && l < lanes.size(); ++l) {
         const QRect lane = lanes[l];
         const auto& columns = envelopes[l];
         if (!partial) {
@@ -254,7 +253,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         const auto y = [&](double v) {
             return lane.bottom() - (v / 2 - range.low / 2) / half * (lane.height() - 1);
         };
-        const std::uint8_t function = index_.Lanes()[l].function;
+        const std::uint8_t function = index_.Lane(l).function;
         const QString unit = Label(unitLabels[function]);
 
         // Value grid and labels, in the lane's unit.
@@ -455,11 +454,11 @@ void RunPlot::Hover(const QPoint& at) {
     }
     const double ms = view_.Ms(at.x() - plot.left() + 0.5); // the middle of the pointer's column
     std::int64_t i = index_.LowerBound(static_cast<std::int64_t>(std::ceil(ms)));
-    const RunStore& s = index_.Store();
+    const RunIndex& s = index_;
     if (i == s.Size() ||
         (i > 0 && ms - static_cast<double>(s.Time(i - 1)) < static_cast<double>(s.Time(i)) - ms))
         --i;
-    const std::uint8_t function = index_.SegmentOf(i).function;
+    const std::uint8_t function = index_.FunctionOf(i);
     const double v = s.Value(i);
     const QString value = Label(FormatTableValue(v, s.PointPosition(i)));
     emit hoverChanged(

@@ -189,7 +189,7 @@ QString RunViewWindow::ReadoutText() const {
 
 void RunViewWindow::UpdateReadout() {
     QStringList lines;
-    const RunStore& s = index_->Store();
+    const RunIndex& s = *index_;
     const auto describe = [&](int which) {
         const auto at = plot_->Cursor(which);
         if (!at)
@@ -202,7 +202,7 @@ void RunViewWindow::UpdateReadout() {
             if (i == s.Size() || (i > 0 && *at - s.Time(i - 1) < s.Time(i) - *at))
                 --i;
             text += QStringLiteral("  %1 %2").arg(Label(FormatTableValue(s.Value(i), s.PointPosition(i))),
-                                                  Label(unitLabels[index_->SegmentOf(i).function]));
+                                                  Label(unitLabels[index_->FunctionOf(i)]));
         }
         return text;
     };
@@ -243,15 +243,14 @@ bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
         *why = file.errorString();
         return false;
     }
-    const RunStore& s = index_->Store();
+    const RunIndex& s = *index_;
     std::string text = CsvHeader();
     const std::int64_t first = index_->LowerBound(from), last = index_->LowerBound(to + 1, first, s.Size());
     for (std::int64_t i = first; i < last; ++i) {
-        const RunSegment& seg = index_->SegmentOf(i);
         const DispatchedReading d =
-            MakeDispatchedReading(static_cast<int>(seg.run), seg.firstIndex + (i - seg.begin),
+            MakeDispatchedReading(static_cast<int>(s.RunOf(i)), s.IndexOf(i),
                                   WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
-                                  Reading{s.Value(i), s.PointPosition(i), seg.function});
+                                  Reading{s.Value(i), s.PointPosition(i), s.FunctionOf(i)});
         text += CsvLine(d);
         if (text.size() > (1 << 20)) {
             file.write(text.data(), static_cast<qint64>(text.size()));

@@ -56,13 +56,13 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     const RunIndex& index = view.Index();
     ASSERT_EQ(index.Size(), 5 + 4);
     std::vector<std::int64_t> runs, firsts;
-    for (const RunSegment& s : index.Segments()) {
-        runs.push_back(s.run);
-        firsts.push_back(s.firstIndex);
+    for (const IndexBreak& b : index.Breaks()) {
+        runs.push_back(b.run);
+        firsts.push_back(b.firstIndex);
     }
     EXPECT_EQ(runs, (std::vector<std::int64_t>{0, 1}));
     EXPECT_EQ(firsts, (std::vector<std::int64_t>{kLateIndex, 1}));
-    EXPECT_EQ(index.Store().Time(5), kStart + 3600000);
+    EXPECT_EQ(index.Time(5), kStart + 3600000);
     EXPECT_EQ(index.IndexOf(8), 4);
 
     const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();

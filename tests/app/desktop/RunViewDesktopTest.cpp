@@ -77,7 +77,7 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
 
     // The whole run: the one spike in a million reaches the top of the DCV lane, and only there.
     const QRect area = plot.PlotRect();
-    const int lanes = static_cast<int>(view.Index().Lanes().size());
+    const int lanes = static_cast<int>(view.Index().LaneCount());
     ASSERT_EQ(lanes, 2); // DCV and DCA mA
     const int upper = area.top() + (area.height() / lanes) / 4;
     QImage shown = ScreenPixels(&plot);
@@ -125,7 +125,7 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     // The same readings counted straight from the index's instants.
     std::int64_t count = 0;
     double sum = 0;
-    const RunStore& store = view.Index().Store();
+    const RunIndex& store = view.Index();
     for (std::int64_t i = 0; i < store.Size(); ++i)
         if (store.Time(i) >= *plot.Cursor(0) && store.Time(i) <= *plot.Cursor(1)) {
             ++count;
@@ -191,7 +191,7 @@ TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->Index().Size() >= before + 3; }, 5000));
     RunPlot& plot = view->Plot();
     EXPECT_TRUE(plot.FollowLive());
-    const RunStore& store = view->Index().Store();
+    const RunIndex& store = view->Index();
     const std::int64_t newest = store.Time(store.Size() - 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return plot.View().Column(newest) < plot.PlotRect().width(); }, 1500));
     EXPECT_GE(plot.View().Column(newest), 0);
