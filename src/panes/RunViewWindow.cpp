@@ -197,7 +197,8 @@ void RunViewWindow::UpdateReadout() {
         QString text = QStringLiteral("%1 %2")
                            .arg(which == 0 ? QLatin1Char('A') : QLatin1Char('B'))
                            .arg(QString::fromStdString(FormatLocalTime(*at, index_->Offsets().At(*at))));
-        if (s.Size() > 0) {
+        // Outside the run a cursor has no value; within it, the reading nearest in time.
+        if (s.Size() > 0 && *at >= s.Time(0) && *at <= s.Time(s.Size() - 1)) {
             std::int64_t i = index_->LowerBound(*at);
             if (i == s.Size() || (i > 0 && *at - s.Time(i - 1) < s.Time(i) - *at))
                 --i;

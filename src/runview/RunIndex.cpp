@@ -37,11 +37,13 @@ void RunIndex::Append(std::int64_t ms, int utcOffsetSeconds, const Reading& r, s
     }
     const int lane = laneOf;
     const bool counts = size_ > 0 && index == lastIndex_ + 1 && run == lastRun_;
-    bool joins = counts && lane == lastLane_;
     const std::int64_t step = ms - lastMs_;
-    if (joins)
-        joins = segmentLength_ == 1 ? step <= kLongestPeriodMs
-                                    : step <= std::max(kGapFloorMs, kGapPeriods * shortestStep_);
+    const bool gap =
+        size_ > 0 && (segmentLength_ == 1 ? step > kLongestPeriodMs
+                                          : step > std::max(kGapFloorMs, kGapPeriods * shortestStep_));
+    if (gap)
+        gaps_.push_back(size_);
+    const bool joins = counts && lane == lastLane_ && !gap;
     if (joins) {
         shortestStep_ = segmentLength_ == 1 ? step : std::min(shortestStep_, step);
         ++segmentLength_;
@@ -186,7 +188,7 @@ std::size_t RunIndex::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + lanes_.capacity() * sizeof(lanes_[0]) +
                         stretches_.capacity() * sizeof(stretches_[0]) +
                         stretches_.size() * (sizeof(Stretch) << kStretchBits) +
-                        breaks_.capacity() * sizeof(IndexBreak) +
+                        breaks_.capacity() * sizeof(IndexBreak) + gaps_.capacity() * sizeof(std::int64_t) +
                         offsets_.Changes().capacity() * sizeof(OffsetTable::Change);
     for (const auto& l : lanes_)
         bytes += sizeof(RunLane) - sizeof(RunStore) + l->store.MemoryBytes();

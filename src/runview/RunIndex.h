@@ -93,6 +93,8 @@ public:
     const OffsetTable& Offsets() const { return offsets_; }
     std::int64_t ClockSetBack() const { return clockSetBack_; }
     std::int64_t SegmentCount() const { return segmentCount_; }
+    // The readings that follow a gap in time (a step longer than the segment's rule allows).
+    const std::vector<std::int64_t>& Gaps() const { return gaps_; }
 
     // The first reading at or after ms, within [begin, end) of the run.
     std::int64_t LowerBound(std::int64_t ms, std::int64_t begin, std::int64_t end) const;
@@ -126,6 +128,7 @@ private:
     std::vector<std::unique_ptr<Stretch[]>> stretches_; // blocks of 2^kStretchBits: never moved
     std::int64_t stretchCount_ = 0;
     std::vector<IndexBreak> breaks_;
+    std::vector<std::int64_t> gaps_;
     OffsetTable offsets_;
     std::int64_t size_ = 0;
     std::int64_t clockSetBack_ = 0;

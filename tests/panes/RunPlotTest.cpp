@@ -96,6 +96,58 @@ TEST(RunPlot, KeysAndWheelMoveTheViewAndFollowingStopsAndResumesAsAScrollLockDoe
     EXPECT_NEAR(static_cast<double>(plot.StatisticsSpan().second - plot.StatisticsSpan().first), span(), 2);
 }
 
+TEST(RunPlot, KeysGoToTheSpikeOverloadAndGapAndThePointerNamesWhatItsColumnDraws) {
+    // 100,000 readings: a spike of one at 60,000, an overload at 70,000, an hour's gap at 80,000.
+    RunIndex index;
+    std::int64_t ms = kStart;
+    for (int i = 0; i < 100000; ++i) {
+        ms += i == 80000 ? 3600000 : 500;
+        const double v = i == 60000 ? 9.0 : i == 70000 ? kOverload : 1.0 + (i % 7) * 0.01;
+        index.Append(ms, 3600, Reading{v, 2, 1}, i + 1, 0);
+    }
+    RunPlot plot(index);
+    plot.resize(1000, 500);
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    QImage image(plot.size(), QImage::Format_RGB32);
+    const auto middle = [&] {
+        return index.LowerBound(std::llround(plot.View().Ms(plot.PlotRect().width() / 2.0)));
+    };
+    const struct {
+        Qt::Key key;
+        int reading;
+    } keys[] = {{Qt::Key_M, 60000}, {Qt::Key_Home, -1}, {Qt::Key_O, 70000}, {Qt::Key_G, 80000}};
+    for (const auto& k : keys) {
+        QTest::keyClick(&plot, k.key);
+        if (k.reading >= 0) {
+            EXPECT_NEAR(static_cast<double>(middle()), k.reading, 1) << k.key;
+        }
+    }
+    // Whole run in sight: the pointer at the spike's column and height names the spike, and at
+    // the foot of that column a reading beside it.
+    plot.FitAll();
+    plot.render(&image); // the value ranges the pointer reads
+    const int x = plot.PlotRect().left() + static_cast<int>(plot.View().Column(index.Time(60000)));
+    const auto top = plot.ReadingAt(QPoint(x, plot.PlotRect().top() + 30));
+    ASSERT_TRUE(top);
+    EXPECT_EQ(*top, 60000);
+    const auto foot = plot.ReadingAt(QPoint(x, plot.PlotRect().bottom() - 30));
+    ASSERT_TRUE(foot);
+    EXPECT_NE(*foot, 60000);
+    // A thousand and more presses of - keep the view on the calendar; a cursor double-clicked
+    // beside a grid line takes the line's instant.
+    for (int i = 0; i < 1100; ++i)
+        QTest::keyClick(&plot, Qt::Key_Minus);
+    EXPECT_GT(plot.View().msPerColumn, 0);
+    EXPECT_LT(plot.View().Ms(plot.PlotRect().width()), 253402300800000.0);
+    plot.ShowSpan(static_cast<double>(kStart), static_cast<double>(kStart) + 3 * 3600000.0);
+    const std::int64_t hour = (kStart / 3600000 + 1) * 3600000;
+    QTest::mouseDClick(&plot, Qt::LeftButton, Qt::NoModifier,
+                       QPoint(plot.PlotRect().left() + static_cast<int>(plot.View().X(hour)) + 2, 200));
+    ASSERT_TRUE(plot.Cursor(0));
+    EXPECT_EQ(*plot.Cursor(0), hour);
+}
+
 TEST(RunPlot, AValueAxisAtTheEdgeOfADoublesPrecisionDrawsAFrameOnAFewGridLines) {
     const double ulp = std::nextafter(0.3, 1.0) - 0.3, big = std::numeric_limits<double>::max();
     const struct {
