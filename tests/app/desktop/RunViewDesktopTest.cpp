@@ -3,6 +3,7 @@
 // and the statistics read; and the live run of the demo meter followed beside the main window.
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
+#include "decode/FunctionCode.h"
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
 #include "panes/RunPlot.h"
@@ -17,6 +18,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
@@ -73,6 +76,7 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     ASSERT_EQ(view.Index().Size(), 1'000'000);
     QTest::qWait(400);
     EXPECT_GT(view.width(), QGuiApplication::primaryScreen()->availableGeometry().width() * 3 / 4);
+
     RunPlot& plot = view.Plot();
 
     // The whole run: the one spike in a million reaches the top of the DCV lane, and only there.
@@ -142,18 +146,50 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     ASSERT_TRUE(view.SaveSvg(svg));
     ASSERT_TRUE(view.SavePng(png));
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
-    EXPECT_EQ(QImage(png).size(), plot.size());
+    EXPECT_EQ(QImage(png).width(), plot.width());
+    EXPECT_GT(QImage(png).height(), plot.height()); // the title and the statistics too
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(dir.filePath(QStringLiteral("span.pdf")));
     EXPECT_EQ(PrintPageFailure(printer, [&](QPainter& p, const QRect& page) { view.PrintPage(p, page); }),
               QString());
     EXPECT_EQ(zelvox::testing::PdfPageCount(printer.outputFileName()), 1);
+    // The page's text: the title (source and span) and the statistics, no letter over 14 pt.
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"),
+               {QStringLiteral("-bbox"), printer.outputFileName(), QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(20000));
+    const QString words = QString::fromUtf8(text.readAllStandardOutput());
+    for (const char* word : {"run.csv", "Cursor", "count", "mean", "DCV"})
+        EXPECT_TRUE(words.contains(QString::fromLatin1(word))) << word;
+    const QRegularExpression box(QStringLiteral(R"re(yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)")re"));
+    int boxes = 0;
+    double tallest = 0;
+    for (auto m = box.globalMatch(words); m.hasNext(); ++boxes) {
+        const auto w = m.next();
+        tallest = std::max(tallest, w.captured(2).toDouble() - w.captured(1).toDouble());
+    }
+    EXPECT_GT(boxes, 30);
+    EXPECT_LE(tallest, 14.0);
     QString why;
     ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
     const LoadedJournal back = LoadJournal(dir.filePath(QStringLiteral("span.csv")));
     EXPECT_EQ(back.rows.size(), static_cast<std::size_t>(count));
     EXPECT_EQ(back.damaged, 0);
+
+    // Go to a typed hour of the run's local time: the span's count is that hour's rows.
+    const QDateTime second = view.ToLocal(facts.firstMs + 2 * 3600000);
+    const QDateTime hour(second.date(), QTime(second.time().hour(), 0));
+    const std::int64_t from = view.FromLocal(hour), to = view.FromLocal(hour.addSecs(3600));
+    EXPECT_EQ(to - from, 3600000);
+    plot.ClearCursors();
+    view.GoTo(RunViewWindow::GoToTarget::kSpan, from, to);
+    std::int64_t inHour = 0;
+    for (std::int64_t i = view.Index().LowerBound(from); i < view.Index().Size() && view.Index().Time(i) < to;
+         ++i)
+        inHour += view.Index().FunctionOf(i) == kDcVolt;
+    EXPECT_GT(inHour, 1000);
+    EXPECT_EQ(Figure(view.ReadoutText(), QStringLiteral("DCV V"), QStringLiteral("count")), inHour);
 
     // Fit all brings the whole run back.
     plot.FitAll();
