@@ -347,6 +347,20 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.restore();
     }
 
+    // Readings whose clock went back stand at the instant before them: marked on the time axis.
+    if (!index_.SetBacks().empty()) {
+        const auto& backs = index_.SetBacks();
+        const std::int64_t first = index_.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
+        auto it = std::lower_bound(backs.begin(), backs.end(), first,
+                                   [](const RunIndex::SetBack& s, std::int64_t v) { return s.at < v; });
+        p.setPen(QPen(kOverloadMark, 2));
+        for (int shown = 0; it != backs.end() && shown < 500; ++it, ++shown) {
+            const double x = scale.X(index_.Time(it->at));
+            if (x > plot.width())
+                break;
+            p.drawLine(QPointF(plot.left() + x, plot.bottom() - 5), QPointF(plot.left() + x, plot.bottom()));
+        }
+    }
     if (index_.Size() == 0 && inRedraw(plot))
         p.drawText(plot, Qt::AlignCenter, QStringLiteral("No readings"));
     if (own && !partial) {

@@ -180,7 +180,7 @@ void RunViewWindow::Open(const QStringList& paths) {
     connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
     connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
     connect(feed, &RunJournalFeed::finished, this, [this, feed](const QString& report) {
-        progress_->setText(report);
+        ShowReport(report);
         feed->deleteLater();
         ScheduleGrowth();
     });
@@ -189,6 +189,54 @@ void RunViewWindow::Open(const QStringList& paths) {
         QStringLiteral("%1 - Run View - Zelvox")
             .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 journals").arg(files.size())));
     feed->Start();
+}
+
+void RunViewWindow::ShowReport(const QString& report) {
+    // One short status text; the details, the first few of each kind, in its tooltip.
+    constexpr int kListed = 10;
+    constexpr qsizetype kStatusChars = 160, kReportChars = 4000;
+    const auto at = [&](std::int64_t i) {
+        return QString::fromStdString(
+            FormatLocalTime(index_->Time(i), index_->Offsets().At(index_->Time(i))));
+    };
+    QStringList gaps, setBacks;
+    std::int64_t gapCount = 0;
+    const auto& breaks = index_->Breaks();
+    for (std::size_t k = 1; k < breaks.size(); ++k) {
+        const IndexBreak& b = breaks[k];
+        if (index_->RunOf(b.at - 1) != b.run) // a new run or file, not a gap
+            continue;
+        if (++gapCount <= kListed)
+            gaps << QStringLiteral("Index %1 after %2, at %3")
+                        .arg(b.firstIndex)
+                        .arg(index_->IndexOf(b.at - 1))
+                        .arg(at(b.at));
+    }
+    for (const RunIndex::SetBack& s : index_->SetBacks()) {
+        if (setBacks.size() == kListed)
+            break;
+        setBacks << QStringLiteral("Index %1 recorded at %2, drawn at %3")
+                        .arg(index_->IndexOf(s.at))
+                        .arg(QString::fromStdString(
+                                 FormatLocalTime(s.recordedMs, index_->Offsets().At(s.recordedMs))),
+                             at(s.at));
+    }
+    QString status = report.size() > kStatusChars ? report.left(kStatusChars - 1) + QChar(0x2026) : report;
+    QString details = report.size() > kReportChars ? report.left(kReportChars - 1) + QChar(0x2026) : report;
+    const auto list = [&](std::int64_t count, const QString& what, const QStringList& first) {
+        if (count == 0)
+            return;
+        status += QStringLiteral("; %1 %2").arg(count).arg(what);
+        details += QStringLiteral("\n\n%1 %2%3:\n")
+                       .arg(count)
+                       .arg(what, count > first.size() ? QStringLiteral(" (the first %1)").arg(first.size())
+                                                       : QString()) +
+                   first.join(QLatin1Char('\n'));
+    };
+    list(gapCount, QStringLiteral("Index gaps"), gaps);
+    list(index_->ClockSetBack(), QStringLiteral("readings whose clock went back"), setBacks);
+    progress_->setText(status);
+    progress_->setToolTip(details);
 }
 
 QString RunViewWindow::ReadoutText() const {
@@ -320,10 +368,11 @@ bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
     std::string text = CsvHeader();
     const std::int64_t first = index_->LowerBound(from), last = index_->LowerBound(to + 1, first, s.Size());
     for (std::int64_t i = first; i < last; ++i) {
-        const DispatchedReading d =
-            MakeDispatchedReading(static_cast<int>(s.RunOf(i)), s.IndexOf(i),
-                                  WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
-                                  Reading{s.Value(i), s.PointPosition(i), s.FunctionOf(i)});
+        // As recorded: a reading whose clock went back keeps the instant it had.
+        const std::int64_t ms = s.RecordedTime(i);
+        const DispatchedReading d = MakeDispatchedReading(
+            static_cast<int>(s.RunOf(i)), s.IndexOf(i), WallTimeAt(ms, index_->Offsets().At(s.Time(i))),
+            Reading{s.Value(i), s.PointPosition(i), s.FunctionOf(i)});
         text += CsvLine(d);
         if (text.size() > (1 << 20)) {
             file.write(text.data(), static_cast<qint64>(text.size()));

@@ -80,6 +80,7 @@ private:
     void BuildMenus();
     QSize PageSize(int width, int plotHeight) const;
     void UpdateReadout();
+    void ShowReport(const QString& report);
     void ScheduleGrowth();
 
     std::shared_ptr<RunIndex> index_;

@@ -26,7 +26,7 @@ RunIndex::~RunIndex() = default;
 void RunIndex::Append(std::int64_t ms, int utcOffsetSeconds, const Reading& r, std::int64_t index,
                       std::int64_t run) {
     if (size_ > 0 && ms < lastMs_) {
-        ++clockSetBack_;
+        setBacks_.push_back({size_, ms});
         ms = lastMs_;
     }
     std::int16_t& laneOf = laneOfFunction_[r.functionCode];
@@ -118,6 +118,12 @@ std::int64_t RunIndex::RunOf(std::int64_t i) const {
     return BreakOf(i).run;
 }
 
+std::int64_t RunIndex::RecordedTime(std::int64_t i) const {
+    auto it = std::lower_bound(setBacks_.begin(), setBacks_.end(), i,
+                               [](const SetBack& s, std::int64_t v) { return s.at < v; });
+    return it != setBacks_.end() && it->at == i ? it->recordedMs : Time(i);
+}
+
 std::int64_t RunIndex::Time(std::int64_t i) const {
     const Place p = Locate(i);
     return lanes_[static_cast<std::size_t>(p.lane)]->store.Time(p.at);
@@ -188,7 +194,8 @@ std::size_t RunIndex::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + lanes_.capacity() * sizeof(lanes_[0]) +
                         stretches_.capacity() * sizeof(stretches_[0]) +
                         stretches_.size() * (sizeof(Stretch) << kStretchBits) +
-                        breaks_.capacity() * sizeof(IndexBreak) + gaps_.capacity() * sizeof(std::int64_t) +
+                        breaks_.capacity() * sizeof(IndexBreak) + setBacks_.capacity() * sizeof(SetBack) +
+                        gaps_.capacity() * sizeof(std::int64_t) +
                         offsets_.Changes().capacity() * sizeof(OffsetTable::Change);
     for (const auto& l : lanes_)
         bytes += sizeof(RunLane) - sizeof(RunStore) + l->store.MemoryBytes();

@@ -63,8 +63,9 @@ public:
     RunIndex(const RunIndex&) = delete;
     RunIndex& operator=(const RunIndex&) = delete;
 
-    // Adds one reading. An instant before the last one is taken as the last one (a clock set
-    // back) and counted, so that time never runs backwards in the index.
+    // Adds one reading. An instant before the last one (a clock set back) is drawn at the last
+    // one, so that time never runs backwards in the index; the instant recorded is kept beside
+    // it (SetBacks, RecordedTime) for what is saved and reported.
     void Append(std::int64_t ms, int utcOffsetSeconds, const Reading& r, std::int64_t index,
                 std::int64_t run);
 
@@ -91,7 +92,14 @@ public:
     const RunLane& Lane(std::size_t l) const { return *lanes_[l]; }
     const std::vector<IndexBreak>& Breaks() const { return breaks_; }
     const OffsetTable& Offsets() const { return offsets_; }
-    std::int64_t ClockSetBack() const { return clockSetBack_; }
+    struct SetBack {
+        std::int64_t at = 0;         // the reading
+        std::int64_t recordedMs = 0; // its instant as recorded
+    };
+    const std::vector<SetBack>& SetBacks() const { return setBacks_; }
+    std::int64_t ClockSetBack() const { return static_cast<std::int64_t>(setBacks_.size()); }
+    // The instant reading i was recorded with (Time(i) unless its clock went back).
+    std::int64_t RecordedTime(std::int64_t i) const;
     std::int64_t SegmentCount() const { return segmentCount_; }
     // The readings that follow a gap in time (a step longer than the segment's rule allows).
     const std::vector<std::int64_t>& Gaps() const { return gaps_; }
@@ -131,7 +139,7 @@ private:
     std::vector<std::int64_t> gaps_;
     OffsetTable offsets_;
     std::int64_t size_ = 0;
-    std::int64_t clockSetBack_ = 0;
+    std::vector<SetBack> setBacks_;
     std::int64_t segmentCount_ = 0;
     // The reading before the next: its lane, Index, run and instant; its segment's length and
     // shortest step.
