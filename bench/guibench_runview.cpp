@@ -8,8 +8,12 @@
 //   - live: the work each new reading costs (index, then one frame of a following view) with 10
 //     readings in the run and with 10,000,000.
 //
+//   - the same ROWS (default 20,000,000) once in long stretches of one function and once
+//     changing function at every row: the time to the whole run drawn and the bytes a reading.
+//
 //   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
 //   guibench_runview live               (the live figures alone)
+//   guibench_runview changing [ROWS] [FOLDER]   (plain against changing every row)
 #include "journal/JournalLoader.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
@@ -137,6 +141,67 @@ double LiveUpdateUs(std::int64_t held, bool followSpan) {
     return sum / kReadings;
 }
 
+struct OpenFigures {
+    double firstPictureMs = 0, wholeMs = 0, cpuSeconds = 0;
+    double indexBytes = 0, residentBytes = 0; // a reading
+};
+
+// Reads the journal into a shown window: the first picture, the whole run drawn, memory.
+OpenFigures OpenJournal(RunViewWindow& window, const QString& path) {
+    OpenFigures f;
+    malloc_trim(0);
+    const double rssBefore = ResidentMiB();
+    window.resize(1600 + 100, 900 + 200);
+    window.show();
+    QElapsedTimer open;
+    open.start();
+    const double cpuBefore = CpuSeconds();
+    window.Open({path});
+    f.firstPictureMs = -1;
+    while (window.IsReading()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (f.firstPictureMs < 0 && window.Index().Size() > 0) {
+            window.Plot().repaint();
+            f.firstPictureMs = static_cast<double>(open.nsecsElapsed()) / 1e6;
+        }
+    }
+    QApplication::processEvents();
+    window.Plot().repaint();
+    f.wholeMs = static_cast<double>(open.nsecsElapsed()) / 1e6;
+    f.cpuSeconds = CpuSeconds() - cpuBefore;
+    malloc_trim(0);
+    const double n = std::max<double>(1, static_cast<double>(window.Index().Size()));
+    f.indexBytes = static_cast<double>(window.Index().MemoryBytes()) / n;
+    f.residentBytes = (ResidentMiB() - rssBefore) * 1048576.0 / n;
+    return f;
+}
+
+QString MadeJournal(const QString& path, std::int64_t rows, bool changing) {
+    if (!QFileInfo::exists(path))
+        testing::WriteRunJournal(path.toStdString(), rows, 1'000'000, 1796726526000, 3600, changing);
+    return path;
+}
+
+// The same rows plain and changing function at every row, each in a window of its own.
+int Changing(std::int64_t rows, const QString& folder) {
+    OpenFigures figures[2];
+    for (int changing = 0; changing < 2; ++changing) {
+        const QString path =
+            MadeJournal(folder + (changing ? QStringLiteral("/changing.csv") : QStringLiteral("/plain.csv")),
+                        rows, changing);
+        RunViewWindow window;
+        figures[changing] = OpenJournal(window, path);
+        const OpenFigures& f = figures[changing];
+        std::printf("%s %lld readings: whole run drawn %.0f ms (CPU %.1f s); index %.2f bytes/reading, "
+                    "resident growth %.2f bytes/reading; %lld segments\n",
+                    changing ? "changing every row" : "plain             ",
+                    static_cast<long long>(window.Index().Size()), f.wholeMs, f.cpuSeconds, f.indexBytes,
+                    f.residentBytes, static_cast<long long>(window.Index().SegmentCount()));
+    }
+    std::printf("changing / plain: time %.2fx\n", figures[1].wholeMs / figures[0].wholeMs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +213,11 @@ int main(int argc, char** argv) {
                             span ? "following 10 minutes" : "whole run", static_cast<long long>(held),
                             LiveUpdateUs(held, span));
         return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "changing") {
+        QTemporaryDir temporary;
+        return Changing(argc > 2 ? std::atoll(argv[2]) : 20'000'000,
+                        argc > 3 ? QString::fromLocal8Bit(argv[3]) : temporary.path());
     }
     const std::int64_t rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000;
     QTemporaryDir dir;
@@ -171,44 +241,23 @@ int main(int argc, char** argv) {
     }
 
     // Open: first picture, whole run drawn, memory.
-    malloc_trim(0);
-    const double rssBefore = ResidentMiB();
     RunViewWindow window;
-    window.resize(1600 + 100, 900 + 200);
-    window.show();
-    QElapsedTimer open;
-    open.start();
-    const double cpuBefore = CpuSeconds();
-    window.Open({path});
-    double firstPicture = -1;
-    while (window.IsReading()) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (firstPicture < 0 && window.Index().Size() > 0) {
-            window.Plot().repaint();
-            firstPicture = static_cast<double>(open.nsecsElapsed()) / 1e6;
-        }
-    }
-    QApplication::processEvents();
-    window.Plot().repaint();
-    const double whole = static_cast<double>(open.nsecsElapsed()) / 1e6;
-    malloc_trim(0);
-    const double rssAfter = ResidentMiB();
+    const OpenFigures opened = OpenJournal(window, path);
     const RunIndex& index = window.Index();
-    const double n = static_cast<double>(index.Size());
     std::printf(
         "open %lld readings: first picture %.0f ms, whole run drawn %.0f ms (CPU %.1f s, both threads)\n",
-        static_cast<long long>(index.Size()), firstPicture, whole, CpuSeconds() - cpuBefore);
-    std::printf("memory: index %.2f bytes/reading; resident growth %.2f bytes/reading (%.0f MiB)\n",
-                static_cast<double>(index.MemoryBytes()) / n, (rssAfter - rssBefore) * 1048576.0 / n,
-                rssAfter - rssBefore);
-    std::printf("segments %zu, lanes %zu\n", index.Segments().size(), index.Lanes().size());
+        static_cast<long long>(index.Size()), opened.firstPictureMs, opened.wholeMs, opened.cpuSeconds);
+    std::printf("memory: index %.2f bytes/reading; resident growth %.2f bytes/reading\n", opened.indexBytes,
+                opened.residentBytes);
+    std::printf("segments %lld, lanes %zu\n", static_cast<long long>(index.SegmentCount()),
+                index.LaneCount());
 
     // Frames in 1600 x 900, panning at each zoom level.
     RunPlot& plot = window.Plot();
     plot.resize(1600, 900);
     QImage image(1600, 900, QImage::Format_RGB32);
-    const double first = static_cast<double>(index.Store().Time(0));
-    const double last = static_cast<double>(index.Store().Time(index.Size() - 1));
+    const double first = static_cast<double>(index.Time(0));
+    const double last = static_cast<double>(index.Time(index.Size() - 1));
     std::vector<double> all;
     std::printf("%14s %8s %8s %8s\n", "span", "p50 ms", "p99 ms", "max ms");
     for (double span = last - first; span >= 400; span /= 4) {

@@ -21,7 +21,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 
 namespace zelvox {
@@ -168,6 +170,18 @@ void ZelvoxApplication::OnRunView() {
     if (!runView_) {
         runView_ = new RunViewWindow(liveRun_);
         runView_->setWindowTitle(QStringLiteral("Live - Run View - Zelvox"));
+        // Beside the main window where the screen has room for it, not on top of it.
+        if (window_ && window_->screen()) {
+            const QRect screen = window_->screen()->availableGeometry(), main = window_->frameGeometry();
+            const int right = screen.right() - main.right(), left = main.left() - screen.left();
+            const int room = std::max(right, left);
+            if (room >= 480) {
+                const QSize size(std::min(1000, room - 8), std::min(640, screen.height() - 40));
+                const int x = right >= left ? main.right() + 8 : main.left() - 8 - size.width();
+                runView_->resize(size);
+                runView_->move(x, std::max(screen.top(), main.top()));
+            }
+        }
     }
     runView_->show();
     runView_->raise();

@@ -3,7 +3,9 @@
 #include "decode/Format.h"
 #include "decode/Labels.h"
 #include "runview/TimeTicks.h"
+#include "runview/ValueAxis.h"
 
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,6 +14,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zelvox {
 
@@ -20,20 +23,17 @@ namespace {
 constexpr int kLeftMargin = 84, kRightMargin = 14, kTopMargin = 8, kBottomMargin = 40, kLaneGap = 12;
 constexpr double kTickSpacing = 110; // columns between time labels at least
 constexpr double kShortestMsPerColumn = 0.01;
+// The view stays within the years 1900 to 9999, at most three centuries wide.
+constexpr double kEarliestMs = -2208988800000.0, kLatestMs = 253402300799000.0;
+constexpr double kWidestMs = 300 * 365.25 * 86400000.0;
+constexpr int kEmptyLaneHeight = 22;
+constexpr int kSnapPixels = 4;
 constexpr int kCursorGrip = 5;
 const QColor kTrace(20, 60, 150), kOverloadMark(200, 0, 0), kGrid(225, 228, 235);
 const QColor kCursorColours[2] = {QColor(0, 150, 70), QColor(210, 110, 0)};
 
 QString Label(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-double NiceStep(double raw) {
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double f : {1.0, 2.0, 5.0})
-        if (f * magnitude >= raw)
-            return f * magnitude;
-    return 10 * magnitude;
 }
 
 } // namespace
@@ -52,15 +52,18 @@ QRect RunPlot::PlotRect() const {
 std::pair<double, double> RunPlot::RunSpan() const {
     if (index_.Size() == 0)
         return {0, 1000};
-    const RunStore& s = index_.Store();
-    return {static_cast<double>(s.Time(0)), static_cast<double>(s.Time(s.Size() - 1))};
+    return {static_cast<double>(index_.Time(0)), static_cast<double>(index_.Time(index_.Size() - 1))};
 }
 
 void RunPlot::SetView(double startMs, double msPerColumn) {
-    view_.startMs = startMs;
-    view_.msPerColumn = std::max(msPerColumn, kShortestMsPerColumn);
+    const double columns = std::max(1, PlotRect().width());
+    view_.msPerColumn = std::clamp(msPerColumn, kShortestMsPerColumn, kWidestMs / columns);
+    view_.startMs = std::clamp(startMs, kEarliestMs, kLatestMs - view_.msPerColumn * columns);
     update();
     emit viewChanged();
+    // The readout under a pointer that stayed where it was names what is under it now.
+    if (underMouse())
+        Hover(mapFromGlobal(QCursor::pos()));
 }
 
 void RunPlot::ShowSpan(double fromMs, double toMs) {
@@ -88,7 +91,7 @@ void RunPlot::DataGrew() {
     // Live, the view moves only when the newest reading reaches the right edge: whole run in
     // sight, it is fitted again with a quarter of room; following, it scrolls by a quarter.
     const double columns = std::max(1, PlotRect().width());
-    const double x = index_.Size() > 0 ? view_.X(index_.Store().Time(index_.Size() - 1)) : 0;
+    const double x = index_.Size() > 0 ? view_.X(index_.Time(index_.Size() - 1)) : 0;
     const bool inside = x >= 0 && x < columns - 2;
     if (fitAll_ && !(live_ && inside))
         FitAllWithRoom(live_ ? 0.25 : 0.005);
@@ -105,9 +108,9 @@ void RunPlot::UpdateNewest() {
         return;
     }
     // Any new reading outside its lane's drawn extent changes the value axis: all of it then.
-    const RunStore& s = index_.Store();
+    const RunIndex& s = index_;
     for (std::int64_t i = shownSize_; i < size; ++i) {
-        const auto lane = static_cast<std::size_t>(index_.SegmentOf(i).lane);
+        const auto lane = static_cast<std::size_t>(index_.LaneOf(i));
         const double v = s.Value(i);
         if (lane >= shownExtents_.size() || (!valueFixed_ && !IsOverload(v) &&
                                              (v < shownExtents_[lane].low || v > shownExtents_[lane].high))) {
@@ -175,12 +178,36 @@ void RunPlot::PanBy(double columns) {
     SetView(view_.startMs + columns * view_.msPerColumn, view_.msPerColumn);
 }
 
+std::vector<bool> RunPlot::LanesWithValues() const {
+    const double columns = std::max(1, PlotRect().width());
+    const auto from = static_cast<std::int64_t>(std::ceil(view_.startMs));
+    const auto to = static_cast<std::int64_t>(std::ceil(view_.Ms(columns)));
+    std::vector<bool> with(index_.LaneCount());
+    for (std::size_t l = 0; l < with.size(); ++l) {
+        const RunStore& s = index_.Lane(l).store;
+        with[l] = s.Extent(RunIndex::LowerBound(s, from), RunIndex::LowerBound(s, to)).count > 0;
+    }
+    return with;
+}
+
 std::vector<QRect> RunPlot::LaneRects(const QRect& plot) const {
-    const int lanes = std::max<int>(1, static_cast<int>(index_.Lanes().size()));
-    const int height = (plot.height() - (lanes - 1) * kLaneGap) / lanes;
+    // A lane with no value in sight is a strip with its name; the others share the rest.
+    const std::vector<bool> with = LanesWithValues();
+    const int lanes = std::max<int>(1, static_cast<int>(with.size()));
+    const int full = std::max<int>(1, static_cast<int>(std::count(with.begin(), with.end(), true)));
+    const int empty =
+        static_cast<int>(with.size()) - static_cast<int>(std::count(with.begin(), with.end(), true));
+    const int height = std::max(kEmptyLaneHeight,
+                                (plot.height() - (lanes - 1) * kLaneGap - empty * kEmptyLaneHeight) / full);
     std::vector<QRect> rects;
-    for (int l = 0; l < lanes; ++l)
-        rects.emplace_back(plot.left(), plot.top() + l * (height + kLaneGap), plot.width(), height);
+    int top = plot.top();
+    for (int l = 0; l < lanes; ++l) {
+        const int h = l < static_cast<int>(with.size()) && !with[static_cast<std::size_t>(l)]
+                          ? kEmptyLaneHeight
+                          : height;
+        rects.emplace_back(plot.left(), top, plot.width(), h);
+        top += h + kLaneGap;
+    }
     return rects;
 }
 
@@ -198,17 +225,18 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
     }
     if (!any)
         return Range{-1, 1};
-    const double pad = r.high > r.low ? (r.high - r.low) * 0.06 : std::max(std::abs(r.high) * 0.01, 0.001);
-    return Range{r.low - pad, r.high + pad};
+    const ValueRange padded = PaddedValueRange(r.low, r.high);
+    return Range{padded.low, padded.high};
 }
 
 void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     const QRect plot = area.adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
     const auto lanes = LaneRects(plot);
+    const auto with = LanesWithValues();
     // Only a picture on the widget itself keeps the ranges for later strips.
     const bool own = area == rect();
     const bool partial = own && dirty.isValid() && !dirty.contains(area) &&
-                         shownRanges_.size() == lanes.size() && index_.Lanes().size() <= lanes.size() &&
+                         shownRanges_.size() == lanes.size() && index_.LaneCount() <= lanes.size() &&
                          shownSize_ > 0;
     const QRect redraw = partial ? dirty : area;
     const auto inRedraw = [&](const QRect& r) { return r.intersects(redraw); };
@@ -225,8 +253,11 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
 
     // Time ticks and their labels, the date under the time where it changes.
     const std::int64_t step = TimeTickStep(scale.msPerColumn, kTickSpacing);
-    const auto ticks = TimeTicks(static_cast<std::int64_t>(std::ceil(scale.startMs)),
-                                 static_cast<std::int64_t>(scale.Ms(plot.width())), step, index_.Offsets());
+    // No readings, no time axis (it would only show the epoch).
+    const auto ticks = index_.Size() == 0 ? std::vector<TimeTick>{}
+                                          : TimeTicks(static_cast<std::int64_t>(std::ceil(scale.startMs)),
+                                                      static_cast<std::int64_t>(scale.Ms(plot.width())), step,
+                                                      index_.Offsets());
     for (const TimeTick& t : ticks) {
         const int x = plot.left() + static_cast<int>(std::floor(scale.X(t.ms)));
         p.setPen(kGrid);
@@ -244,7 +275,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     std::vector<Range> ranges(lanes.size()), extents(lanes.size(), Range{0, -1});
     if (partial)
         ranges = shownRanges_;
-    for (std::size_t l = 0; l < index_.Lanes().size() && l < lanes.size(); ++l) {
+    for (std::size_t l = 0; l < index_.LaneCount() && l < lanes.size(); ++l) {
         const QRect lane = lanes[l];
         const auto& columns = envelopes[l];
         if (!partial) {
@@ -256,29 +287,38 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
                                                                           std::max(extents[l].high, c.max)};
         }
         const Range range = ranges[l];
-        const double span = range.high - range.low;
-        const auto y = [&](double v) { return lane.bottom() - (v - range.low) / span * (lane.height() - 1); };
-        const std::uint8_t function = index_.Lanes()[l].function;
+        // Halves: the width of a range near the largest double does not overflow.
+        const double half = range.high / 2 - range.low / 2;
+        const auto y = [&](double v) {
+            return lane.bottom() - (v / 2 - range.low / 2) / half * (lane.height() - 1);
+        };
+        const std::uint8_t function = index_.Lane(l).function;
         const QString unit = Label(unitLabels[function]);
 
-        // Value grid and labels, in the lane's unit.
+        // Value grid and labels, in the lane's unit; none for a lane with no value in sight.
         p.setPen(QColor(190, 195, 205));
         p.drawRect(lane.adjusted(0, 0, -1, -1));
-        const double valueStep = NiceStep(span / std::max(1.0, lane.height() / 36.0));
-        for (double v = std::ceil(range.low / valueStep) * valueStep; v <= range.high; v += valueStep) {
+        const bool empty = l < with.size() && !with[l];
+        const auto grid =
+            empty ? std::vector<double>{} : ValueGrid(range.low, range.high, std::max(1, lane.height() / 36));
+        const int digits = ValueGridDigits(grid);
+        const double valueStep = grid.size() > 1 ? grid[1] - grid[0] : 0;
+        for (const double v : grid) {
             const int yy = static_cast<int>(std::round(y(v)));
             p.setPen(kGrid);
             p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
             p.setPen(Qt::black);
             if (partial)
                 continue;
-            const QString text =
-                QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', 7) + QLatin1Char(' ') + unit;
+            const QString text = QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', digits) +
+                                 QLatin1Char(' ') + unit;
             p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
         }
         p.setPen(QColor(90, 90, 90));
         if (inRedraw(QRect(lane.left(), lane.top(), 160, fm.height() + 4)))
-            p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3, Label(functionLabels[function]));
+            p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3,
+                       Label(functionLabels[function]) +
+                           (empty ? QStringLiteral("   no readings in sight") : QString()));
 
         // The envelope: each column from min to max, joined to the reading before it.
         p.save();
@@ -307,6 +347,22 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.restore();
     }
 
+    // Readings whose clock went back stand at the instant before them: marked on the time axis.
+    if (!index_.SetBacks().empty()) {
+        const auto& backs = index_.SetBacks();
+        const std::int64_t first = index_.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
+        auto it = std::lower_bound(backs.begin(), backs.end(), first,
+                                   [](const RunIndex::SetBack& s, std::int64_t v) { return s.at < v; });
+        p.setPen(QPen(kOverloadMark, 2));
+        for (int shown = 0; it != backs.end() && shown < 500; ++it, ++shown) {
+            const double x = scale.X(index_.Time(it->at));
+            if (x > plot.width())
+                break;
+            p.drawLine(QPointF(plot.left() + x, plot.bottom() - 5), QPointF(plot.left() + x, plot.bottom()));
+        }
+    }
+    if (index_.Size() == 0 && inRedraw(plot))
+        p.drawText(plot, Qt::AlignCenter, QStringLiteral("No readings"));
     if (own && !partial) {
         shownRanges_ = ranges;
         shownExtents_ = extents;
@@ -386,7 +442,7 @@ void RunPlot::mouseMoveEvent(QMouseEvent* event) {
         update();
         break;
     case Drag::kCursor:
-        SetCursor(dragCursor_, static_cast<std::int64_t>(std::llround(view_.Ms(at.x() - PlotRect().left()))));
+        SetCursor(dragCursor_, SnapMs(at.x()));
         break;
     case Drag::kNone:
         setCursor(CursorNear(at.x()) >= 0 ? Qt::SizeHorCursor : Qt::CrossCursor);
@@ -411,8 +467,7 @@ void RunPlot::mouseReleaseEvent(QMouseEvent* event) {
 
 // A double click places cursor A, then B, then moves the nearer of the two.
 void RunPlot::mouseDoubleClickEvent(QMouseEvent* event) {
-    const std::int64_t ms =
-        static_cast<std::int64_t>(std::llround(view_.Ms(event->position().x() - PlotRect().left())));
+    const std::int64_t ms = SnapMs(event->position().toPoint().x());
     int which = !cursors_[0] ? 0 : !cursors_[1] ? 1 : -1;
     if (which < 0)
         which = std::abs(*cursors_[0] - ms) <= std::abs(*cursors_[1] - ms) ? 0 : 1;
@@ -439,6 +494,18 @@ void RunPlot::keyPressEvent(QKeyEvent* event) {
         UserMoved();
         SetView(RunSpan().first - columns * view_.msPerColumn * 0.02, view_.msPerColumn);
         break;
+    case Qt::Key_M:
+        GoTo(Target::kMaximum);
+        break;
+    case Qt::Key_N:
+        GoTo(Target::kMinimum);
+        break;
+    case Qt::Key_O:
+        GoTo(Target::kOverload);
+        break;
+    case Qt::Key_G:
+        GoTo(Target::kGap);
+        break;
     case Qt::Key_End:
         fitAll_ = false;
         follow_ = false;
@@ -449,26 +516,167 @@ void RunPlot::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void RunPlot::Hover(const QPoint& at) {
+std::optional<std::int64_t> RunPlot::ReadingAt(const QPoint& at) const {
     const QRect plot = PlotRect();
-    if (index_.Size() == 0 || !plot.contains(at)) {
-        emit hoverChanged(QString());
-        return;
+    const auto lanes = LaneRects(plot);
+    for (std::size_t l = 0; l < index_.LaneCount() && l < lanes.size(); ++l) {
+        if (!lanes[l].contains(at))
+            continue;
+        const RunStore& s = index_.Lane(l).store;
+        const int x = at.x() - plot.left();
+        const std::int64_t begin = RunIndex::LowerBound(s, static_cast<std::int64_t>(std::ceil(view_.Ms(x))));
+        const std::int64_t end =
+            RunIndex::LowerBound(s, static_cast<std::int64_t>(std::ceil(view_.Ms(x + 1))));
+        if (begin == end) {
+            // An empty column: the lane's nearest reading, when it is drawn a few columns away.
+            std::optional<std::int64_t> best;
+            for (std::int64_t i : {begin - 1, begin})
+                if (i >= 0 && i < s.Size() && std::abs(view_.X(s.Time(i)) - (x + 0.5)) <= kSnapPixels &&
+                    (!best ||
+                     std::abs(view_.X(s.Time(i)) - (x + 0.5)) < std::abs(view_.X(s.Time(*best)) - (x + 0.5))))
+                    best = i;
+            return best ? std::optional(index_.Global(static_cast<int>(l), *best)) : std::nullopt;
+        }
+        // Of the readings the column draws, the one nearest the pointer's height: the spike the
+        // column reaches, not its neighbour. Overloads stand at the lane's edges.
+        const Range range = l < shownRanges_.size() ? shownRanges_[l] : Range{};
+        const QRect lane = lanes[l];
+        const double wanted = range.low + (range.high / 2 - range.low / 2) * 2 * (lane.bottom() - at.y()) /
+                                              std::max(1, lane.height() - 1);
+        std::int64_t best = begin;
+        double bestDistance = std::numeric_limits<double>::infinity();
+        for (std::int64_t i = begin; i < end; ++i) {
+            const double v = s.Value(i);
+            const double shown = IsOverload(v) ? (v > 0 ? range.high : range.low) : v;
+            const double distance = std::abs(shown - wanted);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
+        }
+        return index_.Global(static_cast<int>(l), best);
     }
-    const double ms = view_.Ms(at.x() - plot.left() + 0.5); // the middle of the pointer's column
-    std::int64_t i = index_.LowerBound(static_cast<std::int64_t>(std::ceil(ms)));
-    const RunStore& s = index_.Store();
-    if (i == s.Size() ||
-        (i > 0 && ms - static_cast<double>(s.Time(i - 1)) < static_cast<double>(s.Time(i)) - ms))
-        --i;
-    const std::uint8_t function = index_.SegmentOf(i).function;
-    const double v = s.Value(i);
-    const QString value = Label(FormatTableValue(v, s.PointPosition(i)));
-    emit hoverChanged(
-        QStringLiteral("%1   %2 %3   Index %4")
-            .arg(QString::fromStdString(FormatLocalTime(s.Time(i), index_.Offsets().At(s.Time(i)))), value,
-                 Label(unitLabels[function]))
-            .arg(index_.IndexOf(i)));
+    return std::nullopt;
+}
+
+QString RunPlot::Describe(std::int64_t i) const {
+    const std::int64_t ms = index_.Time(i);
+    return QStringLiteral("%1   %2 %3   Index %4")
+        .arg(QString::fromStdString(FormatLocalTime(ms, index_.Offsets().At(ms))),
+             Label(FormatTableValue(index_.Value(i), index_.PointPosition(i))),
+             Label(unitLabels[index_.FunctionOf(i)]))
+        .arg(index_.IndexOf(i));
+}
+
+void RunPlot::Hover(const QPoint& at) {
+    const auto i = index_.Size() > 0 && PlotRect().contains(at) ? ReadingAt(at) : std::nullopt;
+    emit hoverChanged(i ? Describe(*i) : QString());
+}
+
+std::int64_t RunPlot::SnapMs(int x) const {
+    // A grid line within a few pixels wins, then a reading, else the instant under the pointer.
+    const int column = x - PlotRect().left();
+    const double raw = view_.Ms(column + 0.5);
+    const std::int64_t step = TimeTickStep(view_.msPerColumn, kTickSpacing);
+    for (const TimeTick& t :
+         TimeTicks(static_cast<std::int64_t>(view_.Ms(column - kSnapPixels)),
+                   static_cast<std::int64_t>(view_.Ms(column + kSnapPixels + 1)), step, index_.Offsets()))
+        if (std::abs(std::floor(view_.X(t.ms)) - column) <= kSnapPixels)
+            return t.ms;
+    if (index_.Size() > 0) {
+        const std::int64_t after = index_.LowerBound(static_cast<std::int64_t>(std::ceil(raw)));
+        std::optional<std::int64_t> best;
+        for (std::int64_t i : {after - 1, after})
+            if (i >= 0 && i < index_.Size() &&
+                (!best || std::abs(static_cast<double>(index_.Time(i)) - raw) <
+                              std::abs(static_cast<double>(*best) - raw)))
+                best = index_.Time(i);
+        if (best && std::abs(view_.X(*best) - (column + 0.5)) <= kSnapPixels)
+            return *best;
+    }
+    return std::llround(raw);
+}
+
+void RunPlot::CentreOn(std::int64_t i) {
+    const double columns = std::max(1, PlotRect().width());
+    UserMoved();
+    SetView(static_cast<double>(index_.Time(i)) - columns / 2 * view_.msPerColumn, view_.msPerColumn);
+    emit hoverChanged(Describe(i));
+}
+
+std::optional<std::int64_t> RunPlot::Find(Target target) const {
+    if (index_.Size() == 0)
+        return std::nullopt;
+    const double columns = std::max(1, PlotRect().width());
+    const auto [from, to] = StatisticsSpan();
+    // From the reading after the view's middle on (next), or over the statistics span (extremes).
+    const std::int64_t middle =
+        index_.LowerBound(static_cast<std::int64_t>(std::floor(view_.Ms(columns / 2))) + 1);
+    std::optional<std::int64_t> found;
+    const auto take = [&](std::int64_t i) {
+        if (!found || i < *found)
+            found = i;
+    };
+    switch (target) {
+    case Target::kMaximum:
+    case Target::kMinimum: {
+        // In the lane under the pointer, else the first lane with values in the span.
+        const auto lanes = LaneRects(PlotRect());
+        const QPoint pointer = mapFromGlobal(QCursor::pos());
+        const auto with = LanesWithValues();
+        int lane = -1;
+        for (std::size_t l = 0; l < with.size() && l < lanes.size(); ++l)
+            if (with[l] && (lane < 0 || lanes[l].contains(pointer)))
+                lane = static_cast<int>(l);
+        if (lane < 0)
+            return std::nullopt;
+        const RunStore& s = index_.Lane(static_cast<std::size_t>(lane)).store;
+        const std::int64_t b = RunIndex::LowerBound(s, from), e = RunIndex::LowerBound(s, to + 1);
+        const RangeSummary sum = s.Extent(b, e);
+        if (sum.count == 0)
+            return std::nullopt;
+        const bool high = target == Target::kMaximum;
+        const double extreme = high ? sum.max : sum.min;
+        const std::int64_t at = s.FindFirst(b, e, [&](const RangeSummary& r) {
+            return r.count > 0 && (high ? r.max == extreme : r.min == extreme);
+        });
+        return index_.Global(lane, at);
+    }
+    case Target::kOverload:
+        for (std::size_t l = 0; l < index_.LaneCount(); ++l) {
+            const RunStore& s = index_.Lane(l).store;
+            const std::int64_t begin =
+                RunIndex::LowerBound(s, index_.Time(std::min(middle, index_.Size() - 1)));
+            const std::int64_t at = s.FindFirst(
+                begin, s.Size(), [](const RangeSummary& r) { return r.overHigh + r.overLow > 0; });
+            if (at < s.Size()) {
+                const std::int64_t g = index_.Global(static_cast<int>(l), at);
+                if (g >= middle)
+                    take(g);
+            }
+        }
+        return found;
+    case Target::kGap: {
+        // Where time jumps, and where the Index does not go on by one (rows left out).
+        const auto& gaps = index_.Gaps();
+        if (auto it = std::lower_bound(gaps.begin(), gaps.end(), middle); it != gaps.end())
+            take(*it);
+        const auto& breaks = index_.Breaks();
+        auto it = std::lower_bound(breaks.begin(), breaks.end(), middle,
+                                   [](const IndexBreak& b, std::int64_t v) { return b.at < v; });
+        if (it != breaks.end())
+            take(it->at);
+        return found;
+    }
+    case Target::kAlarmEvent:
+        return std::nullopt; // the run keeps no alarm events yet
+    }
+    return found;
+}
+
+void RunPlot::GoTo(Target target) {
+    if (const auto i = Find(target))
+        CentreOn(*i);
 }
 
 void RunPlot::leaveEvent(QEvent*) {

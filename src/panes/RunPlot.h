@@ -47,6 +47,18 @@ public:
     // A live run: the whole-run view keeps room for what comes next.
     void SetLive(bool live) { live_ = live; }
     bool Live() const { return live_; }
+    // What the keys go to: the statistics span's maximum and minimum (M, N) in the lane under
+    // the pointer, the next overload (O) and the next gap in time or Index (G) after the view's
+    // middle; alarm events are not kept by the run yet.
+    enum class Target { kMaximum, kMinimum, kOverload, kGap, kAlarmEvent };
+    std::optional<std::int64_t> Find(Target target) const;
+    // Puts reading i in the middle of the view and names it in the hover readout.
+    void CentreOn(std::int64_t i);
+    void GoTo(Target target);
+    // The reading the plot draws at a point: the one of its column nearest the point's height.
+    std::optional<std::int64_t> ReadingAt(const QPoint& at) const;
+    // Reading i as the hover readout names it.
+    QString Describe(std::int64_t i) const;
     // Milliseconds the last frame took to draw.
     double LastFrameMs() const { return lastFrameMs_; }
 
@@ -54,7 +66,7 @@ signals:
     void viewChanged();
     void cursorsChanged();
     void followChanged(bool on);
-    // The reading nearest the pointer, as a line of text; empty when the pointer leaves.
+    // The reading under the pointer (see ReadingAt), as a line of text; empty when none.
     void hoverChanged(const QString& text);
 
 protected:
@@ -82,9 +94,12 @@ private:
     // Repaints only the columns a new reading touches when it changes no range.
     void UpdateNewest();
     std::pair<double, double> RunSpan() const;
+    std::vector<bool> LanesWithValues() const;
     std::vector<QRect> LaneRects(const QRect& plot) const;
     Range LaneRange(std::size_t lane, const std::vector<EnvelopeColumn>& columns) const;
     int CursorNear(int x) const;
+    // The instant a cursor placed at pixel x takes: a grid line or a reading close by, if any.
+    std::int64_t SnapMs(int x) const;
     void Hover(const QPoint& at);
 
     const RunIndex& index_;

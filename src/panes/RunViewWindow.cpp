@@ -12,7 +12,13 @@
 #include "runview/TimeTicks.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -129,6 +135,8 @@ void RunViewWindow::BuildMenus() {
     fixValues_->setCheckable(true);
     connect(fixValues_, &QAction::toggled, plot_, &RunPlot::SetValueAxisFixed);
     QAction* clear = view->addAction(QStringLiteral("Clear cursors"), plot_, &RunPlot::ClearCursors);
+    QAction* goTo = view->addAction(QStringLiteral("Go to..."), this, &RunViewWindow::OnGoTo);
+    goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     for (QAction* a : {fit, follow_, fixValues_, clear})
         bar->addAction(a);
 }
@@ -172,7 +180,7 @@ void RunViewWindow::Open(const QStringList& paths) {
     connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
     connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
     connect(feed, &RunJournalFeed::finished, this, [this, feed](const QString& report) {
-        progress_->setText(report);
+        ShowReport(report);
         feed->deleteLater();
         ScheduleGrowth();
     });
@@ -183,13 +191,61 @@ void RunViewWindow::Open(const QStringList& paths) {
     feed->Start();
 }
 
+void RunViewWindow::ShowReport(const QString& report) {
+    // One short status text; the details, the first few of each kind, in its tooltip.
+    constexpr int kListed = 10;
+    constexpr qsizetype kStatusChars = 160, kReportChars = 4000;
+    const auto at = [&](std::int64_t i) {
+        return QString::fromStdString(
+            FormatLocalTime(index_->Time(i), index_->Offsets().At(index_->Time(i))));
+    };
+    QStringList gaps, setBacks;
+    std::int64_t gapCount = 0;
+    const auto& breaks = index_->Breaks();
+    for (std::size_t k = 1; k < breaks.size(); ++k) {
+        const IndexBreak& b = breaks[k];
+        if (index_->RunOf(b.at - 1) != b.run) // a new run or file, not a gap
+            continue;
+        if (++gapCount <= kListed)
+            gaps << QStringLiteral("Index %1 after %2, at %3")
+                        .arg(b.firstIndex)
+                        .arg(index_->IndexOf(b.at - 1))
+                        .arg(at(b.at));
+    }
+    for (const RunIndex::SetBack& s : index_->SetBacks()) {
+        if (setBacks.size() == kListed)
+            break;
+        setBacks << QStringLiteral("Index %1 recorded at %2, drawn at %3")
+                        .arg(index_->IndexOf(s.at))
+                        .arg(QString::fromStdString(
+                                 FormatLocalTime(s.recordedMs, index_->Offsets().At(s.recordedMs))),
+                             at(s.at));
+    }
+    QString status = report.size() > kStatusChars ? report.left(kStatusChars - 1) + QChar(0x2026) : report;
+    QString details = report.size() > kReportChars ? report.left(kReportChars - 1) + QChar(0x2026) : report;
+    const auto list = [&](std::int64_t count, const QString& what, const QStringList& first) {
+        if (count == 0)
+            return;
+        status += QStringLiteral("; %1 %2").arg(count).arg(what);
+        details += QStringLiteral("\n\n%1 %2%3:\n")
+                       .arg(count)
+                       .arg(what, count > first.size() ? QStringLiteral(" (the first %1)").arg(first.size())
+                                                       : QString()) +
+                   first.join(QLatin1Char('\n'));
+    };
+    list(gapCount, QStringLiteral("Index gaps"), gaps);
+    list(index_->ClockSetBack(), QStringLiteral("readings whose clock went back"), setBacks);
+    progress_->setText(status);
+    progress_->setToolTip(details);
+}
+
 QString RunViewWindow::ReadoutText() const {
     return readout_->Text();
 }
 
 void RunViewWindow::UpdateReadout() {
     QStringList lines;
-    const RunStore& s = index_->Store();
+    const RunIndex& s = *index_;
     const auto describe = [&](int which) {
         const auto at = plot_->Cursor(which);
         if (!at)
@@ -197,12 +253,13 @@ void RunViewWindow::UpdateReadout() {
         QString text = QStringLiteral("%1 %2")
                            .arg(which == 0 ? QLatin1Char('A') : QLatin1Char('B'))
                            .arg(QString::fromStdString(FormatLocalTime(*at, index_->Offsets().At(*at))));
-        if (s.Size() > 0) {
+        // Outside the run a cursor has no value; within it, the reading nearest in time.
+        if (s.Size() > 0 && *at >= s.Time(0) && *at <= s.Time(s.Size() - 1)) {
             std::int64_t i = index_->LowerBound(*at);
             if (i == s.Size() || (i > 0 && *at - s.Time(i - 1) < s.Time(i) - *at))
                 --i;
             text += QStringLiteral("  %1 %2").arg(Label(FormatTableValue(s.Value(i), s.PointPosition(i))),
-                                                  Label(unitLabels[index_->SegmentOf(i).function]));
+                                                  Label(unitLabels[index_->FunctionOf(i)]));
         }
         return text;
     };
@@ -236,6 +293,70 @@ void RunViewWindow::UpdateReadout() {
     readout_->SetLines(lines);
 }
 
+std::int64_t RunViewWindow::FromLocal(const QDateTime& local) const {
+    // The wall clock as the run recorded it: its offset at about that instant.
+    const std::int64_t wall = QDateTime(local.date(), local.time(), Qt::UTC).toMSecsSinceEpoch();
+    const std::int64_t guess = wall - std::int64_t{index_->Offsets().At(wall)} * 1000;
+    return wall - std::int64_t{index_->Offsets().At(guess)} * 1000;
+}
+
+QDateTime RunViewWindow::ToLocal(std::int64_t ms) const {
+    const QDateTime wall =
+        QDateTime::fromMSecsSinceEpoch(ms + std::int64_t{index_->Offsets().At(ms)} * 1000, Qt::UTC);
+    return QDateTime(wall.date(), wall.time());
+}
+
+void RunViewWindow::GoTo(GoToTarget target, std::int64_t fromMs, std::int64_t toMs) {
+    switch (target) {
+    case GoToTarget::kSpan:
+        if (toMs > fromMs) {
+            plot_->SetFollowLive(false);
+            plot_->ShowSpan(static_cast<double>(fromMs), static_cast<double>(toMs));
+        }
+        break;
+    case GoToTarget::kCursorA:
+    case GoToTarget::kCursorB:
+        plot_->SetCursor(target == GoToTarget::kCursorA ? 0 : 1, fromMs);
+        break;
+    }
+}
+
+void RunViewWindow::OnGoTo() {
+    // From and to in the run's local time, or from and a duration; a cursor takes "From".
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Go to"));
+    auto* form = new QFormLayout(&dialog);
+    auto* what = new QComboBox(&dialog);
+    what->addItems({QStringLiteral("Visible span"), QStringLiteral("Cursor A"), QStringLiteral("Cursor B")});
+    const auto [spanFrom, spanTo] = plot_->StatisticsSpan();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+    auto* from = new QDateTimeEdit(ToLocal(spanFrom), &dialog);
+    auto* to = new QDateTimeEdit(ToLocal(spanTo + 1), &dialog);
+    from->setDisplayFormat(format);
+    to->setDisplayFormat(format);
+    auto* byDuration = new QCheckBox(QStringLiteral("Duration instead of To"), &dialog);
+    auto* duration = new QTimeEdit(QTime(1, 0), &dialog);
+    duration->setDisplayFormat(QStringLiteral("HH:mm:ss.zzz"));
+    duration->setEnabled(false);
+    connect(byDuration, &QCheckBox::toggled, duration, &QWidget::setEnabled);
+    connect(byDuration, &QCheckBox::toggled, to, &QWidget::setDisabled);
+    form->addRow(QStringLiteral("Go to"), what);
+    form->addRow(QStringLiteral("From"), from);
+    form->addRow(QStringLiteral("To"), to);
+    form->addRow(byDuration);
+    form->addRow(QStringLiteral("Duration"), duration);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const std::int64_t start = FromLocal(from->dateTime());
+    const std::int64_t end =
+        byDuration->isChecked() ? start + duration->time().msecsSinceStartOfDay() : FromLocal(to->dateTime());
+    GoTo(static_cast<GoToTarget>(what->currentIndex()), start, end);
+}
+
 bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
     const auto [from, to] = plot_->StatisticsSpan();
     QSaveFile file(path);
@@ -243,15 +364,15 @@ bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
         *why = file.errorString();
         return false;
     }
-    const RunStore& s = index_->Store();
+    const RunIndex& s = *index_;
     std::string text = CsvHeader();
     const std::int64_t first = index_->LowerBound(from), last = index_->LowerBound(to + 1, first, s.Size());
     for (std::int64_t i = first; i < last; ++i) {
-        const RunSegment& seg = index_->SegmentOf(i);
-        const DispatchedReading d =
-            MakeDispatchedReading(static_cast<int>(seg.run), seg.firstIndex + (i - seg.begin),
-                                  WallTimeAt(s.Time(i), index_->Offsets().At(s.Time(i))),
-                                  Reading{s.Value(i), s.PointPosition(i), seg.function});
+        // As recorded: a reading whose clock went back keeps the instant it had.
+        const std::int64_t ms = s.RecordedTime(i);
+        const DispatchedReading d = MakeDispatchedReading(
+            static_cast<int>(s.RunOf(i)), s.IndexOf(i), WallTimeAt(ms, index_->Offsets().At(s.Time(i))),
+            Reading{s.Value(i), s.PointPosition(i), s.FunctionOf(i)});
         text += CsvLine(d);
         if (text.size() > (1 << 20)) {
             file.write(text.data(), static_cast<qint64>(text.size()));
@@ -266,24 +387,81 @@ bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
     return true;
 }
 
+namespace {
+
+// The page's letters, in pixels of 1/96 inch: 11.25 pt for the title, 9 pt for the plot, 8.25 pt
+// for the statistics.
+constexpr int kTitlePixels = 15, kPlotPixels = 12, kStatisticsPixels = 11;
+
+QFont PageFont(const char* family, int pixels, bool bold = false) {
+    QFont f(QString::fromLatin1(family));
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+} // namespace
+
+QString RunViewWindow::PageTitle() const {
+    QString source = windowTitle();
+    source.chop(std::min<qsizetype>(source.size(), QStringLiteral(" - Run View - Zelvox").size()));
+    if (source.isEmpty())
+        source = QStringLiteral("Run View");
+    const auto [from, to] = plot_->StatisticsSpan();
+    return QStringLiteral("%1   %2 .. %3")
+        .arg(source, QString::fromStdString(FormatLocalTime(from, index_->Offsets().At(from))),
+             QString::fromStdString(FormatLocalTime(to, index_->Offsets().At(to))));
+}
+
+QSize RunViewWindow::PageSize(int width, int plotHeight) const {
+    const QFontMetrics title(PageFont("DejaVu Sans", kTitlePixels, true)),
+        lines(PageFont("DejaVu Sans Mono", kStatisticsPixels));
+    const qsizetype count = readout_->Text().count(QLatin1Char('\n')) + 1;
+    return QSize(width, title.height() + 8 + plotHeight + 6 + static_cast<int>(count) * lines.lineSpacing());
+}
+
+void RunViewWindow::RenderPage(QPainter& p, const QRect& area) const {
+    p.fillRect(area, Qt::white);
+    const QFont titleFont = PageFont("DejaVu Sans", kTitlePixels, true),
+                linesFont = PageFont("DejaVu Sans Mono", kStatisticsPixels);
+    const QFontMetrics title(titleFont), lines(linesFont);
+    const QStringList text = readout_->Text().split(QLatin1Char('\n'));
+    const int linesHeight = static_cast<int>(text.size()) * lines.lineSpacing();
+    p.setPen(Qt::black);
+    p.setFont(titleFont);
+    p.drawText(area.left() + 8, area.top() + title.ascent() + 4,
+               title.elidedText(PageTitle(), Qt::ElideMiddle, area.width() - 16));
+    const QRect plot = area.adjusted(0, title.height() + 8, 0, -(linesHeight + 6));
+    p.setFont(PageFont("DejaVu Sans", kPlotPixels));
+    plot_->Render(p, plot);
+    p.setPen(Qt::black);
+    p.setFont(linesFont);
+    int y = plot.bottom() + 6 + lines.ascent();
+    for (const QString& line : text) {
+        p.drawText(area.left() + 8, y, lines.elidedText(line, Qt::ElideRight, area.width() - 16));
+        y += lines.lineSpacing();
+    }
+}
+
 bool RunViewWindow::SavePng(const QString& path) const {
-    QImage image(plot_->size(), QImage::Format_RGB32);
+    QImage image(PageSize(plot_->width(), plot_->height()), QImage::Format_RGB32);
     QPainter p(&image);
-    plot_->Render(p, image.rect());
+    RenderPage(p, image.rect());
     p.end();
     return image.save(path, "PNG");
 }
 
 bool RunViewWindow::SaveSvg(const QString& path) const {
+    const QSize size = PageSize(plot_->width(), plot_->height());
     QSvgGenerator svg;
     svg.setFileName(path);
-    svg.setSize(plot_->size());
-    svg.setViewBox(plot_->rect());
-    svg.setTitle(windowTitle());
+    svg.setSize(size);
+    svg.setViewBox(QRect(QPoint(), size));
+    svg.setTitle(PageTitle());
     QPainter p;
     if (!p.begin(&svg))
         return false;
-    plot_->Render(p, plot_->rect());
+    RenderPage(p, QRect(QPoint(), size));
     return p.end();
 }
 
@@ -324,11 +502,15 @@ void RunViewWindow::OnSavePicture() {
 }
 
 void RunViewWindow::PrintPage(QPainter& p, const QRect& page) const {
-    // The plot as on screen, scaled to the page.
-    const QSize size = plot_->size().scaled(page.size(), Qt::KeepAspectRatio);
-    p.setViewport(page.x(), page.y(), size.width(), size.height());
-    p.setWindow(plot_->rect());
-    plot_->Render(p, plot_->rect());
+    // Laid out in units of 1/96 inch on the printer's own resolution: the letters keep their
+    // point sizes whatever the printer's dots.
+    const double scale = std::max(1, p.device()->logicalDpiX()) / 96.0;
+    p.save();
+    p.translate(page.topLeft());
+    p.scale(scale, scale);
+    RenderPage(p,
+               QRect(0, 0, static_cast<int>(page.width() / scale), static_cast<int>(page.height() / scale)));
+    p.restore();
 }
 
 void RunViewWindow::OnPrint() {

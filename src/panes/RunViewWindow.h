@@ -11,9 +11,11 @@
 #include <vector>
 
 class QAction;
+class QDateTime;
 class QLabel;
 class QPainter;
 class QRect;
+class QSize;
 class QTimer;
 
 namespace zelvox {
@@ -49,11 +51,21 @@ public:
     // True while files are being read.
     bool IsReading() const { return !feed_.isNull(); }
 
+    // Go to: the visible span becomes [fromMs, toMs), or a cursor goes to fromMs. FromLocal reads
+    // a wall-clock time as the run recorded it (its UTC offset at that time), ToLocal shows one.
+    enum class GoToTarget { kSpan, kCursorA, kCursorB };
+    void GoTo(GoToTarget target, std::int64_t fromMs, std::int64_t toMs);
+    std::int64_t FromLocal(const QDateTime& local) const;
+    QDateTime ToLocal(std::int64_t ms) const;
+
     // The rows of the statistics span in the journal's CSV format; false with *why on failure.
     bool SaveSpanCsv(const QString& path, QString* why) const;
     bool SavePng(const QString& path) const;
     bool SaveSvg(const QString& path) const;
-    // The plot as on screen, scaled into a printer's page.
+    // The page that leaves the program (print, PNG, SVG): the title (source and span), the plot
+    // and the statistics, in units of 1/96 inch; PrintPage lays it out on a printer's page.
+    QString PageTitle() const;
+    void RenderPage(QPainter& painter, const QRect& area) const;
     void PrintPage(QPainter& painter, const QRect& page) const;
 
 private slots:
@@ -62,10 +74,13 @@ private slots:
     void OnSaveSpan();
     void OnSavePicture();
     void OnPrint();
+    void OnGoTo();
 
 private:
     void BuildMenus();
+    QSize PageSize(int width, int plotHeight) const;
     void UpdateReadout();
+    void ShowReport(const QString& report);
     void ScheduleGrowth();
 
     std::shared_ptr<RunIndex> index_;

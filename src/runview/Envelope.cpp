@@ -43,48 +43,36 @@ std::int64_t AtColumn(const RunStore& store, const TimeScale& scale, std::int64_
 
 std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, const TimeScale& scale,
                                                        std::int64_t columns, std::int64_t firstColumn) {
-    const RunStore& store = index.Store();
-    std::vector<std::vector<EnvelopeColumn>> lanes(index.Lanes().size());
-    const std::int64_t first = AtColumn(store, scale, firstColumn, 0, store.Size());
-    const std::int64_t last = AtColumn(store, scale, columns + 1, first, store.Size());
-    if (first >= last)
-        return lanes;
-    const auto& segments = index.Segments();
-    // The segments that hold readings [first, last), in time order: each adds to its lane.
-    auto seg = std::upper_bound(segments.begin(), segments.end(), first,
-                                [](std::int64_t v, const RunSegment& s) { return v < s.begin; });
-    for (--seg; seg != segments.end() && seg->begin < last; ++seg) {
-        std::vector<EnvelopeColumn>& lane = lanes[static_cast<std::size_t>(seg->lane)];
-        const std::int64_t end = std::min(seg->end, last);
-        for (std::int64_t at = std::max(seg->begin, first); at < end;) {
+    std::vector<std::vector<EnvelopeColumn>> lanes(index.LaneCount());
+    // Each lane from its own readings and pyramid: the columns cost the same however often the
+    // run changes function.
+    for (std::size_t l = 0; l < lanes.size(); ++l) {
+        const RunStore& store = index.Lane(l).store;
+        std::vector<EnvelopeColumn>& lane = lanes[l];
+        const std::int64_t first = AtColumn(store, scale, firstColumn, 0, store.Size());
+        const std::int64_t last = AtColumn(store, scale, columns + 1, first, store.Size());
+        for (std::int64_t at = first; at < last;) {
             const std::int64_t x = scale.Column(store.Time(at));
-            const std::int64_t next = PastColumn(store, scale, x, at, end);
+            const std::int64_t next = PastColumn(store, scale, x, at, last);
             const RangeSummary s = store.Extent(at, next);
-            if (lane.empty() || lane.back().x != x) {
-                EnvelopeColumn c;
-                c.x = x;
-                if (at > seg->begin && !IsOverload(store.Value(at)) && !IsOverload(store.Value(at - 1))) {
-                    c.joinsPrevious = true;
-                    c.previousMs = store.Time(at - 1);
-                    c.previousValue = store.Value(at - 1);
-                }
-                lane.push_back(c);
+            EnvelopeColumn c;
+            c.x = x;
+            if (at > 0 && !store.StartsSegment(at) && !IsOverload(store.Value(at)) &&
+                !IsOverload(store.Value(at - 1))) {
+                c.joinsPrevious = true;
+                c.previousMs = store.Time(at - 1);
+                c.previousValue = store.Value(at - 1);
             }
-            EnvelopeColumn& c = lane.back();
             if (s.count > 0) {
-                if (c.count == 0) {
-                    c.min = s.min;
-                    c.max = s.max;
-                    c.first = s.first;
-                } else {
-                    c.min = std::min(c.min, s.min);
-                    c.max = std::max(c.max, s.max);
-                }
+                c.min = s.min;
+                c.max = s.max;
+                c.first = s.first;
                 c.last = s.last;
-                c.count += s.count;
+                c.count = s.count;
             }
-            c.overHigh += s.overHigh;
-            c.overLow += s.overLow;
+            c.overHigh = s.overHigh;
+            c.overLow = s.overLow;
+            lane.push_back(c);
             at = next;
         }
     }

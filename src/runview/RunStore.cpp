@@ -193,6 +193,40 @@ template <bool kFull> RangeSummary RunStore::Sum(std::int64_t begin, std::int64_
     return s;
 }
 
+std::int64_t RunStore::FindFirst(std::int64_t begin, std::int64_t end,
+                                 const std::function<bool(const RangeSummary&)>& wanted) const {
+    begin = std::max<std::int64_t>(begin, 0);
+    end = std::min(end, size_);
+    for (std::int64_t at = begin; at < end;) {
+        int level = -1;
+        std::int64_t span = 1;
+        while (level + 1 < kLevels) {
+            const std::int64_t next = span * kFanOut;
+            if (at % next != 0 || at + next > end)
+                break;
+            span = next;
+            ++level;
+        }
+        if (wanted(level < 0 ? Single(at) : FromNode(levels_[level][at / span]))) {
+            // Down the node to the first of its readings that meets it.
+            for (std::int64_t from = at; level >= 0; --level) {
+                const std::int64_t child = span / kFanOut;
+                for (std::int64_t c = from; c < from + span; c += child) {
+                    if (wanted(level == 0 ? Single(c) : FromNode(levels_[level - 1][c / child]))) {
+                        from = c;
+                        break;
+                    }
+                }
+                span = child;
+                at = from;
+            }
+            return at;
+        }
+        at += span;
+    }
+    return end;
+}
+
 std::size_t RunStore::MemoryBytes() const {
     std::size_t bytes =
         sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(ChunkData);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,11 @@ public:
     // Only what a picture needs of readings [begin, end): count, min, max, first, last and the
     // overloads (mean, deviations and integral left at 0). Cheaper than Summarise.
     RangeSummary Extent(std::int64_t begin, std::int64_t end) const;
+    // The first reading in [begin, end) whose own summary meets `wanted`, found through the
+    // pyramid (wanted must hold for a range whenever it holds for a reading in it: a maximum
+    // reached, an overload there); end when none does.
+    std::int64_t FindFirst(std::int64_t begin, std::int64_t end,
+                           const std::function<bool(const RangeSummary&)>& wanted) const;
     // The integral of the pair (i - 1, i): zero across a segment start or an overload.
     double PairArea(std::int64_t i) const;
 

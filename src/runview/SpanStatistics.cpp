@@ -19,20 +19,16 @@ std::string ChargeUnit(std::uint8_t f) {
 }
 
 std::vector<LaneStatistics> SpanStatistics(const RunIndex& index, std::int64_t fromMs, std::int64_t toMs) {
-    const std::int64_t first = index.LowerBound(fromMs);
-    const std::int64_t last =
-        toMs == INT64_MAX ? index.Size() : index.LowerBound(toMs + 1, first, index.Size());
-    std::vector<RangeSummary> sums(index.Lanes().size());
-    std::vector<bool> seen(index.Lanes().size(), false);
-    const auto& segments = index.Segments();
-    if (first < last) {
-        auto seg = std::upper_bound(segments.begin(), segments.end(), first,
-                                    [](std::int64_t v, const RunSegment& s) { return v < s.begin; });
-        for (--seg; seg != segments.end() && seg->begin < last; ++seg) {
-            const auto lane = static_cast<std::size_t>(seg->lane);
-            sums[lane].Append(index.Store().Summarise(std::max(seg->begin, first), std::min(seg->end, last)),
-                              0.0);
-            seen[lane] = true;
+    // Each lane summed from its own pyramid: a few pieces per level, whatever the span.
+    std::vector<RangeSummary> sums(index.LaneCount());
+    std::vector<bool> seen(index.LaneCount(), false);
+    for (std::size_t l = 0; l < sums.size(); ++l) {
+        const RunStore& store = index.Lane(l).store;
+        const std::int64_t first = RunIndex::LowerBound(store, fromMs);
+        const std::int64_t last = toMs == INT64_MAX ? store.Size() : RunIndex::LowerBound(store, toMs + 1);
+        if (first < last) {
+            sums[l] = store.Summarise(first, last);
+            seen[l] = true;
         }
     }
     std::vector<LaneStatistics> out;
@@ -42,7 +38,7 @@ std::vector<LaneStatistics> SpanStatistics(const RunIndex& index, std::int64_t f
         const RangeSummary& s = sums[l];
         LaneStatistics st;
         st.lane = static_cast<int>(l);
-        st.function = index.Lanes()[l].function;
+        st.function = index.Lane(l).function;
         st.count = s.count;
         st.overHigh = s.overHigh;
         st.overLow = s.overLow;

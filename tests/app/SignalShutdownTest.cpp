@@ -8,6 +8,7 @@
 #include "panes/ControlPanel.h"
 #include "res/ControlIds.h"
 #include "session/MeterSession.h"
+#include "support/JournalFiles.h"
 #include "support/Pty.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cerrno>
 #include <csignal>
@@ -109,25 +111,42 @@ bool Catches(qint64 pid, int signalNumber) {
     return false;
 }
 
-TEST(SignalShutdown, TheProgramItselfEndsWithStatusZeroOnSigterm) {
+TEST(SignalShutdown, TheProgramItselfEndsWithStatusZeroOnSigtermAndSigint) {
     zelvox::testing::Pty pty;
     ASSERT_TRUE(pty.ok());
-    QProcess zelvox;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    zelvox.setProcessEnvironment(env);
-    zelvox.start(QStringLiteral(ZELVOX_BINARY_DIR "/src/zelvox"),
-                 {QStringLiteral("--port"), pty.SlavePath()});
-    ASSERT_TRUE(zelvox.waitForStarted());
-    QElapsedTimer clock;
-    clock.start();
-    while (!Catches(zelvox.processId(), SIGTERM) && clock.elapsed() < 10000)
-        QThread::msleep(10);
-    ASSERT_TRUE(Catches(zelvox.processId(), SIGTERM));
-    ::kill(static_cast<pid_t>(zelvox.processId()), SIGTERM);
-    ASSERT_TRUE(zelvox.waitForFinished(5000));
-    EXPECT_EQ(zelvox.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(zelvox.exitCode(), 0) << zelvox.readAllStandardError().toStdString();
+    // A journal whose two Numbers differ in their last bits, as 0.1 + 0.2 writes them: its value
+    // axis spans one ulp.
+    QTemporaryDir dir;
+    const QString journal = dir.filePath(QStringLiteral("sum.csv"));
+    ASSERT_TRUE(zelvox::testing::WriteJournal(journal, 2, 1796726526000, 500, [](int i) {
+        return zelvox::Reading{i == 0 ? 0.3 : 0.1 + 0.2, 3, 1};
+    }));
+    const struct {
+        QStringList arguments;
+        int signalNumber;
+    } runs[] = {
+        {{QStringLiteral("--port"), pty.SlavePath()}, SIGTERM},
+        {{QStringLiteral("--view"), journal}, SIGTERM},
+        {{QStringLiteral("--view"), journal}, SIGINT},
+    };
+    for (const auto& run : runs) {
+        QProcess zelvox;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        zelvox.setProcessEnvironment(env);
+        zelvox.start(QStringLiteral(ZELVOX_BINARY_DIR "/src/zelvox"), run.arguments);
+        ASSERT_TRUE(zelvox.waitForStarted());
+        QElapsedTimer clock;
+        clock.start();
+        while (!Catches(zelvox.processId(), run.signalNumber) && clock.elapsed() < 10000)
+            QThread::msleep(10);
+        ASSERT_TRUE(Catches(zelvox.processId(), run.signalNumber));
+        QThread::msleep(800); // the journal read and drawn
+        ::kill(static_cast<pid_t>(zelvox.processId()), run.signalNumber);
+        ASSERT_TRUE(zelvox.waitForFinished(5000)) << run.arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(zelvox.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(zelvox.exitCode(), 0) << zelvox.readAllStandardError().toStdString();
+    }
 }
 
 } // namespace

@@ -39,7 +39,10 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
                      "garbage,7,x,DCV V,??,1\r\n" +
                          CsvLine(MakeDispatchedReading(0, 4, WallTimeAt(kStart + 3600000 + 1500, 3600),
                                                        Reading{2.0, 1, 1})) +
-                         "2026-12-08T13:00:02.000+01:00,5,2.0"));
+                         // Indices 5 and 6 left out, and a clock set back by half a second.
+                         CsvLine(MakeDispatchedReading(0, 7, WallTimeAt(kStart + 3600000 + 1000, 3600),
+                                                       Reading{2.5, 1, 1})) +
+                         "2026-12-08T13:00:02.000+01:00,8,2.0"));
     ASSERT_TRUE(WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), 5, kStart, 500, Rising,
                              kLateIndex));
     ASSERT_TRUE(
@@ -54,23 +57,30 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 10000));
 
     const RunIndex& index = view.Index();
-    ASSERT_EQ(index.Size(), 5 + 4);
+    ASSERT_EQ(index.Size(), 5 + 5);
     std::vector<std::int64_t> runs, firsts;
-    for (const RunSegment& s : index.Segments()) {
-        runs.push_back(s.run);
-        firsts.push_back(s.firstIndex);
+    for (const IndexBreak& b : index.Breaks()) {
+        runs.push_back(b.run);
+        firsts.push_back(b.firstIndex);
     }
-    EXPECT_EQ(runs, (std::vector<std::int64_t>{0, 1}));
-    EXPECT_EQ(firsts, (std::vector<std::int64_t>{kLateIndex, 1}));
-    EXPECT_EQ(index.Store().Time(5), kStart + 3600000);
+    EXPECT_EQ(runs, (std::vector<std::int64_t>{0, 1, 1}));
+    EXPECT_EQ(firsts, (std::vector<std::int64_t>{kLateIndex, 1, 7}));
+    EXPECT_EQ(index.Time(5), kStart + 3600000);
     EXPECT_EQ(index.IndexOf(8), 4);
 
     const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();
-    EXPECT_TRUE(report.startsWith(QStringLiteral("Read 9 rows from 3 files; "))) << report.toStdString();
+    EXPECT_TRUE(report.startsWith(QStringLiteral("Read 10 rows from 3 files; "))) << report.toStdString();
+    // One short status text, the counts at its end; the reader's whole report and the first of
+    // each kind in its tooltip.
+    EXPECT_TRUE(report.endsWith(QStringLiteral("; 1 Index gaps; 1 readings whose clock went back")))
+        << report.toStdString();
+    EXPECT_LT(report.size(), 240);
+    const QString details = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->toolTip();
     for (const QString& part :
          {QStringLiteral("1 damaged line skipped (line 5)"), QStringLiteral("the last line was cut short"),
-          QStringLiteral("Cannot load ") + fifo})
-        EXPECT_TRUE(report.contains(part)) << report.toStdString();
+          QStringLiteral("Cannot load ") + fifo, QStringLiteral("Index 7 after 4"),
+          QStringLiteral("Index 7 recorded at 2026-12-08 12:42:07.000, drawn at 2026-12-08 12:42:07.500")})
+        EXPECT_TRUE(details.contains(part)) << details.toStdString();
     EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))
         << view.windowTitle().toStdString();
 
@@ -80,9 +90,12 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     QString why;
     ASSERT_TRUE(view.SaveSpanCsv(span, &why)) << why.toStdString();
     const LoadedJournal back = LoadJournal(span);
-    ASSERT_EQ(back.rows.size(), 9u);
+    ASSERT_EQ(back.rows.size(), 10u);
     EXPECT_EQ(back.rows[4].index, kLateIndex + 4);
     EXPECT_EQ(back.rows[5].index, 1);
+    // The reading whose clock went back keeps the instant it was recorded with.
+    EXPECT_EQ(back.rows[9].index, 7);
+    EXPECT_EQ(back.rows[9].at.EpochMs(), kStart + 3600000 + 1000);
 }
 
 } // namespace

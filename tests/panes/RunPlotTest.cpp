@@ -1,10 +1,15 @@
 // The Run View's plot, headless: what each key and the wheel do to the view and to following.
 #include "panes/RunPlot.h"
+#include "runview/ValueAxis.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 #include <QWheelEvent>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace zelvox {
 namespace {
@@ -89,6 +94,100 @@ TEST(RunPlot, KeysAndWheelMoveTheViewAndFollowingStopsAndResumesAsAScrollLockDoe
     EXPECT_EQ(plot.StatisticsSpan(), (std::pair<std::int64_t, std::int64_t>{kStart + 2000, kStart + 9000}));
     plot.ClearCursors();
     EXPECT_NEAR(static_cast<double>(plot.StatisticsSpan().second - plot.StatisticsSpan().first), span(), 2);
+}
+
+TEST(RunPlot, KeysGoToTheSpikeOverloadAndGapAndThePointerNamesWhatItsColumnDraws) {
+    // 100,000 readings: a spike of one at 60,000, an overload at 70,000, an hour's gap at 80,000.
+    RunIndex index;
+    std::int64_t ms = kStart;
+    for (int i = 0; i < 100000; ++i) {
+        ms += i == 80000 ? 3600000 : 500;
+        const double v = i == 60000 ? 9.0 : i == 70000 ? kOverload : 1.0 + (i % 7) * 0.01;
+        index.Append(ms, 3600, Reading{v, 2, 1}, i + 1, 0);
+    }
+    RunPlot plot(index);
+    plot.resize(1000, 500);
+    plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    QImage image(plot.size(), QImage::Format_RGB32);
+    const auto middle = [&] {
+        return index.LowerBound(std::llround(plot.View().Ms(plot.PlotRect().width() / 2.0)));
+    };
+    const struct {
+        Qt::Key key;
+        int reading;
+    } keys[] = {{Qt::Key_M, 60000}, {Qt::Key_Home, -1}, {Qt::Key_O, 70000}, {Qt::Key_G, 80000}};
+    for (const auto& k : keys) {
+        QTest::keyClick(&plot, k.key);
+        if (k.reading >= 0) {
+            EXPECT_NEAR(static_cast<double>(middle()), k.reading, 1) << k.key;
+        }
+    }
+    // Whole run in sight: the pointer at the spike's column and height names the spike, and at
+    // the foot of that column a reading beside it.
+    plot.FitAll();
+    plot.render(&image); // the value ranges the pointer reads
+    const int x = plot.PlotRect().left() + static_cast<int>(plot.View().Column(index.Time(60000)));
+    const auto top = plot.ReadingAt(QPoint(x, plot.PlotRect().top() + 30));
+    ASSERT_TRUE(top);
+    EXPECT_EQ(*top, 60000);
+    const auto foot = plot.ReadingAt(QPoint(x, plot.PlotRect().bottom() - 30));
+    ASSERT_TRUE(foot);
+    EXPECT_NE(*foot, 60000);
+    // A thousand and more presses of - keep the view on the calendar; a cursor double-clicked
+    // beside a grid line takes the line's instant.
+    for (int i = 0; i < 1100; ++i)
+        QTest::keyClick(&plot, Qt::Key_Minus);
+    EXPECT_GT(plot.View().msPerColumn, 0);
+    EXPECT_LT(plot.View().Ms(plot.PlotRect().width()), 253402300800000.0);
+    plot.ShowSpan(static_cast<double>(kStart), static_cast<double>(kStart) + 3 * 3600000.0);
+    const std::int64_t hour = (kStart / 3600000 + 1) * 3600000;
+    QTest::mouseDClick(&plot, Qt::LeftButton, Qt::NoModifier,
+                       QPoint(plot.PlotRect().left() + static_cast<int>(plot.View().X(hour)) + 2, 200));
+    ASSERT_TRUE(plot.Cursor(0));
+    EXPECT_EQ(*plot.Cursor(0), hour);
+}
+
+TEST(RunPlot, AValueAxisAtTheEdgeOfADoublesPrecisionDrawsAFrameOnAFewGridLines) {
+    const double ulp = std::nextafter(0.3, 1.0) - 0.3, big = std::numeric_limits<double>::max();
+    const struct {
+        double a, b;
+    } spans[] = {
+        {0.3, 0.30000000000000004},
+        {0.3, 0.3 + ulp},
+        {1e-300, 2e-300},
+        {0, 1e-300},
+        {-1e300, 1e300},
+        {0, 1e300},
+        {-big, big},
+        {5, 5},
+        {0, 0},
+        {1e-320, 2e-320},
+        {-2.5, 7.25},
+    };
+    for (const auto& s : spans) {
+        const std::string row = std::to_string(s.a) + " .. " + std::to_string(s.b);
+        const ValueRange r = PaddedValueRange(std::min(s.a, s.b), std::max(s.a, s.b));
+        ASSERT_LT(r.low, r.high) << row;
+        ASSERT_TRUE(std::isfinite(r.low) && std::isfinite(r.high)) << row;
+        const std::vector<double> grid = ValueGrid(r.low, r.high, 12);
+        EXPECT_GE(grid.size(), 2u) << row;
+        EXPECT_LE(grid.size(), static_cast<std::size_t>(kMaxValueLines)) << row;
+        EXPECT_TRUE(std::is_sorted(grid.begin(), grid.end())) << row;
+        for (double v : grid)
+            EXPECT_TRUE(v >= r.low && v <= r.high) << row;
+
+        // The frame itself: the grid loop ends, whatever the span.
+        RunIndex index;
+        index.Append(kStart, 3600, Reading{s.a, 3, 1}, 1, 0);
+        index.Append(kStart + 500, 3600, Reading{s.b, 3, 1}, 2, 0);
+        RunPlot plot(index);
+        plot.resize(800, 400);
+        plot.FitAll();
+        QImage image(800, 400, QImage::Format_RGB32);
+        QPainter p(&image);
+        plot.Render(p, image.rect());
+    }
 }
 
 } // namespace

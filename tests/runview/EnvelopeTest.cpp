@@ -11,23 +11,21 @@ namespace {
 // Every reading drawn one by one: the columns of each lane as the picture has them.
 std::vector<std::vector<EnvelopeColumn>> DrawEveryReading(const RunIndex& index, const TimeScale& scale,
                                                           std::int64_t columns) {
-    const RunStore& store = index.Store();
-    std::vector<std::map<std::int64_t, EnvelopeColumn>> lanes(index.Lanes().size());
-    for (std::int64_t i = 0; i < store.Size(); ++i) {
-        const std::int64_t x = scale.Column(store.Time(i));
+    std::vector<std::map<std::int64_t, EnvelopeColumn>> lanes(index.LaneCount());
+    for (std::int64_t i = 0; i < index.Size(); ++i) {
+        const std::int64_t x = scale.Column(index.Time(i));
         if (x < 0 || x > columns)
             continue;
-        const RunSegment& seg = index.SegmentOf(i);
-        auto& lane = lanes[static_cast<std::size_t>(seg.lane)];
+        auto& lane = lanes[static_cast<std::size_t>(index.LaneOf(i))];
         const bool fresh = !lane.count(x);
         EnvelopeColumn& c = lane[x];
-        const double v = store.Value(i);
+        const double v = index.Value(i);
         if (fresh) {
             c.x = x;
-            if (i > seg.begin && !IsOverload(v) && !IsOverload(store.Value(i - 1))) {
+            if (!index.StartsSegment(i) && !IsOverload(v) && !IsOverload(index.Value(i - 1))) {
                 c.joinsPrevious = true;
-                c.previousMs = store.Time(i - 1);
-                c.previousValue = store.Value(i - 1);
+                c.previousMs = index.Time(i - 1);
+                c.previousValue = index.Value(i - 1);
             }
         }
         if (IsOverload(v)) {
@@ -64,7 +62,18 @@ TEST(Envelope, EqualsDrawingEveryReadingAtEveryZoomOverSeeds) {
         RunIndex index;
         // Several lengths, so that the pyramid's upper levels and a part-filled tail both show.
         const int readings = seed % 3 == 0 ? 70000 : 4000 + static_cast<int>(seed) * 997;
-        const testing::MadeRun run = testing::MakeRandomRun(index, seed, readings);
+        // Every fourth run changes function at about every other reading.
+        const testing::MadeRun run =
+            testing::MakeRandomRun(index, seed, readings, seed % 4 == 0 ? 0.6 : 0.002);
+        // A reading found again from its lane and from its instant.
+        for (std::int64_t i = 0; i < index.Size(); i += 97) {
+            const RunIndex::Place p = index.Locate(i);
+            ASSERT_EQ(index.Global(p.lane, p.at), i) << seed;
+            const std::int64_t at = index.LowerBound(index.Time(i));
+            ASSERT_TRUE(at <= i && index.Time(at) == index.Time(i) &&
+                        (at == 0 || index.Time(at - 1) < index.Time(i)))
+                << seed << " " << i;
+        }
         const double length = static_cast<double>(run.endMs - run.startMs);
         for (const auto& v : views) {
             const TimeScale scale{static_cast<double>(run.startMs) + v.from * length,

@@ -1,5 +1,6 @@
 // Random runs for the Run View's tests: a sampling period with jitter, gaps, function changes,
-// overload stretches, single-reading spikes, Index jumps and a clock set back.
+// overload stretches, single-reading spikes, Index jumps and a clock set back. functionChanges is
+// the chance that a reading measures another function than the one before (at most 3 in 4).
 #pragma once
 
 #include "decode/FunctionCode.h"
@@ -15,7 +16,7 @@ struct MadeRun {
     std::int64_t endMs = 0;
 };
 
-inline MadeRun MakeRandomRun(RunIndex& index, unsigned seed, int readings) {
+inline MadeRun MakeRandomRun(RunIndex& index, unsigned seed, int readings, double functionChanges = 0.002) {
     std::mt19937_64 random(seed);
     auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(random) < p; };
     MadeRun made;
@@ -30,7 +31,7 @@ inline MadeRun MakeRandomRun(RunIndex& index, unsigned seed, int readings) {
             ms += std::uniform_int_distribution<int>(2000, 3600000)(random); // STOP, START
         if (chance(0.001))
             ms -= 5000; // a clock set back
-        if (chance(0.002))
+        if (chance(functionChanges))
             function = functions[random() % 4];
         if (chance(0.001)) {
             ++run; // a RESET

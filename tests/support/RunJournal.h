@@ -21,8 +21,10 @@ struct RunJournalFacts {
 };
 
 // Writes rows readings to path; every spikeEvery-th reading (from spikeEvery/2 + 777) is a spike.
+// With changeEveryRow, every other reading measures the current: the function changes at each row.
 inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t rows, std::int64_t spikeEvery,
-                                       std::int64_t startMs = 1796726526000, int utcOffset = 3600) {
+                                       std::int64_t startMs = 1796726526000, int utcOffset = 3600,
+                                       bool changeEveryRow = false) {
     RunJournalFacts facts;
     facts.spikeValue = 47.5;
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -38,7 +40,7 @@ inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t row
         if (i == 0)
             facts.firstMs = ms;
         // A tenth of each stretch of 100,000 readings measures a current.
-        const bool current = i % 100'000 >= 90'000;
+        const bool current = changeEveryRow ? i % 2 == 1 : i % 100'000 >= 90'000;
         Reading r;
         r.functionCode = current ? kDcMilliampere : kDcVolt;
         r.pointPosition = current ? 2 : 1;

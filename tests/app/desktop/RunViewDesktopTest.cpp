@@ -3,6 +3,7 @@
 // and the statistics read; and the live run of the demo meter followed beside the main window.
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
+#include "decode/FunctionCode.h"
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
 #include "panes/RunPlot.h"
@@ -17,6 +18,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
@@ -73,11 +76,12 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     ASSERT_EQ(view.Index().Size(), 1'000'000);
     QTest::qWait(400);
     EXPECT_GT(view.width(), QGuiApplication::primaryScreen()->availableGeometry().width() * 3 / 4);
+
     RunPlot& plot = view.Plot();
 
     // The whole run: the one spike in a million reaches the top of the DCV lane, and only there.
     const QRect area = plot.PlotRect();
-    const int lanes = static_cast<int>(view.Index().Lanes().size());
+    const int lanes = static_cast<int>(view.Index().LaneCount());
     ASSERT_EQ(lanes, 2); // DCV and DCA mA
     const int upper = area.top() + (area.height() / lanes) / 4;
     QImage shown = ScreenPixels(&plot);
@@ -105,9 +109,9 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     EXPECT_LT(shownMs, 600'000) << "ten minutes or less around the spike";
     EXPECT_FALSE(plot.FollowLive()) << "zooming takes the view";
 
-    // Pointing at it: the hover readout names the reading.
+    // Pointing at its top: the hover readout names the spike, not a reading beside it.
     auto* hover = view.findChild<QLabel*>(QStringLiteral("RunHover"));
-    QTest::mouseMove(&plot, QPoint(PlotX(plot, spike), area.center().y()));
+    QTest::mouseMove(&plot, QPoint(PlotX(plot, spike), area.top() + 12));
     ASSERT_NE(hover, nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return hover->text().contains(QStringLiteral("47.500 V")); }, 3000))
         << hover->text().toStdString();
@@ -125,7 +129,7 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     // The same readings counted straight from the index's instants.
     std::int64_t count = 0;
     double sum = 0;
-    const RunStore& store = view.Index().Store();
+    const RunIndex& store = view.Index();
     for (std::int64_t i = 0; i < store.Size(); ++i)
         if (store.Time(i) >= *plot.Cursor(0) && store.Time(i) <= *plot.Cursor(1)) {
             ++count;
@@ -142,18 +146,50 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     ASSERT_TRUE(view.SaveSvg(svg));
     ASSERT_TRUE(view.SavePng(png));
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
-    EXPECT_EQ(QImage(png).size(), plot.size());
+    EXPECT_EQ(QImage(png).width(), plot.width());
+    EXPECT_GT(QImage(png).height(), plot.height()); // the title and the statistics too
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(dir.filePath(QStringLiteral("span.pdf")));
     EXPECT_EQ(PrintPageFailure(printer, [&](QPainter& p, const QRect& page) { view.PrintPage(p, page); }),
               QString());
     EXPECT_EQ(zelvox::testing::PdfPageCount(printer.outputFileName()), 1);
+    // The page's text: the title (source and span) and the statistics, no letter over 14 pt.
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"),
+               {QStringLiteral("-bbox"), printer.outputFileName(), QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(20000));
+    const QString words = QString::fromUtf8(text.readAllStandardOutput());
+    for (const char* word : {"run.csv", "Cursor", "count", "mean", "DCV"})
+        EXPECT_TRUE(words.contains(QString::fromLatin1(word))) << word;
+    const QRegularExpression box(QStringLiteral(R"re(yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)")re"));
+    int boxes = 0;
+    double tallest = 0;
+    for (auto m = box.globalMatch(words); m.hasNext(); ++boxes) {
+        const auto w = m.next();
+        tallest = std::max(tallest, w.captured(2).toDouble() - w.captured(1).toDouble());
+    }
+    EXPECT_GT(boxes, 30);
+    EXPECT_LE(tallest, 14.0);
     QString why;
     ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
     const LoadedJournal back = LoadJournal(dir.filePath(QStringLiteral("span.csv")));
     EXPECT_EQ(back.rows.size(), static_cast<std::size_t>(count));
     EXPECT_EQ(back.damaged, 0);
+
+    // Go to a typed hour of the run's local time: the span's count is that hour's rows.
+    const QDateTime second = view.ToLocal(facts.firstMs + 2 * 3600000);
+    const QDateTime hour(second.date(), QTime(second.time().hour(), 0));
+    const std::int64_t from = view.FromLocal(hour), to = view.FromLocal(hour.addSecs(3600));
+    EXPECT_EQ(to - from, 3600000);
+    plot.ClearCursors();
+    view.GoTo(RunViewWindow::GoToTarget::kSpan, from, to);
+    std::int64_t inHour = 0;
+    for (std::int64_t i = view.Index().LowerBound(from); i < view.Index().Size() && view.Index().Time(i) < to;
+         ++i)
+        inHour += view.Index().FunctionOf(i) == kDcVolt;
+    EXPECT_GT(inHour, 1000);
+    EXPECT_EQ(Figure(view.ReadoutText(), QStringLiteral("DCV V"), QStringLiteral("count")), inHour);
 
     // Fit all brings the whole run back.
     plot.FitAll();
@@ -185,13 +221,18 @@ TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
     ASSERT_TRUE(QTest::qWaitFor(shownRunView, 3000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
     EXPECT_NE(view->window(), window->window());
+    // Beside the main window, not on it, where the screen has room for it.
+    const QRect screen = window->screen()->availableGeometry(), main = window->frameGeometry();
+    if (std::max(screen.right() - main.right(), main.left() - screen.left()) >= 480) {
+        EXPECT_FALSE(view->frameGeometry().intersects(main));
+    }
     const std::int64_t before = view->Index().Size();
     EXPECT_GE(before, 1);
     // It follows: the newest reading comes into sight within a second, as more come.
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->Index().Size() >= before + 3; }, 5000));
     RunPlot& plot = view->Plot();
     EXPECT_TRUE(plot.FollowLive());
-    const RunStore& store = view->Index().Store();
+    const RunIndex& store = view->Index();
     const std::int64_t newest = store.Time(store.Size() - 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return plot.View().Column(newest) < plot.PlotRect().width(); }, 1500));
     EXPECT_GE(plot.View().Column(newest), 0);
