@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -123,7 +124,6 @@ void RunViewWindow::BuildMenus() {
     follow_ = view->addAction(QStringLiteral("Follow live"));
     follow_->setCheckable(true);
     follow_->setChecked(plot_->FollowLive());
-    follow_->setEnabled(plot_->Live()); // journals read from files do not grow
     connect(follow_, &QAction::toggled, plot_, &RunPlot::SetFollowLive);
     fixValues_ = view->addAction(QStringLiteral("Fix value axis"));
     fixValues_->setCheckable(true);
@@ -158,8 +158,43 @@ void RunViewWindow::ScheduleGrowth() {
         growth_->start(feed_ ? 250 : plot_->Live() ? 1000 : 30);
 }
 
+namespace {
+
+// The windows that show files, by what they were opened on: a second open of the same raises
+// the first.
+QList<QPointer<RunViewWindow>>& SourceWindows() {
+    static QList<QPointer<RunViewWindow>> windows;
+    return windows;
+}
+
+QString SourceKey(const QStringList& paths) {
+    QStringList keys;
+    for (const QString& path : paths) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        keys << (canonical.isEmpty() ? path : canonical);
+    }
+    keys.sort();
+    return keys.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+RunViewWindow* RunViewWindow::ShowingSource(const QStringList& paths) {
+    const QString key = SourceKey(paths);
+    for (const QPointer<RunViewWindow>& w : SourceWindows())
+        if (w && w->sourceKey_ == key)
+            return w;
+    return nullptr;
+}
+
 void RunViewWindow::Open(const QStringList& paths) {
-    if (index_->Size() > 0 || feed_) {
+    if (RunViewWindow* shown = ShowingSource(paths)) {
+        shown->show();
+        shown->raise();
+        shown->activateWindow();
+        return;
+    }
+    if (index_->Size() > 0 || feed_ || !sourceKey_.isEmpty()) {
         // A window shows one run or one set of journals: others open beside it.
         auto* other = new RunViewWindow();
         other->setAttribute(Qt::WA_DeleteOnClose);
@@ -167,19 +202,30 @@ void RunViewWindow::Open(const QStringList& paths) {
         other->Open(paths);
         return;
     }
-    auto* feed = new RunJournalFeed(paths, this);
+    sourceKey_ = SourceKey(paths);
+    SourceWindows().removeAll(nullptr);
+    SourceWindows() << QPointer<RunViewWindow>(this);
+    auto* feed = new RunJournalFeed(paths, true, this);
     feed_ = feed;
+    reading_ = true;
     connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
     connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
-    connect(feed, &RunJournalFeed::finished, this, [this, feed](const QString& report) {
+    connect(feed, &RunJournalFeed::finished, this, [this](const QString& report, const QString& details) {
+        report_ = report;
         progress_->setText(report);
-        feed->deleteLater();
+        progress_->setToolTip(details);
+        reading_ = false;
         ScheduleGrowth();
     });
-    const QStringList files = RunJournalFeed::JournalFiles(paths);
+    connect(feed, &RunJournalFeed::followed, this, [this](const QString& text) {
+        // A followed file grows as a live run does.
+        plot_->SetLive(true);
+        progress_->setText(report_ + QStringLiteral("; ") + text);
+    });
+    const QStringList& files = feed->Sources().files;
     setWindowTitle(
         QStringLiteral("%1 - Run View - Zelvox")
-            .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 journals").arg(files.size())));
+            .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 files").arg(files.size())));
     feed->Start();
 }
 

@@ -37,8 +37,11 @@ public:
     void Grew();
     // Brings the picture and the readout up to date with the index (what the growth timer does).
     void BringUpToDate();
-    // Reads journal files and folders in the background.
+    // Reads journal files, logs and folders in the background, then follows the newest file's
+    // growth. Paths a window already shows raise that window.
     void Open(const QStringList& paths);
+    // The window that shows paths, or null.
+    static RunViewWindow* ShowingSource(const QStringList& paths);
 
     void AddRows(const std::vector<JournalRow>& rows, qint64 run);
 
@@ -46,8 +49,8 @@ public:
     RunPlot& Plot() const { return *plot_; }
     // The readout under the plot, as plain text.
     QString ReadoutText() const;
-    // True while files are being read.
-    bool IsReading() const { return !feed_.isNull(); }
+    // True while what the files held is being read (following comes after).
+    bool IsReading() const { return reading_; }
 
     // The rows of the statistics span in the journal's CSV format; false with *why on failure.
     bool SaveSpanCsv(const QString& path, QString* why) const;
@@ -76,6 +79,9 @@ private:
     QAction* follow_ = nullptr;
     QAction* fixValues_ = nullptr;
     QPointer<RunJournalFeed> feed_;
+    QString sourceKey_; // what the window was opened on
+    QString report_;    // what the reading found
+    bool reading_ = false;
     QTimer* growth_ = nullptr;
 };
 

@@ -42,13 +42,14 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
                          "2026-12-08T13:00:02.000+01:00,5,2.0"));
     ASSERT_TRUE(WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), 5, kStart, 500, Rising,
                              kLateIndex));
-    ASSERT_TRUE(
-        WriteJournal(folder + QStringLiteral("/notes.txt"), 2, kStart, 500, Rising)); // no journal's name
+    QFile notes(folder + QStringLiteral("/notes.csv")); // another CSV file: named as skipped
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("Time,Volts\n") > 0);
+    notes.close();
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("old.csv"))); // a folder is not one either
     const QString fifo = dir.filePath(QStringLiteral("pipe.csv"));
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
-    EXPECT_EQ(RunJournalFeed::JournalFiles({folder, fifo}).size(), 3);
+    EXPECT_EQ(RunJournalFeed::Resolve({folder, fifo}).files.size(), 3);
     RunViewWindow view;
     view.Open({folder, fifo});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 10000));
@@ -65,14 +66,16 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     EXPECT_EQ(index.Store().Time(5), kStart + 3600000);
     EXPECT_EQ(index.IndexOf(8), 4);
 
-    const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();
-    EXPECT_TRUE(report.startsWith(QStringLiteral("Read 9 rows from 3 files; "))) << report.toStdString();
+    const QLabel* status = view.findChild<QLabel*>(QStringLiteral("RunProgress"));
+    EXPECT_EQ(status->text().section(QLatin1Char(';'), 0, 0), QStringLiteral("Read 9 rows from 3 files"));
+    EXPECT_TRUE(
+        status->text().contains(QStringLiteral("skipped: notes.csv (not a journal or a logger's CSV)")))
+        << status->text().toStdString();
     for (const QString& part :
          {QStringLiteral("1 damaged line skipped (line 5)"), QStringLiteral("the last line was cut short"),
           QStringLiteral("Cannot load ") + fifo})
-        EXPECT_TRUE(report.contains(part)) << report.toStdString();
-    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))
-        << view.windowTitle().toStdString();
+        EXPECT_TRUE(status->toolTip().contains(part)) << status->toolTip().toStdString();
+    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 files"))) << view.windowTitle().toStdString();
 
     // The whole run saved as CSV reads back as it was read, its Indices whole.
     view.Plot().FitAll();
