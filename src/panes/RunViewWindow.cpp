@@ -5,6 +5,7 @@
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
 #include "panes/ReadoutLines.h"
+#include "panes/RunBrokerFeed.h"
 #include "panes/RunJournalFeed.h"
 #include "panes/RunPlot.h"
 #include "record/ReadingRecord.h"
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <map>
 
 namespace zelvox {
 
@@ -227,6 +229,58 @@ void RunViewWindow::Open(const QStringList& paths) {
         QStringLiteral("%1 - Run View - Zelvox")
             .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 files").arg(files.size())));
     feed->Start();
+}
+
+bool RunViewWindow::OpenBroker(const MqttTarget& target, QString* why) {
+    auto* feed = new RunBrokerFeed(target, this);
+    std::string error;
+    if (!feed->Start(&error)) {
+        delete feed;
+        *why = QString::fromStdString(error);
+        return false;
+    }
+    sourceKey_ = QString::fromStdString(target.Name());
+    plot_->SetLive(true);
+    setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(sourceKey_));
+    // Each meter has a window of its own: this one for the first, a new one for each other.
+    auto windows = std::make_shared<std::map<QString, QPointer<RunViewWindow>>>();
+    const auto windowOf = [this, windows](const QString& meter) -> RunViewWindow* {
+        if (const auto it = windows->find(meter); it != windows->end())
+            return it->second; // null once the user closed it
+        RunViewWindow* w = this;
+        if (!windows->empty()) {
+            w = new RunViewWindow();
+            w->setAttribute(Qt::WA_DeleteOnClose);
+            w->plot_->SetLive(true);
+            w->show();
+        }
+        w->setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(meter));
+        (*windows)[meter] = w;
+        return w;
+    };
+    const auto show = [](RunViewWindow* w) {
+        w->progress_->setText(w->meterStatus_.isEmpty() ? w->link_
+                                                        : w->link_ + QStringLiteral("; ") + w->meterStatus_);
+    };
+    connect(feed, &RunBrokerFeed::rowsRead, this,
+            [windowOf](const QString& meter, const std::vector<JournalRow>& rows, qint64 run) {
+                if (RunViewWindow* w = windowOf(meter))
+                    w->AddRows(rows, run);
+            });
+    connect(feed, &RunBrokerFeed::statusChanged, this,
+            [windowOf, show](const QString& meter, const QString& status) {
+                if (RunViewWindow* w = windowOf(meter)) {
+                    w->meterStatus_ = QStringLiteral("%1 is %2").arg(meter, status);
+                    show(w);
+                }
+            });
+    connect(feed, &RunBrokerFeed::linkChanged, this, [this, show](const QString& text) {
+        link_ = text;
+        show(this);
+    });
+    link_ = QStringLiteral("connecting to %1").arg(sourceKey_);
+    show(this);
+    return true;
 }
 
 QString RunViewWindow::ReadoutText() const {

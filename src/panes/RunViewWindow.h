@@ -23,6 +23,7 @@ class ReadoutLines;
 class RunPlot;
 struct DispatchedReading;
 struct JournalRow;
+struct MqttTarget;
 
 class RunViewWindow : public QMainWindow {
     Q_OBJECT
@@ -40,6 +41,9 @@ public:
     // Reads journal files, logs and folders in the background, then follows the newest file's
     // growth. Paths a window already shows raise that window.
     void Open(const QStringList& paths);
+    // Follows a meter on the broker live (a lab's prefix ending in '+': a window per meter);
+    // false with *why when the client cannot be made.
+    bool OpenBroker(const MqttTarget& target, QString* why);
     // The window that shows paths, or null.
     static RunViewWindow* ShowingSource(const QStringList& paths);
 
@@ -82,6 +86,7 @@ private:
     QString sourceKey_; // what the window was opened on
     QString report_;    // what the reading found
     bool reading_ = false;
+    QString link_, meterStatus_; // a broker source: its link and the meter's status
     QTimer* growth_ = nullptr;
 };
 

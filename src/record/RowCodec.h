@@ -82,6 +82,10 @@ std::string RecordLine(RecordFormat format, const DispatchedReading& d);
 // journal's run id) and "index", without a line end.
 void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message);
 
+// Reads a message BrokerMessage wrote back into its row and run: every field must be there and
+// check as a journal row's do (the text the Number is shown as, a known function, an instant).
+bool ReadBrokerMessage(std::string_view message, JournalRow& row, std::string& run);
+
 // Appends s to out as a JSON string (quoted, escaped, control characters as \u00XX); UTF-8
 // passes through.
 void AppendJsonString(std::string& out, std::string_view s);
