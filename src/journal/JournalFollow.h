@@ -1,5 +1,5 @@
 // Follows a journal or a logger's CSV while it is written: reads what it holds, then what is
-// appended to it, four times a second from the byte where the last read ended (no byte is read
+// appended to it, twice a second from the byte where the last read ended (no byte is read
 // twice, the work per row is constant), on a worker thread.
 //
 // The file's name is watched as logrotate and a shell treat it: when a new file takes the name
@@ -22,7 +22,7 @@ namespace zelvox {
 class JournalFollow : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPollMs = 250;
+    static constexpr int kPollMs = 500;
 
     explicit JournalFollow(const QString& path, QObject* parent = nullptr);
     // Cancels the following and waits for the worker.

@@ -167,7 +167,7 @@ TEST(RunSources, AFollowedLogIsReadOnceThroughGrowthRotationAndTruncation) {
         growth.act(log, view);
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.Index().Size() == growth.rows; }, 5000))
             << view.Index().Size() << " " << Status(view).toStdString();
-        QTest::qWait(600); // two more polls: nothing is read twice
+        QTest::qWait(1100); // two more polls: nothing is read twice
         EXPECT_EQ(view.Index().Size(), growth.rows);
         // The same file opened again raises this window, not a second one.
         const auto windows = QApplication::topLevelWidgets().size();
