@@ -52,13 +52,16 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         // --view PATH...: every argument that is not an option is a journal file or folder.
         options.view = parser.positionalArguments();
         if (options.view.isEmpty())
-            options.error = QStringLiteral("--view needs a journal file or folder");
+            options.error = QStringLiteral("--view needs a journal file or folder, or a broker's URL");
     } else if (!parser.positionalArguments().isEmpty()) {
         options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
     }
     if (!options.error.isEmpty())
         return options;
-    if (p.AnyCompanion() && !p.Requested())
+    const bool viewsBroker =
+        options.view.size() == 1 && (options.view[0].startsWith(QLatin1String("mqtt://")) ||
+                                     options.view[0].startsWith(QLatin1String("mqtts://")));
+    if (p.AnyCompanion() && !p.Requested() && !viewsBroker)
         options.error = QStringLiteral("the --mqtt-... options need --mqtt");
     else if (p.Requested() && !options.journal)
         options.error =
@@ -90,8 +93,11 @@ QString CommandLineHelp() {
         "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
         "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
         "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
-        "                     its own) of the journal files or folders of journals PATH: the\n"
-        "                     whole run with a time axis, zoom, cursors and span statistics\n"
+        "                     its own) of the journal files, logs (PORT.log, PORT.log.N.gz) or\n"
+        "                     folders PATH: the whole run with a time axis, zoom, cursors and\n"
+        "                     span statistics; the newest file is followed as it grows. PATH may\n"
+        "                     be a broker's URL mqtt://[USER@]HOST[:PORT]/PREFIX (PREFIX ending\n"
+        "                     in '+': every meter of a lab), with the --mqtt-... options below\n"
         "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
         "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
         "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"

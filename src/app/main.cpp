@@ -2,6 +2,7 @@
 #include "app/SignalShutdown.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/StandardStreams.h"
+#include "panes/RunBrokerFeed.h"
 #include "panes/RunViewWindow.h"
 
 #include <QApplication>
@@ -97,8 +98,23 @@ int main(int argc, char** argv) {
     if (!options.view.isEmpty()) {
         // Only the Run View: no main window, no port, no journal of its own.
         zelvox::RunViewWindow view;
+        const QString& first = options.view.first();
+        if (first.startsWith(QLatin1String("mqtt://")) || first.startsWith(QLatin1String("mqtts://"))) {
+            // A meter (or a lab of them) on the broker, with the publisher's password and TLS options.
+            const zelvox::PublishingOptions& p = options.publishing;
+            zelvox::MqttTarget target;
+            std::string error;
+            QString why;
+            if (!zelvox::ParseViewUrl(first.toStdString(), p.passwordFile, p.caFile, p.certFile, p.keyFile,
+                                      target, &error) ||
+                !view.OpenBroker(target, &why)) {
+                std::fprintf(stderr, "zelvox: %s\n", error.empty() ? qPrintable(why) : error.c_str());
+                return 2;
+            }
+        } else {
+            view.Open(options.view);
+        }
         view.show();
-        view.Open(options.view);
         return app.exec();
     }
 

@@ -11,126 +11,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace zelvox {
 
 namespace {
 
 constexpr std::size_t kPieceBytes = 1 << 20;
-
-// Reads a journal's bytes piece by piece, line by line, each line through the row codec. A line
-// longer than any row can be is passed over in pieces, never held whole.
-class JournalParser {
-public:
-    JournalParser(const JournalSink& sink, JournalReport& report) : sink_(sink), report_(report) {
-        pending_.reserve(kMaxRowBytes + 2);
-        batch_.reserve(kJournalBatchRows);
-    }
-
-    bool Failed() const { return !error_.isEmpty(); }
-    const QString& Error() const { return error_; }
-
-    void Feed(const char* p, std::size_t n) {
-        std::size_t i = 0;
-        while (i < n && !Failed()) {
-            const auto* lf = static_cast<const char*>(std::memchr(p + i, '\n', n - i));
-            if (skipping_) {
-                // The rest of an overlong line, in whatever pieces it comes.
-                if (!lf)
-                    return;
-                skipping_ = false;
-            } else if (!lf) {
-                pending_.append(p + i, n - i);
-                if (pending_.size() > kMaxRowBytes + 1) { // a CR may follow the longest row
-                    Damaged();
-                    pending_.clear();
-                    skipping_ = true;
-                }
-                return;
-            } else if (pending_.empty()) {
-                Line(std::string_view(p + i, static_cast<std::size_t>(lf - (p + i))));
-            } else {
-                pending_.append(p + i, static_cast<std::size_t>(lf - (p + i)));
-                Line(pending_);
-                pending_.clear();
-            }
-            i = static_cast<std::size_t>(lf - p) + 1;
-            ++line_;
-        }
-    }
-
-    void Finish() {
-        if (Failed())
-            return;
-        if (!headerSeen_ && !pending_.empty())
-            Line(pending_); // a header without a line end is still a header
-        else if (!pending_.empty() || skipping_)
-            report_.cutLastLine = true;
-        if (!headerSeen_ && !Failed())
-            error_ = QStringLiteral("the file is empty, not a Zelvox journal");
-        Flush();
-    }
-
-private:
-    void Damaged() {
-        if (!headerSeen_) {
-            error_ = QStringLiteral("not a Zelvox journal (its first line is not a journal's header)");
-        } else if (report_.damaged++ == 0) {
-            report_.firstDamagedLine = line_;
-        }
-    }
-
-    void Line(std::string_view line) {
-        JournalRow row;
-        const LineKind kind = ReadJournalLine(line, row);
-        if (!headerSeen_) {
-            if (kind == LineKind::Header)
-                headerSeen_ = true;
-            else
-                Damaged();
-            return;
-        }
-        if (kind == LineKind::Damaged)
-            Damaged();
-        else if (kind == LineKind::Row)
-            TakeRow(row);
-    }
-
-    void TakeRow(const JournalRow& row) {
-        if (report_.rows > 0 && row.index != previousIndex_ + 1) {
-            if (report_.indexGaps++ == 0) {
-                report_.firstGapLine = line_;
-                report_.firstGapFrom = previousIndex_;
-                report_.firstGapTo = row.index;
-            }
-        }
-        previousIndex_ = row.index;
-        report_.largestIndex = std::max(report_.largestIndex, row.index);
-        ++report_.rows;
-        batch_.push_back(row);
-        if (batch_.size() == kJournalBatchRows)
-            Flush();
-    }
-
-    void Flush() {
-        if (batch_.empty())
-            return;
-        if (sink_)
-            sink_(std::move(batch_));
-        batch_ = {};
-        batch_.reserve(kJournalBatchRows);
-    }
-
-    const JournalSink& sink_;
-    JournalReport& report_;
-    QString error_;
-    std::string pending_; // the start of a line that the next piece goes on with
-    bool skipping_ = false;
-    bool headerSeen_ = false;
-    std::int64_t line_ = 1; // the line being read, from 1
-    std::int64_t previousIndex_ = 0;
-    std::vector<JournalRow> batch_;
-};
 
 QString KindOfFile(mode_t mode) {
     if (S_ISDIR(mode))
@@ -145,6 +32,226 @@ QString KindOfFile(mode_t mode) {
 }
 
 } // namespace
+
+JournalParser::JournalParser(const JournalSink& sink, JournalReport& report) : sink_(sink), report_(report) {
+    pending_.reserve(kMaxRowBytes + 2);
+    batch_.reserve(kJournalBatchRows);
+}
+
+void JournalParser::Feed(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && !Failed()) {
+        const auto* lf = static_cast<const char*>(std::memchr(p + i, '\n', n - i));
+        if (skipping_) {
+            // The rest of an overlong line, in whatever pieces it comes.
+            if (!lf)
+                return;
+            skipping_ = false;
+        } else if (!lf) {
+            pending_.append(p + i, n - i);
+            if (pending_.size() > kMaxRowBytes + 1) { // a CR may follow the longest row
+                Damaged();
+                pending_.clear();
+                skipping_ = true;
+            }
+            return;
+        } else if (pending_.empty()) {
+            Line(std::string_view(p + i, static_cast<std::size_t>(lf - (p + i))));
+        } else {
+            pending_.append(p + i, static_cast<std::size_t>(lf - (p + i)));
+            Line(pending_);
+            pending_.clear();
+        }
+        i = static_cast<std::size_t>(lf - p) + 1;
+        ++line_;
+    }
+}
+
+void JournalParser::Finish() {
+    if (Failed())
+        return;
+    if (!headerSeen_ && !pending_.empty())
+        Line(pending_); // a header without a line end is still a header
+    else if (!pending_.empty() || skipping_)
+        report_.cutLastLine = true;
+    pending_.clear();
+    skipping_ = false;
+    if (!headerSeen_ && !Failed())
+        error_ = QStringLiteral("the file is empty, not a Zelvox journal");
+    Flush();
+}
+
+void JournalParser::RestartWithoutHeader() {
+    pending_.clear();
+    skipping_ = false;
+    headerSeen_ = true;
+    line_ = 1;
+}
+
+void JournalParser::Damaged() {
+    if (!headerSeen_) {
+        error_ = QStringLiteral("not a Zelvox journal (its first line is not a journal's header)");
+    } else if (report_.damaged++ == 0) {
+        report_.firstDamagedLine = line_;
+    }
+}
+
+void JournalParser::Line(std::string_view line) {
+    JournalRow row;
+    const LineKind kind = ReadJournalLine(line, row);
+    if (!headerSeen_) {
+        if (kind == LineKind::Header)
+            headerSeen_ = true;
+        else
+            Damaged();
+        return;
+    }
+    if (kind == LineKind::Damaged)
+        Damaged();
+    else if (kind == LineKind::Row)
+        TakeRow(row);
+}
+
+void JournalParser::TakeRow(const JournalRow& row) {
+    if (taken_++ > 0 && row.index != previousIndex_ + 1) {
+        if (report_.indexGaps++ == 0) {
+            report_.firstGapLine = line_;
+            report_.firstGapFrom = previousIndex_;
+            report_.firstGapTo = row.index;
+        }
+    }
+    previousIndex_ = row.index;
+    report_.largestIndex = std::max(report_.largestIndex, row.index);
+    ++report_.rows;
+    batch_.push_back(row);
+    if (batch_.size() == kJournalBatchRows)
+        Flush();
+}
+
+void JournalParser::Flush() {
+    if (batch_.empty())
+        return;
+    if (sink_)
+        sink_(std::move(batch_));
+    // Not reserved again: a followed file hands over a few rows at a time, and a batch of
+    // kJournalBatchRows is 400 KB.
+    batch_ = {};
+}
+
+// A gzip stream being inflated: members one after another, as gzip and logrotate write them.
+struct JournalBytes::Inflater {
+    z_stream z{};
+    std::unique_ptr<char[]> in = std::make_unique_for_overwrite<char[]>(kPieceBytes / 4);
+    bool ended = false; // the last member ended and no byte followed it yet
+    Inflater() { inflateInit2(&z, 15 + 32); }
+    ~Inflater() { inflateEnd(&z); }
+};
+
+JournalBytes::JournalBytes() = default;
+
+JournalBytes::~JournalBytes() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool JournalBytes::Compressed() const {
+    return inflater_ != nullptr;
+}
+
+bool JournalBytes::Open(const QString& path, QString* why) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("it is %1, not a journal file").arg(KindOfFile(st.st_mode));
+        return false;
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    size_ = st.st_size;
+    unsigned char magic[2] = {0, 0};
+    if (::pread(fd_, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b)
+        inflater_ = std::make_unique<Inflater>();
+    return true;
+}
+
+void JournalBytes::Rewind() {
+    ::lseek(fd_, 0, SEEK_SET);
+    consumed_ = 0;
+}
+
+long JournalBytes::Read(char* p, std::size_t n, QString* why) {
+    const auto readFd = [&](char* to, std::size_t max) -> long {
+        for (;;) {
+            const ssize_t got = ::read(fd_, to, max);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                *why = QString::fromLocal8Bit(std::strerror(errno));
+            else
+                consumed_ += got;
+            return static_cast<long>(got);
+        }
+    };
+    if (!inflater_)
+        return readFd(p, n);
+    z_stream& z = inflater_->z;
+    z.next_out = reinterpret_cast<Bytef*>(p);
+    z.avail_out = static_cast<uInt>(n);
+    while (z.avail_out == n) {
+        if (z.avail_in == 0) {
+            const long got = readFd(inflater_->in.get(), kPieceBytes / 4);
+            if (got < 0)
+                return -1;
+            if (got == 0 && z.avail_out < n)
+                break; // what was inflated first; the end comes at the next call
+            if (got == 0) {
+                if (!inflater_->ended) // the compressed file stops inside a member
+                    *why = QStringLiteral("the compressed data ends early");
+                return inflater_->ended ? 0 : -1;
+            }
+            z.next_in = reinterpret_cast<Bytef*>(inflater_->in.get());
+            z.avail_in = static_cast<uInt>(got);
+        }
+        if (inflater_->ended) {
+            inflateReset(&z);
+            inflater_->ended = false;
+        }
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            inflater_->ended = true;
+        } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            *why = QStringLiteral("its compressed data is damaged");
+            return -1;
+        }
+    }
+    return static_cast<long>(n - z.avail_out);
+}
+
+bool HoldsJournalRows(const QString& path, QString* why) {
+    JournalBytes bytes;
+    if (!bytes.Open(path, why))
+        return false;
+    char head[kMaxRowBytes + 8];
+    std::size_t have = 0;
+    while (have < sizeof head) {
+        const long got = bytes.Read(head + have, sizeof head - have, why);
+        if (got <= 0)
+            break;
+        have += static_cast<std::size_t>(got);
+    }
+    const std::string_view text(head, have);
+    JournalRow row;
+    const std::size_t lf = text.find('\n');
+    if (ReadJournalLine(text.substr(0, lf == std::string_view::npos ? have : lf), row) == LineKind::Header)
+        return true;
+    if (why->isEmpty())
+        *why = QStringLiteral("not a journal or a logger's CSV");
+    return false;
+}
 
 QString JournalReport::Summary(const QString& path) const {
     if (!ok)
@@ -171,34 +278,19 @@ QString JournalReport::Summary(const QString& path) const {
 JournalReport ReadJournal(const QString& path, const JournalSink& sink, const JournalProgress& progress,
                           const std::atomic<bool>* cancel) {
     JournalReport report;
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        report.error = QString::fromLocal8Bit(std::strerror(errno));
+    JournalBytes bytes;
+    if (!bytes.Open(path, &report.error))
         return report;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        report.error = QStringLiteral("it is %1, not a journal file").arg(KindOfFile(st.st_mode));
-        ::close(fd);
-        return report;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-
     JournalParser parser(sink, report);
     const auto piece = std::make_unique_for_overwrite<char[]>(kPieceBytes);
-    std::int64_t done = 0;
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {
             report.cancelled = true;
             break;
         }
-        const ssize_t n = ::read(fd, piece.get(), kPieceBytes);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long n = bytes.Read(piece.get(), kPieceBytes, &report.error);
         if (n < 0) {
-            report.error = QString::fromLocal8Bit(std::strerror(errno));
-            ::close(fd);
+            parser.Flush(); // the rows before the fault are read
             return report;
         }
         if (n == 0)
@@ -206,11 +298,9 @@ JournalReport ReadJournal(const QString& path, const JournalSink& sink, const Jo
         parser.Feed(piece.get(), static_cast<std::size_t>(n));
         if (parser.Failed())
             break;
-        done += n;
         if (progress)
-            progress(done, std::max<std::int64_t>(done, st.st_size));
+            progress(bytes.Consumed(), std::max(bytes.Consumed(), bytes.Size()));
     }
-    ::close(fd);
     if (!report.cancelled)
         parser.Finish();
     if (parser.Failed()) {

@@ -1,8 +1,9 @@
-// Reads a journal back into table rows, for `zelvox --load FILE`.
+// Reads a journal back into table rows, for `zelvox --load FILE` and the Run View.
 //
 // The file is read in pieces of bounded size, so memory follows the rows kept and not the size
 // of the file or of its longest line. Each line is read by the row codec (record/RowCodec.h),
-// as every reader of a journal reads it: a damaged line costs that line alone.
+// as every reader of a journal reads it: a damaged line costs that line alone. The logger's CSV
+// is the same format; a gzip-compressed file (a rotated log) is inflated as it is read.
 #pragma once
 
 #include "record/RowCodec.h"
@@ -49,6 +50,72 @@ using JournalSink = std::function<void(std::vector<JournalRow>&& rows)>;
 using JournalProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 inline constexpr std::size_t kJournalBatchRows = 8192;
+
+// Reads a journal's bytes piece by piece, line by line, each line through the row codec, and
+// hands the rows to sink in batches. A line longer than any row can be is passed over in
+// pieces, never held whole; a line without its line end waits for the next piece.
+class JournalParser {
+public:
+    JournalParser(const JournalSink& sink, JournalReport& report);
+
+    bool Failed() const { return !error_.isEmpty(); }
+    const QString& Error() const { return error_; }
+    void Feed(const char* p, std::size_t n);
+    // Hands over the rows read so far (Feed does at every kJournalBatchRows).
+    void Flush();
+    // The end of the file: a line without its line end is cut, a file without a header refused.
+    void Finish();
+    // Starts again on text that goes on after a header (a file truncated under a writer that
+    // keeps writing): a header is taken, rows are too.
+    void RestartWithoutHeader();
+
+private:
+    void Damaged();
+    void Line(std::string_view line);
+    void TakeRow(const JournalRow& row);
+
+    const JournalSink& sink_;
+    JournalReport& report_;
+    QString error_;
+    std::string pending_; // the start of a line that the next piece goes on with
+    bool skipping_ = false;
+    bool headerSeen_ = false;
+    std::int64_t line_ = 1;  // the line being read, from 1
+    std::int64_t taken_ = 0; // rows taken from this file
+    std::int64_t previousIndex_ = 0;
+    std::vector<JournalRow> batch_;
+};
+
+// The bytes of a journal file, plain or gzip-compressed (told by its first bytes, whatever its
+// name), streamed. Only regular files open: a FIFO, a device or a folder is refused at once.
+class JournalBytes {
+public:
+    JournalBytes();
+    ~JournalBytes();
+    JournalBytes(const JournalBytes&) = delete;
+    JournalBytes& operator=(const JournalBytes&) = delete;
+
+    bool Open(const QString& path, QString* why);
+    // Up to n bytes of text; 0 at the end of what the file holds now; -1 with *why.
+    long Read(char* p, std::size_t n, QString* why);
+    int Fd() const { return fd_; }
+    bool Compressed() const;
+    // Bytes of the file taken so far (compressed bytes for a gzip file) and its size at Open.
+    std::int64_t Consumed() const { return consumed_; }
+    std::int64_t Size() const { return size_; }
+    // Reads a plain file again from its start (it was truncated).
+    void Rewind();
+
+private:
+    struct Inflater;
+    int fd_ = -1;
+    std::int64_t consumed_ = 0, size_ = 0;
+    std::unique_ptr<Inflater> inflater_;
+};
+
+// True when the file at path (plain or gzip) begins with a journal's header line, as both the
+// program's journals and the logger's CSV do; else false with *why.
+bool HoldsJournalRows(const QString& path, QString* why);
 
 // Reads the journal at path, giving sink batches of up to kJournalBatchRows rows. Only regular
 // files are read (a FIFO, a device or a folder is refused at once). cancel, when set, ends the

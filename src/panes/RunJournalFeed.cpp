@@ -1,36 +1,107 @@
 #include "panes/RunJournalFeed.h"
 
+#include "journal/JournalFollow.h"
 #include "record/JournalFolder.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace zelvox {
 
-RunJournalFeed::RunJournalFeed(const QStringList& paths, QObject* parent)
-    : QObject(parent), files_(JournalFiles(paths)) {}
+namespace {
+
+// Rotated logs order by their name without the rotation number, then newest last:
+// ttyUSB0.log.10.gz, ..., ttyUSB0.log.2.gz, ttyUSB0.log.1, ttyUSB0.log.
+struct RotationKey {
+    QString base;
+    long long number = 0;
+    bool operator<(const RotationKey& o) const { return base != o.base ? base < o.base : number > o.number; }
+};
+
+RotationKey KeyOf(const QString& path) {
+    QString name = path;
+    if (name.endsWith(QLatin1String(".gz")))
+        name.chop(3);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    bool digits = false;
+    const long long n = dot > 0 ? name.mid(dot + 1).toLongLong(&digits) : 0;
+    if (digits && n >= 0)
+        return {name.left(dot), n};
+    return {name, 0};
+}
+
+void SortByRotation(QStringList& files) {
+    std::stable_sort(files.begin(), files.end(),
+                     [](const QString& a, const QString& b) { return KeyOf(a) < KeyOf(b); });
+}
+
+QString Bounded(const QStringList& items, int shown, const QString& separator) {
+    QString text = items.mid(0, shown).join(separator);
+    if (items.size() > shown)
+        text += separator + QStringLiteral("and %1 more").arg(items.size() - shown);
+    return text;
+}
+
+QString Plural(std::int64_t n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+} // namespace
+
+RunJournalFeed::RunJournalFeed(const QStringList& paths, bool follow, QObject* parent)
+    : QObject(parent), sources_(Resolve(paths)), follow_(follow) {}
 
 RunJournalFeed::~RunJournalFeed() {
     delete load_; // cancels the read and waits for its thread
+    delete follower_;
 }
 
-QStringList RunJournalFeed::JournalFiles(const QStringList& paths) {
-    QStringList files;
+JournalSources RunJournalFeed::Resolve(const QStringList& paths) {
+    JournalSources sources;
+    QStringList named;
     for (const QString& path : paths) {
         const QFileInfo info(path);
-        if (info.isDir()) {
-            // The folder's journals, oldest first: one run after another on one time axis.
-            const std::vector<std::string> newestFirst = JournalsNewestFirst(path.toStdString());
-            for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it)
-                files << QString::fromStdString(*it);
-        } else {
-            files << path; // the reader says why anything else cannot be read
+        if (!info.isDir()) {
+            named << path; // the reader says why anything else cannot be read
+            continue;
         }
+        // The folder's journals, oldest first: one run after another on one time axis; then
+        // the other files that hold journal rows, told by their first line.
+        const std::vector<std::string> newestFirst = JournalsNewestFirst(path.toStdString());
+        for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it)
+            sources.files << QString::fromStdString(*it);
+        QStringList logs;
+        const QDir dir(path);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::System, QDir::Name)) {
+            if (IsJournalName(name.toStdString()))
+                continue;
+            QString why;
+            if (HoldsJournalRows(dir.filePath(name), &why))
+                logs << dir.filePath(name);
+            else
+                sources.skipped << QStringLiteral("%1 (%2)").arg(name, why);
+        }
+        SortByRotation(logs);
+        sources.files << logs;
     }
-    return files;
+    SortByRotation(named);
+    sources.files << named;
+    return sources;
 }
 
 void RunJournalFeed::Start() {
     Next();
+}
+
+void RunJournalFeed::Took(const QString& path, const JournalReport& report) {
+    rows_ += report.rows;
+    damaged_ += report.damaged;
+    gaps_ += report.indexGaps;
+    unreadable_ += report.ok ? 0 : 1;
+    cut_ += report.cutLastLine ? 1 : 0;
+    if (!report.ok || report.damaged > 0 || report.cutLastLine || report.indexGaps > 0)
+        problems_ << report.Summary(path);
 }
 
 void RunJournalFeed::Next() {
@@ -38,33 +109,73 @@ void RunJournalFeed::Next() {
         load_->deleteLater();
         load_ = nullptr;
     }
-    if (++at_ >= files_.size()) {
-        QString report = QStringLiteral("Read %1 rows from %2 file%3")
-                             .arg(rows_)
-                             .arg(files_.size())
-                             .arg(files_.size() == 1 ? QString() : QStringLiteral("s"));
+    const auto files = sources_.files.size();
+    if (++at_ >= files) {
+        QString report =
+            QStringLiteral("Read %1 rows from %2").arg(rows_).arg(Plural(files, "file", "files"));
+        QStringList faults;
+        if (unreadable_ > 0)
+            faults << Plural(unreadable_, "file unreadable", "files unreadable");
+        if (damaged_ > 0)
+            faults << Plural(damaged_, "damaged line", "damaged lines");
+        if (cut_ > 0)
+            faults << Plural(cut_, "last line cut short", "last lines cut short");
+        if (gaps_ > 0)
+            faults << Plural(gaps_, "gap in the Index", "gaps in the Index");
+        if (!faults.isEmpty())
+            report += QStringLiteral("; ") + faults.join(QStringLiteral(", "));
+        if (!sources_.skipped.isEmpty())
+            report += QStringLiteral("; skipped: ") + Bounded(sources_.skipped, 3, QStringLiteral(", "));
+        QStringList details;
         if (!problems_.isEmpty())
-            report += QStringLiteral("; ") + problems_.join(QStringLiteral("; "));
-        emit finished(report);
+            details << Bounded(problems_, kDetailsShown, QStringLiteral("\n"));
+        if (!sources_.skipped.isEmpty())
+            details << QStringLiteral("Skipped:\n") +
+                           Bounded(sources_.skipped, kDetailsShown, QStringLiteral("\n"));
+        emit finished(report, details.join(QStringLiteral("\n")));
         return;
     }
-    const QString path = files_[at_];
+    const QString path = sources_.files[at_];
     const qint64 run = at_;
-    load_ = new JournalLoad(path);
-    connect(load_, &JournalLoad::rowsRead, this, [this, run](const std::vector<JournalRow>& rows) {
-        rows_ += static_cast<std::int64_t>(rows.size());
-        emit rowsRead(rows, run);
-    });
-    connect(load_, &JournalLoad::progress, this, [this, path](int percent) {
+    const auto percent = [this, path](int percent) {
         emit progress(QStringLiteral("Reading %1 (%2 of %3): %4%")
                           .arg(QFileInfo(path).fileName())
                           .arg(at_ + 1)
-                          .arg(files_.size())
+                          .arg(sources_.files.size())
                           .arg(percent));
-    });
+    };
+    if (follow_ && at_ == files - 1) {
+        JournalBytes bytes;
+        QString why;
+        if (bytes.Open(path, &why) && !bytes.Compressed()) {
+            // The newest file goes on growing: it is read, then followed.
+            follower_ = new JournalFollow(path);
+            const QString name = QFileInfo(path).fileName();
+            connect(follower_, &JournalFollow::rowsRead, this,
+                    [this, run](const std::vector<JournalRow>& rows, int file) {
+                        if (at_ >= sources_.files.size())
+                            rows_ += static_cast<std::int64_t>(rows.size());
+                        emit rowsRead(rows, run + file);
+                    });
+            connect(follower_, &JournalFollow::progress, this, percent);
+            connect(follower_, &JournalFollow::changed, this, &RunJournalFeed::followed);
+            connect(follower_, &JournalFollow::caughtUp, this,
+                    [this, path, name](const JournalReport& report) {
+                        Took(path, report);
+                        Next();
+                        if (report.ok)
+                            emit followed(QStringLiteral("following %1").arg(name));
+                    });
+            follower_->Start();
+            return;
+        }
+    }
+    load_ = new JournalLoad(path);
+    connect(load_, &JournalLoad::rowsRead, this,
+            [this, run](const std::vector<JournalRow>& rows) { emit rowsRead(rows, run); });
+    connect(load_, &JournalLoad::progress, this, percent);
     connect(load_, &JournalLoad::finished, this, [this, path](const JournalReport& report) {
-        if (!report.ok || report.damaged > 0 || report.cutLastLine)
-            problems_ << report.Summary(path);
+        Took(path, report);
         Next();
     });
     load_->Start();

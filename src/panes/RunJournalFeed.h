@@ -1,7 +1,8 @@
-// Reads journal files, and folders of them, into a Run View: one file after another on one time
-// axis, each its own run, in the background through the same streaming reader as --load (its
-// rules for damaged rows, cut last lines, huge lines and non-regular files), with progress and
-// one report of what was left out at the end.
+// Reads journal files, the logger's CSV logs and folders of them into a Run View: one file after
+// another on one time axis, each its own run, in the background through the same streaming reader
+// as --load (its rules for damaged rows, cut last lines, huge lines and non-regular files; gzip
+// files inflated as they are read), with progress and one report of what was read and left out.
+// The last file, when it is not compressed, is then followed as it grows (JournalFollow).
 #pragma once
 
 #include "journal/JournalLoader.h"
@@ -12,33 +13,53 @@
 
 namespace zelvox {
 
+class JournalFollow;
+
+// The files a set of paths names, in reading order, and what was passed over.
+struct JournalSources {
+    QStringList files;
+    QStringList skipped; // "NAME (why)"
+};
+
 class RunJournalFeed : public QObject {
     Q_OBJECT
 public:
-    // paths: journal files and folders (a folder's *.csv files are read in name order, which is
-    // the order of their first rows).
-    explicit RunJournalFeed(const QStringList& paths, QObject* parent = nullptr);
+    // paths: files and folders. A folder's journals are read in name order (the order of their
+    // first rows), then its other files that hold journal rows (the logger's CSV logs). Rotated
+    // logs (PORT.log.3.gz, PORT.log.2.gz, PORT.log.1, PORT.log) are read oldest first, however
+    // they are named. follow: follow the last file's growth once it is read.
+    explicit RunJournalFeed(const QStringList& paths, bool follow = true, QObject* parent = nullptr);
     ~RunJournalFeed() override;
 
     void Start();
-    // The files the paths name, in reading order.
-    static QStringList JournalFiles(const QStringList& paths);
+    const JournalSources& Sources() const { return sources_; }
+    static JournalSources Resolve(const QStringList& paths);
+
+    // At most this many of each kind of problem are named in the details.
+    static constexpr int kDetailsShown = 20;
 
 signals:
     // Rows of the file numbered run (from 0), in file order.
     void rowsRead(const std::vector<zelvox::JournalRow>& rows, qint64 run);
     // "Reading NAME (2 of 5): 40%"
     void progress(const QString& text);
-    // Once, after the last file: what was read and what was left out.
-    void finished(const QString& report);
+    // Once, after what the files held is read: "Read N rows from M files; skipped: ...", and the
+    // details (each file's problems, each file skipped, the first kDetailsShown of each).
+    void finished(const QString& report, const QString& details);
+    // The followed file grew, or what happened to it ("following NAME", "NAME went away").
+    void followed(const QString& text);
 
 private:
     void Next();
+    void Took(const QString& path, const JournalReport& report);
 
-    QStringList files_;
+    JournalSources sources_;
+    bool follow_ = true;
     int at_ = -1;
     JournalLoad* load_ = nullptr;
-    std::int64_t rows_ = 0;
+    JournalFollow* follower_ = nullptr;
+    std::int64_t rows_ = 0, damaged_ = 0, gaps_ = 0;
+    int unreadable_ = 0, cut_ = 0;
     QStringList problems_;
 };
 

@@ -5,6 +5,7 @@
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
 #include "panes/ReadoutLines.h"
+#include "panes/RunBrokerFeed.h"
 #include "panes/RunJournalFeed.h"
 #include "panes/RunPlot.h"
 #include "record/ReadingRecord.h"
@@ -18,6 +19,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -31,6 +33,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <map>
 
 namespace zelvox {
 
@@ -129,7 +132,6 @@ void RunViewWindow::BuildMenus() {
     follow_ = view->addAction(QStringLiteral("Follow live"));
     follow_->setCheckable(true);
     follow_->setChecked(plot_->FollowLive());
-    follow_->setEnabled(plot_->Live()); // journals read from files do not grow
     connect(follow_, &QAction::toggled, plot_, &RunPlot::SetFollowLive);
     fixValues_ = view->addAction(QStringLiteral("Fix value axis"));
     fixValues_->setCheckable(true);
@@ -166,8 +168,43 @@ void RunViewWindow::ScheduleGrowth() {
         growth_->start(feed_ ? 250 : plot_->Live() ? 1000 : 30);
 }
 
+namespace {
+
+// The windows that show files, by what they were opened on: a second open of the same raises
+// the first.
+QList<QPointer<RunViewWindow>>& SourceWindows() {
+    static QList<QPointer<RunViewWindow>> windows;
+    return windows;
+}
+
+QString SourceKey(const QStringList& paths) {
+    QStringList keys;
+    for (const QString& path : paths) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        keys << (canonical.isEmpty() ? path : canonical);
+    }
+    keys.sort();
+    return keys.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+RunViewWindow* RunViewWindow::ShowingSource(const QStringList& paths) {
+    const QString key = SourceKey(paths);
+    for (const QPointer<RunViewWindow>& w : SourceWindows())
+        if (w && w->sourceKey_ == key)
+            return w;
+    return nullptr;
+}
+
 void RunViewWindow::Open(const QStringList& paths) {
-    if (index_->Size() > 0 || feed_) {
+    if (RunViewWindow* shown = ShowingSource(paths)) {
+        shown->show();
+        shown->raise();
+        shown->activateWindow();
+        return;
+    }
+    if (index_->Size() > 0 || feed_ || !sourceKey_.isEmpty()) {
         // A window shows one run or one set of journals: others open beside it.
         auto* other = new RunViewWindow();
         other->setAttribute(Qt::WA_DeleteOnClose);
@@ -175,23 +212,32 @@ void RunViewWindow::Open(const QStringList& paths) {
         other->Open(paths);
         return;
     }
-    auto* feed = new RunJournalFeed(paths, this);
+    sourceKey_ = SourceKey(paths);
+    SourceWindows().removeAll(nullptr);
+    SourceWindows() << QPointer<RunViewWindow>(this);
+    auto* feed = new RunJournalFeed(paths, true, this);
     feed_ = feed;
+    reading_ = true;
     connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
     connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
-    connect(feed, &RunJournalFeed::finished, this, [this, feed](const QString& report) {
-        ShowReport(report);
-        feed->deleteLater();
+    connect(feed, &RunJournalFeed::finished, this, [this](const QString& report, const QString& details) {
+        ShowReport(report, details);
+        reading_ = false;
         ScheduleGrowth();
     });
-    const QStringList files = RunJournalFeed::JournalFiles(paths);
+    connect(feed, &RunJournalFeed::followed, this, [this](const QString& text) {
+        // A followed file grows as a live run does.
+        plot_->SetLive(true);
+        progress_->setText(report_ + QStringLiteral("; ") + text);
+    });
+    const QStringList& files = feed->Sources().files;
     setWindowTitle(
         QStringLiteral("%1 - Run View - Zelvox")
-            .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 journals").arg(files.size())));
+            .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 files").arg(files.size())));
     feed->Start();
 }
 
-void RunViewWindow::ShowReport(const QString& report) {
+void RunViewWindow::ShowReport(const QString& report, const QString& feedDetails) {
     // One short status text; the details, the first few of each kind, in its tooltip.
     constexpr int kListed = 10;
     constexpr qsizetype kStatusChars = 160, kReportChars = 4000;
@@ -222,7 +268,8 @@ void RunViewWindow::ShowReport(const QString& report) {
                              at(s.at));
     }
     QString status = report.size() > kStatusChars ? report.left(kStatusChars - 1) + QChar(0x2026) : report;
-    QString details = report.size() > kReportChars ? report.left(kReportChars - 1) + QChar(0x2026) : report;
+    QString details =
+        feedDetails.size() > kReportChars ? feedDetails.left(kReportChars - 1) + QChar(0x2026) : feedDetails;
     const auto list = [&](std::int64_t count, const QString& what, const QStringList& first) {
         if (count == 0)
             return;
@@ -235,8 +282,61 @@ void RunViewWindow::ShowReport(const QString& report) {
     };
     list(gapCount, QStringLiteral("Index gaps"), gaps);
     list(index_->ClockSetBack(), QStringLiteral("readings whose clock went back"), setBacks);
+    report_ = status;
     progress_->setText(status);
     progress_->setToolTip(details);
+}
+
+bool RunViewWindow::OpenBroker(const MqttTarget& target, QString* why) {
+    auto* feed = new RunBrokerFeed(target, this);
+    std::string error;
+    if (!feed->Start(&error)) {
+        delete feed;
+        *why = QString::fromStdString(error);
+        return false;
+    }
+    sourceKey_ = QString::fromStdString(target.Name());
+    plot_->SetLive(true);
+    setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(sourceKey_));
+    // Each meter has a window of its own: this one for the first, a new one for each other.
+    auto windows = std::make_shared<std::map<QString, QPointer<RunViewWindow>>>();
+    const auto windowOf = [this, windows](const QString& meter) -> RunViewWindow* {
+        if (const auto it = windows->find(meter); it != windows->end())
+            return it->second; // null once the user closed it
+        RunViewWindow* w = this;
+        if (!windows->empty()) {
+            w = new RunViewWindow();
+            w->setAttribute(Qt::WA_DeleteOnClose);
+            w->plot_->SetLive(true);
+            w->show();
+        }
+        w->setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(meter));
+        (*windows)[meter] = w;
+        return w;
+    };
+    const auto show = [](RunViewWindow* w) {
+        w->progress_->setText(w->meterStatus_.isEmpty() ? w->link_
+                                                        : w->link_ + QStringLiteral("; ") + w->meterStatus_);
+    };
+    connect(feed, &RunBrokerFeed::rowsRead, this,
+            [windowOf](const QString& meter, const std::vector<JournalRow>& rows, qint64 run) {
+                if (RunViewWindow* w = windowOf(meter))
+                    w->AddRows(rows, run);
+            });
+    connect(feed, &RunBrokerFeed::statusChanged, this,
+            [windowOf, show](const QString& meter, const QString& status) {
+                if (RunViewWindow* w = windowOf(meter)) {
+                    w->meterStatus_ = QStringLiteral("%1 is %2").arg(meter, status);
+                    show(w);
+                }
+            });
+    connect(feed, &RunBrokerFeed::linkChanged, this, [this, show](const QString& text) {
+        link_ = text;
+        show(this);
+    });
+    link_ = QStringLiteral("connecting to %1").arg(sourceKey_);
+    show(this);
+    return true;
 }
 
 QString RunViewWindow::ReadoutText() const {

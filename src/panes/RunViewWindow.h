@@ -25,6 +25,7 @@ class ReadoutLines;
 class RunPlot;
 struct DispatchedReading;
 struct JournalRow;
+struct MqttTarget;
 
 class RunViewWindow : public QMainWindow {
     Q_OBJECT
@@ -39,8 +40,14 @@ public:
     void Grew();
     // Brings the picture and the readout up to date with the index (what the growth timer does).
     void BringUpToDate();
-    // Reads journal files and folders in the background.
+    // Reads journal files, logs and folders in the background, then follows the newest file's
+    // growth. Paths a window already shows raise that window.
     void Open(const QStringList& paths);
+    // Follows a meter on the broker live (a lab's prefix ending in '+': a window per meter);
+    // false with *why when the client cannot be made.
+    bool OpenBroker(const MqttTarget& target, QString* why);
+    // The window that shows paths, or null.
+    static RunViewWindow* ShowingSource(const QStringList& paths);
 
     void AddRows(const std::vector<JournalRow>& rows, qint64 run);
 
@@ -48,8 +55,8 @@ public:
     RunPlot& Plot() const { return *plot_; }
     // The readout under the plot, as plain text.
     QString ReadoutText() const;
-    // True while files are being read.
-    bool IsReading() const { return !feed_.isNull(); }
+    // True while what the files held is being read (following comes after).
+    bool IsReading() const { return reading_; }
 
     // Go to: the visible span becomes [fromMs, toMs), or a cursor goes to fromMs. FromLocal reads
     // a wall-clock time as the run recorded it (its UTC offset at that time), ToLocal shows one.
@@ -80,7 +87,9 @@ private:
     void BuildMenus();
     QSize PageSize(int width, int plotHeight) const;
     void UpdateReadout();
-    void ShowReport(const QString& report);
+    // The reader's report in one short status text, the feed's details and the index's gaps
+    // and clocks set back in its tooltip.
+    void ShowReport(const QString& report, const QString& details);
     void ScheduleGrowth();
 
     std::shared_ptr<RunIndex> index_;
@@ -91,6 +100,10 @@ private:
     QAction* follow_ = nullptr;
     QAction* fixValues_ = nullptr;
     QPointer<RunJournalFeed> feed_;
+    QString sourceKey_; // what the window was opened on
+    QString report_;    // what the reading found
+    bool reading_ = false;
+    QString link_, meterStatus_; // a broker source: its link and the meter's status
     QTimer* growth_ = nullptr;
 };
 

@@ -388,4 +388,109 @@ void BrokerMessage(const JournalRow& row, std::string_view run, std::string& mes
     message += '}';
 }
 
+namespace {
+
+// A JSON string at s[at] (after its opening quote), unescaped into out; at ends after the quote.
+bool JsonString(std::string_view s, std::size_t& at, std::string& out) {
+    out.clear();
+    while (at < s.size()) {
+        const char c = s[at++];
+        if (c == '"')
+            return true;
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (at >= s.size())
+            return false;
+        const char e = s[at++];
+        if (e == 'u') {
+            unsigned code = 0;
+            if (at + 4 > s.size() ||
+                std::from_chars(s.data() + at, s.data() + at + 4, code, 16).ptr != s.data() + at + 4)
+                return false;
+            at += 4;
+            if (code >= 0x80)
+                return false; // AppendJsonString escapes only control characters
+            out += static_cast<char>(code);
+        } else {
+            const std::string_view from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
+            const std::size_t k = from.find(e);
+            if (k == std::string_view::npos)
+                return false;
+            out += to[k];
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool ReadBrokerMessage(std::string_view m, JournalRow& row, std::string& run) {
+    std::string time, text, function, value, overload, index, key, str;
+    bool haveRun = false;
+    std::size_t at = 0;
+    const auto skipSpace = [&] {
+        while (at < m.size() && (m[at] == ' ' || m[at] == '\t' || m[at] == '\r' || m[at] == '\n'))
+            ++at;
+    };
+    skipSpace();
+    if (at >= m.size() || m[at++] != '{')
+        return false;
+    for (;;) {
+        skipSpace();
+        if (at >= m.size() || m[at++] != '"' || !JsonString(m, at, key))
+            return false;
+        skipSpace();
+        if (at >= m.size() || m[at++] != ':')
+            return false;
+        skipSpace();
+        std::string* bare = key == "value"      ? &value
+                            : key == "overload" ? &overload
+                            : key == "index"    ? &index
+                                                : nullptr;
+        if (at < m.size() && m[at] == '"') {
+            ++at;
+            if (!JsonString(m, at, str))
+                return false;
+            if (key == "time")
+                time = str;
+            else if (key == "text")
+                text = str;
+            else if (key == "function")
+                function = str;
+            else if (key == "run") {
+                run = str;
+                haveRun = true;
+            }
+        } else {
+            const std::size_t begin = at;
+            while (at < m.size() && m[at] != ',' && m[at] != '}' && m[at] != ' ')
+                ++at;
+            if (bare)
+                *bare = std::string(m.substr(begin, at - begin));
+        }
+        skipSpace();
+        if (at < m.size() && m[at] == ',') {
+            ++at;
+            continue;
+        }
+        if (at < m.size() && m[at] == '}')
+            break;
+        return false;
+    }
+    JournalRow r;
+    const bool over = overload == "1" || overload == "-1";
+    if (!haveRun || !ParseIndex(index, r.index) || !ParseIsoDateTime(time, r.at) ||
+        (overload != "0" && !over) || (over != (value == "null")) ||
+        !ParseReading(text, over ? std::string_view() : std::string_view(value), r.reading))
+        return false;
+    const int code = FunctionCodeOfLabel(function);
+    if (code < 0 || (!over && !ShownAs(r.reading, text)) || (over && (overload == "-1") != (text == "-0L")))
+        return false;
+    r.reading.functionCode = static_cast<std::uint8_t>(code);
+    row = r;
+    return true;
+}
+
 } // namespace zelvox

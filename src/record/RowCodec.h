@@ -114,6 +114,10 @@ std::string EventCsvLine(const EventRow& row);
 // show and a unit label the meter has, or both empty).
 LineKind ReadEventLine(std::string_view line, EventRow& row);
 
+// Reads a message BrokerMessage wrote back into its row and run: every field must be there and
+// check as a journal row's do (the text the Number is shown as, a known function, an instant).
+bool ReadBrokerMessage(std::string_view message, JournalRow& row, std::string& run);
+
 // Appends s to out as a JSON string (quoted, escaped, control characters as \u00XX); UTF-8
 // passes through.
 void AppendJsonString(std::string& out, std::string_view s);

@@ -45,13 +45,14 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
                          "2026-12-08T13:00:02.000+01:00,8,2.0"));
     ASSERT_TRUE(WriteJournal(folder + QStringLiteral("/2026-12-08T10-00-00.csv"), 5, kStart, 500, Rising,
                              kLateIndex));
-    ASSERT_TRUE(
-        WriteJournal(folder + QStringLiteral("/notes.txt"), 2, kStart, 500, Rising)); // no journal's name
+    QFile notes(folder + QStringLiteral("/notes.csv")); // another CSV file: named as skipped
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("Time,Volts\n") > 0);
+    notes.close();
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("old.csv"))); // a folder is not one either
     const QString fifo = dir.filePath(QStringLiteral("pipe.csv"));
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
-    EXPECT_EQ(RunJournalFeed::JournalFiles({folder, fifo}).size(), 3);
+    EXPECT_EQ(RunJournalFeed::Resolve({folder, fifo}).files.size(), 3);
     RunViewWindow view;
     view.Open({folder, fifo});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 10000));
@@ -68,21 +69,23 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     EXPECT_EQ(index.Time(5), kStart + 3600000);
     EXPECT_EQ(index.IndexOf(8), 4);
 
-    const QString report = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text();
-    EXPECT_TRUE(report.startsWith(QStringLiteral("Read 10 rows from 3 files; "))) << report.toStdString();
+    const QLabel* status = view.findChild<QLabel*>(QStringLiteral("RunProgress"));
+    const QString report = status->text();
+    EXPECT_EQ(report.section(QLatin1Char(';'), 0, 0), QStringLiteral("Read 10 rows from 3 files"));
+    EXPECT_TRUE(report.contains(QStringLiteral("skipped: notes.csv (not a journal or a logger's CSV)")))
+        << report.toStdString();
     // One short status text, the counts at its end; the reader's whole report and the first of
     // each kind in its tooltip.
     EXPECT_TRUE(report.endsWith(QStringLiteral("; 1 Index gaps; 1 readings whose clock went back")))
         << report.toStdString();
     EXPECT_LT(report.size(), 240);
-    const QString details = view.findChild<QLabel*>(QStringLiteral("RunProgress"))->toolTip();
+    const QString details = status->toolTip();
     for (const QString& part :
          {QStringLiteral("1 damaged line skipped (line 5)"), QStringLiteral("the last line was cut short"),
           QStringLiteral("Cannot load ") + fifo, QStringLiteral("Index 7 after 4"),
           QStringLiteral("Index 7 recorded at 2026-12-08 12:42:07.000, drawn at 2026-12-08 12:42:07.500")})
         EXPECT_TRUE(details.contains(part)) << details.toStdString();
-    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 journals")))
-        << view.windowTitle().toStdString();
+    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 files"))) << view.windowTitle().toStdString();
 
     // The whole run saved as CSV reads back as it was read, its Indices whole.
     view.Plot().FitAll();
