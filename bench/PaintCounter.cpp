@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace zelvox {
 
@@ -77,8 +78,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::UpdateRequest && watched == parent()) {
-            cycles_->count.fetch_add(1, std::memory_order_relaxed);
+            // Counted at its first paint: a request held back by the program paints nothing.
+            requested_ = true;
         } else if (event->type() == QEvent::Paint) {
+            if (std::exchange(requested_, false))
+                cycles_->count.fetch_add(1, std::memory_order_relaxed);
             Slot* slot = SlotOf(static_cast<QWidget*>(watched));
             if (slot)
                 slot->count.fetch_add(1, std::memory_order_relaxed);
@@ -117,6 +121,7 @@ private:
 
     Slot* slots_;
     Slot* cycles_ = Named(kCycles);
+    bool requested_ = false;
     QHash<QWidget*, Slot*> byWidget_;
 };
 
