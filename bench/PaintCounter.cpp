@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <utility>
 
 namespace zelvox {
 
@@ -78,11 +77,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::UpdateRequest && watched == parent()) {
-            // Counted at its first paint: a request held back by the program paints nothing.
-            requested_ = true;
+            cycles_->count.fetch_add(1, std::memory_order_relaxed);
         } else if (event->type() == QEvent::Paint) {
-            if (std::exchange(requested_, false))
-                cycles_->count.fetch_add(1, std::memory_order_relaxed);
             Slot* slot = SlotOf(static_cast<QWidget*>(watched));
             if (slot)
                 slot->count.fetch_add(1, std::memory_order_relaxed);
@@ -121,7 +117,6 @@ private:
 
     Slot* slots_;
     Slot* cycles_ = Named(kCycles);
-    bool requested_ = false;
     QHash<QWidget*, Slot*> byWidget_;
 };
 

@@ -1,7 +1,6 @@
 #include "app/MainWindow.h"
 
 #include "app/DesktopFrame.h"
-#include "app/RepaintPacer.h"
 
 #include "decode/Format.h"
 #include "link/Settings.h"
@@ -83,9 +82,6 @@ MainWindow::MainWindow(Settings& settings, int screenWidth, QWidget* parent)
     // A silent or lost port is said in the progress pane.
     connect(session_.get(), &MeterSession::linkNotice, this, &MainWindow::PostNotice);
     connect(session_.get(), &MeterSession::linkNoticeWithdrawn, this, &MainWindow::WithdrawNotice);
-    // After the display's own slot: the frame's repaint is asked for when the pacer hears of it.
-    pacer_ = new RepaintPacer(this);
-    connect(session_.get(), &MeterSession::frameMirrored, pacer_, &RepaintPacer::FrameShown);
     CentreOnScreen();
 }
 
@@ -228,17 +224,7 @@ void MainWindow::SetStatusText(int pane, const QString& text) {
     label->setText(text);
     if (pane == kPortPane)
         FitPortPane();
-    // The clock's tick is painted with the window's next cycle, even when the text stays; other
-    // texts at once (an export says its progress while it keeps the event loop waiting).
-    if (pane == kClockPane)
-        label->update();
-    else
-        RepaintNow(label);
-}
-
-void MainWindow::RepaintNow(QWidget* widget) {
-    const RepaintPacer::Now now(*pacer_);
-    widget->repaint();
+    label->repaint();
 }
 
 void MainWindow::PostNotice(const QString& text) {
@@ -260,7 +246,7 @@ void MainWindow::WithdrawNotice(const QString& text) {
     noticeHold_->stop();
     if (noticeQueue_.isEmpty() && waitingProgress_.isEmpty()) {
         label->setText(coveredText_);
-        RepaintNow(label);
+        label->repaint();
         return;
     }
     ShowNextNotice();
@@ -277,7 +263,7 @@ void MainWindow::ShowNextNotice() {
     } else if (!waitingProgress_.isEmpty()) {
         label->setText(std::exchange(waitingProgress_, QString()));
     }
-    RepaintNow(label);
+    label->repaint();
 }
 
 void MainWindow::FitPortPane() {

@@ -18,7 +18,6 @@ namespace zelvox {
 
 struct Settings;
 class MeterSession;
-class RepaintPacer;
 class TrendGraph;
 class ReadingsTable;
 class NeedleGauge;
@@ -92,8 +91,6 @@ private:
     void BuildPanes();
     void CentreOnScreen();
     void FitPortPane();
-    // Repaints a status pane before returning, whatever the pacer holds.
-    void RepaintNow(QWidget* widget);
     void ShowNextNotice();
 
     Settings& settings_;
@@ -109,11 +106,10 @@ private:
     std::array<QLabel*, 4> statusPanes_{};
     QTimer* clock_ = nullptr;
     QTimer* noticeHold_ = nullptr;
-    RepaintPacer* pacer_ = nullptr; // child object
-    QStringList notices_;           // the latest notices, oldest first
-    QStringList noticeQueue_;       // notices not shown yet
-    QString waitingProgress_;       // the progress text that came while a notice held the pane
-    QString coveredText_;           // what the pane showed before the notice it shows now
+    QStringList notices_;     // the latest notices, oldest first
+    QStringList noticeQueue_; // notices not shown yet
+    QString waitingProgress_; // the progress text that came while a notice held the pane
+    QString coveredText_;     // what the pane showed before the notice it shows now
 };
 
 } // namespace zelvox
