@@ -1,8 +1,15 @@
-#include "PaintCounter.h"
-
+// Repaint counts per pane, for the idle-cost benchmark, linked into the benchmarks' build of the
+// program (zelvox-painted) beside its own main. Off unless ZELVOX_PAINT_COUNTS names a file; then
+// every paint of a widget in the main window adds one to its pane's counter, and every repaint
+// cycle of the window (one update request: its dirty widgets painted and sent to the server
+// together) to "(window) repaint cycles", kept in that file (memory-mapped), so that a tool can
+// read the counts while the program runs without the program waking up for it. It starts with
+// the application object and watches the first main window shown: the program needs no hook.
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHash>
+#include <QMainWindow>
 #include <QObject>
 #include <QWidget>
 #include <atomic>
@@ -20,6 +27,7 @@ namespace {
 // paint. A reader sees names appear and counts grow; it never needs a lock.
 constexpr int kSlots = 64;
 constexpr int kNameBytes = 56;
+constexpr char kCycles[] = "(window) repaint cycles";
 struct Slot {
     char name[kNameBytes];
     std::atomic<std::uint64_t> count;
@@ -68,7 +76,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
+        if (event->type() == QEvent::UpdateRequest && watched == parent()) {
+            cycles_->count.fetch_add(1, std::memory_order_relaxed);
+        } else if (event->type() == QEvent::Paint) {
             Slot* slot = SlotOf(static_cast<QWidget*>(watched));
             if (slot)
                 slot->count.fetch_add(1, std::memory_order_relaxed);
@@ -86,7 +96,13 @@ private:
         if (it != byWidget_.end())
             return *it;
         // Keys are worked out at the first paint, when the widget has its place in the tree.
-        const QByteArray key = Key(widget).left(kNameBytes - 1);
+        Slot* slot = Named(Key(widget).left(kNameBytes - 1));
+        byWidget_.insert(widget, slot);
+        connect(widget, &QObject::destroyed, this, [this, widget] { byWidget_.remove(widget); });
+        return slot;
+    }
+
+    Slot* Named(const QByteArray& key) {
         Slot* slot = nullptr;
         for (int i = 0; i < kSlots && !slot; ++i) {
             if (slots_[i].name[0] == '\0') {
@@ -96,20 +112,38 @@ private:
                 slot = &slots_[i];
             }
         }
-        byWidget_.insert(widget, slot);
-        connect(widget, &QObject::destroyed, this, [this, widget] { byWidget_.remove(widget); });
         return slot;
     }
 
     Slot* slots_;
+    Slot* cycles_ = Named(kCycles);
     QHash<QWidget*, Slot*> byWidget_;
 };
 
-} // namespace
+// Waits for the main window's first show, then counts under it and stops looking.
+class WindowFinder : public QObject {
+public:
+    WindowFinder(Slot* table, QObject* parent) : QObject(parent), slots_(table) {}
 
-void InstallPaintCounters(QWidget* window) {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<QMainWindow*>(watched) &&
+            static_cast<QWidget*>(watched)->isWindow()) {
+            auto* window = static_cast<QWidget*>(watched);
+            (new PaintCounter(slots_, window))->Watch(window);
+            deleteLater();
+            QCoreApplication::instance()->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    Slot* slots_;
+};
+
+void InstallPaintCounters() {
     const QByteArray path = qgetenv("ZELVOX_PAINT_COUNTS");
-    if (path.isEmpty() || !window)
+    if (path.isEmpty())
         return;
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
@@ -122,8 +156,18 @@ void InstallPaintCounters(QWidget* window) {
     if (map == MAP_FAILED)
         return;
     // Mapped for the life of the process; the file is zero-filled, so every slot starts empty.
-    auto* counter = new PaintCounter(static_cast<Slot*>(map), window);
-    counter->Watch(window);
+    QCoreApplication* app = QCoreApplication::instance();
+    app->installEventFilter(new WindowFinder(static_cast<Slot*>(map), app));
 }
 
+} // namespace
+
 } // namespace zelvox
+
+namespace {
+void StartPaintCounters() {
+    zelvox::InstallPaintCounters();
+}
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(StartPaintCounters)

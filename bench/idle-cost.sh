@@ -8,10 +8,15 @@
 #          repaint one rectangle as large as a changed LCD picture: what this machine and X
 #          server charge for a live display at the meter's frame rate, before any of the program
 # For each: launch -> window mapped (timed on the X map event itself), whole-program and
-# per-thread CPU, wake-ups per second per thread and repaints per second per pane over SECONDS.
+# per-thread CPU, wake-ups per second per thread, repaints per second per pane and the window's
+# repaint cycles per second over SECONDS. The last lines put each program case beside the floor:
+#   bytes: program 0.41 % of a core = 1.22x floor (0.34 %); busiest thread zelvox-reader 24 wake-ups/s
+# (CPU from the threads' run times; over several rounds the medians, and each round's ratio).
 #
 #   bench/idle-cost.sh [SECONDS] [demo|bytes|floor ...]   (default 30 s, all three)
-# Environment: ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
+# Environment: ZELVOX_ROUNDS (default 1: the cases run that many times, interleaved, so that a
+# machine whose load drifts charges the program and the floor alike),
+# ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
 # (START's position in the window; default 455, height - 39), ZELVOX_APP_LOG (where the program's
 # messages go), ZELVOX_SIM_BYTE_ARGS (zelvox-sim's
 # options for byte-at-a-time pacing; found in its --help by default).
@@ -21,6 +26,7 @@ seconds=${1:-30}
 shift || true
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(demo bytes floor)
+rounds=${ZELVOX_ROUNDS:-1}
 bin=${ZELVOX_BIN:-build/bench/zelvox-painted}
 sim=${ZELVOX_SIM:-build/tools/zelvox-sim}
 launcher=${ZELVOX_LAUNCHER:-build/bench/launch_mapped}
@@ -57,10 +63,10 @@ export DISPLAY=:$number
 
 threads() { ls "/proc/$1/task" | wc -l; }
 
-# run_case TITLE ZELVOX-ARGS...
+# run_case CASE TITLE ZELVOX-ARGS...
 run_case() {
-  local title=$1
-  shift
+  local name=$1 title=$2
+  shift 2
   local paints=$work/paints.$RANDOM line pid window mapped
   # The program inherits the launcher's output: a file, not a pipe that would stay open.
   ZELVOX_PAINT_COUNTS=$paints QT_QPA_PLATFORM=xcb "$launcher" -- "$bin" "$@" >"$work/launch" 2>>"${ZELVOX_APP_LOG:-$work/app.log}"
@@ -80,7 +86,7 @@ run_case() {
     exit 1
   fi
   sleep 3 # past the first readings and the start-up paints
-  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds" --paints "$paints"
+  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds" --paints "$paints" --summary "$work/sum.$name"
   kill "$app"
   wait "$app" 2>/dev/null || true
   app=
@@ -97,20 +103,22 @@ run_floor() {
   echo "== repaint_floor (bare Qt window, 12 repaints/s of 212 x 119 pixels), ${seconds} s"
   echo "launch -> window mapped: ${mapped_ms} ms"
   sleep 4
-  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds"
+  /usr/bin/python3 bench/idle_sample.py "$app" "$seconds" --summary "$work/sum.floor"
   kill "$app"
   wait "$app" 2>/dev/null || true
   app=
   echo
 }
 
-for c in "${cases[@]}"; do
+# run_one CASE
+run_one() {
+  local c=$1
   case $c in
   floor)
     run_floor
     ;;
   demo)
-    run_case "zelvox --demo, 120 readings/min, ${seconds} s" --demo
+    run_case demo "zelvox --demo, 120 readings/min, ${seconds} s" --demo
     ;;
   bytes)
     [ -x "$sim" ] || { echo "missing $sim" >&2; exit 1; }
@@ -125,7 +133,7 @@ for c in "${cases[@]}"; do
     coproc SIM { exec "$sim" --displays "$work/displays" --wait $byteopt; }
     simpid=$SIM_PID
     read -r pts <&"${SIM[0]}"
-    run_case "zelvox --port (zelvox-sim, display changing every frame, $how), 120 readings/min, ${seconds} s" --port "$pts"
+    run_case bytes "zelvox --port (zelvox-sim, display changing every frame, $how), 120 readings/min, ${seconds} s" --port "$pts"
     kill "$simpid" 2>/dev/null || true
     wait "$simpid" 2>/dev/null || true
     simpid=
@@ -135,4 +143,36 @@ for c in "${cases[@]}"; do
     exit 2
     ;;
   esac
+}
+
+for round in $(seq "$rounds"); do
+  [ "$rounds" -gt 1 ] && echo "-- round $round of $rounds"
+  for c in "${cases[@]}"; do run_one "$c"; done
 done
+
+# The closing figures: each program case beside the floor of the same run.
+/usr/bin/python3 - "$work" "${cases[@]}" <<'PY'
+import statistics, sys
+work, cases = sys.argv[1], list(dict.fromkeys(sys.argv[2:]))
+def rows(case):
+    try:
+        with open(f"{work}/sum.{case}") as f:
+            return [(float(c), t, float(w)) for c, t, w in (l.rstrip("\n").split("\t") for l in f)]
+    except OSError:
+        return []
+floor = rows("floor")
+for case in cases:
+    got = rows(case)
+    if case == "floor" or not got:
+        continue
+    cpu = statistics.median(r[0] for r in got)
+    thread, wakes = max(((r[1], r[2]) for r in got), key=lambda b: b[1])
+    text = f"{case}: program {cpu:.2f} % of a core"
+    if floor:
+        base = statistics.median(r[0] for r in floor)
+        text += f" = {cpu / base:.2f}x floor ({base:.2f} %)"
+    text += f"; busiest thread {thread} {wakes:.0f} wake-ups/s"
+    if floor and len(got) > 1 and len(got) == len(floor):
+        text += "; each round " + " ".join(f"{p[0] / f[0]:.2f}x" for p, f in zip(got, floor))
+    print(text)
+PY

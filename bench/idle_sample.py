@@ -4,7 +4,11 @@ whole-program and per-thread CPU (share of one core), wake-ups per second per th
 (voluntary + involuntary context switches) and, with --paints, repaints per second per pane
 read from the counter file that zelvox keeps when ZELVOX_PAINT_COUNTS names it.
 
-    idle_sample.py PID SECONDS [--paints FILE] [--title TEXT]
+    idle_sample.py PID SECONDS [--paints FILE] [--title TEXT] [--summary FILE]
+
+With --summary, one more line goes to the end of FILE for idle-cost.sh's closing figure:
+    CPU-PERCENT<TAB>BUSIEST-THREAD<TAB>ITS-WAKE-UPS-PER-SECOND
+(the run time of the threads alive throughout; the busiest thread is the one woken most often).
 """
 import os
 import struct
@@ -62,7 +66,7 @@ def paint_snapshot(path):
 
 def main():
     args = sys.argv[1:]
-    paints = title = None
+    paints = title = summary = None
     if "--paints" in args:
         i = args.index("--paints")
         paints = args[i + 1]
@@ -70,6 +74,10 @@ def main():
     if "--title" in args:
         i = args.index("--title")
         title = args[i + 1]
+        del args[i:i + 2]
+    if "--summary" in args:
+        i = args.index("--summary")
+        summary = args[i + 1]
         del args[i:i + 2]
     pid, seconds = int(args[0]), float(args[1])
 
@@ -86,23 +94,33 @@ def main():
     print(f"whole program: {100 * (ticks1 - ticks0) / TICKS / wall:.3f}% of one core (ticks), "
           f"{100 * run_ns / 1e9 / wall:.3f}% (run time of the threads alive throughout), over {wall:.1f} s")
     print(f"  {'tid':>7}  {'thread':<18} {'CPU %':>7} {'wake-ups/s':>11}")
+    busiest = ("-", 0.0)
     for tid in sorted(set(tasks0) | set(tasks1)):
         if tid in tasks0 and tid in tasks1:
             name, ns0, sw0 = tasks0[tid]
             _, ns1, sw1 = tasks1[tid]
-            print(f"  {tid:>7}  {name:<18} {100 * (ns1 - ns0) / 1e9 / wall:7.3f} {(sw1 - sw0) / wall:11.1f}")
+            wakes = (sw1 - sw0) / wall
+            busiest = max(busiest, (name, wakes), key=lambda b: b[1])
+            print(f"  {tid:>7}  {name:<18} {100 * (ns1 - ns0) / 1e9 / wall:7.3f} {wakes:11.1f}")
         else:
             name = (tasks0.get(tid) or tasks1.get(tid))[0]
             print(f"  {tid:>7}  {name:<18} {'(' + ('ended' if tid in tasks0 else 'started') + ' during the run)':>19}")
     if paints is not None:
         print(f"  {'repaints/s':>10}  pane/widget")
         rows = sorted(((paints1.get(k, 0) - paints0.get(k, 0)) / wall, k) for k in set(paints0) | set(paints1))
-        shown = [(rate, k) for rate, k in reversed(rows) if rate > 0]
+        # "(window) ..." rows count the window's repaint cycles, not a widget's paints.
+        shown = [(rate, k) for rate, k in reversed(rows) if rate > 0 and not k.startswith("(")]
         for rate, k in shown:
             print(f"  {rate:10.2f}  {k}")
         if not shown:
             print("  (no repaints)")
         print(f"  {sum(r for r, _ in shown):10.2f}  all widgets")
+        for rate, k in reversed(rows):
+            if k.startswith("("):
+                print(f"  {rate:10.2f}  {k}")
+    if summary:
+        with open(summary, "a") as f:
+            f.write(f"{100 * run_ns / 1e9 / wall:.4f}\t{busiest[0]}\t{busiest[1]:.1f}\n")
 
 
 if __name__ == "__main__":

@@ -9,10 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#ifdef ZELVOX_PAINT_COUNTS
-#include "PaintCounter.h" // the benchmarks' build of the program counts repaints per pane
-#endif
-
 namespace {
 
 // Answers --help, --version and a wrong command line; -1 when the program is to run.
@@ -123,8 +119,5 @@ int main(int argc, char** argv) {
         zelvoxApp.PublishTo(publishing);
     if (!zelvoxApp.InitInstance(options))
         return 1;
-#ifdef ZELVOX_PAINT_COUNTS
-    zelvox::InstallPaintCounters(zelvoxApp.Window());
-#endif
     return app.exec();
 }
