@@ -102,7 +102,7 @@ void BM_WorkbookFillOnly(benchmark::State& state) {
         }
         excel.SelectAllCells();
         excel.AutoFitColumns();
-        benchmark::DoNotOptimize(excel.Workbook());
+        benchmark::DoNotOptimize(excel);
     }
     SetRowCounters(state);
 }

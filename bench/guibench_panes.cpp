@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
 
     {
         testing::SessionHub hub;
-        TrendGraph graph(&hub.session);
+        TrendGraph graph(hub.session);
         NeedleGauge gauge;
         // Only the graph follows the session here: the gauge has benchmarks of its own.
         ConnectPanes(hub.session, SessionPanes{nullptr, &graph, nullptr});

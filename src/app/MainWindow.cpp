@@ -197,7 +197,7 @@ void MainWindow::BuildPanes() {
     central_->setFixedSize(layout_.CentralSize());
     setCentralWidget(central_);
 
-    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(session_.get()));
+    graph_ = PlacePane(MakeCell(central_, layout_.graphCell), new TrendGraph(*session_));
     data_ = PlacePane(MakeCell(central_, layout_.dataCell), new ReadingsTable(session_->Readings()));
     gauge_ = PlacePane(MakeCell(central_, layout_.gaugeCell), new NeedleGauge());
     panel_ = PlacePane(MakeCell(central_, layout_.panelCell),

@@ -75,7 +75,6 @@ public:
     // The frame the window manager announced before the window was shown, or the nominal one.
     const WindowFrame& Frame() const { return frame_; }
     QAction* Command(int id) const;
-    QLabel* StatusPane(int pane) const { return statusPanes_.at(pane); }
 
     // The clock text for a date and time: YYYY-MM-DD HH:MM:SS.
     void UpdateClock();

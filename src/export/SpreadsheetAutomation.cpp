@@ -218,7 +218,6 @@ void SpreadsheetAutomation::SaveWorkbook(const QString& path) {
                      reason.isEmpty() ? QStringLiteral("is there room left in this folder?") : reason));
     }
     CopyIntoPlace(written, path);
-    savedFileName_ = path;
 }
 
 void SpreadsheetAutomation::Shutdown() {

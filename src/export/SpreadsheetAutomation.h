@@ -59,18 +59,11 @@ public:
     static QString TextFormat();
     static QString DecimalFormat(int decimals);
 
-    // What the layer holds (for the export's tests): null / empty when not obtained.
-    const sheet::Workbook* Workbook() const { return workbook_.get(); }
-    const sheet::Worksheet* Worksheet() const { return worksheet_; }
-    std::optional<sheet::CellRange> CurrentRange() const { return currentRange_; }
-    const QString& SavedFileName() const { return savedFileName_; }
-
 private:
     QWidget* owner_;
     std::unique_ptr<sheet::Workbook> workbook_;
     sheet::Worksheet* worksheet_ = nullptr;
     std::optional<sheet::CellRange> currentRange_;
-    QString savedFileName_;
     // The format the last entered cell was interpreted under, and its code.
     int enteredFormat_ = sheet::kGeneral;
     QString enteredFormatCode_ = QStringLiteral("General");

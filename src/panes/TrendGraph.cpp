@@ -92,7 +92,7 @@ void DrawSegment(QImage& image, int rows, int x0, int y0, int x1, int y1) {
 
 } // namespace
 
-TrendGraph::TrendGraph(const MeterSession* session, QWidget* parent) : QWidget(parent), session_(session) {
+TrendGraph::TrendGraph(const MeterSession& session, QWidget* parent) : QWidget(parent), session_(session) {
     // The plot covers the pane at every paint; nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -169,19 +169,14 @@ int TrendGraph::PageSize() const {
 
 void TrendGraph::ShowReading(std::uint8_t functionCode, std::uint8_t pointPosition) {
     trendFunction_ = functionCode;
-    double m = 0.0;
-    if (session_) {
-        const Statistics& stats = session_->Stats();
-        m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
-    }
+    const Statistics& stats = session_.Stats();
+    const double m = std::max(std::fabs(stats.maxValue), std::fabs(stats.minValue));
     trendScale_ = TrendScale(functionCode, pointPosition, m);
     InvalidatePlot();
 }
 
 void TrendGraph::UpdatePageCount() {
-    if (!session_)
-        return;
-    const ReadingHistory& history = session_->History();
+    const ReadingHistory& history = session_.History();
     const int stored = std::max(0, static_cast<int>(history.Count()) - static_cast<int>(history.RunStart()));
     const int pages = stored / PageSize() + 1;
     if (pages == pageCount_)
@@ -306,9 +301,9 @@ void TrendGraph::ComposeBackdrop(int rows) {
 
 TrendGraph::TraceState TrendGraph::TraceKey() const {
     TraceState key;
-    key.visible = currentPage_ != 0 && pageCount_ != 0 && session_;
+    key.visible = currentPage_ != 0 && pageCount_ != 0;
     if (key.visible) {
-        const ReadingHistory& history = session_->History();
+        const ReadingHistory& history = session_.History();
         key.runStart = history.RunStart();
         key.first =
             key.runStart + static_cast<std::size_t>(currentPage_ - 1) * static_cast<std::size_t>(PageSize());
@@ -328,12 +323,12 @@ void TrendGraph::UpdatePlot() {
         trace_.valid = false;
     }
     const TraceState key = TraceKey();
-    const std::size_t count = key.visible ? session_->History().Count() : 0;
+    const std::size_t count = key.visible ? session_.History().Count() : 0;
     const bool sameTrace = trace_.valid && trace_.visible == key.visible && trace_.runStart == key.runStart &&
                            trace_.first == key.first && trace_.scale == key.scale &&
                            trace_.unipolar == key.unipolar && count >= trace_.end &&
                            (!key.visible || trace_.end <= trace_.first ||
-                            std::bit_cast<std::uint64_t>(session_->History().Value(trace_.end - 1)) ==
+                            std::bit_cast<std::uint64_t>(session_.History().Value(trace_.end - 1)) ==
                                 std::bit_cast<std::uint64_t>(trace_.lastValue));
     if (!sameTrace) {
         // Start the page again from the backdrop.
@@ -352,12 +347,12 @@ void TrendGraph::UpdatePlot() {
     if (from < last) {
         DrawTrace(rows, from, last);
         trace_.end = last;
-        trace_.lastValue = session_->History().Value(last - 1);
+        trace_.lastValue = session_.History().Value(last - 1);
     }
 }
 
 void TrendGraph::DrawTrace(int rows, std::size_t from, std::size_t to) {
-    const ReadingHistory& history = session_->History();
+    const ReadingHistory& history = session_.History();
     const double g = scaleTable[trendScale_ < kScaleRows ? trendScale_ : 1].trendFullScale;
     const int base = IsUnipolar(trendFunction_) ? 2 * halfHeight_ : halfHeight_;
     int x = kAxisX + static_cast<int>(from - trace_.first);
@@ -384,7 +379,7 @@ void TrendGraph::InvalidatePlot() {
     }
     if (!key.visible)
         return; // the same grid and labels, no trace: nothing changes on screen
-    const std::size_t count = session_->History().Count();
+    const std::size_t count = session_.History().Count();
     if (count < trace_.end) {
         update(plot);
         return;

@@ -27,9 +27,8 @@ inline constexpr int kPlotRows = 250;
 class TrendGraph : public QWidget {
     Q_OBJECT
 public:
-    // The graph plots the session's history on the scale of its MAX/MIN; without a session
-    // (tests of the drawing alone) it plots nothing.
-    explicit TrendGraph(const MeterSession* session, QWidget* parent = nullptr);
+    // The graph plots the session's history on the scale of its MAX/MIN; the session outlives it.
+    explicit TrendGraph(const MeterSession& session, QWidget* parent = nullptr);
     ~TrendGraph() override;
 
     void InitialUpdate();
@@ -84,7 +83,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent*) override { emit runViewRequested(); }
 
 private:
-    const MeterSession* session_;
+    const MeterSession& session_;
     std::uint8_t trendFunction_ = 0;
     std::uint16_t trendScale_ = 1;
     std::uint16_t pageCount_ = 0;

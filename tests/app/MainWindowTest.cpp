@@ -9,6 +9,7 @@
 #include "panes/ScreenMetrics.h"
 #include "panes/TrendGraph.h"
 #include "support/EventLoop.h"
+#include "support/StatusPanes.h"
 
 #include <QAction>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <memory>
 
 using namespace zelvox;
+using zelvox::testing::StatusPaneOf;
 
 namespace {
 
@@ -155,10 +157,10 @@ TEST(MainWindow, StatusBarPanesAndClock) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    EXPECT_EQ(frame.StatusPane(kPromptPane)->width(), 50);
-    EXPECT_EQ(frame.StatusPane(kClockPane)->width(), 160);
-    EXPECT_EQ(frame.StatusPane(kPortPane)->width(), 125);
-    EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
+    EXPECT_EQ(StatusPaneOf(frame, kPromptPane)->width(), 50);
+    EXPECT_EQ(StatusPaneOf(frame, kClockPane)->width(), 160);
+    EXPECT_EQ(StatusPaneOf(frame, kPortPane)->width(), 125);
+    EXPECT_GE(StatusPaneOf(frame, kProgressPane)->width(), 200);
 
     EXPECT_TRUE(frame.StatusText(kClockPane).isEmpty()) << "the clock shows nothing before its first tick";
     ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return !frame.StatusText(kClockPane).isEmpty(); }, 2500));
@@ -167,7 +169,7 @@ TEST(MainWindow, StatusBarPanesAndClock) {
         << frame.StatusText(kClockPane).toStdString();
 
     frame.SetStatusText(kProgressPane, QStringLiteral("save txt file successfully"));
-    EXPECT_EQ(frame.StatusPane(kProgressPane)->text(), "save txt file successfully");
+    EXPECT_EQ(StatusPaneOf(frame, kProgressPane)->text(), "save txt file successfully");
 }
 
 TEST(MainWindow, PortPaneWidensForTheWholePortText) {
@@ -175,7 +177,7 @@ TEST(MainWindow, PortPaneWidensForTheWholePortText) {
     MainWindow frame(settings, 800);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    QLabel* port = frame.StatusPane(kPortPane);
+    QLabel* port = StatusPaneOf(frame, kPortPane);
     frame.SetStatusText(kPortPane, QStringLiteral("COM3,2400,N,8,1"));
     EXPECT_EQ(port->width(), 125);
     for (const char* text : {"ttyACM10,2400,N,8,1", "/dev/pts/4,2400,N,8,1",
@@ -187,8 +189,8 @@ TEST(MainWindow, PortPaneWidensForTheWholePortText) {
         if (std::strlen(text) < 30) {
             EXPECT_GE(port->width(), port->sizeHint().width()) << "the text is cut";
         }
-        EXPECT_GE(frame.StatusPane(kProgressPane)->width(), 200);
-        EXPECT_LE(frame.StatusPane(kProgressPane)->geometry().right(), frame.statusBar()->width());
+        EXPECT_GE(StatusPaneOf(frame, kProgressPane)->width(), 200);
+        EXPECT_LE(StatusPaneOf(frame, kProgressPane)->geometry().right(), frame.statusBar()->width());
     }
     // PORT SET chooses a short name again: the pane is back to its own width.
     frame.SetStatusText(kPortPane, QStringLiteral("ttyS0,2400,N,8,1"));
@@ -201,7 +203,7 @@ TEST(MainWindow, GraphButtonHintsFitTheFirstPane) {
     MainWindow frame(settings);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    QLabel* first = frame.StatusPane(kPromptPane);
+    QLabel* first = StatusPaneOf(frame, kPromptPane);
     const std::pair<int, const char*> buttons[] = {
         {1000, "save graph as bitmap"}, {1018, "print graph"}, {1022, "first page"},
         {1019, "previous page"},        {1020, "next page"},   {1021, "last page"}};

@@ -1,6 +1,7 @@
 // The status bar clock: each tick repaints its own pane once, and nothing else of the window.
 #include "app/MainWindow.h"
 #include "link/Settings.h"
+#include "support/StatusPanes.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -11,6 +12,7 @@
 #include <string>
 
 using namespace zelvox;
+using zelvox::testing::StatusPaneOf;
 
 namespace {
 
@@ -35,7 +37,7 @@ TEST(StatusClock, TickRepaintsItsPaneAlone) {
     window.UpdateClock(); // the first tick may settle the pane once
     for (int pass = 0; pass < 3; ++pass)
         QApplication::processEvents();
-    const QRect before = window.StatusPane(kClockPane)->geometry();
+    const QRect before = StatusPaneOf(window, kClockPane)->geometry();
 
     Paints paints;
     qApp->installEventFilter(&paints);
@@ -50,7 +52,7 @@ TEST(StatusClock, TickRepaintsItsPaneAlone) {
     paints.count.erase("statusPane1");
     for (const auto& [name, n] : paints.count)
         ADD_FAILURE() << name << " repainted " << n << " times";
-    EXPECT_EQ(window.StatusPane(kClockPane)->geometry(), before);
-    EXPECT_EQ(window.StatusPane(kClockPane)->text().size(), 19)
-        << window.StatusPane(kClockPane)->text().toStdString();
+    EXPECT_EQ(StatusPaneOf(window, kClockPane)->geometry(), before);
+    EXPECT_EQ(StatusPaneOf(window, kClockPane)->text().size(), 19)
+        << StatusPaneOf(window, kClockPane)->text().toStdString();
 }

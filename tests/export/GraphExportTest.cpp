@@ -45,7 +45,7 @@ struct GraphFixture : ::testing::Test {
     std::unique_ptr<TrendGraph> graph;
     QTemporaryDir dir;
     void SetUp() override {
-        graph = std::make_unique<TrendGraph>(&hub.session);
+        graph = std::make_unique<TrendGraph>(hub.session);
         graph->resize(450, 279); // the top row of the main window on an 800-pixel-wide screen
         graph->InitialUpdate();
     }

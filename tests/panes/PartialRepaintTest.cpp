@@ -47,7 +47,7 @@ QImage OnScreen(QWidget& widget) {
 
 // The plot a new graph composes for the state `graph` is in (same history, statistics, page).
 QImage FreshPlot(SessionHub& hub, TrendGraph& graph, std::uint8_t pointPosition) {
-    TrendGraph fresh(&hub.session);
+    TrendGraph fresh(hub.session);
     fresh.resize(graph.size());
     fresh.InitialUpdate();
     if (graph.PageCount() > 0) {

@@ -45,7 +45,7 @@ inline void Dispatch(MeterSession& session, const Reading& reading) {
 // Panes of the main window's sizes, each given its first update as the main window does. Not
 // wired: ConnectPanes does that, for all of them at once.
 inline std::unique_ptr<TrendGraph> MakeGraph(SessionHub& hub, int width = 450, int height = 279) {
-    auto graph = std::make_unique<TrendGraph>(&hub.session);
+    auto graph = std::make_unique<TrendGraph>(hub.session);
     graph->resize(width, height);
     graph->InitialUpdate();
     QObject::connect(graph.get(), &TrendGraph::hintChanged,

@@ -16,6 +16,7 @@
 #include "support/EventLoop.h"
 #include "support/JournalFiles.h"
 #include "support/Pty.h"
+#include "support/StatusPanes.h"
 #include "support/Tmpfs.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@
 #include <xcb/xcb.h>
 
 using namespace zelvox;
+using zelvox::testing::StatusPaneOf;
 
 namespace {
 
@@ -181,10 +183,10 @@ TEST(AssembledWindow, OuterFrameAndEveryPaneWholeOnTheScreen) {
         EXPECT_TRUE(client.contains(OnScreen(button))) << id;
     }
     // The port text of a Linux device is shown whole; the progress pane keeps its 200 pixels.
-    QLabel* port = window->StatusPane(kPortPane);
+    QLabel* port = StatusPaneOf(*window, kPortPane);
     EXPECT_EQ(port->text(), program.meter.SlavePath() + ",2400,N,8,1");
     EXPECT_GE(port->width(), port->sizeHint().width());
-    EXPECT_GE(window->StatusPane(kProgressPane)->width(), 200);
+    EXPECT_GE(StatusPaneOf(*window, kProgressPane)->width(), 200);
 }
 
 TEST(AssembledWindow, GraphShowsItsWholeScaleNegativeOverloadsAndExports450Wide) {
@@ -254,8 +256,8 @@ std::vector<QRect> LayoutOf(MainWindow& window) {
     for (int id = 1009; id <= 1012; ++id)
         add(Button(window.PanelPane(), id));
     for (int pane = 0; pane < 4; ++pane)
-        parts.push_back(QRect(window.StatusPane(pane)->mapTo(&window, QPoint(0, 0)).x(), 0,
-                              window.StatusPane(pane)->width(), 1));
+        parts.push_back(QRect(StatusPaneOf(window, pane)->mapTo(&window, QPoint(0, 0)).x(), 0,
+                              StatusPaneOf(window, pane)->width(), 1));
     return parts;
 }
 
@@ -381,7 +383,7 @@ TEST(AssembledWindow, StartPublishesEveryRowToABrokerWithTheTablesIndex) {
     EXPECT_NE(last.find("\"index\":" + rows.CellText(rows.Count() - 1, 0).toStdString()), std::string::npos)
         << last;
     // The progress pane tells the broker's state once it has settled.
-    QLabel* pane = program.window->StatusPane(kProgressPane);
+    QLabel* pane = StatusPaneOf(*program.window, kProgressPane);
     using zelvox::testing::WaitUntil;
     EXPECT_TRUE(WaitUntil([&] { return pane->text().startsWith(QLatin1String("broker online")); }, 3000))
         << pane->text().toStdString();
@@ -422,7 +424,7 @@ TEST(AssembledWindow, AFullDiskUnderThePublishingWindowLosesNoRowOnTheWayToTheBr
     ASSERT_TRUE(disk.Fill());
     program.Click(kStartButton);
     const ReadingsModel& rows = program.window->Session().Readings();
-    QLabel* pane = program.window->StatusPane(kProgressPane);
+    QLabel* pane = StatusPaneOf(*program.window, kProgressPane);
     program.FeedUntil([&] { return pane->text().contains(QLatin1String("only in memory")); }, 100);
     EXPECT_TRUE(pane->text().contains(QLatin1String("journal off (disk full): ")))
         << pane->text().toStdString();
