@@ -31,11 +31,16 @@ public:
     // The window's title: "Zelvox", or "⚠ high firing - Zelvox" while rules fire.
     static QString Title(const QStringList& firing);
 
+    // SET > Alarms...: the rules and their states; rules added or removed there hold for the
+    // rest of this run (nothing is stored).
+    void ShowRules();
+
 private:
     void Seen(const AlarmRule& rule, const AlarmEvent& e);
     void Notify(const QString& summary, const QString& body);
 
     QPointer<MainWindow> window_;
+    AlarmKeeper* alarms_ = nullptr;   // the session's
     QSocketNotifier* wake_ = nullptr; // child object
     QStringList firing_;
 };

@@ -85,9 +85,9 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
-    // Before the journal and the publisher, which the rules' events also go to.
-    if (!alarmRules_.empty())
-        new AlarmNotices(*window_, std::move(alarmRules_), alarmCommand_, settings_.portName);
+    // Before the journal and the publisher, which the rules' events also go to. With no rule
+    // given, SET > Alarms... can still add some.
+    new AlarmNotices(*window_, std::move(alarmRules_), alarmCommand_, settings_.portName);
     recording_ = std::make_unique<Recording>(*window_);
     if (options.journal)
         recording_->Start(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir,

@@ -100,7 +100,14 @@ void AlarmKeeper::Finish(std::chrono::milliseconds grace) {
 
 std::vector<AlarmKeeper::RuleState> AlarmKeeper::Rules() const {
     std::lock_guard lock(mutex_);
-    return states_;
+    // With what the reader has not applied yet (it may not be running).
+    std::vector<RuleState> rules;
+    for (const RuleState& r : states_)
+        if (std::find(removes_.begin(), removes_.end(), r.rule.name) == removes_.end())
+            rules.push_back(r);
+    for (const AlarmRule& rule : adds_)
+        rules.push_back({rule, AlarmState::Ok});
+    return rules;
 }
 
 void AlarmKeeper::Add(AlarmRule rule) {

@@ -14,9 +14,13 @@
 #include "support/Pty.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -192,4 +196,31 @@ TEST(App, OneFrameOverAnAlarmLimitIsNoticedMarksTheTitleAndRunsTheCommand) {
         notices << label->toolTip();
     EXPECT_TRUE(notices.join(QLatin1Char('\n')).contains(QStringLiteral("Alarm high firing: 4.500 V at ")))
         << notices.join(QLatin1Char('\n')).toStdString();
+
+    // SET > Alarms...: the rules and their states; a rule added for this run, a bad one refused.
+    QStringList listed, refused;
+    QTimer::singleShot(100, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        auto* rule = dialog->findChild<QLineEdit*>();
+        const auto push = [&](const char* text) {
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QLatin1String(text))
+                    b->click();
+        };
+        for (const char* text : {"low: belw 3 V", "low: below 3 V"}) {
+            rule->setText(QLatin1String(text));
+            push("Add");
+            refused << dialog->findChild<QLabel*>()->text();
+        }
+        auto* list = dialog->findChild<QListWidget*>();
+        for (int i = 0; i < list->count(); ++i)
+            listed << list->item(i)->text();
+        push("Close");
+    });
+    app.Window()->findChild<QMenu*>(QStringLiteral("SET"))->actions().last()->trigger();
+    EXPECT_EQ(listed, QStringList({QStringLiteral("high: above 4200 mV (ok)"),
+                                   QStringLiteral("low: below 3 V (ok)")}));
+    EXPECT_TRUE(refused.value(0).contains(QStringLiteral("column 6"))) << refused.join('|').toStdString();
+    EXPECT_EQ(refused.value(1), QString());
 }
