@@ -50,8 +50,7 @@ def run(rate, silence):
             os.write(master, low); time.sleep(0.083)
         crossed.append(time.time()); os.write(master, high); time.sleep(0.083)
         for _ in range(6):
-            os.write(master, low); time.sleep(0.083)
-    last = time.time()
+            last = time.time(); os.write(master, low); time.sleep(0.083)
     time.sleep(6.5 if silence else 1.0)
     dec.terminate(); dec.wait(); os.close(master); os.close(slave)
     started = [l.split() for l in open(log)]
