@@ -4,8 +4,23 @@
 
 namespace zelvox {
 
-CommandLine ParseCommandLine(const QStringList& arguments) {
+CommandLine ParseCommandLine(const QStringList& given) {
     CommandLine options;
+    // The alarm options are taken first, by their own parser (the logger's); the rest go to Qt's.
+    std::vector<std::string> all;
+    for (const QString& a : given)
+        all.push_back(a.toStdString());
+    QStringList arguments;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        std::string error;
+        const int taken = i == 0 ? 0 : TakeAlarmOption(all, i, options.alarms, &error);
+        if (taken < 0) {
+            options.error = QString::fromStdString(error);
+            return options;
+        }
+        if (taken == 0)
+            arguments << given[static_cast<qsizetype>(i)];
+    }
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const auto withValue = [](const char* name) {
@@ -66,10 +81,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     else if (p.Requested() && !options.journal)
         options.error =
             QStringLiteral("--mqtt sends the readings from the journal: it cannot go with --no-journal");
-    else if (!options.view.isEmpty() &&
-             (options.demo || !options.port.isEmpty() || !options.load.isEmpty() || p.Requested()))
+    else if (!options.view.isEmpty() && (options.demo || !options.port.isEmpty() || !options.load.isEmpty() ||
+                                         p.Requested() || options.alarms.Requested()))
         options.error = QStringLiteral("--view opens only the Run View: it cannot go with --demo, --port, "
-                                       "--load or --mqtt");
+                                       "--load, --mqtt or --alarm");
     else if (options.demo && !options.port.isEmpty())
         options.error = QStringLiteral("--demo and --port cannot be used together");
     else if (!options.journal && !options.journalDir.isEmpty())
@@ -79,42 +94,51 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
 QString CommandLineHelp() {
     return QStringLiteral(
-        "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
-        "  or:  zelvox --view PATH...\n"
-        "Desktop companion of the Zelvox multimeter.\n\n"
-        "Options:\n"
-        "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
-        "                     it as the port, so that START works at once\n"
-        "  --port NAME        choose the serial port NAME at start-up: a name under /dev such as\n"
-        "                     ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
-        "  --no-journal       keep no journal of the readings\n"
-        "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
-        "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
-        "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
-        "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
-        "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
-        "                     its own) of the journal files, logs (PORT.log, PORT.log.N.gz) or\n"
-        "                     folders PATH: the whole run with a time axis, zoom, cursors and\n"
-        "                     span statistics; the newest file is followed as it grows. PATH may\n"
-        "                     be a broker's URL mqtt://[USER@]HOST[:PORT]/PREFIX (PREFIX ending\n"
-        "                     in '+': every meter of a lab), with the --mqtt-... options below\n"
-        "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
-        "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
-        "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
-        "                     PREFIX/status (retained online/offline). Readings are sent from\n"
-        "                     the journal, so none is lost while the broker is away or after\n"
-        "                     a crash; status bar pane 3 shows the broker and the backlog\n"
-        "  --mqtt-password-file FILE  the password (first line of FILE); without it, the\n"
-        "                     environment variable ZELVOX_MQTT_PASSWORD (never on the command line)\n"
-        "  --mqtt-cafile FILE the CA that signed the broker's certificate\n"
-        "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
-        "  --mqtt-client-id ID  default zelvox-HOST-PORT (the --port name, or \"desktop\")\n"
-        "  --mqtt-discovery   Home Assistant discovery configs (retained)\n"
-        "  --version          show the program's version\n"
-        "  --help             show this text\n\n"
-        "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
-        "Every reading shown in the table is also written to a journal file (one CSV file per\n"
-        "run of the table, named by its start time), so a crash does not lose the run.\n");
+               "Usage: zelvox [--demo | --port NAME] [--no-journal | --journal-dir DIR] [--load FILE]\n"
+               "  or:  zelvox --view PATH...\n"
+               "Desktop companion of the Zelvox multimeter.\n\n"
+               "Options:\n"
+               "  --demo             start the built-in simulated meter on a pseudo-terminal and choose\n"
+               "                     it as the port, so that START works at once\n"
+               "  --port NAME        choose the serial port NAME at start-up: a name under /dev such as\n"
+               "                     ttyUSB0, or an absolute path such as /dev/serial/by-id/...\n"
+               "  --no-journal       keep no journal of the readings\n"
+               "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
+               "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
+               "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
+               "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
+               "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
+               "                     its own) of the journal files, logs (PORT.log, PORT.log.N.gz) or\n"
+               "                     folders PATH: the whole run with a time axis, zoom, cursors and\n"
+               "                     span statistics; the newest file is followed as it grows. PATH may\n"
+               "                     be a broker's URL mqtt://[USER@]HOST[:PORT]/PREFIX (PREFIX ending\n"
+               "                     in '+': every meter of a lab), with the --mqtt-... options below\n"
+               "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
+               "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
+               "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
+               "                     PREFIX/status (retained online/offline). Readings are sent from\n"
+               "                     the journal, so none is lost while the broker is away or after\n"
+               "                     a crash; status bar pane 3 shows the broker and the backlog\n"
+               "  --mqtt-password-file FILE  the password (first line of FILE); without it, the\n"
+               "                     environment variable ZELVOX_MQTT_PASSWORD (never on the command line)\n"
+               "  --mqtt-cafile FILE the CA that signed the broker's certificate\n"
+               "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
+               "  --mqtt-client-id ID  default zelvox-HOST-PORT (the --port name, or \"desktop\")\n"
+               "  --mqtt-discovery   Home Assistant discovery configs (retained), with a binary\n"
+               "                     sensor per alarm rule\n"
+               "%1"
+               "                     Each alarm event is a notice in status bar pane 3 and a desktop\n"
+               "                     notification; the window's title is marked while a rule fires;\n"
+               "                     SET > Alarms... lists the rules and adds or removes some for this\n"
+               "                     run (nothing is kept).\n"
+               "                     With the journal each event is also a row of NAME.events.csv\n"
+               "                     beside it, with --mqtt the retained PREFIX/alarm/NAME\n"
+               "  --version          show the program's version\n"
+               "  --help             show this text\n\n"
+               "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
+               "Every reading shown in the table is also written to a journal file (one CSV file per\n"
+               "run of the table, named by its start time), so a crash does not lose the run.\n")
+        .arg(QString::fromUtf8(kAlarmUsage));
 }
 
 } // namespace zelvox

@@ -1,6 +1,7 @@
 // The desktop program's command line: its options, how they are read and the help text.
 #pragma once
 
+#include "alarm/AlarmOptions.h"
 #include "publish/PublishingOptions.h"
 
 #include <QString>
@@ -17,6 +18,7 @@ struct CommandLine {
     QString journalDir;           // the journal's folder instead of the default one
     QString load;                 // a journal whose rows fill the table at start-up
     PublishingOptions publishing; // --mqtt URL and its companions
+    AlarmOptions alarms;          // --alarm, --alarms, --alarm-exec
     QStringList view;             // --view PATH...: only the Run View of these journals
     QString error;                // set when the arguments could not be understood
     bool otherOptions = false;    // with error: options not ours, which may be Qt's

@@ -1,6 +1,7 @@
 #include "app/Recording.h"
 
 #include "app/MainWindow.h"
+#include "journal/AlarmKeeper.h"
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "journal/RecordKeeper.h"
@@ -46,6 +47,8 @@ bool Recording::Start(const QString& dir, const QString& loading, const Publishe
         rules.publishingTo = publishTo->target.Name();
     MeterSession& session = window_->Session();
     session.Keeper().KeepJournal(journal);
+    if (AlarmKeeper* alarms = session.Alarms())
+        alarms->KeepJournal(journal);
     const JournalStartup startup = journal->Start(rules);
     for (const QString& notice : startup.Notices())
         window_->PostNotice(notice);
@@ -91,6 +94,8 @@ void Recording::StartPublisher(const PublisherOptions& given, const QString& jou
         return;
     }
     window_->Session().Keeper().KeepPublisher(publisher_.get());
+    if (AlarmKeeper* alarms = window_->Session().Alarms())
+        alarms->KeepPublisher(publisher_.get(), options);
 }
 
 void Recording::ShowPublisherState() {

@@ -1,5 +1,6 @@
 #include "app/ZelvoxApplication.h"
 
+#include "app/AlarmNotices.h"
 #include "app/MainWindow.h"
 #include "app/Recording.h"
 #include "dialogs/PortSettingsDialog.h"
@@ -86,6 +87,9 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
+    // Before the journal and the publisher, which the rules' events also go to. With no rule
+    // given, SET > Alarms... can still add some.
+    new AlarmNotices(*window_, std::move(alarmRules_), alarmCommand_, settings_.portName);
     recording_ = std::make_unique<Recording>(*window_);
     if (options.journal)
         recording_->Start(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir,
@@ -97,6 +101,11 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
 void ZelvoxApplication::PublishTo(const PublisherOptions& options) {
     publishTo_ = std::make_unique<PublisherOptions>(options);
+}
+
+void ZelvoxApplication::WatchAlarms(std::vector<AlarmRule> rules, std::string command) {
+    alarmRules_ = std::move(rules);
+    alarmCommand_ = std::move(command);
 }
 
 void ZelvoxApplication::OnPortSet() {

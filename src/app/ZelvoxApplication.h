@@ -1,6 +1,8 @@
 // The application object: the settings, the start-up sequence and the menu commands.
 #pragma once
 
+#include "alarm/AlarmRule.h"
+
 #include "app/CommandLine.h"
 #include "export/ExportSupport.h"
 #include "link/Settings.h"
@@ -28,6 +30,8 @@ public:
 
     // Every reading also goes to this broker (from the journal); call before InitInstance.
     void PublishTo(const PublisherOptions& options);
+    // Every accepted frame is checked against these rules; call before InitInstance.
+    void WatchAlarms(std::vector<AlarmRule> rules, std::string command);
     // Creates and shows the main window, chooses the start-up port; false ends the program.
     bool InitInstance(const CommandLine& options);
 
@@ -61,6 +65,8 @@ private:
     std::unique_ptr<SimulatedMeter> demoMeter_;
     std::unique_ptr<PublisherOptions> publishTo_;
     std::unique_ptr<Recording> recording_;
+    std::vector<AlarmRule> alarmRules_;
+    std::string alarmCommand_;
     // The live run, indexed from the start whether or not the Run View is open.
     std::shared_ptr<RunIndex> liveRun_;
     QPointer<RunViewWindow> runView_;

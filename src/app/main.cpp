@@ -6,6 +6,7 @@
 #include "panes/RunViewWindow.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <algorithm>
 #include <cstdio>
 
@@ -117,6 +118,19 @@ int main(int argc, char** argv) {
     zelvox::ZelvoxApplication zelvoxApp;
     if (options.publishing.Requested())
         zelvoxApp.PublishTo(publishing);
+    if (options.alarms.Requested()) {
+        // A rule that does not parse is never left out: the box names it and where it went wrong.
+        std::vector<zelvox::AlarmRule> rules;
+        std::string error;
+        if (!zelvox::MakeAlarmRules(options.alarms, rules, &error)) {
+            std::fprintf(stderr, "zelvox: %s\n", error.c_str());
+            QMessageBox::critical(
+                nullptr, QStringLiteral("Zelvox"),
+                QStringLiteral("The alarm rules cannot be used:\n%1").arg(QString::fromStdString(error)));
+            return 2;
+        }
+        zelvoxApp.WatchAlarms(std::move(rules), options.alarms.exec);
+    }
     if (!zelvoxApp.InitInstance(options))
         return 1;
     return app.exec();

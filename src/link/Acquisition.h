@@ -54,8 +54,8 @@ public:
     WorkerPause PauseWorkers() { return core_.PauseWorkers(); }
     bool Paused() const { return core_.Paused(); }
 
-    // Runs on the reader thread for every accepted frame (AcquisitionCore::FrameTap).
-    void SetFrameTap(AcquisitionCore::FrameTap tap) { core_.SetFrameTap(std::move(tap)); }
+    // Runs on the reader thread (AcquisitionCore::ReaderTap); set before Start.
+    void SetReaderTap(AcquisitionCore::ReaderTap* tap) { core_.SetReaderTap(tap); }
 
 signals:
     // For the segment mirror, in frame order: the first accepted frame of a run, then every

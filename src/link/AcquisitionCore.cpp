@@ -80,7 +80,7 @@ struct AcquisitionCore::Impl {
     QString portName; // set by START before the workers run; the reader reopens it
     Options options;
     WorkerStarter startWorker;
-    FrameTap tap;
+    ReaderTap* tap = nullptr;
 
     // Every wait of both workers ends at once when `stopping` is set.
     std::mutex wakeMutex;
@@ -152,8 +152,12 @@ struct AcquisitionCore::Impl {
 void AcquisitionCore::Impl::ReaderBody() {
     ::pthread_setname_np(::pthread_self(), "zelvox-reader"); // for top, perf and the link bench
     // A port that was not there at START is waited for before anything is read.
-    if (!port->IsOpen() && !WaitForPort())
-        return;
+    if (!port->IsOpen()) {
+        if (tap)
+            tap->Unplugged();
+        if (!WaitForPort())
+            return;
+    }
     std::uint8_t buffer[kFrameSize];
     while (run.load() != 0) {
         if (Paused()) {
@@ -190,9 +194,14 @@ void AcquisitionCore::Impl::ReaderBody() {
     }
 }
 
-// A read on a line that has not been heard from yet ends in time to say that it is silent.
+// A read on a line that has not been heard from yet ends in time to say that it is silent, and
+// every read in time for the tap's next deadline.
 void AcquisitionCore::Impl::LimitReadToSilence() {
     ReadTimeouts timeouts;
+    if (tap) {
+        const long long due = std::max<long long>(1, tap->Poll().count());
+        timeouts.totalConstantMs = static_cast<int>(std::min<long long>(timeouts.totalConstantMs, due));
+    }
     if (!silent) {
         const auto left = std::chrono::ceil<milliseconds>(heardAt + kSilenceLimit - Clock::now());
         if (left.count() <= 0) {
@@ -211,15 +220,25 @@ void AcquisitionCore::Impl::LimitReadToSilence() {
 bool AcquisitionCore::Impl::Reopen(int error) {
     port->Close();
     Post(LinkChange(LinkEvent::Lost, error));
+    if (tap && IsUnplugged(error))
+        tap->Unplugged();
     return WaitForPort();
 }
 
 bool AcquisitionCore::Impl::WaitForPort() {
     framer.Reset();
     silent = false;
+    auto tryAt = Clock::now() + kReopenEvery;
     for (;;) {
-        if (!Pause(kReopenEvery))
+        // The tap's deadlines go on while the port is away.
+        auto wait = std::chrono::ceil<milliseconds>(tryAt - Clock::now());
+        if (tap)
+            wait = std::min(wait, tap->Poll());
+        if (!Pause(std::max(wait, milliseconds(0))))
             return false;
+        if (Clock::now() < tryAt)
+            continue;
+        tryAt = Clock::now() + kReopenEvery;
         if (!port->Open(portName, nullptr))
             continue;
         // Opening clears a cancel that STOP may have sent meanwhile; STOP raised `stopping`
@@ -228,6 +247,8 @@ bool AcquisitionCore::Impl::WaitForPort() {
             return false;
         heardAt = Clock::now();
         Post(LinkChange(LinkEvent::Back));
+        if (tap)
+            tap->Back();
         return true;
     }
 }
@@ -240,7 +261,7 @@ void AcquisitionCore::Impl::OnFrame(const Frame& frame) {
     }
     const Reading decoded = DecodeFrame(frame);
     if (tap)
-        tap(decoded);
+        tap->Frame(decoded);
     {
         std::lock_guard<std::mutex> lock(readingMutex);
         reading = decoded;
@@ -340,8 +361,8 @@ AcquisitionCore::~AcquisitionCore() {
     Stop();
 }
 
-void AcquisitionCore::SetFrameTap(FrameTap tap) {
-    impl_->tap = std::move(tap);
+void AcquisitionCore::SetReaderTap(ReaderTap* tap) {
+    impl_->tap = tap;
 }
 
 StartResult AcquisitionCore::Start(const std::string& portName, const Options& options) {

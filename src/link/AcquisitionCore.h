@@ -63,10 +63,21 @@ public:
         int error = 0;                     // kLink Lost: the failed read's errno (0: hung up)
     };
 
-    // Runs on the reader thread for every accepted frame, before anything about it is handed
-    // over: what must see every frame (limits that an 83 ms excursion crosses) without waiting
-    // for the owner's thread. It must not block.
-    using FrameTap = std::function<void(const Reading&)>;
+    // What runs on the reader thread, before anything about it is handed over: what must see
+    // every accepted frame (limits that an 83 ms excursion crosses) and the adapter coming and
+    // going without waiting for the owner's thread, with deadlines of its own that the reader's
+    // waits end in time for. None of it may block.
+    class ReaderTap {
+    public:
+        virtual ~ReaderTap() = default;
+        virtual void Frame(const Reading& reading) = 0;
+        // The adapter went away (a lost port that hung up, one absent at START) or is back.
+        virtual void Unplugged() = 0;
+        virtual void Back() = 0;
+        // Before each read and each wait for a lost port: handles what is due by now and
+        // returns how long the reader may wait before it calls again.
+        virtual std::chrono::milliseconds Poll() = 0;
+    };
 
     explicit AcquisitionCore(ReadingHistory& history, WorkerStarter startWorker = {});
     ~AcquisitionCore(); // stops and joins both workers
@@ -90,8 +101,8 @@ public:
     WorkerPause PauseWorkers() { return WorkerPause(paused_); }
     bool Paused() const { return paused_.load() != 0; }
 
-    // Set before Start; empty for none.
-    void SetFrameTap(FrameTap tap);
+    // Set before Start (not owned; it must outlive the run); null for none.
+    void SetReaderTap(ReaderTap* tap);
 
     // Readable while events wait (an eventfd, non-blocking); Deliver() empties it.
     int WakeFd() const;

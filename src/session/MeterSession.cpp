@@ -1,5 +1,6 @@
 #include "session/MeterSession.h"
 
+#include "journal/AlarmKeeper.h"
 #include "journal/RecordKeeper.h"
 #include "link/Acquisition.h"
 #include "link/Settings.h"
@@ -52,9 +53,14 @@ StartResult MeterSession::Start() {
         refused.status = StartStatus::PortAlreadyOpen;
         return refused;
     }
+    if (alarms_)
+        alarms_->Begin(readings_->NextIndex());
     const StartResult result = acquisition_->StartAcquisition(settings_.portName, settings_.samplingRate);
-    if (result.status != StartStatus::Started)
+    if (result.status != StartStatus::Started) {
+        if (alarms_)
+            alarms_->End();
         return result;
+    }
     // Frames reach MirrorFrame through this thread's queue, so none is mirrored before the
     // display is dark and the mirror says so.
     mirrored_.fill(0);
@@ -65,7 +71,17 @@ StartResult MeterSession::Start() {
 
 void MeterSession::Stop() {
     acquisition_->StopAcquisition();
+    // A firing rule is said as ended.
+    if (alarms_)
+        alarms_->End();
     emit stopped();
+}
+
+void MeterSession::WatchAlarms(std::unique_ptr<AlarmKeeper> alarms) {
+    alarms_ = std::move(alarms);
+    acquisition_->SetReaderTap(alarms_.get());
+    if (AlarmKeeper* a = alarms_.get())
+        keeper_->KeepRules([a](const DispatchedReading& d) { a->Kept(d); });
 }
 
 bool MeterSession::IsRunning() const {

@@ -29,6 +29,7 @@ namespace zelvox {
 class Acquisition;
 class ReadingsModel;
 class RecordKeeper;
+class AlarmKeeper;
 struct Settings;
 
 class MeterSession : public QObject {
@@ -88,6 +89,10 @@ public:
     // Takes every dispatched reading's record (its first consumer is the readings model);
     // the programs give it the journal, the publisher and the others.
     RecordKeeper& Keeper() { return *keeper_; }
+    // The alarm rules, watched from each START to STOP on the reader's side (the keeper's
+    // Kept follows every record); set once, before the first START. Null: none.
+    void WatchAlarms(std::unique_ptr<AlarmKeeper> alarms);
+    AlarmKeeper* Alarms() const { return alarms_.get(); }
     // The port of the running (or last) acquisition.
     const QString& RunPort() const { return runPort_; }
 
@@ -129,6 +134,8 @@ private:
     QString runPort_;                   // the port of the running acquisition
     Frame mirrored_{};
     std::vector<SegmentChange> changes_; // reused for every frame
+    // Declared before the acquisition: its reader calls the alarms until it is joined.
+    std::unique_ptr<AlarmKeeper> alarms_;
     std::unique_ptr<Acquisition> acquisition_;
 
     RecordKeeper* keeper_ = nullptr; // child object

@@ -25,6 +25,9 @@ TEST(CommandLine, Options) {
         {{"zelvox", "--port="}, false, "", false, true},
         {{"zelvox", "--demo", "--port", "ttyS0"}, true, "ttyS0", false, true},
         {{"zelvox", "document.txt"}, false, "", false, true},
+        // The alarm options, taken before Qt's parser sees the rest.
+        {{"zelvox", "--alarm", "high: above 4.2 V", "--port", "ttyS0"}, false, "ttyS0", false, false},
+        {{"zelvox", "--demo", "--alarm"}, false, "", false, true},
         // Options not ours are left for QApplication to take (see below).
         {{"zelvox", "-platform", "offscreen", "--port", "ttyS1", "-reverse"}, false, "", false, true},
     };
@@ -68,7 +71,8 @@ TEST(CommandLine, Options) {
           QStringList{"zelvox", "--journal-dir="},
           QStringList{"zelvox", "--no-journal", "--journal-dir", "/tmp"}, QStringList{"zelvox", "--mqtt"},
           QStringList{"zelvox", "--mqtt-cafile", "ca.pem"},
-          QStringList{"zelvox", "--mqtt", "mqtt://broker/lab", "--no-journal"}})
+          QStringList{"zelvox", "--mqtt", "mqtt://broker/lab", "--no-journal"},
+          QStringList{"zelvox", "--alarm", "high: above 4.2", "--view", "b.csv"}})
         EXPECT_FALSE(ParseCommandLine(bad).error.isEmpty()) << bad.join(' ').toStdString();
     EXPECT_TRUE(CommandLineHelp().contains("--demo"));
     for (const char* option : {"--no-journal", "--journal-dir DIR", "--load FILE", "--view PATH...",

@@ -173,6 +173,13 @@ TEST(ServiceRun, EveryExampleSettingKeepsTheLogCsvAndItsBrokerGetsTheReadings) {
     }
     ASSERT_GE(settings.size(), 3) << "example.conf has no commented examples";
     settings << example + QStringLiteral("ZELVOX_DECODE_EXTRA_OPTIONS=\"--format jsonl\"\n");
+    // The example's alarm rules, as its comment shows their file; `true` stands in for its script.
+    QString rules;
+    const QRegularExpression rule(QStringLiteral("^#     ([a-z]+: .*)$"),
+                                  QRegularExpression::MultilineOption);
+    for (auto it = rule.globalMatch(example); it.hasNext();)
+        rules += it.next().captured(1) + QLatin1Char('\n');
+    ASSERT_TRUE(WriteText(dir.filePath(QStringLiteral("alarms")), rules));
 
     for (int i = 0; i < settings.size(); ++i) {
         SCOPED_TRACE(QStringLiteral("settings %1").arg(i).toStdString());
@@ -183,7 +190,10 @@ TEST(ServiceRun, EveryExampleSettingKeepsTheLogCsvAndItsBrokerGetsTheReadings) {
             .replace(QRegularExpression(QStringLiteral("/run/credentials/[^ \"]*")),
                      dir.filePath(QStringLiteral("password")))
             .replace(QRegularExpression(QStringLiteral("/etc/zelvox/[^ \"]*\\.crt")),
-                     dir.filePath(QStringLiteral("ca.crt")));
+                     dir.filePath(QStringLiteral("ca.crt")))
+            .replace(QRegularExpression(QStringLiteral("/etc/zelvox/[^ \"]*\\.alarms")),
+                     dir.filePath(QStringLiteral("alarms")))
+            .replace(QStringLiteral("/etc/zelvox/alarm.sh"), QStringLiteral("true"));
         const QString confPath = dir.filePath(QStringLiteral("%1.conf").arg(i));
         ASSERT_TRUE(WriteText(confPath, conf));
         const QRegularExpressionMatch mqtt =

@@ -1,6 +1,7 @@
 // The application as a user drives it: start-up port, START on a real pseudo-terminal,
 // failures shown in message boxes, and closing the window while acquisition runs.
 #include "app/ZelvoxApplication.h"
+#include "alarm/AlarmRule.h"
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
@@ -13,10 +14,18 @@
 #include "support/Pty.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -145,4 +154,73 @@ TEST(App, DemoMeterIsTheChosenPortAndStreams) {
     ASSERT_TRUE(app.Window()->Session().IsRunning());
     ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return app.Window()->TablePane()->RowCount() >= 2; }, 5000));
     Button(app.Window(), kStopButton)->click();
+}
+
+// Alarms in the window at one reading a minute: one frame over the limit between two rows is a
+// notice in pane 3, marks the title while it fires and runs the command with its environment.
+TEST(App, OneFrameOverAnAlarmLimitIsNoticedMarksTheTitleAndRunsTheCommand) {
+    zelvox::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir dir;
+    const QString said = dir.filePath(QStringLiteral("said"));
+    AlarmRule rule;
+    ASSERT_TRUE(ParseAlarmRule("high: above 4200 mV", rule, nullptr));
+    ZelvoxApplication app;
+    app.WatchAlarms({rule}, "echo \"$ZELVOX_ALARM $ZELVOX_ALARM_STATE $ZELVOX_ALARM_VALUE $ZELVOX_ALARM_UNIT "
+                            "$ZELVOX_PORT\" >> '" +
+                                said.toStdString() + "'");
+    CommandLine options;
+    options.port = pty.SlavePath();
+    options.journalDir = dir.filePath(QStringLiteral("journal"));
+    ASSERT_TRUE(app.InitInstance(options));
+    app.AppSettings().samplingRate = 1;
+    QStringList titles;
+    QObject::connect(app.Window(), &QWidget::windowTitleChanged, [&](const QString& t) { titles << t; });
+    Button(app.Window(), kStartButton)->click();
+    ASSERT_TRUE(app.Window()->Session().IsRunning());
+    for (const char* shown : {"4.000", "4.000", "4.000", "4.500", "4.000", "4.000", "4.000"}) {
+        pty.Write(*EncodeReading(shown, kDcVolt));
+        QTest::qWait(83);
+    }
+    const auto text = [&] {
+        QFile f(said);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    ASSERT_TRUE(zelvox::testing::WaitUntil([&] { return text().count(QLatin1Char('\n')) == 2; }, 5000))
+        << text().toStdString();
+    EXPECT_EQ(text(), QStringLiteral("high firing 4.500 V %1\nhigh ok 4.000 V %1\n").arg(pty.SlavePath()));
+    EXPECT_EQ(titles, QStringList({QStringLiteral("\u26A0 high firing - Zelvox"), QStringLiteral("Zelvox")}));
+    EXPECT_EQ(app.Window()->Session().Readings().Count(), 0) << "no row yet: every frame was checked";
+    QStringList notices;
+    for (const QLabel* label : app.Window()->statusBar()->findChildren<QLabel*>())
+        notices << label->toolTip();
+    EXPECT_TRUE(notices.join(QLatin1Char('\n')).contains(QStringLiteral("Alarm high firing: 4.500 V at ")))
+        << notices.join(QLatin1Char('\n')).toStdString();
+
+    // SET > Alarms...: the rules and their states; a rule added for this run, a bad one refused.
+    QStringList listed, refused;
+    QTimer::singleShot(100, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        auto* rule = dialog->findChild<QLineEdit*>();
+        const auto push = [&](const char* text) {
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QLatin1String(text))
+                    b->click();
+        };
+        for (const char* text : {"low: belw 3 V", "low: below 3 V"}) {
+            rule->setText(QLatin1String(text));
+            push("Add");
+            refused << dialog->findChild<QLabel*>()->text();
+        }
+        auto* list = dialog->findChild<QListWidget*>();
+        for (int i = 0; i < list->count(); ++i)
+            listed << list->item(i)->text();
+        push("Close");
+    });
+    app.Window()->findChild<QMenu*>(QStringLiteral("SET"))->actions().last()->trigger();
+    EXPECT_EQ(listed, QStringList({QStringLiteral("high: above 4200 mV (ok)"),
+                                   QStringLiteral("low: below 3 V (ok)")}));
+    EXPECT_TRUE(refused.value(0).contains(QStringLiteral("column 6"))) << refused.join('|').toStdString();
+    EXPECT_EQ(refused.value(1), QString());
 }

@@ -109,6 +109,11 @@ TEST_F(DecodeTool, FailsOnUnreadableInput) {
         {"--mqtt-discovery --port ttyS0",
          "zelvox-decode: the --mqtt-... and --journal-dir options need --mqtt"},
         {"", "zelvox-decode: no input given"},
+        {"--port ttyS0 --alarm 'high: abve 4.2'",
+         "zelvox-decode: --alarm 'high: abve 4.2': column 7: unknown condition \"abve\" (above, below, "
+         "outside, overload, silent, unchanged or unplugged)"},
+        {"--alarm 'high: above 4.2' " + path_,
+         "zelvox-decode: --alarm, --alarms and --alarm-exec need --port"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shell);

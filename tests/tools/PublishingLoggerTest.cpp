@@ -4,6 +4,7 @@
 // counts what the subscriber got against the logger's journal: after dropping duplicates by
 // (run, index), exactly the journal's rows, in order.
 #include "publish/PublishTestSupport.h"
+#include "record/EventsFile.h"
 #include "support/Broker.h"
 #include "support/Tmpfs.h"
 #include "support/ToolProcess.h"
@@ -171,6 +172,70 @@ TEST_F(PublishingLogger, TheLoggerWaitsForABrokerThatStartsTenSecondsLater) {
     Sleep(2000);
     ExpectEveryRowOnce(*sub, 15000, "broker started 10 s after the logger");
     StopDecode();
+}
+
+// Alarms on every frame: at two readings a minute, one frame (83 ms) over the limit fires; the
+// command runs with its environment, and it, the retained state on the broker and the events file
+// beside the journal say the same; a clean end leaves the rule ok on the broker.
+TEST_F(PublishingLogger, AnExcursionOfOneFrameBetweenRowsFiresEverywhereAndTheyAgree) {
+    const QString displays = tmp.filePath(QStringLiteral("displays")),
+                  env = tmp.filePath(QStringLiteral("env"));
+    QFile file(displays);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1 4.000 24\n1 4.500 1\n1 4.000 2400\n");
+    file.close();
+    QProcess meter;
+    port = testing::StartSim(meter, {QStringLiteral("--displays"), displays});
+    ASSERT_FALSE(port.isEmpty());
+    ASSERT_NO_FATAL_FAILURE(StartBroker("lab/bench/alarm/high"));
+    StartDecode(broker->Port(),
+                {QStringLiteral("--rate"), QStringLiteral("2"), QStringLiteral("--alarm"),
+                 QStringLiteral("high: above 4.2 V"), QStringLiteral("--alarm-exec"),
+                 QStringLiteral("env | grep -E '^ZELVOX_(ALARM|PORT)' | LC_ALL=C sort >> '%1'; echo >> '%1'")
+                     .arg(env)});
+    const auto has = [](const std::string& state) {
+        return [state](const std::vector<std::string>& m) {
+            return std::any_of(m.begin(), m.end(),
+                               [&](const std::string& s) { return s.find(state) != s.npos; });
+        };
+    };
+    ASSERT_TRUE(sub->WaitFor(has("\"state\":\"firing\""), 10000));
+    // The first row comes a period after the start and carries the events found before it.
+    std::vector<EventRow> rows;
+    std::uint64_t damaged = 0;
+    for (int i = 0; i < 400 && rows.size() < 2; ++i, Sleep(100)) {
+        const QStringList journals = QDir(journal).entryList({QStringLiteral("*.csv")}, QDir::Files);
+        for (const QString& name : journals)
+            if (!name.endsWith(QLatin1String(".events.csv")))
+                rows = ReadEventsFile((journal + QLatin1Char('/') + name).toStdString(), &damaged);
+    }
+    ASSERT_EQ(rows.size(), 2u);
+    StopDecode();
+    meter.kill();
+    meter.waitForFinished();
+
+    QFile envFile(env);
+    ASSERT_TRUE(envFile.open(QIODevice::ReadOnly));
+    const QByteArray runs = envFile.readAll().replace('\n', '|');
+    const std::string time = FormatIsoDateTime(rows[0].at);
+    const QByteArray fired = "ZELVOX_ALARM=high|ZELVOX_ALARM_RULE=above 4.2 V|ZELVOX_ALARM_STATE=firing|"
+                             "ZELVOX_ALARM_TIME=" +
+                             QByteArray::fromStdString(time) +
+                             "|ZELVOX_ALARM_UNIT=V|ZELVOX_ALARM_VALUE=4.500|ZELVOX_PORT=" + port.toUtf8() +
+                             "||";
+    EXPECT_TRUE(runs.startsWith(fired)) << runs.toStdString();
+    EXPECT_TRUE(rows[0].firing && !rows[1].firing);
+    EXPECT_EQ(rows[0].rule, "high");
+    EXPECT_EQ(rows[0].value + rows[0].unit + rows[1].value, "4.500V4.000");
+    EXPECT_EQ(rows[0].index, 0) << "the first row carries them";
+    EXPECT_NEAR((rows[1].at.instant - rows[0].at.instant).count(), 83, 40) << "one frame later";
+    const std::vector<std::string> m = sub->Messages();
+    ASSERT_GE(m.size(), 3u) << "ok at the start, firing, ok";
+    EXPECT_NE(std::find(m.begin(), m.end(),
+                        "{\"state\":\"firing\",\"since\":\"" + time +
+                            "\",\"value\":4.5,\"unit\":\"V\",\"rule\":\"above 4.2 V\"}"),
+              m.end());
+    EXPECT_NE(m.back().find("\"state\":\"ok\""), std::string::npos) << m.back();
 }
 
 TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithStatusTwo) {

@@ -2,10 +2,12 @@
 // file or standard input) and a live serial port.
 #pragma once
 
+#include "alarm/AlarmOptions.h"
 #include "publish/PublishingOptions.h"
 #include "record/RowCodec.h"
 
 #include <string>
+#include <vector>
 
 namespace zelvox {
 
@@ -16,6 +18,8 @@ struct DecodeOptions {
     int rate = 0; // readings per minute; 0: every accepted frame
     bool once = false;
     PublishingOptions publishing;
+    AlarmOptions alarms;
+    std::vector<AlarmRule> rules; // made from alarms
 };
 
 // Each returns the exit status. wakeFd becomes readable when an ending signal arrives.

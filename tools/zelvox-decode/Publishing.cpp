@@ -98,6 +98,7 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     if (!publisher_->Start(error))
         return false;
     keeper.KeepPublisher(publisher_.get());
+    options_ = std::make_unique<PublisherOptions>(p);
     return true;
 }
 

@@ -15,6 +15,7 @@ namespace zelvox {
 class Journal;
 class Publisher;
 class RecordKeeper;
+struct PublisherOptions;
 
 // The lines of the usage text for these options.
 extern const char* const kPublishingUsage;
@@ -34,10 +35,15 @@ public:
     void Stop();
     // Why the broker refused us; empty when it did not.
     std::string Refusal() const;
+    // After a successful Start: the journal, the publisher and its options.
+    Journal* JournalKept() const { return journal_.get(); }
+    Publisher* Sender() const { return publisher_.get(); }
+    const PublisherOptions& Options() const { return *options_; }
 
 private:
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
+    std::unique_ptr<PublisherOptions> options_;
     mutable std::mutex mutex_;
     std::string refusal_;
 };

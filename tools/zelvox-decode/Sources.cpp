@@ -5,6 +5,7 @@
 #include "Publishing.h"
 #include "decode/Decoder.h"
 #include "decode/Frame.h"
+#include "journal/AlarmKeeper.h"
 #include "journal/RecordKeeper.h"
 #include "link/AcquisitionCore.h"
 #include "link/SerialPort.h"
@@ -68,6 +69,8 @@ public:
                 return 2;
             }
         }
+        if (!options_.rules.empty())
+            WatchRules();
         out_.onLine = [this](const DispatchedReading& d) { keeper_.Keep(d); };
         AcquisitionCore::Options link;
         link.samplingRate = options_.rate;
@@ -86,16 +89,26 @@ public:
         }
         int status = out_.Start() ? 0 : -1;
         while (status == 0 && !Interrupted()) {
-            pollfd fds[2] = {{core_.WakeFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            pollfd fds[3] = {{core_.WakeFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
+            if (alarms_)
+                fds[2].fd = alarms_->WakeFd();
+            if (::poll(fds, 3, -1) < 0 && errno != EINTR)
                 break;
+            // The alarms first: a command waits for nothing else.
+            if (alarms_)
+                alarms_->Deliver();
             core_.Deliver([&](const AcquisitionCore::Event& event) {
                 if (status == 0)
                     status = Take(event);
             });
         }
         core_.Stop(); // also clears the port's exclusive mode
+        // A firing rule is said as ended, on the broker too, before the publisher goes.
+        if (alarms_)
+            alarms_->End();
         publishing_.Stop();
+        if (alarms_)
+            alarms_->Finish();
         if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
             std::fprintf(stderr, "zelvox-decode: %s\n", refusal.c_str());
             return 2;
@@ -104,6 +117,25 @@ public:
     }
 
 private:
+    // The rules on the reader's side of the record keeper, their events on standard error, in
+    // the events file beside the journal and on the broker (with --mqtt), and to --alarm-exec.
+    void WatchRules() {
+        alarms_ = std::make_unique<AlarmKeeper>(options_.rules, device_);
+        alarms_->OnSeen([](const AlarmRule& rule, const AlarmEvent& e) {
+            std::fputs(AlarmLine("zelvox-decode", rule, e).c_str(), stderr);
+        });
+        alarms_->OnNotice(
+            [](const std::string& text) { std::fprintf(stderr, "zelvox-decode: %s\n", text.c_str()); });
+        alarms_->RunCommand(options_.alarms.exec);
+        if (publishing_.Sender()) {
+            alarms_->KeepJournal(publishing_.JournalKept());
+            alarms_->KeepPublisher(publishing_.Sender(), publishing_.Options());
+        }
+        keeper_.KeepRules([this](const DispatchedReading& d) { alarms_->Kept(d); });
+        alarms_->Begin(0);
+        core_.SetReaderTap(alarms_.get());
+    }
+
     // One hand-off of the reader's: 0 to go on, 1 to end (--once and the port went away), -1
     // after an output error.
     int Take(const AcquisitionCore::Event& event) {
@@ -154,6 +186,8 @@ private:
     const int wakeFd_;
     const std::string device_;
     ReadingHistory history_; // the pacing's pending mark; the logger keeps no graph
+    // The core's reader calls it: it goes after the core has joined its reader.
+    std::unique_ptr<AlarmKeeper> alarms_;
     AcquisitionCore core_;
     RecordKeeper keeper_;
     DecodePublishing publishing_;

@@ -45,6 +45,12 @@ constexpr const char* kUsage =
     "                 program's sampling; without it, every accepted frame\n"
     "  --format F     text (the default), csv or jsonl, as below\n";
 
+constexpr const char* kAlarmUsageEnd =
+    "                 These need --port. Each alarm event is a line on standard\n"
+    "                 error; with --mqtt also a row of NAME.events.csv beside the\n"
+    "                 journal and the retained PREFIX/alarm/NAME (a binary sensor\n"
+    "                 with --mqtt-discovery). Without --mqtt no events file\n";
+
 constexpr const char* kUsageEnd =
     "  --help         show this text and exit\n"
     "\n"
@@ -62,6 +68,8 @@ constexpr const char* kUsageEnd =
 void PrintUsage(std::FILE* out) {
     std::fputs(kUsage, out);
     std::fputs(kPublishingUsage, out);
+    std::fputs(kAlarmUsage, out);
+    std::fputs(kAlarmUsageEnd, out);
     std::fputs(kUsageEnd, out);
 }
 
@@ -71,9 +79,16 @@ std::string Text(const QString& s) {
 
 // The command line, read by QCommandLineParser; false with *error (one line) when it is wrong.
 bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error) {
+    // The alarm options are taken first, by their own parser; the rest go to Qt's.
+    const std::vector<std::string> all(argv, argv + argc);
     QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const int taken = i == 0 ? 0 : TakeAlarmOption(all, i, options.alarms, error);
+        if (taken < 0)
+            return false;
+        if (taken == 0)
+            args << QString::fromLocal8Bit(all[i].c_str());
+    }
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const auto withValue = [](const char* name) {
@@ -137,7 +152,9 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
         return fail("the --mqtt-... and --journal-dir options need --mqtt");
     if (p.Requested() && options.mode != DecodeOptions::Mode::Port)
         return fail("--mqtt needs --port");
-    return true;
+    if (options.alarms.Requested() && options.mode != DecodeOptions::Mode::Port)
+        return fail("--alarm, --alarms and --alarm-exec need --port");
+    return MakeAlarmRules(options.alarms, options.rules, error);
 }
 
 } // namespace
