@@ -118,8 +118,10 @@ struct Publisher::Impl {
 
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
-    void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {}, 0, 0};
+    void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false,
+                int retrySeconds = 0) {
+        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {},
+                          0,     0,      retrySeconds};
         bool changed;
         {
             std::lock_guard lock(mutex);
@@ -127,7 +129,8 @@ struct Publisher::Impl {
             s.inMemory = held;
             s.memoryDropped = heldDropped;
             changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice ||
-                      s.journalOff != status.journalOff || s.memoryDropped != status.memoryDropped;
+                      s.journalOff != status.journalOff || s.memoryDropped != status.memoryDropped ||
+                      s.retrySeconds != status.retrySeconds;
             const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged ||
                                   s.inMemory != status.inMemory;
             if (!changed && !force && (!counters || justSent || Clock::now() < nextCounters))
@@ -153,6 +156,7 @@ struct Publisher::Impl {
             const bool online = link.Ready();
             const int connectionsNow = link.connections;
             const bool isRefused = link.refused;
+            const int retrySeconds = link.retrySeconds;
             const std::string detail = link.detail;
             const bool discoveryNow =
                 options.discovery && online && (link.discoveryDue || link.connections != discoveryConnection);
@@ -207,7 +211,8 @@ struct Publisher::Impl {
                                       : isRefused                             ? BrokerState::Refused
                                       : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
                                                                               : BrokerState::Waiting;
-            Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty());
+            Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty(),
+                   isRefused ? retrySeconds : 0);
 
             if (isStopping && (outbox.InFlight() == 0 || !online || Clock::now() >= deadline))
                 break;
@@ -219,7 +224,8 @@ struct Publisher::Impl {
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
                        link.Ready() != online || link.refused != isRefused || link.detail != detail ||
-                       link.stopping != isStopping || link.discoveryDue || journalOff != journalOffNow;
+                       link.retrySeconds != retrySeconds || link.stopping != isStopping ||
+                       link.discoveryDue || journalOff != journalOffNow;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);

@@ -173,7 +173,7 @@ TEST_F(PublishingLogger, TheLoggerWaitsForABrokerThatStartsTenSecondsLater) {
     StopDecode();
 }
 
-TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithStatusTwo) {
+TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndBadOptionsEndWithStatusTwo) {
     const QString key = tmp.filePath(QStringLiteral("broker.key")),
                   cert = tmp.filePath(QStringLiteral("broker.pem"));
     QProcess openssl;
@@ -211,15 +211,7 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
             << err.toStdString();
     }
 
-    const QString wrong = tmp.filePath(QStringLiteral("wrong"));
-    std::ofstream(wrong.toStdString()) << "wrong\n";
     const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
-    StartDecode(tlsBroker.Port(), QStringList{QStringLiteral("--mqtt-password-file"), wrong} + tls,
-                "mqtts://ana@");
-    ASSERT_TRUE(decode.waitForFinished(10000)) << "a refused password must end the logger";
-    EXPECT_EQ(decode.exitCode(), 2);
-    EXPECT_TRUE(decode.readAllStandardError().contains("refused")) << "the logger says why";
-
     // The certificate names 127.0.0.1, not localhost: said as such, not as a wrong CA.
     decode.start(Tool("zelvox-decode"),
                  QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
@@ -248,6 +240,53 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     ExpectEveryRowOnce(tlsSub, 10000, "over TLS");
     StopDecode();
     EXPECT_TRUE(decode.readAllStandardError().contains("broker online"));
+}
+
+// The logger's password refused for 20 s (rotated on the broker, the logger's file mended
+// later): the CSV log goes on meanwhile, and once the broker takes the password every row
+// reaches it.
+TEST_F(PublishingLogger, ARefusedPasswordKeepsTheLoggerLoggingUntilTheBrokerTakesIt) {
+    const QString passwords = tmp.filePath(QStringLiteral("passwords"));
+    const auto setPassword = [&](const char* user, const char* password, bool create) {
+        QStringList args{QStringLiteral("-b"), passwords, QLatin1String(user), QLatin1String(password)};
+        if (create)
+            args.prepend(QStringLiteral("-c"));
+        return QProcess::execute(QStringLiteral("mosquitto_passwd"), args) == 0;
+    };
+    ASSERT_TRUE(setPassword("ana", "old", true) && setPassword("sink", "sink", false));
+    Broker::Options options;
+    options.passwordFile = passwords;
+    broker = std::make_unique<Broker>(tmp.path(), options);
+    std::string why;
+    ASSERT_TRUE(broker->Start(&why)) << why;
+    sub = std::make_unique<Subscriber>(broker->Port(), "lab-sink", "lab/bench/reading");
+    sub->Login("sink", "sink");
+    ASSERT_TRUE(sub->Start());
+    const QString right = tmp.filePath(QStringLiteral("right"));
+    std::ofstream(right.toStdString()) << "right\n";
+    lines = tmp.filePath(QStringLiteral("log.csv"));
+    StartDecode(
+        broker->Port(),
+        {QStringLiteral("--mqtt-password-file"), right, QStringLiteral("--format"), QStringLiteral("csv")},
+        "mqtt://ana@");
+    Sleep(20000);
+    ASSERT_EQ(decode.state(), QProcess::Running) << decode.readAllStandardError().toStdString();
+    ASSERT_TRUE(setPassword("ana", "right", false));
+    ::kill(broker->Pid(), SIGHUP); // the broker reads its password file again
+    ExpectEveryRowOnce(*sub, 25000, "password refused for 20 s");
+    StopDecode();
+    ExpectEveryRowOnce(*sub, 5000, "after the logger's end");
+    const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
+    EXPECT_TRUE(err.contains(QLatin1String("broker refused us (")) &&
+                err.contains(QLatin1String("; trying again in ")) &&
+                err.contains(QLatin1String("broker online")))
+        << err.toStdString();
+    // Every row of the CSV log is in the journal and at the broker.
+    QFile log(lines);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const int logRows = static_cast<int>(log.readAll().count('\n')) - 1;
+    EXPECT_GT(logRows, 40);
+    EXPECT_EQ(logRows, CountDelivery(journal, sub->Messages()).journalRows);
 }
 
 TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) {

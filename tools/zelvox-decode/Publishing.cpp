@@ -36,8 +36,7 @@ DecodePublishing::~DecodePublishing() {
     Stop();
 }
 
-bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName,
-                             std::function<void()> onFatal, std::string* error) {
+bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName, std::string* error) {
     PublisherOptions p;
     std::string warning;
     if (!MakePublisherOptions(o, portName, &p, error, &warning))
@@ -70,25 +69,16 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         return false;
     }
     publisher_ = std::make_unique<Publisher>(p);
-    publisher_->OnStatus([this, last = PublisherStatus{}, onFatal](const PublisherStatus& s) mutable {
+    publisher_->OnStatus([last = PublisherStatus{}](const PublisherStatus& s) mutable {
         if (s.notice != last.notice && !s.notice.empty())
             std::fprintf(stderr, "zelvox-decode: %s\n", s.notice.c_str());
         // The state, not every change of the counters.
-        const bool same = s.state == last.state && s.detail == last.detail &&
-                          s.journalOff == last.journalOff &&
-                          (s.memoryDropped > 0) == (last.memoryDropped > 0);
+        const bool same =
+            s.state == last.state && s.detail == last.detail && s.journalOff == last.journalOff &&
+            (s.memoryDropped > 0) == (last.memoryDropped > 0) && s.retrySeconds == last.retrySeconds;
         last = s;
-        if (same)
-            return;
-        std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
-        if (s.state == BrokerState::Refused) {
-            {
-                std::lock_guard lock(mutex_);
-                refusal_ = s.detail;
-            }
-            if (onFatal)
-                onFatal();
-        }
+        if (!same)
+            std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
     });
     std::fprintf(stderr, "zelvox-decode: publishing to %s as %s, journal in %s\n", p.target.Name().c_str(),
                  p.clientId.c_str(), p.journalDir.c_str());
@@ -165,11 +155,6 @@ void DecodePublishing::Stop() {
         journal_->Close();
     if (publisher_)
         publisher_->Stop();
-}
-
-std::string DecodePublishing::Refusal() const {
-    std::lock_guard lock(mutex_);
-    return refusal_;
 }
 
 } // namespace zelvox

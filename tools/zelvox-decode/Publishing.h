@@ -10,9 +10,7 @@
 #include <QString>
 #include <chrono>
 
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace zelvox {
@@ -29,16 +27,13 @@ public:
     ~DecodePublishing(); // Stop()
 
     // Checks the options, opens the journal folder (by default one per port) and starts the
-    // publisher, which reports its state on standard error. onFatal runs (on another thread)
-    // when the broker refuses the credentials. False with *error: the command line is wrong.
-    bool Start(const PublishingOptions& options, const std::string& portName, std::function<void()> onFatal,
-               std::string* error);
+    // publisher, which reports its state on standard error (a broker that refuses us is tried
+    // again, the logging goes on). False with *error: the command line is wrong.
+    bool Start(const PublishingOptions& options, const std::string& portName, std::string* error);
     // One line written: the journal gets the row, the publisher is told.
     void Record(const DispatchedReading& dispatched);
     // Ends the journal's run cleanly and lets the publisher deliver what is in flight.
     void Stop();
-    // Why the broker refused us; empty when it did not.
-    std::string Refusal() const;
 
 private:
     static constexpr std::chrono::seconds kJournalRetry{10};
@@ -54,8 +49,6 @@ private:
     std::chrono::steady_clock::time_point retryAt_{};
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
-    mutable std::mutex mutex_;
-    std::string refusal_;
 };
 
 } // namespace zelvox

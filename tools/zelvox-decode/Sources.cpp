@@ -56,9 +56,7 @@ public:
     int Run() {
         if (options_.publishing.Requested()) {
             std::string error;
-            // A refused password ends the run the way a signal does, with status 2 after it.
-            if (!publishing_.Start(
-                    options_.publishing, device_, [] { StopSignals::RequestStop(); }, &error)) {
+            if (!publishing_.Start(options_.publishing, device_, &error)) {
                 std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
                 return 2;
             }
@@ -86,10 +84,6 @@ public:
         StopSignals::CancelOnStop(nullptr);
         port_->Close(); // also clears the port's exclusive mode
         publishing_.Stop();
-        if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
-            std::fprintf(stderr, "zelvox-decode: %s\n", refusal.c_str());
-            return 2;
-        }
         return status < 0 ? OutputFailed(out_) : status;
     }
 
