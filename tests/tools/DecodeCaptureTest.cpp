@@ -107,7 +107,7 @@ TEST_F(DecodeTool, FailsOnUnreadableInput) {
         {"--port '' ", "zelvox-decode: --port needs a value"},
         {path_ + " " + path_, "zelvox-decode: more than one input given"},
         {"--mqtt-discovery --port ttyS0",
-         "zelvox-decode: the --mqtt-... and --journal-dir options need --mqtt"},
+         "zelvox-decode: the --mqtt-..., --journal-dir and --keep-... options need --mqtt"},
         {"", "zelvox-decode: no input given"},
     };
     for (const auto& c : cases) {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <limits>
@@ -28,7 +29,10 @@ const char* const kPublishingUsage =
     "  --mqtt-discovery           Home Assistant discovery configs (retained)\n"
     "  --journal-dir DIR          the journal's folder (default: $STATE_DIRECTORY\n"
     "                             under systemd, else one per port under\n"
-    "                             $XDG_STATE_HOME/zelvox/decode)\n";
+    "                             $XDG_STATE_HOME/zelvox/decode)\n"
+    "  --keep-days N, --keep-mb N the journal's retention: a journal the broker has\n"
+    "                             acknowledged goes once it is N days old or the\n"
+    "                             folder is over N MB (default 30 days, 100 MB)\n";
 
 DecodePublishing::DecodePublishing() = default;
 
@@ -63,6 +67,14 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     dir_ = dir;
     rules_.publishingTo = p.target.Name();
     rules_.adoptUnmarked = true;
+    // The journal is the broker's outbox here (the log holds the readings): kept like the log
+    // (30 days), bounded in size, in files of a tenth of it, pruned while running.
+    rules_.keepDays = kKeepDays;
+    rules_.keepBytes = kKeepBytes;
+    if (!SetKeepOption("keep-days", o.keepDays, rules_, error) ||
+        !SetKeepOption("keep-mb", o.keepMb, rules_, error))
+        return false;
+    rules_.splitBytes = std::max<std::uint64_t>(rules_.keepBytes / 10, 64 * 1024);
     std::string why;
     if (!OpenJournal(true, &why)) {
         *error = "cannot keep the journal: " + why;
@@ -96,6 +108,14 @@ bool DecodePublishing::OpenJournal(bool first, std::string* why) {
         // A new journal is tried with the next row, then every kJournalRetry while it fails.
         retryAt_ = std::chrono::steady_clock::now() + (reopening_ ? kJournalRetry : std::chrono::seconds(0));
     });
+    // From the sync thread, which has no event loop of its own to go through.
+    QObject::connect(
+        journal.get(), &Journal::prunedWhileRunning, journal.get(),
+        [](const QString& notice) {
+            for (const QString& line : notice.split(QLatin1Char('\n')))
+                std::fprintf(stderr, "zelvox-decode: %s\n", line.toLocal8Bit().constData());
+        },
+        Qt::DirectConnection);
     journalOff_ = false;
     // Old journals are pruned as the program's are, but one with rows for this broker stays.
     const JournalStartup startup = journal->Start(rules_);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <chrono>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,8 @@ public:
 
 private:
     static constexpr std::chrono::seconds kJournalRetry{10};
+    static constexpr int kKeepDays = 30;
+    static constexpr std::uint64_t kKeepBytes = 100ull * 1024 * 1024;
 
     // A new journal in the folder; the first one also names interrupted runs and prunes.
     bool OpenJournal(bool first, std::string* why);

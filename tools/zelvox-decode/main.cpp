@@ -13,6 +13,7 @@
 #include "decode/StandardStreams.h"
 #include "link/Settings.h"
 #include "link/StopSignals.h"
+#include "record/JournalFolder.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -82,9 +83,10 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     const QCommandLineOption mqtt = withValue("mqtt"), passwordFile = withValue("mqtt-password-file"),
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
                              keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
-                             journalDir = withValue("journal-dir");
+                             journalDir = withValue("journal-dir"), keepDays = withValue("keep-days"),
+                             keepMb = withValue("keep-mb");
     parser.addOptions({help, once, discovery, format, rate, port, mqtt, passwordFile, caFile, certFile,
-                       keyFile, clientId, journalDir});
+                       keyFile, clientId, journalDir, keepDays, keepMb});
     const auto fail = [&](const std::string& why) {
         *error = why;
         return false;
@@ -95,8 +97,8 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
         options.mode = DecodeOptions::Mode::Help;
         return true;
     }
-    for (const QCommandLineOption* o :
-         {&format, &rate, &port, &mqtt, &passwordFile, &caFile, &certFile, &keyFile, &clientId, &journalDir})
+    for (const QCommandLineOption* o : {&format, &rate, &port, &mqtt, &passwordFile, &caFile, &certFile,
+                                        &keyFile, &clientId, &journalDir, &keepDays, &keepMb})
         if (parser.isSet(*o) && parser.value(*o).isEmpty())
             return fail("--" + Text(o->names().first()) + " needs a value");
     if (parser.values(port).size() + parser.positionalArguments().size() > 1)
@@ -118,6 +120,12 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     p.keyFile = Text(parser.value(keyFile));
     p.clientId = Text(parser.value(clientId));
     p.journalDir = Text(parser.value(journalDir));
+    p.keepDays = Text(parser.value(keepDays));
+    p.keepMb = Text(parser.value(keepMb));
+    PruneRules check;
+    if (!SetKeepOption("keep-days", p.keepDays, check, error) ||
+        !SetKeepOption("keep-mb", p.keepMb, check, error))
+        return false;
     p.discovery = parser.isSet(discovery);
     if (parser.isSet(port)) {
         options.mode = DecodeOptions::Mode::Port;
@@ -131,7 +139,7 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     if (options.mode != DecodeOptions::Mode::Port && (options.rate != 0 || options.once))
         return fail("--rate and --once need --port");
     if (p.AnyCompanion() && !p.Requested())
-        return fail("the --mqtt-... and --journal-dir options need --mqtt");
+        return fail("the --mqtt-..., --journal-dir and --keep-... options need --mqtt");
     if (p.Requested() && options.mode != DecodeOptions::Mode::Port)
         return fail("--mqtt needs --port");
     return true;
