@@ -45,9 +45,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                              load = withValue("load"), mqtt = withValue("mqtt"),
                              passwordFile = withValue("mqtt-password-file"),
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
-                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id");
+                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
+                             keepDays = withValue("keep-days"), keepMb = withValue("keep-mb");
     parser.addOptions({help, version, demo, noJournal, discovery, view, port, journalDir, load, mqtt,
-                       passwordFile, caFile, certFile, keyFile, clientId});
+                       passwordFile, caFile, certFile, keyFile, clientId, keepDays, keepMb});
     if (!parser.parse(arguments)) {
         options.error = parser.errorText();
         // Qt's own options (-platform NAME, -style NAME, -reverse...) are QApplication's: once it
@@ -82,6 +83,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     } else if (!parser.positionalArguments().isEmpty()) {
         options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
     }
+    std::string keepError;
+    if (!SetKeepOption("keep-days", parser.value(keepDays).toStdString(), options.keep, &keepError) ||
+        !SetKeepOption("keep-mb", parser.value(keepMb).toStdString(), options.keep, &keepError))
+        options.error = QString::fromStdString(keepError);
     if (!options.error.isEmpty())
         return options;
     if (p.AnyCompanion() && !p.Requested())
@@ -113,6 +118,8 @@ QString CommandLineHelp() {
         "  --no-journal       keep no journal of the readings\n"
         "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
         "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
+        "  --keep-days N, --keep-mb N  remove a journal last written more than N days ago\n"
+        "                     (365), and the oldest once the folder is over N MB (500)\n"
         "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
         "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
         "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"
@@ -195,6 +202,7 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
 
     ChooseStartupPort(settings_);
     window_->SetStatusText(kPortPane, PortStatusText(settings_.portName));
+    keep_ = options.keep;
     if (options.journal) {
         const QString dir = options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir;
         if (StartJournal(dir, options.load) && publishTo_)
@@ -218,7 +226,7 @@ bool ZelvoxApplication::StartJournal(const QString& dir, const QString& loading)
             window->PostNotice(QStringLiteral("Journal off: %1").arg(why));
     });
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
-    PruneRules rules;
+    PruneRules rules = keep_;
     // The file being loaded stays; so do rows the broker this run publishes to has not had.
     rules.keep = [loaded](const std::string& path) {
         return !loaded.isEmpty() && QFileInfo(QString::fromStdString(path)).canonicalFilePath() == loaded;

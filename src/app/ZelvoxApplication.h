@@ -4,6 +4,7 @@
 #include "export/ExportSupport.h"
 #include "link/Settings.h"
 #include "publish/PublishingOptions.h"
+#include "record/JournalFolder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -28,6 +29,7 @@ struct CommandLine {
     bool journal = true;          // keep the readings journal (--no-journal turns it off)
     QString journalDir;           // the journal's folder instead of the default one
     QString load;                 // a journal whose rows fill the table at start-up
+    PruneRules keep;              // the journal's retention (--keep-days, --keep-mb)
     PublishingOptions publishing; // --mqtt URL and its companions
     QStringList view;             // --view PATH...: only the Run View of these journals
     QString error;                // set when the arguments could not be understood
@@ -91,6 +93,7 @@ private:
     std::unique_ptr<SimulatedMeter> demoMeter_;
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<PublisherOptions> publishTo_;
+    PruneRules keep_; // the journal's retention, from the command line
     // The live run, indexed from the start whether or not the Run View is open.
     std::shared_ptr<RunIndex> liveRun_;
     QPointer<RunViewWindow> runView_;

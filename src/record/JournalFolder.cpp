@@ -161,9 +161,20 @@ bool HeldByAnotherProgram(const std::string& journalPath) {
     const int fd = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    struct flock sending {};
+    sending.l_type = F_WRLCK;
+    sending.l_whence = SEEK_SET;
+    held = held || (::fcntl(fd, F_OFD_GETLK, &sending) == 0 && sending.l_type != F_UNLCK);
     ::close(fd);
     return held;
+}
+
+void HoldForSending(int journalFd) {
+    struct flock sending {};
+    sending.l_type = F_RDLCK;
+    sending.l_whence = SEEK_SET;
+    ::fcntl(journalFd, F_OFD_SETLK, &sending);
 }
 
 std::string FormatOutboxMark(const OutboxMark& mark) {
@@ -248,8 +259,9 @@ bool JournalHasUnsentTail(const std::string& journalPath) {
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
                                         bool adoptUnmarked) {
     std::vector<std::string> paths;
+    // One that another program writes or sends is that program's to send, under its own runs.
     for (const std::string& path : JournalsNewestFirst(dir))
-        if (UnsentRows(path, target, adoptUnmarked, 1) > 0)
+        if (!HeldByAnotherProgram(path) && UnsentRows(path, target, adoptUnmarked, 1) > 0)
             paths.push_back(path);
     std::reverse(paths.begin(), paths.end());
     return paths;

@@ -57,8 +57,12 @@ std::string OutboxSidecarPath(const std::string& journalPath);
 // The run id of a journal: its file name without the folder and ".csv".
 std::string RunIdOf(const std::string& journalPath);
 
-// True when another live program holds the journal open.
+// True when another live program holds the journal open: its writer (an exclusive flock) or
+// an outbox sending it (HoldForSending). An outbox of this program counts too.
 bool HeldByAnotherProgram(const std::string& journalPath);
+// Marks the journal open at fd as being sent, for as long as fd stays open (an open file
+// description lock, read, on the whole file: it never conflicts with the writer's flock).
+void HoldForSending(int journalFd);
 
 struct OutboxMark {
     std::string target;            // MqttTarget::Name()
@@ -100,7 +104,8 @@ std::uint64_t UnsentRows(const std::string& journalPath, const std::string& targ
 // counts more than the journal holds.
 bool JournalHasUnsentTail(const std::string& journalPath);
 
-// The journals in dir that have rows still to send to target (UnsentRows), oldest first.
+// The journals in dir that have rows still to send to target (UnsentRows) and that no other
+// program holds, oldest first.
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
                                         bool adoptUnmarked);
 

@@ -463,5 +463,46 @@ TEST_F(PublisherTest, ASidecarThatCannotBeTrustedSendsItsJournalAgainFromTheStar
     }
 }
 
+// Two windows on one broker and one folder: the journal the first one writes, and the tail it
+// still sends after its run ended, are never taken up by the second under its own runs.
+TEST_F(PublisherTest, AJournalAnotherProgramWritesOrSendsIsNeverSentByThisOne) {
+    ASSERT_TRUE(sub.Start());
+    PublisherOptions first = Options(broker.Port()), second = first;
+    first.clientId = "zelvox-test-w1";
+    second.clientId = "zelvox-test-w2";
+    PruneRules rules;
+    rules.publishingTo = first.target.Name();
+    zelvox::Journal journal(journals);
+    ASSERT_TRUE(journal.Start(rules).ok);
+    Publisher p1(first);
+    ASSERT_TRUE(p1.Start(&why)) << why;
+    const auto append = [&](int from, int n) {
+        for (int i = from; i < from + n; ++i) {
+            journal.Append(
+                MakeDispatchedReading(1, i, WallTimeAt(1765206000000 + i * 500LL), testing::RowReading(i)));
+            p1.Appended(journal.CurrentFile().toStdString());
+        }
+    };
+    append(1, 20);
+    std::optional<Publisher> p2;
+    p2.emplace(second);
+    ASSERT_TRUE(p2->Start(&why)) << why;
+    append(21, 20);
+    journal.Close(); // the run ends while its rows are still on their way
+    p2.reset();
+    p2.emplace(second);
+    ASSERT_TRUE(p2->Start(&why)) << why;
+    ASSERT_TRUE(WaitForStatus(
+        p1, [](const auto& s) { return s.acknowledged == 40; }, 10000))
+        << DescribeStatus(p1.Status());
+    p2->Stop();
+    const auto own = [&](const auto& m) { return testing::MessagesOf(m, first.clientId); };
+    sub.WaitFor([&](const auto& m) { return CountDelivery(journals, own(m)).missing == 0; }, 5000);
+    const std::vector<std::string> m = sub.Messages();
+    EXPECT_TRUE(CountDelivery(journals, own(m)).Exact()) << CountDelivery(journals, own(m)).Describe();
+    EXPECT_TRUE(testing::MessagesOf(m, second.clientId).empty())
+        << testing::MessagesOf(m, second.clientId)[0];
+}
+
 } // namespace
 } // namespace zelvox
