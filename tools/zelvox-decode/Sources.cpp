@@ -57,7 +57,7 @@ public:
         if (options_.publishing.Requested()) {
             std::string error;
             if (!publishing_.Start(options_.publishing, device_, &error)) {
-                std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
+                SayStartFailure(error);
                 return 2;
             }
             out_.onLine = [this](const DispatchedReading& d) { publishing_.Record(d); };

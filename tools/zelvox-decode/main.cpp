@@ -18,8 +18,14 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -147,13 +153,42 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
 
 } // namespace
 
+namespace zelvox {
+
+void SayStartFailure(const std::string& reason) {
+    std::fprintf(stderr, "zelvox-decode: %s\n", reason.c_str());
+    // sd_notify's datagram, written by hand: one more library is not worth one line.
+    const char* socketPath = std::getenv("NOTIFY_SOCKET");
+    if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@'))
+        return;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(socketPath);
+    if (length >= sizeof addr.sun_path)
+        return;
+    std::memcpy(addr.sun_path, socketPath, length);
+    if (addr.sun_path[0] == '@')
+        addr.sun_path[0] = '\0'; // an abstract socket
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const std::string message = "STATUS=" + reason;
+    [[maybe_unused]] const ssize_t n =
+        ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+    ::close(fd);
+}
+
+} // namespace zelvox
+
 int main(int argc, char** argv) {
     const ClosedStreams closed = OpenStandardStreams();
     DecodeOptions options;
     std::string error;
     if (!ParseArgs(argc, argv, options, &error)) {
         // The reason is the last line, after a one-line pointer to the whole usage.
-        std::fprintf(stderr, "zelvox-decode: see zelvox-decode --help\nzelvox-decode: %s\n", error.c_str());
+        std::fprintf(stderr, "zelvox-decode: see zelvox-decode --help\n");
+        SayStartFailure(error);
         return 2;
     }
     if (options.mode == DecodeOptions::Mode::Help) {
@@ -161,11 +196,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (closed.input && options.mode == DecodeOptions::Mode::Stream && options.path == "-") {
-        std::fprintf(stderr, "zelvox-decode: standard input is closed\n");
+        SayStartFailure("standard input is closed");
         return 2;
     }
     if (closed.output) {
-        std::fprintf(stderr, "zelvox-decode: standard output is closed\n");
+        SayStartFailure("standard output is closed");
         return 2;
     }
     const StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}, /*secondEndsAtOnce=*/false);
