@@ -3,11 +3,18 @@
 #include "publish/PublisherStatus.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 namespace zelvox {
 
@@ -199,24 +206,70 @@ bool MqttLink::MarkReady() {
     return state_.connected;
 }
 
-// When a TLS handshake fails: tries it again without checking the host name. If it then passes,
-// the CA is right and the certificate names another host.
-bool MqttLink::HostNameIsTheProblem() {
+// When a TLS handshake fails: a handshake of our own that takes whatever the broker presents,
+// then the chain checked against the CA and the certificate against the host name, each on its
+// own, so that the answer is the same every time. Empty when it cannot tell (the handshake
+// fails again, the certificate is fine and something else is wrong).
+std::string MqttLink::TlsVerdict() const {
     const MqttTarget& t = options_.target;
-    mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
-    if (!probe)
-        return false;
-    mosquitto_int_option(probe, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    bool mismatch = false;
-    if (mosquitto_tls_set(probe, t.caFile.empty() ? nullptr : t.caFile.c_str(),
-                          t.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                          t.certFile.empty() ? nullptr : t.certFile.c_str(),
-                          t.keyFile.empty() ? nullptr : t.keyFile.c_str(), nullptr) == MOSQ_ERR_SUCCESS &&
-        mosquitto_tls_insecure_set(probe, true) == MOSQ_ERR_SUCCESS)
-        mismatch =
-            mosquitto_connect(probe, t.host.c_str(), t.port, options_.keepAliveSeconds) == MOSQ_ERR_SUCCESS;
-    mosquitto_destroy(probe);
-    return mismatch;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(t.host.c_str(), std::to_string(t.port).c_str(), &hints, &found) != 0)
+        return {};
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        const timeval limit{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0)
+        return {};
+    std::string verdict;
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = ctx ? SSL_new(ctx) : nullptr;
+    in6_addr ip{};
+    const bool isIp =
+        ::inet_pton(AF_INET, t.host.c_str(), &ip) == 1 || ::inet_pton(AF_INET6, t.host.c_str(), &ip) == 1;
+    if (ssl) {
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+        if (!t.certFile.empty() && !t.keyFile.empty()) {
+            SSL_use_certificate_chain_file(ssl, t.certFile.c_str());
+            SSL_use_PrivateKey_file(ssl, t.keyFile.c_str(), SSL_FILETYPE_PEM);
+        }
+        if (!isIp)
+            SSL_set_tlsext_host_name(ssl, t.host.c_str());
+        SSL_set_fd(ssl, fd);
+    }
+    X509* leaf = ssl && SSL_connect(ssl) == 1 ? SSL_get1_peer_certificate(ssl) : nullptr;
+    X509_STORE* store = leaf ? X509_STORE_new() : nullptr;
+    X509_STORE_CTX* check = store ? X509_STORE_CTX_new() : nullptr;
+    if (check &&
+        X509_STORE_load_locations(store, t.caFile.empty() ? nullptr : t.caFile.c_str(),
+                                  t.caFile.empty() ? "/etc/ssl/certs" : nullptr) == 1 &&
+        X509_STORE_CTX_init(check, store, leaf, SSL_get_peer_cert_chain(ssl)) == 1) {
+        const bool chainOk = X509_verify_cert(check) == 1;
+        const bool hostOk = isIp ? X509_check_ip_asc(leaf, t.host.c_str(), 0) == 1
+                                 : X509_check_host(leaf, t.host.data(), t.host.size(), 0, nullptr) == 1;
+        if (!chainOk)
+            verdict = UntrustedCertificateText(t.caFile, !hostOk, t.host);
+        else if (!hostOk)
+            verdict = HostNameMismatchText(t.host);
+    }
+    X509_STORE_CTX_free(check);
+    X509_STORE_free(store);
+    X509_free(leaf);
+    if (ssl)
+        SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    ::close(fd);
+    return verdict;
 }
 
 std::string MqttLink::Server() const {
@@ -227,7 +280,6 @@ std::string MqttLink::Server() const {
 
 void MqttLink::Body() {
     bool first = true;
-    bool tlsChecked = false, tlsMismatch = false;
     std::unique_lock lock(mutex_);
     retryMs_ = options_.firstRetryMs;
     refusedRetryMs_ = std::max(1000, options_.firstRetryMs);
@@ -301,14 +353,14 @@ void MqttLink::Body() {
             // detail is the CONNACK's reason
         } else if (detail.empty() || rc != MOSQ_ERR_CONN_REFUSED) {
             detail = LinkErrorText(rc, savedErrno, answered, Server());
-            if (rc == MOSQ_ERR_TLS && !tlsChecked) {
+            if (rc == MOSQ_ERR_TLS) {
+                // Asked again at each failed connection: the broker's certificate may change.
                 lock.unlock();
-                tlsMismatch = HostNameIsTheProblem();
+                const std::string verdict = TlsVerdict();
                 lock.lock();
-                tlsChecked = true;
+                if (!verdict.empty())
+                    state_.detail = verdict;
             }
-            if (rc == MOSQ_ERR_TLS && tlsMismatch)
-                detail = HostNameMismatchText(options_.target.host);
         }
         endReason_ = 0;
         state_.dropReason.clear();

@@ -72,7 +72,8 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
     void Connected(int rc);
     bool MarkReady();
-    bool HostNameIsTheProblem();
+    // After a failed TLS handshake: what the certificate chain the broker presents says.
+    std::string TlsVerdict() const;
     std::string Server() const;
     void Body();
 

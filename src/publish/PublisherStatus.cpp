@@ -106,4 +106,11 @@ std::string HostNameMismatchText(const std::string& host) {
     return "the broker's certificate is not for the host name " + host;
 }
 
+std::string UntrustedCertificateText(const std::string& caFile, bool hostToo, const std::string& host) {
+    const std::string ca =
+        caFile.empty() ? "by any CA this system trusts (give --mqtt-cafile)" : "by the CA in " + caFile;
+    return hostToo ? "the broker's certificate is neither signed " + ca + " nor for the host name " + host
+                   : "the broker's certificate is not signed " + ca;
+}
+
 } // namespace zelvox

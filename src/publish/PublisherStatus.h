@@ -48,5 +48,8 @@ std::string DisconnectReasonText(int reasonCode, const std::string& clientId);
 // MQTT 3.1.1: the broker closed `times` connections in a row as soon as it had accepted them.
 std::string ClosedRightAfterText(int times);
 std::string HostNameMismatchText(const std::string& host);
+// The broker's certificate chain does not lead to the CA (caFile, or the system's CAs when
+// empty); hostToo: nor is it for the host name.
+std::string UntrustedCertificateText(const std::string& caFile, bool hostToo, const std::string& host);
 
 } // namespace zelvox

@@ -213,21 +213,45 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndBadOptionsEndWithStatusTw
     }
 
     const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
-    // The certificate names 127.0.0.1, not localhost: said as such, not as a wrong CA.
-    decode.start(Tool("zelvox-decode"),
-                 QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
-                             QStringLiteral("mqtts://localhost:%1/lab/bench").arg(tlsBroker.Port()),
-                             QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere"))} +
-                     tls);
-    QByteArray said;
-    for (QDeadlineTimer deadline(10000);
-         !said.contains("is not for the host name localhost") && !deadline.hasExpired();) {
-        decode.waitForReadyRead(200); // standard output goes nowhere: this only paces the loop
-        said += decode.readAllStandardError();
+    // A wrong CA, a wrong host name, both: each in its own words, the same at every start.
+    const QString other = tmp.filePath(QStringLiteral("other.pem"));
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=other"),
+                   QStringLiteral("-keyout"), tmp.filePath(QStringLiteral("other.key")),
+                   QStringLiteral("-out"), other});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    const struct {
+        const char* host;
+        const QString& ca;
+        std::string said;
+    } verdicts[] = {
+        {"127.0.0.1", other, "the broker's certificate is not signed by the CA in " + other.toStdString()},
+        {"localhost", cert, "the broker's certificate is not for the host name localhost"},
+        {"localhost", other,
+         "the broker's certificate is neither signed by the CA in " + other.toStdString() +
+             " nor for the host name localhost"},
+    };
+    for (const auto& v : verdicts) {
+        for (int start = 0; start < 10; ++start) {
+            decode.start(
+                Tool("zelvox-decode"),
+                {QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
+                 QStringLiteral("mqtts://%1:%2/lab/bench").arg(QLatin1String(v.host)).arg(tlsBroker.Port()),
+                 QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere")),
+                 QStringLiteral("--mqtt-cafile"), v.ca});
+            QByteArray said;
+            for (QDeadlineTimer deadline(10000);
+                 !said.contains("broker unreachable (") && !deadline.hasExpired();) {
+                decode.waitForReadyRead(100); // standard output goes nowhere: this only paces the loop
+                said += decode.readAllStandardError();
+            }
+            EXPECT_TRUE(said.contains("broker unreachable (" + QByteArray::fromStdString(v.said) + ")"))
+                << v.host << ", start " << start << ": " << said.toStdString();
+            StopDecode();
+        }
     }
-    EXPECT_TRUE(said.contains("the broker's certificate is not for the host name localhost"))
-        << said.toStdString();
-    StopDecode();
 
     // The right password, from the environment this time, over TLS.
     Subscriber tlsSub(tlsBroker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
