@@ -154,6 +154,9 @@ struct Publisher::Impl {
             std::vector<int> acked = std::move(link.acks);
             link.acks.clear();
             const bool online = link.Ready();
+            // Connected, the library still queueing again what the last connection left: online
+            // to the reader, with no stale reason.
+            const bool connectedNow = link.connected;
             const int connectionsNow = link.connections;
             const bool isRefused = link.refused;
             const int retrySeconds = link.retrySeconds;
@@ -207,12 +210,12 @@ struct Publisher::Impl {
             if (online && outbox.AckOverdue(std::chrono::milliseconds(options.ackTimeoutMs)))
                 DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
             outbox.SyncMarks(false);
-            const BrokerState state = online                                  ? BrokerState::Online
+            const BrokerState state = online || connectedNow                  ? BrokerState::Online
                                       : isRefused                             ? BrokerState::Refused
                                       : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
                                                                               : BrokerState::Waiting;
-            Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty(),
-                   isRefused ? retrySeconds : 0);
+            Report(state, online || connectedNow ? std::string() : detail, false,
+                   online && !paths.empty() && acked.empty(), isRefused ? retrySeconds : 0);
 
             if (isStopping && (outbox.InFlight() == 0 || !online || Clock::now() >= deadline))
                 break;
@@ -223,7 +226,8 @@ struct Publisher::Impl {
                 outbox.Resending();
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
-                       link.Ready() != online || link.refused != isRefused || link.detail != detail ||
+                       link.Ready() != online || link.connected != connectedNow ||
+                       link.refused != isRefused || link.detail != detail ||
                        link.retrySeconds != retrySeconds || link.stopping != isStopping ||
                        link.discoveryDue || journalOff != journalOffNow;
             };

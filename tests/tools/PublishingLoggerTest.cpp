@@ -108,7 +108,8 @@ TEST_F(PublishingLogger, EveryReadingArrivesAfterTheBrokerStopsForTwentySeconds)
     ExpectEveryRowOnce(*sub, 5000, "after the logger's end");
     const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
     EXPECT_TRUE(err.contains(QLatin1String("broker unreachable ("))) << err.toStdString();
-    EXPECT_FALSE(err.contains(QLatin1String("broker unreachable, "))) << "the first line names the reason";
+    EXPECT_FALSE(err.contains(QLatin1String("broker unreachable, ")))
+        << "the first line names the reason: " << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("broker online"))) << err.toStdString();
 }
 
