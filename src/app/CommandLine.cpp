@@ -34,9 +34,10 @@ CommandLine ParseCommandLine(const QStringList& given) {
                              load = withValue("load"), mqtt = withValue("mqtt"),
                              passwordFile = withValue("mqtt-password-file"),
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
-                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id");
+                             keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
+                             keepDays = withValue("keep-days"), keepMb = withValue("keep-mb");
     parser.addOptions({help, version, demo, noJournal, discovery, view, port, journalDir, load, mqtt,
-                       passwordFile, caFile, certFile, keyFile, clientId});
+                       passwordFile, caFile, certFile, keyFile, clientId, keepDays, keepMb});
     if (!parser.parse(arguments)) {
         options.error = parser.errorText();
         // Qt's own options (-platform NAME, -style NAME, -reverse...) are QApplication's: once it
@@ -71,6 +72,10 @@ CommandLine ParseCommandLine(const QStringList& given) {
     } else if (!parser.positionalArguments().isEmpty()) {
         options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
     }
+    std::string keepError;
+    if (!SetKeepOption("keep-days", parser.value(keepDays).toStdString(), options.keep, &keepError) ||
+        !SetKeepOption("keep-mb", parser.value(keepMb).toStdString(), options.keep, &keepError))
+        options.error = QString::fromStdString(keepError);
     if (!options.error.isEmpty())
         return options;
     const bool viewsBroker =
@@ -105,6 +110,8 @@ QString CommandLineHelp() {
                "  --no-journal       keep no journal of the readings\n"
                "  --journal-dir DIR  keep the readings journal in DIR instead of\n"
                "                     $XDG_STATE_HOME/zelvox/recordings (~/.local/state/zelvox/recordings)\n"
+               "  --keep-days N, --keep-mb N  remove a journal last written more than N days ago\n"
+               "                     (365), and the oldest once the folder is over N MB (500)\n"
                "  --load FILE        start with the rows of the journal FILE in the table, to export\n"
                "                     them with SAVE EXCEL FILE or SAVE TEXT FILE; new readings follow\n"
                "  --view PATH...     open only the Run View (no main window, no port, no journal of\n"

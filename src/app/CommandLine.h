@@ -3,6 +3,7 @@
 
 #include "alarm/AlarmOptions.h"
 #include "publish/PublishingOptions.h"
+#include "record/JournalFolder.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@ struct CommandLine {
     bool journal = true;          // keep the readings journal (--no-journal turns it off)
     QString journalDir;           // the journal's folder instead of the default one
     QString load;                 // a journal whose rows fill the table at start-up
+    PruneRules keep;              // the journal's retention (--keep-days, --keep-mb)
     PublishingOptions publishing; // --mqtt URL and its companions
     AlarmOptions alarms;          // --alarm, --alarms, --alarm-exec
     QStringList view;             // --view PATH...: only the Run View of these journals

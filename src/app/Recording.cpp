@@ -34,11 +34,12 @@ void Recording::WindowClosed() {
         publisher_->RequestStop(std::chrono::seconds(1));
 }
 
-bool Recording::Start(const QString& dir, const QString& loading, const PublisherOptions* publishTo) {
+bool Recording::Start(const QString& dir, const QString& loading, const PruneRules& keep,
+                      const PublisherOptions* publishTo) {
     journal_ = std::make_unique<Journal>(dir);
     Journal* journal = journal_.get();
     const QString loaded = loading.isEmpty() ? QString() : QFileInfo(loading).canonicalFilePath();
-    PruneRules rules;
+    PruneRules rules = keep;
     // The file being loaded stays; so do rows the broker this run publishes to has not had.
     rules.keep = [loaded](const std::string& path) {
         return !loaded.isEmpty() && QFileInfo(QString::fromStdString(path)).canonicalFilePath() == loaded;

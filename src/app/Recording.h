@@ -5,6 +5,7 @@
 #pragma once
 
 #include "publish/Publisher.h"
+#include "record/JournalFolder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -25,10 +26,12 @@ public:
     explicit Recording(MainWindow& window, QObject* parent = nullptr);
     ~Recording() override;
 
-    // The journal in dir follows the session's records; pruning spares the file `loading` and,
+    // The journal in dir follows the session's records; pruning keeps to `keep`'s age and size
+    // and spares the file `loading` and,
     // with publishTo, rows that broker has not had, and the publisher starts. False when the
     // journal is off from the start (its notice is posted, and no publisher starts).
-    bool Start(const QString& dir, const QString& loading, const PublisherOptions* publishTo);
+    bool Start(const QString& dir, const QString& loading, const PruneRules& keep,
+               const PublisherOptions* publishTo);
     // Reads the journal at `path` into the table on a worker thread, the window answering
     // meanwhile; progress and the outcome go to the status bar. Closing the window or RESET
     // ends it.

@@ -93,7 +93,7 @@ bool ZelvoxApplication::InitInstance(const CommandLine& options) {
     recording_ = std::make_unique<Recording>(*window_);
     if (options.journal)
         recording_->Start(options.journalDir.isEmpty() ? DefaultJournalDir() : options.journalDir,
-                          options.load, publishTo_.get());
+                          options.load, options.keep, publishTo_.get());
     if (!options.load.isEmpty())
         recording_->Load(options.load);
     return true;

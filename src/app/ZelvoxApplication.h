@@ -7,6 +7,7 @@
 #include "export/ExportSupport.h"
 #include "link/Settings.h"
 #include "publish/PublishingOptions.h"
+#include "record/JournalFolder.h"
 
 #include <QObject>
 #include <QPointer>

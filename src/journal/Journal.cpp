@@ -55,7 +55,7 @@ QStringList JournalStartup::Notices() const {
         notices << QStringLiteral("Interrupted recording: %1 (%2), kept until loaded with --load")
                        .arg(QString::fromStdString(run.path), QString::fromStdString(FormatBytes(run.bytes)));
     if (const std::string removed = DescribePrune(pruned); !removed.empty())
-        notices << QString::fromStdString(removed);
+        notices << QString::fromStdString(removed).split(QLatin1Char('\n'));
     return notices;
 }
 
@@ -85,6 +85,11 @@ Journal::~Journal() {
 JournalStartup Journal::Start(const PruneRules& rules) {
     JournalStartup result;
     publishingTo_ = rules.publishingTo;
+    splitBytes_ = rules.splitBytes;
+    {
+        std::lock_guard lock(mutex_);
+        rules_ = rules;
+    }
     if (dir_.isEmpty()) {
         result.error = QStringLiteral("no folder for it (neither XDG_STATE_HOME nor HOME is set)");
         TurnOff(result.error);
@@ -190,6 +195,10 @@ void Journal::Append(const DispatchedReading& dispatched) {
     file.size += n;
     // No lock and no wake-up here: the sync thread looks once a second.
     file.dirty.store(true, std::memory_order_release);
+    // A folder kept as an outbox: the file ends here, so that it can be pruned once the broker
+    // has all of it; the next row opens a new one.
+    if (splitBytes_ > 0 && static_cast<std::uint64_t>(file.size) >= splitBytes_)
+        RetireCurrent();
 }
 
 void Journal::RetireCurrent() {
@@ -289,6 +298,7 @@ void Journal::EndFile(File& file) {
 void Journal::SyncThreadBody() {
     std::unique_lock lock(mutex_);
     const auto urgent = [&] { return quit_ || syncNow_ || !retired_.empty(); };
+    auto nextPrune = std::chrono::steady_clock::now();
     for (;;) {
         // While a run is open, look once a second for rows written since the last sync; STOP,
         // a new run and the end are served at once.
@@ -303,6 +313,9 @@ void Journal::SyncThreadBody() {
         retired_.clear();
         syncNow_ = false;
         const bool quit = quit_;
+        const auto now = std::chrono::steady_clock::now();
+        const bool pruneNow = rules_.splitBytes > 0 && !quit && now >= nextPrune;
+        const PruneRules rules = pruneNow ? rules_ : PruneRules{};
         lock.unlock();
 
         QString why;
@@ -319,6 +332,13 @@ void Journal::SyncThreadBody() {
             EndFile(*file);
         open.reset();
         retired.clear(); // closes the files no one else holds
+        if (pruneNow) {
+            // The run's own file is held (flocked) and spared, as is every file with rows the
+            // broker has not acknowledged.
+            nextPrune = now + rules.pruneEvery;
+            if (const std::string removed = DescribePrune(PruneJournals(Std(dir_), rules)); !removed.empty())
+                emit prunedWhileRunning(QString::fromStdString(removed));
+        }
 
         lock.lock();
         if (quit && retired_.empty())

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -86,6 +87,9 @@ public:
 signals:
     // Sent once, on this object's thread, when a fault has turned the journal off.
     void turnedOff(const QString& why);
+    // With rules.splitBytes set, the rules are applied again every rules.pruneEvery while the
+    // journal runs; what that removed is sent from the sync thread (connect it directly).
+    void prunedWhileRunning(const QString& notice);
 
 private slots:
     // On this object's thread: turns the journal off for the fault the sync thread found.
@@ -104,6 +108,7 @@ private:
 
     QString dir_;
     std::string publishingTo_; // the broker each new journal is recorded for, or empty
+    std::uint64_t splitBytes_ = 0;
     bool off_ = false;
     bool closed_ = false;
     std::shared_ptr<File> current_;
@@ -115,6 +120,7 @@ private:
     std::vector<std::shared_ptr<File>> retired_; // ended runs, to sync and mark clean
     bool syncNow_ = false;
     QString syncFault_; // a fault the sync thread found, for the next Append
+    PruneRules rules_;  // applied again by the sync thread while running, with splitBytes
     bool quit_ = false;
     std::thread syncThread_;
 };

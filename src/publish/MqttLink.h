@@ -1,9 +1,11 @@
-// The publisher's link to the broker: one libmosquitto client with a persistent session, and the
-// thread that runs its network loop: connect, keep-alive, reconnect with back-off. It says what
-// went wrong in its own words (a server that never answers, one that speaks another protocol,
-// a certificate for another host, another client taking the id over) and tells the outbox when
-// a connection is ready for new rows: only after the library has queued again what the last
-// connection left unacknowledged, so that rows reach the broker in the order they were sent.
+// The publisher's link to the broker: one libmosquitto client, MQTT 5 where the broker speaks it
+// (3.1.1 otherwise), and the thread that runs its network loop: connect, keep-alive, reconnect
+// with back-off. It says what went wrong in its own words (a server that never answers, one
+// that speaks another protocol, a certificate for another host, the broker's own reason code
+// for ending a connection) and tells the outbox when a connection is ready for new rows: only
+// after the library has queued again what the last connection left unacknowledged, so that
+// rows reach the broker in the order they were sent. A refusal (a password rotated on the
+// broker) never ends the tries: they go on with pauses growing to refusedRetryMs.
 #pragma once
 
 #include "publish/Publisher.h"
@@ -19,6 +21,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 namespace zelvox {
 
@@ -29,7 +32,8 @@ struct LinkState {
     // The connection whose CONNACK the library has handled in full: the rows the previous one
     // left unacknowledged are queued again on it, and new rows may follow them.
     int readyConnection = 0;
-    bool refused = false;      // credentials or id refused: no more tries
+    bool refused = false;      // the last try was refused (credentials, id): tried again later
+    int retrySeconds = 0;      // while refused: the pause before the next try
     std::string detail;        // why the broker is not reached
     std::string dropReason;    // why the outbox dropped the connection (it is made again)
     std::vector<int> acks;     // mids the broker acknowledged
@@ -62,13 +66,14 @@ public:
     void Finish();
 
 private:
-    static void OnConnect(mosquitto*, void* self, int rc);
-    static void OnDisconnect(mosquitto*, void* self, int);
+    static void OnConnect(mosquitto*, void* self, int rc, int flags, const mqtt5__property* props);
+    static void OnDisconnect(mosquitto*, void* self, int rc, const mqtt5__property* props);
     static void OnPublish(mosquitto*, void* self, int mid);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* m);
     void Connected(int rc);
     bool MarkReady();
-    bool HostNameIsTheProblem();
+    // After a failed TLS handshake: what the certificate chain the broker presents says.
+    std::string TlsVerdict() const;
     std::string Server() const;
     void Body();
 
@@ -85,6 +90,12 @@ private:
     std::chrono::steady_clock::time_point connectedAt_{};
     int retryMs_ = 0;
     int shortLived_ = 0; // connections in a row the broker closed right after they were made
+    int protocol_ = 5;   // the MQTT version asked for: 5 until the broker shows it speaks only 3.1.1
+    bool spokeV5_ = false;
+    bool fallBack_ = false;   // the broker answered MQTT 5 as a 3.1.1 broker would
+    int endReason_ = 0;       // the broker's reason code for ending the last connection (MQTT 5)
+    int refusedRetryMs_ = 0;  // the pause after a refusal, doubled up to refusedRetryMs
+    bool refusedNow_ = false; // the broker refused this try (set by Connected)
 };
 
 } // namespace zelvox

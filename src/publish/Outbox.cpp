@@ -77,6 +77,9 @@ void Outbox::Adopt(const std::string& path, bool atStart) {
         say_("cannot open the journal " + run + " to send it: " + std::strerror(errno));
         return;
     }
+    // Held while it is sent (beside its writer's flock, which ends with the run), so that no
+    // other program takes it up as a backlog of its own.
+    HoldForSending(file->fd);
     const std::string recorded = RecordedJournalTarget(path);
     if (recorded.empty())
         RecordJournalTarget(file->fd, target_); // its rows are for this broker from now on

@@ -122,8 +122,10 @@ struct Publisher::Impl {
 
     // justSent: rows went out in this round and their acknowledgements are on the way; the
     // counters are then not reported, or a live run would always show its newest row waiting.
-    void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false) {
-        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {}, 0, 0};
+    void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false,
+                int retrySeconds = 0) {
+        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {},
+                          0,     0,      retrySeconds};
         bool changed;
         {
             std::lock_guard lock(mutex);
@@ -131,7 +133,8 @@ struct Publisher::Impl {
             s.inMemory = held;
             s.memoryDropped = heldDropped;
             changed = s.state != status.state || s.detail != status.detail || s.notice != status.notice ||
-                      s.journalOff != status.journalOff || s.memoryDropped != status.memoryDropped;
+                      s.journalOff != status.journalOff || s.memoryDropped != status.memoryDropped ||
+                      s.retrySeconds != status.retrySeconds;
             const bool counters = s.backlog != status.backlog || s.acknowledged != status.acknowledged ||
                                   s.inMemory != status.inMemory;
             if (!changed && !force && (!counters || justSent || Clock::now() < nextCounters))
@@ -155,8 +158,12 @@ struct Publisher::Impl {
             std::vector<int> acked = std::move(link.acks);
             link.acks.clear();
             const bool online = link.Ready();
+            // Connected, the library still queueing again what the last connection left: online
+            // to the reader, with no stale reason.
+            const bool connectedNow = link.connected;
             const int connectionsNow = link.connections;
             const bool isRefused = link.refused;
+            const int retrySeconds = link.retrySeconds;
             const std::string detail = link.detail;
             const bool discoveryNow =
                 options.discovery && online && (link.discoveryDue || link.connections != discoveryConnection);
@@ -217,11 +224,12 @@ struct Publisher::Impl {
             if (online && outbox.AckOverdue(std::chrono::milliseconds(options.ackTimeoutMs)))
                 DropConnection(NoAcknowledgementText(options.ackTimeoutMs / 1000));
             outbox.SyncMarks(false);
-            const BrokerState state = online                                  ? BrokerState::Online
+            const BrokerState state = online || connectedNow                  ? BrokerState::Online
                                       : isRefused                             ? BrokerState::Refused
                                       : connectionsNow == 0 && detail.empty() ? BrokerState::Connecting
                                                                               : BrokerState::Waiting;
-            Report(state, online ? std::string() : detail, false, online && !paths.empty() && acked.empty());
+            Report(state, online || connectedNow ? std::string() : detail, false,
+                   online && !paths.empty() && acked.empty(), isRefused ? retrySeconds : 0);
 
             if (isStopping && (outbox.InFlight() == 0 || !online || Clock::now() >= deadline))
                 break;
@@ -232,9 +240,10 @@ struct Publisher::Impl {
                 outbox.Resending();
             const auto ready = [&] {
                 return !appended.empty() || (!link.acks.empty() && (link.acksUrgent || link.stopping)) ||
-                       link.Ready() != online || link.refused != isRefused || link.detail != detail ||
-                       link.stopping != isStopping || link.discoveryDue || journalOff != journalOffNow ||
-                       retainedDue;
+                       link.Ready() != online || link.connected != connectedNow ||
+                       link.refused != isRefused || link.detail != detail ||
+                       link.retrySeconds != retrySeconds || link.stopping != isStopping ||
+                       link.discoveryDue || journalOff != journalOffNow || retainedDue;
             };
             if (isStopping)
                 outboxWake.wait_until(lock, deadline, ready);

@@ -39,6 +39,7 @@ struct PublisherOptions {
     int window = 256;       // messages in flight at most
     int firstRetryMs = 500; // the pause before the first reconnect, doubled up to maxRetryMs
     int maxRetryMs = 8000;
+    int refusedRetryMs = 240000; // after a refusal the pauses double up to this
     int answerTimeoutMs = 10000; // a broker that has not answered a connection by then is left
     int ackTimeoutMs = 20000;    // a row unacknowledged for so long: the connection is made again
 };

@@ -1,7 +1,9 @@
 #include "publish/PublisherStatus.h"
 
+#include <cctype>
 #include <cstring>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 namespace zelvox {
 
@@ -27,6 +29,8 @@ std::string DescribeStatus(const PublisherStatus& s) {
     if (!s.detail.empty())
         text += " (" + s.detail + ")";
     text += ", " + std::to_string(s.backlog) + (s.backlog == 1 ? " reading waiting" : " readings waiting");
+    if (s.state == BrokerState::Refused && s.retrySeconds > 0)
+        text += "; trying again in " + std::to_string(s.retrySeconds) + " s";
     if (!s.journalOff.empty())
         text += "; journal off (" + s.journalOff + "): " + std::to_string(s.inMemory) +
                 (s.inMemory == 1 ? " reading only in memory" : " readings only in memory");
@@ -38,16 +42,34 @@ std::string DescribeStatus(const PublisherStatus& s) {
 std::string ConnackText(int rc) {
     switch (rc) {
     case 1:
-        return "the broker does not speak MQTT 3.1.1";
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return "the broker does not speak MQTT 3.1.1 or 5";
     case 2:
+    case MQTT_RC_CLIENTID_NOT_VALID:
         return "the broker refused the client id";
     case 4:
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
         return "the broker refused the user name or password";
     case 5:
+    case MQTT_RC_NOT_AUTHORIZED:
         return "the broker refused the connection: not authorised (user name or password?)";
     default:
-        return std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+        return std::string("the broker refused the connection: ") +
+               (rc >= 128 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc));
     }
+}
+
+std::string DisconnectReasonText(int reasonCode, const std::string& clientId) {
+    if (reasonCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return "session taken over: another client connected with the id " + clientId;
+    std::string reason = mosquitto_reason_string(reasonCode);
+    if (!reason.empty())
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return "the broker ended the connection: " + reason;
+}
+
+std::string ClosedRightAfterText(int times) {
+    return "the broker closed the connection right after accepting it, " + std::to_string(times) + " times";
 }
 
 std::string LinkErrorText(int rc, int savedErrno, bool answered, const std::string& server) {
@@ -80,13 +102,15 @@ std::string NoAcknowledgementText(int seconds) {
     return "the broker acknowledged nothing for " + std::to_string(seconds) + " s; connecting again";
 }
 
-std::string TakeoverText(const std::string& clientId) {
-    return "another client uses the id " + clientId +
-           ": the broker closes this connection as soon as it is made";
-}
-
 std::string HostNameMismatchText(const std::string& host) {
     return "the broker's certificate is not for the host name " + host;
+}
+
+std::string UntrustedCertificateText(const std::string& caFile, bool hostToo, const std::string& host) {
+    const std::string ca =
+        caFile.empty() ? "by any CA this system trusts (give --mqtt-cafile)" : "by the CA in " + caFile;
+    return hostToo ? "the broker's certificate is neither signed " + ca + " nor for the host name " + host
+                   : "the broker's certificate is not signed " + ca;
 }
 
 } // namespace zelvox

@@ -11,7 +11,7 @@ enum class BrokerState {
     Connecting, // the first connection is being made
     Online,     // connected; rows go out
     Waiting,    // the broker cannot be reached; tries again after a pause
-    Refused,    // the broker refused the credentials or the client id: no more tries
+    Refused,    // the broker refused the credentials or the client id: tried again, less often
     Stopped,
 };
 
@@ -24,6 +24,7 @@ struct PublisherStatus {
     std::string journalOff;          // why the journal is off ("disk full"); empty while it is on
     std::uint64_t inMemory = 0;      // rows held only in memory, not yet acknowledged
     std::uint64_t memoryDropped = 0; // rows lost because the memory queue was full
+    int retrySeconds = 0;            // Refused: the pause before the next try
     bool operator==(const PublisherStatus&) const = default;
 };
 
@@ -31,7 +32,8 @@ struct PublisherStatus {
 // waiting": one line for standard error or the status bar.
 std::string DescribeStatus(const PublisherStatus& status);
 
-// Why the broker refused a connection, from its CONNACK return code.
+// Why the broker refused a connection, from its CONNACK return code (MQTT 3.1.1) or reason
+// code (MQTT 5).
 std::string ConnackText(int rc);
 
 // Why a connection attempt or a connection ended, from libmosquitto's result (rc) and errno.
@@ -41,7 +43,13 @@ std::string LinkErrorText(int rc, int savedErrno, bool answered, const std::stri
 // The texts of what the publisher itself decided about the link.
 std::string NoAnswerText(const std::string& server, int seconds);
 std::string NoAcknowledgementText(int seconds);
-std::string TakeoverText(const std::string& clientId);
+// The broker ended the connection with an MQTT 5 reason code ("session taken over").
+std::string DisconnectReasonText(int reasonCode, const std::string& clientId);
+// MQTT 3.1.1: the broker closed `times` connections in a row as soon as it had accepted them.
+std::string ClosedRightAfterText(int times);
 std::string HostNameMismatchText(const std::string& host);
+// The broker's certificate chain does not lead to the CA (caFile, or the system's CAs when
+// empty); hostToo: nor is it for the host name.
+std::string UntrustedCertificateText(const std::string& caFile, bool hostToo, const std::string& host);
 
 } // namespace zelvox

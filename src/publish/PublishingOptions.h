@@ -11,12 +11,13 @@ namespace zelvox {
 
 struct PublishingOptions {
     std::string url, passwordFile, caFile, certFile, keyFile, clientId, journalDir;
+    std::string keepDays, keepMb; // the logger's journal retention (--keep-days, --keep-mb)
     bool discovery = false;
     bool Requested() const { return !url.empty(); }
     // True when any option but --mqtt is given (they need --mqtt).
     bool AnyCompanion() const {
         return !passwordFile.empty() || !caFile.empty() || !certFile.empty() || !keyFile.empty() ||
-               !clientId.empty() || !journalDir.empty() || discovery;
+               !clientId.empty() || !journalDir.empty() || !keepDays.empty() || !keepMb.empty() || discovery;
     }
 };
 

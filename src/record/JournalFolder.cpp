@@ -1,12 +1,14 @@
 #include "record/JournalFolder.h"
 
 #include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -164,9 +166,20 @@ bool HeldByAnotherProgram(const std::string& journalPath) {
     const int fd = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    struct flock sending {};
+    sending.l_type = F_WRLCK;
+    sending.l_whence = SEEK_SET;
+    held = held || (::fcntl(fd, F_OFD_GETLK, &sending) == 0 && sending.l_type != F_UNLCK);
     ::close(fd);
     return held;
+}
+
+void HoldForSending(int journalFd) {
+    struct flock sending {};
+    sending.l_type = F_RDLCK;
+    sending.l_whence = SEEK_SET;
+    ::fcntl(journalFd, F_OFD_SETLK, &sending);
 }
 
 std::string FormatOutboxMark(const OutboxMark& mark) {
@@ -251,8 +264,9 @@ bool JournalHasUnsentTail(const std::string& journalPath) {
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
                                         bool adoptUnmarked) {
     std::vector<std::string> paths;
+    // One that another program writes or sends is that program's to send, under its own runs.
     for (const std::string& path : JournalsNewestFirst(dir))
-        if (UnsentRows(path, target, adoptUnmarked, 1) > 0)
+        if (!HeldByAnotherProgram(path) && UnsentRows(path, target, adoptUnmarked, 1) > 0)
             paths.push_back(path);
     std::reverse(paths.begin(), paths.end());
     return paths;
@@ -290,21 +304,63 @@ void ForgetInterrupted(const std::string& journalPath) {
     ::unlink(InterruptedMarkerPath(journalPath).c_str());
 }
 
+namespace {
+
+// The instant of the first and of the last row of a journal, and how many rows it holds.
+RemovedJournal Measure(const std::string& path, std::uint64_t size) {
+    RemovedJournal r{NameOf(path), 0, LinesAfter(path, 0), size};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return r;
+    const auto rowAt = [&](off_t from, bool last, JournalRow& row) {
+        char buf[2048];
+        const ssize_t n = ::pread(fd, buf, sizeof buf, from);
+        if (n <= 0)
+            return false;
+        const std::string_view text(buf, static_cast<std::size_t>(n));
+        std::size_t begin = 0, end = text.find('\n');
+        if (last) {
+            end = text.rfind('\n');
+            const std::size_t before = end == 0 || end == std::string_view::npos ? std::string_view::npos
+                                                                                 : text.rfind('\n', end - 1);
+            begin = before == std::string_view::npos ? 0 : before + 1;
+        } else if (end != std::string_view::npos) {
+            begin = end + 1; // after the header
+            end = text.find('\n', begin);
+        }
+        if (end == std::string_view::npos || end <= begin)
+            return false;
+        std::string_view line = text.substr(begin, end - begin);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        return ReadJournalLine(line, row) == LineKind::Row;
+    };
+    JournalRow first, last;
+    if (rowAt(0, false, first) && rowAt(static_cast<off_t>(size > 2048 ? size - 2048 : 0), true, last))
+        r.spanMs = std::max<std::int64_t>(0, last.at.EpochMs() - first.at.EpochMs());
+    ::close(fd);
+    return r;
+}
+
+} // namespace
+
 PruneResult PruneJournals(const std::string& dir, const PruneRules& rules) {
     PruneResult result;
-    int kept = 0;
     std::uint64_t bytes = 0;
-    bool full = false; // once one journal is over a limit, every older one goes too
+    const std::time_t oldest = std::time(nullptr) - static_cast<std::time_t>(rules.keepDays) * 86400;
+    bool full = false; // once the journals are over the size, every older one goes too
     for (const std::string& path : JournalsNewestFirst(dir)) {
         if (Exists(OpenMarkerPath(path)) || Exists(InterruptedMarkerPath(path)) ||
             HeldByAnotherProgram(path) || (rules.keep && rules.keep(path)))
             continue;
         if (!rules.publishingTo.empty() && UnsentRows(path, rules.publishingTo, rules.adoptUnmarked, 1) > 0)
             continue;
-        const std::uint64_t size = SizeOf(path);
-        full = full || kept >= rules.keepFiles || bytes + size > rules.keepBytes;
-        if (!full) {
-            ++kept;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            continue;
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        full = full || bytes + size > rules.keepBytes;
+        if (!full && (rules.keepDays <= 0 || st.st_mtime >= oldest)) {
             bytes += size;
             continue;
         }
@@ -312,12 +368,14 @@ PruneResult PruneJournals(const std::string& dir, const PruneRules& rules) {
         const std::string sidecar = OutboxSidecarPath(path);
         const bool marked = ReadOutboxMark(sidecar, mark);
         const std::uint64_t unsent = marked ? LinesAfter(path, mark.ackedOffset) : 0;
+        RemovedJournal measured = Measure(path, size);
         if (::unlink(path.c_str()) != 0)
             continue;
         ::unlink(sidecar.c_str());
         ::unlink(EventsFilePath(path).c_str());
         ++result.removed;
         result.removedBytes += size;
+        result.journals.push_back(std::move(measured));
         if (unsent > 0) {
             ++result.removedUnsent;
             result.unsentRows += unsent;
@@ -327,6 +385,37 @@ PruneResult PruneJournals(const std::string& dir, const PruneRules& rules) {
         }
     }
     return result;
+}
+
+std::string FormatSpan(std::int64_t ms) {
+    const std::int64_t s = ms / 1000;
+    const auto count = [](std::int64_t n, const char* unit) {
+        return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+    };
+    if (s >= 2 * 86400)
+        return count(s / 86400, "day");
+    if (s >= 2 * 3600)
+        return count(s / 3600, "hour");
+    if (s >= 2 * 60)
+        return count(s / 60, "minute");
+    return count(s, "second");
+}
+
+bool SetKeepOption(std::string_view option, const std::string& value, PruneRules& rules, std::string* error) {
+    if (value.empty())
+        return true;
+    char* end = nullptr;
+    const unsigned long long n =
+        value[0] < '0' || value[0] > '9' ? 0 : std::strtoull(value.c_str(), &end, 10);
+    if (!end || *end != '\0' || n == 0 || n > 1000000) {
+        *error = "--" + std::string(option) + " takes a whole number from 1 to 1000000";
+        return false;
+    }
+    if (option == "keep-days")
+        rules.keepDays = static_cast<int>(n);
+    else
+        rules.keepBytes = n * 1024 * 1024;
+    return true;
 }
 
 std::string FormatCount(std::uint64_t n) {
@@ -345,20 +434,27 @@ std::string FormatBytes(std::uint64_t n) {
 }
 
 std::string DescribePrune(const PruneResult& r) {
-    if (r.removed == 0)
-        return {};
-    const auto journals = [](int n) {
-        return n == 1 ? std::string("1 journal") : std::to_string(n) + " journals";
-    };
     std::string text;
-    const int plain = r.removed - r.removedUnsent;
-    if (plain > 0)
-        text = "Removed " +
-               (plain == 1 ? std::string("1 old journal") : std::to_string(plain) + " old journals");
+    for (std::size_t i = 0; i < r.journals.size() && i < kMaxNamed; ++i) {
+        const RemovedJournal& j = r.journals[i];
+        text += (text.empty() ? "" : "\n") +
+                ("Removed " + j.name + ": " + FormatSpan(j.spanMs) + ", " + FormatCount(j.rows) +
+                 (j.rows == 1 ? " reading, " : " readings, ") + FormatBytes(j.bytes));
+    }
+    if (r.journals.size() > kMaxNamed) {
+        std::uint64_t bytes = 0;
+        for (std::size_t i = kMaxNamed; i < r.journals.size(); ++i)
+            bytes += r.journals[i].bytes;
+        const std::size_t more = r.journals.size() - kMaxNamed;
+        text += "\nRemoved " + std::to_string(more) + (more == 1 ? " older journal, " : " older journals, ") +
+                FormatBytes(bytes);
+    }
     if (r.removedUnsent > 0) {
-        text += text.empty() ? "Removed " : "; removed ";
-        text += journals(r.removedUnsent) + " with " + FormatCount(r.unsentRows) +
-                (r.unsentRows == 1 ? " reading" : " readings") + " never sent to ";
+        text += std::string(text.empty() ? "" : "\n") + "Removed " +
+                (r.removedUnsent == 1 ? std::string("1 journal")
+                                      : std::to_string(r.removedUnsent) + " journals") +
+                " with " + FormatCount(r.unsentRows) + (r.unsentRows == 1 ? " reading" : " readings") +
+                " never sent to ";
         for (std::size_t i = 0; i < r.unsentTargets.size(); ++i)
             text += (i == 0 ? "" : i + 1 == r.unsentTargets.size() ? " and " : ", ") + r.unsentTargets[i];
     }

@@ -27,15 +27,18 @@
 // to that broker again from the start (consumers drop repeats by run and index). Where the file
 // system keeps no user attributes the sidecar alone counts, as for journals made before.
 //
-// Pruning keeps the newest journals within a number of files and of bytes. Never removed, and
-// not counted: journals a live program holds open (each writer flocks its journal), runs still
-// open or interrupted, journals with rows still to send to the broker this run publishes to,
-// and those the caller keeps. Rows a broker that is not published to any more never received
-// count like any other, and their removal is said.
+// Pruning is by age and size, never by a count (fifty short sessions never crowd out a long run):
+// a journal goes when it was last written longer ago than the retention, or when it and the
+// newer ones are over the folder's size; each one removed is named with its span, rows and
+// size. Never removed, and not counted: journals a live program holds open (each writer flocks its journal),
+// runs still open or interrupted, journals with rows still to send to the broker this run publishes to, and
+// those the caller keeps. Rows a broker that is not published to any more never received count like any
+// other, and their removal is said.
 #pragma once
 
 #include "decode/WallClock.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -59,8 +62,12 @@ std::string EventsFilePath(const std::string& journalPath);
 // The run id of a journal: its file name without the folder and ".csv".
 std::string RunIdOf(const std::string& journalPath);
 
-// True when another live program holds the journal open.
+// True when another live program holds the journal open: its writer (an exclusive flock) or
+// an outbox sending it (HoldForSending). An outbox of this program counts too.
 bool HeldByAnotherProgram(const std::string& journalPath);
+// Marks the journal open at fd as being sent, for as long as fd stays open (an open file
+// description lock, read, on the whole file: it never conflicts with the writer's flock).
+void HoldForSending(int journalFd);
 
 struct OutboxMark {
     std::string target;            // MqttTarget::Name()
@@ -102,7 +109,8 @@ std::uint64_t UnsentRows(const std::string& journalPath, const std::string& targ
 // counts more than the journal holds.
 bool JournalHasUnsentTail(const std::string& journalPath);
 
-// The journals in dir that have rows still to send to target (UnsentRows), oldest first.
+// The journals in dir that have rows still to send to target (UnsentRows) and that no other
+// program holds, oldest first.
 std::vector<std::string> JournalsToSend(const std::string& dir, const std::string& target,
                                         bool adoptUnmarked);
 
@@ -119,26 +127,46 @@ std::vector<InterruptedRun> TakeInterruptedJournals(const std::string& dir);
 void ForgetInterrupted(const std::string& journalPath);
 
 struct PruneRules {
-    int keepFiles = 50;
-    std::uint64_t keepBytes = 500ull * 1024 * 1024;
+    int keepDays = 365;                             // a journal last written longer ago goes
+    std::uint64_t keepBytes = 500ull * 1024 * 1024; // the folder's size
+    // The journal writer starts a new file once its file passes this many bytes (0: never), and
+    // prunes by these rules while it runs, so that a folder that is an outbox stays bounded.
+    std::uint64_t splitBytes = 0;
+    std::chrono::milliseconds pruneEvery{60000}; // with splitBytes: how often
     std::string publishingTo;   // the broker this run publishes to (MqttTarget::Name()), or empty
     bool adoptUnmarked = false; // with publishingTo: journals without a sidecar are for it too
     std::function<bool(const std::string& path)> keep; // journals the caller needs (one loading)
 };
 
+struct RemovedJournal {
+    std::string name;
+    std::int64_t spanMs = 0; // from its first row to its last
+    std::uint64_t rows = 0;
+    std::uint64_t bytes = 0;
+};
+
 struct PruneResult {
     int removed = 0;
+    std::vector<RemovedJournal> journals; // each one removed, oldest last
     std::uint64_t removedBytes = 0;
     int removedUnsent = 0;                  // removed journals that held rows a broker never acknowledged
     std::uint64_t unsentRows = 0;           // those rows
     std::vector<std::string> unsentTargets; // the brokers they were for
 };
 
-// Removes the oldest journals beyond the rules (with their sidecars).
+// Removes the journals beyond the rules (with their sidecars).
 PruneResult PruneJournals(const std::string& dir, const PruneRules& rules);
-// "Removed 2 old journals" or "Removed 3 journals with 1,204 readings never sent to
-// mqtt://host:1883/lab"; empty when nothing was removed.
+// One line per journal removed, "Removed 2026-11-28T09-00-00.csv: 11 days, 1,000,000 readings,
+// 66 MB" (the first kMaxNamed, then how many more), then "Removed 3 journals with 1,204
+// readings never sent to mqtt://host:1883/lab" when some held such rows; empty when nothing
+// was removed.
 std::string DescribePrune(const PruneResult& result);
+constexpr std::size_t kMaxNamed = 10;
+// "11 days", "3 hours", "5 minutes", "12 seconds".
+std::string FormatSpan(std::int64_t ms);
+// The value of --keep-days N or --keep-mb N (option names which) into rules; an empty value
+// leaves the rule as it is. False with *error for a bad value.
+bool SetKeepOption(std::string_view option, const std::string& value, PruneRules& rules, std::string* error);
 
 // 1,204: a count with thousands separated.
 std::string FormatCount(std::uint64_t n);

@@ -230,7 +230,7 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
     rules.keep = [&](const std::string& p) { return p == path(0).toStdString(); };
     EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 0) << "50 others fit";
     EXPECT_TRUE(QFile::exists(path(0)));
-    rules.keepFiles = 49;
+    rules.keepBytes = 4999;
     EXPECT_EQ(PruneJournals(dir.toStdString(), rules).removed, 1);
     EXPECT_FALSE(QFile::exists(path(1)));
     EXPECT_TRUE(QFile::exists(path(0)));
@@ -252,7 +252,10 @@ TEST(JournalLoad, PruningSparesTheLoadedFileInterruptedRunsAndCountsOnlyTheOther
         startup.Notices(),
         (QStringList{QStringLiteral("Interrupted recording: %1 (6,000 bytes), kept until loaded with --load")
                          .arg(path(5)),
-                     QStringLiteral("Removed 4 old journals")}))
+                     QStringLiteral("Removed %1: 0 seconds, 0 readings, 1,000 bytes").arg(Name(3)),
+                     QStringLiteral("Removed %1: 0 seconds, 0 readings, 1,000 bytes").arg(Name(2)),
+                     QStringLiteral("Removed %1: 0 seconds, 0 readings, 1,000 bytes").arg(Name(1)),
+                     QStringLiteral("Removed %1: 0 seconds, 0 readings, 1,000 bytes").arg(Name(0))}))
         << "9, 8, 7, 6 and 4 fit the budget";
     EXPECT_TRUE(QFile::exists(path(5)));
     EXPECT_TRUE(QFile::exists(path(4)));

@@ -6,6 +6,7 @@
 #include "journal/JournalLoader.h"
 #include "session/ReadingsModel.h"
 #include "support/Child.h"
+#include "support/JournalFiles.h"
 #include "support/Pty.h"
 
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <random>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -292,11 +294,14 @@ TEST_F(JournalTest, ALoadedJournalExportsAsTheTableItCameFrom) {
     EXPECT_FALSE(LoadJournal(notJournal).ok);
 }
 
-int Prune(const QString& dir, int files, std::uint64_t bytes) {
+int Prune(const QString& dir, int days, std::uint64_t bytes, std::string* said = nullptr) {
     PruneRules rules;
-    rules.keepFiles = files;
+    rules.keepDays = days;
     rules.keepBytes = bytes;
-    return PruneJournals(dir.toStdString(), rules).removed;
+    const PruneResult result = PruneJournals(dir.toStdString(), rules);
+    if (said)
+        *said = DescribePrune(result);
+    return result.removed;
 }
 
 QStringList Interrupted(const QString& dir) {
@@ -325,22 +330,44 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     const int held = ::open(QFile::encodeName(dir + QLatin1Char('/') + name(3)).constData(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
-    EXPECT_EQ(Prune(dir, 50, 1ll << 30), 11); // 62 journals: the 12 oldest go, but not the held one
+    // The 12 oldest last written 40 days ago: they go (but not the held one), by age alone.
+    for (int i = 0; i < 12; ++i) {
+        const timeval old[2] = {{std::time(nullptr) - 40 * 86400, 0}, {std::time(nullptr) - 40 * 86400, 0}};
+        ASSERT_EQ(::utimes(QFile::encodeName(dir + QLatin1Char('/') + name(i)).constData(), old), 0);
+    }
+    EXPECT_EQ(Prune(dir, 30, 1ll << 30), 11);
     QStringList left = Journals(dir);
     EXPECT_EQ(left.size(), 51);
     EXPECT_TRUE(left.contains(name(3)));
     EXPECT_FALSE(left.contains(name(11)));
     EXPECT_TRUE(left.contains(name(12)));
     // By size: both empty ones and the newest ten (and the held one).
-    EXPECT_EQ(Prune(dir, 50, 10 * 1024 + 100), 38);
+    EXPECT_EQ(Prune(dir, 30, 10 * 1024 + 100), 38);
     left = Journals(dir);
     EXPECT_EQ(left.size(), 13);
     EXPECT_TRUE(left.contains(name(50)));
     EXPECT_FALSE(left.contains(name(49)));
     EXPECT_TRUE(left.contains(name(3)));
     EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/notes.txt")));
-    EXPECT_EQ(Prune(dir, 1, 1ll << 30), 11) << "keeps the newest (and the held)";
-    EXPECT_EQ(Journals(dir), (QStringList{name(3), QStringLiteral("2026-12-08T11-00-00_2.csv")}));
+    EXPECT_EQ(Prune(dir, 30, 1), 10) << "keeps the held, and empty files are no size";
+    EXPECT_EQ(Journals(dir), (QStringList{name(3), QStringLiteral("2026-12-08T11-00-00.csv"),
+                                          QStringLiteral("2026-12-08T11-00-00_2.csv")}));
+
+    // An 11-day run of 100,000 readings with 50 newer one-row sessions: no count crowds it out;
+    // over the size it goes, named with its span, rows and size.
+    const auto Volts = [](int i) { return Reading{i * 0.001, 3, 1}; };
+    const QString longDir = dir + QStringLiteral("/long");
+    ASSERT_TRUE(QDir().mkpath(longDir));
+    const QString longRun = longDir + QStringLiteral("/2026-11-28T09-00-00.csv");
+    ASSERT_TRUE(testing::WriteJournal(longRun, 100000, 1764316800000, 9505, Volts));
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(testing::WriteJournal(
+            longDir + QStringLiteral("/2026-12-09T10-%1-00.csv").arg(i, 2, 10, QLatin1Char('0')), 1,
+            1765274400000 + i * 60000, 1000, Volts));
+    std::string said;
+    EXPECT_EQ(Prune(longDir, 365, 500ull << 20, &said), 0) << said;
+    EXPECT_EQ(Prune(longDir, 365, 1 << 20, &said), 1);
+    EXPECT_EQ(said, "Removed 2026-11-28T09-00-00.csv: 11 days, 100,000 readings, 6,753 KB") << said;
 
     // Markers: one beside a journal no one holds (interrupted), one beside the held journal, one
     // whose journal is gone.
@@ -355,7 +382,7 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     // each is loaded.
     const QString older = dir + QLatin1Char('/') + name(3);
     EXPECT_EQ(Interrupted(dir), (QStringList{newest, older}));
-    EXPECT_EQ(Prune(dir, 0, 0), 0) << "interrupted runs are never pruned";
+    EXPECT_EQ(Prune(dir, 0, 0, &said), 0) << "interrupted runs are never pruned: " << said;
     ForgetInterrupted(older.toStdString());
     EXPECT_EQ(Interrupted(dir), QStringList{newest});
     ForgetInterrupted(newest.toStdString());
@@ -376,6 +403,32 @@ TEST_F(JournalTest, OldJournalsArePrunedAndInterruptedRunsNamedUntilLoaded) {
     }
     EXPECT_TRUE(Interrupted(dir).isEmpty());
     EXPECT_TRUE(QDir(dir).entryList({QStringLiteral(".*.csv.*")}, QDir::Files | QDir::Hidden).isEmpty());
+
+    // An outbox bounded while running: files of 2 KB at most, the folder pruned to 6 KB as the
+    // run goes on, and what went prunings from the sync thread.
+    const QString outbox = tmp.filePath(QStringLiteral("outbox"));
+    Journal journal(outbox);
+    std::atomic<int> prunings{0};
+    QObject::connect(
+        &journal, &Journal::prunedWhileRunning, &journal, [&](const QString&) { ++prunings; },
+        Qt::DirectConnection);
+    PruneRules rules;
+    rules.keepBytes = 6000;
+    rules.splitBytes = 2000;
+    rules.pruneEvery = std::chrono::milliseconds(50);
+    ASSERT_TRUE(journal.Start(rules).ok);
+    std::uint64_t most = 0;
+    for (int i = 0; i < 1000; ++i) {
+        journal.Append(MakeDispatchedReading(1, i, WallTimeAt(1765274400000 + i * 1000LL), {i * 0.5, 1, 1}));
+        std::uint64_t bytes = 0;
+        for (const QFileInfo& f : QDir(outbox).entryInfoList({QStringLiteral("*.csv")}, QDir::Files))
+            bytes += static_cast<std::uint64_t>(f.size());
+        most = std::max(most, bytes);
+        if (i % 10 == 0)
+            QThread::msleep(20);
+    }
+    EXPECT_GT(prunings.load(), 0);
+    EXPECT_LT(most, 6000u + 2000u + 2 * 1000u) << "over it by the rows written between two prunings at most";
 }
 
 } // namespace

@@ -108,7 +108,9 @@ TEST_F(PublishingLogger, EveryReadingArrivesAfterTheBrokerStopsForTwentySeconds)
     StopDecode();
     ExpectEveryRowOnce(*sub, 5000, "after the logger's end");
     const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
-    EXPECT_TRUE(err.contains(QLatin1String("broker unreachable"))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QLatin1String("broker unreachable ("))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QLatin1String("broker unreachable, ")))
+        << "the first line names the reason: " << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("broker online"))) << err.toStdString();
 }
 
@@ -238,7 +240,7 @@ TEST_F(PublishingLogger, AnExcursionOfOneFrameBetweenRowsFiresEverywhereAndTheyA
     EXPECT_NE(m.back().find("\"state\":\"ok\""), std::string::npos) << m.back();
 }
 
-TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithStatusTwo) {
+TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndBadOptionsEndWithStatusTwo) {
     const QString key = tmp.filePath(QStringLiteral("broker.key")),
                   cert = tmp.filePath(QStringLiteral("broker.pem"));
     QProcess openssl;
@@ -276,30 +278,46 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
             << err.toStdString();
     }
 
-    const QString wrong = tmp.filePath(QStringLiteral("wrong"));
-    std::ofstream(wrong.toStdString()) << "wrong\n";
     const QStringList tls{QStringLiteral("--mqtt-cafile"), cert};
-    StartDecode(tlsBroker.Port(), QStringList{QStringLiteral("--mqtt-password-file"), wrong} + tls,
-                "mqtts://ana@");
-    ASSERT_TRUE(decode.waitForFinished(10000)) << "a refused password must end the logger";
-    EXPECT_EQ(decode.exitCode(), 2);
-    EXPECT_TRUE(decode.readAllStandardError().contains("refused")) << "the logger says why";
-
-    // The certificate names 127.0.0.1, not localhost: said as such, not as a wrong CA.
-    decode.start(Tool("zelvox-decode"),
-                 QStringList{QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
-                             QStringLiteral("mqtts://localhost:%1/lab/bench").arg(tlsBroker.Port()),
-                             QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere"))} +
-                     tls);
-    QByteArray said;
-    for (QDeadlineTimer deadline(10000);
-         !said.contains("is not for the host name localhost") && !deadline.hasExpired();) {
-        decode.waitForReadyRead(200); // standard output goes nowhere: this only paces the loop
-        said += decode.readAllStandardError();
+    // A wrong CA, a wrong host name, both: each in its own words, the same at every start.
+    const QString other = tmp.filePath(QStringLiteral("other.pem"));
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=other"),
+                   QStringLiteral("-keyout"), tmp.filePath(QStringLiteral("other.key")),
+                   QStringLiteral("-out"), other});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    const struct {
+        const char* host;
+        const QString& ca;
+        std::string said;
+    } verdicts[] = {
+        {"127.0.0.1", other, "the broker's certificate is not signed by the CA in " + other.toStdString()},
+        {"localhost", cert, "the broker's certificate is not for the host name localhost"},
+        {"localhost", other,
+         "the broker's certificate is neither signed by the CA in " + other.toStdString() +
+             " nor for the host name localhost"},
+    };
+    for (const auto& v : verdicts) {
+        for (int start = 0; start < 10; ++start) {
+            decode.start(
+                Tool("zelvox-decode"),
+                {QStringLiteral("--port"), port, QStringLiteral("--mqtt"),
+                 QStringLiteral("mqtts://%1:%2/lab/bench").arg(QLatin1String(v.host)).arg(tlsBroker.Port()),
+                 QStringLiteral("--journal-dir"), tmp.filePath(QStringLiteral("elsewhere")),
+                 QStringLiteral("--mqtt-cafile"), v.ca});
+            QByteArray said;
+            for (QDeadlineTimer deadline(10000);
+                 !said.contains("broker unreachable (") && !deadline.hasExpired();) {
+                decode.waitForReadyRead(100); // standard output goes nowhere: this only paces the loop
+                said += decode.readAllStandardError();
+            }
+            EXPECT_TRUE(said.contains("broker unreachable (" + QByteArray::fromStdString(v.said) + ")"))
+                << v.host << ", start " << start << ": " << said.toStdString();
+            StopDecode();
+        }
     }
-    EXPECT_TRUE(said.contains("the broker's certificate is not for the host name localhost"))
-        << said.toStdString();
-    StopDecode();
 
     // The right password, from the environment this time, over TLS.
     Subscriber tlsSub(tlsBroker.Port(), "lab-tls-sink", "lab/bench/reading", cert.toStdString());
@@ -313,6 +331,53 @@ TEST_F(PublishingLogger, TlsWithACertificateMadeHereAndARefusedPasswordEndsWithS
     ExpectEveryRowOnce(tlsSub, 10000, "over TLS");
     StopDecode();
     EXPECT_TRUE(decode.readAllStandardError().contains("broker online"));
+}
+
+// The logger's password refused for 20 s (rotated on the broker, the logger's file mended
+// later): the CSV log goes on meanwhile, and once the broker takes the password every row
+// reaches it.
+TEST_F(PublishingLogger, ARefusedPasswordKeepsTheLoggerLoggingUntilTheBrokerTakesIt) {
+    const QString passwords = tmp.filePath(QStringLiteral("passwords"));
+    const auto setPassword = [&](const char* user, const char* password, bool create) {
+        QStringList args{QStringLiteral("-b"), passwords, QLatin1String(user), QLatin1String(password)};
+        if (create)
+            args.prepend(QStringLiteral("-c"));
+        return QProcess::execute(QStringLiteral("mosquitto_passwd"), args) == 0;
+    };
+    ASSERT_TRUE(setPassword("ana", "old", true) && setPassword("sink", "sink", false));
+    Broker::Options options;
+    options.passwordFile = passwords;
+    broker = std::make_unique<Broker>(tmp.path(), options);
+    std::string why;
+    ASSERT_TRUE(broker->Start(&why)) << why;
+    sub = std::make_unique<Subscriber>(broker->Port(), "lab-sink", "lab/bench/reading");
+    sub->Login("sink", "sink");
+    ASSERT_TRUE(sub->Start());
+    const QString right = tmp.filePath(QStringLiteral("right"));
+    std::ofstream(right.toStdString()) << "right\n";
+    lines = tmp.filePath(QStringLiteral("log.csv"));
+    StartDecode(
+        broker->Port(),
+        {QStringLiteral("--mqtt-password-file"), right, QStringLiteral("--format"), QStringLiteral("csv")},
+        "mqtt://ana@");
+    Sleep(20000);
+    ASSERT_EQ(decode.state(), QProcess::Running) << decode.readAllStandardError().toStdString();
+    ASSERT_TRUE(setPassword("ana", "right", false));
+    ::kill(broker->Pid(), SIGHUP); // the broker reads its password file again
+    ExpectEveryRowOnce(*sub, 25000, "password refused for 20 s");
+    StopDecode();
+    ExpectEveryRowOnce(*sub, 5000, "after the logger's end");
+    const QString err = QString::fromLocal8Bit(decode.readAllStandardError());
+    EXPECT_TRUE(err.contains(QLatin1String("broker refused us (")) &&
+                err.contains(QLatin1String("; trying again in ")) &&
+                err.contains(QLatin1String("broker online")))
+        << err.toStdString();
+    // Every row of the CSV log is in the journal and at the broker.
+    QFile log(lines);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const int logRows = static_cast<int>(log.readAll().count('\n')) - 1;
+    EXPECT_GT(logRows, 40);
+    EXPECT_EQ(logRows, CountDelivery(journal, sub->Messages()).journalRows);
 }
 
 TEST_F(PublishingLogger, TwoMetersWhosePortPathsEndAlikeKeepTheirOwnIdsAndRuns) {

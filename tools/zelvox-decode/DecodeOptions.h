@@ -22,6 +22,11 @@ struct DecodeOptions {
     std::vector<AlarmRule> rules; // made from alarms
 };
 
+// What is wrong before anything runs (exit status 2): said as the last line on standard error
+// and, under systemd, as the service's status text (STATUS= on $NOTIFY_SOCKET), so that it is
+// what `systemctl status` shows for the failed unit.
+void SayStartFailure(const std::string& reason);
+
 // Each returns the exit status. wakeFd becomes readable when an ending signal arrives.
 int RunStream(const DecodeOptions& options, int wakeFd);
 int RunPort(const DecodeOptions& options, int wakeFd);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 namespace zelvox {
@@ -26,7 +27,10 @@ const char* const kPublishingUsage =
     "  --mqtt-discovery           Home Assistant discovery configs (retained)\n"
     "  --journal-dir DIR          the journal's folder (default: $STATE_DIRECTORY\n"
     "                             under systemd, else one per port under\n"
-    "                             $XDG_STATE_HOME/zelvox/decode)\n";
+    "                             $XDG_STATE_HOME/zelvox/decode)\n"
+    "  --keep-days N, --keep-mb N the journal's retention: a journal the broker has\n"
+    "                             acknowledged goes once it is N days old or the\n"
+    "                             folder is over N MB (default 30 days, 100 MB)\n";
 
 DecodePublishing::DecodePublishing() = default;
 
@@ -35,7 +39,7 @@ DecodePublishing::~DecodePublishing() {
 }
 
 bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName, RecordKeeper& keeper,
-                             std::function<void()> onFatal, std::string* error) {
+                             std::string* error) {
     PublisherOptions p;
     std::string warning;
     if (!MakePublisherOptions(o, portName, &p, error, &warning))
@@ -60,11 +64,27 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
     p.adoptUnmarked = true;
 
     // Old journals are pruned as the program's are, but one with rows for this broker stays.
+    // The journal is the broker's outbox here (the log holds the readings): kept like the log
+    // (30 days), bounded in size, in files of a tenth of it, pruned while running.
     PruneRules rules;
     rules.publishingTo = p.target.Name();
     rules.adoptUnmarked = true;
+    rules.keepDays = kKeepDays;
+    rules.keepBytes = kKeepBytes;
+    if (!SetKeepOption("keep-days", o.keepDays, rules, error) ||
+        !SetKeepOption("keep-mb", o.keepMb, rules, error))
+        return false;
+    rules.splitBytes = std::max<std::uint64_t>(rules.keepBytes / 10, 64 * 1024);
     journal_ = std::make_unique<Journal>(dir);
     keeper.KeepJournal(journal_.get());
+    // From the sync thread, which has no event loop of its own to go through.
+    QObject::connect(
+        journal_.get(), &Journal::prunedWhileRunning, journal_.get(),
+        [](const QString& notice) {
+            for (const QString& line : notice.split(QLatin1Char('\n')))
+                std::fprintf(stderr, "zelvox-decode: %s\n", line.toLocal8Bit().constData());
+        },
+        Qt::DirectConnection);
     const JournalStartup startup = journal_->Start(rules);
     for (const QString& notice : startup.Notices())
         std::fprintf(stderr, "zelvox-decode: %s\n", notice.toLocal8Bit().constData());
@@ -73,25 +93,16 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         return false;
     }
     publisher_ = std::make_unique<Publisher>(p);
-    publisher_->OnStatus([this, last = PublisherStatus{}, onFatal](const PublisherStatus& s) mutable {
+    publisher_->OnStatus([last = PublisherStatus{}](const PublisherStatus& s) mutable {
         if (s.notice != last.notice && !s.notice.empty())
             std::fprintf(stderr, "zelvox-decode: %s\n", s.notice.c_str());
         // The state, not every change of the counters.
-        const bool same = s.state == last.state && s.detail == last.detail &&
-                          s.journalOff == last.journalOff &&
-                          (s.memoryDropped > 0) == (last.memoryDropped > 0);
+        const bool same =
+            s.state == last.state && s.detail == last.detail && s.journalOff == last.journalOff &&
+            (s.memoryDropped > 0) == (last.memoryDropped > 0) && s.retrySeconds == last.retrySeconds;
         last = s;
-        if (same)
-            return;
-        std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
-        if (s.state == BrokerState::Refused) {
-            {
-                std::lock_guard lock(mutex_);
-                refusal_ = s.detail;
-            }
-            if (onFatal)
-                onFatal();
-        }
+        if (!same)
+            std::fprintf(stderr, "zelvox-decode: %s\n", DescribeStatus(s).c_str());
     });
     std::fprintf(stderr, "zelvox-decode: publishing to %s as %s, journal in %s\n", p.target.Name().c_str(),
                  p.clientId.c_str(), p.journalDir.c_str());
@@ -107,11 +118,6 @@ void DecodePublishing::Stop() {
         journal_->Close();
     if (publisher_)
         publisher_->Stop();
-}
-
-std::string DecodePublishing::Refusal() const {
-    std::lock_guard lock(mutex_);
-    return refusal_;
 }
 
 } // namespace zelvox

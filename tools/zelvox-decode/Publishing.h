@@ -5,9 +5,8 @@
 
 #include "publish/PublishingOptions.h"
 
-#include <functional>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace zelvox {
@@ -26,26 +25,26 @@ public:
     ~DecodePublishing(); // Stop()
 
     // Checks the options, opens the journal folder (by default one per port), starts the
-    // publisher, which reports its state on standard error, and gives both to the keeper.
-    // onFatal runs (on another thread) when the broker refuses the credentials. False with
-    // *error: the command line is wrong.
+    // publisher, which reports its state on standard error (a broker that refuses us is tried
+    // again, the logging goes on), and gives both to the keeper. False with *error: the command
+    // line is wrong.
     bool Start(const PublishingOptions& options, const std::string& portName, RecordKeeper& keeper,
-               std::function<void()> onFatal, std::string* error);
+               std::string* error);
     // Ends the journal's run cleanly and lets the publisher deliver what is in flight.
     void Stop();
-    // Why the broker refused us; empty when it did not.
-    std::string Refusal() const;
     // After a successful Start: the journal, the publisher and its options.
     Journal* JournalKept() const { return journal_.get(); }
     Publisher* Sender() const { return publisher_.get(); }
     const PublisherOptions& Options() const { return *options_; }
 
 private:
+    // The broker's outbox beside the log: kept as long as the log, and bounded.
+    static constexpr int kKeepDays = 30;
+    static constexpr std::uint64_t kKeepBytes = 100ull * 1024 * 1024;
+
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
     std::unique_ptr<PublisherOptions> options_;
-    mutable std::mutex mutex_;
-    std::string refusal_;
 };
 
 } // namespace zelvox

@@ -62,10 +62,8 @@ public:
     int Run() {
         if (options_.publishing.Requested()) {
             std::string error;
-            // A refused password ends the run the way a signal does, with status 2 after it.
-            if (!publishing_.Start(
-                    options_.publishing, device_, keeper_, [] { StopSignals::RequestStop(); }, &error)) {
-                std::fprintf(stderr, "zelvox-decode: %s\n", error.c_str());
+            if (!publishing_.Start(options_.publishing, device_, keeper_, &error)) {
+                SayStartFailure(error);
                 return 2;
             }
         }
@@ -109,10 +107,6 @@ public:
         publishing_.Stop();
         if (alarms_)
             alarms_->Finish();
-        if (const std::string refusal = publishing_.Refusal(); !refusal.empty()) {
-            std::fprintf(stderr, "zelvox-decode: %s\n", refusal.c_str());
-            return 2;
-        }
         return status < 0 ? OutputFailed(out_) : status;
     }
 

@@ -13,12 +13,19 @@
 #include "decode/StandardStreams.h"
 #include "link/Settings.h"
 #include "link/StopSignals.h"
+#include "record/JournalFolder.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -100,9 +107,10 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     const QCommandLineOption mqtt = withValue("mqtt"), passwordFile = withValue("mqtt-password-file"),
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
                              keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
-                             journalDir = withValue("journal-dir");
+                             journalDir = withValue("journal-dir"), keepDays = withValue("keep-days"),
+                             keepMb = withValue("keep-mb");
     parser.addOptions({help, once, discovery, format, rate, port, mqtt, passwordFile, caFile, certFile,
-                       keyFile, clientId, journalDir});
+                       keyFile, clientId, journalDir, keepDays, keepMb});
     const auto fail = [&](const std::string& why) {
         *error = why;
         return false;
@@ -113,8 +121,8 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
         options.mode = DecodeOptions::Mode::Help;
         return true;
     }
-    for (const QCommandLineOption* o :
-         {&format, &rate, &port, &mqtt, &passwordFile, &caFile, &certFile, &keyFile, &clientId, &journalDir})
+    for (const QCommandLineOption* o : {&format, &rate, &port, &mqtt, &passwordFile, &caFile, &certFile,
+                                        &keyFile, &clientId, &journalDir, &keepDays, &keepMb})
         if (parser.isSet(*o) && parser.value(*o).isEmpty())
             return fail("--" + Text(o->names().first()) + " needs a value");
     if (parser.values(port).size() + parser.positionalArguments().size() > 1)
@@ -136,6 +144,12 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     p.keyFile = Text(parser.value(keyFile));
     p.clientId = Text(parser.value(clientId));
     p.journalDir = Text(parser.value(journalDir));
+    p.keepDays = Text(parser.value(keepDays));
+    p.keepMb = Text(parser.value(keepMb));
+    PruneRules check;
+    if (!SetKeepOption("keep-days", p.keepDays, check, error) ||
+        !SetKeepOption("keep-mb", p.keepMb, check, error))
+        return false;
     p.discovery = parser.isSet(discovery);
     if (parser.isSet(port)) {
         options.mode = DecodeOptions::Mode::Port;
@@ -149,7 +163,7 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
     if (options.mode != DecodeOptions::Mode::Port && (options.rate != 0 || options.once))
         return fail("--rate and --once need --port");
     if (p.AnyCompanion() && !p.Requested())
-        return fail("the --mqtt-... and --journal-dir options need --mqtt");
+        return fail("the --mqtt-..., --journal-dir and --keep-... options need --mqtt");
     if (p.Requested() && options.mode != DecodeOptions::Mode::Port)
         return fail("--mqtt needs --port");
     if (options.alarms.Requested() && options.mode != DecodeOptions::Mode::Port)
@@ -159,13 +173,42 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
 
 } // namespace
 
+namespace zelvox {
+
+void SayStartFailure(const std::string& reason) {
+    std::fprintf(stderr, "zelvox-decode: %s\n", reason.c_str());
+    // sd_notify's datagram, written by hand: one more library is not worth one line.
+    const char* socketPath = std::getenv("NOTIFY_SOCKET");
+    if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@'))
+        return;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(socketPath);
+    if (length >= sizeof addr.sun_path)
+        return;
+    std::memcpy(addr.sun_path, socketPath, length);
+    if (addr.sun_path[0] == '@')
+        addr.sun_path[0] = '\0'; // an abstract socket
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const std::string message = "STATUS=" + reason;
+    [[maybe_unused]] const ssize_t n =
+        ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+    ::close(fd);
+}
+
+} // namespace zelvox
+
 int main(int argc, char** argv) {
     const ClosedStreams closed = OpenStandardStreams();
     DecodeOptions options;
     std::string error;
     if (!ParseArgs(argc, argv, options, &error)) {
         // The reason is the last line, after a one-line pointer to the whole usage.
-        std::fprintf(stderr, "zelvox-decode: see zelvox-decode --help\nzelvox-decode: %s\n", error.c_str());
+        std::fprintf(stderr, "zelvox-decode: see zelvox-decode --help\n");
+        SayStartFailure(error);
         return 2;
     }
     if (options.mode == DecodeOptions::Mode::Help) {
@@ -173,11 +216,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (closed.input && options.mode == DecodeOptions::Mode::Stream && options.path == "-") {
-        std::fprintf(stderr, "zelvox-decode: standard input is closed\n");
+        SayStartFailure("standard input is closed");
         return 2;
     }
     if (closed.output) {
-        std::fprintf(stderr, "zelvox-decode: standard output is closed\n");
+        SayStartFailure("standard output is closed");
         return 2;
     }
     const StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}, /*secondEndsAtOnce=*/false);
