@@ -147,21 +147,28 @@ RangeSummary RunStore::Extent(std::int64_t begin, std::int64_t end) const {
     return Sum<false>(begin, end);
 }
 
+// The highest complete node that starts at `at` and ends by `end`: its level (-1 for a single
+// reading) and, in span, how many readings it covers.
+int RunStore::NodeAt(std::int64_t at, std::int64_t end, std::int64_t& span) const {
+    int level = -1;
+    span = 1;
+    while (level + 1 < kLevels) {
+        const std::int64_t next = span * kFanOut;
+        if (at % next != 0 || at + next > end)
+            break;
+        span = next;
+        ++level;
+    }
+    return level;
+}
+
 template <bool kFull> RangeSummary RunStore::Sum(std::int64_t begin, std::int64_t end) const {
     RangeSummary s;
     begin = std::max<std::int64_t>(begin, 0);
     end = std::min(end, size_);
     for (std::int64_t at = begin; at < end;) {
-        // The highest complete node that starts here and ends within the range.
-        int level = -1;
         std::int64_t span = 1;
-        while (level + 1 < kLevels) {
-            const std::int64_t next = span * kFanOut;
-            if (at % next != 0 || at + next > end)
-                break;
-            span = next;
-            ++level;
-        }
+        const int level = NodeAt(at, end, span);
         if constexpr (kFull) {
             const RangeSummary piece = level < 0 ? Single(at) : FromNode(levels_[level][at / span]);
             s.Append(piece, at > begin ? PairArea(at) : 0.0);
@@ -198,15 +205,8 @@ std::int64_t RunStore::FindFirst(std::int64_t begin, std::int64_t end,
     begin = std::max<std::int64_t>(begin, 0);
     end = std::min(end, size_);
     for (std::int64_t at = begin; at < end;) {
-        int level = -1;
         std::int64_t span = 1;
-        while (level + 1 < kLevels) {
-            const std::int64_t next = span * kFanOut;
-            if (at % next != 0 || at + next > end)
-                break;
-            span = next;
-            ++level;
-        }
+        int level = NodeAt(at, end, span);
         if (wanted(level < 0 ? Single(at) : FromNode(levels_[level][at / span]))) {
             // Down the node to the first of its readings that meets it.
             for (std::int64_t from = at; level >= 0; --level) {

@@ -105,6 +105,7 @@ private:
     };
 
     template <bool kFull> RangeSummary Sum(std::int64_t begin, std::int64_t end) const;
+    int NodeAt(std::int64_t at, std::int64_t end, std::int64_t& span) const;
     const ChunkData& Chunk(std::int64_t i) const {
         return *chunks_[static_cast<std::size_t>(i >> kChunkBits)];
     }
