@@ -15,11 +15,10 @@ const char* const kAlarmUsage =
     "                 overload, silent, unchanged or unplugged, and DURATION a\n"
     "                 number with ms, s, min or h\n"
     "  --alarms FILE  the rules in FILE, one a line ('#' starts a comment)\n"
-    "  --alarm-exec CMD\n"
-    "                 run CMD through /bin/sh -c for each alarm event (killed after\n"
-    "                 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE,\n"
-    "                 ZELVOX_ALARM_VALUE, ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME,\n"
-    "                 ZELVOX_ALARM_RULE and ZELVOX_PORT set\n";
+    "  --alarm-exec CMD  run CMD through /bin/sh -c for each alarm event (killed\n"
+    "                    after 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE,\n"
+    "                    ZELVOX_ALARM_VALUE, ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME,\n"
+    "                    ZELVOX_ALARM_RULE and ZELVOX_PORT set\n";
 
 int TakeAlarmOption(const std::vector<std::string>& args, std::size_t& i, AlarmOptions& o,
                     std::string* error) {

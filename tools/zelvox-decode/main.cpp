@@ -53,10 +53,11 @@ constexpr const char* kUsage =
     "  --format F     text (the default), csv or jsonl, as below\n";
 
 constexpr const char* kAlarmUsageEnd =
-    "                 These need --port. Each alarm event is a line on standard\n"
-    "                 error; with --mqtt also a row of NAME.events.csv beside the\n"
-    "                 journal and the retained PREFIX/alarm/NAME (a binary sensor\n"
-    "                 with --mqtt-discovery). Without --mqtt no events file\n";
+    "                    These need --port. Each alarm event is a line on standard\n"
+    "                    error; with --mqtt also a row of NAME.events.csv beside\n"
+    "                    the journal and the retained PREFIX/alarm/NAME (a binary\n"
+    "                    sensor with --mqtt-discovery). Without --mqtt no events\n"
+    "                    file\n";
 
 constexpr const char* kUsageEnd =
     "  --help         show this text and exit\n"
