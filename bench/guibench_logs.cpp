@@ -36,17 +36,10 @@ using namespace zelvox;
 
 namespace {
 
+using zelvox::bench::ResidentMiB;
+
 constexpr std::int64_t kStart = 1796726526000;
 constexpr int kDays = 30;
-
-double ResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
 
 // One day's log: a header, then rows of a DC voltage from Index 0 (the logger restarts daily).
 std::string DayRows(int day, std::int64_t rows, std::int64_t from, std::int64_t stepMs) {

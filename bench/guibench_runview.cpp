@@ -14,6 +14,7 @@
 //   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
 //   guibench_runview live               (the live figures alone)
 //   guibench_runview changing [ROWS] [FOLDER]   (plain against changing every row)
+#include "ProcessCpu.h"
 #include "journal/JournalLoader.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
@@ -42,14 +43,7 @@ using namespace zelvox;
 
 namespace {
 
-double ResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
+using zelvox::bench::ResidentMiB;
 
 // CPU seconds this process has used, all threads.
 double CpuSeconds() {

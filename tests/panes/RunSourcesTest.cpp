@@ -93,8 +93,8 @@ TEST(RunSources, RotatedAndCompressedLogsReadAsOneRunOldestFirst) {
         SCOPED_TRACE(layout.name);
         QTemporaryDir dir;
         int day = 0;
-        for (const char* spec : layout.files) {
-            const QStringList parts = QString::fromLatin1(spec).split(QLatin1Char(' '));
+        for (const char* entry : layout.files) {
+            const QStringList parts = QString::fromLatin1(entry).split(QLatin1Char(' '));
             const QString path = dir.filePath(parts[0]);
             const bool gzip = parts[0].endsWith(QLatin1String(".gz"));
             if (parts[0] == QLatin1String("broken"))
