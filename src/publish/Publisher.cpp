@@ -124,8 +124,19 @@ struct Publisher::Impl {
     // counters are then not reported, or a live run would always show its newest row waiting.
     void Report(BrokerState state, const std::string& detail, bool force, bool justSent = false,
                 int retrySeconds = 0) {
-        PublisherStatus s{state, detail, outbox.Backlog(), outbox.Acknowledged(), notice, {},
-                          0,     0,      retrySeconds};
+        // Online, the rows handed to the broker and not yet acknowledged are on their way, not
+        // waiting: a live run would otherwise show its newest row waiting for as long as it runs
+        // (an acknowledgement that does not come drops the connection, and they wait again).
+        const std::uint64_t inFlight = state == BrokerState::Online ? outbox.InFlight() : 0;
+        PublisherStatus s{state,
+                          detail,
+                          outbox.Backlog() - std::min<std::uint64_t>(outbox.Backlog(), inFlight),
+                          outbox.Acknowledged(),
+                          notice,
+                          {},
+                          0,
+                          0,
+                          retrySeconds};
         bool changed;
         {
             std::lock_guard lock(mutex);
