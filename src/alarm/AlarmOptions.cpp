@@ -1,5 +1,6 @@
 #include "alarm/AlarmOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -8,17 +9,36 @@
 
 namespace zelvox {
 
-const char* const kAlarmUsage =
-    "  --alarm RULE   check every accepted frame against RULE (repeatable):\n"
-    "                 NAME: CONDITION [clear LEVEL] [for DURATION], where CONDITION\n"
-    "                 is above X [UNIT], below X [UNIT], outside LOW..HIGH [UNIT],\n"
-    "                 overload, silent, unchanged or unplugged, and DURATION a\n"
-    "                 number with ms, s, min or h\n"
-    "  --alarms FILE  the rules in FILE, one a line ('#' starts a comment)\n"
-    "  --alarm-exec CMD  run CMD through /bin/sh -c for each alarm event (killed\n"
-    "                    after 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE,\n"
-    "                    ZELVOX_ALARM_VALUE, ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME,\n"
-    "                    ZELVOX_ALARM_RULE and ZELVOX_PORT set\n";
+std::string AlarmUsage(std::size_t column) {
+    struct Option {
+        const char* name;
+        std::vector<const char*> lines;
+    };
+    static const Option options[] = {
+        {"--alarm RULE",
+         {"check every accepted frame against RULE (repeatable):",
+          "NAME: CONDITION [clear LEVEL] [for DURATION], where CONDITION",
+          "is above X [UNIT], below X [UNIT], outside LOW..HIGH [UNIT],",
+          "overload, silent, unchanged or unplugged, and DURATION a", "number with ms, s, min or h"}},
+        {"--alarms FILE", {"the rules in FILE, one a line ('#' starts a comment)"}},
+        {"--alarm-exec CMD",
+         {"run CMD through /bin/sh -c for each alarm event (killed",
+          "after 30 s), with ZELVOX_ALARM, ZELVOX_ALARM_STATE,",
+          "ZELVOX_ALARM_VALUE, ZELVOX_ALARM_UNIT, ZELVOX_ALARM_TIME,",
+          "ZELVOX_ALARM_RULE and ZELVOX_PORT set"}},
+    };
+    std::string usage;
+    for (const Option& o : options) {
+        std::string head = std::string("  ") + o.name;
+        const std::size_t at = std::max(column, head.size() + 2);
+        head.resize(at, ' ');
+        for (const char* line : o.lines) {
+            usage += head + line + '\n';
+            head.assign(at, ' ');
+        }
+    }
+    return usage;
+}
 
 int TakeAlarmOption(const std::vector<std::string>& args, std::size_t& i, AlarmOptions& o,
                     std::string* error) {

@@ -19,8 +19,10 @@ struct AlarmOptions {
     bool Requested() const { return !sources.empty() || !exec.empty(); }
 };
 
-// The options' lines of the usage text, in the programs' layout.
-extern const char* const kAlarmUsage;
+// The options' lines of the usage text, each description from `column` on (the program's other
+// options' column: 17 in the logger, 21 in the window); a name too long for it puts its
+// description two spaces after it, the lines that follow at that column too.
+std::string AlarmUsage(std::size_t column);
 
 // Takes args[i] (and its value, advancing i) when it is one of these options: 1 when taken, 0
 // when it is not one of them, -1 with *error for a missing value.

@@ -3,6 +3,7 @@
 #include "alarm/AlarmOutputs.h"
 #include "app/MainWindow.h"
 #include "journal/AlarmKeeper.h"
+#include "journal/RecordKeeper.h"
 #include "session/MeterSession.h"
 
 #include <QDBusConnection>
@@ -60,6 +61,8 @@ void AlarmNotices::Seen(const AlarmRule& rule, const AlarmEvent& e) {
     const QString line = QString::fromStdString(AlarmLine("zelvox", rule, e)).mid(8).trimmed();
     const QString text = line.left(1).toUpper() + line.mid(1);
     window_->PostNotice(text);
+    // The live Run View draws the rule's firing span as it happens.
+    window_->Session().Keeper().KeepEvent(AlarmEventRow(rule, e));
     const QString name = QString::fromStdString(rule.name);
     firing_.removeAll(name);
     if (e.firing)

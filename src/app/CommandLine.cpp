@@ -29,14 +29,14 @@ CommandLine ParseCommandLine(const QStringList& given) {
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version")), demo(QStringLiteral("demo")),
         noJournal(QStringLiteral("no-journal")), discovery(QStringLiteral("mqtt-discovery")),
-        view(QStringLiteral("view"));
+        view(QStringLiteral("view")), power(QStringLiteral("power"));
     const QCommandLineOption port = withValue("port"), journalDir = withValue("journal-dir"),
                              load = withValue("load"), mqtt = withValue("mqtt"),
                              passwordFile = withValue("mqtt-password-file"),
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
                              keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
                              keepDays = withValue("keep-days"), keepMb = withValue("keep-mb");
-    parser.addOptions({help, version, demo, noJournal, discovery, view, port, journalDir, load, mqtt,
+    parser.addOptions({help, version, demo, noJournal, discovery, view, power, port, journalDir, load, mqtt,
                        passwordFile, caFile, certFile, keyFile, clientId, keepDays, keepMb});
     if (!parser.parse(arguments)) {
         options.error = parser.errorText();
@@ -69,6 +69,9 @@ CommandLine ParseCommandLine(const QStringList& given) {
         options.view = parser.positionalArguments();
         if (options.view.isEmpty())
             options.error = QStringLiteral("--view needs a journal file or folder, or a broker's URL");
+        options.power = parser.isSet(power);
+    } else if (parser.isSet(power)) {
+        options.error = QStringLiteral("--power goes with --view");
     } else if (!parser.positionalArguments().isEmpty()) {
         options.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
     }
@@ -119,7 +122,11 @@ QString CommandLineHelp() {
                "                     folders PATH: the whole run with a time axis, zoom, cursors and\n"
                "                     span statistics; the newest file is followed as it grows. PATH may\n"
                "                     be a broker's URL mqtt://[USER@]HOST[:PORT]/PREFIX (PREFIX ending\n"
-               "                     in '+': every meter of a lab), with the --mqtt-... options below\n"
+               "                     in '+': every meter of a lab), with the --mqtt-... options below.\n"
+               "                     Several meters' files or folders are shown side by side on one\n"
+               "                     time axis, each named by its port or file, or LABEL=PATH\n"
+               "  --power            with --view: add the power lane of a voltage lane and a current\n"
+               "                     lane (readings paired in time), with its energy over the span\n"
                "  --mqtt URL         also publish every reading to an MQTT broker at QoS 1 (off unless\n"
                "                     asked for): URL mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://...\n"
                "                     for TLS; topics PREFIX/reading (JSON, with run and index) and\n"
@@ -145,7 +152,7 @@ QString CommandLineHelp() {
                "Without arguments the first serial port found is chosen; PORT SET changes it.\n"
                "Every reading shown in the table is also written to a journal file (one CSV file per\n"
                "run of the table, named by its start time), so a crash does not lose the run.\n")
-        .arg(QString::fromUtf8(kAlarmUsage));
+        .arg(QString::fromStdString(AlarmUsage(21)));
 }
 
 } // namespace zelvox

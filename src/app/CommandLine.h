@@ -22,6 +22,7 @@ struct CommandLine {
     PublishingOptions publishing; // --mqtt URL and its companions
     AlarmOptions alarms;          // --alarm, --alarms, --alarm-exec
     QStringList view;             // --view PATH...: only the Run View of these journals
+    bool power = false;           // --power: with --view, the power lane of a voltage and a current
     QString error;                // set when the arguments could not be understood
     bool otherOptions = false;    // with error: options not ours, which may be Qt's
 };

@@ -5,6 +5,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalLoader.h"
 #include "journal/RecordKeeper.h"
+#include "record/EventsFile.h"
 #include "record/JournalFolder.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -127,6 +128,9 @@ void Recording::Load(const QString& path) {
         } else {
             if (report.ok)
                 ForgetInterrupted(QFileInfo(path).absoluteFilePath().toStdString());
+            // The alarm events and notes beside the journal go to the live Run View with its rows.
+            std::uint64_t damaged = 0;
+            window->Session().Keeper().KeepLoadedEvents(ReadEventsFile(path.toStdString(), &damaged));
             QString text = report.Summary(path);
             if (leftOut > 0)
                 text +=
@@ -137,6 +141,10 @@ void Recording::Load(const QString& path) {
         load->deleteLater();
     });
     load->Start();
+}
+
+QString Recording::JournalFile() const {
+    return journal_ ? journal_->CurrentFile() : QString();
 }
 
 } // namespace zelvox

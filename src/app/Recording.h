@@ -36,6 +36,8 @@ public:
     // meanwhile; progress and the outcome go to the status bar. Closing the window or RESET
     // ends it.
     void Load(const QString& path);
+    // The journal file the records go to now, or empty.
+    QString JournalFile() const;
     // The publisher's latest state, held back while an export had the progress pane, is shown.
     void ShowPublisherState();
 

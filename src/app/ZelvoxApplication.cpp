@@ -9,8 +9,10 @@
 #include "journal/Journal.h"
 #include "journal/RecordKeeper.h"
 #include "link/PortDiscovery.h"
+#include "panes/RunEventsDock.h"
 #include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
+#include "record/EventsFile.h"
 #include "record/JournalFolder.h"
 #include "session/MeterSession.h"
 #include "session/ReadingsModel.h"
@@ -25,6 +27,7 @@
 #include <QScreen>
 #include <QUrl>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace zelvox {
@@ -179,6 +182,21 @@ void ZelvoxApplication::OnRunView() {
     if (!runView_) {
         runView_ = new RunViewWindow(liveRun_);
         runView_->setWindowTitle(QStringLiteral("Live - Run View - Zelvox"));
+        // A note on the live run goes beside the journal the readings go to now.
+        runView_->Events().SetNoteWriter([this](const EventRow& row, QString* why) {
+            const QString journal = recording_ ? recording_->JournalFile() : QString();
+            if (journal.isEmpty()) {
+                *why = QStringLiteral("no journal is kept");
+                return false;
+            }
+            int error = 0;
+            if (!AppendEventRow(journal.toStdString(), row, &error)) {
+                *why = QStringLiteral("beside %1: %2")
+                           .arg(journal, QString::fromLocal8Bit(std::strerror(error)));
+                return false;
+            }
+            return true;
+        });
         // Beside the main window where the screen has room for it, not on top of it.
         if (window_ && window_->screen()) {
             const QRect screen = window_->screen()->availableGeometry(), main = window_->frameGeometry();

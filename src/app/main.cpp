@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
         } else {
             view.Open(options.view);
         }
+        if (options.power)
+            view.AddPowerLane();
         view.show();
         return app.exec();
     }

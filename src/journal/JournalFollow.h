@@ -1,6 +1,7 @@
-// Follows a journal or a logger's CSV while it is written: reads what it holds, then what is
-// appended to it, twice a second from the byte where the last read ended (no byte is read
-// twice, the work per row is constant), on a worker thread.
+// Follows a journal or a logger's CSV while it is written: reads what it holds on a worker
+// thread, then what is appended to it, every kPollMs from the byte where the last read ended
+// (no byte is read twice, the work per row is constant), on the owner's thread: a poll is a few
+// system calls and the new rows, so that a followed log costs one wake-up of one thread a poll.
 //
 // The file's name is watched as logrotate and a shell treat it: when a new file takes the name
 // (rename and recreate), the old one is read to its end and the new one is followed from its
@@ -13,6 +14,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -22,7 +24,8 @@ namespace zelvox {
 class JournalFollow : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPollMs = 500;
+    // A row is read within kPollMs of being written; the Run View draws it in the same wake-up.
+    static constexpr int kPollMs = 800;
 
     explicit JournalFollow(const QString& path, QObject* parent = nullptr);
     // Cancels the following and waits for the worker.
@@ -43,8 +46,13 @@ signals:
 
 private:
     struct Shared;
+    struct Followed;
+    void Poll();
+
     QString path_;
     std::shared_ptr<Shared> shared_;
+    std::unique_ptr<Followed> followed_;
+    QTimer poll_;
     std::thread worker_;
 };
 

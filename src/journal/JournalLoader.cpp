@@ -160,7 +160,12 @@ bool JournalBytes::Compressed() const {
 
 bool JournalBytes::Open(const QString& path, QString* why) {
     // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Reading leaves the access time alone where the file is ours: a followed log is read twice
+    // a second, and each access time written would dirty its inode.
+    const QByteArray name = QFile::encodeName(path);
+    fd_ = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOATIME);
+    if (fd_ < 0 && errno == EPERM)
+        fd_ = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;

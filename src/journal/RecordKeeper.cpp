@@ -68,6 +68,32 @@ void RecordKeeper::Keep(const DispatchedReading& record) {
         rules_(record);
 }
 
+RunEvent RunEventOf(const EventRow& row) {
+    RunEvent e;
+    e.ms = row.at.EpochMs();
+    e.utcOffsetSeconds = static_cast<int>(row.at.utcOffset.count());
+    e.index = row.index;
+    e.kind = row.note ? RunEvent::Kind::kNote : row.firing ? RunEvent::Kind::kFiring : RunEvent::Kind::kOk;
+    e.text = row.rule;
+    e.value = row.value;
+    e.unit = row.unit;
+    e.lengthMs = NoteLengthMs(row);
+    return e;
+}
+
+void RecordKeeper::KeepEvent(const EventRow& row) {
+    KeepLoadedEvents({row});
+}
+
+void RecordKeeper::KeepLoadedEvents(const std::vector<EventRow>& rows) {
+    if (!runIndex_ || rows.empty())
+        return;
+    for (const EventRow& row : rows)
+        runIndex_->Events().Add(RunEventOf(row));
+    if (runGrew_)
+        runGrew_();
+}
+
 void RecordKeeper::KeepLoaded(const std::vector<JournalRow>& rows, std::int64_t run) {
     if (!runIndex_ || rows.empty())
         return;

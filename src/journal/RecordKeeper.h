@@ -23,7 +23,12 @@ namespace zelvox {
 class Journal;
 class Publisher;
 class RunIndex;
+struct EventRow;
 struct JournalRow;
+struct RunEvent;
+
+// An events file's row as the Run View keeps it.
+RunEvent RunEventOf(const EventRow& row);
 
 class RecordKeeper : public QObject {
     Q_OBJECT
@@ -51,6 +56,11 @@ public:
     // Rows read back from a journal: they reach the live Run View (the table takes them through
     // the session's load); no journal or broker gets them again.
     void KeepLoaded(const std::vector<JournalRow>& rows, std::int64_t run);
+
+    // Alarm events and notes: as they happen (the window's alarm rules, a note written in the Run
+    // View), or read back beside a loaded journal. They reach the live Run View.
+    void KeepEvent(const EventRow& row);
+    void KeepLoadedEvents(const std::vector<EventRow>& rows);
 
     RunIndex* LiveRun() const { return runIndex_.get(); }
 

@@ -33,6 +33,11 @@ RunBrokerFeed::RunBrokerFeed(MqttTarget target, QObject* parent) : QObject(paren
             },
             Qt::QueuedConnection);
     };
+    callbacks.alarm = [this](const std::string& meter, const EventRow& event) {
+        QMetaObject::invokeMethod(
+            this, [this, meter, event] { emit eventRead(QString::fromStdString(meter), event); },
+            Qt::QueuedConnection);
+    };
     callbacks.link = [this](const std::string& text) {
         QMetaObject::invokeMethod(
             this, [this, text] { emit linkChanged(QString::fromStdString(text)); }, Qt::QueuedConnection);

@@ -33,6 +33,8 @@ signals:
     // New rows of meter (its topic prefix), run numbered per meter from 0 in order of arrival.
     void rowsRead(const QString& meter, const std::vector<zelvox::JournalRow>& rows, qint64 run);
     void statusChanged(const QString& meter, const QString& status);
+    // A rule of meter went firing or ok (its retained state, each once).
+    void eventRead(const QString& meter, const zelvox::EventRow& event);
     void linkChanged(const QString& text);
 
 private:

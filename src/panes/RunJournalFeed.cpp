@@ -1,6 +1,8 @@
 #include "panes/RunJournalFeed.h"
 
+#include "journal/JournalFolderWatch.h"
 #include "journal/JournalFollow.h"
+#include "record/EventsFile.h"
 #include "record/JournalFolder.h"
 
 #include <QDir>
@@ -54,7 +56,8 @@ RunJournalFeed::RunJournalFeed(const QStringList& paths, bool follow, QObject* p
 
 RunJournalFeed::~RunJournalFeed() {
     delete load_; // cancels the read and waits for its thread
-    delete follower_;
+    for (JournalFollow* f : followers_)
+        delete f;
 }
 
 JournalSources RunJournalFeed::Resolve(const QStringList& paths) {
@@ -66,6 +69,7 @@ JournalSources RunJournalFeed::Resolve(const QStringList& paths) {
             named << path; // the reader says why anything else cannot be read
             continue;
         }
+        sources.folders << path;
         // The folder's journals, oldest first: one run after another on one time axis; then
         // the other files that hold journal rows, told by their first line.
         const std::vector<std::string> newestFirst = JournalsNewestFirst(path.toStdString());
@@ -90,14 +94,65 @@ JournalSources RunJournalFeed::Resolve(const QStringList& paths) {
     return sources;
 }
 
+JournalFollow* RunJournalFeed::Follow(const QString& path) {
+    auto* follower = new JournalFollow(path);
+    followers_.push_back(follower);
+    if (watch_)
+        watch_->SetFollowed(path);
+    connect(follower, &JournalFollow::rowsRead, this,
+            [this, path, file = -1, run = qint64{0}](const std::vector<JournalRow>& rows, int now) mutable {
+                if (now != file) {
+                    file = now;
+                    run = nextRun_++;
+                }
+                if (at_ >= sources_.files.size())
+                    rows_ += static_cast<std::int64_t>(rows.size());
+                emit rowsRead(rows, run);
+                ReadEvents(path);
+            });
+    connect(follower, &JournalFollow::changed, this, &RunJournalFeed::followed);
+    return follower;
+}
+
+void RunJournalFeed::WatchFolders() {
+    watch_ = new JournalFolderWatch(sources_.folders, sources_.files, this);
+    if (!followers_.empty())
+        watch_->SetFollowed(followers_.back()->Path());
+    connect(watch_, &JournalFolderWatch::appeared, this, [this](const QString& path) {
+        // A new run's journal or a new log: the newest run from now on. The file followed
+        // before goes on being followed, in case its writer has more to say.
+        const QString name = QFileInfo(path).fileName();
+        JournalFollow* follower = Follow(path);
+        connect(follower, &JournalFollow::caughtUp, this, [this, name](const JournalReport& report) {
+            if (!report.ok)
+                emit followed(QStringLiteral("%1 cannot be followed: %2").arg(name, report.error));
+        });
+        follower->Start();
+        emit followed(QStringLiteral("following %1").arg(name));
+    });
+}
+
 void RunJournalFeed::Start() {
     Next();
 }
 
+void RunJournalFeed::ReadEvents(const QString& path) {
+    const QFileInfo info(QString::fromStdString(EventsFilePath(path.toStdString())));
+    const qint64 size = info.exists() ? info.size() : 0;
+    qint64& seen = eventsSizes_[path];
+    if (size == 0 || size == seen)
+        return;
+    seen = size;
+    std::uint64_t damaged = 0;
+    const std::vector<EventRow> rows = ReadEventsFile(path.toStdString(), &damaged);
+    if (!rows.empty())
+        emit eventsRead(rows);
+}
+
 void RunJournalFeed::Took(const QString& path, const JournalReport& report) {
+    ReadEvents(path);
     rows_ += report.rows;
     damaged_ += report.damaged;
-    gaps_ += report.indexGaps;
     unreadable_ += report.ok ? 0 : 1;
     cut_ += report.cutLastLine ? 1 : 0;
     if (!report.ok || report.damaged > 0 || report.cutLastLine || report.indexGaps > 0)
@@ -120,8 +175,7 @@ void RunJournalFeed::Next() {
             faults << Plural(damaged_, "damaged line", "damaged lines");
         if (cut_ > 0)
             faults << Plural(cut_, "last line cut short", "last lines cut short");
-        if (gaps_ > 0)
-            faults << Plural(gaps_, "gap in the Index", "gaps in the Index");
+        // Index gaps are counted once, by the window, from the run's own index.
         if (!faults.isEmpty())
             report += QStringLiteral("; ") + faults.join(QStringLiteral(", "));
         if (!sources_.skipped.isEmpty())
@@ -133,6 +187,9 @@ void RunJournalFeed::Next() {
             details << QStringLiteral("Skipped:\n") +
                            Bounded(sources_.skipped, kDetailsShown, QStringLiteral("\n"));
         emit finished(report, details.join(QStringLiteral("\n")));
+        nextRun_ = std::max<qint64>(nextRun_, files);
+        if (follow_ && !sources_.folders.isEmpty())
+            WatchFolders();
         return;
     }
     const QString path = sources_.files[at_];
@@ -149,24 +206,16 @@ void RunJournalFeed::Next() {
         QString why;
         if (bytes.Open(path, &why) && !bytes.Compressed()) {
             // The newest file goes on growing: it is read, then followed.
-            follower_ = new JournalFollow(path);
-            const QString name = QFileInfo(path).fileName();
-            connect(follower_, &JournalFollow::rowsRead, this,
-                    [this, run](const std::vector<JournalRow>& rows, int file) {
-                        if (at_ >= sources_.files.size())
-                            rows_ += static_cast<std::int64_t>(rows.size());
-                        emit rowsRead(rows, run + file);
-                    });
-            connect(follower_, &JournalFollow::progress, this, percent);
-            connect(follower_, &JournalFollow::changed, this, &RunJournalFeed::followed);
-            connect(follower_, &JournalFollow::caughtUp, this,
-                    [this, path, name](const JournalReport& report) {
-                        Took(path, report);
-                        Next();
-                        if (report.ok)
-                            emit followed(QStringLiteral("following %1").arg(name));
-                    });
-            follower_->Start();
+            nextRun_ = run;
+            JournalFollow* follower = Follow(path);
+            connect(follower, &JournalFollow::progress, this, percent);
+            connect(follower, &JournalFollow::caughtUp, this, [this, path](const JournalReport& report) {
+                Took(path, report);
+                Next();
+                if (report.ok)
+                    emit followed(QStringLiteral("following %1").arg(QFileInfo(path).fileName()));
+            });
+            follower->Start();
             return;
         }
     }

@@ -2,23 +2,28 @@
 // another on one time axis, each its own run, in the background through the same streaming reader
 // as --load (its rules for damaged rows, cut last lines, huge lines and non-regular files; gzip
 // files inflated as they are read), with progress and one report of what was read and left out.
-// The last file, when it is not compressed, is then followed as it grows (JournalFollow).
+// The last file, when it is not compressed, is then followed as it grows (JournalFollow), and
+// the folders named are watched for new journals and logs (JournalFolderWatch), each followed
+// from its first row as the newest run.
 #pragma once
 
 #include "journal/JournalLoader.h"
 
 #include <QObject>
 #include <QStringList>
+#include <map>
 #include <vector>
 
 namespace zelvox {
 
+class JournalFolderWatch;
 class JournalFollow;
 
 // The files a set of paths names, in reading order, and what was passed over.
 struct JournalSources {
     QStringList files;
     QStringList skipped; // "NAME (why)"
+    QStringList folders; // the folders named: followed for the files that appear in them
 };
 
 class RunJournalFeed : public QObject {
@@ -41,6 +46,9 @@ public:
 signals:
     // Rows of the file numbered run (from 0), in file order.
     void rowsRead(const std::vector<zelvox::JournalRow>& rows, qint64 run);
+    // The alarm events and notes beside a file read (its NAME.events.csv), and again when that
+    // file grew while followed (every row of it: the receiver passes over those it has).
+    void eventsRead(const std::vector<zelvox::EventRow>& rows);
     // "Reading NAME (2 of 5): 40%"
     void progress(const QString& text);
     // Once, after what the files held is read: "Read N rows from M files; skipped: ...", and the
@@ -52,15 +60,23 @@ signals:
 private:
     void Next();
     void Took(const QString& path, const JournalReport& report);
+    void ReadEvents(const QString& path);
+    // Follows path, its rows numbered as the run after every run so far (and each file that
+    // takes its name after a rotation as the next).
+    JournalFollow* Follow(const QString& path);
+    void WatchFolders();
 
     JournalSources sources_;
     bool follow_ = true;
     int at_ = -1;
     JournalLoad* load_ = nullptr;
-    JournalFollow* follower_ = nullptr;
-    std::int64_t rows_ = 0, damaged_ = 0, gaps_ = 0;
+    std::vector<JournalFollow*> followers_;
+    JournalFolderWatch* watch_ = nullptr;
+    qint64 nextRun_ = 0;
+    std::int64_t rows_ = 0, damaged_ = 0;
     int unreadable_ = 0, cut_ = 0;
     QStringList problems_;
+    std::map<QString, qint64> eventsSizes_; // each events file's size when last read
 };
 
 } // namespace zelvox

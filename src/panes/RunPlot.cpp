@@ -29,8 +29,10 @@ constexpr double kWidestMs = 300 * 365.25 * 86400000.0;
 constexpr int kEmptyLaneHeight = 22;
 constexpr int kSnapPixels = 4;
 constexpr int kCursorGrip = 5;
-const QColor kTrace(20, 60, 150), kOverloadMark(200, 0, 0), kGrid(225, 228, 235);
+const QColor kTrace(20, 60, 150), kOverloadMark(200, 0, 0), kGapMark(130, 0, 170), kGrid(225, 228, 235);
 const QColor kCursorColours[2] = {QColor(0, 150, 70), QColor(210, 110, 0)};
+const QColor kFiringBand(230, 40, 40, 45), kNoteFlag(120, 50, 170);
+constexpr int kEventsDrawn = 2000; // spans or notes in sight drawn at most
 
 QString Label(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
@@ -49,7 +51,42 @@ QRect RunPlot::PlotRect() const {
     return rect().adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
 }
 
+void RunPlot::SetParallel(const ParallelRuns* runs) {
+    parallel_ = runs;
+    shownSize_ = 0;
+    update();
+}
+
+std::vector<ShownLane> RunPlot::Shown() const {
+    if (parallel_)
+        return parallel_->Lanes();
+    std::vector<ShownLane> lanes;
+    ParallelRuns::AppendLanes(index_, 0, std::string(), lanes);
+    return lanes;
+}
+
 std::pair<double, double> RunPlot::RunSpan() const {
+    if (overlay_) {
+        // Both lanes on the first one's clock.
+        const RunStore& a = *overlay_->a.store;
+        const RunStore& b = *overlay_->b.store;
+        std::optional<std::pair<double, double>> span;
+        const auto take = [&](double from, double to) {
+            span = span ? std::pair{std::min(span->first, from), std::max(span->second, to)}
+                        : std::pair{from, to};
+        };
+        if (a.Size() > 0)
+            take(static_cast<double>(a.Time(0)), static_cast<double>(a.Time(a.Size() - 1)));
+        if (b.Size() > 0)
+            take(static_cast<double>(overlay_->align.OnA(b.Time(0))),
+                 static_cast<double>(overlay_->align.OnA(b.Time(b.Size() - 1))));
+        return span ? *span : std::pair{0.0, 1000.0};
+    }
+    if (parallel_) {
+        const auto span = parallel_->Span();
+        return span ? std::pair{static_cast<double>(span->first), static_cast<double>(span->second)}
+                    : std::pair{0.0, 1000.0};
+    }
     if (index_.Size() == 0)
         return {0, 1000};
     return {static_cast<double>(index_.Time(0)), static_cast<double>(index_.Time(index_.Size() - 1))};
@@ -91,7 +128,10 @@ void RunPlot::DataGrew() {
     // Live, the view moves only when the newest reading reaches the right edge: whole run in
     // sight, it is fitted again with a quarter of room; following, it scrolls by a quarter.
     const double columns = std::max(1, PlotRect().width());
-    const double x = index_.Size() > 0 ? view_.X(index_.Time(index_.Size() - 1)) : 0;
+    const double x = parallel_
+                         ? (parallel_->Span() ? view_.X(static_cast<std::int64_t>(RunSpan().second)) : 0)
+                     : index_.Size() > 0 ? view_.X(index_.Time(index_.Size() - 1))
+                                         : 0;
     const bool inside = x >= 0 && x < columns - 2;
     if (fitAll_ && !(live_ && inside))
         FitAllWithRoom(live_ ? 0.25 : 0.005);
@@ -103,7 +143,8 @@ void RunPlot::DataGrew() {
 
 void RunPlot::UpdateNewest() {
     const std::int64_t size = index_.Size();
-    if (size == 0 || shownSize_ == 0 || shownSize_ > size || size - shownSize_ > 64) {
+    if (parallel_ || overlay_ || size == 0 || shownSize_ == 0 || shownSize_ > size ||
+        size - shownSize_ > 64) {
         update();
         return;
     }
@@ -182,9 +223,10 @@ std::vector<bool> RunPlot::LanesWithValues() const {
     const double columns = std::max(1, PlotRect().width());
     const auto from = static_cast<std::int64_t>(std::ceil(view_.startMs));
     const auto to = static_cast<std::int64_t>(std::ceil(view_.Ms(columns)));
-    std::vector<bool> with(index_.LaneCount());
+    const std::vector<ShownLane> shown = Shown();
+    std::vector<bool> with(shown.size());
     for (std::size_t l = 0; l < with.size(); ++l) {
-        const RunStore& s = index_.Lane(l).store;
+        const RunStore& s = *shown[l].store;
         with[l] = s.Extent(RunIndex::LowerBound(s, from), RunIndex::LowerBound(s, to)).count > 0;
     }
     return with;
@@ -229,15 +271,53 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
     return Range{padded.low, padded.high};
 }
 
+void RunPlot::MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale) const {
+    // The first few hundred of each in sight: a view of a whole damaged run stays quick to draw.
+    constexpr int kMarksShown = 500;
+    const std::int64_t first = index_.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
+    const auto mark = [&](std::int64_t i, int height) {
+        const double x = scale.X(index_.Time(i));
+        if (x > plot.width())
+            return false;
+        p.drawLine(QPointF(plot.left() + x, plot.bottom() - height), QPointF(plot.left() + x, plot.bottom()));
+        return true;
+    };
+    // Readings whose clock went back stand at the instant before them: marked on the time axis.
+    const auto& backs = index_.SetBacks();
+    p.setPen(QPen(kOverloadMark, 2));
+    auto back = std::lower_bound(backs.begin(), backs.end(), first,
+                                 [](const RunIndex::SetBack& s, std::int64_t v) { return s.at < v; });
+    for (int shown = 0; back != backs.end() && shown < kMarksShown && mark(back->at, 5); ++back, ++shown) {
+    }
+    // Where the Index skips within a run (rows left out): a thin mark, taller than a set-back's.
+    const auto& breaks = index_.Breaks();
+    p.setPen(QPen(kGapMark, 1));
+    auto gap = std::lower_bound(breaks.begin(), breaks.end(), std::max<std::int64_t>(first, 1),
+                                [](const IndexBreak& b, std::int64_t v) { return b.at < v; });
+    for (int shown = 0; gap != breaks.end() && shown < kMarksShown; ++gap) {
+        if (index_.RunOf(gap->at - 1) != gap->run)
+            continue; // a new run or file
+        if (!mark(gap->at, 9))
+            break;
+        ++shown;
+    }
+}
+
 void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
+    if (overlay_) {
+        RenderOverlay(p, area);
+        return;
+    }
     const QRect plot = area.adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
     const auto lanes = LaneRects(plot);
     const auto with = LanesWithValues();
     // Only a picture on the widget itself keeps the ranges for later strips.
     const bool own = area == rect();
+    const std::vector<ShownLane> shown = Shown();
     const bool partial = own && dirty.isValid() && !dirty.contains(area) &&
-                         shownRanges_.size() == lanes.size() && index_.LaneCount() <= lanes.size() &&
+                         shownRanges_.size() == lanes.size() && shown.size() <= lanes.size() &&
                          shownSize_ > 0;
+    const bool anyReadings = parallel_ ? parallel_->Span().has_value() : index_.Size() > 0;
     const QRect redraw = partial ? dirty : area;
     const auto inRedraw = [&](const QRect& r) { return r.intersects(redraw); };
     p.fillRect(redraw, Qt::white);
@@ -248,16 +328,18 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     const TimeScale scale{view_.startMs, view_.msPerColumn * ownWidth / plot.width()};
     const std::int64_t firstColumn = std::max(0, redraw.left() - plot.left() - 1);
     const std::int64_t lastColumn = std::min(plot.width(), redraw.right() - plot.left() + 1);
-    const auto envelopes = LaneEnvelopes(index_, scale, lastColumn, firstColumn);
+    std::vector<std::vector<EnvelopeColumn>> envelopes;
+    for (const ShownLane& l : shown)
+        envelopes.push_back(StoreEnvelope(*l.store, scale, lastColumn, firstColumn));
     const QFontMetrics fm(p.font());
 
     // Time ticks and their labels, the date under the time where it changes.
     const std::int64_t step = TimeTickStep(scale.msPerColumn, kTickSpacing);
     // No readings, no time axis (it would only show the epoch).
-    const auto ticks = index_.Size() == 0 ? std::vector<TimeTick>{}
-                                          : TimeTicks(static_cast<std::int64_t>(std::ceil(scale.startMs)),
-                                                      static_cast<std::int64_t>(scale.Ms(plot.width())), step,
-                                                      index_.Offsets());
+    const auto ticks =
+        !anyReadings ? std::vector<TimeTick>{}
+                     : TimeTicks(static_cast<std::int64_t>(std::ceil(scale.startMs)),
+                                 static_cast<std::int64_t>(scale.Ms(plot.width())), step, index_.Offsets());
     for (const TimeTick& t : ticks) {
         const int x = plot.left() + static_cast<int>(std::floor(scale.X(t.ms)));
         p.setPen(kGrid);
@@ -275,7 +357,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     std::vector<Range> ranges(lanes.size()), extents(lanes.size(), Range{0, -1});
     if (partial)
         ranges = shownRanges_;
-    for (std::size_t l = 0; l < index_.LaneCount() && l < lanes.size(); ++l) {
+    for (std::size_t l = 0; l < shown.size() && l < lanes.size(); ++l) {
         const QRect lane = lanes[l];
         const auto& columns = envelopes[l];
         if (!partial) {
@@ -292,8 +374,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         const auto y = [&](double v) {
             return lane.bottom() - (v / 2 - range.low / 2) / half * (lane.height() - 1);
         };
-        const std::uint8_t function = index_.Lane(l).function;
-        const QString unit = Label(unitLabels[function]);
+        const QString unit = QString::fromStdString(shown[l].unit);
 
         // Value grid and labels, in the lane's unit; none for a lane with no value in sight.
         p.setPen(QColor(190, 195, 205));
@@ -317,12 +398,13 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.setPen(QColor(90, 90, 90));
         if (inRedraw(QRect(lane.left(), lane.top(), 160, fm.height() + 4)))
             p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3,
-                       Label(functionLabels[function]) +
+                       QString::fromStdString(shown[l].Title()) +
                            (empty ? QStringLiteral("   no readings in sight") : QString()));
 
         // The envelope: each column from min to max, joined to the reading before it.
         p.save();
         p.setClipRect(lane);
+        DrawBands(p, static_cast<int>(l), lane, scale);
         std::vector<QLineF> lines;
         lines.reserve(columns.size() * 2);
         std::vector<QLineF> marks;
@@ -347,21 +429,9 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.restore();
     }
 
-    // Readings whose clock went back stand at the instant before them: marked on the time axis.
-    if (!index_.SetBacks().empty()) {
-        const auto& backs = index_.SetBacks();
-        const std::int64_t first = index_.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
-        auto it = std::lower_bound(backs.begin(), backs.end(), first,
-                                   [](const RunIndex::SetBack& s, std::int64_t v) { return s.at < v; });
-        p.setPen(QPen(kOverloadMark, 2));
-        for (int shown = 0; it != backs.end() && shown < 500; ++it, ++shown) {
-            const double x = scale.X(index_.Time(it->at));
-            if (x > plot.width())
-                break;
-            p.drawLine(QPointF(plot.left() + x, plot.bottom() - 5), QPointF(plot.left() + x, plot.bottom()));
-        }
-    }
-    if (index_.Size() == 0 && inRedraw(plot))
+    MarkSetBacksAndGaps(p, plot, scale);
+    DrawNotes(p, plot, scale);
+    if (!anyReadings && inRedraw(plot))
         p.drawText(plot, Qt::AlignCenter, QStringLiteral("No readings"));
     if (own && !partial) {
         shownRanges_ = ranges;
@@ -383,6 +453,60 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     if (drag_ == Drag::kBand && area == rect()) {
         const QRect band = QRect(pressAt_, bandTo_).normalized();
         p.fillRect(QRect(band.left(), plot.top(), band.width(), plot.height()), QColor(40, 90, 200, 50));
+    }
+}
+
+void RunPlot::DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScale& scale) const {
+    const auto& spans = index_.Events().Spans();
+    if (spans.empty())
+        return;
+    const double endMs = scale.Ms(rect.width());
+    int drawn = 0;
+    for (const FiringSpan& s : spans) {
+        if (static_cast<double>(s.fromMs) > endMs || drawn >= kEventsDrawn)
+            break;
+        const std::int64_t to = RunEvents::SpanEnd(s, index_);
+        if (static_cast<double>(to) < scale.startMs || RunEvents::SpanLane(s, index_) != lane)
+            continue;
+        const double x0 = std::max(-1.0, std::floor(scale.X(static_cast<double>(s.fromMs))));
+        const double x1 = std::min(rect.width() + 1.0, std::floor(scale.X(static_cast<double>(to))) + 1);
+        p.fillRect(QRectF(rect.left() + x0, rect.top(), std::max(1.0, x1 - x0), rect.height()), kFiringBand);
+        ++drawn;
+    }
+}
+
+void RunPlot::DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale) const {
+    const RunEvents& events = index_.Events();
+    const QFontMetrics fm(p.font());
+    const auto first =
+        events.LowerBound(static_cast<std::int64_t>(std::floor(scale.startMs)) - events.LongestNoteMs());
+    int drawn = 0;
+    for (std::size_t e = first; e < events.Size() && drawn < kEventsDrawn; ++e) {
+        const RunEvent& n = events.Events()[e];
+        if (n.kind != RunEvent::Kind::kNote)
+            continue;
+        const double x0 = scale.X(static_cast<double>(n.ms));
+        const double x1 = scale.X(static_cast<double>(n.ms + n.lengthMs));
+        if (x0 > plot.width())
+            break;
+        if (x1 < 0)
+            continue;
+        ++drawn;
+        const double left = plot.left() + std::floor(x0) + 0.5;
+        p.setPen(QPen(kNoteFlag, 1, Qt::DotLine));
+        p.drawLine(QPointF(left, plot.top()), QPointF(left, plot.bottom()));
+        p.setPen(QPen(kNoteFlag, 2));
+        if (n.lengthMs > 0) // a span: a bracket along the axis
+            p.drawLine(QPointF(left, plot.bottom() - 1),
+                       QPointF(plot.left() + std::floor(x1) + 0.5, plot.bottom() - 1));
+        // The flag on the time axis, its text beside it.
+        const QPolygonF flag({QPointF(left, plot.bottom()), QPointF(left, plot.bottom() - 12),
+                              QPointF(left + 8, plot.bottom() - 9), QPointF(left, plot.bottom() - 6)});
+        p.setBrush(kNoteFlag);
+        p.drawPolygon(flag);
+        p.setBrush(Qt::NoBrush);
+        const QString text = fm.elidedText(QString::fromStdString(n.text), Qt::ElideRight, 160);
+        p.drawText(QPointF(left + 10, plot.bottom() - 6), text);
     }
 }
 
@@ -506,6 +630,9 @@ void RunPlot::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_G:
         GoTo(Target::kGap);
         break;
+    case Qt::Key_E:
+        GoToEvent(!(event->modifiers() & Qt::ShiftModifier));
+        break;
     case Qt::Key_End:
         fitAll_ = false;
         follow_ = false;
@@ -517,12 +644,23 @@ void RunPlot::keyPressEvent(QKeyEvent* event) {
 }
 
 std::optional<std::int64_t> RunPlot::ReadingAt(const QPoint& at) const {
+    const auto found = LaneReadingAt(at);
+    if (!found)
+        return std::nullopt;
+    const ShownLane lane = Shown()[found->first];
+    if (lane.source != 0)
+        return std::nullopt; // a reading of another source, or of a derived lane
+    return index_.Global(lane.lane, found->second);
+}
+
+std::optional<std::pair<std::size_t, std::int64_t>> RunPlot::LaneReadingAt(const QPoint& at) const {
     const QRect plot = PlotRect();
     const auto lanes = LaneRects(plot);
-    for (std::size_t l = 0; l < index_.LaneCount() && l < lanes.size(); ++l) {
+    const std::vector<ShownLane> shown = Shown();
+    for (std::size_t l = 0; l < shown.size() && l < lanes.size(); ++l) {
         if (!lanes[l].contains(at))
             continue;
-        const RunStore& s = index_.Lane(l).store;
+        const RunStore& s = *shown[l].store;
         const int x = at.x() - plot.left();
         const std::int64_t begin = RunIndex::LowerBound(s, static_cast<std::int64_t>(std::ceil(view_.Ms(x))));
         const std::int64_t end =
@@ -535,7 +673,7 @@ std::optional<std::int64_t> RunPlot::ReadingAt(const QPoint& at) const {
                     (!best ||
                      std::abs(view_.X(s.Time(i)) - (x + 0.5)) < std::abs(view_.X(s.Time(*best)) - (x + 0.5))))
                     best = i;
-            return best ? std::optional(index_.Global(static_cast<int>(l), *best)) : std::nullopt;
+            return best ? std::optional(std::pair{l, *best}) : std::nullopt;
         }
         // Of the readings the column draws, the one nearest the pointer's height: the spike the
         // column reaches, not its neighbour. Overloads stand at the lane's edges.
@@ -554,9 +692,20 @@ std::optional<std::int64_t> RunPlot::ReadingAt(const QPoint& at) const {
                 best = i;
             }
         }
-        return index_.Global(static_cast<int>(l), best);
+        return std::pair{l, best};
     }
     return std::nullopt;
+}
+
+QString RunPlot::DescribeLane(const ShownLane& lane, std::int64_t at) const {
+    const RunStore& s = *lane.store;
+    const std::int64_t ms = s.Time(at);
+    const QString value = lane.source < 0 ? QString::number(s.Value(at), 'g', 6)
+                                          : Label(FormatTableValue(s.Value(at), s.PointPosition(at)));
+    return QStringLiteral("%1   %2   %3 %4")
+        .arg(QString::fromStdString(lane.Title()),
+             QString::fromStdString(FormatLocalTime(ms, index_.Offsets().At(ms))), value,
+             QString::fromStdString(lane.unit));
 }
 
 QString RunPlot::Describe(std::int64_t i) const {
@@ -569,8 +718,17 @@ QString RunPlot::Describe(std::int64_t i) const {
 }
 
 void RunPlot::Hover(const QPoint& at) {
-    const auto i = index_.Size() > 0 && PlotRect().contains(at) ? ReadingAt(at) : std::nullopt;
-    emit hoverChanged(i ? Describe(*i) : QString());
+    if (overlay_) {
+        emit hoverChanged(PlotRect().contains(at) ? DescribeOverlay(at) : QString());
+        return;
+    }
+    if (!parallel_) {
+        const auto i = index_.Size() > 0 && PlotRect().contains(at) ? ReadingAt(at) : std::nullopt;
+        emit hoverChanged(i ? Describe(*i) : QString());
+        return;
+    }
+    const auto found = PlotRect().contains(at) ? LaneReadingAt(at) : std::nullopt;
+    emit hoverChanged(found ? DescribeLane(Shown()[found->first], found->second) : QString());
 }
 
 std::int64_t RunPlot::SnapMs(int x) const {
@@ -583,17 +741,27 @@ std::int64_t RunPlot::SnapMs(int x) const {
                    static_cast<std::int64_t>(view_.Ms(column + kSnapPixels + 1)), step, index_.Offsets()))
         if (std::abs(std::floor(view_.X(t.ms)) - column) <= kSnapPixels)
             return t.ms;
-    if (index_.Size() > 0) {
+    std::optional<std::int64_t> best;
+    const auto consider = [&](std::int64_t ms) {
+        if (!best || std::abs(static_cast<double>(ms) - raw) < std::abs(static_cast<double>(*best) - raw))
+            best = ms;
+    };
+    if (parallel_) {
+        for (const ShownLane& lane : Shown()) {
+            const std::int64_t after =
+                RunIndex::LowerBound(*lane.store, static_cast<std::int64_t>(std::ceil(raw)));
+            for (std::int64_t i : {after - 1, after})
+                if (i >= 0 && i < lane.store->Size())
+                    consider(lane.store->Time(i));
+        }
+    } else if (index_.Size() > 0) {
         const std::int64_t after = index_.LowerBound(static_cast<std::int64_t>(std::ceil(raw)));
-        std::optional<std::int64_t> best;
         for (std::int64_t i : {after - 1, after})
-            if (i >= 0 && i < index_.Size() &&
-                (!best || std::abs(static_cast<double>(index_.Time(i)) - raw) <
-                              std::abs(static_cast<double>(*best) - raw)))
-                best = index_.Time(i);
-        if (best && std::abs(view_.X(*best) - (column + 0.5)) <= kSnapPixels)
-            return *best;
+            if (i >= 0 && i < index_.Size())
+                consider(index_.Time(i));
     }
+    if (best && std::abs(view_.X(*best) - (column + 0.5)) <= kSnapPixels)
+        return *best;
     return std::llround(raw);
 }
 
@@ -608,7 +776,6 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
     if (index_.Size() == 0)
         return std::nullopt;
     const double columns = std::max(1, PlotRect().width());
-    const auto [from, to] = StatisticsSpan();
     // From the reading after the view's middle on (next), or over the statistics span (extremes).
     const std::int64_t middle =
         index_.LowerBound(static_cast<std::int64_t>(std::floor(view_.Ms(columns / 2))) + 1);
@@ -620,27 +787,11 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
     switch (target) {
     case Target::kMaximum:
     case Target::kMinimum: {
-        // In the lane under the pointer, else the first lane with values in the span.
-        const auto lanes = LaneRects(PlotRect());
-        const QPoint pointer = mapFromGlobal(QCursor::pos());
-        const auto with = LanesWithValues();
-        int lane = -1;
-        for (std::size_t l = 0; l < with.size() && l < lanes.size(); ++l)
-            if (with[l] && (lane < 0 || lanes[l].contains(pointer)))
-                lane = static_cast<int>(l);
-        if (lane < 0)
+        // The window's own run: its lanes come first among the lanes shown.
+        const auto found = FindExtreme(target == Target::kMaximum);
+        if (!found || found->first >= index_.LaneCount())
             return std::nullopt;
-        const RunStore& s = index_.Lane(static_cast<std::size_t>(lane)).store;
-        const std::int64_t b = RunIndex::LowerBound(s, from), e = RunIndex::LowerBound(s, to + 1);
-        const RangeSummary sum = s.Extent(b, e);
-        if (sum.count == 0)
-            return std::nullopt;
-        const bool high = target == Target::kMaximum;
-        const double extreme = high ? sum.max : sum.min;
-        const std::int64_t at = s.FindFirst(b, e, [&](const RangeSummary& r) {
-            return r.count > 0 && (high ? r.max == extreme : r.min == extreme);
-        });
-        return index_.Global(lane, at);
+        return index_.Global(static_cast<int>(found->first), found->second);
     }
     case Target::kOverload:
         for (std::size_t l = 0; l < index_.LaneCount(); ++l) {
@@ -669,12 +820,97 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
         return found;
     }
     case Target::kAlarmEvent:
-        return std::nullopt; // the run keeps no alarm events yet
+        if (const auto e = FindEvent(true))
+            return std::min(index_.LowerBound(index_.Events().Events()[*e].ms), index_.Size() - 1);
+        return std::nullopt;
     }
     return found;
 }
 
+std::optional<std::pair<std::size_t, std::int64_t>> RunPlot::FindExtreme(bool high) const {
+    const auto [from, to] = StatisticsSpan();
+    const auto lanes = LaneRects(PlotRect());
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    const auto with = LanesWithValues();
+    const std::vector<ShownLane> shown = Shown();
+    int lane = -1;
+    for (std::size_t l = 0; l < with.size() && l < lanes.size(); ++l)
+        if (with[l] && (lane < 0 || lanes[l].contains(pointer)))
+            lane = static_cast<int>(l);
+    if (lane < 0)
+        return std::nullopt;
+    const RunStore& s = *shown[static_cast<std::size_t>(lane)].store;
+    const std::int64_t b = RunIndex::LowerBound(s, from), e = RunIndex::LowerBound(s, to + 1);
+    const RangeSummary sum = s.Extent(b, e);
+    if (sum.count == 0)
+        return std::nullopt;
+    const double extreme = high ? sum.max : sum.min;
+    const std::int64_t at = s.FindFirst(b, e, [&](const RangeSummary& r) {
+        return r.count > 0 && (high ? r.max == extreme : r.min == extreme);
+    });
+    return std::pair{static_cast<std::size_t>(lane), at};
+}
+
+std::optional<std::size_t> RunPlot::FindEvent(bool next) const {
+    const RunEvents& events = index_.Events();
+    const double columns = std::max(1, PlotRect().width());
+    const std::int64_t middle = std::llround(view_.Ms(columns / 2));
+    if (next) {
+        const std::size_t e = events.LowerBound(middle + 1);
+        return e < events.Size() ? std::optional<std::size_t>(e) : std::nullopt;
+    }
+    const std::size_t e = events.LowerBound(middle);
+    return e > 0 ? std::optional<std::size_t>(e - 1) : std::nullopt;
+}
+
+void RunPlot::GoToEvent(bool next) {
+    if (const auto e = FindEvent(next))
+        ShowEvent(*e);
+}
+
+void RunPlot::ShowEvent(std::size_t e) {
+    if (e >= index_.Events().Size())
+        return;
+    const double columns = std::max(1, PlotRect().width());
+    UserMoved();
+    // The view's middle lands on the event itself: the next key goes on from there.
+    SetView(static_cast<double>(index_.Events().Events()[e].ms) - columns / 2 * view_.msPerColumn,
+            view_.msPerColumn);
+    emit hoverChanged(DescribeEvent(e));
+}
+
+QString RunPlot::DescribeEvent(std::size_t e) const {
+    const RunEvent& n = index_.Events().Events()[e];
+    const QString at = QString::fromStdString(FormatLocalTime(n.ms, n.utcOffsetSeconds));
+    if (n.kind == RunEvent::Kind::kNote)
+        return n.lengthMs > 0 ? QStringLiteral("%1  note (%2 s): %3")
+                                    .arg(at)
+                                    .arg(static_cast<double>(n.lengthMs) / 1000, 0, 'f', 3)
+                                    .arg(QString::fromStdString(n.text))
+                              : QStringLiteral("%1  note: %2").arg(at, QString::fromStdString(n.text));
+    QString text =
+        QStringLiteral("%1  alarm %2 %3")
+            .arg(at, QString::fromStdString(n.text),
+                 n.kind == RunEvent::Kind::kFiring ? QStringLiteral("firing") : QStringLiteral("ok"));
+    if (!n.value.empty())
+        text +=
+            QStringLiteral(": %1 %2").arg(QString::fromStdString(n.value), QString::fromStdString(n.unit));
+    return text;
+}
+
 void RunPlot::GoTo(Target target) {
+    if (parallel_ && (target == Target::kMaximum || target == Target::kMinimum)) {
+        // Any lane of any source: centred on its instant, named as the hover names it.
+        if (const auto found = FindExtreme(target == Target::kMaximum)) {
+            const ShownLane lane = Shown()[found->first];
+            const double columns = std::max(1, PlotRect().width());
+            UserMoved();
+            SetView(static_cast<double>(lane.store->Time(found->second)) - columns / 2 * view_.msPerColumn,
+                    view_.msPerColumn);
+            emit hoverChanged(DescribeLane(lane, found->second));
+        }
+        return;
+    }
     if (const auto i = Find(target))
         CentreOn(*i);
 }

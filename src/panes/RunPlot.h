@@ -5,7 +5,9 @@
 #pragma once
 
 #include "runview/Envelope.h"
+#include "runview/ParallelRuns.h"
 #include "runview/RunIndex.h"
+#include "runview/RunOverlay.h"
 
 #include <QWidget>
 #include <optional>
@@ -20,6 +22,19 @@ class RunPlot : public QWidget {
 public:
     explicit RunPlot(const RunIndex& index, QWidget* parent = nullptr);
 
+    // Several sources on one time axis (the plot's own index first among them) and their
+    // derived lanes: every lane of runs is drawn, hovered and summed. Null: the index alone.
+    void SetParallel(const ParallelRuns* runs);
+    // The lanes drawn, top to bottom.
+    std::vector<ShownLane> Shown() const;
+    // Lays lane b over lane a on an axis of time since their starts (the view and the cursors
+    // on a's clock), or ends the overlay (nullopt).
+    struct Overlay {
+        ShownLane a, b;
+        RunOverlay align;
+    };
+    void SetOverlay(std::optional<Overlay> overlay);
+    const std::optional<Overlay>& CurrentOverlay() const { return overlay_; }
     // The index grew (live, or a file read further): follows, or fits, as the user left it.
     void DataGrew();
 
@@ -49,9 +64,15 @@ public:
     bool Live() const { return live_; }
     // What the keys go to: the statistics span's maximum and minimum (M, N) in the lane under
     // the pointer, the next overload (O) and the next gap in time or Index (G) after the view's
-    // middle; alarm events are not kept by the run yet.
+    // middle; the next alarm event or note (E, Shift+E the one before) is GoToEvent's.
     enum class Target { kMaximum, kMinimum, kOverload, kGap, kAlarmEvent };
     std::optional<std::int64_t> Find(Target target) const;
+    // The event (index into the run's events) after the view's middle, or before it.
+    std::optional<std::size_t> FindEvent(bool next) const;
+    void GoToEvent(bool next);
+    // Puts event e in the middle of the view and names it in the hover readout.
+    void ShowEvent(std::size_t e);
+    QString DescribeEvent(std::size_t e) const;
     // Puts reading i in the middle of the view and names it in the hover readout.
     void CentreOn(std::int64_t i);
     void GoTo(Target target);
@@ -59,6 +80,9 @@ public:
     std::optional<std::int64_t> ReadingAt(const QPoint& at) const;
     // Reading i as the hover readout names it.
     QString Describe(std::int64_t i) const;
+    // The lane (of Shown) and the reading in its store that the plot draws at a point.
+    std::optional<std::pair<std::size_t, std::int64_t>> LaneReadingAt(const QPoint& at) const;
+    QString DescribeLane(const ShownLane& lane, std::int64_t at) const;
     // Milliseconds the last frame took to draw.
     double LastFrameMs() const { return lastFrameMs_; }
 
@@ -101,8 +125,20 @@ private:
     // The instant a cursor placed at pixel x takes: a grid line or a reading close by, if any.
     std::int64_t SnapMs(int x) const;
     void Hover(const QPoint& at);
+    // The firing spans on a lane, under its trace; the notes as flags on the time axis.
+    void DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScale& scale) const;
+    void DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale) const;
+
+    void RenderOverlay(QPainter& p, const QRect& area) const;
+    QString DescribeOverlay(const QPoint& at) const;
+    // The extreme of the statistics span in the lane under the pointer: its lane and reading.
+    std::optional<std::pair<std::size_t, std::int64_t>> FindExtreme(bool high) const;
+    // Marks on the time axis: readings whose clock went back, and Index gaps within a run.
+    void MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale) const;
 
     const RunIndex& index_;
+    const ParallelRuns* parallel_ = nullptr;
+    std::optional<Overlay> overlay_;
     TimeScale view_;
     bool follow_ = true;
     bool fitAll_ = true;

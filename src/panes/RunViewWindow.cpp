@@ -3,11 +3,17 @@
 #include "decode/Format.h"
 #include "decode/Labels.h"
 #include "journal/JournalLoader.h"
+#include "journal/RecordKeeper.h"
 #include "panes/GraphExport.h"
 #include "panes/ReadoutLines.h"
 #include "panes/RunBrokerFeed.h"
+#include "panes/RunEventsDock.h"
 #include "panes/RunJournalFeed.h"
 #include "panes/RunPlot.h"
+#include "panes/RunSourceGroups.h"
+#include "record/EventsFile.h"
+#include "record/JournalFolder.h"
+#include "record/LaneTable.h"
 #include "record/ReadingRecord.h"
 #include "runview/SpanStatistics.h"
 #include "runview/TimeTicks.h"
@@ -33,6 +39,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cstring>
 #include <map>
 
 namespace zelvox {
@@ -95,7 +102,7 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
     growth_->setSingleShot(true);
     // A live run's picture and figures are brought up to date once a second (the meter's
     // readings come at most twice a second; the main window shows each at once), a file being
-    // read a few times a second.
+    // read a few times a second, and a followed file's rows in the wake-up that brought them.
     growth_->setInterval(30);
     connect(growth_, &QTimer::timeout, this, &RunViewWindow::BringUpToDate);
     connect(plot_, &RunPlot::hoverChanged, hover_, &QLabel::setText);
@@ -109,6 +116,8 @@ RunViewWindow::RunViewWindow(std::shared_ptr<RunIndex> index, QWidget* parent)
 
 RunViewWindow::~RunViewWindow() {
     delete feed_; // stops the reading before the index goes
+    for (const QPointer<RunJournalFeed>& f : sourceFeeds_)
+        delete f;
 }
 
 void RunViewWindow::BuildMenus() {
@@ -123,6 +132,13 @@ void RunViewWindow::BuildMenus() {
     file->addAction(QStringLiteral("Print..."), QKeySequence::Print, this, &RunViewWindow::OnPrint);
     file->addSeparator();
     file->addAction(QStringLiteral("Close"), QKeySequence::Close, this, &QWidget::close);
+
+    QMenu* lanes = menuBar()->addMenu(QStringLiteral("&Lanes"));
+    lanes->addAction(QStringLiteral("Add Power Lane"), this, &RunViewWindow::AddPowerLane);
+    lanes->addAction(QStringLiteral("Add Derived Lane..."), this, &RunViewWindow::OnAddDerived);
+    lanes->addSeparator();
+    lanes->addAction(QStringLiteral("Overlay Two Lanes..."), this, &RunViewWindow::OnOverlay);
+    lanes->addAction(QStringLiteral("End Overlay"), this, &RunViewWindow::EndOverlay);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     QToolBar* bar = addToolBar(QStringLiteral("View"));
@@ -141,6 +157,11 @@ void RunViewWindow::BuildMenus() {
     goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     for (QAction* a : {fit, follow_, fixValues_, clear})
         bar->addAction(a);
+
+    view->addSeparator();
+    events_ = new RunEventsDock(*index_, *plot_, view, this);
+    addDockWidget(Qt::RightDockWidgetArea, events_);
+    events_->hide(); // until the run has an event
 }
 
 void RunViewWindow::Record(RunIndex& index, const DispatchedReading& d) {
@@ -151,21 +172,166 @@ void RunViewWindow::Grew() {
     ScheduleGrowth();
 }
 
-void RunViewWindow::AddRows(const std::vector<JournalRow>& rows, qint64 run) {
+void RunViewWindow::AppendRows(RunIndex& index, const std::vector<JournalRow>& rows, qint64 run) {
     for (const JournalRow& r : rows)
-        index_->Append(r.at.EpochMs(), static_cast<int>(r.at.utcOffset.count()), r.reading,
-                       static_cast<std::int64_t>(r.index), run);
+        index.Append(r.at.EpochMs(), static_cast<int>(r.at.utcOffset.count()), r.reading,
+                     static_cast<std::int64_t>(r.index), run);
+}
+
+void RunViewWindow::AddRows(const std::vector<JournalRow>& rows, qint64 run) {
+    AppendRows(*index_, rows, run);
+    ScheduleGrowth();
+}
+
+ParallelRuns& RunViewWindow::EnsureParallel(const QString& firstName) {
+    if (!parallel_) {
+        parallel_ = std::make_unique<ParallelRuns>();
+        parallel_->AddSource(firstName.toStdString(), index_);
+        plot_->SetParallel(parallel_.get());
+    }
+    return *parallel_;
+}
+
+int RunViewWindow::AddSource(const QString& name, std::shared_ptr<RunIndex> index) {
+    const int s = EnsureParallel(QStringLiteral("run")).AddSource(name.toStdString(), std::move(index));
+    ScheduleGrowth();
+    return s;
+}
+
+bool RunViewWindow::AddDerivedLane(DerivedKind kind, LaneRef a, LaneRef b) {
+    if (!EnsureParallel(QStringLiteral("run")).AddDerived(kind, a, b))
+        return false;
+    ScheduleGrowth();
+    return true;
+}
+
+void RunViewWindow::AddPowerLane() {
+    powerWanted_ = false;
+    if (const auto pair = EnsureParallel(QStringLiteral("run")).PowerPair())
+        AddDerivedLane(DerivedKind::kPower, pair->first, pair->second);
+    else if (reading_ || plot_->Live())
+        powerWanted_ = true; // once the lanes are read
+    else
+        QMessageBox::information(this, QStringLiteral("Zelvox"),
+                                 QStringLiteral("A power lane needs a voltage lane and a current lane."));
+}
+
+void RunViewWindow::OnAddDerived() {
+    ParallelRuns& runs = EnsureParallel(QStringLiteral("run"));
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Add Derived Lane"));
+    auto* form = new QFormLayout(&dialog);
+    auto* kind = new QComboBox(&dialog);
+    kind->addItems({QStringLiteral("Power (voltage \u00D7 current)"),
+                    QStringLiteral("Ratio (first / second)"), QStringLiteral("Difference (first - second)")});
+    auto* first = new QComboBox(&dialog);
+    auto* second = new QComboBox(&dialog);
+    std::vector<LaneRef> refs;
+    for (std::size_t src = 0; src < runs.SourceCount(); ++src)
+        for (std::size_t l = 0; l < runs.Source(src).LaneCount(); ++l) {
+            const LaneRef r{static_cast<int>(src), static_cast<int>(l)};
+            refs.push_back(r);
+            first->addItem(QString::fromStdString(runs.LaneTitle(r)));
+            second->addItem(QString::fromStdString(runs.LaneTitle(r)));
+        }
+    if (second->count() > 1)
+        second->setCurrentIndex(1);
+    form->addRow(QStringLiteral("Lane"), kind);
+    form->addRow(QStringLiteral("First"), first);
+    form->addRow(QStringLiteral("Second"), second);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (refs.empty() || dialog.exec() != QDialog::Accepted)
+        return;
+    if (!AddDerivedLane(static_cast<DerivedKind>(kind->currentIndex()),
+                        refs[static_cast<std::size_t>(first->currentIndex())],
+                        refs[static_cast<std::size_t>(second->currentIndex())]))
+        QMessageBox::warning(
+            this, QStringLiteral("Zelvox"),
+            QStringLiteral("These lanes do not make that lane: a power needs a voltage and a "
+                           "current, a ratio or difference two lanes of one unit."));
+}
+
+bool RunViewWindow::OverlayLanes(std::size_t a, std::size_t b, bool atCursors) {
+    const std::vector<ShownLane> lanes = plot_->Shown();
+    if (a >= lanes.size() || b >= lanes.size() || a == b ||
+        (atCursors && !(plot_->Cursor(0) && plot_->Cursor(1))))
+        return false;
+    RunPlot::Overlay o{lanes[a], lanes[b], AlignAtStarts(*lanes[a].store, *lanes[b].store)};
+    if (atCursors) {
+        o.align.startA = *plot_->Cursor(0);
+        o.align.startB = *plot_->Cursor(1);
+    }
+    plot_->SetOverlay(o);
+    UpdateReadout();
+    return true;
+}
+
+void RunViewWindow::EndOverlay() {
+    if (!plot_->CurrentOverlay())
+        return;
+    plot_->SetOverlay(std::nullopt);
+    UpdateReadout();
+}
+
+void RunViewWindow::OnOverlay() {
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Overlay Two Lanes"));
+    auto* form = new QFormLayout(&dialog);
+    auto* first = new QComboBox(&dialog);
+    auto* second = new QComboBox(&dialog);
+    for (const ShownLane& lane : plot_->Shown()) {
+        first->addItem(QString::fromStdString(lane.Title()));
+        second->addItem(QString::fromStdString(lane.Title()));
+    }
+    if (second->count() > 1)
+        second->setCurrentIndex(1);
+    auto* align = new QComboBox(&dialog);
+    align->addItems(
+        {QStringLiteral("At their starts"), QStringLiteral("At cursor A in the first, B in the second")});
+    form->addRow(QStringLiteral("First"), first);
+    form->addRow(QStringLiteral("Laid over it"), second);
+    form->addRow(QStringLiteral("Aligned"), align);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (first->count() < 2 || dialog.exec() != QDialog::Accepted)
+        return;
+    if (!OverlayLanes(static_cast<std::size_t>(first->currentIndex()),
+                      static_cast<std::size_t>(second->currentIndex()), align->currentIndex() == 1))
+        QMessageBox::warning(this, QStringLiteral("Zelvox"),
+                             QStringLiteral("Pick two lanes, and place both cursors to align at them."));
+}
+
+void RunViewWindow::AddEvents(const std::vector<EventRow>& rows) {
+    for (const EventRow& row : rows)
+        index_->Events().Add(RunEventOf(row));
     ScheduleGrowth();
 }
 
 void RunViewWindow::BringUpToDate() {
+    events_->Refresh();
+    if (!eventsShown_ && index_->Events().Size() > 0) {
+        eventsShown_ = true;
+        events_->show();
+    }
+    if (parallel_) {
+        // While files are read, a voltage and a current of two sources as soon as both are there.
+        if (const auto pair = powerWanted_ ? parallel_->PowerPair() : std::nullopt;
+            pair && (pair->first.source != pair->second.source || !reading_))
+            AddPowerLane();
+        parallel_->Update();
+    }
     plot_->DataGrew();
     UpdateReadout();
 }
 
 void RunViewWindow::ScheduleGrowth() {
     if (!growth_->isActive())
-        growth_->start(feed_ ? 250 : plot_->Live() ? 1000 : 30);
+        growth_->start(feed_ ? (reading_ ? 250 : 0) : plot_->Live() ? 1000 : 30);
 }
 
 namespace {
@@ -197,8 +363,8 @@ RunViewWindow* RunViewWindow::ShowingSource(const QStringList& paths) {
     return nullptr;
 }
 
-void RunViewWindow::Open(const QStringList& paths) {
-    if (RunViewWindow* shown = ShowingSource(paths)) {
+void RunViewWindow::Open(const QStringList& arguments) {
+    if (RunViewWindow* shown = ShowingSource(arguments)) {
         shown->show();
         shown->raise();
         shown->activateWindow();
@@ -209,17 +375,50 @@ void RunViewWindow::Open(const QStringList& paths) {
         auto* other = new RunViewWindow();
         other->setAttribute(Qt::WA_DeleteOnClose);
         other->show();
-        other->Open(paths);
+        other->Open(arguments);
         return;
     }
-    sourceKey_ = SourceKey(paths);
+    // Several sources side by side, or one (a label given to it names nothing more).
+    const std::vector<RunSourceGroup> groups = GroupRunSources(arguments);
+    if (groups.size() > 1) {
+        sourceKey_ = SourceKey(arguments);
+        SourceWindows().removeAll(nullptr);
+        SourceWindows() << QPointer<RunViewWindow>(this);
+        OpenParallel(groups);
+        return;
+    }
+    const QStringList paths = groups.empty() ? arguments : groups.front().paths;
+    sourceKey_ = SourceKey(arguments);
     SourceWindows().removeAll(nullptr);
     SourceWindows() << QPointer<RunViewWindow>(this);
     auto* feed = new RunJournalFeed(paths, true, this);
     feed_ = feed;
     reading_ = true;
     connect(feed, &RunJournalFeed::rowsRead, this, &RunViewWindow::AddRows);
+    connect(feed, &RunJournalFeed::eventsRead, this, &RunViewWindow::AddEvents);
     connect(feed, &RunJournalFeed::progress, progress_, &QLabel::setText);
+    // A note goes beside the file its instant was read from.
+    events_->SetNoteWriter([this](const EventRow& row, QString* why) {
+        const RunIndex& s = *index_;
+        if (!feed_ || s.Size() == 0) {
+            *why = QStringLiteral("no file was read");
+            return false;
+        }
+        const std::int64_t run = s.RunOf(std::min(s.LowerBound(row.at.EpochMs()), s.Size() - 1));
+        const QStringList& files = feed_->Sources().files;
+        if (run < 0 || run >= files.size()) {
+            *why = QStringLiteral("no file holds that instant");
+            return false;
+        }
+        int error = 0;
+        if (!AppendEventRow(files[run].toStdString(), row, &error)) {
+            *why =
+                QStringLiteral("%1: %2").arg(QString::fromStdString(EventsFilePath(files[run].toStdString())),
+                                             QString::fromLocal8Bit(std::strerror(error)));
+            return false;
+        }
+        return true;
+    });
     connect(feed, &RunJournalFeed::finished, this, [this](const QString& report, const QString& details) {
         ShowReport(report, details);
         reading_ = false;
@@ -235,6 +434,60 @@ void RunViewWindow::Open(const QStringList& paths) {
         QStringLiteral("%1 - Run View - Zelvox")
             .arg(files.size() == 1 ? files.first() : QStringLiteral("%1 files").arg(files.size())));
     feed->Start();
+}
+
+void RunViewWindow::OpenParallel(const std::vector<RunSourceGroup>& groups) {
+    reading_ = true;
+    QStringList names;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const RunSourceGroup& group = groups[g];
+        names << group.name;
+        std::shared_ptr<RunIndex> index = g == 0 ? index_ : std::make_shared<RunIndex>();
+        if (g == 0)
+            EnsureParallel(group.name);
+        else
+            AddSource(group.name, index);
+        auto* feed = new RunJournalFeed(group.paths, true, this);
+        if (g == 0)
+            feed_ = feed;
+        else
+            sourceFeeds_.emplace_back(feed);
+        ++feedsReading_;
+        connect(feed, &RunJournalFeed::rowsRead, this,
+                [this, index](const std::vector<JournalRow>& rows, qint64 run) {
+                    AppendRows(*index, rows, run);
+                    ScheduleGrowth();
+                });
+        connect(feed, &RunJournalFeed::progress, progress_, [this, name = group.name](const QString& text) {
+            progress_->setText(name + QStringLiteral(": ") + text);
+        });
+        connect(feed, &RunJournalFeed::finished, this,
+                [this, name = group.name](const QString& report, const QString& details) {
+                    reports_ << name + QStringLiteral(": ") + report;
+                    details_ << name + QStringLiteral(":\n") + details;
+                    if (--feedsReading_ == 0)
+                        ReadingEnded();
+                });
+        connect(feed, &RunJournalFeed::followed, this, [this, name = group.name](const QString& text) {
+            plot_->SetLive(true);
+            progress_->setText(report_ + QStringLiteral("; ") + name + QStringLiteral(": ") + text);
+        });
+    }
+    setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(names.join(QStringLiteral(", "))));
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        (g == 0 ? feed_.data() : sourceFeeds_[g - 1].data())->Start();
+}
+
+void RunViewWindow::ReadingEnded() {
+    ShowReport(reports_.join(QStringLiteral("; ")), details_.join(QStringLiteral("\n\n")));
+    reading_ = false;
+    if (parallel_) {
+        // What the files held is all there: the readings at the ends pair with what there is.
+        if (powerWanted_ && parallel_->PowerPair())
+            AddPowerLane();
+        parallel_->Update(true);
+    }
+    ScheduleGrowth();
 }
 
 void RunViewWindow::ShowReport(const QString& report, const QString& feedDetails) {
@@ -298,37 +551,52 @@ bool RunViewWindow::OpenBroker(const MqttTarget& target, QString* why) {
     sourceKey_ = QString::fromStdString(target.Name());
     plot_->SetLive(true);
     setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(sourceKey_));
-    // Each meter has a window of its own: this one for the first, a new one for each other.
-    auto windows = std::make_shared<std::map<QString, QPointer<RunViewWindow>>>();
-    const auto windowOf = [this, windows](const QString& meter) -> RunViewWindow* {
-        if (const auto it = windows->find(meter); it != windows->end())
-            return it->second; // null once the user closed it
-        RunViewWindow* w = this;
-        if (!windows->empty()) {
-            w = new RunViewWindow();
-            w->setAttribute(Qt::WA_DeleteOnClose);
-            w->plot_->SetLive(true);
-            w->show();
+    // Each meter a group of lanes in this window: the first is the window's own run.
+    auto indices = std::make_shared<std::map<QString, std::shared_ptr<RunIndex>>>();
+    auto statuses = std::make_shared<std::map<QString, QString>>();
+    const auto indexOf = [this, indices](const QString& meter) -> RunIndex& {
+        if (const auto it = indices->find(meter); it != indices->end())
+            return *it->second;
+        if (indices->empty()) {
+            (*indices)[meter] = index_;
+            setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(meter));
+        } else {
+            if (!parallel_)
+                EnsureParallel(indices->begin()->first);
+            auto index = std::make_shared<RunIndex>();
+            AddSource(meter, index);
+            (*indices)[meter] = index;
+            QStringList meters;
+            for (std::size_t src = 0; src < parallel_->SourceCount(); ++src)
+                meters << QString::fromStdString(parallel_->SourceName(src));
+            setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(meters.join(QStringLiteral(", "))));
         }
-        w->setWindowTitle(QStringLiteral("%1 - Run View - Zelvox").arg(meter));
-        (*windows)[meter] = w;
-        return w;
+        return *(*indices)[meter];
     };
     const auto show = [](RunViewWindow* w) {
         w->progress_->setText(w->meterStatus_.isEmpty() ? w->link_
                                                         : w->link_ + QStringLiteral("; ") + w->meterStatus_);
     };
     connect(feed, &RunBrokerFeed::rowsRead, this,
-            [windowOf](const QString& meter, const std::vector<JournalRow>& rows, qint64 run) {
-                if (RunViewWindow* w = windowOf(meter))
-                    w->AddRows(rows, run);
+            [this, indexOf](const QString& meter, const std::vector<JournalRow>& rows, qint64 run) {
+                AppendRows(indexOf(meter), rows, run);
+                ScheduleGrowth();
             });
     connect(feed, &RunBrokerFeed::statusChanged, this,
-            [windowOf, show](const QString& meter, const QString& status) {
-                if (RunViewWindow* w = windowOf(meter)) {
-                    w->meterStatus_ = QStringLiteral("%1 is %2").arg(meter, status);
-                    show(w);
-                }
+            [this, indexOf, statuses, show](const QString& meter, const QString& status) {
+                indexOf(meter);
+                (*statuses)[meter] = QStringLiteral("%1 is %2").arg(meter, status);
+                QStringList all;
+                for (const auto& [name, text] : *statuses)
+                    all << text;
+                meterStatus_ = all.join(QStringLiteral(", "));
+                show(this);
+            });
+    // A meter's alarm events go with its own readings.
+    connect(feed, &RunBrokerFeed::eventRead, this,
+            [this, indexOf](const QString& meter, const EventRow& event) {
+                indexOf(meter).Events().Add(RunEventOf(event));
+                ScheduleGrowth();
             });
     connect(feed, &RunBrokerFeed::linkChanged, this, [this, show](const QString& text) {
         link_ = text;
@@ -345,6 +613,29 @@ QString RunViewWindow::ReadoutText() const {
 
 void RunViewWindow::UpdateReadout() {
     QStringList lines;
+    if (const auto& overlay = plot_->CurrentOverlay()) {
+        // The two spans of the same time since start, side by side.
+        const auto [from, to] = plot_->StatisticsSpan();
+        const OverlayComparison c = CompareOverlay(overlay->align, from, to);
+        lines << QStringLiteral("Overlay: %1 span +%2 .. +%3 since the start")
+                     .arg(plot_->Cursor(0) && plot_->Cursor(1) ? QStringLiteral("Cursor")
+                                                               : QStringLiteral("Visible"),
+                          Duration(overlay->align.SinceStart(from)), Duration(overlay->align.SinceStart(to)));
+        for (const auto& [lane, st] : {std::pair{&overlay->a, c.a}, std::pair{&overlay->b, c.b}}) {
+            QString line =
+                QStringLiteral("%1: count %2").arg(QString::fromStdString(lane->Title())).arg(st.count);
+            if (st.count > 0)
+                line += QStringLiteral("  mean %1  \u03C3 %2  min %3  max %4 %5")
+                            .arg(Number(st.mean), Number(st.stdDev), Number(st.min), Number(st.max),
+                                 QString::fromStdString(lane->unit));
+            lines << line;
+        }
+        if (c.a.count > 0 && c.b.count > 0)
+            lines << QStringLiteral("Difference of means (second - first): %1 %2")
+                         .arg(Number(c.meanDifference), QString::fromStdString(overlay->a.unit));
+        readout_->SetLines(lines);
+        return;
+    }
     const RunIndex& s = *index_;
     const auto describe = [&](int which) {
         const auto at = plot_->Cursor(which);
@@ -376,9 +667,15 @@ void RunViewWindow::UpdateReadout() {
                       QString::fromStdString(FormatLocalTime(from, index_->Offsets().At(from))),
                       QString::fromStdString(FormatLocalTime(to, index_->Offsets().At(to))),
                       Duration(to - from));
-    for (const LaneStatistics& st : SpanStatistics(*index_, from, to)) {
-        const QString unit = Label(unitLabels[st.function]);
-        QString line = QStringLiteral("%1: count %2").arg(Label(functionLabels[st.function])).arg(st.count);
+    for (const ShownLane& lane : plot_->Shown()) {
+        LaneStatistics st = StoreStatistics(*lane.store, from, to);
+        if (st.count + st.overHigh + st.overLow == 0)
+            continue;
+        st.function = lane.function;
+        st.hasCharge = lane.hasCharge;
+        st.charge = st.integral / 3.6e6;
+        const QString unit = QString::fromStdString(lane.unit);
+        QString line = QStringLiteral("%1: count %2").arg(QString::fromStdString(lane.Title())).arg(st.count);
         if (st.count > 0)
             line += QStringLiteral("  min %1  max %2  mean %3  \u03C3 %4  p-p %5 %6")
                         .arg(Number(st.min), Number(st.max), Number(st.mean), Number(st.stdDev),
@@ -386,8 +683,12 @@ void RunViewWindow::UpdateReadout() {
         if (st.hasCharge)
             line += QStringLiteral("  charge %1 %2")
                         .arg(Number(st.charge), QString::fromStdString(ChargeUnit(st.function)));
+        if (lane.hasEnergy)
+            line += QStringLiteral("  energy %1 W\u00B7h").arg(Number(st.integral / 3.6e6));
         if (st.overHigh + st.overLow > 0)
             line += QStringLiteral("  overloads: 0L %1, -0L %2").arg(st.overHigh).arg(st.overLow);
+        if (!index_->Events().Spans().empty())
+            line += QStringLiteral("  time outside limits %1").arg(Duration(st.outsideMs));
         lines << line;
     }
     readout_->SetLines(lines);
@@ -457,12 +758,60 @@ void RunViewWindow::OnGoTo() {
     GoTo(static_cast<GoToTarget>(what->currentIndex()), start, end);
 }
 
+bool RunViewWindow::SaveLaneTable(QSaveFile& file, std::int64_t from, std::int64_t to) const {
+    // Every lane from its first reading in the span; each row the earliest instant any lane has
+    // next, with the value of each lane that has a reading at that instant.
+    const std::vector<ShownLane> lanes = plot_->Shown();
+    std::vector<std::string> names;
+    std::vector<std::int64_t> next, end;
+    for (const ShownLane& lane : lanes) {
+        names.push_back(lane.Title() + " (" + lane.unit + ")");
+        next.push_back(RunIndex::LowerBound(*lane.store, from));
+        end.push_back(to == INT64_MAX ? lane.store->Size() : RunIndex::LowerBound(*lane.store, to + 1));
+    }
+    std::string text = LaneTableHeader(names);
+    std::vector<std::optional<std::string>> values(lanes.size());
+    for (;;) {
+        std::optional<std::int64_t> at;
+        for (std::size_t l = 0; l < lanes.size(); ++l)
+            if (next[l] < end[l] && (!at || lanes[l].store->Time(next[l]) < *at))
+                at = lanes[l].store->Time(next[l]);
+        if (!at)
+            break;
+        for (std::size_t l = 0; l < lanes.size(); ++l) {
+            values[l].reset();
+            const RunStore& s = *lanes[l].store;
+            if (next[l] >= end[l] || s.Time(next[l]) != *at)
+                continue;
+            const double v = s.Value(next[l]);
+            values[l] = lanes[l].source >= 0 ? ToUtf8(FormatTableValue(v, s.PointPosition(next[l])))
+                                             : QString::number(v, 'g', 10).toStdString();
+            ++next[l];
+        }
+        AppendLaneTableRow(text, WallTimeAt(*at, index_->Offsets().At(*at)), values);
+        if (text.size() > (1 << 20)) {
+            file.write(text.data(), static_cast<qint64>(text.size()));
+            text.clear();
+        }
+    }
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    return true;
+}
+
 bool RunViewWindow::SaveSpanCsv(const QString& path, QString* why) const {
     const auto [from, to] = plot_->StatisticsSpan();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *why = file.errorString();
         return false;
+    }
+    if (parallel_) {
+        SaveLaneTable(file, from, to);
+        if (!file.commit()) {
+            *why = file.errorString();
+            return false;
+        }
+        return true;
     }
     const RunIndex& s = *index_;
     std::string text = CsvHeader();

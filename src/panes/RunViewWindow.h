@@ -3,6 +3,7 @@
 // statistics below it, and the span's rows, the picture (PNG, SVG) and a print out of it.
 #pragma once
 
+#include "runview/ParallelRuns.h"
 #include "runview/RunIndex.h"
 
 #include <QMainWindow>
@@ -15,17 +16,21 @@ class QDateTime;
 class QLabel;
 class QPainter;
 class QRect;
+class QSaveFile;
 class QSize;
 class QTimer;
 
 namespace zelvox {
 
+class RunEventsDock;
 class RunJournalFeed;
 class ReadoutLines;
 class RunPlot;
 struct DispatchedReading;
+struct EventRow;
 struct JournalRow;
 struct MqttTarget;
+struct RunSourceGroup;
 
 class RunViewWindow : public QMainWindow {
     Q_OBJECT
@@ -50,6 +55,25 @@ public:
     static RunViewWindow* ShowingSource(const QStringList& paths);
 
     void AddRows(const std::vector<JournalRow>& rows, qint64 run);
+    static void AppendRows(RunIndex& index, const std::vector<JournalRow>& rows, qint64 run);
+
+    // Several sources side by side: the window's own run is the first, named name when there
+    // are more. The sources and derived lanes shown (null while the window shows one run alone).
+    int AddSource(const QString& name, std::shared_ptr<RunIndex> index);
+    const ParallelRuns* Parallel() const { return parallel_.get(); }
+    // Adds a derived lane of two lanes; false when they do not make one.
+    bool AddDerivedLane(DerivedKind kind, LaneRef a, LaneRef b);
+    // The power of the first voltage and current lanes (of two sources when there are), now or,
+    // while the files are read, as soon as both lanes exist.
+    void AddPowerLane();
+    // Lays lane b over lane a (lanes as the plot shows them), aligned at their first readings or
+    // at cursor A in a and cursor B in b; false when there is no such lane or cursor.
+    bool OverlayLanes(std::size_t a, std::size_t b, bool atCursors);
+    void EndOverlay();
+    // Alarm events and notes of the run (read beside its files, or from the broker).
+    void AddEvents(const std::vector<EventRow>& rows);
+    // The list of events, their menu entries and the notes; for a live run, where its notes go.
+    RunEventsDock& Events() const { return *events_; }
 
     const RunIndex& Index() const { return *index_; }
     RunPlot& Plot() const { return *plot_; }
@@ -65,7 +89,8 @@ public:
     std::int64_t FromLocal(const QDateTime& local) const;
     QDateTime ToLocal(std::int64_t ms) const;
 
-    // The rows of the statistics span in the journal's CSV format; false with *why on failure.
+    // The rows of the statistics span in the journal's CSV format, or, with several sources or
+    // a derived lane, the lanes table (record/LaneTable); false with *why on failure.
     bool SaveSpanCsv(const QString& path, QString* why) const;
     bool SavePng(const QString& path) const;
     bool SaveSvg(const QString& path) const;
@@ -82,6 +107,8 @@ private slots:
     void OnSavePicture();
     void OnPrint();
     void OnGoTo();
+    void OnAddDerived();
+    void OnOverlay();
 
 private:
     void BuildMenus();
@@ -91,6 +118,10 @@ private:
     // and clocks set back in its tooltip.
     void ShowReport(const QString& report, const QString& details);
     void ScheduleGrowth();
+    ParallelRuns& EnsureParallel(const QString& firstName);
+    void OpenParallel(const std::vector<RunSourceGroup>& groups);
+    void ReadingEnded();
+    bool SaveLaneTable(QSaveFile& file, std::int64_t from, std::int64_t to) const;
 
     std::shared_ptr<RunIndex> index_;
     RunPlot* plot_ = nullptr;
@@ -105,6 +136,13 @@ private:
     bool reading_ = false;
     QString link_, meterStatus_; // a broker source: its link and the meter's status
     QTimer* growth_ = nullptr;
+    std::unique_ptr<ParallelRuns> parallel_;
+    std::vector<QPointer<RunJournalFeed>> sourceFeeds_; // the other sources' readers
+    int feedsReading_ = 0;
+    QStringList reports_, details_;
+    bool powerWanted_ = false;
+    RunEventsDock* events_ = nullptr;
+    bool eventsShown_ = false; // the list was shown for the first events
 };
 
 } // namespace zelvox

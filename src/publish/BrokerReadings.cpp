@@ -65,9 +65,9 @@ void BrokerReadings::OnConnect(mosquitto* mosq, void* self, int rc) {
                                 mosquitto_connack_string(rc));
         return;
     }
-    for (const std::string& topic : {me->target_.ReadingTopic(), me->target_.StatusTopic()})
+    for (const std::string& topic :
+         {me->target_.ReadingTopic(), me->target_.StatusTopic(), me->target_.AlarmTopic("+")})
         mosquitto_subscribe(mosq, nullptr, topic.c_str(), 1);
-    // Where the alarm topics are subscribed once meters publish them.
     if (me->callbacks_.link)
         me->callbacks_.link("connected to " + me->target_.Name());
 }
@@ -84,10 +84,24 @@ void BrokerReadings::OnMessage(mosquitto*, void* self, const mosquitto_message* 
     const std::size_t slash = topic.rfind('/');
     if (slash == std::string_view::npos)
         return;
-    const std::string meter(topic.substr(0, slash));
+    std::string meter(topic.substr(0, slash));
     const std::string_view kind = topic.substr(slash + 1);
     const std::string_view payload(static_cast<const char*>(m->payload),
                                    static_cast<std::size_t>(m->payloadlen));
+    if (meter.ends_with("/alarm")) {
+        meter.resize(meter.size() - 6);
+        EventRow event;
+        // An empty retained message removes a rule's state: nothing happened.
+        if (payload.empty())
+            return;
+        if (!ReadAlarmMessage(payload, kind, event)) {
+            ++me->damaged_;
+            return;
+        }
+        if (me->callbacks_.alarm)
+            me->callbacks_.alarm(meter, event);
+        return;
+    }
     if (kind == "status") {
         if (me->callbacks_.status)
             me->callbacks_.status(meter, std::string(payload));

@@ -1,4 +1,5 @@
-// Readings taken from a broker, for the Run View: subscribes to PREFIX/reading and PREFIX/status
+// Readings taken from a broker, for the Run View: subscribes to PREFIX/reading, PREFIX/status and
+// PREFIX/alarm/+
 // at QoS 1 (PREFIX may end in the wildcard '+': every meter of a lab) and hands each message,
 // read by ReadBrokerMessage, to the callbacks on libmosquitto's own thread. The broker's URL,
 // password and TLS files are the publisher's (MqttTarget). It reconnects by itself; repeats
@@ -22,6 +23,8 @@ public:
         // meter: the topic prefix the message came under (PREFIX, or the lab's level for '+').
         std::function<void(const std::string& meter, const JournalRow& row, const std::string& run)> reading;
         std::function<void(const std::string& meter, const std::string& status)> status;
+        // A rule's retained state on PREFIX/alarm/NAME, read by ReadAlarmMessage.
+        std::function<void(const std::string& meter, const EventRow& event)> alarm;
         // The link: "connected", "connection lost: why", ...
         std::function<void(const std::string& text)> link;
     };

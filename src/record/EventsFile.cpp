@@ -52,6 +52,11 @@ bool EventsFile::Sync(int* error) {
     return true;
 }
 
+bool AppendEventRow(const std::string& journalPath, const EventRow& row, int* error) {
+    EventsFile file;
+    return file.Append(journalPath, row, error) && file.Sync(error);
+}
+
 std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged) {
     std::vector<EventRow> rows;
     *damaged = 0;

@@ -33,6 +33,11 @@ private:
     int fd_ = -1;
 };
 
+// Appends one row beside the journal at journalPath, opening and closing the file (a note from
+// a shell or a window beside the program that keeps the journal: O_APPEND and one write each, so
+// rows from both never interleave), and makes it durable.
+bool AppendEventRow(const std::string& journalPath, const EventRow& row, int* error);
+
 // The rows of the events file beside the journal at journalPath, in file order, each line
 // through ReadEventLine; *damaged counts the lines that are not rows (a torn last line, damage).
 // No file: no rows.

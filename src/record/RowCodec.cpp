@@ -199,6 +199,23 @@ bool IsValueText(std::string_view s) {
            (dot == std::string_view::npos || (!decimals.empty() && decimals.size() <= 3));
 }
 
+// A note's text: what NoteText leaves of a text, never empty.
+bool IsNoteText(std::string_view s) {
+    return !s.empty() && s.size() <= kMaxNoteText && s.front() != ' ' && s.back() != ' ' &&
+           std::none_of(s.begin(), s.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+// A note's span in seconds: digits, a dot and exactly three decimals.
+bool IsSecondsText(std::string_view s) {
+    const std::size_t dot = s.find('.');
+    const auto digits = [](std::string_view d) {
+        return !d.empty() && std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return dot != std::string_view::npos && dot <= 12 && digits(s.substr(0, dot)) && s.size() == dot + 4 &&
+           digits(s.substr(dot + 1));
+}
+
 bool IsUnitLabel(std::string_view s) {
     for (int fc = 0; fc < kFunctionCount; ++fc)
         if (!UnitLabel(fc).empty() && UnitLabel(fc) == s)
@@ -305,8 +322,9 @@ std::string EventCsvLine(const EventRow& row) {
     std::string line = FormatIsoDateTime(row.at);
     line += ',';
     line += std::to_string(row.index);
-    for (std::string_view field : {std::string_view(row.rule), AlarmStateName(row.firing),
-                                   std::string_view(row.value), std::string_view(row.unit)}) {
+    for (std::string_view field :
+         {std::string_view(row.rule), row.note ? std::string_view("note") : AlarmStateName(row.firing),
+          std::string_view(row.value), std::string_view(row.unit)}) {
         line += ',';
         AppendCsvField(line, field);
     }
@@ -321,10 +339,15 @@ LineKind ReadEventLine(std::string_view line, EventRow& row) {
         return *kind;
     EventRow r;
     const std::string_view name = f.at[2], state = f.at[3], value = f.at[4], unit = f.at[5];
-    if (bom || !ParseIsoDateTime(f.at[0], r.at) || !ParseIndex(f.at[1], r.index) || name.empty() ||
-        name.size() > kMaxAlarmName || !std::all_of(name.begin(), name.end(), IsAlarmNameChar) ||
-        (state != "firing" && state != "ok") || !IsValueText(value) || (value.empty() && !unit.empty()) ||
-        (!unit.empty() && !IsUnitLabel(unit)))
+    r.note = state == "note";
+    const bool named = r.note ? IsNoteText(name)
+                              : !name.empty() && name.size() <= kMaxAlarmName &&
+                                    std::all_of(name.begin(), name.end(), IsAlarmNameChar);
+    const bool valued = r.note ? (value.empty() && unit.empty()) || (IsSecondsText(value) && unit == "s")
+                               : IsValueText(value) && (!value.empty() || unit.empty()) &&
+                                     (unit.empty() || IsUnitLabel(unit));
+    if (bom || !ParseIsoDateTime(f.at[0], r.at) || !ParseIndex(f.at[1], r.index) || !named ||
+        (state != "firing" && state != "ok" && !r.note) || !valued)
         return LineKind::Damaged;
     r.rule = name;
     r.firing = state == "firing";
@@ -332,6 +355,49 @@ LineKind ReadEventLine(std::string_view line, EventRow& row) {
     r.unit = unit;
     row = std::move(r);
     return LineKind::Row;
+}
+
+std::string NoteText(std::string_view text) {
+    std::string out;
+    for (const char c : text)
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+    const auto first = out.find_first_not_of(' ');
+    out.erase(0, first == std::string::npos ? out.size() : first);
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    if (out.size() > kMaxNoteText) {
+        std::size_t cut = kMaxNoteText;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a UTF-8 sequence
+        out.resize(cut);
+    }
+    return out;
+}
+
+EventRow NoteRow(const WallTime& at, std::int64_t index, std::string_view text, std::int64_t lengthMs) {
+    EventRow row;
+    row.at = at;
+    row.index = index;
+    row.rule = NoteText(text);
+    row.note = true;
+    if (lengthMs > 0) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%lld.%03lld", static_cast<long long>(lengthMs / 1000),
+                      static_cast<long long>(lengthMs % 1000));
+        row.value = buffer;
+        row.unit = "s";
+    }
+    return row;
+}
+
+std::int64_t NoteLengthMs(const EventRow& row) {
+    if (!row.note || row.value.empty())
+        return 0;
+    const std::size_t dot = row.value.find('.');
+    std::int64_t whole = 0, thousandths = 0;
+    std::from_chars(row.value.data(), row.value.data() + dot, whole);
+    std::from_chars(row.value.data() + dot + 1, row.value.data() + row.value.size(), thousandths);
+    return whole * 1000 + thousandths;
 }
 
 std::string JsonLine(const WallTime& at, const Reading& r) {
@@ -424,11 +490,10 @@ bool JsonString(std::string_view s, std::size_t& at, std::string& out) {
     return false;
 }
 
-} // namespace
-
-bool ReadBrokerMessage(std::string_view m, JournalRow& row, std::string& run) {
-    std::string time, text, function, value, overload, index, key, str;
-    bool haveRun = false;
+// The members of one flat JSON object, each handed to take(key, quoted, text) in order: a
+// string unescaped, any other value as its bare text. False when m is not such an object.
+template <typename Take> bool ReadJsonObject(std::string_view m, Take take) {
+    std::string key, str;
     std::size_t at = 0;
     const auto skipSpace = [&] {
         while (at < m.size() && (m[at] == ' ' || m[at] == '\t' || m[at] == '\r' || m[at] == '\n'))
@@ -445,30 +510,16 @@ bool ReadBrokerMessage(std::string_view m, JournalRow& row, std::string& run) {
         if (at >= m.size() || m[at++] != ':')
             return false;
         skipSpace();
-        std::string* bare = key == "value"      ? &value
-                            : key == "overload" ? &overload
-                            : key == "index"    ? &index
-                                                : nullptr;
         if (at < m.size() && m[at] == '"') {
             ++at;
             if (!JsonString(m, at, str))
                 return false;
-            if (key == "time")
-                time = str;
-            else if (key == "text")
-                text = str;
-            else if (key == "function")
-                function = str;
-            else if (key == "run") {
-                run = str;
-                haveRun = true;
-            }
+            take(key, true, str);
         } else {
             const std::size_t begin = at;
             while (at < m.size() && m[at] != ',' && m[at] != '}' && m[at] != ' ')
                 ++at;
-            if (bare)
-                *bare = std::string(m.substr(begin, at - begin));
+            take(key, false, std::string(m.substr(begin, at - begin)));
         }
         skipSpace();
         if (at < m.size() && m[at] == ',') {
@@ -476,9 +527,78 @@ bool ReadBrokerMessage(std::string_view m, JournalRow& row, std::string& run) {
             continue;
         }
         if (at < m.size() && m[at] == '}')
-            break;
+            return true;
         return false;
     }
+}
+
+} // namespace
+
+bool ReadAlarmMessage(std::string_view m, std::string_view rule, EventRow& row) {
+    std::string state, since, value, unit;
+    const bool object = ReadJsonObject(m, [&](const std::string& key, bool quoted, const std::string& text) {
+        if (key == "state" && quoted)
+            state = text;
+        else if (key == "since" && quoted)
+            since = text;
+        else if (key == "value" && !quoted)
+            value = text;
+        else if (key == "unit" && quoted)
+            unit = text;
+    });
+    EventRow r;
+    if (!object || (state != "firing" && state != "ok") || !ParseIsoDateTime(since, r.at) || rule.empty() ||
+        rule.size() > kMaxAlarmName || !std::all_of(rule.begin(), rule.end(), IsAlarmNameChar) ||
+        (!unit.empty() && !IsUnitLabel(unit)))
+        return false;
+    double number = 0;
+    if (value != "null" && !value.empty()) {
+        if (std::from_chars(value.data(), value.data() + value.size(), number).ptr !=
+                value.data() + value.size() ||
+            !std::isfinite(number) || std::abs(number) >= 1e10)
+            return false;
+        char buffer[48];
+        std::snprintf(buffer, sizeof buffer, "%.3f", number);
+        std::string text = buffer;
+        while (text.ends_with('0'))
+            text.pop_back();
+        if (text.ends_with('.'))
+            text.pop_back();
+        r.value = text == "-0" ? "0" : text;
+    }
+    if (r.value.empty())
+        unit.clear();
+    r.rule = rule;
+    r.firing = state == "firing";
+    r.unit = unit;
+    row = std::move(r);
+    return true;
+}
+
+bool ReadBrokerMessage(std::string_view m, JournalRow& row, std::string& run) {
+    std::string time, text, function, value, overload, index;
+    bool haveRun = false;
+    const bool object = ReadJsonObject(m, [&](const std::string& key, bool quoted, const std::string& s) {
+        if (!quoted) {
+            if (key == "value")
+                value = s;
+            else if (key == "overload")
+                overload = s;
+            else if (key == "index")
+                index = s;
+        } else if (key == "time")
+            time = s;
+        else if (key == "text")
+            text = s;
+        else if (key == "function")
+            function = s;
+        else if (key == "run") {
+            run = s;
+            haveRun = true;
+        }
+    });
+    if (!object)
+        return false;
     JournalRow r;
     const bool over = overload == "1" || overload == "-1";
     if (!haveRun || !ParseIndex(index, r.index) || !ParseIsoDateTime(time, r.at) ||

@@ -83,21 +83,35 @@ std::string RecordLine(RecordFormat format, const DispatchedReading& d);
 void BrokerMessage(const JournalRow& row, std::string_view run, std::string& message);
 
 // One line of an events file, NAME.events.csv beside the journal NAME.csv: an alarm rule that
-// went firing or back to ok. The same CSV rules as the journal's rows; columns:
+// went firing or back to ok, or a note the user wrote on the run. The same CSV rules as the
+// journal's rows; columns:
 //
 //   DateTime   the event's instant, ISO 8601 with milliseconds and UTC offset
 //   Index      the Index of the row that carries it (the row dispatched at or after it)
-//   Rule       the rule's name (letters, digits, '_' and '-')
-//   State      firing or ok
-//   Value      the table's Value text of the reading then, empty without one (silent, unplugged)
-//   Unit       the unit label of that reading, empty without one
+//   Rule       the rule's name (letters, digits, '_' and '-'); for a note, its text (UTF-8, no
+//              control character, at most kMaxNoteText bytes)
+//   State      firing, ok or note
+//   Value      the table's Value text of the reading then, empty without one (silent, unplugged);
+//              for a note over a span, the span's length in seconds with milliseconds ("90.250"),
+//              empty for a note at an instant
+//   Unit       the unit label of that reading, empty without one; "s" for a note over a span
 struct EventRow {
     WallTime at;
     std::int64_t index = 0;
     std::string rule;
     bool firing = false;
     std::string value, unit;
+    bool note = false; // a note: rule holds its text, value its span's length
 };
+
+inline constexpr std::size_t kMaxNoteText = 200;
+// A note's text as an events row keeps it: control characters become spaces, the ends are
+// trimmed and the text is cut (on a character) to kMaxNoteText bytes.
+std::string NoteText(std::string_view text);
+// A note at `at` (over lengthMs milliseconds from there when it is positive), carried by index.
+EventRow NoteRow(const WallTime& at, std::int64_t index, std::string_view text, std::int64_t lengthMs = 0);
+// A note's span length in milliseconds (0 for an instant, or for any other row).
+std::int64_t NoteLengthMs(const EventRow& row);
 
 inline constexpr std::size_t kMaxAlarmName = 64;
 // A character a rule's name may hold.
@@ -113,6 +127,11 @@ std::string EventCsvLine(const EventRow& row);
 // instant, an Index within kMaxRowIndex, a rule's name, a state, a Value text the table can
 // show and a unit label the meter has, or both empty).
 LineKind ReadEventLine(std::string_view line, EventRow& row);
+
+// Reads a retained alarm state, {"state":"firing","since":"...","value":4.5,"unit":"V",
+// "rule":"above 4.2 V"} (value null without a reading), into a row named rule (the topic's last
+// level); its Value is the number as sent (at most 3 decimals kept), Index 0.
+bool ReadAlarmMessage(std::string_view message, std::string_view rule, EventRow& row);
 
 // Reads a message BrokerMessage wrote back into its row and run: every field must be there and
 // check as a journal row's do (the text the Number is shown as, a known function, an instant).

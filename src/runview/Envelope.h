@@ -40,6 +40,9 @@ struct EnvelopeColumn {
 
 // The columns firstColumn..columns (the last one half off the right edge, for the line that
 // leaves it) of every lane, only those that hold readings, in order.
+// The same of one lane's store (a lane of any source, or a derived one).
+std::vector<EnvelopeColumn> StoreEnvelope(const RunStore& store, const TimeScale& scale, std::int64_t columns,
+                                          std::int64_t firstColumn = 0);
 std::vector<std::vector<EnvelopeColumn>> LaneEnvelopes(const RunIndex& index, const TimeScale& scale,
                                                        std::int64_t columns, std::int64_t firstColumn = 0);
 

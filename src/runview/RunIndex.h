@@ -12,6 +12,7 @@
 #pragma once
 
 #include "decode/Reading.h"
+#include "runview/RunEvents.h"
 #include "runview/RunStore.h"
 
 #include <array>
@@ -112,6 +113,10 @@ public:
 
     std::size_t MemoryBytes() const;
 
+    // The run's alarm events and notes, on the same time axis.
+    RunEvents& Events() { return events_; }
+    const RunEvents& Events() const { return events_; }
+
 private:
     // Readings [global, next stretch's global) of the run are readings from laneBegin on of
     // one lane. Packed: a run that changes lane at every reading pays 9 bytes a reading.
@@ -138,6 +143,7 @@ private:
     std::vector<IndexBreak> breaks_;
     std::vector<std::int64_t> gaps_;
     OffsetTable offsets_;
+    RunEvents events_;
     std::int64_t size_ = 0;
     std::vector<SetBack> setBacks_;
     std::int64_t segmentCount_ = 0;

@@ -18,40 +18,48 @@ std::string ChargeUnit(std::uint8_t f) {
     return ToUtf8(unitLabels[f]) + "\u00B7h";
 }
 
+namespace {
+
+LaneStatistics FromSummary(const RangeSummary& s) {
+    LaneStatistics st;
+    st.count = s.count;
+    st.overHigh = s.overHigh;
+    st.overLow = s.overLow;
+    if (s.count > 0) {
+        st.min = s.min;
+        st.max = s.max;
+        st.mean = s.mean;
+        st.stdDev = std::sqrt(s.m2 / static_cast<double>(s.count));
+        st.peakToPeak = s.max - s.min;
+    }
+    st.integral = s.area;
+    return st;
+}
+
+} // namespace
+
+LaneStatistics StoreStatistics(const RunStore& store, std::int64_t fromMs, std::int64_t toMs) {
+    const std::int64_t first = RunIndex::LowerBound(store, fromMs);
+    const std::int64_t last = toMs == INT64_MAX ? store.Size() : RunIndex::LowerBound(store, toMs + 1);
+    return FromSummary(first < last ? store.Summarise(first, last) : RangeSummary{});
+}
+
 std::vector<LaneStatistics> SpanStatistics(const RunIndex& index, std::int64_t fromMs, std::int64_t toMs) {
     // Each lane summed from its own pyramid: a few pieces per level, whatever the span.
-    std::vector<RangeSummary> sums(index.LaneCount());
-    std::vector<bool> seen(index.LaneCount(), false);
-    for (std::size_t l = 0; l < sums.size(); ++l) {
+    std::vector<LaneStatistics> out;
+    for (std::size_t l = 0; l < index.LaneCount(); ++l) {
         const RunStore& store = index.Lane(l).store;
         const std::int64_t first = RunIndex::LowerBound(store, fromMs);
         const std::int64_t last = toMs == INT64_MAX ? store.Size() : RunIndex::LowerBound(store, toMs + 1);
-        if (first < last) {
-            sums[l] = store.Summarise(first, last);
-            seen[l] = true;
-        }
-    }
-    std::vector<LaneStatistics> out;
-    for (std::size_t l = 0; l < sums.size(); ++l) {
-        if (!seen[l])
+        if (first >= last)
             continue;
-        const RangeSummary& s = sums[l];
-        LaneStatistics st;
+        LaneStatistics st = FromSummary(store.Summarise(first, last));
         st.lane = static_cast<int>(l);
         st.function = index.Lane(l).function;
-        st.count = s.count;
-        st.overHigh = s.overHigh;
-        st.overLow = s.overLow;
-        if (s.count > 0) {
-            st.min = s.min;
-            st.max = s.max;
-            st.mean = s.mean;
-            st.stdDev = std::sqrt(s.m2 / static_cast<double>(s.count));
-            st.peakToPeak = s.max - s.min;
-        }
         st.hasCharge = IsCurrentFunction(st.function);
         if (st.hasCharge)
-            st.charge = s.area / 3.6e6;
+            st.charge = st.integral / 3.6e6;
+        st.outsideMs = index.Events().OutsideMs(index, st.lane, fromMs, toMs);
         out.push_back(st);
     }
     return out;

@@ -1,5 +1,6 @@
 // The statistics of a span of time, lane by lane: count, min, max, mean, standard deviation,
-// peak-to-peak and, for the current functions, the charge. Overloads are counted apart and never
+// peak-to-peak, for the current functions the charge, and the time outside limits (inside the
+// lane's alarm firing spans). Overloads are counted apart and never
 // enter a figure. Summed up from the run's pyramid, so any span costs the same little work.
 #pragma once
 
@@ -20,8 +21,14 @@ struct LaneStatistics {
     double stdDev = 0; // population standard deviation
     double peakToPeak = 0;
     bool hasCharge = false;
-    double charge = 0; // in the unit's hours (A·h, mA·h, uA·h), over the span's segments
+    double charge = 0;          // in the unit's hours (A·h, mA·h, uA·h), over the span's segments
+    double integral = 0;        // of value over milliseconds, within segments (W·ms for a power lane)
+    std::int64_t outsideMs = 0; // time outside limits: inside the lane's firing spans
 };
+
+// The readings of one lane's store with instants in [fromMs, toMs] (lane and function left at 0,
+// no charge).
+LaneStatistics StoreStatistics(const RunStore& store, std::int64_t fromMs, std::int64_t toMs);
 
 // True for the functions that measure a current.
 bool IsCurrentFunction(std::uint8_t functionCode);

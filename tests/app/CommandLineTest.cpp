@@ -2,6 +2,7 @@
 #include "app/ZelvoxApplication.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -79,6 +80,17 @@ TEST(CommandLine, Options) {
                                "--mqtt URL", "--mqtt-password-file FILE"})
         EXPECT_TRUE(CommandLineHelp().contains(QLatin1String(option))) << option;
     EXPECT_TRUE(CommandLineHelp().contains("--port NAME"));
+    // Every option's description, the alarm options' too, starts in one column.
+    const QStringList lines = CommandLineHelp().section(QStringLiteral("Options:\n"), 1).split('\n');
+    for (const QString& line :
+         lines.mid(0, lines.indexOf(QRegularExpression(QStringLiteral("^  --help .*"))))) {
+        const qsizetype name =
+            line.startsWith(QLatin1String("  --")) ? line.indexOf(QLatin1String("  "), 2) : 0;
+        const qsizetype text = line.indexOf(QRegularExpression(QStringLiteral("\\S")), name);
+        if (name >= 0 && name < 19) { // a longer name is followed by two spaces
+            EXPECT_EQ(text, 21) << line.toStdString();
+        }
+    }
     EXPECT_TRUE(ParseCommandLine({"zelvox", "--version"}).version);
 }
 

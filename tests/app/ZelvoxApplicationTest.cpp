@@ -5,9 +5,11 @@
 #include "app/MainWindow.h"
 #include "decode/FrameEncoder.h"
 #include "decode/FunctionCode.h"
+#include "journal/RecordKeeper.h"
 #include "panes/ControlPanel.h"
 #include "panes/ReadingsTable.h"
 #include "res/ControlIds.h"
+#include "runview/RunIndex.h"
 #include "session/MeterSession.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
@@ -191,6 +193,12 @@ TEST(App, OneFrameOverAnAlarmLimitIsNoticedMarksTheTitleAndRunsTheCommand) {
     EXPECT_EQ(text(), QStringLiteral("high firing 4.500 V %1\nhigh ok 4.000 V %1\n").arg(pty.SlavePath()));
     EXPECT_EQ(titles, QStringList({QStringLiteral("\u26A0 high firing - Zelvox"), QStringLiteral("Zelvox")}));
     EXPECT_EQ(app.Window()->Session().Readings().Count(), 0) << "no row yet: every frame was checked";
+    // The live Run View has the rule's firing span, from its firing to its ok, as they happened.
+    const RunEvents& events = app.Window()->Session().Keeper().LiveRun()->Events();
+    ASSERT_EQ(events.Spans().size(), 1u);
+    EXPECT_EQ(events.Spans()[0].toMs - events.Spans()[0].fromMs,
+              events.Events()[1].ms - events.Events()[0].ms);
+    EXPECT_EQ(events.Events()[0].value, "4.500");
     QStringList notices;
     for (const QLabel* label : app.Window()->statusBar()->findChildren<QLabel*>())
         notices << label->toolTip();

@@ -1,7 +1,8 @@
-// A lab on the broker in the Run View: each meter's readings in a window of its own, each once
+// A lab on the broker in the Run View: each meter's readings a group of lanes in one window, each once
 // however often QoS 1 brings it, and the meter's status beside them.
 #include "panes/RunBrokerFeed.h"
 #include "panes/RunViewWindow.h"
+#include "publish/Discovery.h"
 #include "record/ReadingRecord.h"
 #include "support/Broker.h"
 
@@ -53,25 +54,45 @@ TEST(RunBroker, ALabsMetersEachGetTheirReadingsOnceAndTheirStatus) {
     publish("lab/a/reading", "{\"time\":\"not a time\"}");
     for (std::int64_t i : {7, 8, 9})
         reading("b", i, 2.5);
+    // A rule's retained states: firing, ok, the firing again (a reconnect), and damage.
+    const Reading high{4.5, 1, 1};
+    publish("lab/a/alarm/high",
+            AlarmMessage(true, WallTimeAt(1796726526000 + 2 * 500, 3600), &high, "above 4.2 V"));
+    publish("lab/a/alarm/high",
+            AlarmMessage(false, WallTimeAt(1796726526000 + 4 * 500, 3600), &high, "above 4.2 V"));
+    publish("lab/a/alarm/high",
+            AlarmMessage(true, WallTimeAt(1796726526000 + 2 * 500, 3600), &high, "above 4.2 V"));
+    publish("lab/a/alarm/bad name", AlarmMessage(true, WallTimeAt(1796726526000, 3600), &high, "x"));
+    publish("lab/a/alarm/low", "{\"state\":\"pending\",\"since\":\"2026-12-08T10:42:06.000+01:00\"}");
 
-    RunViewWindow* other = nullptr;
+    // One window, a group of lanes for each meter.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* v = qobject_cast<RunViewWindow*>(w); v && v != &view)
-                    other = v;
-            return view.Index().Size() == 5 && other && other->Index().Size() == 3;
+            return view.Index().Size() == 5 && view.Parallel() && view.Parallel()->SourceCount() == 2 &&
+                   view.Parallel()->Source(1).Size() == 3 && view.Index().Events().Size() == 2;
         },
         10000));
     QTest::qWait(300);
     EXPECT_EQ(view.Index().Size(), 5);
     EXPECT_EQ(view.Index().IndexOf(4), 5);
-    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("lab/a"))) << view.windowTitle().toStdString();
-    EXPECT_TRUE(other->windowTitle().startsWith(QStringLiteral("lab/b")));
+    EXPECT_EQ(view.Parallel()->SourceName(0), "lab/a");
+    EXPECT_EQ(view.Parallel()->SourceName(1), "lab/b");
+    EXPECT_EQ(view.Parallel()->Source(1).Size(), 3);
+    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("lab/a, lab/b")))
+        << view.windowTitle().toStdString();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<RunViewWindow*>(w) && w != &view);
+    // The rule's span from its firing to its ok, on the meter's own lanes only.
+    ASSERT_EQ(view.Index().Events().Spans().size(), 1u);
+    EXPECT_EQ(view.Index().Events().Spans()[0].fromMs, 1796726526000 + 1000);
+    EXPECT_EQ(view.Index().Events().Spans()[0].toMs, 1796726526000 + 2000);
+    EXPECT_EQ(view.Index().Events().Events()[0].value, "4.5");
+    EXPECT_EQ(view.Parallel()->Source(1).Events().Size(), 0u);
     EXPECT_TRUE(view.findChild<QLabel*>(QStringLiteral("RunProgress"))->text().contains("lab/a is online"));
+    view.BringUpToDate();
+    EXPECT_TRUE(view.ReadoutText().contains("lab/b: DCV V: count 3")) << view.ReadoutText().toStdString();
     mosquitto_loop_stop(pub, true);
     mosquitto_destroy(pub);
-    delete other;
 }
 
 } // namespace

@@ -97,13 +97,14 @@ TEST(RunPlot, KeysAndWheelMoveTheViewAndFollowingStopsAndResumesAsAScrollLockDoe
 }
 
 TEST(RunPlot, KeysGoToTheSpikeOverloadAndGapAndThePointerNamesWhatItsColumnDraws) {
-    // 100,000 readings: a spike of one at 60,000, an overload at 70,000, an hour's gap at 80,000.
+    // 100,000 readings: a spike of one at 60,000, an overload at 70,000, an hour's gap at 80,000,
+    // five rows left out before 90,000.
     RunIndex index;
     std::int64_t ms = kStart;
     for (int i = 0; i < 100000; ++i) {
         ms += i == 80000 ? 3600000 : 500;
         const double v = i == 60000 ? 9.0 : i == 70000 ? kOverload : 1.0 + (i % 7) * 0.01;
-        index.Append(ms, 3600, Reading{v, 2, 1}, i + 1, 0);
+        index.Append(ms, 3600, Reading{v, 2, 1}, i + 1 + (i >= 90000 ? 5 : 0), 0);
     }
     RunPlot plot(index);
     plot.resize(1000, 500);
@@ -113,12 +114,25 @@ TEST(RunPlot, KeysGoToTheSpikeOverloadAndGapAndThePointerNamesWhatItsColumnDraws
     const auto middle = [&] {
         return index.LowerBound(std::llround(plot.View().Ms(plot.PlotRect().width() / 2.0)));
     };
+    // A rule firing at 85,000 and ok at 90,000, a note at 95,000: E and Shift+E step between them.
+    index.Events().Add({index.Time(85000), 3600, 85001, RunEvent::Kind::kFiring, "high", "1.05", "V"});
+    index.Events().Add({index.Time(90000), 3600, 90001, RunEvent::Kind::kOk, "high", "1.00", "V"});
+    index.Events().Add({index.Time(95000), 3600, 95001, RunEvent::Kind::kNote, "swapped", "", ""});
     const struct {
         Qt::Key key;
         int reading;
-    } keys[] = {{Qt::Key_M, 60000}, {Qt::Key_Home, -1}, {Qt::Key_O, 70000}, {Qt::Key_G, 80000}};
+        Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    } keys[] = {{Qt::Key_M, 60000},
+                {Qt::Key_Home, -1},
+                {Qt::Key_O, 70000},
+                {Qt::Key_G, 80000},
+                {Qt::Key_G, 90000},
+                {Qt::Key_E, 95000},
+                {Qt::Key_E, 95000},
+                {Qt::Key_E, 90000, Qt::ShiftModifier},
+                {Qt::Key_E, 85000, Qt::ShiftModifier}};
     for (const auto& k : keys) {
-        QTest::keyClick(&plot, k.key);
+        QTest::keyClick(&plot, k.key, k.modifiers);
         if (k.reading >= 0) {
             EXPECT_NEAR(static_cast<double>(middle()), k.reading, 1) << k.key;
         }
@@ -131,9 +145,28 @@ TEST(RunPlot, KeysGoToTheSpikeOverloadAndGapAndThePointerNamesWhatItsColumnDraws
     const auto top = plot.ReadingAt(QPoint(x, plot.PlotRect().top() + 30));
     ASSERT_TRUE(top);
     EXPECT_EQ(*top, 60000);
+    // The Index gap is marked on the time axis, in its own colour, and only there.
+    const auto marked = [&](std::int64_t i) {
+        const int gx = plot.PlotRect().left() + static_cast<int>(std::lround(plot.View().X(index.Time(i))));
+        for (int dx = -1; dx <= 1; ++dx)
+            if (image.pixelColor(gx + dx, plot.PlotRect().bottom() - 7) == QColor(130, 0, 170))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(marked(90000));
+    EXPECT_FALSE(marked(80000));
     const auto foot = plot.ReadingAt(QPoint(x, plot.PlotRect().bottom() - 30));
     ASSERT_TRUE(foot);
     EXPECT_NE(*foot, 60000);
+    // The firing span is a red band over its lane, the note a flag on the time axis.
+    const auto column = [&](int i) {
+        return plot.PlotRect().left() + static_cast<int>(plot.View().Column(index.Time(i)));
+    };
+    const QColor band = image.pixelColor(column(87500), plot.PlotRect().top() + 41);
+    const QColor beside = image.pixelColor(column(77500), plot.PlotRect().top() + 41);
+    EXPECT_GT(band.red() - band.green(), 15) << band.name().toStdString();
+    EXPECT_LT(beside.red() - beside.green(), 5) << beside.name().toStdString();
+    EXPECT_EQ(image.pixelColor(column(95000) + 2, plot.PlotRect().bottom() - 9), QColor(120, 50, 170));
     // A thousand and more presses of - keep the view on the calendar; a cursor double-clicked
     // beside a grid line takes the line's instant.
     for (int i = 0; i < 1100; ++i)

@@ -1,5 +1,7 @@
 // The Run View's sources: rotated and compressed logs read as one run, oldest first, whatever
-// names them; a followed log through growth, logrotate's rename and a truncation.
+// names them; a followed log through growth, logrotate's rename and a truncation, and a followed
+// folder through a new log and a rotation.
+#include "journal/JournalFollow.h"
 #include "panes/RunViewWindow.h"
 #include "record/ReadingRecord.h"
 #include "support/JournalFiles.h"
@@ -8,11 +10,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <algorithm>
 
 namespace zelvox {
 namespace {
@@ -130,7 +135,8 @@ TEST(RunSources, RotatedAndCompressedLogsReadAsOneRunOldestFirst) {
 struct Growth {
     const char* name;
     std::function<void(const QString& log, RunViewWindow& view)> act;
-    std::int64_t rows; // the rows the log's files hold after act
+    std::int64_t rows;   // the rows the log's files hold after act
+    bool folder = false; // the folder is followed, not the log
 };
 
 TEST(RunSources, AFollowedLogIsReadOnceThroughGrowthRotationAndTruncation) {
@@ -153,6 +159,25 @@ TEST(RunSources, AFollowedLogIsReadOnceThroughGrowthRotationAndTruncation) {
              ASSERT_TRUE(Write(log, LogRows(0, 3, 10))); // the logger goes on, no new header
          },
          10 + 3},
+        {"a new log in the followed folder",
+         [](const QString& log, RunViewWindow&) {
+             const QString next = QFileInfo(log).dir().filePath(QStringLiteral("ttyUSB1.log"));
+             ASSERT_TRUE(Write(next, CsvHeader())); // made before its first row
+             QTest::qWait(300);
+             ASSERT_TRUE(Write(next, LogRows(2, 5)));
+             ASSERT_TRUE(Write(QFileInfo(log).dir().filePath(QStringLiteral("notes.txt")), "not rows\n"));
+         },
+         10 + 5, true},
+        {"rotated and compressed in the followed folder",
+         [](const QString& log, RunViewWindow&) {
+             ASSERT_TRUE(Write(log, LogRows(0, 2, 10)));
+             ASSERT_TRUE(QFile::rename(log, log + QStringLiteral(".1")));
+             ASSERT_TRUE(Write(log, CsvHeader() + LogRows(1, 6)));
+             QTest::qWait(700);
+             ASSERT_TRUE(Write(log + QStringLiteral(".2.gz"), CsvHeader() + LogRows(0, 12), true));
+             ASSERT_TRUE(QFile::remove(log + QStringLiteral(".1")));
+         },
+         12 + 6, true},
     };
     for (const Growth& growth : growths) {
         SCOPED_TRACE(growth.name);
@@ -160,19 +185,25 @@ TEST(RunSources, AFollowedLogIsReadOnceThroughGrowthRotationAndTruncation) {
         const QString log = dir.filePath(QStringLiteral("ttyUSB0.log"));
         ASSERT_TRUE(Write(log, CsvHeader() + LogRows(0, 10)));
         RunViewWindow view;
-        view.Open({log});
+        view.Open({growth.folder ? dir.path() : log});
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.Index().Size() == 10; }, 5000));
         for (QAction* a : view.findChildren<QAction*>())
             EXPECT_TRUE(a->text() != QStringLiteral("Follow live") || (a->isEnabled() && a->isChecked()));
         growth.act(log, view);
         ASSERT_TRUE(QTest::qWaitFor([&] { return view.Index().Size() == growth.rows; }, 5000))
             << view.Index().Size() << " " << Status(view).toStdString();
-        QTest::qWait(1100); // two more polls: nothing is read twice
+        QTest::qWait(2 * JournalFollow::kPollMs + 100); // two more polls: nothing is read twice
         EXPECT_EQ(view.Index().Size(), growth.rows);
-        // The same file opened again raises this window, not a second one.
-        const auto windows = QApplication::topLevelWidgets().size();
-        view.Open({log});
-        EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+        // The same file opened again raises this window, not a second one (menus are top-level
+        // widgets too, made when first laid out: only the windows are counted).
+        const auto runViews = [] {
+            const QWidgetList all = QApplication::topLevelWidgets();
+            return std::count_if(all.begin(), all.end(),
+                                 [](QWidget* w) { return qobject_cast<RunViewWindow*>(w) != nullptr; });
+        };
+        const auto windows = runViews();
+        view.Open({growth.folder ? dir.path() : log});
+        EXPECT_EQ(runViews(), windows);
     }
 }
 

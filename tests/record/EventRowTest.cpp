@@ -76,6 +76,16 @@ TEST(EventRow, EventsFilesReadBackRowForRowAndPassOverEveryDamagedLine) {
         {"\xEF\xBB\xBF"
          "2026-12-10T04:12:07.415+01:00,12,high,ok,1.000,V",
          LineKind::Damaged},
+        // Notes: any text in Rule, a span's length in seconds, or nothing.
+        {"2026-12-10T04:12:07.415+01:00,12,\"charger swapped, \"\"B\"\"\",note,,", LineKind::Row},
+        {"2026-12-10T04:12:07.415+01:00,12,cell \xC2\xB5 2,note,90.250,s", LineKind::Row},
+        {"2026-12-10T04:12:07.415+01:00,12,x,note,90.25,s", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12,x,note,90.250,", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12,x,note,4.500,V", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12,,note,,", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12, padded,note,,", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12,\"tab\there\",note,,", LineKind::Damaged},
+        {"2026-12-10T04:12:07.415+01:00,12,high,ok,1.000,s", LineKind::Damaged},
     };
     for (const auto& c : lines) {
         EventRow row;
@@ -88,6 +98,35 @@ TEST(EventRow, EventsFilesReadBackRowForRowAndPassOverEveryDamagedLine) {
               LineKind::Row);
     EXPECT_EQ(ReadEventLine("2026-12-10T04:12:07.415+01:00,12,high,ok,," + std::string(500, ' '), row),
               LineKind::Damaged);
+
+    // A note as written: its text cleaned and cut on a character, its span, read back the same.
+    const std::string longest = std::string(kMaxNoteText - 1, 'n') + "\xC2\xB5";
+    const struct {
+        std::string text, kept;
+        std::int64_t lengthMs;
+        const char* value;
+    } notes[] = {
+        {"  swapped\tthe\ncharger \"B\", then 4.2 V  ", "swapped the charger \"B\", then 4.2 V", 0, ""},
+        {longest, std::string(kMaxNoteText - 1, 'n'), 90250, "90.250"},
+        {"x", "x", 999, "0.999"},
+        {"\r\n", "", 0, ""},
+    };
+    for (const auto& n : notes) {
+        const EventRow note = NoteRow(WallTimeAt(1796958727415, 3600), 7, n.text, n.lengthMs);
+        EXPECT_EQ(note.rule, n.kept);
+        EXPECT_EQ(note.value, n.value);
+        EventRow back;
+        const std::string line = EventCsvLine(note);
+        if (n.kept.empty()) {
+            EXPECT_EQ(ReadEventLine(line.substr(0, line.size() - 2), back), LineKind::Damaged) << line;
+            continue;
+        }
+        ASSERT_EQ(ReadEventLine(line.substr(0, line.size() - 2), back), LineKind::Row) << line;
+        EXPECT_TRUE(back.note);
+        EXPECT_EQ(back.rule, n.kept);
+        EXPECT_EQ(NoteLengthMs(back), n.lengthMs);
+        EXPECT_EQ(EventCsvLine(back), line);
+    }
 }
 
 } // namespace

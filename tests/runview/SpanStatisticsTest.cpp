@@ -3,10 +3,71 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace zelvox {
 namespace {
+
+// A rule's firing spans straight from its events: each firing (not already firing) to the next
+// ok of its rule, else to the last reading; on the lane of the first reading at or after it.
+std::int64_t DirectOutside(const RunIndex& index, std::size_t lane, std::int64_t from, std::int64_t to) {
+    const auto& events = index.Events().Events();
+    std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+    const auto ofRule = [&](std::size_t k, std::size_t e) {
+        return events[k].text == events[e].text && events[k].kind != RunEvent::Kind::kNote;
+    };
+    for (std::size_t e = 0; e < events.size(); ++e) {
+        if (events[e].kind != RunEvent::Kind::kFiring)
+            continue;
+        // It starts a span unless the rule's event before it is a firing (it fires already).
+        std::size_t before = e;
+        while (before > 0 && !ofRule(before - 1, e))
+            --before;
+        if (before > 0 && events[before - 1].kind == RunEvent::Kind::kFiring)
+            continue;
+        std::int64_t end = std::max(events[e].ms, index.Time(index.Size() - 1));
+        for (std::size_t k = e + 1; k < events.size(); ++k)
+            if (events[k].text == events[e].text && events[k].kind == RunEvent::Kind::kOk) {
+                end = events[k].ms;
+                break;
+            }
+        std::int64_t carrier = 0;
+        while (carrier < index.Size() - 1 && index.Time(carrier) < events[e].ms)
+            ++carrier;
+        if (static_cast<std::size_t>(index.LaneOf(carrier)) == lane)
+            spans.emplace_back(std::max(events[e].ms, from), std::min(end, to));
+    }
+    std::sort(spans.begin(), spans.end());
+    std::int64_t total = 0, reached = INT64_MIN;
+    for (auto [b, e] : spans) {
+        b = std::max(b, reached);
+        if (e > b) {
+            total += e - b;
+            reached = e;
+        }
+    }
+    return total;
+}
+
+// Alarm events at random instants around the run (two rules, in no order), and a note.
+void AddRandomEvents(RunIndex& index, unsigned seed, std::int64_t startMs, std::int64_t endMs) {
+    std::mt19937_64 random(seed * 7919);
+    const std::int64_t length = endMs - startMs;
+    std::vector<RunEvent> events;
+    for (int i = 0; i < 40; ++i) {
+        RunEvent e;
+        e.ms = startMs - length / 20 +
+               static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(length + length / 10));
+        e.text = random() % 2 ? "high" : "low";
+        e.kind = random() % 3 ? RunEvent::Kind::kFiring : RunEvent::Kind::kOk;
+        events.push_back(e);
+    }
+    events.push_back({startMs + length / 2, 0, 0, RunEvent::Kind::kNote, "a note", "", "", length / 4});
+    for (RunEvent& e : events)
+        index.Events().Add(e);
+}
 
 // The same figures straight from the readings, in long double, two passes.
 std::vector<LaneStatistics> Direct(const RunIndex& index, std::int64_t from, std::int64_t to) {
@@ -49,6 +110,7 @@ std::vector<LaneStatistics> Direct(const RunIndex& index, std::int64_t from, std
         s.peakToPeak = s.max - s.min;
         s.hasCharge = IsCurrentFunction(s.function);
         s.charge = s.hasCharge ? static_cast<double>(area / 3.6e6L) : 0;
+        s.outsideMs = DirectOutside(index, l, from, to);
         out.push_back(s);
     }
     return out;
@@ -69,6 +131,7 @@ void ExpectSame(const std::vector<LaneStatistics>& got, const std::vector<LaneSt
         EXPECT_NEAR(g.mean, w.mean, std::abs(w.mean) * relative + 1e-12) << where;
         EXPECT_NEAR(g.stdDev, w.stdDev, w.stdDev * relative + 1e-12) << where;
         EXPECT_NEAR(g.charge, w.charge, std::abs(w.charge) * relative + 1e-12) << where;
+        EXPECT_EQ(g.outsideMs, w.outsideMs) << where << " (time outside limits)";
     }
 }
 
@@ -77,15 +140,22 @@ TEST(SpanStatistics, EqualDirectFiguresOverSpansWithOverloadsGapsAndFunctionChan
         RunIndex index;
         const testing::MadeRun run = testing::MakeRandomRun(index, seed, 30000, seed % 3 == 0 ? 0.6 : 0.002);
         const std::int64_t length = run.endMs - run.startMs;
+        if (seed % 2 == 0) // the others have no alarm events: no time outside limits
+            AddRandomEvents(index, seed, run.startMs, run.endMs);
+        std::int64_t outside = 0;
         const struct {
             double from, to;
         } spans[] = {{0, 1}, {0.1, 0.2}, {0.5, 0.5001}, {0.33, 0.9}, {-1, 0.01}, {0.999, 2}, {0.4, 0.4}};
         for (const auto& s : spans) {
             const auto from = run.startMs + static_cast<std::int64_t>(s.from * static_cast<double>(length));
             const auto to = run.startMs + static_cast<std::int64_t>(s.to * static_cast<double>(length));
-            ExpectSame(SpanStatistics(index, from, to), Direct(index, from, to), 1e-9,
+            const auto got = SpanStatistics(index, from, to);
+            ExpectSame(got, Direct(index, from, to), 1e-9,
                        "seed " + std::to_string(seed) + " span " + std::to_string(s.from));
+            for (const LaneStatistics& st : got)
+                outside += st.outsideMs;
         }
+        EXPECT_EQ(outside > 0, seed % 2 == 0) << "seed " << seed << ": time outside limits only with events";
     }
 }
 

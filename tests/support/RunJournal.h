@@ -5,10 +5,12 @@
 
 #include "decode/FunctionCode.h"
 #include "record/ReadingRecord.h"
+#include "record/RowCodec.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,28 @@ inline RunJournalFacts WriteRunJournal(const std::string& path, std::int64_t row
     std::fclose(f);
     facts.lastMs = ms;
     return facts;
+}
+
+// Writes rows readings of one function, one every periodMs from startMs, each value(i) (already
+// rounded to pointPosition's digits), as one meter's logger writes them.
+inline void WriteOneFunctionLog(const std::string& path, std::int64_t rows, std::int64_t startMs,
+                                std::int64_t periodMs, std::uint8_t function, std::uint8_t pointPosition,
+                                const std::function<double(std::int64_t)>& value, int utcOffset = 3600) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    std::string out = CsvHeader();
+    for (std::int64_t i = 0; i < rows; ++i) {
+        const Reading r{value(i), pointPosition, function};
+        out += CsvLine(MakeDispatchedReading(0, static_cast<int>(i + 1),
+                                             WallTimeAt(startMs + i * periodMs, utcOffset), r));
+        if (out.size() > (1 << 20)) {
+            std::fwrite(out.data(), 1, out.size(), f);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), f);
+    std::fclose(f);
 }
 
 } // namespace zelvox::testing

@@ -12,11 +12,12 @@
 namespace zelvox {
 
 struct DecodeOptions {
-    enum class Mode { Help, Stream, Port } mode = Mode::Help;
+    enum class Mode { Help, Stream, Port, Note } mode = Mode::Help;
     std::string path; // "-" for standard input; the port name in Port mode
     RecordFormat format = RecordFormat::Text;
     int rate = 0; // readings per minute; 0: every accepted frame
     bool once = false;
+    std::string note; // Mode::Note: its text
     PublishingOptions publishing;
     AlarmOptions alarms;
     std::vector<AlarmRule> rules; // made from alarms

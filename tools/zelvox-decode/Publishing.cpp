@@ -1,14 +1,18 @@
 #include "Publishing.h"
 
+#include "DecodeOptions.h"
 #include "journal/Journal.h"
+#include "journal/JournalLoader.h"
 #include "journal/RecordKeeper.h"
 #include "publish/Publisher.h"
+#include "record/EventsFile.h"
 #include "record/JournalFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace zelvox {
 
@@ -38,15 +42,8 @@ DecodePublishing::~DecodePublishing() {
     Stop();
 }
 
-bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName, RecordKeeper& keeper,
-                             std::string* error) {
-    PublisherOptions p;
-    std::string warning;
-    if (!MakePublisherOptions(o, portName, &p, error, &warning))
-        return false;
-    if (!warning.empty())
-        std::fprintf(stderr, "zelvox-decode: warning: %s\n", warning.c_str());
-    QString dir = QString::fromStdString(o.journalDir);
+std::string LoggerJournalDir(const std::string& journalDir, const std::string& portName) {
+    QString dir = QString::fromStdString(journalDir);
     // A service of systemd's with a StateDirectory= keeps its journal there.
     const QString stateDirectory = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
     if (dir.isEmpty() && QDir::isAbsolutePath(stateDirectory))
@@ -60,7 +57,48 @@ bool DecodePublishing::Start(const PublishingOptions& o, const std::string& port
         dir =
             QFileInfo(DefaultJournalDir()).path() + QStringLiteral("/decode/") + QString::fromStdString(port);
     }
-    p.journalDir = dir.toStdString();
+    return dir.toStdString();
+}
+
+int WriteNote(const std::string& text, const std::string& journalDir, const std::string& portName) {
+    const std::string dir = LoggerJournalDir(journalDir, portName);
+    const std::string kept = NoteText(text);
+    if (kept.empty()) {
+        SayStartFailure("--note needs a text");
+        return 2;
+    }
+    // The running logger's journal: the newest one whose run is open and that a live program
+    // holds (its writer's lock). The logger's own rows and this one are each one O_APPEND write:
+    // neither can cut into the other, and the logger needs no door of its own to be told.
+    for (const std::string& journal : JournalsNewestFirst(dir)) {
+        if (!QFileInfo::exists(QString::fromStdString(OpenMarkerPath(journal))) ||
+            !HeldByAnotherProgram(journal))
+            continue;
+        const std::int64_t next = LargestIndexInTail(QString::fromStdString(journal)) + 1;
+        int error = 0;
+        if (!AppendEventRow(journal, NoteRow(WallTimeNow(), next, kept), &error)) {
+            std::fprintf(stderr, "zelvox-decode: note not written beside %s: %s\n", journal.c_str(),
+                         std::strerror(error));
+            return 1;
+        }
+        std::fprintf(stderr, "zelvox-decode: note written in %s\n", EventsFilePath(journal).c_str());
+        return 0;
+    }
+    SayStartFailure("--note: no running logger keeps a journal in " + dir +
+                    " (the logger keeps one with --mqtt; name its folder with --journal-dir)");
+    return 2;
+}
+
+bool DecodePublishing::Start(const PublishingOptions& o, const std::string& portName, RecordKeeper& keeper,
+                             std::string* error) {
+    PublisherOptions p;
+    std::string warning;
+    if (!MakePublisherOptions(o, portName, &p, error, &warning))
+        return false;
+    if (!warning.empty())
+        std::fprintf(stderr, "zelvox-decode: warning: %s\n", warning.c_str());
+    p.journalDir = LoggerJournalDir(o.journalDir, portName);
+    const QString dir = QString::fromStdString(p.journalDir);
     p.adoptUnmarked = true;
 
     // Old journals are pruned as the program's are, but one with rows for this broker stays.

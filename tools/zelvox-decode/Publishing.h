@@ -19,6 +19,15 @@ struct PublisherOptions;
 // The lines of the usage text for these options.
 extern const char* const kPublishingUsage;
 
+// The folder the logger of portName keeps its journal in: journalDir when given, else the
+// service's $STATE_DIRECTORY, else one folder per port under the program's default.
+std::string LoggerJournalDir(const std::string& journalDir, const std::string& portName);
+
+// --note TEXT: a note written into the events file beside the journal the running logger of
+// portName keeps (in LoggerJournalDir). Returns the exit status: 0 written, 1 the write failed,
+// 2 no running logger keeps a journal there (the logger keeps one only with --mqtt).
+int WriteNote(const std::string& text, const std::string& journalDir, const std::string& portName);
+
 class DecodePublishing {
 public:
     DecodePublishing();

@@ -35,6 +35,7 @@ constexpr const char* kUsage =
     "Usage: zelvox-decode [--format F] FILE\n"
     "  or:  zelvox-decode [--format F] -\n"
     "  or:  zelvox-decode [--format F] [--rate N] [--once] --port NAME\n"
+    "  or:  zelvox-decode --note TEXT --port NAME [--journal-dir DIR]\n"
     "\n"
     "Decodes a raw byte stream from a Zelvox meter (a capture file, standard input\n"
     "when FILE is '-', or a serial port) and writes one line per accepted frame.\n"
@@ -50,7 +51,12 @@ constexpr const char* kUsage =
     "                 not there\n"
     "  --rate N       with --port: N readings per minute (1 to 120), paced like the\n"
     "                 program's sampling; without it, every accepted frame\n"
-    "  --format F     text (the default), csv or jsonl, as below\n";
+    "  --format F     text (the default), csv or jsonl, as below\n"
+    "  --note TEXT    write a note in the events file of the logger running on\n"
+    "                 --port NAME (NAME.events.csv beside its journal, State note),\n"
+    "                 appended as one write beside the logger's own rows; the\n"
+    "                 logger keeps a journal only with --mqtt: without one running\n"
+    "                 there, an error and exit status 2\n";
 
 constexpr const char* kAlarmUsageEnd =
     "                    These need --port. Each alarm event is a line on standard\n"
@@ -76,7 +82,7 @@ constexpr const char* kUsageEnd =
 void PrintUsage(std::FILE* out) {
     std::fputs(kUsage, out);
     std::fputs(kPublishingUsage, out);
-    std::fputs(kAlarmUsage, out);
+    std::fputs(AlarmUsage(17).c_str(), out);
     std::fputs(kAlarmUsageEnd, out);
     std::fputs(kUsageEnd, out);
 }
@@ -109,9 +115,9 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
                              caFile = withValue("mqtt-cafile"), certFile = withValue("mqtt-cert"),
                              keyFile = withValue("mqtt-key"), clientId = withValue("mqtt-client-id"),
                              journalDir = withValue("journal-dir"), keepDays = withValue("keep-days"),
-                             keepMb = withValue("keep-mb");
+                             keepMb = withValue("keep-mb"), note = withValue("note");
     parser.addOptions({help, once, discovery, format, rate, port, mqtt, passwordFile, caFile, certFile,
-                       keyFile, clientId, journalDir, keepDays, keepMb});
+                       keyFile, clientId, journalDir, keepDays, keepMb, note});
     const auto fail = [&](const std::string& why) {
         *error = why;
         return false;
@@ -123,7 +129,7 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
         return true;
     }
     for (const QCommandLineOption* o : {&format, &rate, &port, &mqtt, &passwordFile, &caFile, &certFile,
-                                        &keyFile, &clientId, &journalDir, &keepDays, &keepMb})
+                                        &keyFile, &clientId, &journalDir, &keepDays, &keepMb, &note})
         if (parser.isSet(*o) && parser.value(*o).isEmpty())
             return fail("--" + Text(o->names().first()) + " needs a value");
     if (parser.values(port).size() + parser.positionalArguments().size() > 1)
@@ -152,6 +158,18 @@ bool ParseArgs(int argc, char** argv, DecodeOptions& options, std::string* error
         !SetKeepOption("keep-mb", p.keepMb, check, error))
         return false;
     p.discovery = parser.isSet(discovery);
+    if (parser.isSet(note)) {
+        // A note for a logger that runs already: its port (or folder) and nothing else.
+        options.mode = DecodeOptions::Mode::Note;
+        options.note = Text(parser.value(note));
+        options.path = Text(parser.value(port));
+        if (options.path.empty() && p.journalDir.empty())
+            return fail("--note needs the logger's --port NAME or its --journal-dir DIR");
+        if (!parser.positionalArguments().isEmpty() || p.Requested() || options.rate != 0 || options.once ||
+            options.alarms.Requested())
+            return fail("--note takes only --port and --journal-dir");
+        return true;
+    }
     if (parser.isSet(port)) {
         options.mode = DecodeOptions::Mode::Port;
         options.path = Text(parser.value(port));
@@ -216,6 +234,8 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    if (options.mode == DecodeOptions::Mode::Note)
+        return WriteNote(options.note, options.publishing.journalDir, options.path);
     if (closed.input && options.mode == DecodeOptions::Mode::Stream && options.path == "-") {
         SayStartFailure("standard input is closed");
         return 2;

@@ -1,9 +1,11 @@
 // The Run View on a desktop (Xvfb and openbox, DesktopMain.cpp): a journal of a million rows
 // viewed alone as `zelvox --view` does, zoomed to its one spike with the mouse, cursors placed
-// and the statistics read; and the live run of the demo meter followed beside the main window.
+// and the statistics read; the live run of the demo meter followed beside the main window; and
+// the log the logger writes followed, gone to an hour through the Go to dialog and printed.
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/FunctionCode.h"
+#include "journal/JournalFollow.h"
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
 #include "panes/RunPlot.h"
@@ -11,14 +13,20 @@
 #include "panes/TrendGraph.h"
 #include "runview/Envelope.h"
 #include "session/MeterSession.h"
+#include "support/ModalWatcher.h"
 #include "support/Pictures.h"
 #include "support/RunJournal.h"
+#include "support/ToolProcess.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSvgRenderer>
@@ -58,6 +66,32 @@ double Figure(const QString& readout, const QString& label, const QString& name)
             return at < 0 ? NAN : line.mid(at + name.size() + 1).section(QLatin1Char(' '), 0, 0).toDouble();
         }
     return NAN;
+}
+
+// Prints view's page to the PDF at path: one page whose text (pdftotext) holds every word, in
+// letters a person reads (none over 14 pt).
+void ExpectReadablePage(RunViewWindow& view, const QString& path, const QStringList& words) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    EXPECT_EQ(PrintPageFailure(printer, [&](QPainter& p, const QRect& page) { view.PrintPage(p, page); }),
+              QString());
+    EXPECT_EQ(zelvox::testing::PdfPageCount(path), 1);
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), path, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(20000));
+    const QString page = QString::fromUtf8(text.readAllStandardOutput());
+    for (const QString& word : words)
+        EXPECT_TRUE(page.contains(word)) << word.toStdString();
+    const QRegularExpression box(QStringLiteral(R"re(yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)")re"));
+    int boxes = 0;
+    double tallest = 0;
+    for (auto m = box.globalMatch(page); m.hasNext(); ++boxes) {
+        const auto w = m.next();
+        tallest = std::max(tallest, w.captured(2).toDouble() - w.captured(1).toDouble());
+    }
+    EXPECT_GT(boxes, 30);
+    EXPECT_LE(tallest, 14.0);
 }
 
 TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics) {
@@ -148,29 +182,10 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
     EXPECT_EQ(QImage(png).width(), plot.width());
     EXPECT_GT(QImage(png).height(), plot.height()); // the title and the statistics too
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(dir.filePath(QStringLiteral("span.pdf")));
-    EXPECT_EQ(PrintPageFailure(printer, [&](QPainter& p, const QRect& page) { view.PrintPage(p, page); }),
-              QString());
-    EXPECT_EQ(zelvox::testing::PdfPageCount(printer.outputFileName()), 1);
     // The page's text: the title (source and span) and the statistics, no letter over 14 pt.
-    QProcess text;
-    text.start(QStringLiteral("pdftotext"),
-               {QStringLiteral("-bbox"), printer.outputFileName(), QStringLiteral("-")});
-    ASSERT_TRUE(text.waitForFinished(20000));
-    const QString words = QString::fromUtf8(text.readAllStandardOutput());
-    for (const char* word : {"run.csv", "Cursor", "count", "mean", "DCV"})
-        EXPECT_TRUE(words.contains(QString::fromLatin1(word))) << word;
-    const QRegularExpression box(QStringLiteral(R"re(yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)")re"));
-    int boxes = 0;
-    double tallest = 0;
-    for (auto m = box.globalMatch(words); m.hasNext(); ++boxes) {
-        const auto w = m.next();
-        tallest = std::max(tallest, w.captured(2).toDouble() - w.captured(1).toDouble());
-    }
-    EXPECT_GT(boxes, 30);
-    EXPECT_LE(tallest, 14.0);
+    ExpectReadablePage(view, dir.filePath(QStringLiteral("span.pdf")),
+                       {QStringLiteral("run.csv"), QStringLiteral("Cursor"), QStringLiteral("count"),
+                        QStringLiteral("mean"), QStringLiteral("DCV")});
     QString why;
     ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
     const LoadedJournal back = LoadJournal(dir.filePath(QStringLiteral("span.csv")));
@@ -250,6 +265,89 @@ TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
     window->Session().Stop();
     window->close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 3000));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RunViewDesktop, FollowsTheLoggersGrowingLogGoesToATypedHourAndPrintsAReadablePage) {
+    if (!zelvox::testing::ToolsBuilt())
+        GTEST_SKIP() << "zelvox-sim and zelvox-decode are not built";
+    // Three hours of a meter's rows, ending hours ago; the logger then appends today's.
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("ttyUSB0.log"));
+    const std::int64_t startMs = (QDateTime::currentMSecsSinceEpoch() / 3600000 - 6) * 3600000 + 1234;
+    const auto facts = zelvox::testing::WriteRunJournal(log.toStdString(), 3 * 3600 * 5, 0, startMs);
+    RunViewWindow view;
+    view.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.Open({log});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 20000));
+    const std::int64_t generated = view.Index().Size();
+    EXPECT_EQ(generated, 3 * 3600 * 5);
+
+    // zelvox-decode reads the simulated meter on its pty and appends its CSV rows to the log.
+    QProcess sim, decode;
+    const QString port = zelvox::testing::StartSim(sim);
+    ASSERT_FALSE(port.isEmpty());
+    decode.setStandardOutputFile(log, QIODevice::Append);
+    decode.start(zelvox::testing::Tool("zelvox-decode"),
+                 {QStringLiteral("--port"), port, QStringLiteral("--format"), QStringLiteral("csv")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.Index().Size() >= generated + 24; }, 15000))
+        << view.Index().Size() - generated;
+    zelvox::testing::EndProcess(decode);
+    zelvox::testing::EndProcess(sim);
+    // Every row the file holds is drawn once, the newest in sight.
+    const LoadedJournal written = LoadJournal(log);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return view.Index().Size() == static_cast<std::int64_t>(written.rows.size()); }, 3000));
+    QTest::qWait(2 * JournalFollow::kPollMs + 100);
+    EXPECT_EQ(view.Index().Size(), static_cast<std::int64_t>(written.rows.size()));
+    RunPlot& plot = view.Plot();
+    EXPECT_TRUE(plot.FollowLive());
+    EXPECT_LT(plot.View().Column(view.Index().Time(view.Index().Size() - 1)), plot.PlotRect().width());
+
+    // Go to the run's second hour, typed into the Go to dialog as a start and a duration.
+    const QDateTime second = view.ToLocal(facts.firstMs + 3600000);
+    const QDateTime hour(second.date(), QTime(second.time().hour(), 0));
+    zelvox::testing::ModalWatcher watcher;
+    bool answered = false;
+    watcher.onOtherModal = [&](QWidget* modal) {
+        if (answered)
+            return;
+        answered = true;
+        auto* from = modal->findChildren<QDateTimeEdit*>().value(0);
+        auto* byDuration = modal->findChild<QCheckBox*>();
+        ASSERT_TRUE(from && byDuration);
+        from->setFocus();
+        from->setSelectedSection(QDateTimeEdit::YearSection);
+        // Each section takes its digits and hands on to the next, as a user types them.
+        QTest::keyClicks(from, hour.toString(QStringLiteral("yyyyMMddHHmmsszzz")));
+        byDuration->setChecked(true);
+        modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    };
+    QAction* goTo = nullptr;
+    for (QAction* a : view.findChildren<QAction*>())
+        if (a->text() == QStringLiteral("Go to..."))
+            goTo = a;
+    ASSERT_NE(goTo, nullptr);
+    goTo->trigger();
+    ASSERT_TRUE(answered);
+    // The statistics count the rows the file holds for that hour.
+    const std::int64_t from = view.FromLocal(hour), to = from + 3600000;
+    std::int64_t inHour = 0;
+    for (const JournalRow& r : written.rows)
+        inHour += r.at.EpochMs() >= from && r.at.EpochMs() < to;
+    EXPECT_GT(inHour, 17000);
+    QTest::qWait(300);
+    EXPECT_EQ(Figure(view.ReadoutText(), QStringLiteral("DCV V"), QStringLiteral("count")), inHour)
+        << view.ReadoutText().toStdString();
+
+    // Printed to PDF: one page with the title and the statistics, no letter over 14 pt.
+    ExpectReadablePage(view, dir.filePath(QStringLiteral("hour.pdf")),
+                       {QStringLiteral("ttyUSB0.log"), QStringLiteral("count"), QStringLiteral("mean"),
+                        QStringLiteral("DCV"), QString::number(inHour)});
 }
 
 } // namespace
