@@ -57,6 +57,19 @@ void RunPlot::SetParallel(const ParallelRuns* runs) {
     update();
 }
 
+const RunIndex& RunPlot::SourceIndex(int source) const {
+    if (parallel_ && source >= 0 && static_cast<std::size_t>(source) < parallel_->SourceCount())
+        return parallel_->Source(static_cast<std::size_t>(source));
+    return index_;
+}
+
+QString RunPlot::Named(int source, const QString& text) const {
+    if (!parallel_ || parallel_->SourceCount() < 2)
+        return text;
+    return QString::fromStdString(parallel_->SourceName(static_cast<std::size_t>(source))) +
+           QStringLiteral(": ") + text;
+}
+
 std::vector<ShownLane> RunPlot::Shown() const {
     if (parallel_)
         return parallel_->Lanes();
@@ -271,31 +284,32 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
     return Range{padded.low, padded.high};
 }
 
-void RunPlot::MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale) const {
+void RunPlot::MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale,
+                                  const RunIndex& index) const {
     // The first few hundred of each in sight: a view of a whole damaged run stays quick to draw.
     constexpr int kMarksShown = 500;
-    const std::int64_t first = index_.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
+    const std::int64_t first = index.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
     const auto mark = [&](std::int64_t i, int height) {
-        const double x = scale.X(index_.Time(i));
+        const double x = scale.X(index.Time(i));
         if (x > plot.width())
             return false;
         p.drawLine(QPointF(plot.left() + x, plot.bottom() - height), QPointF(plot.left() + x, plot.bottom()));
         return true;
     };
     // Readings whose clock went back stand at the instant before them: marked on the time axis.
-    const auto& backs = index_.SetBacks();
+    const auto& backs = index.SetBacks();
     p.setPen(QPen(kOverloadMark, 2));
     auto back = std::lower_bound(backs.begin(), backs.end(), first,
                                  [](const RunIndex::SetBack& s, std::int64_t v) { return s.at < v; });
     for (int shown = 0; back != backs.end() && shown < kMarksShown && mark(back->at, 5); ++back, ++shown) {
     }
     // Where the Index skips within a run (rows left out): a thin mark, taller than a set-back's.
-    const auto& breaks = index_.Breaks();
+    const auto& breaks = index.Breaks();
     p.setPen(QPen(kGapMark, 1));
     auto gap = std::lower_bound(breaks.begin(), breaks.end(), std::max<std::int64_t>(first, 1),
                                 [](const IndexBreak& b, std::int64_t v) { return b.at < v; });
     for (int shown = 0; gap != breaks.end() && shown < kMarksShown; ++gap) {
-        if (index_.RunOf(gap->at - 1) != gap->run)
+        if (index.RunOf(gap->at - 1) != gap->run)
             continue; // a new run or file
         if (!mark(gap->at, 9))
             break;
@@ -404,7 +418,7 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         // The envelope: each column from min to max, joined to the reading before it.
         p.save();
         p.setClipRect(lane);
-        DrawBands(p, static_cast<int>(l), lane, scale);
+        DrawBands(p, shown[l], lane, scale);
         std::vector<QLineF> lines;
         lines.reserve(columns.size() * 2);
         std::vector<QLineF> marks;
@@ -429,8 +443,10 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.restore();
     }
 
-    MarkSetBacksAndGaps(p, plot, scale);
-    DrawNotes(p, plot, scale);
+    for (std::size_t src = 0; src < SourceCount(); ++src) {
+        MarkSetBacksAndGaps(p, plot, scale, SourceIndex(static_cast<int>(src)));
+        DrawNotes(p, plot, scale, SourceIndex(static_cast<int>(src)));
+    }
     if (!anyReadings && inRedraw(plot))
         p.drawText(plot, Qt::AlignCenter, QStringLiteral("No readings"));
     if (own && !partial) {
@@ -456,8 +472,11 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     }
 }
 
-void RunPlot::DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScale& scale) const {
-    const auto& spans = index_.Events().Spans();
+void RunPlot::DrawBands(QPainter& p, const ShownLane& lane, const QRect& rect, const TimeScale& scale) const {
+    if (lane.source < 0)
+        return; // a derived lane carries no alarm of its own
+    const RunIndex& index = SourceIndex(lane.source);
+    const auto& spans = index.Events().Spans();
     if (spans.empty())
         return;
     const double endMs = scale.Ms(rect.width());
@@ -465,8 +484,8 @@ void RunPlot::DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScal
     for (const FiringSpan& s : spans) {
         if (static_cast<double>(s.fromMs) > endMs || drawn >= kEventsDrawn)
             break;
-        const std::int64_t to = RunEvents::SpanEnd(s, index_);
-        if (static_cast<double>(to) < scale.startMs || RunEvents::SpanLane(s, index_) != lane)
+        const std::int64_t to = RunEvents::SpanEnd(s, index);
+        if (static_cast<double>(to) < scale.startMs || RunEvents::SpanLane(s, index) != lane.lane)
             continue;
         const double x0 = std::max(-1.0, std::floor(scale.X(static_cast<double>(s.fromMs))));
         const double x1 = std::min(rect.width() + 1.0, std::floor(scale.X(static_cast<double>(to))) + 1);
@@ -475,8 +494,8 @@ void RunPlot::DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScal
     }
 }
 
-void RunPlot::DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale) const {
-    const RunEvents& events = index_.Events();
+void RunPlot::DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale, const RunIndex& index) const {
+    const RunEvents& events = index.Events();
     const QFontMetrics fm(p.font());
     const auto first =
         events.LowerBound(static_cast<std::int64_t>(std::floor(scale.startMs)) - events.LongestNoteMs());
@@ -709,12 +728,16 @@ QString RunPlot::DescribeLane(const ShownLane& lane, std::int64_t at) const {
 }
 
 QString RunPlot::Describe(std::int64_t i) const {
-    const std::int64_t ms = index_.Time(i);
+    return DescribeIn(index_, i);
+}
+
+QString RunPlot::DescribeIn(const RunIndex& index, std::int64_t i) const {
+    const std::int64_t ms = index.Time(i);
     return QStringLiteral("%1   %2 %3   Index %4")
-        .arg(QString::fromStdString(FormatLocalTime(ms, index_.Offsets().At(ms))),
-             Label(FormatTableValue(index_.Value(i), index_.PointPosition(i))),
-             Label(unitLabels[index_.FunctionOf(i)]))
-        .arg(index_.IndexOf(i));
+        .arg(QString::fromStdString(FormatLocalTime(ms, index.Offsets().At(ms))),
+             Label(FormatTableValue(index.Value(i), index.PointPosition(i))),
+             Label(unitLabels[index.FunctionOf(i)]))
+        .arg(index.IndexOf(i));
 }
 
 void RunPlot::Hover(const QPoint& at) {
@@ -766,19 +789,36 @@ std::int64_t RunPlot::SnapMs(int x) const {
 }
 
 void RunPlot::CentreOn(std::int64_t i) {
+    CentreOnMs(index_.Time(i), Describe(i));
+}
+
+void RunPlot::CentreOnMs(std::int64_t ms, const QString& description) {
     const double columns = std::max(1, PlotRect().width());
     UserMoved();
-    SetView(static_cast<double>(index_.Time(i)) - columns / 2 * view_.msPerColumn, view_.msPerColumn);
-    emit hoverChanged(Describe(i));
+    SetView(static_cast<double>(ms) - columns / 2 * view_.msPerColumn, view_.msPerColumn);
+    emit hoverChanged(description);
 }
 
 std::optional<std::int64_t> RunPlot::Find(Target target) const {
     if (index_.Size() == 0)
         return std::nullopt;
+    if (target == Target::kMaximum || target == Target::kMinimum) {
+        // The window's own run: its lanes come first among the lanes shown.
+        const auto found = FindExtreme(target == Target::kMaximum);
+        if (!found || found->first >= index_.LaneCount())
+            return std::nullopt;
+        return index_.Global(static_cast<int>(found->first), found->second);
+    }
+    return FindIn(index_, target);
+}
+
+std::optional<std::int64_t> RunPlot::FindIn(const RunIndex& index, Target target) const {
+    if (index.Size() == 0)
+        return std::nullopt;
     const double columns = std::max(1, PlotRect().width());
-    // From the reading after the view's middle on (next), or over the statistics span (extremes).
+    // From the reading after the view's middle on.
     const std::int64_t middle =
-        index_.LowerBound(static_cast<std::int64_t>(std::floor(view_.Ms(columns / 2))) + 1);
+        index.LowerBound(static_cast<std::int64_t>(std::floor(view_.Ms(columns / 2))) + 1);
     std::optional<std::int64_t> found;
     const auto take = [&](std::int64_t i) {
         if (!found || i < *found)
@@ -786,22 +826,17 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
     };
     switch (target) {
     case Target::kMaximum:
-    case Target::kMinimum: {
-        // The window's own run: its lanes come first among the lanes shown.
-        const auto found = FindExtreme(target == Target::kMaximum);
-        if (!found || found->first >= index_.LaneCount())
-            return std::nullopt;
-        return index_.Global(static_cast<int>(found->first), found->second);
-    }
+    case Target::kMinimum:
+        return std::nullopt; // over the statistics span, in a lane: FindExtreme
     case Target::kOverload:
-        for (std::size_t l = 0; l < index_.LaneCount(); ++l) {
-            const RunStore& s = index_.Lane(l).store;
+        for (std::size_t l = 0; l < index.LaneCount(); ++l) {
+            const RunStore& s = index.Lane(l).store;
             const std::int64_t begin =
-                RunIndex::LowerBound(s, index_.Time(std::min(middle, index_.Size() - 1)));
+                RunIndex::LowerBound(s, index.Time(std::min(middle, index.Size() - 1)));
             const std::int64_t at = s.FindFirst(
                 begin, s.Size(), [](const RangeSummary& r) { return r.overHigh + r.overLow > 0; });
             if (at < s.Size()) {
-                const std::int64_t g = index_.Global(static_cast<int>(l), at);
+                const std::int64_t g = index.Global(static_cast<int>(l), at);
                 if (g >= middle)
                     take(g);
             }
@@ -809,10 +844,10 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
         return found;
     case Target::kGap: {
         // Where time jumps, and where the Index does not go on by one (rows left out).
-        const auto& gaps = index_.Gaps();
+        const auto& gaps = index.Gaps();
         if (auto it = std::lower_bound(gaps.begin(), gaps.end(), middle); it != gaps.end())
             take(*it);
-        const auto& breaks = index_.Breaks();
+        const auto& breaks = index.Breaks();
         auto it = std::lower_bound(breaks.begin(), breaks.end(), middle,
                                    [](const IndexBreak& b, std::int64_t v) { return b.at < v; });
         if (it != breaks.end())
@@ -820,8 +855,8 @@ std::optional<std::int64_t> RunPlot::Find(Target target) const {
         return found;
     }
     case Target::kAlarmEvent:
-        if (const auto e = FindEvent(true))
-            return std::min(index_.LowerBound(index_.Events().Events()[*e].ms), index_.Size() - 1);
+        if (const auto e = FindEventIn(index.Events(), true))
+            return std::min(index.LowerBound(index.Events().Events()[*e].ms), index.Size() - 1);
         return std::nullopt;
     }
     return found;
@@ -852,7 +887,10 @@ std::optional<std::pair<std::size_t, std::int64_t>> RunPlot::FindExtreme(bool hi
 }
 
 std::optional<std::size_t> RunPlot::FindEvent(bool next) const {
-    const RunEvents& events = index_.Events();
+    return FindEventIn(index_.Events(), next);
+}
+
+std::optional<std::size_t> RunPlot::FindEventIn(const RunEvents& events, bool next) const {
     const double columns = std::max(1, PlotRect().width());
     const std::int64_t middle = std::llround(view_.Ms(columns / 2));
     if (next) {
@@ -864,23 +902,38 @@ std::optional<std::size_t> RunPlot::FindEvent(bool next) const {
 }
 
 void RunPlot::GoToEvent(bool next) {
-    if (const auto e = FindEvent(next))
-        ShowEvent(*e);
+    // The nearest event of any source that way.
+    std::optional<std::pair<int, std::size_t>> best;
+    std::int64_t bestMs = 0;
+    for (std::size_t src = 0; src < SourceCount(); ++src) {
+        const RunEvents& events = SourceIndex(static_cast<int>(src)).Events();
+        const auto e = FindEventIn(events, next);
+        if (!e)
+            continue;
+        const std::int64_t ms = events.Events()[*e].ms;
+        if (!best || (next ? ms < bestMs : ms > bestMs)) {
+            best = std::pair{static_cast<int>(src), *e};
+            bestMs = ms;
+        }
+    }
+    if (best) {
+        const RunEvents& events = SourceIndex(best->first).Events();
+        CentreOnMs(bestMs, Named(best->first, DescribeEventOf(events, best->second)));
+    }
 }
 
 void RunPlot::ShowEvent(std::size_t e) {
-    if (e >= index_.Events().Size())
-        return;
-    const double columns = std::max(1, PlotRect().width());
-    UserMoved();
     // The view's middle lands on the event itself: the next key goes on from there.
-    SetView(static_cast<double>(index_.Events().Events()[e].ms) - columns / 2 * view_.msPerColumn,
-            view_.msPerColumn);
-    emit hoverChanged(DescribeEvent(e));
+    if (e < index_.Events().Size())
+        CentreOnMs(index_.Events().Events()[e].ms, DescribeEvent(e));
 }
 
 QString RunPlot::DescribeEvent(std::size_t e) const {
-    const RunEvent& n = index_.Events().Events()[e];
+    return Named(0, DescribeEventOf(index_.Events(), e));
+}
+
+QString RunPlot::DescribeEventOf(const RunEvents& events, std::size_t e) {
+    const RunEvent& n = events.Events()[e];
     const QString at = QString::fromStdString(FormatLocalTime(n.ms, n.utcOffsetSeconds));
     if (n.kind == RunEvent::Kind::kNote)
         return n.lengthMs > 0 ? QStringLiteral("%1  note (%2 s): %3")
@@ -903,11 +956,22 @@ void RunPlot::GoTo(Target target) {
         // Any lane of any source: centred on its instant, named as the hover names it.
         if (const auto found = FindExtreme(target == Target::kMaximum)) {
             const ShownLane lane = Shown()[found->first];
-            const double columns = std::max(1, PlotRect().width());
-            UserMoved();
-            SetView(static_cast<double>(lane.store->Time(found->second)) - columns / 2 * view_.msPerColumn,
-                    view_.msPerColumn);
-            emit hoverChanged(DescribeLane(lane, found->second));
+            CentreOnMs(lane.store->Time(found->second), DescribeLane(lane, found->second));
+        }
+        return;
+    }
+    if (parallel_) {
+        // The earliest of each source's next overload, gap or event.
+        std::optional<std::pair<int, std::int64_t>> best;
+        for (std::size_t src = 0; src < SourceCount(); ++src) {
+            const RunIndex& index = SourceIndex(static_cast<int>(src));
+            const auto i = FindIn(index, target);
+            if (i && (!best || index.Time(*i) < SourceIndex(best->first).Time(best->second)))
+                best = std::pair{static_cast<int>(src), *i};
+        }
+        if (best) {
+            const RunIndex& index = SourceIndex(best->first);
+            CentreOnMs(index.Time(best->second), Named(best->first, DescribeIn(index, best->second)));
         }
         return;
     }

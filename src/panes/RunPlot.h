@@ -27,6 +27,10 @@ public:
     void SetParallel(const ParallelRuns* runs);
     // The lanes drawn, top to bottom.
     std::vector<ShownLane> Shown() const;
+    // The sources shown (one without SetParallel) and the run of each: the plot's own index for
+    // source 0, and for anything that is not a source (a derived lane's -1).
+    std::size_t SourceCount() const { return parallel_ ? parallel_->SourceCount() : 1; }
+    const RunIndex& SourceIndex(int source) const;
     // Lays lane b over lane a on an axis of time since their starts (the view and the cursors
     // on a's clock), or ends the overlay (nullopt).
     struct Overlay {
@@ -126,15 +130,26 @@ private:
     std::int64_t SnapMs(int x) const;
     void Hover(const QPoint& at);
     // The firing spans on a lane, under its trace; the notes as flags on the time axis.
-    void DrawBands(QPainter& p, int lane, const QRect& rect, const TimeScale& scale) const;
-    void DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale) const;
+    void DrawBands(QPainter& p, const ShownLane& lane, const QRect& rect, const TimeScale& scale) const;
+    void DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale, const RunIndex& index) const;
 
     void RenderOverlay(QPainter& p, const QRect& area) const;
     QString DescribeOverlay(const QPoint& at) const;
+    QString DescribeIn(const RunIndex& index, std::int64_t i) const;
+    static QString DescribeEventOf(const RunEvents& events, std::size_t e);
     // The extreme of the statistics span in the lane under the pointer: its lane and reading.
     std::optional<std::pair<std::size_t, std::int64_t>> FindExtreme(bool high) const;
+    // The next overload, gap or event of one source's run after the view's middle (a reading of it).
+    std::optional<std::int64_t> FindIn(const RunIndex& index, Target target) const;
+    // An event of one run after the view's middle, or before it.
+    std::optional<std::size_t> FindEventIn(const RunEvents& events, bool next) const;
+    // Centres the view on an instant and names what is there in the hover readout.
+    void CentreOnMs(std::int64_t ms, const QString& description);
+    // A source's name before a text, when several are shown.
+    QString Named(int source, const QString& text) const;
     // Marks on the time axis: readings whose clock went back, and Index gaps within a run.
-    void MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale) const;
+    void MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale,
+                             const RunIndex& index) const;
 
     const RunIndex& index_;
     const ParallelRuns* parallel_ = nullptr;

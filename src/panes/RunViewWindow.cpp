@@ -458,6 +458,11 @@ void RunViewWindow::OpenParallel(const std::vector<RunSourceGroup>& groups) {
                     AppendRows(*index, rows, run);
                     ScheduleGrowth();
                 });
+        connect(feed, &RunJournalFeed::eventsRead, this, [this, index](const std::vector<EventRow>& rows) {
+            for (const EventRow& row : rows)
+                index->Events().Add(RunEventOf(row));
+            ScheduleGrowth();
+        });
         connect(feed, &RunJournalFeed::progress, progress_, [this, name = group.name](const QString& text) {
             progress_->setText(name + QStringLiteral(": ") + text);
         });
@@ -636,7 +641,16 @@ void RunViewWindow::UpdateReadout() {
         readout_->SetLines(lines);
         return;
     }
-    const RunIndex& s = *index_;
+    // A cursor's reading in each source: the one nearest in time; outside a run, none.
+    const auto valueAt = [](const RunIndex& s, std::int64_t at) {
+        if (s.Size() == 0 || at < s.Time(0) || at > s.Time(s.Size() - 1))
+            return QString();
+        std::int64_t i = s.LowerBound(at);
+        if (i == s.Size() || (i > 0 && at - s.Time(i - 1) < s.Time(i) - at))
+            --i;
+        return QStringLiteral("  %1 %2").arg(Label(FormatTableValue(s.Value(i), s.PointPosition(i))),
+                                             Label(unitLabels[s.FunctionOf(i)]));
+    };
     const auto describe = [&](int which) {
         const auto at = plot_->Cursor(which);
         if (!at)
@@ -644,14 +658,8 @@ void RunViewWindow::UpdateReadout() {
         QString text = QStringLiteral("%1 %2")
                            .arg(which == 0 ? QLatin1Char('A') : QLatin1Char('B'))
                            .arg(QString::fromStdString(FormatLocalTime(*at, index_->Offsets().At(*at))));
-        // Outside the run a cursor has no value; within it, the reading nearest in time.
-        if (s.Size() > 0 && *at >= s.Time(0) && *at <= s.Time(s.Size() - 1)) {
-            std::int64_t i = index_->LowerBound(*at);
-            if (i == s.Size() || (i > 0 && *at - s.Time(i - 1) < s.Time(i) - *at))
-                --i;
-            text += QStringLiteral("  %1 %2").arg(Label(FormatTableValue(s.Value(i), s.PointPosition(i))),
-                                                  Label(unitLabels[index_->FunctionOf(i)]));
-        }
+        for (std::size_t src = 0; src < plot_->SourceCount(); ++src)
+            text += valueAt(plot_->SourceIndex(static_cast<int>(src)), *at);
         return text;
     };
     QString cursors = describe(0);
@@ -687,8 +695,11 @@ void RunViewWindow::UpdateReadout() {
             line += QStringLiteral("  energy %1 W\u00B7h").arg(Number(st.integral / 3.6e6));
         if (st.overHigh + st.overLow > 0)
             line += QStringLiteral("  overloads: 0L %1, -0L %2").arg(st.overHigh).arg(st.overLow);
-        if (!index_->Events().Spans().empty())
-            line += QStringLiteral("  time outside limits %1").arg(Duration(st.outsideMs));
+        if (lane.source >= 0 && !plot_->SourceIndex(lane.source).Events().Spans().empty()) {
+            const RunIndex& source = plot_->SourceIndex(lane.source);
+            line += QStringLiteral("  time outside limits %1")
+                        .arg(Duration(source.Events().OutsideMs(source, lane.lane, from, to)));
+        }
         lines << line;
     }
     readout_->SetLines(lines);
@@ -772,10 +783,15 @@ bool RunViewWindow::SaveLaneTable(QSaveFile& file, std::int64_t from, std::int64
     std::string text = LaneTableHeader(names);
     std::vector<std::optional<std::string>> values(lanes.size());
     for (;;) {
+        // The instant, and the source whose UTC offset it is written with: the first with a
+        // reading there (the measured lanes come before the derived ones, made of their instants).
         std::optional<std::int64_t> at;
+        int owner = -1;
         for (std::size_t l = 0; l < lanes.size(); ++l)
-            if (next[l] < end[l] && (!at || lanes[l].store->Time(next[l]) < *at))
+            if (next[l] < end[l] && (!at || lanes[l].store->Time(next[l]) < *at)) {
                 at = lanes[l].store->Time(next[l]);
+                owner = lanes[l].source;
+            }
         if (!at)
             break;
         for (std::size_t l = 0; l < lanes.size(); ++l) {
@@ -788,7 +804,7 @@ bool RunViewWindow::SaveLaneTable(QSaveFile& file, std::int64_t from, std::int64
                                              : QString::number(v, 'g', 10).toStdString();
             ++next[l];
         }
-        AppendLaneTableRow(text, WallTimeAt(*at, index_->Offsets().At(*at)), values);
+        AppendLaneTableRow(text, WallTimeAt(*at, plot_->SourceIndex(owner).Offsets().At(*at)), values);
         if (text.size() > (1 << 20)) {
             file.write(text.data(), static_cast<qint64>(text.size()));
             text.clear();

@@ -220,8 +220,9 @@ TEST(RunEvents, NotesFromAShellAndFromTheRunViewLandInTheEventsFile) {
         EXPECT_EQ(view.Events().List().model()->rowCount(), static_cast<int>(view.Index().Events().Size()));
         EXPECT_TRUE(view.Events().List().model()->index(0, 0).data().toString().contains(
             QStringLiteral("alarm any firing")));
-        // The readout says the time outside limits.
-        EXPECT_TRUE(view.ReadoutText().contains(QStringLiteral("time outside limits")))
+        // The readout says the time outside limits: all of the cursors' span, inside the firing.
+        EXPECT_TRUE(view.ReadoutText().contains(
+            QStringLiteral("time outside limits %1 s").arg(static_cast<double>(b - a) / 1000, 0, 'f', 3)))
             << view.ReadoutText().toStdString();
         const auto notes = Notes(journal);
         ASSERT_EQ(notes.size(), 2u);
