@@ -201,6 +201,10 @@ int RunViewWindow::AddSource(const QString& name, std::shared_ptr<RunIndex> inde
 bool RunViewWindow::AddDerivedLane(DerivedKind kind, LaneRef a, LaneRef b) {
     if (!EnsureParallel(QStringLiteral("run")).AddDerived(kind, a, b))
         return false;
+    // Added after the files were read: their last readings pair with what there is, as the
+    // lanes made while reading did at its end (else they would wait for readings to come).
+    if (!reading_)
+        parallel_->Update(true);
     ScheduleGrowth();
     return true;
 }

@@ -1,7 +1,8 @@
 // The Run View on a desktop (Xvfb and openbox, DesktopMain.cpp): a journal of a million rows
 // viewed alone as `zelvox --view` does, zoomed to its one spike with the mouse, cursors placed
 // and the statistics read; the live run of the demo meter followed beside the main window; and
-// the log the logger writes followed, gone to an hour through the Go to dialog and printed.
+// the log the logger writes followed, gone to an hour through the Go to dialog and printed; two
+// meters' logs side by side with their power lane and the energy between two cursors.
 #include "app/MainWindow.h"
 #include "app/ZelvoxApplication.h"
 #include "decode/FunctionCode.h"
@@ -11,6 +12,7 @@
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
+#include "record/EventsFile.h"
 #include "runview/Envelope.h"
 #include "session/MeterSession.h"
 #include "support/ModalWatcher.h"
@@ -23,6 +25,7 @@
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QPrinter>
 #include <QProcess>
@@ -33,6 +36,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace zelvox;
 
@@ -210,6 +215,113 @@ TEST(RunViewDesktop, AMillionRowJournalZoomedToItsSpikeWithCursorsAndStatistics)
     plot.FitAll();
     EXPECT_LE(plot.View().startMs, static_cast<double>(facts.firstMs));
     EXPECT_GE(plot.View().Ms(area.width()), static_cast<double>(facts.lastMs));
+}
+
+// A voltage once a second and a current five times a second, rounded as the meters show them.
+double Volts(std::int64_t i) {
+    return std::round((12 + 0.4 * std::sin(static_cast<double>(i) / 700.0)) * 1000) / 1000;
+}
+double Milliamps(std::int64_t i) {
+    return std::round((480 + 55 * std::cos(static_cast<double>(i) / 3100.0)) * 100) / 100;
+}
+
+TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHourApart) {
+    QTemporaryDir dir;
+    const QString volts = dir.filePath(QStringLiteral("bench1.log")),
+                  amps = dir.filePath(QStringLiteral("bench2.log"));
+    // Two hours, the current on a clock 130 ms on; its alarm fired from minute 30 to minute 40.
+    constexpr std::int64_t kStart = 1796726526000;
+    zelvox::testing::WriteOneFunctionLog(volts.toStdString(), 7200, kStart, 1000, kDcVolt, 1, Volts);
+    zelvox::testing::WriteOneFunctionLog(amps.toStdString(), 36000, kStart + 130, 200, kDcMilliampere, 2,
+                                         Milliamps);
+    const auto amp = [](std::int64_t k) { return kStart + 130 + 200 * k; };
+    int error = 0;
+    for (const auto& [k, firing] : {std::pair{9000, true}, std::pair{12000, false}})
+        ASSERT_TRUE(AppendEventRow(amps.toStdString(),
+                                   EventRow{WallTimeAt(amp(k), 3600), k + 1, "low", firing, "430.00", "mA"},
+                                   &error));
+
+    // As `zelvox --view V=bench1.log I=bench2.log` opens them, the power lane from the Lanes menu.
+    RunViewWindow view;
+    view.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.Open({QStringLiteral("V=") + volts, QStringLiteral("I=") + amps});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.IsReading(); }, 20000));
+    QAction* power = nullptr;
+    for (QAction* action : view.findChildren<QAction*>())
+        if (action->text() == QStringLiteral("Add Power Lane"))
+            power = action;
+    ASSERT_NE(power, nullptr);
+    power->trigger();
+    view.BringUpToDate();
+    const ParallelRuns* runs = view.Parallel();
+    ASSERT_NE(runs, nullptr);
+    ASSERT_EQ(runs->DerivedCount(), 1u);
+    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("V, I"))) << view.windowTitle().toStdString();
+    EXPECT_EQ(runs->Derived(0).Store().Size(), 36000); // every current reading has a voltage within 0.5 s
+    QTest::qWait(300);
+
+    // The whole run: the alarm's span is a band on the current's lane alone, none beside it.
+    RunPlot& plot = view.Plot();
+    const QRect area = plot.PlotRect();
+    const QImage shown = ScreenPixels(&plot);
+    const auto pink = [&](int x, int lane) {
+        int rows = 0;
+        for (int y = area.top() + lane * area.height() / 3 + 6;
+             y < area.top() + (lane + 1) * area.height() / 3 - 6; ++y)
+            rows += qRed(shown.pixel(x, y)) > 200 && qRed(shown.pixel(x, y)) > qGreen(shown.pixel(x, y)) + 20;
+        return rows;
+    };
+    const int band = PlotX(plot, amp(10500));
+    EXPECT_GT(pink(band, 1), area.height() / 6) << "the current's lane";
+    EXPECT_EQ(pink(band, 0) + pink(band, 2), 0) << "the voltage's and the power's lanes";
+    EXPECT_EQ(pink(PlotX(plot, amp(6000)), 1), 0) << "before the alarm";
+
+    // Cursors by double clicks an hour apart: every lane counted, the power lane's energy.
+    const int y = area.top() + area.height() / 6;
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(PlotX(plot, kStart + 600000), y));
+    QTest::mouseDClick(&plot, Qt::LeftButton, {}, QPoint(PlotX(plot, kStart + 4200000), y));
+    ASSERT_TRUE(plot.Cursor(0) && plot.Cursor(1));
+    const std::int64_t a = *plot.Cursor(0), b = *plot.Cursor(1);
+    EXPECT_NEAR(static_cast<double>(b - a), 3600000.0, 2 * plot.View().msPerColumn + 1000);
+    const QString text = view.ReadoutText();
+    const auto shownEnergy = QRegularExpression(QStringLiteral("energy (\\S+) W\u00B7h")).match(text);
+    ASSERT_TRUE(shownEnergy.hasMatch()) << text.toStdString();
+    // By hand: each current reading with the voltage of the nearest second, trapezoids within
+    // the span; the readings of each meter counted within it.
+    long double energy = 0;
+    double before = 0;
+    std::int64_t currents = 0;
+    for (std::int64_t k = 0; k < 36000; ++k) {
+        const std::int64_t ms = amp(k);
+        const double w = Volts((ms - kStart + 500) / 1000) * Milliamps(k) * 1e-3;
+        if (ms - 200 >= a && ms <= b)
+            energy += (static_cast<long double>(before) + w) / 2 * 200;
+        currents += ms >= a && ms <= b;
+        before = w;
+    }
+    const double direct = static_cast<double>(energy / 3.6e6L);
+    EXPECT_NEAR(shownEnergy.captured(1).toDouble(), direct, 5e-8 * direct) << text.toStdString();
+    EXPECT_EQ(Figure(text, QStringLiteral("I: DCA mA"), QStringLiteral("count")), currents)
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("charge"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("time outside limits 00:10:00.000"))) << text.toStdString();
+
+    // The span as one table on a shared time column: every instant of either meter once.
+    QString why;
+    ASSERT_TRUE(view.SaveSpanCsv(dir.filePath(QStringLiteral("span.csv")), &why)) << why.toStdString();
+    QFile file(dir.filePath(QStringLiteral("span.csv")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.first(),
+              QString::fromUtf8("DateTime,V: DCV V (V),I: DCA mA (mA),Power (V DCV V \u00D7 I DCA mA) (W)"));
+    const std::int64_t voltages = (b - kStart) / 1000 - (a - kStart + 999) / 1000 + 1;
+    EXPECT_EQ(lines.size(), 1 + voltages + currents);
+
+    // Laid over each other from their starts: the comparison of the two spans.
+    ASSERT_TRUE(view.OverlayLanes(0, 1, false));
+    EXPECT_TRUE(view.ReadoutText().contains(QStringLiteral("Difference of means")))
+        << view.ReadoutText().toStdString();
 }
 
 TEST(RunViewDesktop, FollowsTheDemoMetersLiveRunBesideTheMainWindow) {
