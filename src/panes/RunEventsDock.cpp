@@ -16,47 +16,63 @@
 
 namespace zelvox {
 
-RunEventsModel::RunEventsModel(const RunIndex& index, const RunPlot& plot, QObject* parent)
-    : QAbstractListModel(parent), index_(index), plot_(plot) {}
+RunEventsModel::RunEventsModel(const RunPlot& plot, QObject* parent)
+    : QAbstractListModel(parent), plot_(plot) {}
 
 int RunEventsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : rows_;
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 QVariant RunEventsModel::data(const QModelIndex& at, int role) const {
-    if (!at.isValid() || at.row() >= rows_)
+    if (!at.isValid() || at.row() >= static_cast<int>(rows_.size()))
         return {};
-    const auto e = static_cast<std::size_t>(at.row());
+    const auto [source, e] = At(at.row());
+    const RunEvent& event = plot_.SourceIndex(source).Events().Events()[e];
     if (role == Qt::DisplayRole)
-        return plot_.DescribeEvent(e);
-    if (role == Qt::ToolTipRole && index_.Events().Events()[e].kind == RunEvent::Kind::kNote)
-        return QString::fromStdString(index_.Events().Events()[e].text);
+        return plot_.DescribeEvent(source, e);
+    if (role == Qt::ToolTipRole && event.kind == RunEvent::Kind::kNote)
+        return QString::fromStdString(event.text);
     return {};
 }
 
 void RunEventsModel::Refresh() {
-    const RunEvents& events = index_.Events();
-    if (events.Generation() == shown_)
+    std::vector<std::uint64_t> generations;
+    for (std::size_t src = 0; src < plot_.SourceCount(); ++src)
+        generations.push_back(plot_.SourceIndex(static_cast<int>(src)).Events().Generation());
+    if (generations == shown_)
         return;
     beginResetModel();
-    shown_ = events.Generation();
-    rows_ = static_cast<int>(events.Size()); // bounded by RunEvents::kMaxEvents
+    shown_ = std::move(generations);
+    // Each source's events are in time order (and bounded by RunEvents::kMaxEvents): merged.
+    rows_.clear();
+    for (std::size_t src = 0; src < plot_.SourceCount(); ++src) {
+        const std::size_t mid = rows_.size();
+        for (std::size_t e = 0; e < plot_.SourceIndex(static_cast<int>(src)).Events().Size(); ++e)
+            rows_.emplace_back(static_cast<int>(src), e);
+        std::inplace_merge(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(mid), rows_.end(),
+                           [this](const auto& x, const auto& y) {
+                               return plot_.SourceIndex(x.first).Events().Events()[x.second].ms <
+                                      plot_.SourceIndex(y.first).Events().Events()[y.second].ms;
+                           });
+    }
     endResetModel();
 }
 
 RunEventsDock::RunEventsDock(RunIndex& index, RunPlot& plot, QMenu* menu, QWidget* parent)
     : QDockWidget(QStringLiteral("Events"), parent), index_(index), plot_(plot) {
     setObjectName(QStringLiteral("RunEvents"));
-    model_ = new RunEventsModel(index, plot, this);
+    model_ = new RunEventsModel(plot, this);
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("RunEventsList"));
     list_->setUniformItemSizes(true); // a long list costs only the rows in sight
     list_->setModel(model_);
     setWidget(list_);
-    connect(list_, &QListView::activated, this,
-            [this](const QModelIndex& at) { plot_.ShowEvent(static_cast<std::size_t>(at.row())); });
-    connect(list_, &QListView::clicked, this,
-            [this](const QModelIndex& at) { plot_.ShowEvent(static_cast<std::size_t>(at.row())); });
+    const auto show = [this](const QModelIndex& at) {
+        const auto [source, e] = model_->At(at.row());
+        plot_.ShowEvent(source, e);
+    };
+    connect(list_, &QListView::activated, this, show);
+    connect(list_, &QListView::clicked, this, show);
     // The keys are the plot's, as M, N, O and G are; the menu names them.
     QAction* next =
         menu->addAction(QStringLiteral("Next event\tE"), &plot_, [this] { plot_.GoToEvent(true); });

@@ -9,6 +9,8 @@
 #include <QDockWidget>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QListView;
 class QMenu;
@@ -19,21 +21,22 @@ class RunIndex;
 class RunPlot;
 struct EventRow;
 
-// The run's events, one row each, formatted only when shown.
+// The events of every source shown, one row each in time order, formatted only when shown.
 class RunEventsModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    RunEventsModel(const RunIndex& index, const RunPlot& plot, QObject* parent = nullptr);
+    RunEventsModel(const RunPlot& plot, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& at, int role) const override;
     // Shows the events kept now, when they changed.
     void Refresh();
+    // The source and the event in its run that row r shows.
+    std::pair<int, std::size_t> At(int r) const { return rows_[static_cast<std::size_t>(r)]; }
 
 private:
-    const RunIndex& index_;
     const RunPlot& plot_;
-    std::uint64_t shown_ = ~std::uint64_t{0};
-    int rows_ = 0;
+    std::vector<std::uint64_t> shown_;              // each source's events generation when listed
+    std::vector<std::pair<int, std::size_t>> rows_; // every source's events in time order
 };
 
 class RunEventsDock : public QDockWidget {
@@ -51,6 +54,7 @@ public:
     // run but could not be saved.
     bool AddNote(const QString& text, QString* why);
     QListView& List() const { return *list_; }
+    int Count() const { return model_->rowCount(); }
 
 signals:
     void noteSaved(const QString& text);

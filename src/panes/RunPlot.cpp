@@ -886,10 +886,6 @@ std::optional<std::pair<std::size_t, std::int64_t>> RunPlot::FindExtreme(bool hi
     return std::pair{static_cast<std::size_t>(lane), at};
 }
 
-std::optional<std::size_t> RunPlot::FindEvent(bool next) const {
-    return FindEventIn(index_.Events(), next);
-}
-
 std::optional<std::size_t> RunPlot::FindEventIn(const RunEvents& events, bool next) const {
     const double columns = std::max(1, PlotRect().width());
     const std::int64_t middle = std::llround(view_.Ms(columns / 2));
@@ -917,19 +913,19 @@ void RunPlot::GoToEvent(bool next) {
         }
     }
     if (best) {
-        const RunEvents& events = SourceIndex(best->first).Events();
-        CentreOnMs(bestMs, Named(best->first, DescribeEventOf(events, best->second)));
+        CentreOnMs(bestMs, DescribeEvent(best->first, best->second));
     }
 }
 
-void RunPlot::ShowEvent(std::size_t e) {
+void RunPlot::ShowEvent(int source, std::size_t e) {
     // The view's middle lands on the event itself: the next key goes on from there.
-    if (e < index_.Events().Size())
-        CentreOnMs(index_.Events().Events()[e].ms, DescribeEvent(e));
+    const RunEvents& events = SourceIndex(source).Events();
+    if (e < events.Size())
+        CentreOnMs(events.Events()[e].ms, DescribeEvent(source, e));
 }
 
-QString RunPlot::DescribeEvent(std::size_t e) const {
-    return Named(0, DescribeEventOf(index_.Events(), e));
+QString RunPlot::DescribeEvent(int source, std::size_t e) const {
+    return Named(source, DescribeEventOf(SourceIndex(source).Events(), e));
 }
 
 QString RunPlot::DescribeEventOf(const RunEvents& events, std::size_t e) {

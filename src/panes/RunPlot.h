@@ -71,12 +71,11 @@ public:
     // middle; the next alarm event or note (E, Shift+E the one before) is GoToEvent's.
     enum class Target { kMaximum, kMinimum, kOverload, kGap, kAlarmEvent };
     std::optional<std::int64_t> Find(Target target) const;
-    // The event (index into the run's events) after the view's middle, or before it.
-    std::optional<std::size_t> FindEvent(bool next) const;
+    // To the nearest event of any source after the view's middle, or before it.
     void GoToEvent(bool next);
-    // Puts event e in the middle of the view and names it in the hover readout.
-    void ShowEvent(std::size_t e);
-    QString DescribeEvent(std::size_t e) const;
+    // Puts event e of a source's run in the middle of the view and names it in the hover readout.
+    void ShowEvent(int source, std::size_t e);
+    QString DescribeEvent(int source, std::size_t e) const;
     // Puts reading i in the middle of the view and names it in the hover readout.
     void CentreOn(std::int64_t i);
     void GoTo(Target target);

@@ -318,7 +318,7 @@ void RunViewWindow::AddEvents(const std::vector<EventRow>& rows) {
 
 void RunViewWindow::BringUpToDate() {
     events_->Refresh();
-    if (!eventsShown_ && index_->Events().Size() > 0) {
+    if (!eventsShown_ && events_->Count() > 0) { // any source's
         eventsShown_ = true;
         events_->show();
     }

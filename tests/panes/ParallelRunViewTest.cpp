@@ -1,6 +1,7 @@
 // Two meters on one time axis in the Run View: sources told apart by what they are, and the
 // second source's overload, alarm span and offsets reached by the keys, the readout and the
 // saved table (the power lane on a desktop: tests/app/desktop/RunViewDesktopTest.cpp).
+#include "panes/RunEventsDock.h"
 #include "panes/RunPlot.h"
 #include "panes/RunSourceGroups.h"
 #include "panes/RunViewWindow.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListView>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -83,6 +85,10 @@ TEST(ParallelRunView, KeysBandsCursorsAndTheTableReachTheSecondSource) {
     view.BringUpToDate();
     ASSERT_NE(view.Parallel(), nullptr);
     ASSERT_EQ(view.Parallel()->Source(1).Events().Spans().size(), 1u) << "the second source's events";
+    const QAbstractItemModel& listed = *view.Events().List().model();
+    ASSERT_EQ(listed.rowCount(), 2) << "the events list names them";
+    EXPECT_TRUE(listed.index(0, 0).data().toString().startsWith("I: "))
+        << listed.index(0, 0).data().toString().toStdString();
 
     // O and E from before the run: to the second source's overload and event, named by it.
     RunPlot& plot = view.Plot();
