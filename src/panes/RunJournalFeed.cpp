@@ -137,14 +137,16 @@ void RunJournalFeed::Start() {
 }
 
 void RunJournalFeed::ReadEvents(const QString& path) {
+    // Read on from where the last read ended; a file that shrank was replaced: from its start.
     const QFileInfo info(QString::fromStdString(EventsFilePath(path.toStdString())));
-    const qint64 size = info.exists() ? info.size() : 0;
-    qint64& seen = eventsSizes_[path];
-    if (size == 0 || size == seen)
+    const auto size = static_cast<std::uint64_t>(info.exists() ? info.size() : 0);
+    std::uint64_t& read = eventsRead_[path];
+    if (size < read)
+        read = 0;
+    if (size == read)
         return;
-    seen = size;
     std::uint64_t damaged = 0;
-    const std::vector<EventRow> rows = ReadEventsFile(path.toStdString(), &damaged);
+    const std::vector<EventRow> rows = ReadEventsFile(path.toStdString(), &damaged, read, &read);
     if (!rows.empty())
         emit eventsRead(rows);
 }

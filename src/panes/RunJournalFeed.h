@@ -76,7 +76,7 @@ private:
     std::int64_t rows_ = 0, damaged_ = 0;
     int unreadable_ = 0, cut_ = 0;
     QStringList problems_;
-    std::map<QString, qint64> eventsSizes_; // each events file's size when last read
+    std::map<QString, std::uint64_t> eventsRead_; // each events file's bytes read so far
 };
 
 } // namespace zelvox

@@ -57,12 +57,22 @@ bool AppendEventRow(const std::string& journalPath, const EventRow& row, int* er
     return file.Append(journalPath, row, error) && file.Sync(error);
 }
 
-std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged) {
+std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged,
+                                     std::uint64_t from, std::uint64_t* end) {
     std::vector<EventRow> rows;
     *damaged = 0;
     std::ifstream in(EventsFilePath(journalPath), std::ios::binary);
+    if (end) {
+        *end = from;
+        in.seekg(static_cast<std::streamoff>(from));
+    }
     std::string line;
     while (std::getline(in, line)) {
+        if (end) {
+            if (in.eof())
+                break; // a line still being written: read with the rest next time
+            *end += line.size() + 1;
+        }
         EventRow row;
         const LineKind kind = ReadEventLine(line, row);
         if (kind == LineKind::Row)

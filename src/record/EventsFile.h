@@ -40,7 +40,9 @@ bool AppendEventRow(const std::string& journalPath, const EventRow& row, int* er
 
 // The rows of the events file beside the journal at journalPath, in file order, each line
 // through ReadEventLine; *damaged counts the lines that are not rows (a torn last line, damage).
-// No file: no rows.
-std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged);
+// No file: no rows. With end, only the complete lines from byte offset from on are read (a file
+// being written is read on from there), and *end is the offset after the last of them.
+std::vector<EventRow> ReadEventsFile(const std::string& journalPath, std::uint64_t* damaged,
+                                     std::uint64_t from = 0, std::uint64_t* end = nullptr);
 
 } // namespace zelvox

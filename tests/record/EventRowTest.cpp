@@ -44,6 +44,17 @@ TEST(EventRow, EventsFilesReadBackRowForRowAndPassOverEveryDamagedLine) {
         EXPECT_EQ(back[i].at.utcOffset, want.at.utcOffset);
     }
     EXPECT_EQ(EventCsvLine(rows[0]), "2026-12-11T04:12:07.415+01:00,12,high,firing,4.500,V\r\n");
+    // Followed: read on from the last complete line; a line being written waits for its end.
+    std::uint64_t end = 0;
+    EXPECT_EQ(ReadEventsFile(journal, &damaged, 0, &end).size(), 5u);
+    EXPECT_EQ(end, std::filesystem::file_size(EventsFilePath(journal)));
+    std::ofstream(EventsFilePath(journal), std::ios::app) << "2026-12-10T04:12:07.415+01:00,14,hi";
+    EXPECT_TRUE(ReadEventsFile(journal, &damaged, end, &end).empty());
+    std::ofstream(EventsFilePath(journal), std::ios::app) << "gh,ok,4.100,V\r\n";
+    const std::vector<EventRow> more = ReadEventsFile(journal, &damaged, end, &end);
+    ASSERT_EQ(more.size(), 1u);
+    EXPECT_EQ(more[0].index, 14);
+    EXPECT_EQ(end, std::filesystem::file_size(EventsFilePath(journal)));
     std::filesystem::remove_all(dir);
 
     const struct {
