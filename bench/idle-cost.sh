@@ -4,6 +4,8 @@
 #   demo   zelvox --demo (the built-in simulated meter, whole frames)
 #   bytes  zelvox-sim on a pseudo-terminal, a display that changes on every frame, sent one byte
 #          at a time at line speed (when zelvox-sim has a byte-at-a-time option)
+#   rules  bytes with five alarm rules that the meter never meets (above with clear, below for,
+#          overload, silent, unchanged)
 #   floor  build/bench/repaint_floor: a bare Qt window whose worker wakes it 12 times a second to
 #          repaint one rectangle as large as a changed LCD picture: what this machine and X
 #          server charge for a live display at the meter's frame rate, before any of the program
@@ -13,7 +15,7 @@
 #   bytes: program 0.41 % of a core = 1.22x floor (0.34 %); busiest thread zelvox-reader 24 wake-ups/s
 # (CPU from the threads' run times; over several rounds the medians, and each round's ratio).
 #
-#   bench/idle-cost.sh [SECONDS] [demo|bytes|floor ...]   (default 30 s, all three)
+#   bench/idle-cost.sh [SECONDS] [demo|bytes|rules|floor ...]   (default 30 s: demo, bytes, floor)
 # Environment: ZELVOX_ROUNDS (default 1: the cases run that many times, interleaved, so that a
 # machine whose load drifts charges the program and the floor alike),
 # ZELVOX_BIN, ZELVOX_SIM, ZELVOX_LAUNCHER (default build/...), ZELVOX_START_X/Y
@@ -120,8 +122,13 @@ run_one() {
   demo)
     run_case demo "zelvox --demo, 120 readings/min, ${seconds} s" --demo
     ;;
-  bytes)
+  bytes | rules)
     [ -x "$sim" ] || { echo "missing $sim" >&2; exit 1; }
+    # rules: the same meter with five alarm rules checked on every frame, none of them met (the
+    # cost of watching; what a firing rule then says is the notices' own).
+    local rules=()
+    [ "$c" = rules ] && rules=(--alarm 'high: above 6 V clear 5.9 V' --alarm 'low: below 0.5 V for 2s'
+      --alarm 'over: overload' --alarm 'quiet: silent for 5s' --alarm 'stuck: unchanged for 1min')
     # A display that changes on every frame: 200 different values, one frame each, looping.
     for i in $(seq 0 199); do printf '1 %d.%03d 1\n' $((1 + i % 5)) $(((i * 37) % 1000)); done >"$work/displays"
     # The pacing option is found in the simulator's help (ZELVOX_SIM_BYTE_ARGS overrides it).
@@ -133,13 +140,13 @@ run_one() {
     coproc SIM { exec "$sim" --displays "$work/displays" --wait $byteopt; }
     simpid=$SIM_PID
     read -r pts <&"${SIM[0]}"
-    run_case bytes "zelvox --port (zelvox-sim, display changing every frame, $how), 120 readings/min, ${seconds} s" --port "$pts"
+    run_case "$c" "zelvox --port (zelvox-sim, display changing every frame, $how${rules:+, five alarm rules}), 120 readings/min, ${seconds} s" --port "$pts" "${rules[@]}"
     kill "$simpid" 2>/dev/null || true
     wait "$simpid" 2>/dev/null || true
     simpid=
     ;;
   *)
-    echo "unknown case: $c (demo, bytes or floor)" >&2
+    echo "unknown case: $c (demo, bytes, rules or floor)" >&2
     exit 2
     ;;
   esac
@@ -175,4 +182,9 @@ for case in cases:
     if floor and len(got) > 1 and len(got) == len(floor):
         text += "; each round " + " ".join(f"{p[0] / f[0]:.2f}x" for p, f in zip(got, floor))
     print(text)
+# What the alarm rules add: the same meter with and without them.
+if rows("rules") and rows("bytes"):
+    r = statistics.median(x[0] for x in rows("rules"))
+    b = statistics.median(x[0] for x in rows("bytes"))
+    print(f"rules: {r / b:.2f}x the same meter without rules ({r:.2f} % against {b:.2f} %)")
 PY
