@@ -33,6 +33,10 @@ const QColor kTrace(20, 60, 150), kOverloadMark(200, 0, 0), kGapMark(130, 0, 170
 const QColor kCursorColours[2] = {QColor(0, 150, 70), QColor(210, 110, 0)};
 const QColor kFiringBand(230, 40, 40, 45), kNoteFlag(120, 50, 170);
 constexpr int kEventsDrawn = 2000; // spans or notes in sight drawn at most
+// Marks on the time axis, and readings drawn where their clock went back, in sight at most; a
+// frame looks through at most kSetBacksLooked of a run's readings whose clock went back.
+constexpr int kMarksShown = 500;
+constexpr std::size_t kSetBacksLooked = std::size_t{1} << 16;
 
 QString Label(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
@@ -287,7 +291,6 @@ RunPlot::Range RunPlot::LaneRange(std::size_t lane, const std::vector<EnvelopeCo
 void RunPlot::MarkSetBacksAndGaps(QPainter& p, const QRect& plot, const TimeScale& scale,
                                   const RunIndex& index) const {
     // The first few hundred of each in sight: a view of a whole damaged run stays quick to draw.
-    constexpr int kMarksShown = 500;
     const std::int64_t first = index.LowerBound(static_cast<std::int64_t>(std::ceil(scale.startMs)));
     const auto mark = [&](std::int64_t i, int height) {
         const double x = scale.X(index.Time(i));
@@ -440,6 +443,22 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         p.drawLines(lines.data(), static_cast<int>(lines.size()));
         p.setPen(QPen(kOverloadMark, 1));
         p.drawLines(marks.data(), static_cast<int>(marks.size()));
+        // A reading whose clock went back stands in the trace at the instant before it (time
+        // never runs backwards there); it is also drawn where it was recorded: a red ring.
+        if (shown[l].source >= 0) {
+            const RunIndex& index = SourceIndex(shown[l].source);
+            const auto& backs = index.SetBacks();
+            int ringed = 0;
+            for (std::size_t b = 0; b < backs.size() && b < kSetBacksLooked && ringed < kMarksShown; ++b) {
+                const double x = scale.X(static_cast<double>(backs[b].recordedMs));
+                if (x < 0 || x > plot.width() || index.LaneOf(backs[b].at) != shown[l].lane)
+                    continue;
+                const double v = index.Value(backs[b].at);
+                const double yy = IsOverload(v) ? (v > 0 ? lane.top() + 3 : lane.bottom() - 3) : y(v);
+                p.drawEllipse(QPointF(plot.left() + std::floor(x) + 0.5, yy), 3, 3);
+                ++ringed;
+            }
+        }
         p.restore();
     }
 

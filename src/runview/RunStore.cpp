@@ -127,12 +127,12 @@ void RunStore::CloseNodes(std::int64_t end) {
     for (int k = 0; k < kLevels; ++k) {
         const std::int64_t childSpan = span;
         span *= kFanOut;
-        if (end % span != 0)
+        if ((end & (span - 1)) != 0)
             return;
         const std::int64_t begin = end - span;
         RangeSummary s;
         for (std::int64_t at = begin; at < end; at += childSpan) {
-            const RangeSummary child = k == 0 ? Single(at) : FromNode(levels_[k - 1][at / childSpan]);
+            const RangeSummary child = k == 0 ? Single(at) : FromNode(levels_[k - 1][NodeOf(at, k - 1)]);
             s.Append(child, at > begin ? PairArea(at) : 0.0);
         }
         levels_[k].PushBack(ToNode(s));
@@ -153,8 +153,8 @@ int RunStore::NodeAt(std::int64_t at, std::int64_t end, std::int64_t& span) cons
     int level = -1;
     span = 1;
     while (level + 1 < kLevels) {
-        const std::int64_t next = span * kFanOut;
-        if (at % next != 0 || at + next > end)
+        const std::int64_t next = span << kFanOutBits;
+        if ((at & (next - 1)) != 0 || at + next > end)
             break;
         span = next;
         ++level;
@@ -170,7 +170,7 @@ template <bool kFull> RangeSummary RunStore::Sum(std::int64_t begin, std::int64_
         std::int64_t span = 1;
         const int level = NodeAt(at, end, span);
         if constexpr (kFull) {
-            const RangeSummary piece = level < 0 ? Single(at) : FromNode(levels_[level][at / span]);
+            const RangeSummary piece = level < 0 ? Single(at) : FromNode(levels_[level][NodeOf(at, level)]);
             s.Append(piece, at > begin ? PairArea(at) : 0.0);
         } else if (level < 0) {
             const double v = Value(at);
@@ -184,7 +184,7 @@ template <bool kFull> RangeSummary RunStore::Sum(std::int64_t begin, std::int64_
                 ++s.count;
             }
         } else {
-            const Node& n = levels_[level][at / span];
+            const Node& n = levels_[level][NodeOf(at, level)];
             s.overHigh += n.overHigh;
             s.overLow += n.overLow;
             if (n.count > 0) {
@@ -207,12 +207,12 @@ std::int64_t RunStore::FindFirst(std::int64_t begin, std::int64_t end,
     for (std::int64_t at = begin; at < end;) {
         std::int64_t span = 1;
         int level = NodeAt(at, end, span);
-        if (wanted(level < 0 ? Single(at) : FromNode(levels_[level][at / span]))) {
+        if (wanted(level < 0 ? Single(at) : FromNode(levels_[level][NodeOf(at, level)]))) {
             // Down the node to the first of its readings that meets it.
             for (std::int64_t from = at; level >= 0; --level) {
                 const std::int64_t child = span / kFanOut;
                 for (std::int64_t c = from; c < from + span; c += child) {
-                    if (wanted(level == 0 ? Single(c) : FromNode(levels_[level - 1][c / child]))) {
+                    if (wanted(level == 0 ? Single(c) : FromNode(levels_[level - 1][NodeOf(c, level - 1)]))) {
                         from = c;
                         break;
                     }

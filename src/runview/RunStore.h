@@ -39,7 +39,8 @@ struct RangeSummary {
 
 class RunStore {
 public:
-    static constexpr int kFanOut = 32;
+    static constexpr int kFanOutBits = 5;
+    static constexpr int kFanOut = 1 << kFanOutBits;
     static constexpr int kLevels = 6; // 32^6 readings: a billion
     static constexpr int kChunkBits = 16;
 
@@ -106,6 +107,9 @@ private:
 
     template <bool kFull> RangeSummary Sum(std::int64_t begin, std::int64_t end) const;
     int NodeAt(std::int64_t at, std::int64_t end, std::int64_t& span) const;
+    // The node of a level that reading at lies in: shifts, not divisions (a picture asks for a
+    // few hundred thousand of them).
+    static std::int64_t NodeOf(std::int64_t at, int level) { return at >> (kFanOutBits * (level + 1)); }
     const ChunkData& Chunk(std::int64_t i) const {
         return *chunks_[static_cast<std::size_t>(i >> kChunkBits)];
     }

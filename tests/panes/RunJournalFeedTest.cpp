@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -86,6 +88,29 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
           QStringLiteral("Index 7 recorded at 2026-12-08 12:42:07.000, drawn at 2026-12-08 12:42:07.500")})
         EXPECT_TRUE(details.contains(part)) << details.toStdString();
     EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("3 files"))) << view.windowTitle().toStdString();
+
+    // Drawn where it was recorded as well: a red ring at 12:42:07.000, half a second before the
+    // trace takes it (and its mark on the time axis below).
+    RunPlot& plot = view.Plot();
+    plot.resize(800, 400);
+    plot.ShowSpan(static_cast<double>(kStart + 3600000 + 250), static_cast<double>(kStart + 3600000 + 1750));
+    QImage image(plot.size(), QImage::Format_RGB32);
+    {
+        QPainter p(&image);
+        plot.Render(p, image.rect());
+    }
+    const auto redAt = [&](std::int64_t ms) {
+        const int x = plot.PlotRect().left() + static_cast<int>(plot.View().Column(ms));
+        int red = 0;
+        for (int dx = -4; dx <= 4; ++dx)
+            for (int y = plot.PlotRect().top(); y < plot.PlotRect().bottom() - 12; ++y) {
+                const QRgb c = image.pixel(x + dx, y);
+                red += qRed(c) > 150 && qGreen(c) < 90 && qBlue(c) < 90;
+            }
+        return red;
+    };
+    EXPECT_GT(redAt(kStart + 3600000 + 1000), 4);
+    EXPECT_EQ(redAt(kStart + 3600000 + 500), 0);
 
     // The whole run saved as CSV reads back as it was read, its Indices whole.
     view.Plot().FitAll();
