@@ -8,6 +8,7 @@
 //     panning at each: the 99th percentile and the longest frame per level.
 //
 //   guibench_parallel [ROWS] [FOLDER]   (the logs are kept in FOLDER when given and reused)
+#include "PlotFrames.h"
 #include "ProcessCpu.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
@@ -27,25 +28,6 @@
 #include <vector>
 
 using namespace zelvox;
-
-namespace {
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0
-                     : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
-}
-
-double FrameMs(const RunPlot& plot, QImage& image) {
-    QElapsedTimer t;
-    t.start();
-    QPainter p(&image);
-    plot.Render(p, image.rect());
-    p.end();
-    return static_cast<double>(t.nsecsElapsed()) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -104,10 +86,10 @@ int main(int argc, char** argv) {
         for (int k = 0; k < 40; ++k) {
             const double from = static_cast<double>(span->first) + (whole - width) * k / 39.0;
             plot.ShowSpan(from, from + width);
-            frames.push_back(FrameMs(plot, image));
+            frames.push_back(bench::FrameMs(plot, image));
         }
         std::printf("span %12.0f s: frame p99 %.1f ms, longest %.1f ms\n", width / 1000,
-                    Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
+                    bench::Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
     }
     return 0;
 }

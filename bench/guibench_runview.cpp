@@ -14,6 +14,7 @@
 //   guibench_runview [ROWS] [JOURNAL]   (JOURNAL is kept when given and reused when it exists)
 //   guibench_runview live               (the live figures alone)
 //   guibench_runview changing [ROWS] [FOLDER]   (plain against changing every row)
+#include "PlotFrames.h"
 #include "ProcessCpu.h"
 #include "journal/JournalLoader.h"
 #include "panes/RunPlot.h"
@@ -51,21 +52,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0
-                     : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
-}
-
-double FrameMs(const RunPlot& plot, QImage& image) {
-    QElapsedTimer t;
-    t.start();
-    QPainter p(&image);
-    plot.Render(p, image.rect());
-    p.end();
-    return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
 // The nanoseconds one more reading costs an index that holds `held` readings.
@@ -260,13 +246,13 @@ int main(int argc, char** argv) {
             // Across the whole run, landing on stops, function changes and spikes alike.
             const double from = first + (last - first - span) * (k / 59.0);
             plot.ShowSpan(from, from + span);
-            frames.push_back(FrameMs(plot, image));
+            frames.push_back(bench::FrameMs(plot, image));
         }
         all.insert(all.end(), frames.begin(), frames.end());
-        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, Percentile(frames, 0.5),
-                    Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
+        std::printf("%12.0f s %8.2f %8.2f %8.2f\n", span / 1000, bench::Percentile(frames, 0.5),
+                    bench::Percentile(frames, 0.99), *std::max_element(frames.begin(), frames.end()));
     }
-    std::printf("all frames: p99 %.2f ms, max %.2f ms (%zu frames)\n", Percentile(all, 0.99),
+    std::printf("all frames: p99 %.2f ms, max %.2f ms (%zu frames)\n", bench::Percentile(all, 0.99),
                 *std::max_element(all.begin(), all.end()), all.size());
 
     // Live: one reading's work, with 10 readings in the run and with 10 M.

@@ -394,24 +394,8 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
         const QString unit = QString::fromStdString(shown[l].unit);
 
         // Value grid and labels, in the lane's unit; none for a lane with no value in sight.
-        p.setPen(QColor(190, 195, 205));
-        p.drawRect(lane.adjusted(0, 0, -1, -1));
         const bool empty = l < with.size() && !with[l];
-        const auto grid =
-            empty ? std::vector<double>{} : ValueGrid(range.low, range.high, std::max(1, lane.height() / 36));
-        const int digits = ValueGridDigits(grid);
-        const double valueStep = grid.size() > 1 ? grid[1] - grid[0] : 0;
-        for (const double v : grid) {
-            const int yy = static_cast<int>(std::round(y(v)));
-            p.setPen(kGrid);
-            p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
-            p.setPen(Qt::black);
-            if (partial)
-                continue;
-            const QString text = QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', digits) +
-                                 QLatin1Char(' ') + unit;
-            p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
-        }
+        DrawValueGrid(p, lane, empty ? Range{1, 0} : range, y, unit, !partial);
         p.setPen(QColor(90, 90, 90));
         if (inRedraw(QRect(lane.left(), lane.top(), 160, fm.height() + 4)))
             p.drawText(lane.left() + 6, lane.top() + fm.ascent() + 3,
@@ -488,6 +472,31 @@ void RunPlot::Render(QPainter& p, const QRect& area, const QRect& dirty) const {
     if (drag_ == Drag::kBand && area == rect()) {
         const QRect band = QRect(pressAt_, bandTo_).normalized();
         p.fillRect(QRect(band.left(), plot.top(), band.width(), plot.height()), QColor(40, 90, 200, 50));
+    }
+}
+
+void RunPlot::DrawValueGrid(QPainter& p, const QRect& lane, Range range,
+                            const std::function<double(double)>& y, const QString& unit, bool labels) {
+    // The lane's frame, then grid lines across it (none for an empty range) and their values
+    // left of it in unit.
+    p.setPen(QColor(190, 195, 205));
+    p.drawRect(lane.adjusted(0, 0, -1, -1));
+    const auto grid = range.low > range.high
+                          ? std::vector<double>{}
+                          : ValueGrid(range.low, range.high, std::max(1, lane.height() / 36));
+    const int digits = ValueGridDigits(grid);
+    const double valueStep = grid.size() > 1 ? grid[1] - grid[0] : 0;
+    const QFontMetrics fm(p.font());
+    for (const double v : grid) {
+        const int yy = static_cast<int>(std::round(y(v)));
+        p.setPen(kGrid);
+        p.drawLine(lane.left() + 1, yy, lane.right() - 1, yy);
+        p.setPen(Qt::black);
+        if (!labels)
+            continue;
+        const QString text =
+            QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', digits) + QLatin1Char(' ') + unit;
+        p.drawText(lane.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
     }
 }
 

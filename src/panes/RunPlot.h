@@ -10,6 +10,7 @@
 #include "runview/RunOverlay.h"
 
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -132,6 +133,10 @@ private:
     void DrawBands(QPainter& p, const ShownLane& lane, const QRect& rect, const TimeScale& scale) const;
     void DrawNotes(QPainter& p, const QRect& plot, const TimeScale& scale, const RunIndex& index) const;
 
+    // A lane's frame and its value grid over range (none when low > high), y the pixel row of a
+    // value; with labels, each line's value left of the lane.
+    static void DrawValueGrid(QPainter& p, const QRect& lane, Range range,
+                              const std::function<double(double)>& y, const QString& unit, bool labels);
     void RenderOverlay(QPainter& p, const QRect& area) const;
     QString DescribeOverlay(const QPoint& at) const;
     QString DescribeIn(const RunIndex& index, std::int64_t i) const;

@@ -93,22 +93,8 @@ void RunPlot::RenderOverlay(QPainter& p, const QRect& area) const {
     p.drawText(plot.left(), plot.bottom() + 6 + fm.height() + fm.ascent(),
                QStringLiteral("time since start"));
 
-    const QString unit = QString::fromStdString(o.a.unit);
-    p.setPen(QColor(190, 195, 205));
-    p.drawRect(plot.adjusted(0, 0, -1, -1));
-    const auto grid =
-        any ? ValueGrid(range.low, range.high, std::max(1, plot.height() / 36)) : std::vector<double>{};
-    const int digits = ValueGridDigits(grid);
-    const double valueStep = grid.size() > 1 ? grid[1] - grid[0] : 0;
-    for (const double v : grid) {
-        const int yy = static_cast<int>(std::round(y(v)));
-        p.setPen(kGrid);
-        p.drawLine(plot.left() + 1, yy, plot.right() - 1, yy);
-        p.setPen(Qt::black);
-        const QString text =
-            QString::number(std::abs(v) < valueStep / 1e6 ? 0.0 : v, 'g', digits) + QLatin1Char(' ') + unit;
-        p.drawText(plot.left() - 6 - fm.horizontalAdvance(text), yy + fm.ascent() / 2 - 1, text);
-    }
+    DrawValueGrid(p, plot, any ? Range{range.low, range.high} : Range{1, 0}, y,
+                  QString::fromStdString(o.a.unit), true);
 
     p.save();
     p.setClipRect(plot);
