@@ -6,6 +6,7 @@
 #include "panes/RunViewWindow.h"
 #include "record/ReadingRecord.h"
 #include "support/JournalFiles.h"
+#include "support/Pictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -101,13 +102,9 @@ TEST(RunJournalFeed, AFolderOfJournalsRunsOneAfterAnotherWithOneReportOfWhatWasL
     }
     const auto redAt = [&](std::int64_t ms) {
         const int x = plot.PlotRect().left() + static_cast<int>(plot.View().Column(ms));
-        int red = 0;
-        for (int dx = -4; dx <= 4; ++dx)
-            for (int y = plot.PlotRect().top(); y < plot.PlotRect().bottom() - 12; ++y) {
-                const QRgb c = image.pixel(x + dx, y);
-                red += qRed(c) > 150 && qGreen(c) < 90 && qBlue(c) < 90;
-            }
-        return red;
+        return testing::CountPixels(image,
+                                    QRect(x - 4, plot.PlotRect().top(), 9, plot.PlotRect().height() - 12),
+                                    [](QRgb c) { return qRed(c) > 150 && qGreen(c) < 90 && qBlue(c) < 90; });
     };
     EXPECT_GT(redAt(kStart + 3600000 + 1000), 4);
     EXPECT_EQ(redAt(kStart + 3600000 + 500), 0);

@@ -17,6 +17,16 @@ inline QRgb Pixel(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFF;
 }
 
+// The pixels of image within rect whose colour meets wanted(QRgb).
+template <typename Wanted> int CountPixels(const QImage& image, const QRect& rect, Wanted wanted) {
+    int n = 0;
+    const QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += wanted(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
+
 // The pages of the PDF file at path (-1 when it is no PDF).
 inline int PdfPageCount(const QString& path) {
     QFile file(path);

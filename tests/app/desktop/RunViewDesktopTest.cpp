@@ -9,6 +9,7 @@
 #include "journal/JournalFollow.h"
 #include "journal/JournalLoader.h"
 #include "panes/GraphExport.h"
+#include "panes/RunEventsDock.h"
 #include "panes/RunPlot.h"
 #include "panes/RunViewWindow.h"
 #include "panes/TrendGraph.h"
@@ -27,11 +28,13 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
+#include <QListView>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,10 +56,8 @@ QImage ScreenPixels(QWidget* w) {
 
 // The rows of column x (in the plot widget) that are drawn dark (the trace), within [top, bottom].
 int DarkRows(const QImage& image, int x, int top, int bottom) {
-    int dark = 0;
-    for (int y = top; y <= bottom; ++y)
-        dark += qGray(image.pixel(x, y)) < 140 && qBlue(image.pixel(x, y)) > qRed(image.pixel(x, y));
-    return dark;
+    return zelvox::testing::CountPixels(image, QRect(x, top, 1, bottom - top + 1),
+                                        [](QRgb c) { return qGray(c) < 140 && qBlue(c) > qRed(c); });
 }
 
 int PlotX(const RunPlot& plot, std::int64_t ms) {
@@ -229,16 +230,18 @@ TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHour
     QTemporaryDir dir;
     const QString volts = dir.filePath(QStringLiteral("bench1.log")),
                   amps = dir.filePath(QStringLiteral("bench2.log"));
-    // Two hours, the current on a clock 130 ms on; its alarm fired from minute 30 to minute 40.
-    constexpr std::int64_t kStart = 1796726526000;
+    // Two hours, the current on a clock 130 ms on and two hours east; its alarm fired from minute
+    // 30 to minute 40, and it overloaded once at minute 100.
+    constexpr std::int64_t kStart = 1796726526000, kOverloadAt = 30000;
     zelvox::testing::WriteOneFunctionLog(volts.toStdString(), 7200, kStart, 1000, kDcVolt, 1, Volts);
-    zelvox::testing::WriteOneFunctionLog(amps.toStdString(), 36000, kStart + 130, 200, kDcMilliampere, 2,
-                                         Milliamps);
+    zelvox::testing::WriteOneFunctionLog(
+        amps.toStdString(), 36000, kStart + 130, 200, kDcMilliampere, 2,
+        [](std::int64_t k) { return k == kOverloadAt ? kOverload : Milliamps(k); }, 7200);
     const auto amp = [](std::int64_t k) { return kStart + 130 + 200 * k; };
     int error = 0;
     for (const auto& [k, firing] : {std::pair{9000, true}, std::pair{12000, false}})
         ASSERT_TRUE(AppendEventRow(amps.toStdString(),
-                                   EventRow{WallTimeAt(amp(k), 3600), k + 1, "low", firing, "430.00", "mA"},
+                                   EventRow{WallTimeAt(amp(k), 7200), k + 1, "low", firing, "430.00", "mA"},
                                    &error));
 
     // As `zelvox --view V=bench1.log I=bench2.log` opens them, the power lane from the Lanes menu.
@@ -258,7 +261,12 @@ TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHour
     ASSERT_NE(runs, nullptr);
     ASSERT_EQ(runs->DerivedCount(), 1u);
     EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("V, I"))) << view.windowTitle().toStdString();
-    EXPECT_EQ(runs->Derived(0).Store().Size(), 36000); // every current reading has a voltage within 0.5 s
+    // Every current reading has a voltage within 0.5 s; the overload is a gap.
+    EXPECT_EQ(runs->Derived(0).Store().Size(), 36000 - 1);
+    // The second meter's events, listed and named by it.
+    ASSERT_EQ(view.Events().Count(), 2);
+    EXPECT_TRUE(
+        view.Events().List().model()->index(0, 0).data().toString().startsWith(QStringLiteral("I: ")));
     QTest::qWait(300);
 
     // The whole run: the alarm's span is a band on the current's lane alone, none beside it.
@@ -266,11 +274,9 @@ TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHour
     const QRect area = plot.PlotRect();
     const QImage shown = ScreenPixels(&plot);
     const auto pink = [&](int x, int lane) {
-        int rows = 0;
-        for (int y = area.top() + lane * area.height() / 3 + 6;
-             y < area.top() + (lane + 1) * area.height() / 3 - 6; ++y)
-            rows += qRed(shown.pixel(x, y)) > 200 && qRed(shown.pixel(x, y)) > qGreen(shown.pixel(x, y)) + 20;
-        return rows;
+        return zelvox::testing::CountPixels(
+            shown, QRect(x, area.top() + lane * area.height() / 3 + 6, 1, area.height() / 3 - 12),
+            [](QRgb c) { return qRed(c) > 200 && qRed(c) > qGreen(c) + 20; });
     };
     const int band = PlotX(plot, amp(10500));
     EXPECT_GT(pink(band, 1), area.height() / 6) << "the current's lane";
@@ -306,6 +312,8 @@ TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHour
         << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("charge"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("time outside limits 00:10:00.000"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("A [^\\n]* V +\\S+ mA"))))
+        << text.toStdString();
 
     // The span as one table on a shared time column: every instant of either meter once.
     QString why;
@@ -317,6 +325,23 @@ TEST(RunViewDesktop, TwoMetersLogsTheirPowerLaneAndTheEnergyBetweenCursorsAnHour
               QString::fromUtf8("DateTime,V: DCV V (V),I: DCA mA (mA),Power (V DCV V \u00D7 I DCA mA) (W)"));
     const std::int64_t voltages = (b - kStart) / 1000 - (a - kStart + 999) / 1000 + 1;
     EXPECT_EQ(lines.size(), 1 + voltages + currents);
+    // Each instant with the UTC offset of the meter that recorded it.
+    for (const QString& line : lines.mid(1))
+        ASSERT_TRUE(line.section(QLatin1Char(','), 0, 0)
+                        .endsWith(line.section(QLatin1Char(','), 1, 1).isEmpty() ? QStringLiteral("+02:00")
+                                                                                 : QStringLiteral("+01:00")))
+            << line.toStdString();
+
+    // O and E from before the run: to the second meter's overload and its first event.
+    QSignalSpy hover(&plot, &RunPlot::hoverChanged);
+    for (const auto& [key, at] : {std::pair{Qt::Key_O, amp(kOverloadAt)}, std::pair{Qt::Key_E, amp(9000)}}) {
+        plot.ShowSpan(static_cast<double>(kStart - 20000), static_cast<double>(kStart));
+        QTest::keyClick(&plot, key);
+        EXPECT_NEAR(plot.View().startMs + area.width() / 2.0 * plot.View().msPerColumn,
+                    static_cast<double>(at), 1);
+        ASSERT_FALSE(hover.isEmpty());
+        EXPECT_TRUE(hover.last().at(0).toString().startsWith(QStringLiteral("I: ")));
+    }
 
     // Laid over each other from their starts: the comparison of the two spans.
     ASSERT_TRUE(view.OverlayLanes(0, 1, false));
